@@ -1,0 +1,46 @@
+# Shared Wine set-up for the scripts: one private 32-bit prefix inside the build
+# folder, headless through the null graphics driver, never downloading anything.
+# Source this file; it defines the variables and the functions below.
+
+lc_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build}
+
+export WINEPREFIX=${LETTERCAST_WINEPREFIX:-$lc_build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=C.UTF-8
+export LC_ALL=C.UTF-8
+unset DISPLAY
+
+# Creates the prefix once; a marker file says it is complete, so an interrupted
+# creation is redone rather than reused half made.
+lc_wine_prefix() {
+  if [ -f "$WINEPREFIX/.lettercast-ready" ]; then return 0; fi
+  echo "wine: creating the test prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineboot -i </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: the prefix could not be created" >&2
+    return 1
+  fi
+  touch "$WINEPREFIX/.lettercast-ready"
+}
+
+# One persistent server with its output detached: without it every wine call
+# starts Wine's services holding the caller's pipes open.
+lc_wine_start() {
+  lc_wine_prefix || return 1
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+lc_wine_stop() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+}

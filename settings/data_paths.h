@@ -1,0 +1,22 @@
+// The add-in's two folders and the names of its files, fixed once per process.
+#ifndef LETTERCAST_DATA_PATHS_H
+#define LETTERCAST_DATA_PATHS_H
+
+#include <windows.h>
+
+#include "settings/settings_store.h"
+
+extern HINSTANCE ghInstance;                      // every resource is loaded through it
+extern char gszDllDir[LC_PATH_CAPACITY];          // long form, trailing backslash; empty when unknown
+extern char gszSentListPath[LC_PATH_CAPACITY];    // <data folder>\tosent.txt
+extern char gszJobHistoryPath[LC_PATH_CAPACITY];  // <data folder>\JobHistory.txt
+extern char gszCurrentJobPath[LC_PATH_CAPACITY];  // <data folder>\CurrentJob.txt
+
+// Finds the folders, forms the log paths and loads the options. Returns 1 when
+// the DLL may stay loaded, 0 when its own folder cannot be found.
+int InitDataPaths(HINSTANCE hModule);
+
+// Diagnostic hook; produces no output.
+void Trace(const char* pszFormat, ...);
+
+#endif
