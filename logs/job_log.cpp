@@ -1,0 +1,147 @@
+#include "logs/job_log.h"
+
+#include "mailing/list_reader.h"
+#include "resources/product.h"
+#include "settings/settings_store.h"
+#include "ui/version_info.h"
+
+const char* DelimiterName(int nDelimiter)
+{
+    if (nDelimiter == ListDelimiterComma)
+        return "Comma";
+    if (nDelimiter == ListDelimiterTab)
+        return "Tab";
+    return "Unknown";
+}
+
+static SYSTEMTIME Now()
+{
+    SYSTEMTIME time;
+    GetLocalTime(&time);
+    return time;
+}
+
+// month/day/year hour:minute.second, without leading zeros on the first four.
+static void WriteStamp(FILE* pLog, const char* pszLabel, const SYSTEMTIME* pTime)
+{
+    fprintf(pLog, "%s (%d/%d/%d %d:%02d.%02d)\n", pszLabel, pTime->wMonth, pTime->wDay, pTime->wYear,
+            pTime->wHour, pTime->wMinute, pTime->wSecond);
+}
+
+void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime)
+{
+    int nMajor = 0, nMinor = 0;
+    GetModuleVersion(&nMajor, &nMinor);
+
+    WriteStamp(pLog, "Job Started:", pTime);
+    fprintf(pLog, "\t%s version: %d.%d\n", LC_PRODUCT_NAME, nMajor, nMinor);
+    fprintf(pLog, "\tSubject: %s\n", pszSubject);
+    fprintf(pLog, "\tMailing List: %s\n", JobOptions.ToList);
+    fprintf(pLog, "\t\tDelimiter: %s\n", DelimiterName(ListDelimiter));
+    fprintf(pLog, "\t\tEmails In File: %d\n", nEmailsInFile);
+    fprintf(pLog, "\tOptions:\n");
+    fprintf(pLog, "\t\tPause: %d\n", JobOptions.Pause);
+    if (JobOptions.DoSendRecv != 0)
+        fprintf(pLog, "\t\tSend/Receive every %d messages\n", JobOptions.SendRecvCount);
+    else
+        fprintf(pLog, "\t\tSend/Receive off\n");
+    fprintf(pLog, "\t\tSave Original: %d\n", JobOptions.SaveOrig);
+    fflush(pLog);
+}
+
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile)
+{
+    SYSTEMTIME time = Now();
+    WriteJobStartAt(pLog, pszSubject, nEmailsInFile, &time);
+}
+
+void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTime)
+{
+    fprintf(pLog, "\tResult: %s\n", bCompleted ? "Completed Successfully" : "Incomplete (See Current Job Log)");
+    fprintf(pLog, "\tE-Mails Sent: %d\n", nSent);
+    WriteStamp(pLog, "Job Ended :", pTime);
+    fflush(pLog);
+}
+
+void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent)
+{
+    SYSTEMTIME time = Now();
+    WriteJobEndAt(pLog, bCompleted, nSent, &time);
+}
+
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime)
+{
+    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully\n", pTime->wHour, pTime->wMinute, pTime->wSecond,
+            nSent, pszAddress);
+    fflush(pLog);
+}
+
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress)
+{
+    SYSTEMTIME time = Now();
+    LogMessageSentAt(pLog, nSent, pszAddress, &time);
+}
+
+static void LogText(FILE* pLog, const char* pszText)
+{
+    fputs(pszText, pLog);
+    fflush(pLog);
+}
+
+void LogMergeError(FILE* pLog)
+{
+    LogText(pLog, "Mail merge error\n");
+}
+
+void LogJobStopped(FILE* pLog)
+{
+    LogText(pLog, "Job Stopped\n");
+}
+
+void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue)
+{
+    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", pszAddress, (unsigned long)hr, nValue);
+    fflush(pLog);
+}
+
+void LogPropValueFailure(FILE* pLog, const char* pszAddress)
+{
+    fprintf(pLog, "Failed to allocate SPropValue: %s\n", pszAddress);
+    fflush(pLog);
+}
+
+void LogAddRecipientFailure(FILE* pLog, const char* pszAddress)
+{
+    fprintf(pLog, "Failed to add recipient: %s\n", pszAddress);
+    fflush(pLog);
+}
+
+void LogSubmitFailure(FILE* pLog, const char* pszAddress)
+{
+    fprintf(pLog, "Failed to submit message to: %s\n", pszAddress);
+    fflush(pLog);
+}
+
+void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation)
+{
+    fprintf(pLog, "***** Exception 0x%08lx from %s:\n\tError Desc: %s\n\tLocation: %s\n", (unsigned long)hr,
+            pszSource, pszDescription, pszLocation);
+    fflush(pLog);
+}
+
+void LogOriginalFailure(FILE* pLog, const char* pszVerb, long nReturnCode)
+{
+    fprintf(pLog, "Failed to %s original message. Return code: %ld\n", pszVerb, nReturnCode);
+    fflush(pLog);
+}
+
+void LogOriginalError(FILE* pLog, const char* pszVerb)
+{
+    fprintf(pLog, "Error attempting to %s original message.\n", pszVerb);
+    fflush(pLog);
+}
+
+void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord)
+{
+    LogText(pSentList, pszRawRecord);
+}

@@ -1,0 +1,40 @@
+// The three job logs: the current job log, the job history and the sent list.
+// Every line format of the logs lives here; the files are opened by the engine.
+#ifndef LETTERCAST_JOB_LOG_H
+#define LETTERCAST_JOB_LOG_H
+
+#include <windows.h>
+#include <stdio.h>
+
+// Start block: date, version, subject, list, delimiter, count, options; flushed.
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile);
+void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime);
+
+// End block: result, messages sent, date.
+void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent);
+void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTime);
+
+// Lines between the blocks of the current job log. Each is flushed as it is
+// written, so that a job cut short leaves a log that agrees with what went out.
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress);
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime);
+void LogMergeError(FILE* pLog);
+void LogJobStopped(FILE* pLog);
+void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue);
+void LogPropValueFailure(FILE* pLog, const char* pszAddress);
+void LogAddRecipientFailure(FILE* pLog, const char* pszAddress);
+void LogSubmitFailure(FILE* pLog, const char* pszAddress);
+void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation);
+
+// Lines of the Announce flow after the job; pszVerb is "close" or "delete".
+void LogOriginalFailure(FILE* pLog, const char* pszVerb, long nReturnCode);
+void LogOriginalError(FILE* pLog, const char* pszVerb);
+
+// The sent list is itself a mailing list: the header's raw text, then each
+// sent recipient's raw text exactly as read, with its own line end or none.
+void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord);
+
+// "Comma", "Tab" or "Unknown" for a delimiter mode.
+const char* DelimiterName(int nDelimiter);
+
+#endif

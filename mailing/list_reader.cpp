@@ -1,0 +1,3 @@
+#include "mailing/list_reader.h"
+
+int ListDelimiter = ListDelimiterUnknown;

@@ -1,0 +1,65 @@
+// The mailing-list reader: opening the list, choosing its delimiter, reading
+// its records and handing out one usable recipient at a time. Plain C++ over
+// the C runtime, so it also builds natively; the two Windows-only pieces live
+// in mailing/list_file_win.cpp.
+#ifndef LETTERCAST_LIST_READER_H
+#define LETTERCAST_LIST_READER_H
+
+#include <stdio.h>
+
+#include "mailing/list_record.h"
+
+enum {
+    ListDelimiterUnknown = -1,   // not yet detected
+    ListDelimiterComma = 0,
+    ListDelimiterTab = 1,
+};
+
+// Rewritten by each delimiter detection; read by the record reader and the logs.
+extern int ListDelimiter;
+
+#define LC_LIST_LINE_CAPACITY 1023     // one physical line: at most 1022 characters
+#define LC_DETECT_PIECE_CAPACITY 255   // delimiter detection reads pieces of at most 254
+#define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters
+#define LC_FIELD_NAME_CAPACITY 256     // header names are compared on their first 255
+
+// The list opened for reading in text mode; when that fails (another program
+// holding the file), opened again with shared read and write access. NULL
+// when neither works.
+FILE* OpenListFile(const char* pszPath);
+// The shared-access way in alone (Windows only).
+FILE* OpenListFileShared(const char* pszPath);
+
+// Tells the user that memory ran out while a record was read (Windows only).
+void ReportListOutOfMemory();
+
+// Sets ListDelimiter for the list named by JobOptions.ToList: the one of comma
+// and tab that the file holds alone, else comma exactly when the lower-cased
+// path contains ".csv".
+void DetectDelimiter();
+
+// Reads the next record with at least one non-empty field. False at the end of
+// the list, when ListDelimiter is neither comma nor tab, and when the record's
+// raw text would reach LC_RECORD_RAW_CAPACITY characters (the list ends there).
+bool ReadRecord(FILE* pFile, ListRecord* pRecord);
+
+// The index of the address column that a header names, or -1: its only column,
+// else the first whose name contains "e-mail" or "email" in any case.
+int FindAddressColumn(const ListRecord* pHeader);
+
+// Finds the next recipient with an address. *pnEmailColumn is the address
+// column, -1 while none is known. Unless bHeaderDone, the header is read
+// first: into pHeader, which then also sets *pnEmailColumn, or, without
+// pHeader, read and discarded so that *pnEmailColumn keeps its value. Its raw
+// text goes to pszHeaderRaw when given. Records too short for the address
+// column or whose address holds no '@' are skipped. On true pRecord holds the
+// recipient (its address field reduced to the bare address when it was given
+// in angle brackets), pszAddress the trimmed address and pszRecordRaw, when
+// given, the record's raw text. Every copy is cut to its buffer's capacity.
+bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
+                       char* pszAddress, int cchAddress,
+                       char* pszHeaderRaw, int cchHeaderRaw,
+                       char* pszRecordRaw, int cchRecordRaw,
+                       ListRecord* pHeader, ListRecord* pRecord);
+
+#endif

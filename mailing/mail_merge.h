@@ -1,0 +1,47 @@
+// Mail merge: replaces every placeholder "[[name]]" of a text by the value of
+// that header field in one recipient's record. Plain C++ over the C runtime,
+// so it also builds natively.
+#ifndef LETTERCAST_MAIL_MERGE_H
+#define LETTERCAST_MAIL_MERGE_H
+
+#include "mailing/list_record.h"
+
+#define LC_MERGE_FIELD_CAPACITY 512   // a value or a placeholder holds at most 511 characters
+#define LC_MERGE_NAME_LIMIT 507       // a name this long would make a placeholder of 511
+#define LC_MERGE_MIN_SIZE 10          // the sizing call never asks for less
+#define LC_MERGE_SLACK 10             // the working copy gets this much beyond the needed size
+
+// Position of the first match of pszPlaceholder in pszText at or after nStart,
+// the letters compared without regard to case; -1 when there is none.
+// nStart must not lie beyond the text's terminator.
+int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder);
+
+// With pnNeeded: leaves the text alone, ignores cchCapacity and stores the
+// size (terminator included, at least 10) that the in-place call needs.
+// Without: replaces every placeholder within the buffer of cchCapacity
+// characters, never writing at or beyond cchCapacity; on failure the text may
+// be partly merged. False for a name of 507 characters or more, a value of 512
+// or more, a needed size beyond what an int holds with the slack, or a result
+// that does not fit.
+bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
+                 const ListRecord* pRecord, int* pnNeeded);
+
+enum MergeResult {
+    MergeNoMemory = -1,   // the working copy could not be reallocated
+    MergeFailed = 0,      // a limit was exceeded or the result did not fit
+    MergeDone = 1,
+};
+
+// The whole protocol for one text and one recipient: sizing, the working copy
+// reallocated to the needed size + 10 and filled with pszOriginal, the
+// in-place merge with the needed size + 1 as capacity. *ppszCopy is a heap
+// block (or NULL) that the caller owns and frees with free(); after
+// MergeNoMemory it is the block it was before.
+MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
+                          const ListRecord* pRecord, char** ppszCopy);
+
+// MergeIntoCopy into a fresh block: the merged text for free(), or NULL when
+// the merge failed or memory ran out.
+char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
+
+#endif
