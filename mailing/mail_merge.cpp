@@ -62,21 +62,23 @@ bool FieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
     return true;
 }
 
-// Placeholder and value of one column in their fixed buffers; the limits have
-// been checked, so both fit.
-void PrepareColumn(const ListRecord* pHeader, const ListRecord* pRecord, int nColumn,
+// Placeholder and value of one column in their fixed buffers. The limits have
+// been checked, so both fit; false all the same rather than merge a cut text.
+bool PrepareColumn(const ListRecord* pHeader, const ListRecord* pRecord, int nColumn,
                    char* pszPlaceholder, int* pnPlaceholder, char* pszValue, int* pnValue)
 {
     int n = snprintf(pszPlaceholder, LC_MERGE_FIELD_CAPACITY, "[[%s]]", FieldText(pHeader, nColumn));
-    *pnPlaceholder = (n < 0 || n >= LC_MERGE_FIELD_CAPACITY) ? 0 : n;
+    if (n < 0 || n >= LC_MERGE_FIELD_CAPACITY)
+        return false;
+    *pnPlaceholder = n;
 
     const char* pszField = FieldText(pRecord, nColumn);
     size_t cchValue = strlen(pszField);
     if (cchValue >= LC_MERGE_FIELD_CAPACITY)
-        cchValue = LC_MERGE_FIELD_CAPACITY - 1;
-    memcpy(pszValue, pszField, cchValue);
-    pszValue[cchValue] = '\0';
+        return false;
+    memcpy(pszValue, pszField, cchValue + 1);
     *pnValue = (int)cchValue;
+    return true;
 }
 
 bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord,
@@ -93,7 +95,8 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
     for (int i = 0; i < nColumns; ++i) {
         int nPlaceholder = 0;
         int nValue = 0;
-        PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue);
+        if (!PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue))
+            return false;
         // Shorter values never lower the size: the in-place call may still
         // meet the longer text before they shrink it.
         if (nValue <= nPlaceholder)
@@ -129,7 +132,8 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     for (int i = 0; i < nColumns; ++i) {
         int nPlaceholder = 0;
         int nValue = 0;
-        PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue);
+        if (!PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue))
+            return false;
         // An earlier column's value may hold this placeholder, so the whole
         // current text is searched again.
         int nPos = FindNoCase(pszText, 0, szPlaceholder);

@@ -1,0 +1,820 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "mailing/list_reader.h"
+#include "mailing/list_record.h"
+#include "settings/data_paths.h"
+#include "settings/settings_store.h"
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+const char kszOutOfMemoryText[] = "Error: Failed to allocate memory.";
+
+enum WriteMode { TextMode, BinaryMode };   // "w" writes CR LF, "wb" plain LF
+
+void WriteListFile(const std::string& path, const std::string& text, WriteMode mode = TextMode)
+{
+    FILE* pFile = fopen(path.c_str(), mode == BinaryMode ? "wb" : "w");
+    ASSERT_NE(pFile, nullptr) << path;
+    ASSERT_EQ(fwrite(text.data(), 1, text.size(), pFile), text.size());
+    fclose(pFile);
+}
+
+std::vector<std::string> FieldsOf(const ListRecord& record)
+{
+    std::vector<std::string> fields;
+    for (int i = 0; i < record.nCount; ++i)
+        fields.push_back(record.ppszFields[i]);
+    return fields;
+}
+
+typedef std::vector<std::string> Fields;
+
+// A list file in a private folder, read record by record. Every box that the
+// reader shows is recorded, so that none is left waiting for a user.
+class ListReaderTest : public testing::Test {
+protected:
+    ListReaderTest()
+    {
+        ghInstance = GetModuleHandleA(NULL);
+        ListDelimiter = ListDelimiterComma;
+        InitListRecord(&m_record);
+    }
+
+    ~ListReaderTest() override
+    {
+        CloseList();
+        FreeListRecord(&m_record);
+        gpfnListRealloc = realloc;
+    }
+
+    void OpenList(const std::string& text, WriteMode mode = TextMode)
+    {
+        CloseList();
+        std::string path = m_folder.File("list.txt");
+        WriteListFile(path, text, mode);
+        m_pFile = OpenListFile(path.c_str());
+        ASSERT_NE(m_pFile, nullptr);
+    }
+
+    void CloseList()
+    {
+        if (m_pFile)
+            fclose(m_pFile);
+        m_pFile = NULL;
+    }
+
+    // Every record of the list, until ReadRecord says no.
+    std::vector<Fields> ReadAll()
+    {
+        std::vector<Fields> records;
+        while (ReadRecord(m_pFile, &m_record))
+            records.push_back(FieldsOf(m_record));
+        return records;
+    }
+
+    TempFolder m_folder;
+    MessageBoxRecorder m_boxes;
+    FILE* m_pFile = NULL;
+    ListRecord m_record;
+};
+
+// ---- Opening the list ------------------------------------------------------
+
+TEST_F(ListReaderTest, OpenListFileReadsInTextMode)
+{
+    std::string path = m_folder.File("crlf.txt");
+    WriteListFile(path, "a,b\r\nc\r\n", BinaryMode);
+    FILE* pFile = OpenListFile(path.c_str());
+    ASSERT_NE(pFile, nullptr);
+    char szLine[64];
+    ASSERT_NE(fgets(szLine, sizeof(szLine), pFile), nullptr);
+    EXPECT_STREQ(szLine, "a,b\n");
+    fclose(pFile);
+}
+
+TEST_F(ListReaderTest, OpenListFileFailsWithoutFileOrPath)
+{
+    EXPECT_EQ(OpenListFile(m_folder.File("missing.txt").c_str()), nullptr);
+    EXPECT_EQ(OpenListFile(""), nullptr);
+    EXPECT_EQ(OpenListFileShared(m_folder.File("missing.txt").c_str()), nullptr);
+}
+
+TEST_F(ListReaderTest, SharedOpenReadsInTextMode)
+{
+    std::string path = m_folder.File("shared.txt");
+    WriteListFile(path, "x,y\r\nz\r\n", BinaryMode);
+    FILE* pFile = OpenListFileShared(path.c_str());
+    ASSERT_NE(pFile, nullptr);
+    char szText[64] = {};
+    size_t cchRead = fread(szText, 1, sizeof(szText) - 1, pFile);
+    EXPECT_EQ(std::string(szText, cchRead), "x,y\nz\n");
+    fclose(pFile);
+}
+
+TEST_F(ListReaderTest, ListHeldOpenForWritingIsStillRead)
+{
+    std::string path = m_folder.File("busy.txt");
+    WriteListFile(path, "Email\na@example.com\n");
+    HANDLE hWriter = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(hWriter, INVALID_HANDLE_VALUE);
+    FILE* pFile = OpenListFile(path.c_str());
+    ASSERT_NE(pFile, nullptr);
+    EXPECT_TRUE(ReadRecord(pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Email" }));
+    fclose(pFile);
+    CloseHandle(hWriter);
+}
+
+// ---- Delimiter detection ---------------------------------------------------
+
+class DelimiterTest : public testing::Test {
+protected:
+    DelimiterTest() { ListDelimiter = ListDelimiterUnknown; }
+    ~DelimiterTest() override { JobOptions = BuiltInJobOptions(); }
+
+    int DetectFor(const std::string& path)
+    {
+        snprintf(JobOptions.ToList, sizeof(JobOptions.ToList), "%s", path.c_str());
+        DetectDelimiter();
+        return ListDelimiter;
+    }
+
+    int DetectWith(const std::string& name, const std::string& text)
+    {
+        std::string path = m_folder.File(name);
+        WriteListFile(path, text);
+        return DetectFor(path);
+    }
+
+    TempFolder m_folder;
+};
+
+TEST_F(DelimiterTest, CommasAloneMeanCommaWhateverTheName)
+{
+    EXPECT_EQ(DetectWith("list.txt", "Name,Email\nA,a@x\n"), ListDelimiterComma);
+}
+
+TEST_F(DelimiterTest, TabsAloneMeanTabWhateverTheName)
+{
+    EXPECT_EQ(DetectWith("list.csv", "Name\tEmail\nA\ta@x\n"), ListDelimiterTab);
+}
+
+TEST_F(DelimiterTest, BothDecidedByCsvInThePath)
+{
+    const char kszBoth[] = "Name\tEmail\nDoe, Jane\tj@x\n";
+    EXPECT_EQ(DetectWith("both.txt", kszBoth), ListDelimiterTab);
+    EXPECT_EQ(DetectWith("both.CSV", kszBoth), ListDelimiterComma);
+    EXPECT_EQ(DetectWith("both.csv.txt", kszBoth), ListDelimiterComma);
+}
+
+TEST_F(DelimiterTest, NeitherDecidedByCsvInThePath)
+{
+    EXPECT_EQ(DetectWith("one.txt", "Email\na@x\n"), ListDelimiterTab);
+    EXPECT_EQ(DetectWith("one.Csv", "Email\na@x\n"), ListDelimiterComma);
+    EXPECT_EQ(DetectWith("empty.csv", ""), ListDelimiterComma);
+}
+
+TEST_F(DelimiterTest, FolderNamedCsvCounts)
+{
+    std::string folder = m_folder.File("Lists.CSV");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    std::string path = folder + "\\list.txt";
+    WriteListFile(path, "Email\tName,First\n");
+    EXPECT_EQ(DetectFor(path), ListDelimiterComma);
+}
+
+TEST_F(DelimiterTest, NoFileOrEmptyPathDecidedByPath)
+{
+    EXPECT_EQ(DetectFor(m_folder.File("missing.csv")), ListDelimiterComma);
+    EXPECT_EQ(DetectFor(m_folder.File("missing.txt")), ListDelimiterTab);
+    ListDelimiter = ListDelimiterComma;
+    EXPECT_EQ(DetectFor(""), ListDelimiterTab);
+}
+
+TEST_F(DelimiterTest, CommentsAndQuotedTextCount)
+{
+    // A comma in a comment and a tab elsewhere make both: the path decides.
+    EXPECT_EQ(DetectWith("c.csv", "// a, comment\nName\tEmail\n"), ListDelimiterComma);
+    EXPECT_EQ(DetectWith("q.csv", "\"Doe\tJane\"\n"), ListDelimiterTab);
+}
+
+TEST_F(DelimiterTest, SeparatorsFarIntoTheFileAreSeen)
+{
+    // Well past the first piece of 254 characters, and on a later line.
+    std::string text(600, 'a');
+    text += "\nb\n\nc,d\n";
+    EXPECT_EQ(DetectWith("late.txt", text), ListDelimiterComma);
+    std::string tabs(300, 'a');
+    tabs += "\tb\n";
+    EXPECT_EQ(DetectWith("late.csv", tabs), ListDelimiterTab);
+}
+
+TEST_F(DelimiterTest, UnterminatedPathIsCutAt259)
+{
+    // 259 characters that end in ".csv" fit; a path buffer filled to the brim
+    // is read no further than its 259th character.
+    memset(JobOptions.ToList, 'a', sizeof(JobOptions.ToList));
+    memcpy(JobOptions.ToList + 255, ".csv", 4);
+    DetectDelimiter();
+    EXPECT_EQ(ListDelimiter, ListDelimiterComma);
+    memcpy(JobOptions.ToList + 255, "a.cs", 4);
+    JobOptions.ToList[259] = 'v';
+    DetectDelimiter();
+    EXPECT_EQ(ListDelimiter, ListDelimiterTab);
+}
+
+// ---- Records ---------------------------------------------------------------
+
+TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
+{
+    for (WriteMode mode : { TextMode, BinaryMode }) {
+        OpenList("Name,Email\nAnn Lee, ann@x.org \n", mode);
+        ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << mode;
+        EXPECT_EQ(FieldsOf(m_record), Fields({ "Name", "Email" }));
+        ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+        EXPECT_EQ(FieldsOf(m_record), Fields({ "Ann Lee", " ann@x.org " })) << "fields are never trimmed";
+        EXPECT_STREQ(m_record.szRaw, "Ann Lee, ann@x.org \n");
+        EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    }
+}
+
+TEST_F(ListReaderTest, TabFieldsKeepCommas)
+{
+    ListDelimiter = ListDelimiterTab;
+    OpenList("Name\tEmail\nDoe, Jane\tj@x\n");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1], Fields({ "Doe, Jane", "j@x" }));
+}
+
+TEST_F(ListReaderTest, UndetectedDelimiterFailsWithoutReading)
+{
+    OpenList("a,b\n");
+    ListDelimiter = ListDelimiterUnknown;
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    ListDelimiter = 7;
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    ListDelimiter = ListDelimiterComma;
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b" }));
+}
+
+TEST_F(ListReaderTest, EmptyOrCommentOnlyListHasNoRecord)
+{
+    OpenList("");
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    OpenList("// nothing here\n\n,,\n");
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_record.nCount, 0);
+}
+
+TEST_F(ListReaderTest, ReusedRecordHoldsOnlyTheNewFields)
+{
+    OpenList("a,b,c\nd\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "d" }));
+    EXPECT_STREQ(m_record.szRaw, "d\n");
+}
+
+TEST_F(ListReaderTest, TrailingDelimiterWithAndWithoutLineEnd)
+{
+    OpenList("a,b,\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b", "" }));
+
+    OpenList("a,b,");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b" }));
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+TEST_F(ListReaderTest, LastLineWithoutLineEndIsARecord)
+{
+    OpenList("a,b\nc,d");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1], Fields({ "c", "d" }));
+}
+
+TEST_F(ListReaderTest, CarriageReturnBeforeLineEndIsNotKept)
+{
+    // Written as CR CR LF: text mode hands over CR LF, which must not leave a
+    // CR at the end of the last field.
+    OpenList("a,b\r\r\nc\rd,e\r\n", BinaryMode);
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0], Fields({ "a", "b" }));
+    EXPECT_EQ(records[1], Fields({ "c\rd", "e" }));
+}
+
+// ---- Quoting ---------------------------------------------------------------
+
+TEST_F(ListReaderTest, QuotedFieldHoldsTheDelimiter)
+{
+    OpenList("\"Doe, Jane\",jane@x.org\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Doe, Jane", "jane@x.org" }));
+}
+
+TEST_F(ListReaderTest, DoubledQuotesBecomeOne)
+{
+    OpenList("\"say \"\"hi\"\"\",\"\"\"\",\"\"\"x\"\"\",\"\"\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "say \"hi\"", "\"", "\"x\"", "" }));
+}
+
+TEST_F(ListReaderTest, QuotedFieldSpansLines)
+{
+    for (WriteMode mode : { TextMode, BinaryMode }) {
+        OpenList("\"Doe\nJane\",j@x\nnext,n@x\n", mode);
+        ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << mode;
+        EXPECT_EQ(FieldsOf(m_record), Fields({ "Doe\r\nJane", "j@x" }));
+        EXPECT_STREQ(m_record.szRaw, "\"Doe\nJane\",j@x\n");
+        ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+        EXPECT_EQ(FieldsOf(m_record), Fields({ "next", "n@x" }));
+    }
+}
+
+TEST_F(ListReaderTest, QuotedFieldOverSeveralLinesAndDelimiters)
+{
+    OpenList("a,\"one,\n\ntwo\nthree\",b\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "one,\r\n\r\ntwo\r\nthree", "b" }));
+}
+
+TEST_F(ListReaderTest, QuoteStillOpenAtEndOfList)
+{
+    OpenList("a,\"open\nmore");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "open\r\nmore" }));
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+TEST_F(ListReaderTest, TextOutsideQuotesIsDropped)
+{
+    OpenList("ab\"cd\",ef\n\"gh\"xy,ij\nk,\"lm\"\n");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0], Fields({ "cd", "ef" }));
+    EXPECT_EQ(records[1], Fields({ "gh", "ij" }));
+    EXPECT_EQ(records[2], Fields({ "k", "lm" })) << "no empty field after a closing quote without delimiter";
+}
+
+// ---- Skipped lines ---------------------------------------------------------
+
+TEST_F(ListReaderTest, BlankCommentAndBareDelimiterLinesAreSkipped)
+{
+    OpenList("// before the header\n\nName,Email\n,,\n//,,\n\n  ,x\n,,\nA,a@x\n\n");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0], Fields({ "Name", "Email" }));
+    EXPECT_EQ(records[1], Fields({ "  ", "x" })) << "spaces are text";
+    EXPECT_EQ(records[2], Fields({ "A", "a@x" }));
+}
+
+TEST_F(ListReaderTest, SkippedLinesLeaveNoRawText)
+{
+    OpenList("\n,,\n// note\nA,a@x\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_STREQ(m_record.szRaw, "A,a@x\n");
+}
+
+TEST_F(ListReaderTest, CommentInsideQuotedFieldIsSkipped)
+{
+    OpenList("\"one\n//skipped, \"really\"\ntwo\",x@y\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "one\r\ntwo", "x@y" }));
+    EXPECT_STREQ(m_record.szRaw, "\"one\ntwo\",x@y\n");
+}
+
+TEST_F(ListReaderTest, OneSlashIsNoComment)
+{
+    OpenList("/\n/a,b\n");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0], Fields({ "/" }));
+    EXPECT_EQ(records[1], Fields({ "/a", "b" }));
+}
+
+// ---- Record length ---------------------------------------------------------
+
+TEST_F(ListReaderTest, RawTextOf511FitsAnd512Fails)
+{
+    std::string fits = std::string(508, 'a') + ",b";   // 510 characters and the LF
+    OpenList(fits + "\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(strlen(m_record.szRaw), 511u);
+    EXPECT_EQ(FieldsOf(m_record), Fields({ std::string(508, 'a'), "b" }));
+
+    OpenList(std::string(509, 'a') + ",b\n");
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+TEST_F(ListReaderTest, RawTextLimitCountsEveryLineOfTheRecord)
+{
+    std::string line = std::string(250, 'a') + "\n";   // two lines: 502 characters
+    OpenList("\"" + line + line + "\",ok\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(strlen(m_record.szRaw), 508u);
+
+    OpenList("\"" + line + line + std::string(8, 'b') + "\",ok\n");
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+TEST_F(ListReaderTest, LongRecordEndsTheList)
+{
+    OpenList("Name,Email\nA,a@x\n" + std::string(590, 'z') + ",z@x\nB,b@x\n");
+    std::vector<Fields> records = ReadAll();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1], Fields({ "A", "a@x" }));
+}
+
+TEST_F(ListReaderTest, LinesLongerThanTheLineBufferEndTheList)
+{
+    OpenList(std::string(2000, 'x') + "\nA,a@x\n");
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+// ---- The field table -------------------------------------------------------
+
+std::string FieldLine(int nFields)
+{
+    std::string line;
+    for (int i = 0; i < nFields; ++i)
+        line += (i ? "," : "") + std::to_string(i % 10);
+    return line + "\n";
+}
+
+TEST_F(ListReaderTest, FieldTableGrowsByHundredBeforeItFills)
+{
+    OpenList(FieldLine(99) + FieldLine(100) + FieldLine(150) + "x\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_record.nCount, 99);
+    EXPECT_EQ(m_record.nCapacity, 100);
+
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_record.nCount, 100);
+    EXPECT_EQ(m_record.nCapacity, 200);
+
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_EQ(m_record.nCount, 150);
+    for (int i = 0; i < 150; ++i)
+        ASSERT_EQ(m_record.ppszFields[i], std::to_string(i % 10)) << i;
+
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_record.nCount, 1);
+    EXPECT_EQ(m_record.nCapacity, 200) << "clearing keeps the table";
+}
+
+TEST(ListRecordTest, FreshClearedAndFreedRecords)
+{
+    ListRecord record;
+    memset(&record, 0x5A, sizeof(record));
+    InitListRecord(&record);
+    EXPECT_EQ(record.nCount, 0);
+    EXPECT_EQ(record.nCapacity, 0);
+    EXPECT_EQ(record.ppszFields, nullptr);
+    EXPECT_STREQ(record.szRaw, "");
+
+    ASSERT_TRUE(AddListField(&record, "abc", 2));
+    ASSERT_TRUE(AppendToLastField(&record, "xyz", 1));
+    EXPECT_EQ(FieldsOf(record), Fields({ "abx" }));
+    strcpy(record.szRaw, "raw");
+
+    ClearListRecord(&record);
+    EXPECT_EQ(record.nCount, 0);
+    EXPECT_EQ(record.nCapacity, LC_FIELD_TABLE_STEP);
+    EXPECT_NE(record.ppszFields, nullptr);
+    EXPECT_STREQ(record.szRaw, "");
+
+    FreeListRecord(&record);
+    EXPECT_EQ(record.nCapacity, 0);
+    EXPECT_EQ(record.ppszFields, nullptr);
+    EXPECT_FALSE(AppendToLastField(&record, "x", 1)) << "nothing to append to";
+}
+
+// ---- Out of memory ---------------------------------------------------------
+
+// Fails exactly the allocation with this number (counted from 1).
+int gnAllocation = 0;
+int gnFailAllocation = 0;
+
+void* FailingRealloc(void* pBlock, size_t cbSize)
+{
+    if (++gnAllocation == gnFailAllocation)
+        return NULL;
+    return realloc(pBlock, cbSize);
+}
+
+class ListReaderMemoryTest : public ListReaderTest {
+protected:
+    void FailAllocation(int nAllocation)
+    {
+        gnAllocation = 0;
+        gnFailAllocation = nAllocation;
+        gpfnListRealloc = FailingRealloc;
+    }
+
+    void ExpectOneOutOfMemoryBox()
+    {
+        ASSERT_EQ(m_boxes.Boxes().size(), 1u);
+        const RecordedBox& box = m_boxes.Boxes()[0];
+        EXPECT_EQ(box.text, kszOutOfMemoryText);
+        EXPECT_EQ(box.caption, "Lettercast");
+        EXPECT_EQ(box.uStyle, (UINT)(MB_OK | MB_ICONWARNING));
+        EXPECT_EQ(box.hWndOwner, GetDesktopWindow());
+    }
+};
+
+TEST_F(ListReaderMemoryTest, ReportShowsTheWarningOverTheDesktop)
+{
+    ReportListOutOfMemory();
+    ExpectOneOutOfMemoryBox();
+}
+
+TEST_F(ListReaderMemoryTest, FailedFieldTextDropsThatFieldOnly)
+{
+    OpenList("a,b,c\nd,e\n");
+    FailAllocation(3);   // the table, "a", then "b"
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "c" }));
+    ExpectOneOutOfMemoryBox();
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << "reading goes on";
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "d", "e" }));
+}
+
+TEST_F(ListReaderMemoryTest, FailedGrowthDropsTheTable)
+{
+    OpenList(FieldLine(150) + "x\n");
+    FailAllocation(101);   // the first table, 99 texts, then the growth
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ExpectOneOutOfMemoryBox();
+    ASSERT_EQ(m_record.nCount, 50) << "the fields before are lost with the table, the one being added too";
+    EXPECT_EQ(m_record.nCapacity, 100);
+    EXPECT_STREQ(m_record.ppszFields[0], "0");   // field 100
+    EXPECT_STREQ(m_record.ppszFields[49], "9");  // field 149
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "x" }));
+}
+
+TEST_F(ListReaderMemoryTest, DroppedQuotedFieldDoesNotSpillIntoTheFieldBefore)
+{
+    OpenList("a,\"b\nc\nd\",e\n");
+    FailAllocation(4);   // the table, "a", "b", then appending "c"
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "e" }));
+    ExpectOneOutOfMemoryBox();
+}
+
+TEST_F(ListReaderMemoryTest, QuotedFieldLostWithTheTableIsNotAppendedToNothing)
+{
+    OpenList("\"b\nc\",e\n");
+    FailAllocation(1);   // the table for the opening field
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "e" }));
+    ExpectOneOutOfMemoryBox();
+}
+
+// ---- Recipients ------------------------------------------------------------
+
+class ReadNextRecipientTest : public ListReaderTest {
+protected:
+    ReadNextRecipientTest() { InitListRecord(&m_header); }
+    ~ReadNextRecipientTest() override { FreeListRecord(&m_header); }
+
+    // The counting pass: the header, then every recipient.
+    std::vector<std::string> CountingPass(const std::string& text)
+    {
+        OpenList(text);
+        std::vector<std::string> addresses;
+        if (!m_pFile)
+            return addresses;
+        m_nEmailColumn = -1;
+        bool bHeaderDone = false;
+        m_szHeaderRaw[0] = '\0';
+        while (ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress),
+                                 bHeaderDone ? NULL : m_szHeaderRaw, sizeof(m_szHeaderRaw), NULL, 0,
+                                 &m_header, &m_record)) {
+            addresses.push_back(m_szAddress);
+            bHeaderDone = true;
+        }
+        return addresses;
+    }
+
+    // One call of the counting pass after the header.
+    bool Next()
+    {
+        return ReadNextRecipient(&m_nEmailColumn, m_pFile, true, m_szAddress, sizeof(m_szAddress), NULL, 0,
+                                 NULL, 0, &m_header, &m_record);
+    }
+
+    int m_nEmailColumn = -1;
+    ListRecord m_header;
+    char m_szAddress[LC_ADDRESS_CAPACITY];
+    char m_szHeaderRaw[LC_RECORD_RAW_CAPACITY];
+    char m_szRecordRaw[LC_RECORD_RAW_CAPACITY];
+};
+
+TEST_F(ReadNextRecipientTest, SingleColumnIsTheAddressWhateverItsName)
+{
+    EXPECT_EQ(CountingPass("Address\na@x.org\nb@x.org\n"), std::vector<std::string>({ "a@x.org", "b@x.org" }));
+    EXPECT_EQ(m_nEmailColumn, 0);
+}
+
+TEST_F(ReadNextRecipientTest, FirstColumnNamingEmailIsTheAddress)
+{
+    EXPECT_EQ(CountingPass("Name,E-Mail Address,Email\nAnn,ann@x,other@x\n"), std::vector<std::string>({ "ann@x" }));
+    EXPECT_EQ(m_nEmailColumn, 1);
+    EXPECT_EQ(FieldsOf(m_header), Fields({ "Name", "E-Mail Address", "Email" }));
+    EXPECT_STREQ(m_szHeaderRaw, "Name,E-Mail Address,Email\n");
+
+    CountingPass("Name,Phone,Work EMAIL\nAnn,1,ann@x\n");
+    EXPECT_EQ(m_nEmailColumn, 2);
+}
+
+TEST_F(ReadNextRecipientTest, AddressColumnNameIsComparedOnItsFirst255Characters)
+{
+    CountingPass("Name," + std::string(251, 'x') + "email,Email\nA,a@x,b@x\n");   // "email" ends at 256
+    EXPECT_EQ(m_nEmailColumn, 2);
+    CountingPass("Name," + std::string(250, 'x') + "email,Email\nA,a@x,b@x\n");   // "email" ends at 255
+    EXPECT_EQ(m_nEmailColumn, 1);
+}
+
+TEST_F(ReadNextRecipientTest, NoAddressColumn)
+{
+    EXPECT_TRUE(CountingPass("Name,Phone\nAnn,ann@x\n").empty());
+    EXPECT_EQ(m_nEmailColumn, -1);
+    EXPECT_EQ(FieldsOf(m_header), Fields({ "Name", "Phone" }));
+}
+
+TEST_F(ReadNextRecipientTest, NoHeaderAtAll)
+{
+    m_szAddress[0] = 'x';
+    EXPECT_TRUE(CountingPass("// only a comment\n\n").empty());
+    EXPECT_EQ(m_nEmailColumn, -1);
+    EXPECT_STREQ(m_szAddress, "");
+}
+
+TEST_F(ReadNextRecipientTest, OnlyAHeader)
+{
+    EXPECT_TRUE(CountingPass("Name,Email\n").empty());
+    EXPECT_EQ(m_nEmailColumn, 1);
+    EXPECT_STREQ(m_szHeaderRaw, "Name,Email\n");
+}
+
+TEST_F(ReadNextRecipientTest, DisplayNameWithAddressInAngleBrackets)
+{
+    EXPECT_EQ(CountingPass("Name,Email\nJane,Jane Doe <jane@x.org>\nJo,<a> b <jo@x.org> rest\n"),
+              std::vector<std::string>({ "jane@x.org", "jo@x.org" }));
+
+    OpenList("Name,Email\nJane,Doe Jane < jane@x.org >\n");
+    m_nEmailColumn = 1;
+    ASSERT_TRUE(Next());
+    EXPECT_STREQ(m_szAddress, "jane@x.org");
+    EXPECT_STREQ(m_record.ppszFields[1], " jane@x.org ") << "the field itself holds the bracketed text";
+}
+
+TEST_F(ReadNextRecipientTest, RecordsWithoutUsableAddressAreSkipped)
+{
+    EXPECT_EQ(CountingPass("Name,Email,City\nShort\nNoAt,nobody,X\nBracket,<nobody>,X\n"
+                           "Blank,  ,X\nOk, ok@x \t,X\n"),
+              std::vector<std::string>({ "ok@x" }));
+
+    OpenList("Short\nOk, ok@x \t,X\n");
+    m_nEmailColumn = 1;
+    ASSERT_TRUE(Next());
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Ok", " ok@x \t", "X" })) << "only the copy is trimmed";
+}
+
+TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
+{
+    std::string longAddress = "a@" + std::string(300, 'b');
+    std::vector<std::string> addresses = CountingPass("Email\n" + longAddress + "\n");
+    ASSERT_EQ(addresses.size(), 1u);
+    EXPECT_EQ(addresses[0], longAddress.substr(0, 255));
+    // Beyond 255 characters only blanks precede the '@': no address.
+    EXPECT_TRUE(CountingPass("Email\n" + std::string(255, ' ') + "a@x\n").empty());
+}
+
+TEST_F(ReadNextRecipientTest, CopiesKeepToSmallBuffers)
+{
+    OpenList("Name,Email\nAnn,ann@example.org\n");
+    char szAddress[8 + 4];
+    char szHeader[6 + 4];
+    char szRaw[5 + 4];
+    memset(szAddress, '#', sizeof(szAddress));
+    memset(szHeader, '#', sizeof(szHeader));
+    memset(szRaw, '#', sizeof(szRaw));
+    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, szAddress, 8, szHeader, 6, szRaw, 5,
+                                  &m_header, &m_record));
+    EXPECT_STREQ(szAddress, "ann@exa");
+    EXPECT_STREQ(szHeader, "Name,");
+    EXPECT_STREQ(szRaw, "Ann,");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(szAddress[8 + i], '#');
+        EXPECT_EQ(szHeader[6 + i], '#');
+        EXPECT_EQ(szRaw[5 + i], '#');
+    }
+}
+
+TEST_F(ReadNextRecipientTest, BothPassesInTheEnginesOrder)
+{
+    const std::string list =
+        "// customers\n"
+        "First,Last,E-mail\n"
+        "\n"
+        "Ann,Lee,ann@x.org\n"
+        "Bob,Short\n"
+        ",,\n"
+        "\"Doe, Jane\",Doe,\"Jane <jane@x.org>\"\n"
+        "Cy,Nobody,cy\n"
+        "Di,Dee,di@x.org";
+    std::vector<std::string> expected = { "ann@x.org", "jane@x.org", "di@x.org" };
+
+    ASSERT_EQ(CountingPass(list), expected);
+    EXPECT_STREQ(m_szHeaderRaw, "First,Last,E-mail\n");
+    ASSERT_EQ(m_nEmailColumn, 2);
+    size_t nTotal = expected.size();
+
+    // The sending pass: a fresh stream, no header record, the column kept.
+    CloseList();
+    m_pFile = OpenListFile(m_folder.File("list.txt").c_str());
+    ASSERT_NE(m_pFile, nullptr);
+    std::vector<std::string> addresses, raws;
+    for (bool bHeaderDone = false;; bHeaderDone = true) {
+        if (!ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress),
+                               NULL, 0, m_szRecordRaw, sizeof(m_szRecordRaw), NULL, &m_record))
+            break;
+        addresses.push_back(m_szAddress);
+        raws.push_back(m_szRecordRaw);
+    }
+    EXPECT_EQ(addresses, expected);
+    EXPECT_EQ(addresses.size(), nTotal);
+    EXPECT_EQ(raws, std::vector<std::string>({ "Ann,Lee,ann@x.org\n",
+                                               "\"Doe, Jane\",Doe,\"Jane <jane@x.org>\"\n",
+                                               "Di,Dee,di@x.org" }));
+    EXPECT_EQ(m_nEmailColumn, 2);
+}
+
+TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
+{
+    // The header would name column 1; the column already known wins.
+    OpenList("Name,Email,Other\nA,a@x,o@x\n");
+    m_nEmailColumn = 2;
+    char szHeaderRaw[LC_RECORD_RAW_CAPACITY] = "stale";
+    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress),
+                                  szHeaderRaw, sizeof(szHeaderRaw), NULL, 0, NULL, &m_record));
+    EXPECT_STREQ(m_szAddress, "o@x");
+    EXPECT_STREQ(szHeaderRaw, "Name,Email,Other\n");
+    EXPECT_EQ(m_nEmailColumn, 2);
+
+    OpenList("Name,Email\nA,a@x\n");
+    m_nEmailColumn = -1;
+    EXPECT_FALSE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress),
+                                   NULL, 0, NULL, 0, NULL, &m_record))
+        << "without a header record no column is found";
+}
+
+TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
+{
+    const std::string list = "Name,Email\nA,a@x\nB,b@x\n" + std::string(596, 'c') + ",c@x\nD,d@x\n";
+    std::vector<std::string> expected = { "a@x", "b@x" };
+    EXPECT_EQ(CountingPass(list), expected);
+
+    CloseList();
+    m_pFile = OpenListFile(m_folder.File("list.txt").c_str());
+    ASSERT_NE(m_pFile, nullptr);
+    std::vector<std::string> sent;
+    for (bool bHeaderDone = false;
+         ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress), NULL, 0,
+                           m_szRecordRaw, sizeof(m_szRecordRaw), NULL, &m_record);
+         bHeaderDone = true)
+        sent.push_back(m_szAddress);
+    EXPECT_EQ(sent, expected);
+}
+
+TEST_F(ReadNextRecipientTest, TabListWithQuotedMultiLineField)
+{
+    ListDelimiter = ListDelimiterTab;
+    OpenList("Note\tEmail\n\"two\nlines\"\tt@x\n");
+    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress), NULL, 0,
+                                  NULL, 0, &m_header, &m_record));
+    EXPECT_STREQ(m_szAddress, "t@x");
+    EXPECT_EQ(m_nEmailColumn, 1);
+    EXPECT_STREQ(m_record.ppszFields[0], "two\r\nlines");
+    EXPECT_FALSE(Next());
+}
+
+}  // namespace

@@ -1,0 +1,588 @@
+// The mail merge: placeholder matching, sizing, the in-place merge and its
+// capacity, the field limits, and the calling protocol, checked against a
+// plain std::string replacement over many generated texts and records.
+#include "mailing/mail_merge.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A record built by the test itself, with heap texts it frees again, so the
+// merge is tested apart from the list reader.
+class TestRecord {
+public:
+    explicit TestRecord(const std::vector<std::string>& fields)
+    {
+        memset(&m_record, 0, sizeof(m_record));
+        m_record.nCapacity = (int)fields.size() + 1;
+        m_record.ppszFields = (char**)calloc((size_t)m_record.nCapacity, sizeof(char*));
+        for (const std::string& field : fields) {
+            char* psz = (char*)malloc(field.size() + 1);
+            memcpy(psz, field.c_str(), field.size() + 1);
+            m_record.ppszFields[m_record.nCount++] = psz;
+        }
+    }
+    ~TestRecord()
+    {
+        for (int i = 0; i < m_record.nCount; ++i)
+            free(m_record.ppszFields[i]);
+        free(m_record.ppszFields);
+    }
+    TestRecord(const TestRecord&) = delete;
+    TestRecord& operator=(const TestRecord&) = delete;
+
+    const ListRecord* Get() const { return &m_record; }
+
+private:
+    ListRecord m_record;
+};
+
+const char kSentinel = (char)0xA5;   // never part of a generated text or value
+const size_t kGuardSize = 64;
+
+struct InPlaceRun {
+    bool bMerged;
+    bool bGuardIntact;
+    std::string text;   // meaningful only when merged
+};
+
+// The in-place call on a buffer whose bytes from the capacity on (plus a
+// guard region) hold a sentinel, so that any write beyond it shows.
+InPlaceRun RunInPlace(const std::string& text, int cchCapacity, const TestRecord& header,
+                      const TestRecord& record)
+{
+    InPlaceRun run = {false, false, std::string()};
+    if (text.size() + 1 > (size_t)cchCapacity) {
+        ADD_FAILURE() << "the text does not fit the capacity it is given";
+        return run;
+    }
+    std::vector<char> buffer((size_t)cchCapacity + kGuardSize, kSentinel);
+    memcpy(buffer.data(), text.c_str(), text.size() + 1);
+    run.bMerged = MergeFields(buffer.data(), cchCapacity, header.Get(), record.Get(), NULL);
+    run.bGuardIntact = std::all_of(buffer.begin() + cchCapacity, buffer.end(),
+                                   [](char ch) { return ch == kSentinel; });
+    if (run.bMerged)
+        run.text = std::string(buffer.data(), strnlen(buffer.data(), (size_t)cchCapacity));
+    return run;
+}
+
+// The sizing call, failing the test when it fails.
+int NeededSize(const std::string& text, const TestRecord& header, const TestRecord& record)
+{
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    int nNeeded = -1;
+    EXPECT_TRUE(MergeFields(copy.data(), 0, header.Get(), record.Get(), &nNeeded));
+    EXPECT_EQ(text, std::string(copy.data())) << "the sizing call changed the text";
+    return nNeeded;
+}
+
+// The protocol the send engine follows, with a guarded buffer.
+InPlaceRun RunProtocol(const std::string& text, const TestRecord& header, const TestRecord& record)
+{
+    int nNeeded = NeededSize(text, header, record);
+    return RunInPlace(text, nNeeded + 1, header, record);
+}
+
+std::string MergedOrFailure(const std::string& text, const TestRecord& header, const TestRecord& record)
+{
+    char* psz = MergeText(text.c_str(), header.Get(), record.Get());
+    if (psz == NULL)
+        return "<merge failed>";
+    std::string merged(psz);
+    free(psz);
+    return merged;
+}
+
+// ---- the reference: std::string replacement, field by field in column order
+
+char AsciiUpper(char ch)
+{
+    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
+}
+
+size_t ReferenceFind(const std::string& text, size_t nStart, const std::string& placeholder)
+{
+    for (size_t i = nStart; i + placeholder.size() <= text.size(); ++i) {
+        size_t j = 0;
+        while (j < placeholder.size() && AsciiUpper(text[i + j]) == AsciiUpper(placeholder[j]))
+            ++j;
+        if (j == placeholder.size())
+            return i;
+    }
+    return std::string::npos;
+}
+
+struct ReferenceMerge {
+    std::string text;
+    size_t nPeakLength;   // the longest the text becomes on the way
+};
+
+ReferenceMerge MergeByReference(const std::string& original, const std::vector<std::string>& names,
+                                const std::vector<std::string>& values)
+{
+    ReferenceMerge result = {original, original.size()};
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string placeholder = "[[" + names[i] + "]]";
+        std::string value = i < values.size() ? values[i] : std::string();
+        size_t nPos = ReferenceFind(result.text, 0, placeholder);
+        while (nPos != std::string::npos) {
+            result.text.replace(nPos, placeholder.size(), value);
+            result.nPeakLength = std::max(result.nPeakLength, result.text.size());
+            nPos = ReferenceFind(result.text, nPos + value.size(), placeholder);
+        }
+    }
+    return result;
+}
+
+int SizeByReference(const std::string& original, const std::vector<std::string>& names,
+                    const std::vector<std::string>& values)
+{
+    size_t nNeeded = original.size() + 1;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string placeholder = "[[" + names[i] + "]]";
+        std::string value = i < values.size() ? values[i] : std::string();
+        if (value.size() <= placeholder.size())
+            continue;
+        for (size_t nPos = ReferenceFind(original, 0, placeholder); nPos != std::string::npos;
+             nPos = ReferenceFind(original, nPos + placeholder.size(), placeholder))
+            nNeeded += value.size() - placeholder.size();
+    }
+    return (int)std::max<size_t>(nNeeded, 10);
+}
+
+// ---- names
+
+TEST(MergeFieldsNames, LetterCaseOfThePlaceholderDoesNotMatter)
+{
+    TestRecord header({"First Name", "E-Mail"});
+    TestRecord record({"Ann", "ann@example.com"});
+    EXPECT_EQ("Dear Ann, ann@example.com, ANN Ann",
+              MergedOrFailure("Dear [[first name]], [[e-mail]], ANN [[FIRST NAME]]", header, record));
+}
+
+TEST(MergeFieldsNames, PlaceholdersOfNoHeaderFieldStayUnchanged)
+{
+    TestRecord header({"First"});
+    TestRecord record({"Ann"});
+    EXPECT_EQ("[[Nickname]] Ann [First] [[First] [[ First]] [[First ]]",
+              MergedOrFailure("[[Nickname]] [[First]] [First] [[First] [[ First]] [[First ]]", header, record));
+}
+
+TEST(MergeFieldsNames, LeadingSpaceMatchesOnlyThePlaceholderWithThatSpace)
+{
+    TestRecord header({" City"});
+    TestRecord record({"Paris"});
+    EXPECT_EQ("[[City]] / Paris / [[  City]]",
+              MergedOrFailure("[[City]] / [[ city]] / [[  City]]", header, record));
+}
+
+TEST(MergeFieldsNames, BytesOtherThanLettersMustMatchExactly)
+{
+    // e with acute, lower and upper case in the ANSI code page: not letters A to Z.
+    TestRecord header({"\xE9t\xE9"});
+    TestRecord record({"summer"});
+    EXPECT_EQ("[[\xC9T\xC9]] summer summer",
+              MergedOrFailure("[[\xC9T\xC9]] [[\xE9T\xE9]] [[\xE9t\xE9]]", header, record));
+}
+
+// ---- values
+
+TEST(MergeFieldsValues, ShortRecordRemovesPlaceholdersOfMissingColumns)
+{
+    TestRecord header({"A", "B", "C"});
+    TestRecord record({"1"});
+    EXPECT_EQ("<1||>", MergedOrFailure("<[[A]]|[[B]]|[[C]]>", header, record));
+
+    TestRecord noFields({});
+    EXPECT_EQ("<||>", MergedOrFailure("<[[A]]|[[B]]|[[C]]>", header, noFields));
+}
+
+TEST(MergeFieldsValues, ValuesAreInsertedUnchanged)
+{
+    TestRecord header({"Note"});
+    TestRecord record({"  <b>&amp; \"x\"\r\nline two  "});
+    EXPECT_EQ("[  <b>&amp; \"x\"\r\nline two  ]", MergedOrFailure("[[[Note]]]", header, record));
+}
+
+TEST(MergeFieldsValues, ValueHoldingItsOwnPlaceholderIsInsertedOnce)
+{
+    TestRecord header({"Name"});
+    TestRecord record({"x[[name]]y"});
+    EXPECT_EQ("x[[name]]y and x[[name]]y", MergedOrFailure("[[Name]] and [[NAME]]", header, record));
+}
+
+TEST(MergeFieldsValues, PlaceholderOfALaterColumnInAValueIsExpanded)
+{
+    TestRecord header({"A", "B"});
+    TestRecord record({"<[[b]]>", "bee"});
+    EXPECT_EQ("<bee> bee", MergedOrFailure("[[A]] [[B]]", header, record));
+}
+
+TEST(MergeFieldsValues, PlaceholderOfAnEarlierColumnInAValueStays)
+{
+    TestRecord header({"A", "B"});
+    TestRecord record({"ay", "<[[A]]>"});
+    EXPECT_EQ("<[[A]]> ay", MergedOrFailure("[[B]] [[A]]", header, record));
+}
+
+TEST(MergeFieldsValues, AdjacentPlaceholdersOfOneFieldAreAllReplaced)
+{
+    TestRecord header({"A"});
+    TestRecord record({"xy"});
+    EXPECT_EQ("xyxyxy", MergedOrFailure("[[A]][[a]][[A]]", header, record));
+    TestRecord empty({""});
+    EXPECT_EQ("", MergedOrFailure("[[A]][[a]][[A]]", header, empty));
+}
+
+// ---- sizing
+
+TEST(MergeFieldsSizing, TextWithoutPlaceholdersNeedsItsLengthPlusOneButAtLeastTen)
+{
+    TestRecord header({"Name"});
+    TestRecord record({"a value much longer than any placeholder"});
+    EXPECT_EQ(13, NeededSize("Hello, world", header, record));
+    EXPECT_EQ(10, NeededSize("Hello", header, record));
+    EXPECT_EQ(10, NeededSize("123456789", header, record));
+    EXPECT_EQ(11, NeededSize("1234567890", header, record));
+    EXPECT_EQ(10, NeededSize("", header, record));
+
+    InPlaceRun run = RunProtocol("Hello, world", header, record);
+    EXPECT_TRUE(run.bMerged);
+    EXPECT_TRUE(run.bGuardIntact);
+    EXPECT_EQ("Hello, world", run.text);
+}
+
+TEST(MergeFieldsSizing, LongerValuesAddTheirGrowthPerOccurrence)
+{
+    TestRecord header({"A", "B"});
+    TestRecord record({"twelve chars", "x"});
+    // 18 characters + 1, two occurrences growing by 12 - 5; B shrinks and adds nothing.
+    EXPECT_EQ(19 + 2 * 7, NeededSize("[[A]] [[a]] [[B]]!", header, record));
+
+    InPlaceRun run = RunProtocol("[[A]] [[a]] [[B]]!", header, record);
+    EXPECT_TRUE(run.bMerged);
+    EXPECT_TRUE(run.bGuardIntact);
+    EXPECT_EQ("twelve chars twelve chars x!", run.text);
+}
+
+TEST(MergeFieldsSizing, OverlappingOccurrencesCountOnceLikeTheInPlaceMerge)
+{
+    // The placeholder [[a]][[a]] occurs at 0 and, overlapping, at 5; after the
+    // first one only [[a]] is left behind it.
+    TestRecord header({"a]][[a"});
+    TestRecord record({std::string(30, 'v')});
+    std::string text = "[[a]][[a]][[a]]";
+    EXPECT_EQ(16 + 20, NeededSize(text, header, record));
+
+    InPlaceRun run = RunProtocol(text, header, record);
+    EXPECT_TRUE(run.bMerged);
+    EXPECT_TRUE(run.bGuardIntact);
+    EXPECT_EQ(std::string(30, 'v') + "[[a]]", run.text);
+}
+
+TEST(MergeFieldsSizing, ShorterValuesNeverLowerTheSize)
+{
+    TestRecord header({"Long Field Name"});
+    TestRecord record({""});
+    std::string text = "[[Long Field Name]] [[Long Field Name]] and some more text";
+    EXPECT_EQ((int)text.size() + 1, NeededSize(text, header, record));
+}
+
+TEST(MergeFieldsSizing, SizeBeyondWhatAnIntHoldsFailsInsteadOfWrapping)
+{
+    // Each occurrence grows by 511 - 5 characters: 4.3 million of them pass 2^31.
+    TestRecord header({"A"});
+    TestRecord record({std::string(511, 'v')});
+    std::string text;
+    text.reserve(4300000 * 5);
+    for (int i = 0; i < 4300000; ++i)
+        text += "[[A]]";
+    int nNeeded = -1;
+    EXPECT_FALSE(MergeFields(&text[0], 0, header.Get(), record.Get(), &nNeeded));
+
+    // A tenth of them fits and is counted exactly.
+    text.resize(430000 * 5);
+    EXPECT_TRUE(MergeFields(&text[0], 0, header.Get(), record.Get(), &nNeeded));
+    EXPECT_EQ(430000 * 5 + 1 + 430000 * 506, nNeeded);
+}
+
+// ---- limits
+
+TEST(MergeFieldsLimits, ValueOf511CharactersMergesAnd512FailsReferredOrNot)
+{
+    TestRecord header({"Name", "Note"});
+    TestRecord fits({"Ann", std::string(511, 'n')});
+    TestRecord tooLong({"Ann", std::string(512, 'n')});
+    int nNeeded = 0;
+    std::string unreferred = "Dear [[Name]]";
+    std::string referred = "Dear [[Name]]: [[Note]]";
+
+    EXPECT_EQ("Dear Ann", MergedOrFailure(unreferred, header, fits));
+    EXPECT_EQ("Dear Ann: " + std::string(511, 'n'), MergedOrFailure(referred, header, fits));
+
+    EXPECT_FALSE(MergeFields(&unreferred[0], 0, header.Get(), tooLong.Get(), &nNeeded));
+    EXPECT_FALSE(MergeFields(&referred[0], 0, header.Get(), tooLong.Get(), &nNeeded));
+    EXPECT_FALSE(RunInPlace(unreferred, 2000, header, tooLong).bMerged);
+    EXPECT_FALSE(RunInPlace(referred, 2000, header, tooLong).bMerged);
+    EXPECT_EQ("<merge failed>", MergedOrFailure(unreferred, header, tooLong));
+}
+
+TEST(MergeFieldsLimits, RecordColumnBeyondTheHeaderIsCheckedToo)
+{
+    TestRecord header({"Name"});
+    TestRecord fits({"Ann", std::string(511, 'x')});
+    TestRecord tooLong({"Ann", std::string(512, 'x')});
+    EXPECT_EQ("Dear Ann", MergedOrFailure("Dear [[Name]]", header, fits));
+    EXPECT_EQ("<merge failed>", MergedOrFailure("Dear [[Name]]", header, tooLong));
+}
+
+TEST(MergeFieldsLimits, NameOf506CharactersMergesAnd507FailsReferredOrNot)
+{
+    std::string name506(506, 'k');
+    std::string name507(507, 'k');
+    TestRecord header506({"Name", name506});
+    TestRecord header507({"Name", name507});
+    TestRecord record({"Ann", "value"});
+
+    EXPECT_EQ("Ann", MergedOrFailure("[[Name]]", header506, record));
+    EXPECT_EQ("Ann value", MergedOrFailure("[[Name]] [[" + name506 + "]]", header506, record));
+
+    std::string unreferred = "[[Name]]";
+    std::string referred = "[[Name]] [[" + name507 + "]]";
+    int nNeeded = 0;
+    EXPECT_FALSE(MergeFields(&unreferred[0], 0, header507.Get(), record.Get(), &nNeeded));
+    EXPECT_FALSE(MergeFields(&referred[0], 0, header507.Get(), record.Get(), &nNeeded));
+    EXPECT_FALSE(RunInPlace(unreferred, 2000, header507, record).bMerged);
+    EXPECT_FALSE(RunInPlace(referred, 2000, header507, record).bMerged);
+}
+
+// ---- the in-place capacity
+
+TEST(MergeFieldsInPlace, ResultAndTerminatorMustFitTheCapacity)
+{
+    TestRecord header({"A"});
+    TestRecord record({"abcdefgh"});
+    InPlaceRun tight = RunInPlace("[[A]]", 8, header, record);
+    EXPECT_FALSE(tight.bMerged);
+    EXPECT_TRUE(tight.bGuardIntact);
+
+    InPlaceRun exact = RunInPlace("[[A]]", 9, header, record);
+    EXPECT_TRUE(exact.bMerged);
+    EXPECT_TRUE(exact.bGuardIntact);
+    EXPECT_EQ("abcdefgh", exact.text);
+}
+
+TEST(MergeFieldsInPlace, TextWithoutTerminatorInsideTheCapacityFails)
+{
+    TestRecord header({"A"});
+    TestRecord record({""});
+    char szText[8] = {'[', '[', 'A', ']', ']', 'x', 'y', '\0'};
+    EXPECT_FALSE(MergeFields(szText, 7, header.Get(), record.Get(), NULL));
+    EXPECT_EQ(0, memcmp(szText, "[[A]]xy", 8));
+    EXPECT_TRUE(MergeFields(szText, 8, header.Get(), record.Get(), NULL));
+    EXPECT_STREQ("xy", szText);
+}
+
+TEST(MergeFieldsInPlace, GrowthFromALaterPlaceholderInAValueFailsWithinTheCapacity)
+{
+    TestRecord header({"A", "B"});
+    TestRecord record({"[[B]]", std::string(400, 'z')});
+    EXPECT_EQ(10, NeededSize("[[A]]", header, record));
+    InPlaceRun run = RunProtocol("[[A]]", header, record);
+    EXPECT_FALSE(run.bMerged);
+    EXPECT_TRUE(run.bGuardIntact);
+    EXPECT_EQ("<merge failed>", MergedOrFailure("[[A]]", header, record));
+}
+
+TEST(MergeFieldsInPlace, PlaceholderJoinedByARemovalFailsWithinTheCapacityWhenItGrows)
+{
+    // Removing [[A]] joins the outer brackets around B into [[B]], which the
+    // sizing, reading the unchanged text, never saw.
+    TestRecord header({"A", "B"});
+    TestRecord grows({"", "0123456789AB"});
+    InPlaceRun run = RunProtocol("[[[[A]]B]]", header, grows);
+    EXPECT_FALSE(run.bMerged);
+    EXPECT_TRUE(run.bGuardIntact);
+
+    TestRecord fits({"", "bee"});
+    EXPECT_EQ("bee", MergedOrFailure("[[[[A]]B]]", header, fits));
+}
+
+// ---- the calling protocol
+
+TEST(MailMergeProtocol, CopyIsReusedFromRecipientToRecipient)
+{
+    TestRecord header({"Name", "E-Mail"});
+    TestRecord first({"Ann", "ann@example.com"});
+    TestRecord second({"Bartholomew the Second", "bart@example.com"});
+    TestRecord tooLong({std::string(600, 'x'), "x@example.com"});
+    const char* pszOriginal = "Hello [[Name]] <[[E-Mail]]>";
+
+    char* pszCopy = NULL;
+    ASSERT_EQ(MergeDone, MergeIntoCopy(pszOriginal, header.Get(), first.Get(), &pszCopy));
+    EXPECT_STREQ("Hello Ann <ann@example.com>", pszCopy);
+    ASSERT_EQ(MergeDone, MergeIntoCopy(pszOriginal, header.Get(), second.Get(), &pszCopy));
+    EXPECT_STREQ("Hello Bartholomew the Second <bart@example.com>", pszCopy);
+    EXPECT_EQ(MergeFailed, MergeIntoCopy(pszOriginal, header.Get(), tooLong.Get(), &pszCopy));
+    EXPECT_STREQ("Hello [[Name]] <[[E-Mail]]>", pszOriginal);
+    free(pszCopy);
+}
+
+TEST(MailMergeProtocol, FindNoCaseReportsTheFirstMatchFromTheStart)
+{
+    const char* pszText = "ab[[X]]cd[[x]]";
+    EXPECT_EQ(2, FindNoCase(pszText, 0, "[[x]]"));
+    EXPECT_EQ(2, FindNoCase(pszText, 2, "[[X]]"));
+    EXPECT_EQ(9, FindNoCase(pszText, 3, "[[X]]"));
+    EXPECT_EQ(-1, FindNoCase(pszText, 10, "[[X]]"));
+    EXPECT_EQ(-1, FindNoCase(pszText, 0, "[[Y]]"));
+    EXPECT_EQ(-1, FindNoCase("[[X]", 0, "[[X]]"));
+    EXPECT_EQ(0, FindNoCase("AbC", 0, "aBc"));
+}
+
+// ---- generated combinations
+
+std::string RandomCase(std::mt19937& rng, const std::string& text)
+{
+    std::string result = text;
+    for (char& ch : result) {
+        if (rng() % 2 == 0)
+            ch = AsciiUpper(ch);
+        else if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+    }
+    return result;
+}
+
+std::string RandomText(std::mt19937& rng, const char* pszAlphabet, size_t nMaxLength)
+{
+    size_t nAlphabet = strlen(pszAlphabet);
+    size_t nLength = rng() % (nMaxLength + 1);
+    std::string result;
+    for (size_t i = 0; i < nLength; ++i)
+        result += pszAlphabet[rng() % nAlphabet];
+    return result;
+}
+
+const char* const kNamePool[] = {"Name", "E-Mail", "City", " City", "Zip Code", "a", "B", "name"};
+
+std::vector<std::string> RandomHeader(std::mt19937& rng)
+{
+    std::vector<std::string> names;
+    size_t nCount = rng() % 6;
+    for (size_t i = 0; i < nCount; ++i)
+        names.push_back(kNamePool[rng() % (sizeof(kNamePool) / sizeof(kNamePool[0]))]);
+    return names;
+}
+
+std::string RandomPlaceholder(std::mt19937& rng, const std::vector<std::string>& names)
+{
+    if (names.empty() || rng() % 5 == 0)
+        return "[[" + RandomCase(rng, "Other") + "]]";
+    return "[[" + RandomCase(rng, names[rng() % names.size()]) + "]]";
+}
+
+// Plain words and whole placeholders only: no value can bring in or join a
+// placeholder, so the sizing must always be enough.
+std::string RandomPlainText(std::mt19937& rng, const std::vector<std::string>& names)
+{
+    std::string text;
+    size_t nPieces = rng() % 9;
+    for (size_t i = 0; i < nPieces; ++i)
+        text += (rng() % 2 == 0) ? RandomText(rng, "abc XYZ,.-\r\n", 12) : RandomPlaceholder(rng, names);
+    return text;
+}
+
+// Brackets, placeholders of any column and long runs: values may bring in or
+// join placeholders that the sizing did not count.
+std::string RandomBracketText(std::mt19937& rng, const std::vector<std::string>& names, size_t nMaxRun)
+{
+    std::string text;
+    size_t nPieces = rng() % 7;
+    for (size_t i = 0; i < nPieces; ++i) {
+        switch (rng() % 4) {
+        case 0: text += RandomText(rng, "[]ab ", 6); break;
+        case 1: text += RandomPlaceholder(rng, names); break;
+        case 2: text += (rng() % 2 == 0) ? "[[" : "]]"; break;
+        default: text += RandomText(rng, "xyz", nMaxRun); break;
+        }
+    }
+    return text;
+}
+
+TEST(MergeFieldsGenerated, PlainValuesAlwaysFitAndMatchTheReference)
+{
+    std::mt19937 rng(20240611u);
+    for (int nRound = 0; nRound < 3000; ++nRound) {
+        std::vector<std::string> names = RandomHeader(rng);
+        std::vector<std::string> values;
+        size_t nValues = rng() % (names.size() + 2);
+        for (size_t i = 0; i < nValues; ++i)
+            values.push_back(rng() % 10 == 0 ? RandomText(rng, "pq", 511) : RandomText(rng, "abc XYZ", 20));
+        std::string text = RandomPlainText(rng, names);
+        SCOPED_TRACE("round " + std::to_string(nRound) + ", text \"" + text + "\"");
+
+        TestRecord header(names);
+        TestRecord record(values);
+        ReferenceMerge expected = MergeByReference(text, names, values);
+        int nNeeded = NeededSize(text, header, record);
+        ASSERT_EQ(SizeByReference(text, names, values), nNeeded);
+        ASSERT_LT(expected.nPeakLength, (size_t)nNeeded + 1);
+
+        InPlaceRun run = RunInPlace(text, nNeeded + 1, header, record);
+        ASSERT_TRUE(run.bGuardIntact);
+        ASSERT_TRUE(run.bMerged);
+        ASSERT_EQ(expected.text, run.text);
+        ASSERT_EQ(expected.text, MergedOrFailure(text, header, record));
+    }
+}
+
+TEST(MergeFieldsGenerated, BracketedValuesFitOrFailWithinTheCapacity)
+{
+    std::mt19937 rng(777u);
+    int nMerged = 0;
+    int nFailed = 0;
+    for (int nRound = 0; nRound < 4000; ++nRound) {
+        std::vector<std::string> names = RandomHeader(rng);
+        std::vector<std::string> values;
+        size_t nValues = rng() % (names.size() + 2);
+        for (size_t i = 0; i < nValues; ++i) {
+            std::string value = RandomBracketText(rng, names, rng() % 4 == 0 ? 120 : 4);
+            values.push_back(value.substr(0, 511));
+        }
+        std::string text = RandomBracketText(rng, names, 4);
+        SCOPED_TRACE("round " + std::to_string(nRound) + ", text \"" + text + "\"");
+
+        TestRecord header(names);
+        TestRecord record(values);
+        ReferenceMerge expected = MergeByReference(text, names, values);
+        int nNeeded = NeededSize(text, header, record);
+        int cchCapacity = nNeeded + 1;
+
+        InPlaceRun run = RunInPlace(text, cchCapacity, header, record);
+        ASSERT_TRUE(run.bGuardIntact);
+        // The merge fails exactly when the text would, on the way, outgrow
+        // the capacity.
+        ASSERT_EQ(expected.nPeakLength < (size_t)cchCapacity, run.bMerged);
+        if (run.bMerged) {
+            ASSERT_EQ(expected.text, run.text);
+            ++nMerged;
+        } else {
+            ++nFailed;
+        }
+    }
+    // Both outcomes were really exercised.
+    EXPECT_GT(nMerged, 1000);
+    EXPECT_GT(nFailed, 20);
+}
+
+}  // namespace
