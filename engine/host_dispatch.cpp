@@ -1,5 +1,6 @@
 #include "engine/host_dispatch.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut)
@@ -30,93 +31,90 @@ void ThrowComError(HRESULT hr)
     throw _com_error(hr, pErrorInfo, false);
 }
 
-// The error information that an Invoke reported in its EXCEPINFO, as an
-// error object the way the host's wrappers hand it on.
-static void ThrowFromExcepInfo(EXCEPINFO* pInfo)
+// The error information that an Invoke reported in its EXCEPINFO becomes the
+// thread's error object, where a raised _com_error picks it up.
+static HRESULT TakeExcepInfo(EXCEPINFO* pInfo)
 {
     if (pInfo->pfnDeferredFillIn)
         pInfo->pfnDeferredFillIn(pInfo);
     HRESULT hr = pInfo->scode ? pInfo->scode : (pInfo->wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, pInfo->wCode)
                                                               : DISP_E_EXCEPTION);
-    IErrorInfo* pErrorInfo = NULL;
     ICreateErrorInfo* pCreate = NULL;
     if (SUCCEEDED(CreateErrorInfo(&pCreate))) {
         pCreate->SetSource(pInfo->bstrSource);
         pCreate->SetDescription(pInfo->bstrDescription);
         pCreate->SetHelpFile(pInfo->bstrHelpFile);
         pCreate->SetHelpContext(pInfo->dwHelpContext);
-        if (FAILED(pCreate->QueryInterface(IID_IErrorInfo, (void**)&pErrorInfo)))
-            pErrorInfo = NULL;
+        IErrorInfo* pErrorInfo = NULL;
+        if (SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, (void**)&pErrorInfo))) {
+            SetErrorInfo(0, pErrorInfo);
+            pErrorInfo->Release();
+        }
         pCreate->Release();
     }
     SysFreeString(pInfo->bstrSource);
     SysFreeString(pInfo->bstrDescription);
     SysFreeString(pInfo->bstrHelpFile);
-    throw _com_error(hr, pErrorInfo, false);
+    return hr;
 }
 
-static DISPID FindMember(IDispatch* pObject, LPCOLESTR pszName)
+static HRESULT Invoke(IDispatch* pObject, LPCOLESTR pszName, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult)
 {
     if (pObject == NULL)
-        throw _com_error(E_POINTER);
+        return E_POINTER;
+    // A stale error object must not be taken for this call's.
+    SetErrorInfo(0, NULL);
     DISPID dispId = DISPID_UNKNOWN;
     LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
     HRESULT hr = pObject->GetIDsOfNames(IID_NULL, &pszMember, 1, LOCALE_USER_DEFAULT, &dispId);
     if (FAILED(hr))
-        ThrowComError(hr);
-    return dispId;
-}
-
-static void Invoke(IDispatch* pObject, LPCOLESTR pszName, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult)
-{
-    DISPID dispId = FindMember(pObject, pszName);
+        return hr;
     EXCEPINFO info;
     memset(&info, 0, sizeof(info));
     UINT uArgError = 0;
-    HRESULT hr = pObject->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, wFlags, pParams, pResult, &info, &uArgError);
+    hr = pObject->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, wFlags, pParams, pResult, &info, &uArgError);
     if (hr == DISP_E_EXCEPTION)
-        ThrowFromExcepInfo(&info);
-    if (FAILED(hr))
-        ThrowComError(hr);
+        hr = TakeExcepInfo(&info);
+    return hr;
 }
 
-void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult)
+HRESULT DispTryGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult)
 {
-    if (pObject == NULL || pResult == NULL)
-        throw _com_error(E_POINTER);
+    if (pResult == NULL)
+        return E_POINTER;
     DISPPARAMS params = { NULL, NULL, 0, 0 };
     VariantClear(pResult);
-    Invoke(pObject, pszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, pResult);
+    return Invoke(pObject, pszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, pResult);
 }
 
-static void Put(IDispatch* pObject, LPCOLESTR pszName, WORD wFlags, VARIANT* pValue)
+static HRESULT Put(IDispatch* pObject, LPCOLESTR pszName, WORD wFlags, VARIANT* pValue)
 {
     DISPID dispIdNamed = DISPID_PROPERTYPUT;
     DISPPARAMS params = { pValue, &dispIdNamed, 1, 1 };
-    Invoke(pObject, pszName, wFlags, &params, NULL);
+    return Invoke(pObject, pszName, wFlags, &params, NULL);
 }
 
-void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value)
+HRESULT DispTryPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value)
 {
     VARIANT arg = value;   // Invoke does not change its arguments
-    Put(pObject, pszName, DISPATCH_PROPERTYPUT, &arg);
+    return Put(pObject, pszName, DISPATCH_PROPERTYPUT, &arg);
 }
 
-void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue)
+HRESULT DispTryPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue)
 {
     VARIANT arg;
     VariantInit(&arg);
     V_VT(&arg) = VT_DISPATCH;
     V_DISPATCH(&arg) = pValue;
-    Put(pObject, pszName, DISPATCH_PROPERTYPUTREF, &arg);
+    return Put(pObject, pszName, DISPATCH_PROPERTYPUTREF, &arg);
 }
 
 #define LC_MAX_DISPATCH_ARGS 8
 
-void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult)
+HRESULT DispTryCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult)
 {
     if (nArgs < 0 || nArgs > LC_MAX_DISPATCH_ARGS)
-        throw _com_error(E_INVALIDARG);
+        return E_INVALIDARG;
     // IDispatch takes its arguments last first.
     VARIANT args[LC_MAX_DISPATCH_ARGS];
     for (int i = 0; i < nArgs; ++i)
@@ -124,5 +122,83 @@ void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs,
     DISPPARAMS params = { nArgs ? args : NULL, NULL, (UINT)nArgs, 0 };
     if (pResult)
         VariantClear(pResult);
-    Invoke(pObject, pszName, DISPATCH_METHOD, &params, pResult);
+    return Invoke(pObject, pszName, DISPATCH_METHOD, &params, pResult);
+}
+
+static void ThrowIfFailed(HRESULT hr)
+{
+    if (FAILED(hr))
+        ThrowComError(hr);
+}
+
+void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult)
+{
+    ThrowIfFailed(DispTryGetProperty(pObject, pszName, pResult));
+}
+
+void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value)
+{
+    ThrowIfFailed(DispTryPutProperty(pObject, pszName, value));
+}
+
+void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue)
+{
+    ThrowIfFailed(DispTryPutRefProperty(pObject, pszName, pValue));
+}
+
+void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult)
+{
+    ThrowIfFailed(DispTryCallMethod(pObject, pszName, pArgs, nArgs, pResult));
+}
+
+char* WideToAnsiHeap(const wchar_t* pszWide)
+{
+    if (pszWide == NULL)
+        return NULL;
+    int cch = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
+    if (cch <= 0)
+        return NULL;
+    char* psz = (char*)malloc((size_t)cch);
+    if (psz == NULL)
+        return NULL;
+    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, psz, cch, NULL, NULL) != cch) {
+        free(psz);
+        return NULL;
+    }
+    return psz;
+}
+
+BSTR AnsiToBstr(const char* pszAnsi)
+{
+    if (pszAnsi == NULL)
+        pszAnsi = "";
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, NULL, 0);
+    if (cch <= 0)
+        return NULL;
+    BSTR bstr = SysAllocStringLen(NULL, (UINT)(cch - 1));
+    if (bstr == NULL)
+        return NULL;
+    MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, bstr, cch);
+    return bstr;
+}
+
+void* QueryVariantInterface(const VARIANT& value, REFIID riid)
+{
+    IUnknown* pUnknown = NULL;
+    if (V_VT(&value) == VT_UNKNOWN)
+        pUnknown = V_UNKNOWN(&value);
+    else if (V_VT(&value) == VT_DISPATCH)
+        pUnknown = V_DISPATCH(&value);
+    void* pInterface = NULL;
+    if (pUnknown == NULL || FAILED(pUnknown->QueryInterface(riid, &pInterface)))
+        return NULL;
+    return pInterface;
+}
+
+IDispatch* VariantDispatch(const VARIANT& value)
+{
+    if (V_VT(&value) != VT_DISPATCH || V_DISPATCH(&value) == NULL)
+        return NULL;
+    V_DISPATCH(&value)->AddRef();
+    return V_DISPATCH(&value);
 }

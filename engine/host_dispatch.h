@@ -36,7 +36,16 @@ private:
 // information, if any.
 void ThrowComError(HRESULT hr);
 
-// Each raises _com_error when the member is unknown or the call fails.
+// The raw calls: the call's HRESULT, with the error information of a failed
+// call left current on the thread (GetErrorInfo) as the host leaves it. They
+// raise nothing.
+HRESULT DispTryGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult);
+HRESULT DispTryPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value);
+HRESULT DispTryPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue);
+HRESULT DispTryCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult);
+
+// The wrapped calls: each raises _com_error when the member is unknown or the
+// call fails.
 void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult);
 void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value);
 void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue);
@@ -45,5 +54,16 @@ void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs,
 
 // Narrows a wide text into the ANSI code page, cut to the buffer; NULL gives "".
 void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut);
+// The whole wide text (up to its first zero) narrowed into a heap text for
+// free(); NULL when the conversion or the allocation fails.
+char* WideToAnsiHeap(const wchar_t* pszWide);
+// An ANSI text widened into a fresh BSTR; NULL when out of memory.
+BSTR AnsiToBstr(const char* pszAnsi);
+
+// The interface that a VT_UNKNOWN or VT_DISPATCH result answers for riid,
+// with its own reference; NULL for an empty result or a refusal.
+void* QueryVariantInterface(const VARIANT& value, REFIID riid);
+// The object of a VT_DISPATCH result with its own reference, else NULL.
+IDispatch* VariantDispatch(const VARIANT& value);
 
 #endif

@@ -174,6 +174,48 @@ TEST(HostDispatch, FailuresRaiseComErrorWithTheirErrorInformation)
     EXPECT_THROW(DispGetProperty(NULL, L"Subject", NULL), _com_error);
 }
 
+TEST(HostDispatch, RawCallsReturnTheCodeAndLeaveTheErrorInformationCurrent)
+{
+    TestObject object;
+    EXPECT_EQ(DispTryCallMethod(&object, L"Fail", NULL, 0, NULL), E_ACCESSDENIED);
+    IErrorInfo* pInfo = NULL;
+    ASSERT_EQ(GetErrorInfo(0, &pInfo), S_OK);
+    BSTR bstr = NULL;
+    pInfo->GetDescription(&bstr);
+    EXPECT_STREQ(bstr, L"The item is locked.");
+    SysFreeString(bstr);
+    pInfo->Release();
+
+    // A later successful call does not inherit an error object.
+    ScopedVariant subject;
+    EXPECT_EQ(DispTryGetProperty(&object, L"Subject", &subject), S_OK);
+    EXPECT_EQ(DispTryGetProperty(&object, L"NoSuchMember", &subject), DISP_E_UNKNOWNNAME);
+    pInfo = NULL;
+    EXPECT_NE(GetErrorInfo(0, &pInfo), S_OK);
+    if (pInfo)
+        pInfo->Release();
+}
+
+TEST(HostDispatch, TextsCrossTheAnsiBoundaryWhole)
+{
+    BSTR bstr = AnsiToBstr("Caf\xe9 [[Name]]");
+    ASSERT_TRUE(bstr != NULL);
+    EXPECT_EQ(SysStringLen(bstr), 13u);
+    EXPECT_EQ(bstr[3], L'\u00e9');
+    char* psz = WideToAnsiHeap(bstr);
+    ASSERT_TRUE(psz != NULL);
+    EXPECT_STREQ(psz, "Caf\xe9 [[Name]]");
+    free(psz);
+    SysFreeString(bstr);
+
+    std::wstring longText(5000, L'a');
+    psz = WideToAnsiHeap(longText.c_str());
+    ASSERT_TRUE(psz != NULL);
+    EXPECT_EQ(strlen(psz), 5000u);
+    free(psz);
+    EXPECT_TRUE(WideToAnsiHeap(NULL) == NULL);
+}
+
 TEST(HostDispatch, WideToAnsiCutsToTheBuffer)
 {
     char sz[6];

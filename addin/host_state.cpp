@@ -1,0 +1,4 @@
+#include "addin/host_state.h"
+
+IDispatch* gpApplication = NULL;
+IMAPISession* gpMAPISession = NULL;

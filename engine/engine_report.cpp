@@ -1,0 +1,46 @@
+#include "engine/engine_report.h"
+
+#include "engine/host_dispatch.h"
+#include "logs/job_log.h"
+#include "resources/product.h"
+
+int ShowJobText(HWND hWndOwner, const char* pszText)
+{
+    return MessageBoxA(hWndOwner, pszText, LC_PRODUCT_NAME, MB_ICONWARNING | MB_OK);
+}
+
+int AskJobQuestion(HWND hWndOwner, const char* pszText)
+{
+    return MessageBoxA(hWndOwner, pszText, LC_PRODUCT_NAME, MB_ICONQUESTION | MB_YESNO);
+}
+
+void LogJobText(FILE* pLog, const char* pszText)
+{
+    if (pLog == NULL)
+        return;
+    fprintf(pLog, "%s\n", pszText);
+    fflush(pLog);
+}
+
+#define LC_ERROR_TEXT_CAPACITY 512
+
+void ReportComError(const _com_error& error, FILE* pLog, const char* pszLocation)
+{
+    if (pLog == NULL)
+        return;
+    char szSource[LC_ERROR_TEXT_CAPACITY] = "(null)";
+    char szDescription[LC_ERROR_TEXT_CAPACITY] = "(null)";
+    IErrorInfo* pInfo = error.ErrorInfo();
+    if (pInfo) {
+        BSTR bstr = NULL;
+        if (SUCCEEDED(pInfo->GetSource(&bstr)) && bstr)
+            WideToAnsi(bstr, szSource, LC_ERROR_TEXT_CAPACITY);
+        SysFreeString(bstr);
+        bstr = NULL;
+        if (SUCCEEDED(pInfo->GetDescription(&bstr)) && bstr)
+            WideToAnsi(bstr, szDescription, LC_ERROR_TEXT_CAPACITY);
+        SysFreeString(bstr);
+        pInfo->Release();
+    }
+    LogComError(pLog, (long)error.Error(), szSource, szDescription, pszLocation);
+}

@@ -1,0 +1,56 @@
+#include "engine/job_progress.h"
+
+#include "logs/job_log.h"
+
+JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL };
+
+void SetJobStatus(const char* pszText, int n, int nTotal)
+{
+    snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%d of %d: %s", n, nTotal, pszText);
+    if (nTotal > 0) {
+        JobProgress.percentDone = (n - 1) * 100.0 / nTotal;
+        JobProgress.progressPos = (int)JobProgress.percentDone;
+    }
+}
+
+void SetJobPhase(const char* pszText)
+{
+    snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%s", pszText);
+}
+
+void AccumulateRunTime(DWORD* pdwLastTick, DWORD* pdwRunTimeMs)
+{
+    DWORD dwNow = GetTickCount();
+    if (dwNow >= *pdwLastTick)
+        *pdwRunTimeMs += dwNow - *pdwLastTick;
+    *pdwLastTick = GetTickCount();
+}
+
+static void DispatchPendingMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        // A WM_QUIT belongs to the host's own loop further out.
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+bool PumpAndCheckJob(FILE* pLog)
+{
+    for (;;) {
+        DispatchPendingMessages();
+        if (JobProgress.jobState == JobRunning)
+            return true;
+        if (JobProgress.jobState == JobIdle) {
+            if (pLog)
+                LogJobStopped(pLog);
+            return false;
+        }
+        Sleep(100);
+    }
+}

@@ -1,0 +1,47 @@
+// What the main dialog and the running job share: the dialog steers through
+// jobState, the engine reports back through the rest.
+#ifndef LETTERCAST_JOB_PROGRESS_H
+#define LETTERCAST_JOB_PROGRESS_H
+
+#include <windows.h>
+#include <stdio.h>
+
+// Posted once to dialogWnd when a job ends; wParam 1 when every counted
+// recipient was sent.
+#define WM_JOBDONE (WM_USER + 4)
+
+enum {
+    JobIdle = 0,      // no job, or stop
+    JobRunning = 1,
+    JobPaused = 2,
+};
+
+#define LC_STATUS_CAPACITY 512
+
+struct JobProgressRecord {
+    char statusText[LC_STATUS_CAPACITY];
+    double percentDone;   // 0 to 100
+    int progressPos;      // percentDone truncated
+    DWORD runTimeMs;      // without message dispatch and pauses
+    int sentCount;
+    int jobState;         // written by the dialog
+    HWND dialogWnd;       // written by the dialog
+};
+
+extern JobProgressRecord JobProgress;
+
+// "n of total: text" as the status; the share done follows when total > 0.
+void SetJobStatus(const char* pszText, int n, int nTotal);
+// A phase text before the loop, as it is; the share done stays.
+void SetJobPhase(const char* pszText);
+
+// Adds the milliseconds since *pdwLastTick (nothing when the tick count has
+// wrapped) and takes a fresh reading.
+void AccumulateRunTime(DWORD* pdwLastTick, DWORD* pdwRunTimeMs);
+
+// Dispatches the thread's pending messages and reads jobState: true to go
+// on, false to stop (after logging "Job Stopped" to pLog). While paused it
+// keeps dispatching every 100 ms.
+bool PumpAndCheckJob(FILE* pLog);
+
+#endif

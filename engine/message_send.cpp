@@ -1,0 +1,534 @@
+#include "engine/message_send.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "addin/host_state.h"
+#include "engine/com_holder.h"
+#include "engine/engine_report.h"
+#include "engine/host_dispatch.h"
+#include "engine/job_progress.h"
+#include "engine/mapi_binding.h"
+#include "engine/send_job.h"
+#include "engine/send_job_state.h"
+
+namespace {
+
+enum {
+    olFolderOutbox = 4,
+    olFolderSentMail = 5,
+};
+
+#define LC_COPY_RETRY_LIMIT 10
+
+
+void LogAndShowRecipientText(SendJob* pJob, SendJobState* pState, const char* pszFormat, const char* pszAddress)
+{
+    char szText[LC_RECIPIENT_TEXT_CAPACITY];
+    snprintf(szText, sizeof(szText), pszFormat, pszAddress);
+    LogJobText(pState->pCurrentLog, szText);
+    ShowJobText(pJob->m_hWndOwner, szText);
+}
+
+// "... during message %d" texts of the caught stretches.
+void FormatCaught(char* pszText, const char* pszFormat, int nMessage)
+{
+    snprintf(pszText, LC_CAUGHT_TEXT_CAPACITY, pszFormat, nMessage);
+}
+
+int MessageNumber()
+{
+    return JobProgress.sentCount + 1;
+}
+
+IMessage* MessageOfItem(IDispatch* pItem)
+{
+    ScopedVariant object;
+    DispGetProperty(pItem, L"MAPIOBJECT", &object);
+    return (IMessage*)QueryVariantInterface(object.Get(), IID_IMessage);
+}
+
+// Step 6: Copy, with an exception retried after a second, 11 attempts in all.
+bool MakeCopy(SendJob* pJob, SendJobState* pState)
+{
+    for (;;) {
+        char szText[LC_CAUGHT_TEXT_CAPACITY];
+        try {
+            ReleaseRecipientObjects(pState);
+            ScopedVariant copy;
+            DispCallMethod(pJob->m_pParent, L"Copy", NULL, 0, &copy);
+            pState->pCopy = VariantDispatch(copy.Get());
+            if (pState->pCopy == NULL) {
+                ShowJobText(pJob->m_hWndOwner, "Failed to make a copy of message");
+                return false;
+            }
+            return true;
+        } catch (const _com_error& error) {
+            ++pState->nCopyRetries;
+            snprintf(szText, sizeof(szText), "Caught exception during message copy A: %d (%d)", MessageNumber(),
+                     pState->nCopyRetries);
+            ReportComError(error, pState->pCurrentLog, szText);
+        } catch (...) {
+            ++pState->nCopyRetries;
+            snprintf(szText, sizeof(szText), "Caught exception during message copy B: %d (%d)", MessageNumber(),
+                     pState->nCopyRetries);
+            LogJobText(pState->pCurrentLog, szText);
+        }
+        if (pState->nCopyRetries > LC_COPY_RETRY_LIMIT) {
+            ShowJobText(pJob->m_hWndOwner, szText);
+            return false;
+        }
+        Sleep(1000);
+    }
+}
+
+void PutText(IDispatch* pItem, LPCOLESTR pszMember, const char* pszText)
+{
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = AnsiToBstr(pszText);
+    DispTryPutProperty(pItem, pszMember, value);
+    VariantClear(&value);
+}
+
+bool StoreTakesHtml(IMessage* pMessage)
+{
+    SizedSPropTagArray(1, tags) = { 1, { PR_STORE_SUPPORT_MASK } };
+    ULONG cValues = 0;
+    LPSPropValue pValues = NULL;
+    ULONG ulMask = 0;
+    if (pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues) == S_OK && pValues && cValues >= 1)
+        ulMask = pValues[0].Value.l;
+    if (pValues)
+        MapiBinding.MAPIFreeBuffer(pValues);
+    return (ulMask & STORE_HTML_OK) != 0;
+}
+
+// Step 5a: non-ASCII HTML written as the stored bytes, where the store takes them.
+bool WriteHtmlProperty(SendJobState* pState)
+{
+    if (!StoreTakesHtml(pState->pCurrentMessage))
+        return false;
+    pState->nJobStep = 100;
+    ComHolder<IStream> stream;
+    if (FAILED(pState->pCurrentMessage->OpenProperty(PR_HTML, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                                     (LPUNKNOWN*)stream.Receive())) ||
+        stream.Get() == NULL)
+        return false;
+    pState->nJobStep = 101;
+    ULONG cbWritten = 0;
+    return stream->Write(pState->pszHTMLCopy, (ULONG)strlen(pState->pszHTMLCopy) + 1, &cbWritten) == S_OK;
+}
+
+// Step 5.
+void FillBody(SendJobState* pState)
+{
+    pState->nJobStep = 10;
+    if (pState->pszOriginalHTMLBody) {
+        bool bWritten = pState->bNonAsciiHtml && WriteHtmlProperty(pState);
+        if (!bWritten)
+            PutText(pState->pCopy, L"HTMLBody", pState->pszHTMLCopy);
+    } else {
+        PutText(pState->pCopy, L"Body", pState->pszBodyCopy);
+    }
+}
+
+bool AllocateString(LPVOID pParent, const char* pszText, LPSTR* ppszOut)
+{
+    size_t cb = strlen(pszText) + 1;
+    if (FAILED(MapiBinding.MAPIAllocateMore((ULONG)cb, pParent, (LPVOID*)ppszOut)) || *ppszOut == NULL)
+        return false;
+    memcpy(*ppszOut, pszText, cb);
+    return true;
+}
+
+// Steps 7 and 8: the one SMTP recipient.
+bool AddRecipient(SendJob* pJob, SendJobState* pState)
+{
+    pState->nJobStep = 12;
+    LPADRLIST pList = NULL;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(1), (LPVOID*)&pList);
+    if (FAILED(hr) || pList == NULL) {
+        char szText[LC_RECIPIENT_TEXT_CAPACITY];
+        snprintf(szText, sizeof(szText), "Failed to allocate ADRLIST: %s, %X, %d", pState->szRecipientAddress,
+                 (unsigned)hr, (int)CbNewADRLIST(1));
+        LogJobText(pState->pCurrentLog, szText);
+        ShowJobText(pJob->m_hWndOwner, szText);
+        return false;
+    }
+    pList->cEntries = 1;
+    pList->aEntries[0].ulReserved1 = 0;
+    pList->aEntries[0].cValues = 5;
+    pList->aEntries[0].rgPropVals = NULL;
+
+    LPSPropValue pValues = NULL;
+    hr = MapiBinding.MAPIAllocateBuffer(5 * sizeof(SPropValue), (LPVOID*)&pValues);
+    if (FAILED(hr) || pValues == NULL) {
+        LogAndShowRecipientText(pJob, pState, "Failed to allocate SPropValue: %s", pState->szRecipientAddress);
+        MapiBinding.FreePadrlist(pList);
+        return false;
+    }
+    memset(pValues, 0, 5 * sizeof(SPropValue));
+    pList->aEntries[0].rgPropVals = pValues;
+
+    static const char* const kStringFailures[] = {
+        "Failed to allocate more MAPI memory",
+        "Failed (2) to allocate more MAPI memory",
+        "Failed (3) to allocate more MAPI memory",
+    };
+    const char* pszStrings[] = { pState->szRecipientAddress, pState->szDisplayName, "SMTP" };
+    LPSTR pszCopies[3] = { NULL, NULL, NULL };
+    for (int i = 0; i < 3; ++i) {
+        if (!AllocateString(pList, pszStrings[i], &pszCopies[i])) {
+            ShowJobText(pJob->m_hWndOwner, kStringFailures[i]);
+            MapiBinding.FreePadrlist(pList);
+            return false;
+        }
+    }
+    pValues[0].ulPropTag = PR_EMAIL_ADDRESS_A;
+    pValues[0].Value.lpszA = pszCopies[0];
+    pValues[1].ulPropTag = PR_DISPLAY_NAME_A;
+    pValues[1].Value.lpszA = pszCopies[1];
+    pValues[2].ulPropTag = PR_RECIPIENT_TYPE;
+    pValues[2].Value.l = MAPI_TO;
+    pValues[3].ulPropTag = PR_ADDRTYPE_A;
+    pValues[3].Value.lpszA = pszCopies[2];
+    pValues[4].ulPropTag = PR_SEND_RICH_INFO;
+    pValues[4].Value.b = FALSE;
+
+    pState->nJobStep = 13;
+    hr = pState->pCurrentMessage->ModifyRecipients(MODRECIP_ADD, pList);
+    MapiBinding.FreePadrlist(pList);
+    if (FAILED(hr)) {
+        LogAndShowRecipientText(pJob, pState, "Failed to add recipient: %s", pState->szRecipientAddress);
+        return false;
+    }
+    return true;
+}
+
+// SetProps of one value; a failure shows the store's own error text.
+bool SetOneProp(SendJob* pJob, IMessage* pMessage, LPSPropValue pValue)
+{
+    HRESULT hr = pMessage->SetProps(1, pValue, NULL);
+    if (SUCCEEDED(hr))
+        return true;
+    LPMAPIERROR pError = NULL;
+    if (SUCCEEDED(pMessage->GetLastError(hr, 0, &pError)) && pError) {
+        if (pError->lpszError)
+            ShowJobText(pJob->m_hWndOwner, (const char*)pError->lpszError);
+        MapiBinding.MAPIFreeBuffer(pError);
+    }
+    return false;
+}
+
+// Step 9: a plain-text copy is marked as such for the editor.
+bool SetPlainTextFormat(SendJob* pJob, SendJobState* pState)
+{
+    LPSPropValue pValue = NULL;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)&pValue);
+    if (FAILED(hr)) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps");
+        return false;
+    }
+    if (pValue == NULL) {
+        ShowJobText(pJob->m_hWndOwner, "Failed (2) to allocate SPropValue for SetProps");
+        return false;
+    }
+    memset(pValue, 0, sizeof(SPropValue));
+    pValue->ulPropTag = PR_MSG_EDITOR_FORMAT;
+    pValue->Value.l = EDITOR_FORMAT_PLAINTEXT;
+    bool bSet = SetOneProp(pJob, pState->pCurrentMessage, pValue);
+    MapiBinding.MAPIFreeBuffer(pValue);
+    return bSet;
+}
+
+// Step 10: the transport property's tag, once per job.
+bool ResolveUseTnef(SendJob* pJob, SendJobState* pState)
+{
+    if (pState->bUseTnefResolved)
+        return true;
+    MAPINAMEID name;
+    memset(&name, 0, sizeof(name));
+    name.lpguid = const_cast<LPGUID>(&LC_PSETID_Common);
+    name.ulKind = MNID_ID;
+    name.Kind.lID = LC_USE_TNEF_ID;
+    LPMAPINAMEID pName = &name;
+    LPSPropTagArray pTags = NULL;
+    HRESULT hr = pState->pCurrentMessage->GetIDsFromNames(1, &pName, MAPI_CREATE, &pTags);
+    if (FAILED(hr) || pTags == NULL || pTags->cValues < 1) {
+        if (pTags)
+            MapiBinding.MAPIFreeBuffer(pTags);
+        ShowJobText(pJob->m_hWndOwner, "Failed on GetIDsFromNames");
+        return false;
+    }
+    memset(&pState->useTnef, 0, sizeof(pState->useTnef));
+    pState->useTnef.ulPropTag = (pTags->aulPropTag[0] & 0xFFFF000B) | 0x000B;
+    pState->useTnef.Value.b = FALSE;
+    if (MapiBinding.MAPIFreeBuffer(pTags) != 0)
+        ShowJobText(pJob->m_hWndOwner, "Failed on PF_MAPIFreeBuffer");
+    pState->bUseTnefResolved = true;
+    return true;
+}
+
+// Step 11.
+bool SetUseTnef(SendJob* pJob, SendJobState* pState)
+{
+    LPSPropValue pValue = NULL;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)&pValue);
+    if (FAILED(hr)) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps 2");
+        return false;
+    }
+    if (pValue == NULL)
+        return false;
+    *pValue = pState->useTnef;
+    bool bSet = SetOneProp(pJob, pState->pCurrentMessage, pValue);
+    MapiBinding.MAPIFreeBuffer(pValue);
+    return bSet;
+}
+
+IDispatch* DefaultFolder(IDispatch* pNameSpace, int nFolder, HRESULT* phr)
+{
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_I4;
+    V_I4(&arg) = nFolder;
+    ScopedVariant folder;
+    *phr = DispTryCallMethod(pNameSpace, L"GetDefaultFolder", &arg, 1, &folder);
+    return SUCCEEDED(*phr) ? VariantDispatch(folder.Get()) : NULL;
+}
+
+enum OutboxResult {
+    OutboxDone,         // moved, or left where it was; submit the current message
+    OutboxEndsJob,
+};
+
+// Step 12: into the Outbox, with Sent Mail for the sent copy. Exceptions
+// are the caller's; what can only fail quietly leaves the copy where it is.
+OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY];
+    FormatCaught(szText, "Error caught moving message to Outbox during message %d", MessageNumber());
+
+    ScopedVariant session;
+    if (gpApplication == NULL || FAILED(DispTryGetProperty(gpApplication, L"Session", &session)))
+        return OutboxDone;
+    ComHolder<IDispatch> nameSpace(VariantDispatch(session.Get()));
+    if (nameSpace.Get() == NULL)
+        return OutboxDone;
+
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_I4;
+    V_I4(&arg) = olFolderOutbox;
+    ScopedVariant outboxResult;
+    DispCallMethod(nameSpace, L"GetDefaultFolder", &arg, 1, &outboxResult);
+    ComHolder<IDispatch> outbox(VariantDispatch(outboxResult.Get()));
+    if (outbox.Get() == NULL) {
+        // Without an Outbox the copy is submitted where it lies.
+        LogJobText(pState->pCurrentLog, szText);
+        return OutboxDone;
+    }
+
+    VARIANT folderArg;
+    VariantInit(&folderArg);
+    V_VT(&folderArg) = VT_DISPATCH;
+    V_DISPATCH(&folderArg) = outbox;
+    ScopedVariant moved;
+    DispCallMethod(pState->pCopy, L"Move", &folderArg, 1, &moved);
+    pState->pMovedItem = VariantDispatch(moved.Get());
+    if (pState->pMovedItem == NULL) {
+        LogJobText(pState->pCurrentLog, szText);
+        return OutboxDone;
+    }
+
+    HRESULT hr = S_OK;
+    ComHolder<IDispatch> sentMail(DefaultFolder(nameSpace, olFolderSentMail, &hr));
+    if (sentMail.Get() == NULL) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to find default Sent Mail folder");
+        return OutboxEndsJob;
+    }
+    if (FAILED(DispTryPutRefProperty(pState->pMovedItem, L"SaveSentMessageFolder", sentMail))) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to direct sent message to Sent Items folder");
+        return OutboxEndsJob;
+    }
+    DispCallMethod(pState->pMovedItem, L"Save", NULL, 0, NULL);
+
+    pState->pCurrentMessage->Release();
+    pState->pCurrentMessage = NULL;
+    pState->pCurrentMessage = MessageOfItem(pState->pMovedItem);
+    if (pState->pCurrentMessage == NULL)
+        return OutboxEndsJob;
+    return OutboxDone;
+}
+
+OutboxResult GuardedMoveToOutbox(SendJob* pJob, SendJobState* pState)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY];
+    FormatCaught(szText, "Error caught moving message to Outbox during message %d", MessageNumber());
+    try {
+        return MoveToOutbox(pJob, pState);
+    } catch (const _com_error& error) {
+        ReportComError(error, pState->pCurrentLog, szText);
+    } catch (...) {
+        LogJobText(pState->pCurrentLog, szText);
+    }
+    // A message lost on the way has nothing left to submit.
+    return pState->pCurrentMessage ? OutboxDone : OutboxEndsJob;
+}
+
+// Step 13; false when the user chose to stop after a failed submission.
+bool Submit(SendJob* pJob, SendJobState* pState)
+{
+    pState->nJobStep = 15;
+    SetJobStatus("Sending Message", MessageNumber(), pState->nTotal);
+    char szText[LC_CAUGHT_TEXT_CAPACITY];
+    FormatCaught(szText, "SubmitMessage error caught during message %d", MessageNumber());
+    try {
+        HRESULT hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
+        if (FAILED(hr)) {
+            LogAndShowRecipientText(pJob, pState, "Failed to submit message to: %s", pState->szRecipientAddress);
+            if (AskJobQuestion(pJob->m_hWndOwner, "Continue Sending Anyway?") != IDYES)
+                return false;
+        }
+    } catch (const _com_error& error) {
+        ReportComError(error, pState->pCurrentLog, szText);
+    } catch (...) {
+        LogJobText(pState->pCurrentLog, szText);
+    }
+    return true;
+}
+
+// Step 14.
+void Flush(SendJobState* pState)
+{
+    pState->nJobStep = 16;
+    SetJobStatus("Flushing Message", MessageNumber(), pState->nTotal);
+    char szText[LC_CAUGHT_TEXT_CAPACITY];
+    FormatCaught(szText, "MAPIFlushQueues error caught during message %d", MessageNumber());
+    try {
+        FlushOutgoingQueue();
+    } catch (const _com_error& error) {
+        ReportComError(error, pState->pCurrentLog, szText);
+    } catch (...) {
+        LogJobText(pState->pCurrentLog, szText);
+    }
+}
+
+}  // namespace
+
+RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
+{
+    pState->nJobStep = 6;
+    if (!MakeCopy(pJob, pState))
+        return RecipientEndsJob;
+
+    pState->nJobStep = 7;
+    DispCallMethod(pState->pCopy, L"Save", NULL, 0, NULL);
+
+    pState->nJobStep = 8;
+    pState->pCurrentMessage = MessageOfItem(pState->pCopy);
+    if (pState->pCurrentMessage == NULL) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to get MAPI object from copied message");
+        return RecipientEndsJob;
+    }
+
+    pState->nJobStep = 9;
+    PutText(pState->pCopy, L"Subject", pState->pszSubjectCopy);
+    FillBody(pState);
+
+    pState->nJobStep = 11;
+    DispCallMethod(pState->pCopy, L"Save", NULL, 0, NULL);
+
+    if (!AddRecipient(pJob, pState))
+        return RecipientEndsJob;
+
+    pState->nJobStep = 14;
+    if (pState->pszOriginalHTMLBody == NULL && !SetPlainTextFormat(pJob, pState))
+        return RecipientEndsJob;
+    if (!ResolveUseTnef(pJob, pState) || !SetUseTnef(pJob, pState))
+        return RecipientEndsJob;
+    if (GuardedMoveToOutbox(pJob, pState) == OutboxEndsJob)
+        return RecipientEndsJob;
+
+    if (!Submit(pJob, pState))
+        return RecipientEndsJob;
+    Flush(pState);
+    return RecipientCompleted;
+}
+
+bool FlushOutgoingQueue()
+{
+    if (gpMAPISession == NULL)
+        return false;
+    ComHolder<IMAPITable> table;
+    if (FAILED(gpMAPISession->GetStatusTable(0, table.Receive())) || table.Get() == NULL)
+        return false;
+
+    SizedSPropTagArray(1, columns) = { 1, { PR_ENTRYID } };
+    SPropValue spooler;
+    memset(&spooler, 0, sizeof(spooler));
+    spooler.ulPropTag = PR_RESOURCE_TYPE;
+    spooler.Value.l = MAPI_SPOOLER;
+    SRestriction restriction;
+    memset(&restriction, 0, sizeof(restriction));
+    restriction.rt = RES_PROPERTY;
+    restriction.res.resProperty.relop = RELOP_EQ;
+    restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
+    restriction.res.resProperty.lpProp = &spooler;
+
+    LPSRowSet pRows = NULL;
+    if (FAILED(MapiBinding.HrQueryAllRows(table, (LPSPropTagArray)&columns, &restriction, NULL, 0, &pRows)) ||
+        pRows == NULL) {
+        return false;
+    }
+    bool bFlushed = false;
+    if (pRows->cRows > 0 && pRows->aRow[0].cValues > 0 && pRows->aRow[0].lpProps &&
+        pRows->aRow[0].lpProps[0].ulPropTag == PR_ENTRYID) {
+        const SBinary& entry = pRows->aRow[0].lpProps[0].Value.bin;
+        ULONG ulType = 0;
+        ComHolder<IMAPIStatus> status;
+        if (SUCCEEDED(gpMAPISession->OpenEntry(entry.cb, (LPENTRYID)entry.lpb, &IID_IMAPIStatus, MAPI_BEST_ACCESS,
+                                               &ulType, (LPUNKNOWN*)status.Receive())) &&
+            status.Get() != NULL)
+            bFlushed = SUCCEEDED(status->FlushQueues(0, 0, NULL, FLUSH_UPLOAD));
+    }
+    MapiBinding.FreeProws(pRows);
+    return bFlushed;
+}
+
+bool IssueSendReceive()
+{
+    if (gpApplication == NULL)
+        return false;
+    try {
+        ScopedVariant explorerResult;
+        DispCallMethod(gpApplication, L"ActiveExplorer", NULL, 0, &explorerResult);
+        ComHolder<IDispatch> explorer(VariantDispatch(explorerResult.Get()));
+        if (explorer.Get() == NULL)
+            return false;
+        ScopedVariant barsResult;
+        DispGetProperty(explorer, L"CommandBars", &barsResult);
+        ComHolder<IDispatch> bars(VariantDispatch(barsResult.Get()));
+        if (bars.Get() == NULL)
+            return false;
+
+        VARIANT args[4];
+        for (VARIANT& arg : args) {
+            VariantInit(&arg);
+            V_VT(&arg) = VT_ERROR;
+            V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
+        }
+        V_VT(&args[1]) = VT_INT;
+        V_INT(&args[1]) = 7095;
+        ScopedVariant controlResult;
+        DispCallMethod(bars, L"FindControl", args, 4, &controlResult);
+        ComHolder<IDispatch> control(VariantDispatch(controlResult.Get()));
+        if (control.Get() == NULL)
+            return false;
+        return SUCCEEDED(DispTryCallMethod(control, L"Execute", NULL, 0, NULL));
+    } catch (...) {
+        return false;
+    }
+}

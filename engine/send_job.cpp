@@ -1,0 +1,398 @@
+#include "engine/send_job.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "addin/host_state.h"
+#include "engine/engine_report.h"
+#include "engine/host_dispatch.h"
+#include "engine/job_progress.h"
+#include "engine/mapi_binding.h"
+#include "engine/message_send.h"
+#include "engine/original_capture.h"
+#include "engine/send_job_state.h"
+#include "logs/job_log.h"
+#include "mailing/list_reader.h"
+#include "mailing/mail_merge.h"
+#include "resources/product.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "settings/settings_store.h"
+#include "ui/help.h"
+#include "ui/message_box.h"
+
+SendJob::SendJob(IDispatch* pMailItem)
+    : m_pParent(pMailItem), m_pMAPIMessage(NULL), m_hWndOwner(NULL), m_nEmailColumn(-1)
+{
+    if (pMailItem == NULL)
+        return;
+    try {
+        ScopedVariant object;
+        if (SUCCEEDED(DispTryGetProperty(pMailItem, L"MAPIOBJECT", &object)))
+            m_pMAPIMessage = (IMessage*)QueryVariantInterface(object.Get(), IID_IMessage);
+    } catch (...) {
+        m_pMAPIMessage = NULL;
+    }
+}
+
+SendJob::~SendJob()
+{
+    if (m_pMAPIMessage)
+        m_pMAPIMessage->Release();
+}
+
+bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int cchAddress,
+                            char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
+                            ListRecord* pHeader, ListRecord* pRecord)
+{
+    return ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
+                             cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
+}
+
+void InitSendJobState(SendJobState* pState)
+{
+    memset(pState, 0, sizeof(*pState));
+    InitListRecord(&pState->header);
+    InitListRecord(&pState->record);
+}
+
+void ReleaseRecipientObjects(SendJobState* pState)
+{
+    if (pState->pCurrentMessage) {
+        pState->pCurrentMessage->Release();
+        pState->pCurrentMessage = NULL;
+    }
+    if (pState->pMovedItem) {
+        pState->pMovedItem->Release();
+        pState->pMovedItem = NULL;
+    }
+    if (pState->pCopy) {
+        pState->pCopy->Release();
+        pState->pCopy = NULL;
+    }
+}
+
+namespace {
+
+int ShowListMessage(HWND hWndOwner, UINT uId, UINT uType)
+{
+    return ShowStringMessage(hWndOwner, uId, LC_PRODUCT_NAME, uType);
+}
+
+// Phase D: the counting pass, which also finds the address column and the
+// header's raw text for the sent list.
+bool CountRecipients(SendJob* pJob, SendJobState* pState)
+{
+    SetJobPhase("Reading Mailing List");
+    FILE* pList = OpenListFile(JobOptions.ToList);
+    if (pList == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    pJob->m_nEmailColumn = -1;
+    JobProgress.sentCount = 0;
+    pState->szHeaderRaw[0] = '\0';
+    pState->nTotal = 0;
+    bool bHeaderDone = false;
+    while (pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
+                               bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
+                               &pState->header, &pState->record)) {
+        ++pState->nTotal;
+        bHeaderDone = true;
+    }
+    fclose(pList);
+
+    if (pJob->m_nEmailColumn == -1) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_NO_EMAIL_FIELD, MB_ICONWARNING | MB_OK);
+        if (ShowListMessage(pJob->m_hWndOwner, IDS_ASK_MAILING_LIST_HELP, MB_ICONQUESTION | MB_YESNO) == IDYES)
+            ShowHelpTopic(pJob->m_hWndOwner, IDS_TOPIC_MAILING_LISTS);
+        return false;
+    }
+    return true;
+}
+
+// Phase E: the three logs with their start blocks, and the list again for
+// the sending pass.
+bool OpenLogs(SendJob* pJob, SendJobState* pState)
+{
+    SetJobPhase("Opening Logs");
+    AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
+
+    pState->pCurrentLog = gszCurrentJobPath[0] ? fopen(gszCurrentJobPath, "w") : NULL;
+    if (pState->pCurrentLog == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_CURRENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal);
+
+    pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
+    if (pState->pHistory == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal);
+
+    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
+    if (pState->pSentList == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw);
+
+    pState->pList = OpenListFile(JobOptions.ToList);
+    if (pState->pList == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    return true;
+}
+
+char* AllocateCopy(const char* pszOriginal)
+{
+    return (char*)calloc(strlen(pszOriginal) + 1, 1);
+}
+
+// Phase F.
+bool AllocateWorkingCopies(SendJob* pJob, SendJobState* pState)
+{
+    pState->pszSubjectCopy = AllocateCopy(pState->pszOriginalSubject);
+    if (pState->pszSubjectCopy == NULL) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to allocate subject copy memory");
+        return false;
+    }
+    pState->pszBodyCopy = AllocateCopy(pState->pszOriginalBody);
+    if (pState->pszBodyCopy == NULL) {
+        ShowJobText(pJob->m_hWndOwner, "Failed to allocate body copy memory");
+        return false;
+    }
+    if (pState->pszOriginalHTMLBody) {
+        pState->pszHTMLCopy = AllocateCopy(pState->pszOriginalHTMLBody);
+        if (pState->pszHTMLCopy == NULL) {
+            ShowJobText(pJob->m_hWndOwner, "Failed to allocate HTML body copy memory");
+            return false;
+        }
+        for (const unsigned char* p = (const unsigned char*)pState->pszOriginalHTMLBody; *p; ++p) {
+            if (*p & 0x80) {
+                pState->bNonAsciiHtml = true;
+                break;
+            }
+        }
+    }
+    pState->nJobStep = 2;
+    pState->nCalls = 0;
+    pState->nSinceSendReceive = 0;
+    return true;
+}
+
+bool SendReceiveDue(const SendJobState* pState)
+{
+    return JobOptions.DoSendRecv == 1 && pState->nSinceSendReceive >= JobOptions.SendRecvCount;
+}
+
+void SendReceiveIgnoringErrors()
+{
+    try {
+        IssueSendReceive();
+    } catch (...) {
+    }
+}
+
+// G.3: the pause before every message but the first, in steps of 100 ms.
+bool PauseBetweenMessages(SendJobState* pState)
+{
+    if (JobProgress.sentCount <= 0 || JobOptions.Pause <= 0)
+        return true;
+    SetJobStatus("Pausing Between Mails", JobProgress.sentCount + 1, pState->nTotal);
+    int nSteps = JobOptions.Pause * 10;
+    for (int i = 0; i < nSteps; ++i) {
+        Sleep(100);
+        AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
+        if (!PumpAndCheckJob(pState->pCurrentLog))
+            return false;
+        pState->dwLastTick = GetTickCount();
+    }
+    return true;
+}
+
+// G.5: subject, body and HTML merged for this recipient.
+bool MergeRecipient(SendJob* pJob, SendJobState* pState)
+{
+    struct Text {
+        const char* pszOriginal;
+        char** ppszCopy;
+    } texts[] = {
+        { pState->pszOriginalSubject, &pState->pszSubjectCopy },
+        { pState->pszOriginalBody, &pState->pszBodyCopy },
+        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy },
+    };
+    for (const Text& text : texts) {
+        if (text.pszOriginal == NULL)
+            continue;
+        MergeResult result = MergeIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.ppszCopy);
+        if (result == MergeNoMemory)
+            return false;
+        if (result == MergeFailed) {
+            LogMergeError(pState->pCurrentLog);
+            ShowListMessage(pJob->m_hWndOwner, IDS_MERGE_FAILED, MB_ICONWARNING | MB_OK);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CopyAddress(char* pszOut, const char* pszAddress)
+{
+    size_t cch = strlen(pszAddress);
+    if (cch >= LC_ADDRESS_CAPACITY)
+        cch = LC_ADDRESS_CAPACITY - 1;
+    memcpy(pszOut, pszAddress, cch);
+    pszOut[cch] = '\0';
+}
+
+// Phase G; false when the job ends before the list does.
+bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
+{
+    for (;;) {
+        bool bHeaderDone = pState->nCalls > 0;
+        if (!pJob->NextRecipient(pState->pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0,
+                                 pState->szRecordRaw, LC_RAW_RECORD_CAPACITY, NULL, &pState->record))
+            return true;
+        if (++pState->nCalls > pState->nTotal)
+            return true;
+
+        AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
+        if (!PumpAndCheckJob(pState->pCurrentLog))
+            return false;
+        pState->dwLastTick = GetTickCount();
+
+        pState->nJobStep = 3;
+        if (!PauseBetweenMessages(pState))
+            return false;
+
+        pState->nJobStep = 4;
+        if (SendReceiveDue(pState)) {
+            SetJobStatus("Issuing a Send/Receive", JobProgress.sentCount + 1, pState->nTotal);
+            SendReceiveIgnoringErrors();
+            pState->nSinceSendReceive = 0;
+        }
+
+        pState->nJobStep = 5;
+        SetJobStatus("Creating Message", JobProgress.sentCount + 1, pState->nTotal);
+        if (!MergeRecipient(pJob, pState))
+            return false;
+
+        CopyAddress(pState->szDisplayName, pState->szAddress);
+        CopyAddress(pState->szRecipientAddress, pState->szAddress);
+
+        pState->nJobStep = 6;
+        pState->nCopyRetries = 0;
+        if (SendRecipientCopy(pJob, pState) == RecipientEndsJob)
+            return false;
+
+        ++pState->nSinceSendReceive;
+        ++JobProgress.sentCount;
+        pState->nJobStep = 17;
+        LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress);
+        WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
+        ReleaseRecipientObjects(pState);
+    }
+}
+
+// Phase H.
+void EndOfList(SendJobState* pState)
+{
+    pState->nJobStep = 18;
+    if (SendReceiveDue(pState)) {
+        SetJobStatus("Issuing a Send/Receive", JobProgress.sentCount, pState->nTotal);
+        SendReceiveIgnoringErrors();
+    }
+    ReleaseRecipientObjects(pState);
+    if (JobProgress.sentCount == pState->nTotal)
+        pState->bSuccess = true;
+}
+
+void ReportUnknownError(SendJob* pJob, SendJobState* pState, const _com_error* pError)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY];
+    snprintf(szText, sizeof(szText), "Unknown error caught during message %d at line %d",
+             JobProgress.sentCount + 1, pState->nJobStep);
+    if (pError)
+        ReportComError(*pError, pState->pCurrentLog, szText);
+    else
+        LogJobText(pState->pCurrentLog, szText);
+    ShowJobText(pJob->m_hWndOwner, szText);
+}
+
+// Phases F to H, with the handlers for whatever their own stretches did not catch.
+void SendPhases(SendJob* pJob, SendJobState* pState)
+{
+    try {
+        if (!AllocateWorkingCopies(pJob, pState))
+            return;
+        if (!SendToEveryRecipient(pJob, pState))
+            return;
+        EndOfList(pState);
+        return;
+    } catch (const _com_error& error) {
+        ReportUnknownError(pJob, pState, &error);
+    } catch (...) {
+        ReportUnknownError(pJob, pState, NULL);
+    }
+    if (JobProgress.sentCount == pState->nTotal)
+        pState->bSuccess = true;
+}
+
+// Phase I: every way out after the first checks.
+void FinishJob(SendJobState* pState, bool bMapiTried)
+{
+    ReleaseRecipientObjects(pState);
+    free(pState->pszOriginalSubject);
+    free(pState->pszOriginalBody);
+    free(pState->pszOriginalHTMLBody);
+    free(pState->pszSubjectCopy);
+    free(pState->pszBodyCopy);
+    free(pState->pszHTMLCopy);
+    if (pState->pList)
+        fclose(pState->pList);
+    if (pState->pSentList)
+        fclose(pState->pSentList);
+    if (pState->pHistory) {
+        WriteJobEnd(pState->pHistory, pState->bSuccess, JobProgress.sentCount);
+        fclose(pState->pHistory);
+    }
+    if (pState->pCurrentLog) {
+        WriteJobEnd(pState->pCurrentLog, pState->bSuccess, JobProgress.sentCount);
+        fclose(pState->pCurrentLog);
+    }
+    FreeListRecord(&pState->header);
+    FreeListRecord(&pState->record);
+    PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, pState->bSuccess ? 1 : 0, 0);
+    if (bMapiTried)
+        UnbindMapi();
+}
+
+}  // namespace
+
+void SendJob::Run()
+{
+    SendJobState state;
+    InitSendJobState(&state);
+    bool bMapiTried = false;
+
+    if (m_pParent == NULL)
+        ShowJobText(GetDesktopWindow(), "Error: m_pParent == NULL");
+    if (m_pMAPIMessage == NULL)
+        ShowJobText(GetDesktopWindow(), "Error: m_pMAPIMessage == NULL");
+    if (m_pParent != NULL && m_pMAPIMessage != NULL) {
+        if (m_hWndOwner == NULL)
+            m_hWndOwner = GetDesktopWindow();
+        bMapiTried = true;
+        if (BindMapi()) {
+            state.dwLastTick = GetTickCount();
+            JobProgress.runTimeMs = 0;
+            if (CaptureOriginal(this, &state) && CountRecipients(this, &state) && OpenLogs(this, &state))
+                SendPhases(this, &state);
+        }
+    }
+    FinishJob(&state, bMapiTried);
+}

@@ -1,0 +1,38 @@
+// One Announce command's job: the composed message, and the run that sends
+// one personal copy of it to every recipient of the mailing list.
+#ifndef LETTERCAST_SEND_JOB_H
+#define LETTERCAST_SEND_JOB_H
+
+#include <windows.h>
+#include <oaidl.h>
+#include <stdio.h>
+
+#include "mailing/list_record.h"
+
+struct IMessage;
+
+class SendJob {
+public:
+    // Takes the item's MAPI object; a job whose item gives none still exists
+    // and refuses to run.
+    explicit SendJob(IDispatch* pMailItem);
+    ~SendJob();
+    SendJob(const SendJob&) = delete;
+    SendJob& operator=(const SendJob&) = delete;
+
+    // Sends the job; posts WM_JOBDONE to JobProgress.dialogWnd on every way out.
+    void Run();
+
+    // The next recipient with an address, from the list's header on (see
+    // ReadNextRecipient); reads and sets m_nEmailColumn.
+    bool NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int cchAddress,
+                       char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
+                       ListRecord* pHeader, ListRecord* pRecord);
+
+    IDispatch* m_pParent;       // the composed message, borrowed
+    IMessage* m_pMAPIMessage;   // its MAPI object, owned
+    HWND m_hWndOwner;           // owner of the job's message boxes
+    int m_nEmailColumn;         // the list's address column, -1 while none is known
+};
+
+#endif

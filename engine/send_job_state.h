@@ -1,0 +1,59 @@
+// The working state of one run of a job, owned by SendJob::Run and shared by
+// the pieces of the engine it calls.
+#ifndef LETTERCAST_SEND_JOB_STATE_H
+#define LETTERCAST_SEND_JOB_STATE_H
+
+#include <stdio.h>
+
+#include "engine/mapi_defs.h"
+#include "mailing/list_reader.h"
+#include "mailing/list_record.h"
+
+#define LC_RAW_RECORD_CAPACITY 512
+
+struct SendJobState {
+    // The composed message's texts, read once; the HTML is NULL when there is none.
+    char* pszOriginalSubject;
+    char* pszOriginalBody;
+    char* pszOriginalHTMLBody;
+    // Working copies, merged for each recipient.
+    char* pszSubjectCopy;
+    char* pszBodyCopy;
+    char* pszHTMLCopy;
+    bool bNonAsciiHtml;
+
+    ListRecord header;
+    ListRecord record;
+    char szAddress[LC_ADDRESS_CAPACITY];
+    char szHeaderRaw[LC_RAW_RECORD_CAPACITY];
+    char szRecordRaw[LC_RAW_RECORD_CAPACITY];
+    char szDisplayName[LC_ADDRESS_CAPACITY];
+    char szRecipientAddress[LC_ADDRESS_CAPACITY];
+
+    int nTotal;               // recipients found by the counting pass
+    int nCalls;               // calls of the sending pass
+    int nSinceSendReceive;
+    int nCopyRetries;         // for the current recipient
+    int nJobStep;             // where the current recipient is; reported with unexpected errors
+    DWORD dwLastTick;
+
+    FILE* pCurrentLog;
+    FILE* pHistory;
+    FILE* pSentList;
+    FILE* pList;
+
+    bool bSuccess;
+
+    SPropValue useTnef;       // PidLidUseTnef = FALSE, its tag resolved once per job
+    bool bUseTnefResolved;
+
+    // Objects of the current recipient, released when it is done.
+    IDispatch* pCopy;
+    IDispatch* pMovedItem;
+    IMessage* pCurrentMessage;
+};
+
+void InitSendJobState(SendJobState* pState);
+void ReleaseRecipientObjects(SendJobState* pState);
+
+#endif
