@@ -1,0 +1,71 @@
+// Delivery files of the stand-in Outlook: the e-mail file that a flushed
+// message becomes (RFC 5322 with MIME headers), the address check that a
+// transport applies at submission, and a reader for tests that check what
+// went out. Test and demo equipment only.
+#ifndef LETTERCAST_STANDIN_DELIVERY_H
+#define LETTERCAST_STANDIN_DELIVERY_H
+
+#include <windows.h>
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+// One submitted message with exactly one recipient. Narrow texts are in the
+// system ANSI code page.
+struct OutgoingMessage {
+    const char* pszTo;           // the SMTP address of the one recipient
+    const char* pszDisplayName;  // may equal the address; NULL or empty: the address alone
+    const wchar_t* pszSubject;   // the subject as the item holds it; NULL: no Subject header
+    const wchar_t* pszBody;      // plain body, or NULL
+    const unsigned char* pbHtml; // HTML as stored bytes (PR_HTML), else NULL; a terminating zero is not part of it
+    size_t cbHtml;
+    const wchar_t* pszHtml;      // HTML as wide text (set through HTMLBody), used when pbHtml is NULL; NULL: no HTML
+    const char* pszFrom;         // the sender, e.g. "Stand-in User <user@standin.example>"; NULL: no From header
+    FILETIME ftSent;             // for the Date header (UTC)
+};
+
+// The domain of every Message-ID the stand-in writes.
+#define STANDIN_MESSAGE_ID_DOMAIN "standin.example"
+
+// True for an address a transport would accept: a dot-atom local part of at
+// most 64 characters, one '@', and a domain of at least two dot-separated
+// labels (letters, digits, inner hyphens; 63 characters each) or an IPv4
+// literal in brackets; 254 characters in all, ASCII only.
+bool IsDeliverableAddress(const char* pszAddress);
+
+// Writes <pszFolder>\<nNumber as %04d>.eml. False, with nothing left behind
+// and nothing overwritten, when the folder is missing, the file exists
+// already, the recipient's address is not deliverable or any write fails.
+bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMessage* pMessage);
+
+// The MIME charset name of a Windows code page: "windows-1252", "shift_jis",
+// "utf-8", ...; "windows-<cp>" for the ones without a name of their own.
+void CharsetNameForCodePage(UINT nCodePage, char* pszName, size_t cchName);
+
+// The code page for a MIME charset name (any case); 0 when unknown.
+UINT CodePageForCharsetName(const char* pszCharset);
+
+// The charset that a <meta> element of the HTML names, either as
+// charset="..." or inside content="text/html; charset=..."; empty when none.
+std::string FindHtmlMetaCharset(const unsigned char* pbHtml, size_t cbHtml);
+
+// One delivered file read back. Header values are unfolded, trimmed and
+// decoded (RFC 2047 encoded words, to UTF-8); contentType is the media type
+// alone in lower case ("text/plain"), charset its charset parameter as
+// written; bodyBytes is the body after its transfer encoding is undone and
+// body the same converted from its charset to UTF-8.
+struct DeliveredView {
+    std::string to, from, subject, date, contentType, charset, body;
+    bool bHtml;
+    std::vector<std::string> headerNames;   // in file order, as written
+    std::string messageId, mimeVersion, transferEncoding;
+    std::string bodyBytes;
+};
+
+// False when the file cannot be read, its header section is malformed, its
+// transfer encoding is unknown or broken, or its charset cannot be converted.
+bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView);
+
+#endif
