@@ -2,3 +2,4 @@
 
 IDispatch* gpApplication = NULL;
 IMAPISession* gpMAPISession = NULL;
+double gdOutlookVersion = 0.0;

@@ -12,5 +12,7 @@ extern IDispatch* gpApplication;
 // The profile's Extended MAPI session, fetched once at connection; one
 // reference held until the process ends; NULL when the host gave none.
 extern IMAPISession* gpMAPISession;
+// The host's version number, parsed from _Application.Version at connection.
+extern double gdOutlookVersion;
 
 #endif

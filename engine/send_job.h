@@ -22,6 +22,7 @@ public:
 
     // Sends the job; posts WM_JOBDONE to JobProgress.dialogWnd on every way out.
     void Run();
+    void Announce(HWND hWndOwner);   // the main dialog; after a completed job the message is closed or deleted
 
     // The next recipient with an address, from the list's header on (see
     // ReadNextRecipient); reads and sets m_nEmailColumn.

@@ -25,4 +25,9 @@
 #define IDS_DELAY_OUT_OF_RANGE      40
 #define IDS_TOPIC_JOB_LOGS          45
 
+/* Dialogs: one header of numbered ids per dialog. */
+#include "resources/ids_main_dialog.h"
+#include "resources/ids_options_dialog.h"
+#include "resources/ids_logs_dialog.h"
+
 #endif

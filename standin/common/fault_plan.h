@@ -60,7 +60,7 @@ void FillFaultExcepInfo(const char* pszOperation, HRESULT hr, EXCEPINFO* pInfo);
 
 // The exception of an injected "throw"; defined in fault_raise.cpp too.
 struct InjectedFaultException {
-    const char* pszOperation;
+    char szOperation[64];   // a copy: the thrower's text may not outlive the unwinding
     HRESULT hr;
 };
 [[noreturn]] void ThrowFault(const char* pszOperation, HRESULT hr);

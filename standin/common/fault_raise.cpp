@@ -23,5 +23,8 @@ void RaiseFault(const char* pszOperation, HRESULT hr)
 
 void ThrowFault(const char* pszOperation, HRESULT hr)
 {
-    throw InjectedFaultException{ pszOperation, hr };
+    InjectedFaultException fault;
+    lstrcpynA(fault.szOperation, pszOperation ? pszOperation : "", sizeof(fault.szOperation));
+    fault.hr = hr;
+    throw fault;
 }

@@ -15,25 +15,6 @@
 
 namespace {
 
-// The calls that reached the recording control, or none when it is not loaded.
-class SpyCalls {
-public:
-    SpyCalls()
-    {
-        HMODULE hSpy = GetModuleHandleA("hhspy.dll");
-        if (hSpy) {
-            m_pfnCount = (HhSpyCallCountProc)(void*)GetProcAddress(hSpy, "HhSpyCallCount");
-            m_pfnGet = (HhSpyGetCallProc)(void*)GetProcAddress(hSpy, "HhSpyGetCall");
-        }
-    }
-    int Count() const { return m_pfnCount ? m_pfnCount() : 0; }
-    const HhSpyCall& operator[](int i) const { return *m_pfnGet(i); }
-
-private:
-    HhSpyCallCountProc m_pfnCount = NULL;
-    HhSpyGetCallProc m_pfnGet = NULL;
-};
-
 std::string ClassOf(HWND hWnd)
 {
     char sz[64] = "";

@@ -1,0 +1,413 @@
+#include "job/main_dialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "engine/job_progress.h"
+#include "engine/send_job.h"
+#include "mailing/list_reader.h"
+#include "resources/product.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "settings/settings_store.h"
+#include "ui/dialog_placement.h"
+#include "ui/help.h"
+#include "ui/hyperlink_static.h"
+#include "ui/logs_dialog.h"
+#include "ui/message_box.h"
+#include "ui/options_dialog.h"
+#include "ui/version_info.h"
+
+HWND ghOpenMainDialog = NULL;
+SendJob* gpMainDialogJob = NULL;
+HWND ghMainTooltip = NULL;
+StatusDisplayMemory gMainStatusDisplay = { "", LC_NO_ESTIMATE, 0 };
+
+namespace {
+
+const char kszSendText[] = "&Send";
+const char kszPauseText[] = "&Pause";
+const char kszSendTip[] = "Start Sending Emails";
+const char kszPauseTip[] = "Pause Sending";
+const char kszCancellingText[] = "Cancelling Gracefully...";
+const char kszCompletedText[] = "Completed Successfully";
+const char kszNotCompleteText[] = "Not Complete (See Current Job Log)";
+
+#define LC_TITLE_CAPACITY 128
+#define LC_JOB_RESULT_CAPACITY 128
+
+struct ButtonTip {
+    int nId;
+    const char* pszText;
+};
+
+const ButtonTip kButtonTips[] = {
+    { IDC_MAIN_OPEN, "Open File For Viewing" },
+    { IDC_MAIN_BROWSE, "Browse For File" },
+    { IDC_MAIN_SEND_PAUSE, kszSendTip },
+    { IDCANCEL, "Cancel and Return to Message" },
+    { IDC_MAIN_HELP, "Display the Online Help" },
+    { IDC_MAIN_OPTIONS, "Adjust Lettercast Options" },
+};
+
+// The compose window, which owns everything that the dialog opens besides
+// its own message boxes.
+HWND ComposeWindow(HWND hDlg)
+{
+    return GetWindow(hDlg, GW_OWNER);
+}
+
+// Registers or rewrites one button's tip; a dialog without tooltips skips it.
+void SetButtonTip(HWND hDlg, int nId, const char* pszText, bool bAdd)
+{
+    if (ghMainTooltip == NULL)
+        return;
+    char szTip[LC_TOOLTIP_CAPACITY];
+    if (strlen(pszText) >= sizeof(szTip))
+        return;
+    strcpy(szTip, pszText);
+    TOOLINFOA info;
+    memset(&info, 0, sizeof(info));
+    // The size that every version of the control accepts.
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = hDlg;
+    info.uId = (UINT_PTR)GetDlgItem(hDlg, nId);
+    info.lpszText = szTip;
+    SendMessageA(ghMainTooltip, bAdd ? TTM_ADDTOOLA : TTM_UPDATETIPTEXTA, 0, (LPARAM)&info);
+}
+
+void CreateTooltips(HWND hDlg)
+{
+    INITCOMMONCONTROLSEX init = { sizeof(init), ICC_WIN95_CLASSES };
+    InitCommonControlsEx(&init);
+    ghMainTooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hDlg, NULL,
+                                    ghInstance, NULL);
+    if (ghMainTooltip == NULL)
+        return;
+    SetWindowPos(ghMainTooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (const ButtonTip& tip : kButtonTips)
+        SetButtonTip(hDlg, tip.nId, tip.pszText, true);
+}
+
+void ShowSendPauseState(HWND hDlg, const char* pszText, const char* pszTip)
+{
+    SetDlgItemTextA(hDlg, IDC_MAIN_SEND_PAUSE, pszText);
+    SetButtonTip(hDlg, IDC_MAIN_SEND_PAUSE, pszTip, false);
+}
+
+void EnableListInput(HWND hDlg, BOOL bEnable)
+{
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH), bEnable);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_BROWSE), bEnable);
+}
+
+// The edit box into the list path buffer, which is one character larger
+// than the edit's limit.
+void ReadListPath(HWND hDlg)
+{
+    GetDlgItemTextA(hDlg, IDC_MAIN_LIST_PATH, JobOptions.ToList, LC_PATH_CAPACITY);
+}
+
+// Ends the dialog and gives up the one-dialog flag.
+void CloseMainDialog(HWND hDlg, INT_PTR nResult)
+{
+    EndDialog(hDlg, nResult);
+    if (ghOpenMainDialog == hDlg) {
+        ghOpenMainDialog = NULL;
+        gpMainDialogJob = NULL;
+    }
+}
+
+BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
+{
+    if (ghOpenMainDialog != NULL) {
+        // The running job's dialog keeps the flag; this one leaves at once.
+        ShowStringMessage(hDlg, IDS_ONE_MAILING_AT_A_TIME, LC_PRODUCT_NAME, 0);
+        EndDialog(hDlg, 0);
+        return TRUE;
+    }
+    ghOpenMainDialog = hDlg;
+    CenterOnScreen(hDlg);
+
+    int nMajor = 0, nMinor = 0;
+    GetModuleVersion(&nMajor, &nMinor);
+    char szTitle[LC_TITLE_CAPACITY];
+    snprintf(szTitle, sizeof(szTitle), "%s %d.%d", LC_PRODUCT_NAME, nMajor, nMinor);
+    SetWindowTextA(hDlg, szTitle);
+    AttachHyperlinkItem(hDlg, IDC_MAIN_WEB_ADDRESS);
+
+    gpMainDialogJob = (SendJob*)lParam;
+    ResetStatusDisplay(&gMainStatusDisplay);
+
+    // The edit tells of the new text itself, which enables Open when there is some.
+    SendDlgItemMessageA(hDlg, IDC_MAIN_LIST_PATH, EM_LIMITTEXT, LC_PATH_CAPACITY - 1, 0);
+    SetDlgItemTextA(hDlg, IDC_MAIN_LIST_PATH, JobOptions.ToList);
+    DetectDelimiter();
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_OPEN), JobOptions.ToList[0] != '\0');
+
+    SetDlgItemTextA(hDlg, IDC_MAIN_SEND_PAUSE, kszSendText);
+    CreateTooltips(hDlg);
+
+    JobProgress.progressPos = 0;
+    JobProgress.percentDone = 0.0;
+    HWND hProgress = GetDlgItem(hDlg, IDC_MAIN_PROGRESS);
+    ShowWindow(hProgress, SW_HIDE);
+    SendMessageA(hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    JobProgress.statusText[0] = '\0';
+    SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, JobProgress.statusText);
+    return TRUE;
+}
+
+void OnListPathChange(HWND hDlg)
+{
+    ReadListPath(hDlg);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_OPEN), JobOptions.ToList[0] != '\0');
+}
+
+void OnSendPause(HWND hDlg)
+{
+    EnableListInput(hDlg, FALSE);
+    HWND hProgress = GetDlgItem(hDlg, IDC_MAIN_PROGRESS);
+    SendMessageA(hProgress, PBM_SETPOS, JobProgress.progressPos, 0);
+    ShowWindow(hProgress, SW_SHOW);
+
+    if (JobProgress.jobState == JobRunning) {
+        // The engine holds at its next poll until Send is pressed again.
+        JobProgress.jobState = JobPaused;
+        ShowSendPauseState(hDlg, kszSendText, kszSendTip);
+        return;
+    }
+
+    ReadListPath(hDlg);
+    if (JobOptions.ToList[0] == '\0') {
+        ShowStringMessage(hDlg, IDS_FILL_IN_MAILING_LIST, LC_PRODUCT_NAME, 0);
+        EnableListInput(hDlg, TRUE);
+        ShowWindow(hProgress, SW_HIDE);
+        SetFocus(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH));
+        return;
+    }
+
+    DetectDelimiter();
+    int nPreviousState = JobProgress.jobState;
+    JobProgress.jobState = JobRunning;
+    ShowSendPauseState(hDlg, kszPauseText, kszPauseTip);
+    if (nPreviousState == JobPaused)
+        return;
+
+    // A new job: the last job's log and sent list go, so that what is left
+    // afterwards belongs to this job alone.
+    DeleteFileA(gszSentListPath);
+    DeleteFileA(gszCurrentJobPath);
+    JobProgress.progressPos = 0;
+    JobProgress.percentDone = 0.0;
+    JobProgress.sentCount = 0;
+    JobProgress.dialogWnd = hDlg;
+    SetTimer(hDlg, LC_PROGRESS_TIMER_ID, LC_PROGRESS_TIMER_MS, NULL);
+    if (gpMainDialogJob == NULL) {
+        PostMessageA(hDlg, WM_JOBDONE, 0, 0);
+        return;
+    }
+    // Returns when the job has ended; its WM_JOBDONE is then waiting.
+    gpMainDialogJob->Run();
+}
+
+void OnCancel(HWND hDlg)
+{
+    // Escape and the close command arrive even when the button is disabled,
+    // that is once the job has been told to stop.
+    if (!IsWindowEnabled(GetDlgItem(hDlg, IDCANCEL)))
+        return;
+    int nPreviousState = JobProgress.jobState;
+    JobProgress.jobState = JobIdle;
+    ShowSendPauseState(hDlg, kszSendText, kszSendTip);
+    if (nPreviousState == JobIdle) {
+        // A path typed but never sent stays in memory only.
+        CloseMainDialog(hDlg, 0);
+        return;
+    }
+    snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%s", kszCancellingText);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_SEND_PAUSE), FALSE);
+    EnableWindow(GetDlgItem(hDlg, IDCANCEL), FALSE);
+    // The dialog closes now; the engine stops at its next poll and its own
+    // WM_JOBDONE goes with the window.
+    PostMessageA(hDlg, WM_JOBDONE, 0, 0);
+}
+
+void OnOpen(HWND hDlg)
+{
+    ReadListPath(hDlg);
+    OpenForViewing(ComposeWindow(hDlg), JobOptions.ToList);
+}
+
+void OnHelp(HWND hDlg)
+{
+    ShowHelpTopic(hDlg, IDS_TOPIC_MAILING_LISTS);
+}
+
+void OnOptions(HWND hDlg)
+{
+    DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_OPTIONS), ComposeWindow(hDlg), OptionsDialog, 0);
+}
+
+void OnWebAddress(HWND hDlg)
+{
+    ShellExecuteA(ComposeWindow(hDlg), "open", WebAddress, NULL, NULL, SW_SHOWNORMAL);
+}
+
+void OnCommand(HWND hDlg, int nId, int nCode)
+{
+    switch (nId) {
+    case IDC_MAIN_LIST_PATH:
+        if (nCode == EN_CHANGE)
+            OnListPathChange(hDlg);
+        break;
+    case IDC_MAIN_BROWSE:
+        ChooseListFile(hDlg);
+        break;
+    case IDC_MAIN_OPEN:
+        OnOpen(hDlg);
+        break;
+    case IDC_MAIN_SEND_PAUSE:
+        OnSendPause(hDlg);
+        break;
+    case IDCANCEL:
+        OnCancel(hDlg);
+        break;
+    case IDC_MAIN_HELP:
+        OnHelp(hDlg);
+        break;
+    case IDC_MAIN_OPTIONS:
+        OnOptions(hDlg);
+        break;
+    case IDC_MAIN_WEB_ADDRESS:
+        OnWebAddress(hDlg);
+        break;
+    default:
+        break;
+    }
+}
+
+void OnTimer(HWND hDlg)
+{
+    SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_SETPOS, JobProgress.progressPos, 0);
+    char szLine[LC_STATUS_LINE_CAPACITY];
+    if (NextStatusLine(&gMainStatusDisplay, JobProgress.statusText, JobProgress.percentDone, JobProgress.runTimeMs,
+                       JobProgress.jobState, GetTickCount(), szLine, sizeof(szLine)))
+        SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, szLine);
+}
+
+void OnJobDone(HWND hDlg, WPARAM wCompleted)
+{
+    // After a cancel the engine's own WM_JOBDONE may still find the window
+    // before it goes: the dialog has already ended.
+    if (ghOpenMainDialog != hDlg)
+        return;
+    JobProgress.jobState = JobIdle;
+    KillTimer(hDlg, LC_PROGRESS_TIMER_ID);
+
+    JobProgress.statusText[0] = '\0';
+    ResetStatusDisplay(&gMainStatusDisplay);
+    JobProgress.progressPos = 0;
+    JobProgress.percentDone = 0.0;
+
+    const char* pszResult = wCompleted == 1 ? kszCompletedText : kszNotCompleteText;
+    SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, pszResult);
+    if (wCompleted == 1)
+        SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_SETPOS, 100, 0);
+
+    char szText[LC_JOB_RESULT_CAPACITY];
+    snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
+    MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_OK);
+
+    SaveOptions();
+    CloseMainDialog(hDlg, wCompleted == 1 ? 1 : 0);
+}
+
+void OnDestroy(HWND hDlg)
+{
+    // The tooltip window goes with the dialog that owns it.
+    if (ghMainTooltip && GetWindow(ghMainTooltip, GW_OWNER) == hDlg)
+        ghMainTooltip = NULL;
+    if (ghOpenMainDialog != hDlg)
+        return;
+    // Torn down without a close of its own (the host going away): the next
+    // Announce must not be refused.
+    KillTimer(hDlg, LC_PROGRESS_TIMER_ID);
+    JobProgress.jobState = JobIdle;
+    ghOpenMainDialog = NULL;
+    gpMainDialogJob = NULL;
+}
+
+}  // namespace
+
+bool ChooseListFile(HWND hDlg)
+{
+    static const char kszFilters[] =
+        "Tab Delimited or Comma Separated (*.txt, *.csv)\0*.txt;*.csv\0"
+        "Tab Delimited Text (*.txt)\0*.txt\0"
+        "Comma Separated Values (*.csv)\0*.csv\0"
+        "All (*.*)\0*.*\0";
+    char szTitle[LC_STRING_MESSAGE_CAPACITY];
+    if (LoadStringA(ghInstance, IDS_SELECT_MAILING_LIST, szTitle, sizeof(szTitle)) <= 0)
+        szTitle[0] = '\0';
+    char szFile[LC_PATH_CAPACITY] = "";
+
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof(ofn));
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = ComposeWindow(hDlg);
+    ofn.lpstrFilter = kszFilters;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = szFile;
+    ofn.nMaxFile = sizeof(szFile);
+    ofn.lpstrInitialDir = JobOptions.LastToFolder;
+    ofn.lpstrTitle = szTitle;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameA(&ofn))
+        return false;
+
+    // szFile and both targets share one capacity, so every copy fits.
+    const char* pszSlash = strrchr(szFile, '\\');
+    if (pszSlash) {
+        size_t cchFolder = (size_t)(pszSlash - szFile) + 1;
+        memcpy(JobOptions.LastToFolder, szFile, cchFolder);
+        JobOptions.LastToFolder[cchFolder] = '\0';
+    }
+    strcpy(JobOptions.ToList, szFile);
+    SetDlgItemTextA(hDlg, IDC_MAIN_LIST_PATH, JobOptions.ToList);
+    return true;
+}
+
+INT_PTR CALLBACK MainDialog(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hDlg, lParam);
+    case WM_COMMAND:
+        OnCommand(hDlg, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == LC_PROGRESS_TIMER_ID)
+            OnTimer(hDlg);
+        return TRUE;
+    case WM_JOBDONE:
+        OnJobDone(hDlg, wParam);
+        return TRUE;
+    case WM_HELP:
+        OnHelp(hDlg);
+        return TRUE;
+    case WM_CLOSE:
+        PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(hDlg, IDCANCEL));
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy(hDlg);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,71 @@
+#include "job/progress_text.h"
+
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+void ResetStatusDisplay(StatusDisplayMemory* pMemory)
+{
+    pMemory->szLastStatus[0] = '\0';
+    pMemory->nLastSeconds = LC_NO_ESTIMATE;
+    pMemory->dwLastRewriteTick = 0;
+}
+
+int RemainingSeconds(double dPercentDone, DWORD dwRunTimeMs)
+{
+    if (fabs(dPercentDone) < 0.1)
+        return LC_NO_ESTIMATE;
+    double dRunTime = (double)dwRunTimeMs;
+    double dSeconds = (100.0 / dPercentDone * dRunTime - dRunTime) / 1000.0;
+    // A share done near zero after a long run can exceed any int; the line
+    // then shows the largest estimate rather than garbage.
+    if (dSeconds >= (double)INT_MAX)
+        return INT_MAX;
+    if (dSeconds <= (double)INT_MIN)
+        return INT_MIN;
+    return (int)dSeconds;
+}
+
+bool StatusLineNeedsRewrite(const StatusDisplayMemory* pMemory, const char* pszStatus, int nSeconds, DWORD dwNow)
+{
+    if (strcmp(pszStatus, pMemory->szLastStatus) != 0)
+        return true;
+    if (nSeconds == LC_NO_ESTIMATE)
+        return false;
+    if (pMemory->nLastSeconds != LC_NO_ESTIMATE) {
+        // Widened so that estimates at the ends of the int range cannot overflow.
+        long long llMove = (long long)nSeconds - (long long)pMemory->nLastSeconds;
+        if (llMove < 0)
+            llMove = -llMove;
+        if (llMove < LC_REWRITE_MIN_SECONDS_MOVE)
+            return false;
+    }
+    // Unsigned difference: right across the tick count's wrap.
+    return dwNow - pMemory->dwLastRewriteTick >= LC_REWRITE_MIN_INTERVAL_MS;
+}
+
+void FormatStatusLine(const char* pszStatus, int nSeconds, int nJobState, char* pszLine, int cchLine)
+{
+    if (cchLine <= 0)
+        return;
+    if (nSeconds == LC_NO_ESTIMATE || nJobState == JobIdle) {
+        snprintf(pszLine, cchLine, "%s", pszStatus);
+        return;
+    }
+    snprintf(pszLine, cchLine, "%s  (Remaining Time: %d:%02d:%02d)", pszStatus, nSeconds / 3600,
+             (nSeconds % 3600) / 60, (nSeconds % 3600) % 60);
+}
+
+bool NextStatusLine(StatusDisplayMemory* pMemory, const char* pszStatus, double dPercentDone, DWORD dwRunTimeMs,
+                    int nJobState, DWORD dwNow, char* pszLine, int cchLine)
+{
+    int nSeconds = RemainingSeconds(dPercentDone, dwRunTimeMs);
+    if (!StatusLineNeedsRewrite(pMemory, pszStatus, nSeconds, dwNow))
+        return false;
+    snprintf(pMemory->szLastStatus, sizeof(pMemory->szLastStatus), "%s", pszStatus);
+    pMemory->nLastSeconds = nSeconds;
+    pMemory->dwLastRewriteTick = dwNow;
+    FormatStatusLine(pszStatus, nSeconds, nJobState, pszLine, cchLine);
+    return true;
+}

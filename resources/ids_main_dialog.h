@@ -1,0 +1,16 @@
+/* Resource ids of the main dialog (109). */
+#ifndef LETTERCAST_IDS_MAIN_DIALOG_H
+#define LETTERCAST_IDS_MAIN_DIALOG_H
+
+#define IDD_MAIN_DIALOG             109
+#define IDC_MAIN_OPTIONS            1005
+#define IDC_MAIN_SEND_PAUSE         1008
+#define IDC_MAIN_HELP               1009
+#define IDC_MAIN_BROWSE             1011
+#define IDC_MAIN_LIST_PATH          1013
+#define IDC_MAIN_WEB_ADDRESS        1019
+#define IDC_MAIN_PROGRESS           1020
+#define IDC_MAIN_STATUS             1021
+#define IDC_MAIN_OPEN               1026
+
+#endif

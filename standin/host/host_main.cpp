@@ -1,0 +1,312 @@
+// outlook-standin.exe: a host for COM add-ins over the stand-in Outlook. It
+// loads the stand-in MAPI library beside it, connects every add-in that
+// Outlook's registry key names, composes a message in a compose window and
+// shows each add-in's ribbon buttons. With --list it runs one job headless:
+// Announce, the list typed into the main dialog, Send, every box answered.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "standin/common/fault_plan.h"
+#include "standin/host/addin_loader.h"
+#include "standin/host/host_options.h"
+#include "standin/host/job_script.h"
+#include "standin/host/ribbon_control.h"
+#include "standin/outlook/standin_outlook.h"
+
+namespace {
+
+const wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
+const wchar_t kComposeRibbon[] = L"Microsoft.Outlook.Mail.Compose";
+
+struct Ribbon {
+    IDispatch* pAddin;
+    std::vector<RibbonButton> buttons;
+};
+
+bool ReadFileBytes(const std::string& path, std::string* pBytes)
+{
+    FILE* pFile = fopen(path.c_str(), "rb");
+    if (!pFile)
+        return false;
+    char buffer[4096];
+    size_t cb;
+    pBytes->clear();
+    while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+        pBytes->append(buffer, cb);
+    fclose(pFile);
+    return true;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    int cch = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, NULL, 0);
+    std::wstring wide(cch > 0 ? cch - 1 : 0, L'\0');
+    if (cch > 1)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], cch);
+    return wide;
+}
+
+// The text of an HTML message for its plain body: tags dropped.
+std::string TextOfHtml(const std::string& html)
+{
+    std::string text;
+    bool bInTag = false;
+    for (char ch : html) {
+        if (ch == '<')
+            bInTag = true;
+        else if (ch == '>')
+            bInTag = false;
+        else if (!bInTag)
+            text += ch;
+    }
+    return text;
+}
+
+std::vector<Ribbon> RibbonsFor(const std::vector<LoadedAddin>& addins, const wchar_t* pszRibbonId)
+{
+    std::vector<Ribbon> ribbons;
+    for (const LoadedAddin& addin : addins) {
+        if (!addin.bConnected || !addin.pRibbon || !addin.pDispatch)
+            continue;
+        BSTR bstrId = SysAllocString(pszRibbonId);
+        BSTR bstrXml = NULL;
+        if (SUCCEEDED(addin.pRibbon->GetCustomUI(bstrId, &bstrXml)) && bstrXml)
+            ribbons.push_back(Ribbon{ addin.pDispatch, ParseRibbonButtons(bstrXml) });
+        SysFreeString(bstrXml);
+        SysFreeString(bstrId);
+    }
+    return ribbons;
+}
+
+HWND WindowOf(IDispatch* pObject)
+{
+    IOleWindow* pWindow = NULL;
+    HWND hWnd = NULL;
+    if (pObject && SUCCEEDED(pObject->QueryInterface(IID_IOleWindow, (void**)&pWindow)) && pWindow) {
+        pWindow->GetWindow(&hWnd);
+        pWindow->Release();
+    }
+    return hWnd;
+}
+
+// --- by hand: one window of buttons per ribbon -----------------------------
+
+struct ButtonBar {
+    std::vector<Ribbon> ribbons;
+    IDispatch* pContext;
+};
+
+const char kBarClass[] = "LettercastStandinRibbon";
+const int kFirstButtonId = 100;
+
+LRESULT CALLBACK BarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    ButtonBar* pBar = (ButtonBar*)GetWindowLongPtrA(hWnd, GWLP_USERDATA);
+    switch (uMsg) {
+    case WM_COMMAND:
+        if (pBar && HIWORD(wParam) == BN_CLICKED) {
+            int n = LOWORD(wParam) - kFirstButtonId;
+            for (const Ribbon& ribbon : pBar->ribbons) {
+                if (n >= 0 && n < (int)ribbon.buttons.size()) {
+                    PressRibbonButton(ribbon.pAddin, ribbon.buttons[n], pBar->pContext);
+                    break;
+                }
+                n -= (int)ribbon.buttons.size();
+            }
+        }
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_DESTROY:
+        if (GetWindowLongPtrA(hWnd, 0))
+            PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+HWND ShowButtonBar(const char* pszTitle, ButtonBar* pBar, int y, bool bQuitOnClose)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = BarProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursor(NULL, IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kBarClass;
+    wc.cbWndExtra = sizeof(LONG_PTR);
+    RegisterClassA(&wc);
+    HWND hWnd = CreateWindowA(kBarClass, pszTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, y, 560, 110, NULL, NULL,
+                              wc.hInstance, NULL);
+    SetWindowLongPtrA(hWnd, GWLP_USERDATA, (LONG_PTR)pBar);
+    SetWindowLongPtrA(hWnd, 0, bQuitOnClose ? 1 : 0);
+    int nId = kFirstButtonId;
+    int x = 10;
+    for (const Ribbon& ribbon : pBar->ribbons) {
+        for (const RibbonButton& button : ribbon.buttons) {
+            CreateWindowA("BUTTON", button.label.c_str(), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, x, 20, 120, 30, hWnd,
+                          (HMENU)(INT_PTR)nId++, wc.hInstance, NULL);
+            x += 130;
+        }
+    }
+    return hWnd;
+}
+
+void RunByHand(const std::vector<LoadedAddin>& addins, IDispatch* pInspector)
+{
+    ButtonBar explorer = { RibbonsFor(addins, kExplorerRibbon), NULL };
+    ButtonBar compose = { RibbonsFor(addins, kComposeRibbon), pInspector };
+    ShowButtonBar("Outlook stand-in: Inbox (close to quit)", &explorer, 40, true);
+    ShowButtonBar("Outlook stand-in: Message", &compose, 180, false);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// --- headless: one job --------------------------------------------------------
+
+bool RunOneJob(const HostOptions& options, const std::vector<LoadedAddin>& addins, IDispatch* pMail,
+               IDispatch* pInspector)
+{
+    const RibbonButton* pAnnounce = NULL;
+    IDispatch* pAddin = NULL;
+    std::vector<Ribbon> ribbons = RibbonsFor(addins, kComposeRibbon);
+    for (const Ribbon& ribbon : ribbons) {
+        for (const RibbonButton& button : ribbon.buttons) {
+            if (!pAnnounce && button.id.find("Send") != std::string::npos) {
+                pAnnounce = &button;
+                pAddin = ribbon.pAddin;
+            }
+        }
+    }
+    if (!pAnnounce) {
+        fprintf(stderr, "outlook-standin: no add-in shows an Announce button in the compose window\n");
+        return false;
+    }
+
+    JobScript script = {};
+    script.listPath = options.listPath;
+    script.bAnswerYes = options.answer == "yes";
+    script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
+    HWND hCompose = WindowOf(pInspector);
+    StartJobScript(&script);
+    HRESULT hr = PressRibbonButton(pAddin, *pAnnounce, pInspector);
+    StopJobScript();
+    if (script.pBoxes)
+        fclose(script.pBoxes);
+    if (FAILED(hr))
+        fprintf(stderr, "outlook-standin: the Announce button answered 0x%08lx\n", (unsigned long)hr);
+    if (!script.bMainDialogSeen)
+        fprintf(stderr, "outlook-standin: the main dialog never opened\n");
+
+    if (!options.originalFile.empty()) {
+        char szPath[MAX_PATH];
+        const char* pszState = !StandinItemPath(pMail, szPath, MAX_PATH) ? "deleted"
+                               : (hCompose && IsWindow(hCompose))      ? "open"
+                                                                       : "kept";
+        FILE* pFile = fopen(options.originalFile.c_str(), "w");
+        if (pFile) {
+            fprintf(pFile, "%s\n", pszState);
+            fclose(pFile);
+        }
+    }
+    return script.bCompleted;
+}
+
+std::string ModuleFolder()
+{
+    char szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameA(NULL, szPath, MAX_PATH);
+    std::string path(szPath, cch < MAX_PATH ? cch : 0);
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    HostOptions options;
+    std::string error;
+    if (!ParseHostOptions(argc, argv, &options, &error)) {
+        fprintf(stderr, "outlook-standin: %s\n%s", error.c_str(), gszHostUsage);
+        return 2;
+    }
+    std::string subject = options.subject, body, html;
+    if (!options.bodyFile.empty() && !ReadFileBytes(options.bodyFile, &body)) {
+        fprintf(stderr, "outlook-standin: cannot read %s\n", options.bodyFile.c_str());
+        return 2;
+    }
+    if (!options.htmlFile.empty() && !ReadFileBytes(options.htmlFile, &html)) {
+        fprintf(stderr, "outlook-standin: cannot read %s\n", options.htmlFile.c_str());
+        return 2;
+    }
+    if (!SetFaultPlan(options.faultPlan.c_str())) {
+        fprintf(stderr, "outlook-standin: the fault plan \"%s\" does not parse\n", options.faultPlan.c_str());
+        return 2;
+    }
+
+    OleInitialize(NULL);
+    INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_WIN95_CLASSES };
+    InitCommonControlsEx(&icc);
+
+    std::string mapiPath = ModuleFolder() + "olmapi32.dll";
+    HMODULE hMapi = LoadLibraryA(mapiPath.c_str());
+    if (!hMapi) {
+        fprintf(stderr, "outlook-standin: cannot load %s\n", mapiPath.c_str());
+        return 2;
+    }
+
+    std::wstring version = Widen(options.version);
+    StandinOutlookOptions outlook = {};
+    lstrcpynA(outlook.szStoreDir, options.storeDir.c_str(), MAX_PATH);
+    outlook.pszVersion = options.version.empty() ? NULL : version.c_str();
+    outlook.bHtmlOk = options.bHtmlOk;
+    IDispatch* pApplication = NULL;
+    if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
+        fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
+        return 2;
+    }
+
+    std::vector<LoadedAddin> addins;
+    LoadAddins(pApplication, &addins);
+
+    std::wstring htmlBody = Widen(html);
+    std::string plain = !body.empty() || html.empty() ? body : TextOfHtml(html);
+    StandinComposedMail mail = {};
+    mail.pszSubject = subject.c_str();
+    mail.pszBody = plain.c_str();
+    mail.pszHtml = html.empty() ? NULL : html.c_str();
+    mail.pszHtmlBody = html.empty() ? NULL : htmlBody.c_str();
+    mail.nBodyFormat = html.empty() ? 1 : 2;
+    IDispatch* pMail = NULL;
+    IDispatch* pInspector = NULL;
+    int nExit = 0;
+    if (FAILED(StandinComposeMail(pApplication, &mail, &pMail, &pInspector))) {
+        fprintf(stderr, "outlook-standin: cannot compose the message\n");
+        nExit = 2;
+    } else if (!options.listPath.empty()) {
+        nExit = RunOneJob(options, addins, pMail, pInspector) ? 0 : 1;
+    } else {
+        RunByHand(addins, pInspector);
+    }
+
+    if (pInspector)
+        pInspector->Release();
+    if (pMail)
+        pMail->Release();
+    UnloadAddins(&addins);
+    pApplication->Release();
+    OleUninitialize();
+    FreeLibrary(hMapi);
+    return nExit;
+}

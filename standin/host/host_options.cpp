@@ -1,0 +1,60 @@
+#include "standin/host/host_options.h"
+
+#include <string.h>
+
+const char gszHostUsage[] =
+    "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
+    "                           [--outlook-version TEXT] [--answer yes|no] [--fault SPEC]...\n"
+    "                           [--boxes FILE] [--original FILE] [--no-html-store]\n";
+
+bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError)
+{
+    struct Value {
+        const char* pszName;
+        std::string* pTarget;
+    } values[] = {
+        { "--store", &pOptions->storeDir },      { "--outlook-version", &pOptions->version },
+        { "--subject", &pOptions->subject },     { "--body", &pOptions->bodyFile },
+        { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
+        { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
+        { "--original", &pOptions->originalFile },
+    };
+    for (int i = 1; i < argc; ++i) {
+        const char* pszArg = argv[i];
+        if (strcmp(pszArg, "--no-html-store") == 0) {
+            pOptions->bHtmlOk = false;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            *pError = std::string("missing value after ") + pszArg;
+            return false;
+        }
+        if (strcmp(pszArg, "--fault") == 0) {
+            if (!pOptions->faultPlan.empty())
+                pOptions->faultPlan += ";";
+            pOptions->faultPlan += argv[++i];
+            continue;
+        }
+        bool bKnown = false;
+        for (const Value& value : values) {
+            if (strcmp(pszArg, value.pszName) == 0) {
+                *value.pTarget = argv[++i];
+                bKnown = true;
+                break;
+            }
+        }
+        if (!bKnown) {
+            *pError = std::string("unknown option ") + pszArg;
+            return false;
+        }
+    }
+    if (pOptions->storeDir.empty()) {
+        *pError = "--store is required";
+        return false;
+    }
+    if (pOptions->answer != "yes" && pOptions->answer != "no") {
+        *pError = "--answer takes yes or no";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,27 @@
+// The stand-in host's command line.
+#ifndef LETTERCAST_STANDIN_HOST_OPTIONS_H
+#define LETTERCAST_STANDIN_HOST_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+struct HostOptions {
+    std::string storeDir;         // --store DIR: the store (Drafts, Outbox, Sent Mail, Delivered)
+    std::string version;          // --outlook-version TEXT: Application.Version
+    std::string subject;          // --subject TEXT
+    std::string bodyFile;         // --body FILE: plain text
+    std::string htmlFile;         // --html FILE: an HTML message
+    std::string listPath;         // --list FILE: run one job on it, headless; without it a person drives
+    std::string answer = "yes";   // --answer yes|no: every question box
+    std::string faultPlan;        // --fault SPEC, repeatable, joined with ';'
+    std::string boxesFile;        // --boxes FILE: every message box, in order
+    std::string originalFile;     // --original FILE: what became of the composed message
+    bool bHtmlOk = true;          // --no-html-store: the store lacks STORE_HTML_OK
+};
+
+// False with a message in *pError for a usage error.
+bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError);
+
+extern const char gszHostUsage[];
+
+#endif

@@ -1,0 +1,124 @@
+#include "standin/host/job_script.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "resources/resource.h"
+#include "standin/common/message_box_reading.h"
+
+namespace {
+
+JobScript* gpScript = NULL;
+HHOOK ghHook = NULL;
+HWND ghMainDialog = NULL;
+// A box activated again (after a window above it closed) is the same box.
+std::vector<HWND> gSeenBoxes;
+
+const char kCompletedText[] = "Job Completed Successfully";
+
+bool IsMainDialog(HWND hWnd)
+{
+    char szClass[16];
+    return GetClassNameA(hWnd, szClass, sizeof(szClass)) && strcmp(szClass, "#32770") == 0 &&
+           GetDlgItem(hWnd, IDC_MAIN_LIST_PATH) != NULL && GetDlgItem(hWnd, IDC_MAIN_SEND_PAUSE) != NULL;
+}
+
+// Line ends of a box's text written as \n, so that one box is one line.
+std::string OneLine(const std::string& text)
+{
+    std::string line;
+    for (char ch : text) {
+        if (ch == '\n')
+            line += "\\n";
+        else if (ch != '\r')
+            line += ch;
+    }
+    return line;
+}
+
+void AnswerBox(HWND hBox)
+{
+    std::vector<int> buttons;
+    UINT uStyle = ReadMessageBoxStyle(hBox, &buttons);
+    std::string caption = WindowText(hBox);
+    std::string text = WindowText(GetDlgItem(hBox, LC_MSGBOX_TEXT_ID));
+    ++gpScript->nBoxes;
+    if (gpScript->pBoxes) {
+        fprintf(gpScript->pBoxes, "%s\t0x%08X\t%s\n", caption.c_str(), uStyle, OneLine(text).c_str());
+        fflush(gpScript->pBoxes);
+    }
+    if (strncmp(text.c_str(), kCompletedText, strlen(kCompletedText)) == 0)
+        gpScript->bCompleted = true;
+
+    int nAnswer = DefaultMessageBoxButton(hBox, buttons);
+    for (int nButton : buttons) {
+        if (nButton == IDYES && gpScript->bAnswerYes)
+            nAnswer = IDYES;
+        else if (nButton == IDNO && !gpScript->bAnswerYes)
+            nAnswer = IDNO;
+    }
+    PressMessageBoxButton(hBox, nAnswer);
+}
+
+// Runs once the dialog has finished its own initialisation.
+void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    if (!gpScript || !IsWindow(ghMainDialog))
+        return;
+    // WM_SETTEXT makes the edit control notify its dialog as typing does.
+    SetDlgItemTextA(ghMainDialog, IDC_MAIN_LIST_PATH, gpScript->listPath.c_str());
+    HWND hSend = GetDlgItem(ghMainDialog, IDC_MAIN_SEND_PAUSE);
+    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(IDC_MAIN_SEND_PAUSE, BN_CLICKED), (LPARAM)hSend);
+}
+
+LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HCBT_ACTIVATE && gpScript) {
+        HWND hWnd = (HWND)wParam;
+        if (IsMessageBox(hWnd)) {
+            bool bSeen = false;
+            for (HWND hSeen : gSeenBoxes)
+                bSeen = bSeen || hSeen == hWnd;
+            if (!bSeen) {
+                gSeenBoxes.push_back(hWnd);
+                AnswerBox(hWnd);
+            }
+        } else if (!gpScript->bMainDialogSeen && IsMainDialog(hWnd)) {
+            gpScript->bMainDialogSeen = true;
+            ghMainDialog = hWnd;
+            SetTimer(NULL, 0, 200, StartJobInDialog);
+        }
+    }
+    if (nCode == HCBT_DESTROYWND) {
+        // The handle of a closed box may come back for a later one.
+        for (size_t i = 0; i < gSeenBoxes.size(); ++i) {
+            if (gSeenBoxes[i] == (HWND)wParam) {
+                gSeenBoxes.erase(gSeenBoxes.begin() + i);
+                break;
+            }
+        }
+    }
+    return CallNextHookEx(ghHook, nCode, wParam, lParam);
+}
+
+}  // namespace
+
+void StartJobScript(JobScript* pScript)
+{
+    gpScript = pScript;
+    ghHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
+}
+
+void StopJobScript()
+{
+    if (ghHook)
+        UnhookWindowsHookEx(ghHook);
+    ghHook = NULL;
+    gpScript = NULL;
+    ghMainDialog = NULL;
+    gSeenBoxes.clear();
+}

@@ -1,0 +1,24 @@
+// Drives one job headless, as a user would: types the list path into the
+// add-in's main dialog, presses Send, and answers every message box,
+// recording each one.
+#ifndef LETTERCAST_STANDIN_JOB_SCRIPT_H
+#define LETTERCAST_STANDIN_JOB_SCRIPT_H
+
+#include <stdio.h>
+
+#include <string>
+
+struct JobScript {
+    std::string listPath;
+    bool bAnswerYes;        // the answer to every question box
+    FILE* pBoxes;           // one line per box: caption, style in hex, text; may be NULL
+    bool bMainDialogSeen;
+    bool bCompleted;        // the closing box said the job completed
+    int nBoxes;
+};
+
+// Watches the windows of this thread until StopJobScript.
+void StartJobScript(JobScript* pScript);
+void StopJobScript();
+
+#endif

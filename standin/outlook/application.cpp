@@ -1,0 +1,216 @@
+// _Application, and the entry points of the stand-in.
+#include <string.h>
+
+#include "standin/outlook/outlook_ids.h"
+#include "standin/outlook/outlook_objects.h"
+#include "standin/outlook/standin_outlook.h"
+#include "standin/outlook/standin_text.h"
+
+namespace {
+
+enum {
+    kVersion = 1,
+    kSession,
+    kGetNamespace,
+    kActiveExplorer,
+    kInspectors,
+    kActiveWindow,
+    kName,
+    kClass,
+};
+
+const DispMember kMembers[] = {
+    { L"Version", kVersion, AccessGet },
+    { L"Session", kSession, AccessGet },
+    { L"GetNamespace", kGetNamespace, AccessCall },
+    { L"ActiveExplorer", kActiveExplorer, AccessCall },
+    { L"Inspectors", kInspectors, AccessGet },
+    { L"ActiveWindow", kActiveWindow, AccessCall },
+    { L"Name", kName, AccessGet },
+    { L"Class", kClass, AccessGet },
+};
+
+const LONG kClassApplication = 0;
+
+class ApplicationObject : public DispatchObject {
+public:
+    explicit ApplicationObject(OutlookHost* pHost)
+        : DispatchObject(KindApplication, "Application", IID_OlApplication, kMembers,
+                         sizeof(kMembers) / sizeof(kMembers[0]), pHost)
+    {
+    }
+
+protected:
+    ~ApplicationObject() override
+    {
+        // Whatever the application held for the process goes with it.
+        Host()->Shutdown();
+    }
+
+    HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
+    {
+        switch (id) {
+        case kVersion:
+            ReturnText(pResult, Host()->Version());
+            return S_OK;
+        case kSession:
+            ReturnObject(pResult, NewNameSpace(Host()));
+            return S_OK;
+        case kGetNamespace: {
+            std::wstring type;
+            HRESULT hr = args.GetText(0, &type);
+            if (FAILED(hr))
+                return hr;
+            if (lstrcmpiW(type.c_str(), L"MAPI") != 0)
+                return RaiseError(pError, E_INVALIDARG, L"The only namespace is \"MAPI\".");
+            ReturnObject(pResult, NewNameSpace(Host()));
+            return S_OK;
+        }
+        case kActiveExplorer:
+            ReturnObject(pResult, Host()->HasExplorer() ? NewExplorer(Host()) : NULL);
+            return S_OK;
+        case kInspectors:
+            ReturnObject(pResult, NewInspectors(Host()));
+            return S_OK;
+        case kActiveWindow: {
+            OpenInspector* pInspector = Host()->LastInspector();
+            if (pInspector) {
+                pInspector->InspectorDispatch()->AddRef();
+                ReturnObject(pResult, pInspector->InspectorDispatch());
+            } else {
+                ReturnObject(pResult, Host()->HasExplorer() ? NewExplorer(Host()) : NULL);
+            }
+            return S_OK;
+        }
+        case kName:
+            ReturnText(pResult, L"Outlook");
+            return S_OK;
+        case kClass:
+            ReturnLong(pResult, kClassApplication);
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+};
+
+// The host of an application of this stand-in, with a reference.
+OutlookHost* HostOfApplication(IDispatch* pApplication)
+{
+    DispatchObject* pObject = DispatchObject::FromDispatch(pApplication, KindApplication);
+    if (!pObject)
+        return NULL;
+    OutlookHost* pHost = pObject->Host();
+    pHost->AddRef();
+    pObject->Release();
+    return pHost;
+}
+
+}  // namespace
+
+HRESULT CreateStandinOutlook(const StandinOutlookOptions* pOptions, IDispatch** ppApplication)
+{
+    if (!ppApplication)
+        return E_POINTER;
+    *ppApplication = NULL;
+    if (!pOptions)
+        return E_INVALIDARG;
+    OutlookHost* pHost = NULL;
+    HRESULT hr = OutlookHost::Create(pOptions, &pHost);
+    if (FAILED(hr))
+        return hr;
+    *ppApplication = new ApplicationObject(pHost);
+    pHost->Release();
+    return S_OK;
+}
+
+HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* pMail, IDispatch** ppMailItem,
+                           IDispatch** ppInspector)
+{
+    if (ppMailItem)
+        *ppMailItem = NULL;
+    if (ppInspector)
+        *ppInspector = NULL;
+    if (!pMail || !ppMailItem)
+        return E_INVALIDARG;
+    Ref<OutlookHost> host(HostOfApplication(pApplication));
+    if (!host)
+        return E_INVALIDARG;
+    if (host->IsShutDown())
+        return E_UNEXPECTED;
+
+    Ref<ItemRecord> record(new ItemRecord);
+    if (pMail->pszSubject)
+        record->PutSubject(AnsiToWideText(pMail->pszSubject));
+    if (pMail->pszBody) {
+        record->m_bHasBodyA = true;
+        record->m_strBodyA = pMail->pszBody;
+        record->m_bHasBodyW = true;
+        record->m_wstrBodyW = AnsiToWideText(pMail->pszBody);
+    } else if (pMail->pszBodyW) {
+        record->m_bHasBodyW = true;
+        record->m_wstrBodyW = pMail->pszBodyW;
+    }
+    if (pMail->pszHtml) {
+        record->m_bHasHtml = true;
+        record->m_strHtml = pMail->pszHtml;
+        record->m_nHtmlSource = HtmlFromBytes;
+    }
+    if (pMail->pszHtmlBody) {
+        record->m_bHasHtmlBody = true;
+        record->m_wstrHtmlBody = pMail->pszHtmlBody;
+        if (!pMail->pszHtml)
+            record->m_nHtmlSource = HtmlFromText;
+    }
+    record->m_nBodyFormat = pMail->nBodyFormat;
+
+    HRESULT hr = host->AddItem(record.Get(), FolderDrafts);
+    if (FAILED(hr))
+        return hr;
+    Ref<IDispatch> mailItem(NewMailItem(host.Get(), record.Get()));
+    Ref<IDispatch> inspector(OpenNewInspector(host.Get(), mailItem.Get(), record.Get()));
+    if (!inspector)
+        return E_FAIL;
+    host->FireNewInspector(inspector.Get());
+    *ppMailItem = mailItem.Detach();
+    if (ppInspector)
+        *ppInspector = inspector.Detach();
+    return S_OK;
+}
+
+int StandinSendReceiveRuns(IDispatch* pApplication)
+{
+    Ref<OutlookHost> host(HostOfApplication(pApplication));
+    return host ? host->SendReceiveRuns() : -1;
+}
+
+LONG StandinLiveObjects()
+{
+    return gnStandinLiveObjects;
+}
+
+bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath)
+{
+    if (!pszPath || cchPath <= 0)
+        return false;
+    pszPath[0] = '\0';
+    DispatchObject* pObject = DispatchObject::FromDispatch(pMailItem, KindMailItem);
+    if (!pObject)
+        return false;
+    Ref<ItemRecord> record(RecordOfMailItem(pMailItem));
+    bool bOk = record && pObject->Host()->ItemPath(record.Get(), pszPath, cchPath);
+    pObject->Release();
+    return bOk;
+}
+
+int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName)
+{
+    Ref<OutlookHost> host(HostOfApplication(pApplication));
+    if (!host || !pszFolderName)
+        return -1;
+    for (int nFolder = 0; nFolder < FolderCount; ++nFolder) {
+        if (strcmp(StandinFolderName(nFolder), pszFolderName) == 0)
+            return host->CountItems(nFolder);
+    }
+    return -1;
+}

@@ -1,0 +1,94 @@
+// One item of the store: the single record behind both the _MailItem view
+// and the IMessage view of it, so that a change made through one is what the
+// other reads.
+#ifndef LETTERCAST_STANDIN_ITEM_RECORD_H
+#define LETTERCAST_STANDIN_ITEM_RECORD_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "standin/outlook/mapi_values.h"
+
+// Which form of the HTML was written last, and so is the one that goes out.
+enum HtmlSource {
+    HtmlNone = 0,
+    HtmlFromBytes = 1,   // PR_HTML
+    HtmlFromText = 2,    // HTMLBody
+};
+
+// BodyFormat values of the object model.
+enum {
+    BodyFormatUnspecified = 0,
+    BodyFormatPlain = 1,
+    BodyFormatHtml = 2,
+    BodyFormatRichText = 3,
+};
+
+class ItemRecord {
+public:
+    ItemRecord();
+    ItemRecord(const ItemRecord&) = delete;
+    ItemRecord& operator=(const ItemRecord&) = delete;
+
+    void AddRef();
+    void Release();
+
+    // A new record with the same content, in no folder, never saved, not
+    // submitted and not sent.
+    ItemRecord* CopyContent() const;
+
+    // The texts as the object model shows them ("" when missing).
+    std::wstring SubjectText() const;
+    std::wstring BodyText() const;
+    std::wstring HtmlBodyText() const;
+
+    void PutSubject(const std::wstring& text);
+    // Replaces the body; the HTML goes, so that what is sent is this text.
+    void PutBody(const std::wstring& text);
+    // Sets the HTML as text and makes the item HTML; where the store keeps
+    // PR_HTML, it follows in the ANSI code page.
+    void PutHtmlBody(const std::wstring& text);
+    void PutHtmlBytes(const std::string& bytes);
+    void PutBodyFormat(int nFormat);
+
+    // The HTML that goes out, if any: bytes (pbHtml) or text.
+    bool OutgoingHtml(const std::string** ppBytes, const std::wstring** ppText) const;
+
+    // The item file: a header line, then one "Name: value" line per field.
+    std::string FileText(const char* pszFolderName, const char* pszSentFolderName) const;
+
+    int m_nNumber;          // names the file; 0 until first saved
+    int m_nFolder;          // StandinFolder of outlook_host.h
+    bool m_bSaved;          // the file exists
+    bool m_bDeleted;
+
+    bool m_bHasSubject;
+    std::wstring m_wstrSubject;
+    bool m_bHasBodyA;       // PR_BODY_A
+    std::string m_strBodyA;
+    bool m_bHasBodyW;       // PR_BODY_W
+    std::wstring m_wstrBodyW;
+    bool m_bHasHtml;        // PR_HTML bytes
+    std::string m_strHtml;
+    bool m_bHasHtmlBody;    // HTMLBody as set; otherwise derived from PR_HTML
+    std::wstring m_wstrHtmlBody;
+    HtmlSource m_nHtmlSource;
+    int m_nBodyFormat;
+
+    PropList m_props;                     // every other property, by id
+    std::vector<PropList> m_vecRecipients;
+    LONG m_nNextRowId;
+
+    LONG m_nSubmitOrder;    // 0: not submitted
+    int m_nSentFolder;      // SaveSentMessageFolder; -1: none
+    bool m_bSent;
+    FILETIME m_ftSent;
+
+private:
+    ~ItemRecord() {}
+    LONG m_nRefs;
+};
+
+#endif

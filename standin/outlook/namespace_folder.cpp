@@ -1,0 +1,125 @@
+// The "MAPI" NameSpace with its default folders, and the folder objects.
+#include "standin/outlook/outlook_ids.h"
+#include "standin/outlook/outlook_objects.h"
+#include "standin/outlook/standin_text.h"
+
+namespace {
+
+enum {
+    kMapiObject = 1,
+    kGetDefaultFolder,
+    kType,
+    kNameSpaceClass,
+};
+
+const DispMember kNameSpaceMembers[] = {
+    { L"MAPIOBJECT", kMapiObject, AccessGet },
+    { L"GetDefaultFolder", kGetDefaultFolder, AccessCall },
+    { L"Type", kType, AccessGet },
+    { L"Class", kNameSpaceClass, AccessGet },
+};
+
+const LONG kClassNameSpace = 1;
+const LONG kClassFolder = 2;
+
+class NameSpaceObject : public DispatchObject {
+public:
+    explicit NameSpaceObject(OutlookHost* pHost)
+        : DispatchObject(KindNameSpace, "NameSpace", IID_OlNameSpace, kNameSpaceMembers,
+                         sizeof(kNameSpaceMembers) / sizeof(kNameSpaceMembers[0]), pHost)
+    {
+    }
+
+protected:
+    HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
+    {
+        switch (id) {
+        case kMapiObject:
+            V_VT(pResult) = VT_UNKNOWN;
+            V_UNKNOWN(pResult) = NewSession(Host());
+            return S_OK;
+        case kGetDefaultFolder: {
+            LONG nDefault = 0;
+            HRESULT hr = args.GetLong(0, &nDefault);
+            if (FAILED(hr))
+                return hr;
+            int nFolder = FolderForDefaultNumber(nDefault);
+            if (nFolder < 0)
+                return RaiseError(pError, MAPI_E_NOT_FOUND,
+                                  L"The attempted operation failed.  An object could not be found.");
+            ReturnObject(pResult, NewFolder(Host(), nFolder));
+            return S_OK;
+        }
+        case kType:
+            ReturnText(pResult, L"MAPI");
+            return S_OK;
+        case kNameSpaceClass:
+            ReturnLong(pResult, kClassNameSpace);
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+};
+
+enum {
+    kName = 1,
+    kFolderClass,
+};
+
+const DispMember kFolderMembers[] = {
+    { L"Name", kName, AccessGet },
+    { L"Class", kFolderClass, AccessGet },
+};
+
+class FolderObject : public DispatchObject {
+public:
+    FolderObject(OutlookHost* pHost, int nFolder)
+        : DispatchObject(KindFolder, "Folder", IID_OlFolder, kFolderMembers,
+                         sizeof(kFolderMembers) / sizeof(kFolderMembers[0]), pHost),
+          m_nFolder(nFolder)
+    {
+    }
+
+    int FolderId() const { return m_nFolder; }
+
+protected:
+    HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
+    {
+        switch (id) {
+        case kName:
+            ReturnText(pResult, AnsiToWideText(StandinFolderName(m_nFolder)));
+            return S_OK;
+        case kFolderClass:
+            ReturnLong(pResult, kClassFolder);
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+
+private:
+    int m_nFolder;
+};
+
+}  // namespace
+
+IDispatch* NewNameSpace(OutlookHost* pHost)
+{
+    return new NameSpaceObject(pHost);
+}
+
+IDispatch* NewFolder(OutlookHost* pHost, int nFolder)
+{
+    return new FolderObject(pHost, nFolder);
+}
+
+int FolderOfDispatch(IDispatch* pObject, OutlookHost* pHost)
+{
+    DispatchObject* pStandin = DispatchObject::FromDispatch(pObject, KindFolder);
+    if (!pStandin)
+        return -1;
+    int nFolder = pStandin->Host() == pHost ? static_cast<FolderObject*>(pStandin)->FolderId() : -1;
+    pStandin->Release();
+    return nFolder;
+}

@@ -1,0 +1,145 @@
+// The state behind every object of one stand-in Outlook: options, the store
+// on disk with its items, named-property ids, open inspectors, the event
+// sinks of InspectorsEvents and the explorer's window. Every COM object of
+// the stand-in holds a reference on it; the application, when it goes, drops
+// what it holds for the process (Shutdown), which breaks the cycles between
+// the host and its inspectors and sinks.
+#ifndef LETTERCAST_STANDIN_OUTLOOK_HOST_H
+#define LETTERCAST_STANDIN_OUTLOOK_HOST_H
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+#include "standin/outlook/item_record.h"
+#include "standin/outlook/standin_mapi.h"
+#include "standin/outlook/standin_outlook.h"
+
+enum StandinFolder {
+    FolderDrafts = 0,
+    FolderOutbox = 1,
+    FolderSentMail = 2,
+    FolderCount = 3,
+};
+
+// "Drafts", "Outbox", "Sent Mail"; NULL for anything else.
+const char* StandinFolderName(int nFolder);
+// The folder of an olDefaultFolders number (16, 4, 5); -1 for the others.
+int FolderForDefaultNumber(LONG nDefaultFolder);
+
+// What the host needs of an open inspector.
+class OpenInspector {
+public:
+    virtual IDispatch* InspectorDispatch() = 0;   // borrowed
+    virtual ItemRecord* ShownRecord() = 0;        // borrowed
+    virtual HWND InspectorWindow() = 0;
+    // Destroys the window and lets go of the item; the host has already
+    // taken it off its list.
+    virtual void Shut() = 0;
+
+protected:
+    ~OpenInspector() {}
+};
+
+class OutlookHost {
+public:
+    static HRESULT Create(const StandinOutlookOptions* pOptions, OutlookHost** ppHost);
+    OutlookHost(const OutlookHost&) = delete;
+    OutlookHost& operator=(const OutlookHost&) = delete;
+
+    void AddRef();
+    void Release();
+
+    const std::wstring& Version() const { return m_wstrVersion; }
+    bool HtmlOk() const { return m_bHtmlOk; }
+    bool HasExplorer() const { return !m_bNoExplorer; }
+    bool HasSpoolerRow() const { return !m_bNoSpoolerRow; }
+    bool IsShutDown() const { return m_bShutDown; }
+    // Closes the inspectors, lets go of the event sinks and destroys the
+    // explorer's window. The store stays usable for objects still held.
+    void Shutdown();
+
+    // Items. Each writes the item's file; a failure leaves the item as it was.
+    HRESULT AddItem(ItemRecord* pRecord, int nFolder);
+    HRESULT SaveItem(ItemRecord* pRecord);
+    HRESULT MoveItem(ItemRecord* pRecord, int nFolder);
+    HRESULT DeleteItem(ItemRecord* pRecord);
+    // Queues the item for the spooler, after the checks a transport makes.
+    // On failure *pszWhy (cchWhy) says why.
+    HRESULT SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy);
+    // Delivers every submitted item of the Outbox in submission order.
+    HRESULT FlushOutbox();
+    int CountItems(int nFolder) const;
+    bool ItemPath(const ItemRecord* pRecord, char* pszPath, int cchPath) const;
+    bool FolderPath(const char* pszFolderName, char* pszPath, int cchPath) const;
+
+    // The tag of a named property, PT_UNSPECIFIED unless its type is known;
+    // MAPI_E_NOT_FOUND when not mapped and bCreate is false.
+    HRESULT MapName(const MAPINAMEID* pName, bool bCreate, ULONG* pulTag);
+    bool IsMappedId(ULONG ulPropId) const;
+
+    // Inspectors. The host holds a reference on each open one.
+    void AddInspector(OpenInspector* pInspector);
+    void CloseInspector(OpenInspector* pInspector);
+    void CloseInspectorsOf(ItemRecord* pRecord);
+    OpenInspector* LastInspector() const;
+    int InspectorCount() const { return (int)m_vecInspectors.size(); }
+    OpenInspector* InspectorAt(int nIndex) const;
+
+    // InspectorsEvents.
+    HRESULT Advise(IUnknown* pSink, DWORD* pdwCookie);
+    HRESULT Unadvise(DWORD dwCookie);
+    void FireNewInspector(IDispatch* pInspector);
+
+    HWND ExplorerWindow();
+    void CountSendReceive() { ++m_nSendReceiveRuns; }
+    int SendReceiveRuns() const { return m_nSendReceiveRuns; }
+
+private:
+    struct NamedEntry {
+        GUID guid;
+        ULONG ulKind;
+        LONG nId;
+        std::wstring wstrName;
+        ULONG ulPropId;
+        ULONG ulType;
+    };
+    struct Sink {
+        DWORD dwCookie;
+        IDispatch* pSink;
+    };
+
+    OutlookHost();
+    ~OutlookHost();
+    HRESULT OpenStore(const StandinOutlookOptions* pOptions);
+    HRESULT WriteItemFile(ItemRecord* pRecord, int nFolder);
+    bool ItemPathIn(int nFolder, int nNumber, char* pszPath, int cchPath) const;
+    void DropItem(ItemRecord* pRecord);
+    HRESULT DeliverItem(ItemRecord* pRecord);
+
+    LONG m_nRefs;
+    char m_szStoreDir[MAX_PATH];
+    std::wstring m_wstrVersion;
+    bool m_bHtmlOk;
+    bool m_bNoExplorer;
+    bool m_bNoSpoolerRow;
+    bool m_bShutDown;
+
+    std::vector<ItemRecord*> m_vecItems;   // one reference each
+    int m_nNextItemNumber;
+    int m_nNextDelivery;
+    LONG m_nNextSubmitOrder;
+
+    std::vector<NamedEntry> m_vecNames;
+    ULONG m_ulNextNamedId;
+
+    std::vector<OpenInspector*> m_vecInspectors;
+    std::vector<Sink> m_vecSinks;
+    DWORD m_dwNextCookie;
+    HWND m_hWndExplorer;
+    int m_nSendReceiveRuns;
+};
+
+#endif

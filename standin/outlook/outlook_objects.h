@@ -1,0 +1,57 @@
+// How the objects of the stand-in make one another. Each New* function gives
+// a new object with one reference for the caller.
+#ifndef LETTERCAST_STANDIN_OUTLOOK_OBJECTS_H
+#define LETTERCAST_STANDIN_OUTLOOK_OBJECTS_H
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+#include "standin/outlook/dispatch_object.h"
+#include "standin/outlook/item_record.h"
+#include "standin/outlook/mapi_values.h"
+#include "standin/outlook/outlook_host.h"
+
+// The object model.
+IDispatch* NewNameSpace(OutlookHost* pHost);
+IDispatch* NewFolder(OutlookHost* pHost, int nFolder);
+// The StandinFolder of a folder object of this host; -1 for anything else.
+int FolderOfDispatch(IDispatch* pObject, OutlookHost* pHost);
+IDispatch* NewMailItem(OutlookHost* pHost, ItemRecord* pRecord);
+// The record of a mail item of this stand-in, with a reference; NULL otherwise.
+ItemRecord* RecordOfMailItem(IDispatch* pObject);
+// Close with olSave (0), olDiscard (1) or olPromptForSave (2), which here
+// discards: there is nobody to ask.
+HRESULT CloseItem(OutlookHost* pHost, ItemRecord* pRecord, LONG nSaveMode, DispError* pError);
+IDispatch* NewInspectors(OutlookHost* pHost);
+// Opens the inspector's window and registers it with the host; NULL when the
+// window cannot be made.
+IDispatch* OpenNewInspector(OutlookHost* pHost, IDispatch* pMailItem, ItemRecord* pRecord);
+IDispatch* NewExplorer(OutlookHost* pHost);
+IDispatch* NewCommandBars(OutlookHost* pHost);
+IDispatch* NewCommandBarControl(OutlookHost* pHost);
+
+// Extended MAPI.
+IMessage* NewMessage(OutlookHost* pHost, ItemRecord* pRecord);
+IMAPISession* NewSession(OutlookHost* pHost);
+IMAPIStatus* NewStatus(OutlookHost* pHost, ULONG ulResourceType);
+// A table over fixed rows; every row lists its values in the default column order.
+IMAPITable* NewRowTable(OutlookHost* pHost, const std::vector<PropList>& vecRows);
+
+// What a property stream does with its bytes when it is committed.
+class StreamTarget {
+public:
+    virtual void KeepTarget() = 0;
+    virtual void DropTarget() = 0;
+    virtual HRESULT StoreStreamBytes(ULONG ulTag, const std::string& bytes) = 0;
+
+protected:
+    ~StreamTarget() {}
+};
+// A stream over a copy of the bytes; writable ones hand their bytes to the
+// target on Commit and when released with changes.
+IStream* NewPropertyStream(StreamTarget* pTarget, ULONG ulTag, const std::string& bytes, bool bWritable);
+
+#endif

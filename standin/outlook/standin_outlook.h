@@ -1,0 +1,64 @@
+// The stand-in for Outlook: an object model answering the interface ids and
+// the members by name that the add-in calls, over a store on disk. Test and
+// demo equipment only.
+//
+// The store is a folder with one subfolder per Outlook folder ("Drafts",
+// "Outbox", "Sent Mail") holding one file per saved item, and "Delivered",
+// where the session's spooler puts one RFC 5322 file per flushed message,
+// numbered in delivery order (0001.eml, 0002.eml, ...).
+//
+// Every member and MAPI method the add-in calls asks CheckFault (see
+// standin/common/fault_plan.h) under "<Object>.<Member>" for methods,
+// "<Object>.<Member>.get" / ".put" / ".putref" for properties (Object being
+// Application, NameSpace, Folder, Inspectors, Inspector, MailItem, Explorer,
+// CommandBars, CommandBarControl) and "IMessage.<Method>",
+// "IMAPISession.<Method>", "IMAPITable.<Method>", "IMAPIStatus.<Method>",
+// "IStream.<Method>" for the MAPI objects.
+#ifndef LETTERCAST_STANDIN_OUTLOOK_H
+#define LETTERCAST_STANDIN_OUTLOOK_H
+
+#include <windows.h>
+#include <oaidl.h>
+
+struct StandinOutlookOptions {
+    char szStoreDir[MAX_PATH];   // created when missing
+    const wchar_t* pszVersion;   // Application.Version; NULL gives L"12.0.0.6423"
+    bool bHtmlOk;                // PR_STORE_SUPPORT_MASK carries STORE_HTML_OK
+    bool bNoExplorer;            // ActiveExplorer answers nothing
+    bool bNoSpoolerRow;          // the session's status table lacks the spooler row
+};
+
+// The message being composed, as the user left it in the compose window.
+struct StandinComposedMail {
+    const char* pszSubject;      // PR_SUBJECT_A; NULL: the message has no subject property
+    const char* pszBody;         // PR_BODY_A; NULL: no PR_BODY_A (then PR_BODY_W alone, from pszBodyW)
+    const wchar_t* pszBodyW;     // PR_BODY_W when pszBody is NULL; NULL: no body at all
+    const char* pszHtml;         // PR_HTML bytes; NULL: the store supplies no PR_HTML
+    const wchar_t* pszHtmlBody;  // the HTMLBody property; NULL: empty
+    int nBodyFormat;             // BodyFormat: 0 unspecified, 1 plain, 2 HTML, 3 rich text
+};
+
+// A fresh _Application over the store. The MAPI stand-in DLL (olmapi32.dll)
+// is loaded by the caller beforehand, as Outlook has it loaded.
+HRESULT CreateStandinOutlook(const StandinOutlookOptions* pOptions, IDispatch** ppApplication);
+
+// Saves the message in Drafts and opens it in a new inspector (which raises
+// InspectorsEvents.NewInspector); the _MailItem and, when ppInspector is not
+// NULL, the _Inspector.
+HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* pMail,
+                           IDispatch** ppMailItem, IDispatch** ppInspector);
+
+// Send/Receive runs started through control 7095 of the explorer's command bars.
+int StandinSendReceiveRuns(IDispatch* pApplication);
+
+// For tests that look into the store.
+// COM objects of the stand-in now alive (application, items, MAPI objects,
+// streams, tables...): back to its old value once everything is released.
+LONG StandinLiveObjects();
+// The file of a saved mail item; false when it has none (deleted) or the
+// object is no mail item of the stand-in.
+bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath);
+// Saved items in "Drafts", "Outbox" or "Sent Mail"; -1 for another name.
+int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName);
+
+#endif

@@ -1,0 +1,404 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "addin/host_state.h"
+#include "engine/job_progress.h"
+#include "settings/settings_store.h"
+#include "standin/common/fault_plan.h"
+#include "settings/data_paths.h"
+#include "tests/engine/engine_fixture.h"
+#include "tests/support/hhspy.h"
+#include "tests/support/registry_fixtures.h"
+#include "ui/help.h"
+
+namespace {
+
+std::string AnsiToUtf8(const char* pszAnsi)
+{
+    wchar_t szWide[2048];
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, szWide, 2048);
+    char szUtf8[4096];
+    WideCharToMultiByte(CP_UTF8, 0, szWide, cch, szUtf8, sizeof(szUtf8), NULL, NULL);
+    return szUtf8;
+}
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size()))
+        ++n;
+    return n;
+}
+
+class SendJobTest : public EngineJobTest {};
+
+TEST_F(SendJobTest, EveryRecipientGetsOneMergedMessageAndTheLogsTellIt)
+{
+    ComposePlain("Hello [[name]]", "Dear [[Name]],\r\nyour address is [[E-Mail Address]].\r\n");
+    WriteList("Name,E-Mail Address\r\nAnn,ann@example.com\r\n// a comment\r\nBob,\"Bob B <bob@example.org>\"\r\n"
+              "No Address,\r\nCid,cid@example.net");
+    RunJob();
+
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(JobProgress.sentCount, 3);
+    EXPECT_TRUE(BoxTexts().empty());
+
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 3u);
+    EXPECT_EQ(delivered[0].to, "ann@example.com");
+    EXPECT_EQ(delivered[0].subject, "Hello Ann");
+    EXPECT_EQ(delivered[0].body, "Dear Ann,\r\nyour address is ann@example.com.\r\n");
+    EXPECT_FALSE(delivered[0].bHtml);
+    EXPECT_EQ(delivered[1].to, "bob@example.org");
+    EXPECT_EQ(delivered[1].body, "Dear Bob,\r\nyour address is bob@example.org.\r\n");
+    EXPECT_EQ(delivered[2].to, "cid@example.net");
+    EXPECT_EQ(delivered[2].subject, "Hello Cid");
+
+    // The sent copies went to Sent Mail; the composed message stays a draft.
+    EXPECT_EQ(ItemsIn("Sent Mail"), 3);
+    EXPECT_EQ(ItemsIn("Outbox"), 0);
+    EXPECT_EQ(ItemsIn("Drafts"), 1);
+
+    std::string log = CurrentLog();
+    EXPECT_EQ(log.find("Job Started: ("), 0u);
+    EXPECT_NE(log.find("\tSubject: Hello [[name]]\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\t\tDelimiter: Comma\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\t\tEmails In File: 3\r\n"), std::string::npos);
+    EXPECT_NE(log.find(") # 1, To: ann@example.com. Sent Successfully\r\n"), std::string::npos);
+    EXPECT_NE(log.find(") # 2, To: bob@example.org. Sent Successfully\r\n"), std::string::npos);
+    EXPECT_NE(log.find(") # 3, To: cid@example.net. Sent Successfully\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tResult: Completed Successfully\r\n\tE-Mails Sent: 3\r\nJob Ended : ("), std::string::npos);
+
+    std::string history = History();
+    EXPECT_EQ(CountOf(history, "Job Started: ("), 1u);
+    EXPECT_EQ(history.find("Sent Successfully"), std::string::npos);
+    EXPECT_NE(history.find("\tResult: Completed Successfully\r\n\tE-Mails Sent: 3\r\n"), std::string::npos);
+
+    // Only the records that were sent, as read, the last without a line end.
+    EXPECT_EQ(SentList(), "Name,E-Mail Address\r\nAnn,ann@example.com\r\nBob,\"Bob B <bob@example.org>\"\r\n"
+                          "Cid,cid@example.net");
+}
+
+TEST_F(SendJobTest, SecondJobAppendsToTheHistoryOnly)
+{
+    ComposePlain("Hi", "Body");
+    WriteList(NumberedList(2));
+    RunJob();
+    WriteList(NumberedList(1));
+    m_nJobDone = 0;
+    RunJob();
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ(CountOf(History(), "Job Started: ("), 2u);
+    EXPECT_EQ(CountOf(History(), "Job Ended : ("), 2u);
+    EXPECT_EQ(CountOf(CurrentLog(), "Job Started: ("), 1u);
+    EXPECT_EQ(CountOf(CurrentLog(), "Sent Successfully"), 1u);
+    EXPECT_EQ(DeliveredFiles().size(), 3u);
+}
+
+TEST_F(SendJobTest, NonAsciiHtmlGoesAsStoredBytesWhereTheStoreTakesThem)
+{
+    m_options.bHtmlOk = true;
+    StandinComposedMail mail = {};
+    mail.pszSubject = "Caf\xe9 for [[Name]]";
+    mail.pszBody = "plain [[Name]]";
+    mail.pszHtml = "<html><body>Caf\xe9 [[Name]]</body></html>";
+    mail.nBodyFormat = 2;
+    Compose(mail);
+    WriteList(NumberedList(2));
+    RunJob();
+
+    ASSERT_EQ(m_wJobDone, 1u);
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_TRUE(delivered[0].bHtml);
+    EXPECT_EQ(delivered[0].bodyBytes.substr(0, 41), std::string("<html><body>Caf\xe9 Person 1</body></html>"));
+    EXPECT_EQ(delivered[1].subject, AnsiToUtf8("Caf\xe9 for Person 2"));
+    EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 0);
+    EXPECT_EQ(FaultCallCount("IMessage.OpenProperty"), 2 + 2);   // two reads of the original, one write each
+}
+
+TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)
+{
+    m_options.bHtmlOk = false;
+    StandinComposedMail mail = {};
+    mail.pszSubject = "News";
+    mail.pszBody = "plain";
+    mail.pszHtml = "<p>Gr\xfc\xdf [[Name]]</p>";
+    mail.nBodyFormat = 2;
+    Compose(mail);
+    WriteList(NumberedList(2));
+    RunJob();
+
+    ASSERT_EQ(m_wJobDone, 1u);
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_TRUE(delivered[1].bHtml);
+    EXPECT_EQ(delivered[1].body, AnsiToUtf8("<p>Gr\xfc\xdf Person 2</p>"));
+    EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 2);
+}
+
+TEST_F(SendJobTest, AsciiHtmlGoesThroughHtmlBodyAndNeverGetsTheEditorFormat)
+{
+    StandinComposedMail mail = {};
+    mail.pszSubject = "News";
+    mail.pszBody = "plain";
+    mail.pszHtml = "<p>Hi [[Name]]</p>";
+    mail.nBodyFormat = 2;
+    Compose(mail);
+    WriteList(NumberedList(3));
+    RunJob();
+
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 3);
+    EXPECT_EQ(Delivered()[2].body, "<p>Hi Person 3</p>");
+    // Only the transport property, once per recipient; its tag resolved once.
+    EXPECT_EQ(FaultCallCount("IMessage.SetProps"), 3);
+    EXPECT_EQ(FaultCallCount("IMessage.GetIDsFromNames"), 1);
+}
+
+TEST_F(SendJobTest, PlainTextCopiesGetTheEditorFormatAndTheTransportPropertyEach)
+{
+    ComposePlain("S", "B [[Name]]");
+    WriteList(NumberedList(3));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(FaultCallCount("IMessage.GetIDsFromNames"), 1);
+    EXPECT_EQ(FaultCallCount("IMessage.SetProps"), 6);
+    EXPECT_EQ(FaultCallCount("MailItem.Body.put"), 3);
+    EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 0);
+}
+
+TEST_F(SendJobTest, HtmlMessageWithoutStoredHtmlIsReadFromHtmlBody)
+{
+    StandinComposedMail mail = {};
+    mail.pszSubject = "S";
+    mail.pszBody = "plain";
+    mail.pszHtmlBody = L"<b>[[Name]]</b>";
+    mail.nBodyFormat = 2;
+    Compose(mail);
+    WriteList(NumberedList(1));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    ASSERT_EQ(Delivered().size(), 1u);
+    EXPECT_TRUE(Delivered()[0].bHtml);
+    EXPECT_EQ(Delivered()[0].body, "<b>Person 1</b>");
+}
+
+TEST_F(SendJobTest, RichTextWithoutStoredHtmlGoesAsPlainText)
+{
+    StandinComposedMail mail = {};
+    mail.pszSubject = "S";
+    mail.pszBody = "plain [[Name]]";
+    mail.nBodyFormat = 3;
+    Compose(mail);
+    WriteList(NumberedList(1));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_TRUE(BoxTexts().empty());
+    ASSERT_EQ(Delivered().size(), 1u);
+    EXPECT_FALSE(Delivered()[0].bHtml);
+    EXPECT_EQ(Delivered()[0].body, "plain Person 1");
+}
+
+TEST_F(SendJobTest, UnicodeBodyIsConvertedWhenTheStoreHasNoAnsiBody)
+{
+    StandinComposedMail mail = {};
+    mail.pszSubject = "S";
+    mail.pszBody = NULL;
+    mail.pszBodyW = L"Gr\u00fc\u00dfe [[Name]]";
+    mail.nBodyFormat = 1;
+    Compose(mail);
+    WriteList(NumberedList(1));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    ASSERT_EQ(Delivered().size(), 1u);
+    EXPECT_EQ(Delivered()[0].body, AnsiToUtf8("Gr\xfc\xdf" "e Person 1"));
+}
+
+TEST_F(SendJobTest, MessageWithoutSubjectPropertyCannotBeSent)
+{
+    ComposePlain(NULL, "Body");
+    WriteList(NumberedList(2));
+    RunJob();
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ(m_wJobDone, 0u);
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], "Failed to find message subject");
+    EXPECT_FALSE(LogExists());
+    EXPECT_TRUE(DeliveredFiles().empty());
+}
+
+TEST_F(SendJobTest, EmptySubjectIsASubject)
+{
+    ComposePlain("", "Body");
+    WriteList(NumberedList(1));
+    RunJob();
+    EXPECT_EQ(m_wJobDone, 1u);
+    ASSERT_EQ(Delivered().size(), 1u);
+    EXPECT_EQ(Delivered()[0].subject, "");
+}
+
+TEST_F(SendJobTest, HeaderWithoutRecipientsCompletesWithNothingSent)
+{
+    ComposePlain("S", "B");
+    WriteList("Name,Email\r\n,\r\nNobody,no-address\r\n");
+    RunJob();
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_TRUE(DeliveredFiles().empty());
+    EXPECT_NE(CurrentLog().find("\t\tEmails In File: 0\r\n"), std::string::npos);
+    EXPECT_NE(CurrentLog().find("\tResult: Completed Successfully\r\n\tE-Mails Sent: 0\r\n"), std::string::npos);
+    EXPECT_EQ(SentList(), "Name,Email\r\n");
+}
+
+TEST_F(SendJobTest, ListWithoutAddressColumnAsksAboutTheHelpAndOpensIt)
+{
+    ComposePlain("S", "B");
+    WriteList("Name,Phone\r\nAnn,123\r\n");
+    m_boxes->Answer(IDOK);
+    m_boxes->Answer(IDNO);
+    RunJob();
+    EXPECT_EQ(m_wJobDone, 0u);
+    ASSERT_EQ(BoxTexts().size(), 2u);
+    EXPECT_EQ(BoxTexts()[0], "\"E-Mail\" field could not be found in the mailing list.\nThis is a required field.\n"
+                             "See the online help for mailing lists.");
+    EXPECT_EQ(m_boxes->Boxes()[0].uStyle & MB_ICONMASK, (UINT)MB_ICONWARNING);
+    EXPECT_EQ(BoxTexts()[1], "Would you like to read about Mailing Lists in the online help?");
+    EXPECT_EQ(m_boxes->Boxes()[1].uStyle & (MB_ICONMASK | MB_TYPEMASK), (UINT)(MB_ICONQUESTION | MB_YESNO));
+    EXPECT_FALSE(LogExists());
+}
+
+TEST_F(SendJobTest, YesOpensTheHelpAtMailingLists)
+{
+    strcpy(gszDllDir, ProductDir().c_str());
+    gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+    ScopedRegValue location(HKEY_CLASSES_ROOT, gszHtmlHelpClsidKey, NULL, REG_SZ, TestProgramDir() + "hhspy.dll");
+    ComposePlain("S", "B");
+    WriteList("Name,Phone\r\nAnn,123\r\n");
+    m_boxes->Answer(IDOK);
+    m_boxes->Answer(IDYES);
+    RunJob();
+    EXPECT_EQ(m_wJobDone, 0u);
+    SpyCalls calls;
+    ASSERT_GE(calls.Count(), 2);
+    EXPECT_STREQ(calls[1].szKeywords, "mailing lists");
+    EXPECT_FALSE(LogExists());
+}
+
+TEST_F(SendJobTest, UnreadableListStopsTheJobBeforeAnyLog)
+{
+    ComposePlain("S", "B");
+    strcpy(JobOptions.ToList, m_lists.File("missing.csv").c_str());
+    RunJob();
+    EXPECT_EQ(m_wJobDone, 0u);
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], "Could not open the mailing list file for reading.");
+    EXPECT_FALSE(LogExists());
+}
+
+TEST_F(SendJobTest, SendReceiveBeforeEachFullBatchAndAtTheEndOnlyAfterAFullOne)
+{
+    ComposePlain("S", "B");
+    JobOptions.DoSendRecv = 1;
+    JobOptions.SendRecvCount = 100;
+    WriteList(NumberedList(250));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(DeliveredFiles().size(), 250u);
+    EXPECT_EQ(StandinSendReceiveRuns(gpApplication), 2);   // before 101 and 201
+
+    WriteList(NumberedList(200));
+    RunJob();
+    EXPECT_EQ(StandinSendReceiveRuns(gpApplication), 2 + 2);   // before 101 and at the end
+}
+
+TEST_F(SendJobTest, SendReceiveEveryMessageButTheFirstAndAtTheEnd)
+{
+    ComposePlain("S", "B");
+    JobOptions.DoSendRecv = 1;
+    JobOptions.SendRecvCount = 1;
+    WriteList(NumberedList(4));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(StandinSendReceiveRuns(gpApplication), 4);
+
+    // Any value but 1 turns it off, as the start block's wording does not.
+    JobOptions.DoSendRecv = 2;
+    RunJob();
+    EXPECT_EQ(StandinSendReceiveRuns(gpApplication), 4);
+    EXPECT_NE(CurrentLog().find("\t\tSend/Receive every 1 messages\r\n"), std::string::npos);
+}
+
+TEST_F(SendJobTest, SendReceiveWithoutExplorerIsSkippedQuietly)
+{
+    m_options.bNoExplorer = true;
+    ComposePlain("S", "B");
+    JobOptions.DoSendRecv = 1;
+    JobOptions.SendRecvCount = 1;
+    WriteList(NumberedList(2));
+    RunJob();
+    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(DeliveredFiles().size(), 2u);
+    EXPECT_TRUE(BoxTexts().empty());
+}
+
+TEST_F(SendJobTest, PauseComesBeforeEveryMessageButTheFirst)
+{
+    ComposePlain("S", "B");
+    JobOptions.Pause = 1;
+    WriteList(NumberedList(4));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_GE(m_dwElapsed, 3000u);
+    EXPECT_LT(m_dwElapsed, 3000u + 2500u);
+    // The time spent dispatching between the steps is not run time.
+    EXPECT_GE(JobProgress.runTimeMs, 2500u);
+}
+
+TEST_F(SendJobTest, NoPauseAtZero)
+{
+    ComposePlain("S", "B");
+    JobOptions.Pause = 0;
+    WriteList(NumberedList(4));
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_LT(m_dwElapsed, 2500u);
+}
+
+TEST_F(SendJobTest, PausedTimeIsNotRunTimeAndTheJobResumesWhereItStopped)
+{
+    ComposePlain("S", "B");
+    JobOptions.Pause = 1;
+    WriteList(NumberedList(3));
+    // Paused 0.3 s in, resumed at 1.8 s, as the dialog's buttons would.
+    SetTimer(m_hDialog, JobPaused + 1, 300, NULL);
+    SetTimer(m_hDialog, JobRunning + 1, 1800, NULL);
+    RunJob();
+    ASSERT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(DeliveredFiles().size(), 3u);
+    EXPECT_GE(m_dwElapsed, 2000u + 1400u);
+    EXPECT_LT(JobProgress.runTimeMs + 1200u, m_dwElapsed);
+}
+
+TEST_F(SendJobTest, CancelDuringAPauseStopsAtTheNextStep)
+{
+    ComposePlain("S", "B");
+    JobOptions.Pause = 30;
+    WriteList(NumberedList(3));
+    SetTimer(m_hDialog, JobIdle + 1, 500, NULL);
+    RunJob();
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ(m_wJobDone, 0u);
+    EXPECT_LT(m_dwElapsed, 5000u);
+    EXPECT_EQ(DeliveredFiles().size(), 1u);
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("Sent Successfully\r\nJob Stopped\r\n\tResult: Incomplete (See Current Job Log)\r\n"
+                       "\tE-Mails Sent: 1\r\n"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,778 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <dlgs.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "addin/host_state.h"
+#include "engine/job_progress.h"
+#include "engine/send_job.h"
+#include "job/main_dialog.h"
+#include "resources/product.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "settings/settings_store.h"
+#include "tests/job/job_dialog_fixture.h"
+#include "tests/support/hhspy.h"
+#include "ui/help.h"
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size()))
+        ++n;
+    return n;
+}
+
+std::string ClassOf(HWND hWnd)
+{
+    char sz[64] = "";
+    GetClassNameA(hWnd, sz, sizeof(sz));
+    return sz;
+}
+
+bool IsShown(HWND hDlg, int nId)
+{
+    return (GetWindowLongA(GetDlgItem(hDlg, nId), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+int ProgressPos(HWND hDlg)
+{
+    return (int)SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_GETPOS, 0, 0);
+}
+
+const UINT kPlainBox = MB_OK;
+const UINT kWarningBox = MB_OK | MB_ICONWARNING;
+
+class MainDialogTest : public JobDialogTest {
+protected:
+    // A composed message and a list of n recipients named in JobOptions.
+    void PrepareJob(int nRecipients)
+    {
+        ComposeInWindow("Hello [[Name]]", "Dear [[Name]]");
+        WriteList(NumberedList(nRecipients));
+    }
+};
+
+// Dialog units to pixels as the dialog manager converts them: position and
+// size each on their own.
+RECT DialogRect(HWND hDlg, int x, int y, int cx, int cy)
+{
+    RECT rcPos = { x, y, 0, 0 }, rcSize = { cx, cy, 0, 0 };
+    MapDialogRect(hDlg, &rcPos);
+    MapDialogRect(hDlg, &rcSize);
+    RECT rc = { rcPos.left, rcPos.top, rcPos.left + rcSize.left, rcPos.top + rcSize.top };
+    return rc;
+}
+
+// A control's rectangle in its dialog's client coordinates.
+RECT ShownRect(HWND hDlg, HWND hCtl)
+{
+    RECT rc;
+    GetWindowRect(hCtl, &rc);
+    MapWindowPoints(NULL, hDlg, (POINT*)&rc, 2);
+    return rc;
+}
+
+struct ExpectedControl {
+    int nId;
+    const char* pszClass;
+    DWORD dwStyles;     // besides child and visible
+    int x, y, cx, cy;
+};
+
+TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
+{
+    JobOptions.ToList[0] = '\0';
+    const ExpectedControl kControls[] = {
+        { IDC_MAIN_LIST_PATH, "Edit", WS_BORDER | ES_AUTOHSCROLL, 14, 17, 210, 14 },
+        { IDC_MAIN_BROWSE, "Button", BS_PUSHBUTTON, 229, 17, 50, 14 },
+        { IDC_MAIN_OPEN, "Button", BS_PUSHBUTTON, 286, 17, 50, 14 },
+        { IDC_MAIN_STATUS, "Static", SS_CENTER, 7, 47, 337, 8 },
+        { IDC_MAIN_PROGRESS, "msctls_progress32", WS_BORDER, 7, 57, 337, 14 },
+        { IDC_MAIN_SEND_PAUSE, "Button", BS_DEFPUSHBUTTON, 51, 81, 50, 14 },
+        { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 81, 50, 14 },
+        { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 81, 50, 14 },
+        { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 81, 50, 14 },
+        { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 103, 100, 8 },
+    };
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        DWORD dwStyle = (DWORD)GetWindowLongA(hDlg, GWL_STYLE);
+        EXPECT_EQ(dwStyle & (DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU),
+                  (DWORD)(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU));
+        RECT rcSize = { 0, 0, 351, 118 };
+        MapDialogRect(hDlg, &rcSize);
+        RECT rcClient;
+        GetClientRect(hDlg, &rcClient);
+        EXPECT_EQ(rcClient.right, rcSize.right);
+        EXPECT_EQ(rcClient.bottom, rcSize.bottom);
+
+        LOGFONTA font = {};
+        GetObjectA((HFONT)SendMessageA(hDlg, WM_GETFONT, 0, 0), sizeof(font), &font);
+        EXPECT_STREQ(font.lfFaceName, "MS Sans Serif");
+
+        for (const ExpectedControl& expected : kControls) {
+            HWND hCtl = GetDlgItem(hDlg, expected.nId);
+            ASSERT_NE(hCtl, nullptr) << expected.nId;
+            EXPECT_STREQ(ClassOf(hCtl).c_str(), expected.pszClass) << expected.nId;
+            // Borders are the template's business (see below): edits and
+            // progress bars turn them into edges of their own.
+            DWORD dwCtlStyle = (DWORD)GetWindowLongA(hCtl, GWL_STYLE);
+            DWORD dwStyles = expected.dwStyles & ~WS_BORDER;
+            EXPECT_EQ(dwCtlStyle & dwStyles, dwStyles) << expected.nId;
+            if (strcmp(expected.pszClass, "Button") == 0) {
+                EXPECT_EQ(dwCtlStyle & BS_TYPEMASK, expected.dwStyles) << expected.nId;
+            }
+            RECT rcShown = ShownRect(hDlg, hCtl);
+            RECT rcDrawn = DialogRect(hDlg, expected.x, expected.y, expected.cx, expected.cy);
+            EXPECT_TRUE(EqualRect(&rcShown, &rcDrawn)) << expected.nId;
+        }
+        // The group box has no id of its own: found by its text.
+        HWND hGroup = FindWindowExA(hDlg, NULL, "Button", "&Mailing List:");
+        ASSERT_NE(hGroup, nullptr);
+        EXPECT_EQ(GetWindowLongA(hGroup, GWL_STYLE) & BS_TYPEMASK, BS_GROUPBOX);
+        RECT rcGroupShown = ShownRect(hDlg, hGroup);
+        RECT rcGroupDrawn = DialogRect(hDlg, 7, 7, 337, 32);
+        EXPECT_TRUE(EqualRect(&rcGroupShown, &rcGroupDrawn));
+
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_BROWSE), "&Browse...");
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_OPEN), "&Open...");
+        EXPECT_EQ(ControlText(hDlg, IDCANCEL), "Cancel");
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_HELP), "&Help");
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_OPTIONS), "Optio&ns...");
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_WEB_ADDRESS), LC_WEB_ADDRESS_TEXT);
+        EXPECT_EQ(SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_GETRANGE, FALSE, 0), 100);
+        EXPECT_EQ(SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_GETRANGE, TRUE, 0), 0);
+        Click(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+}
+
+// One control of a DLGTEMPLATEEX as the resource holds it.
+struct TemplateItem {
+    DWORD dwStyle;
+    short x, y, cx, cy;
+    int nId;
+    std::string className;   // "#0x0080" and so on for the predefined classes
+    std::string text;
+};
+
+const WORD* ReadSzOrOrd(const WORD* p, std::string* pText)
+{
+    if (*p == 0xFFFF) {
+        char sz[16];
+        snprintf(sz, sizeof(sz), "#0x%04X", p[1]);
+        *pText = sz;
+        return p + 2;
+    }
+    pText->clear();
+    for (; *p; ++p)
+        *pText += (char)*p;
+    return p + 1;
+}
+
+const WORD* AlignDword(const WORD* p)
+{
+    return (const WORD*)(((UINT_PTR)p + 3) & ~(UINT_PTR)3);
+}
+
+TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
+{
+    HMODULE hModule = GetModuleHandleA(NULL);
+    HRSRC hRes = FindResourceA(hModule, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), (LPCSTR)RT_DIALOG);
+    ASSERT_NE(hRes, nullptr);
+    const WORD* p = (const WORD*)LockResource(LoadResource(hModule, hRes));
+    ASSERT_EQ(p[0], 1);
+    ASSERT_EQ(p[1], 0xFFFF);   // an extended template
+    const DWORD* pdw = (const DWORD*)(p + 2);
+    DWORD dwStyle = pdw[2];
+    EXPECT_EQ(dwStyle, (DWORD)(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU));
+    p = (const WORD*)(pdw + 3);
+    int nItems = p[0];
+    const short* pRect = (const short*)(p + 1);
+    EXPECT_EQ(pRect[2], 351);
+    EXPECT_EQ(pRect[3], 118);
+    p += 5;
+    std::string menu, windowClass, title, face;
+    p = ReadSzOrOrd(p, &menu);
+    p = ReadSzOrOrd(p, &windowClass);
+    p = ReadSzOrOrd(p, &title);
+    EXPECT_EQ(title, "Lettercast");
+    EXPECT_EQ(p[0], 8);   // points
+    p = ReadSzOrOrd(p + 3, &face);
+    EXPECT_EQ(face, "MS Sans Serif");
+
+    const DWORD kChild = WS_CHILD | WS_VISIBLE;
+    const TemplateItem kExpected[] = {
+        { kChild | BS_GROUPBOX, 7, 7, 337, 32, -1, "#0x0080", "&Mailing List:" },
+        { kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 14, 17, 210, 14, IDC_MAIN_LIST_PATH, "#0x0081", "" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 229, 17, 50, 14, IDC_MAIN_BROWSE, "#0x0080", "&Browse..." },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 286, 17, 50, 14, IDC_MAIN_OPEN, "#0x0080", "&Open..." },
+        { kChild | WS_GROUP | SS_CENTER, 7, 47, 337, 8, IDC_MAIN_STATUS, "#0x0082", "Status..." },
+        { kChild | WS_BORDER, 7, 57, 337, 14, IDC_MAIN_PROGRESS, "msctls_progress32", "" },
+        { kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 51, 81, 50, 14, IDC_MAIN_SEND_PAUSE, "#0x0080", "Send/Pause" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 81, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 81, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 81, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
+        { kChild | WS_GROUP | SS_RIGHT, 244, 103, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
+    };
+    ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));
+    for (const TemplateItem& expected : kExpected) {
+        p = AlignDword(p);
+        pdw = (const DWORD*)p;
+        TemplateItem item;
+        item.dwStyle = pdw[2];
+        const short* pItemRect = (const short*)(pdw + 3);
+        item.x = pItemRect[0];
+        item.y = pItemRect[1];
+        item.cx = pItemRect[2];
+        item.cy = pItemRect[3];
+        item.nId = (int)*(const DWORD*)(pItemRect + 4);
+        p = ReadSzOrOrd((const WORD*)(pItemRect + 6), &item.className);
+        p = ReadSzOrOrd(p, &item.text);
+        p = (const WORD*)((const BYTE*)(p + 1) + p[0]);
+
+        EXPECT_EQ(item.nId, expected.nId);
+        EXPECT_EQ(_stricmp(item.className.c_str(), expected.className.c_str()), 0)
+            << item.className << " for " << expected.nId;
+        EXPECT_EQ(item.text, expected.text) << expected.nId;
+        EXPECT_EQ(item.dwStyle, expected.dwStyle) << std::hex << item.dwStyle << " for " << std::dec << expected.nId;
+        EXPECT_EQ(item.x, expected.x) << expected.nId;
+        EXPECT_EQ(item.y, expected.y) << expected.nId;
+        EXPECT_EQ(item.cx, expected.cx) << expected.nId;
+        EXPECT_EQ(item.cy, expected.cy) << expected.nId;
+    }
+}
+
+TEST_F(MainDialogTest, OpensReadyWithTheRememberedListAndCancelClosesWithoutSaving)
+{
+    WriteList(NumberedList(1));
+    std::string list = JobOptions.ToList;
+    JobProgress.progressPos = 40;
+    JobProgress.percentDone = 40.0;
+    UiDriver driver;
+    HWND hShown = NULL;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        hShown = hDlg;
+        EXPECT_EQ(ghOpenMainDialog, hDlg);
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_LIST_PATH), list);
+        EXPECT_EQ(SendDlgItemMessageA(hDlg, IDC_MAIN_LIST_PATH, EM_GETLIMITTEXT, 0, 0), 259);
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_STATUS), "");
+        EXPECT_STREQ(JobProgress.statusText, "");
+        EXPECT_EQ(JobProgress.progressPos, 0);
+        EXPECT_EQ(JobProgress.percentDone, 0.0);
+        EXPECT_FALSE(IsShown(hDlg, IDC_MAIN_PROGRESS));
+
+        EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_OPEN), "Open File For Viewing");
+        EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_BROWSE), "Browse For File");
+        EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Start Sending Emails");
+        EXPECT_EQ(TooltipText(hDlg, IDCANCEL), "Cancel and Return to Message");
+        EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_HELP), "Display the Online Help");
+        EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_OPTIONS), "Adjust Lettercast Options");
+        EXPECT_TRUE(ghMainTooltip != NULL && (GetWindowLongA(ghMainTooltip, GWL_EXSTYLE) & WS_EX_TOPMOST));
+
+        // Typed but never sent.
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, "C:\\typed.csv");
+        Click(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_FALSE(IsWindow(hShown));
+    EXPECT_EQ(ghOpenMainDialog, nullptr);
+    EXPECT_STREQ(JobOptions.ToList, "C:\\typed.csv");
+    EXPECT_EQ(SavedOption("ToList"), "");
+    EXPECT_TRUE(m_boxes->Boxes().empty());
+}
+
+TEST_F(MainDialogTest, TheCloseCommandIsACancel)
+{
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) { PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(ghOpenMainDialog, nullptr);
+}
+
+TEST_F(MainDialogTest, AnEmptyRememberedPathLeavesOpenDisabledUntilSomethingIsTyped)
+{
+    JobOptions.ToList[0] = '\0';
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_LIST_PATH), "");
+        EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, "a");
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
+        EXPECT_STREQ(JobOptions.ToList, "a");
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, "");
+        EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
+        EXPECT_STREQ(JobOptions.ToList, "");
+        Click(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+}
+
+TEST_F(MainDialogTest, SendWithAnEmptyBoxAsksForTheListAndStaysReady)
+{
+    JobOptions.ToList[0] = '\0';
+    UiDriver driver;
+    HWND hShown = NULL;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        hShown = hDlg;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    // The dialog is disabled while the box is up, so this waits for it to go.
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        ASSERT_EQ(m_boxes->Boxes().size(), 1u);
+        const RecordedBox& box = m_boxes->Boxes()[0];
+        EXPECT_EQ(box.text, "Please fill in the Mailing List to use.");
+        EXPECT_EQ(box.caption, "Lettercast");
+        EXPECT_EQ(box.uStyle, kPlainBox);
+        EXPECT_EQ(box.hWndOwner, hDlg);
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_SEND_PAUSE));
+        EXPECT_FALSE(IsShown(hDlg, IDC_MAIN_PROGRESS));
+        EXPECT_EQ(FocusedControl(), GetDlgItem(hDlg, IDC_MAIN_LIST_PATH));
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
+        EXPECT_EQ(JobProgress.jobState, JobIdle);
+        Click(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_NE(hShown, nullptr);
+}
+
+TEST_F(MainDialogTest, AWholeJobEndsWithTheClosingBoxAndSavesTheOptions)
+{
+    PrepareJob(3);
+    std::string list = JobOptions.ToList;
+    JobOptions.ToList[0] = '\0';
+    JobOptions.Pause = 0;
+    JobOptions.SendRecvCount = 7;
+    std::string statusAtEnd;
+    int nPosAtEnd = -1;
+    HWND hShown = NULL;
+    BoxWatcher watcher([&](HWND hBox) {
+        if (hShown) {
+            statusAtEnd = ControlText(hShown, IDC_MAIN_STATUS);
+            nPosAtEnd = ProgressPos(hShown);
+        }
+    });
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        hShown = hDlg;
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, list.c_str());
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(m_boxes->Boxes().size(), 1u);
+    const RecordedBox& box = m_boxes->Boxes()[0];
+    EXPECT_EQ(box.text, "Job Completed Successfully\n\nSent: 3");
+    EXPECT_EQ(box.caption, "Lettercast");
+    EXPECT_EQ(box.uStyle, kPlainBox);
+    EXPECT_EQ(box.hWndOwner, hShown);
+    EXPECT_EQ(statusAtEnd, "Completed Successfully");
+    EXPECT_EQ(nPosAtEnd, 100);
+
+    EXPECT_EQ(Delivered().size(), 3u);
+    EXPECT_EQ(JobProgress.jobState, JobIdle);
+    EXPECT_STREQ(JobProgress.statusText, "");
+    EXPECT_EQ(JobProgress.dialogWnd, hShown);
+    EXPECT_EQ(ghOpenMainDialog, nullptr);
+    EXPECT_EQ(SavedOption("ToList"), list);
+    EXPECT_EQ(SavedOption("SendRecvCount"), "7");
+    EXPECT_EQ(SavedOption("Pause"), "0");
+    // The message itself is the Announce command's business.
+    EXPECT_TRUE(MessageKept());
+    EXPECT_EQ(InspectorCount(), 1);
+}
+
+TEST_F(MainDialogTest, ANewJobDeletesTheLastJobsLogAndSentList)
+{
+    ComposeInWindow("Hello", "Body");
+    WriteList("Name,Phone\r\nAnn,123\r\n");
+    for (const char* pszName : { "CurrentJob.txt", "tosent.txt" }) {
+        FILE* pOld = fopen(m_data.File(pszName).c_str(), "wb");
+        ASSERT_TRUE(pOld != NULL);
+        fputs("from the last job\r\n", pOld);
+        fclose(pOld);
+    }
+    m_boxes->Answer(IDOK);
+    m_boxes->Answer(IDNO);
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+
+    // The job stops at the missing address column, before any log is opened.
+    ASSERT_EQ(BoxTexts().size(), 3u);
+    EXPECT_EQ(BoxTexts()[2], "Job Not Complete (See Current Job Log)\n\nSent: 0");
+    EXPECT_FALSE(FileExists(m_data.File("CurrentJob.txt")));
+    EXPECT_FALSE(FileExists(m_data.File("tosent.txt")));
+}
+
+TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
+{
+    PrepareJob(3);
+    JobOptions.Pause = 1;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    int nSentWhenPaused = -1;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    // Into the pause before the second message, once the timer has shown it.
+    WhenTrue(driver,
+             [&]() { return JobProgress.sentCount == 1 && ControlText(hDlg, IDC_MAIN_STATUS).find("2 of 3") == 0; },
+             [&]() {
+                 EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Pause");
+                 EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Pause Sending");
+                 EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
+                 EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+                 EXPECT_TRUE(IsShown(hDlg, IDC_MAIN_PROGRESS));
+                 EXPECT_EQ(ProgressPos(hDlg), 33);
+                 std::string status = ControlText(hDlg, IDC_MAIN_STATUS);
+                 EXPECT_EQ(status.find("2 of 3: Pausing Between Mails  (Remaining Time: 0:0"), 0u) << status;
+                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 driver.After(100, [&]() {
+                     EXPECT_EQ(JobProgress.jobState, JobPaused);
+                     EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
+                     EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Start Sending Emails");
+                     nSentWhenPaused = JobProgress.sentCount;
+                 });
+                 // Well past the pause between mails: nothing may have moved.
+                 driver.After(1500, [&]() {
+                     EXPECT_EQ(JobProgress.sentCount, nSentWhenPaused);
+                     EXPECT_EQ(JobProgress.jobState, JobPaused);
+                     EXPECT_TRUE(LogExists());
+                     Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 });
+                 driver.After(100, [&]() {
+                     EXPECT_EQ(JobProgress.jobState, JobRunning);
+                     EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Pause");
+                     EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Pause Sending");
+                 });
+             });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(nSentWhenPaused, 1);
+
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Completed Successfully\n\nSent: 3" });
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 3u);
+    EXPECT_EQ(delivered[0].to, "r1@example.com");
+    EXPECT_EQ(delivered[1].to, "r2@example.com");
+    EXPECT_EQ(delivered[2].to, "r3@example.com");
+    // One job: one start block, the first message's line kept, no stop.
+    std::string log = CurrentLog();
+    EXPECT_EQ(CountOf(log, "Job Started:"), 1u);
+    EXPECT_EQ(CountOf(History(), "Job Started:"), 1u);
+    EXPECT_NE(log.find("# 1, To: r1@example.com. Sent Successfully"), std::string::npos);
+    EXPECT_NE(log.find("# 3, To: r3@example.com. Sent Successfully"), std::string::npos);
+    EXPECT_EQ(log.find("Job Stopped"), std::string::npos);
+    EXPECT_NE(SentList().find("r3@example.com"), std::string::npos);
+}
+
+TEST_F(MainDialogTest, CancelWhileRunningStopsTheJobAndClosesWithZero)
+{
+    PrepareJob(3);
+    JobOptions.Pause = 2;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    std::string statusAtEnd;
+    bool bSendDisabled = false, bCancelDisabled = false;
+    BoxWatcher watcher([&](HWND) {
+        if (hDlg) {
+            statusAtEnd = ControlText(hDlg, IDC_MAIN_STATUS);
+            bSendDisabled = !IsControlEnabled(hDlg, IDC_MAIN_SEND_PAUSE);
+            bCancelDisabled = !IsControlEnabled(hDlg, IDCANCEL);
+        }
+    });
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
+             [&]() {
+                 EXPECT_EQ(JobProgress.jobState, JobRunning);
+                 Click(hDlg, IDCANCEL);
+             });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Not Complete (See Current Job Log)\n\nSent: 1" });
+    EXPECT_EQ(statusAtEnd, "Not Complete (See Current Job Log)");
+    EXPECT_TRUE(bSendDisabled);
+    EXPECT_TRUE(bCancelDisabled);
+    EXPECT_EQ(Delivered().size(), 1u);
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("Job Stopped"), std::string::npos);
+    EXPECT_NE(log.find("Result: Incomplete (See Current Job Log)"), std::string::npos);
+    EXPECT_EQ(JobProgress.jobState, JobIdle);
+    EXPECT_EQ(ghOpenMainDialog, nullptr);
+    // Saved at the end of a job, cancelled or not.
+    EXPECT_EQ(SavedOption("Pause"), "2");
+}
+
+TEST_F(MainDialogTest, CancelWhilePausedStopsTheJob)
+{
+    PrepareJob(3);
+    JobOptions.Pause = 1;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
+             [&]() {
+                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 driver.After(300, [&]() {
+                     EXPECT_EQ(JobProgress.jobState, JobPaused);
+                     Click(hDlg, IDCANCEL);
+                 });
+             });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Not Complete (See Current Job Log)\n\nSent: 1" });
+    EXPECT_EQ(Delivered().size(), 1u);
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("Job Stopped"), std::string::npos);
+    EXPECT_NE(log.find("E-Mails Sent: 1"), std::string::npos);
+    EXPECT_EQ(JobProgress.jobState, JobIdle);
+}
+
+TEST_F(MainDialogTest, ASecondMainDialogIsRefusedWhileTheFirstRuns)
+{
+    PrepareJob(3);
+    IDispatch* pFirstMail = m_pMail;
+    IDispatch* pFirstInspector = m_pInspector;
+    HWND hFirstCompose = m_hCompose;
+    // A second compose window, whose Announce comes while the job runs.
+    m_pMail = NULL;
+    m_pInspector = NULL;
+    ComposeInWindow("Other", "Other body");
+    IDispatch* pSecondMail = m_pMail;
+    HWND hSecondCompose = m_hCompose;
+
+    JobOptions.Pause = 1;
+    JobOptions.SaveOrig = 0;
+    HWND hRefusalOwnersOwner = NULL;
+    BoxWatcher watcher([&](HWND hBox) {
+        if (ghOpenMainDialog && GetWindow(hBox, GW_OWNER) != ghOpenMainDialog)
+            hRefusalOwnersOwner = GetWindow(GetWindow(hBox, GW_OWNER), GW_OWNER);
+    });
+    UiDriver driver;
+    HWND hDlg = NULL;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
+             [&]() {
+                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 driver.After(200, [&]() {
+                     int nInspectors = InspectorCount();
+                     {
+                         SendJob second(pSecondMail);
+                         second.Announce(hSecondCompose);
+                     }
+                     EXPECT_EQ(ghOpenMainDialog, hDlg);
+                     EXPECT_EQ(JobProgress.jobState, JobPaused);
+                     EXPECT_EQ(JobProgress.dialogWnd, hDlg);
+                     EXPECT_EQ(InspectorCount(), nInspectors);
+                     Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 });
+             });
+    SendJob job(pFirstMail);
+    EXPECT_EQ(OpenMainDialog(&job, hFirstCompose), 1);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(m_boxes->Boxes().size(), 2u);
+    const RecordedBox& refusal = m_boxes->Boxes()[0];
+    EXPECT_EQ(refusal.text,
+              "Only one mailing can happen at a time.  Currently, there is already another mailing job in progress.");
+    EXPECT_EQ(refusal.uStyle, kPlainBox);
+    // Over the refused dialog, which belongs to the second compose window.
+    EXPECT_NE(refusal.hWndOwner, hDlg);
+    EXPECT_EQ(hRefusalOwnersOwner, hSecondCompose);
+    EXPECT_EQ(m_boxes->Boxes()[1].text, "Job Completed Successfully\n\nSent: 3");
+    EXPECT_EQ(Delivered().size(), 3u);
+
+    // The second message stays as it was, in its window.
+    char szPath[MAX_PATH];
+    EXPECT_TRUE(StandinItemPath(pSecondMail, szPath, sizeof(szPath)));
+    EXPECT_TRUE(IsWindow(hSecondCompose));
+
+    m_pMail->Release();
+    m_pMail = pFirstMail;
+    m_pInspector->Release();
+    m_pInspector = pFirstInspector;
+}
+
+class MainDialogHelpTest : public MainDialogTest {
+protected:
+    void SetUp() override
+    {
+        MainDialogTest::SetUp();
+        strcpy(gszDllDir, ProductDir().c_str());
+        gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+        m_location.reset(
+            new ScopedRegValue(HKEY_CLASSES_ROOT, gszHtmlHelpClsidKey, NULL, REG_SZ, TestProgramDir() + "hhspy.dll"));
+    }
+    void TearDown() override
+    {
+        MainDialogTest::TearDown();
+        m_location.reset();
+    }
+    std::unique_ptr<ScopedRegValue> m_location;
+};
+
+TEST_F(MainDialogHelpTest, HelpAndF1OpenTheMailingListsTopic)
+{
+    UiDriver driver;
+    HWND hDlg = NULL;
+    int nAfterHelp = -1;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_HELP);
+        driver.After(200, [&]() {
+            nAfterHelp = SpyCalls().Count();
+            HELPINFO info = { sizeof(info), HELPINFO_WINDOW, IDC_MAIN_LIST_PATH,
+                              GetDlgItem(hDlg, IDC_MAIN_LIST_PATH), 0, { 0, 0 } };
+            SendMessageA(hDlg, WM_HELP, 0, (LPARAM)&info);
+            Click(hDlg, IDCANCEL);
+        });
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
+    EXPECT_TRUE(driver.Done());
+
+    SpyCalls calls;
+    ASSERT_EQ(nAfterHelp, 2);
+    ASSERT_EQ(calls.Count(), 4);
+    for (int i : { 1, 3 }) {
+        EXPECT_TRUE(calls[i].bHasLink);
+        EXPECT_STREQ(calls[i].szKeywords, "mailing lists");
+        EXPECT_EQ(calls[i].hWndCaller, hDlg);
+    }
+}
+
+TEST_F(MainDialogTest, BrowseChoosesAListFromTheRememberedFolder)
+{
+    WriteList(NumberedList(1), "chosen.csv");
+    JobOptions.ToList[0] = '\0';
+    std::string folder = m_lists.Path() + "\\";
+    strcpy(JobOptions.LastToFolder, folder.c_str());
+    HWND hCompose = CreateWindowA("STATIC", "compose", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+
+    UiDriver driver;
+    HWND hDlg = NULL;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_BROWSE);
+    });
+    driver.When("Select Mailing List", [&](HWND hFiles) {
+        EXPECT_EQ(GetWindow(hFiles, GW_OWNER), hCompose);
+        HWND hTypes = GetDlgItem(hFiles, cmb1);
+        ASSERT_NE(hTypes, nullptr);
+        const char* kTypes[] = { "Tab Delimited or Comma Separated (*.txt, *.csv)", "Tab Delimited Text (*.txt)",
+                                 "Comma Separated Values (*.csv)", "All (*.*)" };
+        ASSERT_EQ(SendMessageA(hTypes, CB_GETCOUNT, 0, 0), 4);
+        for (int i = 0; i < 4; ++i) {
+            char szType[128] = "";
+            SendMessageA(hTypes, CB_GETLBTEXT, i, (LPARAM)szType);
+            EXPECT_STREQ(szType, kTypes[i]);
+        }
+        EXPECT_EQ(SendMessageA(hTypes, CB_GETCURSEL, 0, 0), 0);
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(hFiles, chx1)));
+        // A bare name: found only in the folder that the dialog starts in.
+        HWND hName = GetDlgItem(hFiles, cmb13) ? GetDlgItem(hFiles, cmb13) : GetDlgItem(hFiles, edt1);
+        ASSERT_NE(hName, nullptr);
+        SetWindowTextA(hName, "chosen.csv");
+        Click(hFiles, IDOK);
+    });
+    driver.When(kMainTitle, [&](HWND) {
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_LIST_PATH), m_lists.File("chosen.csv"));
+        EXPECT_EQ(std::string(JobOptions.ToList), m_lists.File("chosen.csv"));
+        EXPECT_EQ(std::string(JobOptions.LastToFolder), folder);
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
+        // Again, but cancelled: nothing changes.
+        strcpy(JobOptions.LastToFolder, "C:\\");
+        Click(hDlg, IDC_MAIN_BROWSE);
+    });
+    driver.WhenNew("Select Mailing List", [&](HWND hFiles) { Click(hFiles, IDCANCEL); });
+    driver.When(kMainTitle, [&](HWND) {
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_LIST_PATH), m_lists.File("chosen.csv"));
+        EXPECT_STREQ(JobOptions.LastToFolder, "C:\\");
+        Click(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+    DestroyWindow(hCompose);
+}
+
+TEST_F(MainDialogTest, OpenViewsTheTypedListOverTheComposeWindow)
+{
+    JobOptions.ToList[0] = '\0';
+    std::string missing = m_lists.File("missing.csv");
+    HWND hCompose = CreateWindowA("STATIC", "compose", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, missing.c_str());
+        Click(hDlg, IDC_MAIN_OPEN);
+        driver.After(300, [&, hDlg]() { Click(hDlg, IDCANCEL); });
+    });
+    EXPECT_EQ(OpenMainDialog(NULL, hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+    ASSERT_EQ(m_boxes->Boxes().size(), 1u);
+    EXPECT_EQ(m_boxes->Boxes()[0].text, "The specified file was not found:\n" + missing);
+    EXPECT_EQ(m_boxes->Boxes()[0].hWndOwner, hCompose);
+    DestroyWindow(hCompose);
+}
+
+TEST_F(MainDialogTest, OptionsOpenOverTheComposeWindowDuringAJob)
+{
+    PrepareJob(2);
+    JobOptions.Pause = 1;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    driver.When(kMainTitle, [&](HWND h) {
+        hDlg = h;
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
+             [&]() {
+                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
+                 driver.After(200, [&]() { Click(hDlg, IDC_MAIN_OPTIONS); });
+                 driver.When("Lettercast 4.3 Options", [&](HWND hOptions) {
+                     EXPECT_EQ(GetWindow(hOptions, GW_OWNER), m_hCompose);
+                     Click(hOptions, IDCANCEL);
+                     driver.After(200, [&]() { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
+                 });
+             });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(Delivered().size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,275 @@
+// IMessage over an item: properties that are there and properties that are
+// not, property streams, named properties, recipients and submission.
+#include "tests/standin/outlook/outlook_fixture.h"
+
+namespace {
+
+class MessageTest : public OutlookTest {
+protected:
+    ULONG PropLong(IMessage* pMessage, ULONG ulTag, HRESULT* phr)
+    {
+        SizedSPropTagArray(1, tags) = { 1, { ulTag } };
+        ULONG cValues = 0;
+        SPropValue* pValues = NULL;
+        *phr = pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
+        ULONG ulValue = 0;
+        if (pValues && cValues == 1)
+            ulValue = PROP_TYPE(pValues[0].ulPropTag) == PT_ERROR ? (ULONG)pValues[0].Value.err : pValues[0].Value.ul;
+        if (pValues && PROP_TYPE(pValues[0].ulPropTag) == PT_ERROR)
+            *phr = MAPI_W_ERRORS_RETURNED;
+        m_mapi.pfnFreeBuffer(pValues);
+        return ulValue;
+    }
+
+    ULONG TnefTag(IMessage* pMessage, ULONG ulFlags, HRESULT* phr)
+    {
+        MAPINAMEID name;
+        name.lpguid = const_cast<GUID*>(&kPsetidCommon);
+        name.ulKind = MNID_ID;
+        name.Kind.lID = kPidLidUseTnef;
+        MAPINAMEID* pName = &name;
+        SPropTagArray* pTags = NULL;
+        *phr = pMessage->GetIDsFromNames(1, &pName, ulFlags, &pTags);
+        ULONG ulTag = pTags ? pTags->aulPropTag[0] : 0;
+        m_mapi.pfnFreeBuffer(pTags);
+        return ulTag;
+    }
+};
+
+TEST_F(MessageTest, MissingPropertiesAreAbsentAsMapiSaysSo)
+{
+    Start();
+    StandinComposedMail mail;
+    memset(&mail, 0, sizeof(mail));
+    mail.nBodyFormat = 3;
+    Ref<IDispatch> item(Compose(mail));
+    Ref<IMessage> message(MessageOf(item.Get()));
+
+    SizedSPropTagArray(1, tags) = { 1, { PR_SUBJECT_A } };
+    ULONG cValues = 0;
+    SPropValue* pValues = NULL;
+    EXPECT_EQ(MAPI_W_ERRORS_RETURNED, message->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues));
+    ASSERT_TRUE(pValues != NULL);
+    EXPECT_EQ(1u, cValues);
+    EXPECT_EQ(PROP_TAG(PT_ERROR, 0x0037), pValues[0].ulPropTag);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, pValues[0].Value.err);
+    m_mapi.pfnFreeBuffer(pValues);
+
+    std::string bytes;
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_BODY_A, &bytes));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_BODY_W, &bytes));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_HTML, &bytes));
+    EXPECT_EQ(L"", GetText(item.Get(), L"Subject"));
+    EXPECT_EQ(3, GetLong(item.Get(), L"BodyFormat"));
+}
+
+TEST_F(MessageTest, UnicodeBodyAloneHasNoNarrowBody)
+{
+    Start();
+    StandinComposedMail mail;
+    memset(&mail, 0, sizeof(mail));
+    mail.pszSubject = "";
+    mail.pszBodyW = L"Gr\u00fc\u00dfe \u65e5\u672c";
+    mail.nBodyFormat = 1;
+    Ref<IDispatch> item(Compose(mail));
+    Ref<IMessage> message(MessageOf(item.Get()));
+
+    std::string bytes;
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_BODY_A, &bytes));
+    EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_BODY_W, &bytes));
+    EXPECT_EQ(std::string((const char*)mail.pszBodyW, wcslen(mail.pszBodyW) * sizeof(wchar_t)), bytes);
+
+    // An empty subject is a subject.
+    std::string subject = "x";
+    EXPECT_EQ(S_OK, SubjectOf(message.Get(), &subject));
+    EXPECT_EQ("", subject);
+}
+
+TEST_F(MessageTest, StreamsGiveTheStoredBytesToCopyToAndStat)
+{
+    Start();
+    StandinComposedMail mail;
+    memset(&mail, 0, sizeof(mail));
+    mail.pszSubject = "S";
+    mail.pszBody = "Body \xe9";
+    mail.pszHtml = "<p>\xe9t\xe9</p>";
+    mail.nBodyFormat = 2;
+    Ref<IDispatch> item(Compose(mail));
+    Ref<IMessage> message(MessageOf(item.Get()));
+
+    Ref<IUnknown> unknown;
+    ASSERT_EQ(S_OK, message->OpenProperty(PR_HTML, &IID_IStream, 0, 0, unknown.Receive()));
+    Ref<IStream> stream;
+    ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IStream, (void**)stream.Receive()));
+    STATSTG stat;
+    ASSERT_EQ(S_OK, stream->Stat(&stat, STATFLAG_NONAME));
+    EXPECT_EQ(strlen(mail.pszHtml), stat.cbSize.QuadPart);
+
+    Ref<IStream> target;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(NULL, TRUE, target.Receive()));
+    ULARGE_INTEGER cbLimit, cbRead, cbWritten;
+    cbLimit.QuadPart = 0x7FFFFFFFFFFFFFFFull;
+    EXPECT_EQ(S_OK, stream->CopyTo(target.Get(), cbLimit, &cbRead, &cbWritten));
+    EXPECT_EQ(strlen(mail.pszHtml), cbRead.QuadPart);
+    EXPECT_EQ(strlen(mail.pszHtml), cbWritten.QuadPart);
+    // A read stream takes no writes.
+    ULONG cb = 0;
+    EXPECT_EQ(STG_E_ACCESSDENIED, stream->Write("x", 1, &cb));
+
+    std::string bytes;
+    EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_BODY_A, &bytes));
+    EXPECT_EQ("Body \xe9", bytes);
+    EXPECT_EQ(MAPI_E_INTERFACE_NOT_SUPPORTED,
+              message->OpenProperty(PR_HTML, &IID_IMAPITable, 0, 0, unknown.Receive()));
+}
+
+TEST_F(MessageTest, WrittenBytesCountOnCommitOrRelease)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    std::string bytes;
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_HTML, &bytes));
+
+    Ref<IUnknown> unknown;
+    ASSERT_EQ(S_OK, message->OpenProperty(PR_HTML, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, unknown.Receive()));
+    Ref<IStream> stream;
+    unknown->QueryInterface(IID_IStream, (void**)stream.Receive());
+    unknown.Reset();
+    ULONG cb = 0;
+    EXPECT_EQ(S_OK, stream->Write("<i>one</i>", 10, &cb));
+    EXPECT_EQ(10u, cb);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_HTML, &bytes));
+    EXPECT_EQ(S_OK, stream->Commit(STGC_DEFAULT));
+    EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_HTML, &bytes));
+    EXPECT_EQ("<i>one</i>", bytes);
+
+    EXPECT_EQ(S_OK, stream->Write("<i>two</i>", 10, &cb));
+    stream.Reset();
+    EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_HTML, &bytes));
+    EXPECT_EQ("<i>one</i><i>two</i>", bytes);
+}
+
+TEST_F(MessageTest, StoreSupportMaskTellsWhetherHtmlIsKept)
+{
+    Start();
+    HRESULT hr = S_OK;
+    {
+        Ref<IDispatch> item(ComposeSimple());
+        Ref<IMessage> message(MessageOf(item.Get()));
+        EXPECT_EQ(STORE_HTML_OK, PropLong(message.Get(), PR_STORE_SUPPORT_MASK, &hr) & STORE_HTML_OK);
+        EXPECT_EQ(S_OK, hr);
+    }
+    m_options.bHtmlOk = false;
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    EXPECT_EQ(0u, PropLong(message.Get(), PR_STORE_SUPPORT_MASK, &hr) & STORE_HTML_OK);
+    EXPECT_EQ(S_OK, hr);
+}
+
+TEST_F(MessageTest, EditorFormatIsStoredAndComputedValuesRefused)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    SPropValue values[2];
+    memset(values, 0, sizeof(values));
+    values[0].ulPropTag = PR_MSG_EDITOR_FORMAT;
+    values[0].Value.l = 1;
+    values[1].ulPropTag = PR_STORE_SUPPORT_MASK;
+    values[1].Value.l = 0;
+    SPropProblemArray* pProblems = NULL;
+    EXPECT_EQ(S_OK, message->SetProps(2, values, &pProblems));
+    ASSERT_TRUE(pProblems != NULL);
+    ASSERT_EQ(1u, pProblems->cProblem);
+    EXPECT_EQ(1u, pProblems->aProblem[0].ulIndex);
+    EXPECT_EQ(MAPI_E_COMPUTED, pProblems->aProblem[0].scode);
+    m_mapi.pfnFreeBuffer(pProblems);
+    HRESULT hr = S_OK;
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+    EXPECT_EQ(S_OK, hr);
+    Call(item.Get(), L"Save");
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("Property: 59090003 1\r\n"));
+}
+
+TEST_F(MessageTest, NamedPropertyTagIsStableAndOnlyMappedIdsAreSet)
+{
+    Start();
+    Ref<IDispatch> first(ComposeSimple("One"));
+    Ref<IDispatch> second(ComposeSimple("Two"));
+    Ref<IMessage> one(MessageOf(first.Get()));
+    Ref<IMessage> two(MessageOf(second.Get()));
+
+    HRESULT hr = S_OK;
+    EXPECT_EQ(PROP_TAG(PT_ERROR, 0), TnefTag(one.Get(), 0, &hr));
+    EXPECT_EQ(MAPI_W_ERRORS_RETURNED, hr);
+    ULONG ulTag = TnefTag(one.Get(), MAPI_CREATE, &hr);
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_GE(PROP_ID(ulTag), 0x8000u);
+    EXPECT_EQ((ULONG)PT_BOOLEAN, PROP_TYPE(ulTag));
+    EXPECT_EQ(ulTag, TnefTag(two.Get(), MAPI_CREATE, &hr));
+    EXPECT_EQ(ulTag, TnefTag(two.Get(), 0, &hr));
+
+    EXPECT_EQ(S_OK, SetUseTnef(one.Get()));
+    HRESULT hrGet = S_OK;
+    EXPECT_EQ(0u, PropLong(one.Get(), ulTag, &hrGet) & 0xFFFF);
+    EXPECT_EQ(S_OK, hrGet);
+
+    SPropValue unmapped;
+    memset(&unmapped, 0, sizeof(unmapped));
+    unmapped.ulPropTag = PROP_TAG(PT_BOOLEAN, 0x9ABC);
+    SPropProblemArray* pProblems = NULL;
+    EXPECT_EQ(S_OK, one->SetProps(1, &unmapped, &pProblems));
+    ASSERT_TRUE(pProblems != NULL);
+    EXPECT_EQ(MAPI_E_UNEXPECTED_ID, pProblems->aProblem[0].scode);
+    m_mapi.pfnFreeBuffer(pProblems);
+}
+
+TEST_F(MessageTest, ModifyRecipientsKeepsItsOwnCopyOfTheRows)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    // The list is freed right after the call, as the engine does.
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_EQ(L"ann@example.org", GetText(item.Get(), L"To"));
+
+    Ref<IMAPITable> table;
+    ASSERT_EQ(S_OK, message->GetRecipientTable(0, table.Receive()));
+    SizedSPropTagArray(2, columns) = { 2, { PR_EMAIL_ADDRESS_A, PR_ADDRTYPE_A } };
+    SRowSet* pRows = NULL;
+    ASSERT_EQ(S_OK, m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, NULL, NULL, 0, &pRows));
+    ASSERT_EQ(1u, pRows->cRows);
+    EXPECT_STREQ("ann@example.org", pRows->aRow[0].lpProps[0].Value.lpszA);
+    EXPECT_STREQ("SMTP", pRows->aRow[0].lpProps[1].Value.lpszA);
+    m_mapi.pfnFreeProws(pRows);
+
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, message->ModifyRecipients(MODRECIP_ADD, NULL));
+}
+
+TEST_F(MessageTest, SubmissionIsRefusedWithoutUsableRecipient)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    HRESULT hr = message->SubmitMessage(FORCE_SUBMIT);
+    EXPECT_EQ(MAPI_E_NO_RECIPIENTS, hr);
+    EXPECT_EQ("The message has no recipients.", LastErrorText(message.Get(), hr));
+
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "not an address@example.org"));
+    hr = message->SubmitMessage(FORCE_SUBMIT);
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, hr);
+    EXPECT_NE(std::string::npos, LastErrorText(message.Get(), hr).find("\"not an address@example.org\""));
+
+    HRESULT hrFlags = S_OK;
+    SizedSPropTagArray(1, tags) = { 1, { PR_MESSAGE_FLAGS } };
+    ULONG cValues = 0;
+    SPropValue* pValues = NULL;
+    hrFlags = message->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
+    EXPECT_EQ(S_OK, hrFlags);
+    EXPECT_EQ(0u, pValues[0].Value.ul & MSGFLAG_SUBMIT);
+    m_mapi.pfnFreeBuffer(pValues);
+}
+
+}  // namespace

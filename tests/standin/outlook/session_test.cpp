@@ -1,0 +1,242 @@
+// The session: its status table, the spooler's status object and what a
+// flush of the Outbox delivers; and the whole sequence of one recipient.
+#include "standin/outlook/delivery.h"
+#include "tests/standin/outlook/outlook_fixture.h"
+
+namespace {
+
+class SessionTest : public OutlookTest {
+protected:
+    IDispatch* ComposeHtmlOriginal()
+    {
+        StandinComposedMail mail;
+        memset(&mail, 0, sizeof(mail));
+        mail.pszSubject = "Offer for [[Name]]";
+        mail.pszBody = "Plain offer";
+        mail.pszHtml = "<html><body>Offer</body></html>";
+        mail.nBodyFormat = 2;
+        return Compose(mail);
+    }
+
+    std::string Delivered(int nNumber)
+    {
+        char szName[32];
+        snprintf(szName, sizeof(szName), "Delivered\\%04d.eml", nNumber);
+        return StorePath(szName);
+    }
+};
+
+TEST_F(SessionTest, StatusTableHasTheSpoolerRowThatOpensAsStatus)
+{
+    Start();
+    Ref<IMAPISession> session(Session());
+    Ref<IMAPITable> table;
+    ASSERT_EQ(S_OK, session->GetStatusTable(0, table.Receive()));
+    ULONG cRows = 0;
+    EXPECT_EQ(S_OK, table->GetRowCount(0, &cRows));
+    EXPECT_GE(cRows, 2u);
+
+    SizedSPropTagArray(2, columns) = { 2, { PR_ENTRYID, PR_RESOURCE_TYPE } };
+    SPropValue spooler;
+    memset(&spooler, 0, sizeof(spooler));
+    spooler.ulPropTag = PR_RESOURCE_TYPE;
+    spooler.Value.l = MAPI_SPOOLER;
+    SRestriction restriction;
+    memset(&restriction, 0, sizeof(restriction));
+    restriction.rt = RES_PROPERTY;
+    restriction.res.resProperty.relop = RELOP_EQ;
+    restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
+    restriction.res.resProperty.lpProp = &spooler;
+    SRowSet* pRows = NULL;
+    ASSERT_EQ(S_OK, m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, &restriction, NULL, 0, &pRows));
+    ASSERT_EQ(1u, pRows->cRows);
+    EXPECT_EQ(PR_ENTRYID, pRows->aRow[0].lpProps[0].ulPropTag);
+    EXPECT_EQ(MAPI_SPOOLER, pRows->aRow[0].lpProps[1].Value.ul);
+
+    ULONG ulType = 0;
+    Ref<IUnknown> status;
+    EXPECT_EQ(S_OK, session->OpenEntry(pRows->aRow[0].lpProps[0].Value.bin.cb,
+                                       (LPENTRYID)pRows->aRow[0].lpProps[0].Value.bin.lpb, &IID_IMAPIStatus,
+                                       MAPI_BEST_ACCESS, &ulType, status.Receive()));
+    EXPECT_EQ(MAPI_STATUS, ulType);
+    Ref<IMAPIStatus> asStatus;
+    EXPECT_EQ(S_OK, status->QueryInterface(IID_IMAPIStatus, (void**)asStatus.Receive()));
+    m_mapi.pfnFreeProws(pRows);
+
+    BYTE bogus[4] = { 1, 2, 3, 4 };
+    EXPECT_EQ(MAPI_E_NOT_FOUND,
+              session->OpenEntry(4, (LPENTRYID)bogus, &IID_IMAPIStatus, MAPI_BEST_ACCESS, &ulType, status.Receive()));
+}
+
+TEST_F(SessionTest, WithoutSpoolerRowTheQueryFindsNothing)
+{
+    m_options.bNoSpoolerRow = true;
+    Start();
+    EXPECT_EQ(MAPI_E_NOT_FOUND, FlushOutgoingQueue());
+}
+
+TEST_F(SessionTest, QueryRowsPagesFromTheCursor)
+{
+    Start();
+    Ref<IMAPISession> session(Session());
+    Ref<IMAPITable> table;
+    ASSERT_EQ(S_OK, session->GetStatusTable(0, table.Receive()));
+    ULONG cRows = 0;
+    table->GetRowCount(0, &cRows);
+    SizedSPropTagArray(1, columns) = { 1, { PR_RESOURCE_TYPE } };
+    EXPECT_EQ(S_OK, table->SetColumns((LPSPropTagArray)&columns, 0));
+    LONG nSought = 0;
+    EXPECT_EQ(S_OK, table->SeekRow(BOOKMARK_BEGINNING, 0, &nSought));
+
+    std::vector<ULONG> vecTypes;
+    for (ULONG i = 0; i <= cRows; ++i) {
+        SRowSet* pRows = NULL;
+        ASSERT_EQ(S_OK, table->QueryRows(1, 0, &pRows));
+        if (i == cRows) {
+            EXPECT_EQ(0u, pRows->cRows);
+        } else {
+            ASSERT_EQ(1u, pRows->cRows);
+            ASSERT_EQ(1u, pRows->aRow[0].cValues);
+            vecTypes.push_back(pRows->aRow[0].lpProps[0].Value.ul);
+        }
+        m_mapi.pfnFreeProws(pRows);
+    }
+    EXPECT_NE(vecTypes.end(), std::find(vecTypes.begin(), vecTypes.end(), (ULONG)MAPI_SPOOLER));
+    EXPECT_NE(vecTypes.end(), std::find(vecTypes.begin(), vecTypes.end(), (ULONG)MAPI_TRANSPORT_PROVIDER));
+
+    EXPECT_EQ(S_OK, table->SeekRow(BOOKMARK_BEGINNING, 1, &nSought));
+    EXPECT_EQ(1, nSought);
+    SRowSet* pRest = NULL;
+    ASSERT_EQ(S_OK, table->QueryRows(100, 0, &pRest));
+    EXPECT_EQ(cRows - 1, pRest->cRows);
+    m_mapi.pfnFreeProws(pRest);
+}
+
+TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
+{
+    Start();
+    Ref<IDispatch> original(ComposeHtmlOriginal());
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    Call(copy.Get(), L"Save");
+    Ref<IMessage> message(MessageOf(copy.Get()));
+    PutText(copy.Get(), L"Subject", L"Offer for Ann");
+    EXPECT_EQ(S_OK, WriteStream(message.Get(), PR_HTML, std::string("<html><body>Offer for Ann</body></html>", 40)));
+    Call(copy.Get(), L"Save");
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_EQ(S_OK, SetUseTnef(message.Get()));
+
+    Ref<IDispatch> outbox(DefaultFolder(4));
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_DISPATCH;
+    V_DISPATCH(&arg) = outbox.Get();
+    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IDispatch> sentMail(DefaultFolder(5));
+    DispPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get());
+    Call(moved.Get(), L"Save");
+    message.Reset(MessageOf(moved.Get()));
+    EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(moved.Get())).find("Submitted: 1\r\n"));
+    EXPECT_FALSE(FileExists(Delivered(1)));
+
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView view;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
+    EXPECT_EQ("ann@example.org", view.to);
+    EXPECT_EQ("Offer for Ann", view.subject);
+    EXPECT_TRUE(view.bHtml);
+    EXPECT_EQ("<html><body>Offer for Ann</body></html>", view.bodyBytes);
+
+    EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Drafts"));
+    std::string sentPath = ItemPath(moved.Get());
+    EXPECT_EQ(StorePath("Sent Mail\\"), sentPath.substr(0, StorePath("Sent Mail\\").size()));
+    ScopedVariant sent;
+    DispGetProperty(moved.Get(), L"Sent", &sent);
+    EXPECT_EQ(VARIANT_TRUE, V_BOOL(&sent.Get()));
+
+    // Nothing is sent twice.
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    EXPECT_FALSE(FileExists(Delivered(2)));
+}
+
+TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("Plain [[Name]]"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Bob", "bob@example.org"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Ann", "ann@example.org"));
+
+    // A third one, submitted from the Outbox without a folder for its sent copy.
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    Ref<IDispatch> outbox(DefaultFolder(4));
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_DISPATCH;
+    V_DISPATCH(&arg) = outbox.Get();
+    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IMessage> message(MessageOf(moved.Get()));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "cy@example.org"));
+    EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    std::string unfiledPath = ItemPath(moved.Get());
+
+    EXPECT_EQ(3, StandinFolderItemCount(App(), "Outbox"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView first, second, third;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &first));
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(2).c_str(), &second));
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(3).c_str(), &third));
+    EXPECT_EQ("bob@example.org", first.to);
+    EXPECT_EQ("For Bob", first.subject);
+    EXPECT_FALSE(first.bHtml);
+    EXPECT_EQ("ann@example.org", second.to);
+    EXPECT_EQ("cy@example.org", third.to);
+    EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
+    EXPECT_EQ(2, StandinFolderItemCount(App(), "Sent Mail"));
+    EXPECT_FALSE(FileExists(unfiledPath));
+}
+
+TEST_F(SessionTest, SendReceiveAlsoSendsTheOutbox)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("Plain"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Queued", "dee@example.org"));
+    Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));
+    Ref<IDispatch> bars(GetObjectProp(explorer.Get(), L"CommandBars"));
+    VARIANT args[4];
+    for (VARIANT& arg : args) {
+        VariantInit(&arg);
+        V_VT(&arg) = VT_ERROR;
+        V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
+    }
+    V_VT(&args[1]) = VT_INT;
+    V_INT(&args[1]) = 7095;
+    Ref<IDispatch> control(Call(bars.Get(), L"FindControl", args, 4));
+    ASSERT_TRUE(control);
+    Call(control.Get(), L"Execute");
+    EXPECT_EQ(1, StandinSendReceiveRuns(App()));
+    EXPECT_TRUE(FileExists(Delivered(1)));
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
+}
+
+TEST_F(SessionTest, DeliveryNumbersContinueAfterAnEarlierRun)
+{
+    Start();
+    {
+        Ref<IDispatch> original(ComposeSimple("Run one"));
+        EXPECT_EQ(S_OK, SendCopy(original.Get(), L"One", "one@example.org"));
+        EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    }
+    Start();
+    Ref<IDispatch> original(ComposeSimple("Run two"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Two", "two@example.org"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView first, second;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &first));
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(2).c_str(), &second));
+    EXPECT_EQ("One", first.subject);
+    EXPECT_EQ("Two", second.subject);
+}
+
+}  // namespace

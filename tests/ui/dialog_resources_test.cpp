@@ -1,0 +1,181 @@
+// The Options and Logs dialog resources as compiled: frame, size, font and
+// every control with its id, class, text, styles and place, in tab order.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+
+namespace {
+
+struct ControlSpec {
+    int nId;
+    std::string className;
+    std::string text;
+    DWORD dwStyle;   // besides WS_CHILD and WS_VISIBLE
+    short x, y, cx, cy;
+};
+
+struct DialogSpec {
+    DWORD dwStyle;
+    short cx, cy;
+    std::string title;
+    WORD wPointSize;
+    std::string font;
+    std::vector<ControlSpec> controls;
+};
+
+std::string Narrow(const WCHAR* pwsz)
+{
+    char sz[512] = "";
+    WideCharToMultiByte(CP_ACP, 0, pwsz, -1, sz, sizeof(sz), NULL, NULL);
+    return sz;
+}
+
+// A name-or-ordinal field; ordinals of the predefined classes become names.
+const WORD* ReadNameOrOrdinal(const WORD* p, std::string* pName)
+{
+    if (*p == 0xFFFF) {
+        WORD wOrdinal = p[1];
+        static const char* const kClasses[] = { "Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox" };
+        *pName = wOrdinal >= 0x80 && wOrdinal <= 0x85 ? kClasses[wOrdinal - 0x80] : "#" + std::to_string(wOrdinal);
+        return p + 2;
+    }
+    *pName = Narrow((const WCHAR*)p);
+    while (*p)
+        ++p;
+    return p + 1;
+}
+
+DialogSpec ReadDialog(int nResource)
+{
+    DialogSpec spec = {};
+    HRSRC hRes = FindResourceA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(nResource), (LPCSTR)RT_DIALOG);
+    EXPECT_NE(hRes, nullptr);
+    if (!hRes)
+        return spec;
+    const WORD* p = (const WORD*)LockResource(LoadResource(GetModuleHandleA(NULL), hRes));
+    EXPECT_EQ(p[0], 1) << "an extended dialog";
+    EXPECT_EQ(p[1], 0xFFFF);
+    const DWORD* pdw = (const DWORD*)(p + 2);
+    spec.dwStyle = pdw[2];
+    p = (const WORD*)(pdw + 3);
+    WORD cItems = *p++;
+    p += 2;   // x, y
+    spec.cx = (short)*p++;
+    spec.cy = (short)*p++;
+    std::string menu, windowClass;
+    p = ReadNameOrOrdinal(p, &menu);
+    p = ReadNameOrOrdinal(p, &windowClass);
+    spec.title = Narrow((const WCHAR*)p);
+    while (*p)
+        ++p;
+    ++p;
+    if (spec.dwStyle & DS_SETFONT) {
+        spec.wPointSize = *p;
+        p += 3;   // size, weight, italic and character set
+        spec.font = Narrow((const WCHAR*)p);
+        while (*p)
+            ++p;
+        ++p;
+    }
+    for (WORD i = 0; i < cItems; ++i) {
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+        const DWORD* pItem = (const DWORD*)p;
+        ControlSpec control;
+        DWORD dwStyle = pItem[2];
+        EXPECT_EQ(dwStyle & (WS_CHILD | WS_VISIBLE), (DWORD)(WS_CHILD | WS_VISIBLE));
+        control.dwStyle = dwStyle & ~(WS_CHILD | WS_VISIBLE);
+        const short* ps = (const short*)(pItem + 3);
+        control.x = ps[0];
+        control.y = ps[1];
+        control.cx = ps[2];
+        control.cy = ps[3];
+        control.nId = (int)*(const DWORD*)(ps + 4);
+        p = (const WORD*)(ps + 6);
+        p = ReadNameOrOrdinal(p, &control.className);
+        p = ReadNameOrOrdinal(p, &control.text);
+        WORD cbExtra = *p++;
+        p = (const WORD*)((const BYTE*)p + cbExtra);
+        spec.controls.push_back(control);
+    }
+    return spec;
+}
+
+void ExpectControls(const DialogSpec& spec, const std::vector<ControlSpec>& expected)
+{
+    ASSERT_EQ(spec.controls.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const ControlSpec& got = spec.controls[i];
+        const ControlSpec& want = expected[i];
+        SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.text + "\"");
+        EXPECT_EQ(got.nId, want.nId);
+        EXPECT_EQ(_stricmp(got.className.c_str(), want.className.c_str()), 0) << got.className;
+        EXPECT_EQ(got.text, want.text);
+        EXPECT_EQ(got.dwStyle, want.dwStyle) << std::hex << got.dwStyle << " against " << want.dwStyle;
+        EXPECT_EQ(got.x, want.x);
+        EXPECT_EQ(got.y, want.y);
+        EXPECT_EQ(got.cx, want.cx);
+        EXPECT_EQ(got.cy, want.cy);
+    }
+}
+
+const DWORD kFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+const DWORD kNumberBox = WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL;
+const DWORD kUpDown = UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS;
+const DWORD kPush = BS_PUSHBUTTON | WS_TABSTOP;
+const char kLink[] = "www.vostel-software.example/lettercast/";
+
+TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
+{
+    DialogSpec spec = ReadDialog(IDD_OPTIONS);
+    EXPECT_EQ(spec.dwStyle, kFrame);
+    EXPECT_EQ(spec.cx, 297);
+    EXPECT_EQ(spec.cy, 103);
+    EXPECT_EQ(spec.title, "Lettercast Options");
+    EXPECT_EQ(spec.wPointSize, 8);
+    EXPECT_EQ(spec.font, "MS Sans Serif");
+    ExpectControls(spec, {
+        { -1, "Static", "&Pause", SS_RIGHT | WS_GROUP, 69, 10, 24, 8 },
+        { 1029, "Edit", "", kNumberBox, 99, 7, 34, 14 },
+        { 1030, "msctls_updown32", "Spin1", kUpDown, 127, 7, 11, 14 },
+        { -1, "Static", "Second(s) Between E-Mails", SS_LEFT | WS_GROUP, 138, 10, 119, 8 },
+        { 1006, "Button", "Do &Send/Receive Every", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 29, 97, 10 },
+        { 1031, "Edit", "", kNumberBox, 171, 27, 34, 14 },
+        { 1032, "msctls_updown32", "Spin1", kUpDown, 199, 27, 11, 14 },
+        { -1, "Static", "E-Mails", SS_LEFT | WS_GROUP, 211, 30, 41, 8 },
+        { 1010, "Button", "Save &Original Message", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 47, 132, 10 },
+        { 1, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 8, 66, 50, 14 },
+        { 2, "Button", "Cancel", kPush, 66, 66, 50, 14 },
+        { 1009, "Button", "&Help", kPush, 124, 66, 50, 14 },
+        { 1011, "Button", "&Logs...", kPush, 182, 66, 50, 14 },
+        { 1019, "Static", kLink, SS_RIGHT | WS_GROUP, 190, 88, 100, 8 },
+    });
+}
+
+TEST(DialogResourcesTest, LogsDialogAsLaidDown)
+{
+    DialogSpec spec = ReadDialog(IDD_LOGS);
+    EXPECT_EQ(spec.dwStyle, kFrame);
+    EXPECT_EQ(spec.cx, 176);
+    EXPECT_EQ(spec.cy, 137);
+    EXPECT_EQ(spec.title, "Lettercast Logs");
+    EXPECT_EQ(spec.wPointSize, 8);
+    EXPECT_EQ(spec.font, "MS Sans Serif");
+    ExpectControls(spec, {
+        { -1, "Button", "Select Log To Open:", BS_GROUPBOX, 7, 6, 162, 86 },
+        { 1013, "Button", "&Job History", kPush, 38, 23, 98, 14 },
+        { 1014, "Button", "&Last Job Log", kPush, 38, 44, 98, 14 },
+        { 1015, "Button", "Last Job &Sent List", kPush, 38, 65, 98, 14 },
+        { 1, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 7, 100, 50, 14 },
+        { 2, "Button", "Cancel", kPush, 63, 100, 50, 14 },
+        { 1009, "Button", "&Help", kPush, 119, 100, 50, 14 },
+        { 1019, "Static", kLink, SS_RIGHT | WS_GROUP, 69, 122, 100, 8 },
+    });
+}
+
+}  // namespace

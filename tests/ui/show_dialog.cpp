@@ -1,0 +1,73 @@
+// Shows one of the add-in's dialogs for a few seconds so that a picture can
+// be taken of it: show_dialog.exe <resource id> [seconds]. Exits 0 when the
+// dialog opened, 2 when it could not be made.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdlib.h>
+
+#include "job/main_dialog.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "ui/dialog_placement.h"
+#include "ui/hyperlink_static.h"
+#include "ui/logs_dialog.h"
+#include "ui/options_dialog.h"
+
+static UINT gnSeconds = 4;
+
+// A dialog without a procedure of its own here: laid out as its resource
+// says, centred, with its link.
+static INT_PTR CALLBACK PlainDialog(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_INITDIALOG) {
+        CenterOnScreen(hDlg);
+        if (GetDlgItem(hDlg, 1019))
+            AttachHyperlinkItem(hDlg, 1019);
+        return TRUE;
+    }
+    if (uMsg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(hDlg, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static BOOL CALLBACK EndEachDialog(HWND hWnd, LPARAM lParam)
+{
+    char szClass[16] = "";
+    GetClassNameA(hWnd, szClass, sizeof(szClass));
+    if (lstrcmpA(szClass, "#32770") == 0)
+        EndDialog(hWnd, 1);
+    return TRUE;
+}
+
+static void CALLBACK CloseAll(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime)
+{
+    EnumThreadWindows(GetCurrentThreadId(), EndEachDialog, 0);
+}
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int nShow)
+{
+    int nResource = atoi(pszCmdLine);
+    const char* pszSeconds = strchr(pszCmdLine, ' ');
+    if (pszSeconds && atoi(pszSeconds) > 0)
+        gnSeconds = atoi(pszSeconds);
+
+    INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_WIN95_CLASSES };
+    InitCommonControlsEx(&icc);
+    InitDataPaths(hInstance);
+    ghInstance = hInstance;
+
+    DLGPROC pfnDialog = PlainDialog;
+    if (nResource == IDD_MAIN_DIALOG)
+        pfnDialog = MainDialog;   // as it opens, before any job
+    else if (nResource == IDD_OPTIONS)
+        pfnDialog = OptionsDialog;
+    else if (nResource == IDD_LOGS)
+        pfnDialog = LogsDialog;
+
+    SetTimer(NULL, 0, gnSeconds * 1000, CloseAll);
+    INT_PTR nResult = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(nResource), GetDesktopWindow(), pfnDialog, 0);
+    return nResult == -1 ? 2 : 0;
+}
