@@ -12,7 +12,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ControlLayout {
     int nId;
     std::string className;
     std::string text;
@@ -20,13 +20,13 @@ struct ControlSpec {
     short x, y, cx, cy;
 };
 
-struct DialogSpec {
+struct DialogLayout {
     DWORD dwStyle;
     short cx, cy;
     std::string title;
     WORD wPointSize;
     std::string font;
-    std::vector<ControlSpec> controls;
+    std::vector<ControlLayout> controls;
 };
 
 std::string Narrow(const WCHAR* pwsz)
@@ -51,34 +51,34 @@ const WORD* ReadNameOrOrdinal(const WORD* p, std::string* pName)
     return p + 1;
 }
 
-DialogSpec ReadDialog(int nResource)
+DialogLayout ReadDialog(int nResource)
 {
-    DialogSpec spec = {};
+    DialogLayout layout = {};
     HRSRC hRes = FindResourceA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(nResource), (LPCSTR)RT_DIALOG);
     EXPECT_NE(hRes, nullptr);
     if (!hRes)
-        return spec;
+        return layout;
     const WORD* p = (const WORD*)LockResource(LoadResource(GetModuleHandleA(NULL), hRes));
     EXPECT_EQ(p[0], 1) << "an extended dialog";
     EXPECT_EQ(p[1], 0xFFFF);
     const DWORD* pdw = (const DWORD*)(p + 2);
-    spec.dwStyle = pdw[2];
+    layout.dwStyle = pdw[2];
     p = (const WORD*)(pdw + 3);
     WORD cItems = *p++;
     p += 2;   // x, y
-    spec.cx = (short)*p++;
-    spec.cy = (short)*p++;
+    layout.cx = (short)*p++;
+    layout.cy = (short)*p++;
     std::string menu, windowClass;
     p = ReadNameOrOrdinal(p, &menu);
     p = ReadNameOrOrdinal(p, &windowClass);
-    spec.title = Narrow((const WCHAR*)p);
+    layout.title = Narrow((const WCHAR*)p);
     while (*p)
         ++p;
     ++p;
-    if (spec.dwStyle & DS_SETFONT) {
-        spec.wPointSize = *p;
+    if (layout.dwStyle & DS_SETFONT) {
+        layout.wPointSize = *p;
         p += 3;   // size, weight, italic and character set
-        spec.font = Narrow((const WCHAR*)p);
+        layout.font = Narrow((const WCHAR*)p);
         while (*p)
             ++p;
         ++p;
@@ -86,7 +86,7 @@ DialogSpec ReadDialog(int nResource)
     for (WORD i = 0; i < cItems; ++i) {
         p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
         const DWORD* pItem = (const DWORD*)p;
-        ControlSpec control;
+        ControlLayout control;
         DWORD dwStyle = pItem[2];
         EXPECT_EQ(dwStyle & (WS_CHILD | WS_VISIBLE), (DWORD)(WS_CHILD | WS_VISIBLE));
         control.dwStyle = dwStyle & ~(WS_CHILD | WS_VISIBLE);
@@ -101,17 +101,17 @@ DialogSpec ReadDialog(int nResource)
         p = ReadNameOrOrdinal(p, &control.text);
         WORD cbExtra = *p++;
         p = (const WORD*)((const BYTE*)p + cbExtra);
-        spec.controls.push_back(control);
+        layout.controls.push_back(control);
     }
-    return spec;
+    return layout;
 }
 
-void ExpectControls(const DialogSpec& spec, const std::vector<ControlSpec>& expected)
+void ExpectControls(const DialogLayout& layout, const std::vector<ControlLayout>& expected)
 {
-    ASSERT_EQ(spec.controls.size(), expected.size());
+    ASSERT_EQ(layout.controls.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-        const ControlSpec& got = spec.controls[i];
-        const ControlSpec& want = expected[i];
+        const ControlLayout& got = layout.controls[i];
+        const ControlLayout& want = expected[i];
         SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.text + "\"");
         EXPECT_EQ(got.nId, want.nId);
         EXPECT_EQ(_stricmp(got.className.c_str(), want.className.c_str()), 0) << got.className;
@@ -132,14 +132,14 @@ const char kLink[] = "www.vostel-software.example/lettercast/";
 
 TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
 {
-    DialogSpec spec = ReadDialog(IDD_OPTIONS);
-    EXPECT_EQ(spec.dwStyle, kFrame);
-    EXPECT_EQ(spec.cx, 297);
-    EXPECT_EQ(spec.cy, 103);
-    EXPECT_EQ(spec.title, "Lettercast Options");
-    EXPECT_EQ(spec.wPointSize, 8);
-    EXPECT_EQ(spec.font, "MS Sans Serif");
-    ExpectControls(spec, {
+    DialogLayout layout = ReadDialog(IDD_OPTIONS);
+    EXPECT_EQ(layout.dwStyle, kFrame);
+    EXPECT_EQ(layout.cx, 297);
+    EXPECT_EQ(layout.cy, 103);
+    EXPECT_EQ(layout.title, "Lettercast Options");
+    EXPECT_EQ(layout.wPointSize, 8);
+    EXPECT_EQ(layout.font, "MS Sans Serif");
+    ExpectControls(layout, {
         { -1, "Static", "&Pause", SS_RIGHT | WS_GROUP, 69, 10, 24, 8 },
         { 1029, "Edit", "", kNumberBox, 99, 7, 34, 14 },
         { 1030, "msctls_updown32", "Spin1", kUpDown, 127, 7, 11, 14 },
@@ -159,14 +159,14 @@ TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
 
 TEST(DialogResourcesTest, LogsDialogAsLaidDown)
 {
-    DialogSpec spec = ReadDialog(IDD_LOGS);
-    EXPECT_EQ(spec.dwStyle, kFrame);
-    EXPECT_EQ(spec.cx, 176);
-    EXPECT_EQ(spec.cy, 137);
-    EXPECT_EQ(spec.title, "Lettercast Logs");
-    EXPECT_EQ(spec.wPointSize, 8);
-    EXPECT_EQ(spec.font, "MS Sans Serif");
-    ExpectControls(spec, {
+    DialogLayout layout = ReadDialog(IDD_LOGS);
+    EXPECT_EQ(layout.dwStyle, kFrame);
+    EXPECT_EQ(layout.cx, 176);
+    EXPECT_EQ(layout.cy, 137);
+    EXPECT_EQ(layout.title, "Lettercast Logs");
+    EXPECT_EQ(layout.wPointSize, 8);
+    EXPECT_EQ(layout.font, "MS Sans Serif");
+    ExpectControls(layout, {
         { -1, "Button", "Select Log To Open:", BS_GROUPBOX, 7, 6, 162, 86 },
         { 1013, "Button", "&Job History", kPush, 38, 23, 98, 14 },
         { 1014, "Button", "&Last Job Log", kPush, 38, 44, 98, 14 },
