@@ -10,16 +10,13 @@ void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut)
     pszOut[0] = '\0';
     if (pszWide == NULL)
         return;
-    int cch = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszOut, cchOut, NULL, NULL);
-    if (cch == 0) {
-        // Too long for the buffer: keep what fits.
-        int cchNeeded = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
-        char* pszAll = cchNeeded > 0 ? new char[cchNeeded] : NULL;
-        if (pszAll && WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszAll, cchNeeded, NULL, NULL)) {
-            strncpy(pszOut, pszAll, cchOut - 1);
-            pszOut[cchOut - 1] = '\0';
-        }
-        delete[] pszAll;
+    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszOut, cchOut, NULL, NULL) != 0)
+        return;
+    // Too long for the buffer: keep what fits.
+    char* pszAll = WideToAnsiHeap(pszWide);
+    if (pszAll) {
+        lstrcpynA(pszOut, pszAll, cchOut);
+        free(pszAll);
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include "engine/engine_report.h"
 
-MapiBindingRecord MapiBinding = { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, E_FAIL };
+// Nothing loaded, nothing initialized.
+static const MapiBindingRecord kUnbound = { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, E_FAIL };
+
+MapiBindingRecord MapiBinding = kUnbound;
 
 namespace {
 
@@ -41,7 +44,7 @@ bool LoadMapiLibrary()
 
 bool BindMapi()
 {
-    MapiBinding = MapiBindingRecord { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, E_FAIL };
+    MapiBinding = kUnbound;
     if (!LoadMapiLibrary())
         return false;
 
@@ -80,5 +83,5 @@ void UnbindMapi()
         MapiBinding.MAPIUninitialize();
     if (MapiBinding.hModule)
         FreeLibrary(MapiBinding.hModule);
-    MapiBinding = MapiBindingRecord { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, E_FAIL };
+    MapiBinding = kUnbound;
 }

@@ -304,13 +304,10 @@ enum OutboxResult {
     OutboxEndsJob,
 };
 
-// Step 12: into the Outbox, with Sent Mail for the sent copy. Exceptions
-// are the caller's; what can only fail quietly leaves the copy where it is.
-OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState)
+// Step 12: into the Outbox, with Sent Mail for the sent copy; pszCaught is
+// the line logged when the copy stays where it is. Exceptions are the caller's; what can only fail quietly leaves the copy where it is.
+OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCaught)
 {
-    char szText[LC_CAUGHT_TEXT_CAPACITY];
-    FormatCaught(szText, "Error caught moving message to Outbox during message %d", MessageNumber());
-
     ScopedVariant session;
     if (gpApplication == NULL || FAILED(DispTryGetProperty(gpApplication, L"Session", &session)))
         return OutboxDone;
@@ -327,7 +324,7 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState)
     ComHolder<IDispatch> outbox(VariantDispatch(outboxResult.Get()));
     if (outbox.Get() == NULL) {
         // Without an Outbox the copy is submitted where it lies.
-        LogJobText(pState->pCurrentLog, szText);
+        LogJobText(pState->pCurrentLog, pszCaught);
         return OutboxDone;
     }
 
@@ -339,7 +336,7 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState)
     DispCallMethod(pState->pCopy, L"Move", &folderArg, 1, &moved);
     pState->pMovedItem = VariantDispatch(moved.Get());
     if (pState->pMovedItem == NULL) {
-        LogJobText(pState->pCurrentLog, szText);
+        LogJobText(pState->pCurrentLog, pszCaught);
         return OutboxDone;
     }
 
@@ -368,7 +365,7 @@ OutboxResult GuardedMoveToOutbox(SendJob* pJob, SendJobState* pState)
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "Error caught moving message to Outbox during message %d", MessageNumber());
     try {
-        return MoveToOutbox(pJob, pState);
+        return MoveToOutbox(pJob, pState, szText);
     } catch (const _com_error& error) {
         ReportComError(error, pState->pCurrentLog, szText);
     } catch (...) {
