@@ -79,6 +79,25 @@ int ShowListMessage(HWND hWndOwner, UINT uId, UINT uType)
     return ShowStringMessage(hWndOwner, uId, LC_PRODUCT_NAME, uType);
 }
 
+// A record too long to read ends the list early. Sending the recipients
+// before it without a word would report the job a success while the rest of
+// the list never got the message, so the user decides, before anything goes.
+bool ConfirmListCutShort(SendJob* pJob, int nBefore)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
+    if (nBefore == 0) {
+        ShowJobText(pJob->m_hWndOwner, "The mailing list holds a record longer than 511 characters before its first "
+                                       "recipient, and Lettercast reads a list only up to such a record.\n\n"
+                                       "No message was sent.");
+        return false;
+    }
+    snprintf(szText, sizeof(szText),
+             "The mailing list holds a record longer than 511 characters after its recipient %d, and Lettercast "
+             "reads a list only up to such a record.\n\nSend to the %d recipients before it?",
+             nBefore, nBefore);
+    return AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES;
+}
+
 // Phase D: the counting pass, which also finds the address column and the
 // header's raw text for the sent list.
 bool CountRecipients(SendJob* pJob, SendJobState* pState)
@@ -108,7 +127,8 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
             ShowHelpTopic(pJob->m_hWndOwner, IDS_TOPIC_MAILING_LISTS);
         return false;
     }
-    return true;
+    pState->bListCutShort = gbListCutShort;
+    return !pState->bListCutShort || ConfirmListCutShort(pJob, pState->nTotal);
 }
 
 // Phase E: the three logs with their start blocks, and the list again for
@@ -124,6 +144,8 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         return false;
     }
     WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal);
+    if (pState->bListCutShort)
+        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 511 characters");
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {

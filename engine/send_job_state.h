@@ -31,6 +31,7 @@ struct SendJobState {
     char szRecipientAddress[LC_ADDRESS_CAPACITY];
 
     int nTotal;               // recipients found by the counting pass
+    bool bListCutShort;       // the counting pass ended at a record too long to read
     int nCalls;               // calls of the sending pass
     int nSinceSendReceive;
     int nCopyRetries;         // for the current recipient

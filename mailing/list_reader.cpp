@@ -6,6 +6,7 @@
 #include "settings/settings_store.h"
 
 int ListDelimiter = ListDelimiterUnknown;
+bool gbListCutShort = false;
 
 #ifdef _WIN32
 static const char kszTextRead[] = "rt";   // text mode even if the runtime's default is binary
@@ -253,6 +254,7 @@ static void TrimFieldLineEnd(char* pszField)
 
 bool ReadRecord(FILE* pFile, ListRecord* pRecord)
 {
+    gbListCutShort = false;
     if (!pFile || !pRecord)
         return false;
     for (;;) {
@@ -265,7 +267,9 @@ bool ReadRecord(FILE* pFile, ListRecord* pRecord)
         else
             return false;
 
-        if (ReadRecordLines(pFile, pRecord, chDelimiter) != RecordComplete)
+        LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
+        gbListCutShort = outcome == RecordTooLong;
+        if (outcome != RecordComplete)
             return false;
 
         bool bAllEmpty = true;

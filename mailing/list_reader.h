@@ -18,6 +18,11 @@ enum {
 // Rewritten by each delimiter detection; read by the record reader and the logs.
 extern int ListDelimiter;
 
+// Set by ReadRecord when the list ended at a record too long to read rather
+// than at the end of the file, cleared by every other outcome: the records
+// after it are never reached, and the engine must say so.
+extern bool gbListCutShort;
+
 #define LC_LIST_LINE_CAPACITY 1023     // one physical line: at most 1022 characters
 #define LC_DETECT_PIECE_CAPACITY 255   // delimiter detection reads pieces of at most 254
 #define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters

@@ -139,18 +139,52 @@ TEST_F(HostileListTest, ARecordOf511IsSent)
     EXPECT_EQ(m_wJobDone, 1u);
 }
 
+const char kCutShortQuestion[] =
+    "The mailing list holds a record longer than 511 characters after its recipient 1, and Lettercast reads a list "
+    "only up to such a record.\n\nSend to the 1 recipients before it?";
+
 class LongRecordTest : public HostileListTest, public ::testing::WithParamInterface<size_t> {};
 
-TEST_P(LongRecordTest, EndsTheListWithTheRecordsBeforeSent)
+TEST_P(LongRecordTest, EndsTheListAndTheUserMaySendTheRecordsBeforeIt)
 {
     WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(GetParam()) + "B,b@example.com\n");
+    m_boxes->Answer(IDYES);
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_NE(CurrentLog().find("\t\tEmails In File: 1\r\n"), std::string::npos);
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], kCutShortQuestion);
+    EXPECT_EQ(m_boxes->Boxes()[0].uStyle & (MB_ICONMASK | MB_TYPEMASK), (UINT)(MB_ICONQUESTION | MB_YESNO));
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("\t\tEmails In File: 1\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tMailing list read up to a record longer than 511 characters\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(512u, 600u));
+INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(512u, 600u, 1100u));
+
+TEST_F(HostileListTest, ARecordTooLongToReadLetsTheUserStopBeforeAnythingGoes)
+{
+    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(600) + "B,b@example.com\n");
+    m_boxes->Answer(IDNO);
+    RunJob();
+    ExpectEndedWithDelivered({});
+    EXPECT_EQ(m_wJobDone, 0u);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ kCutShortQuestion });
+    EXPECT_FALSE(LogExists());
+}
+
+TEST_F(HostileListTest, ARecordTooLongToReadBeforeTheFirstRecipientSendsNothing)
+{
+    WriteList("Name,Email\n" + RecordOfLength(600) + "B,b@example.com\n");
+    RunJob();
+    ExpectEndedWithDelivered({});
+    EXPECT_EQ(m_wJobDone, 0u);
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], "The mailing list holds a record longer than 511 characters before its first recipient, "
+                             "and Lettercast reads a list only up to such a record.\n\nNo message was sent.");
+    EXPECT_EQ(m_boxes->Boxes()[0].uStyle & MB_ICONMASK, (UINT)MB_ICONWARNING);
+    EXPECT_FALSE(LogExists());
+}
 
 TEST_F(HostileListTest, AnAddressFieldOf511IsRefusedByTheTransportAndTheUserAsked)
 {
@@ -173,6 +207,7 @@ TEST_F(HostileListTest, AnAddressFieldOf511IsRefusedByTheTransportAndTheUserAske
 TEST_F(HostileListTest, AnAddressFieldOf512EndsTheList)
 {
     WriteList("Email\na@example.com\nc@" + std::string(510, 'x') + "\nd@example.com\n");
+    m_boxes->Answer(IDYES);
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com" });
 }

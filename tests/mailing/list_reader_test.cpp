@@ -439,12 +439,18 @@ TEST_F(ListReaderTest, LongRecordEndsTheList)
     std::vector<Fields> records = ReadAll();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1], Fields({ "A", "a@x" }));
+    EXPECT_TRUE(gbListCutShort) << "the list ended early, not at its end";
+
+    OpenList("Name,Email\nA,a@x\n");
+    EXPECT_EQ(ReadAll().size(), 2u);
+    EXPECT_FALSE(gbListCutShort);
 }
 
 TEST_F(ListReaderTest, LinesLongerThanTheLineBufferEndTheList)
 {
     OpenList(std::string(2000, 'x') + "\nA,a@x\n");
     EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_TRUE(gbListCutShort);
 }
 
 // ---- The field table -------------------------------------------------------
