@@ -21,6 +21,49 @@ enum {
 
 #define LC_COPY_RETRY_LIMIT 10
 
+void FreeMapiBuffer(SPropValue* pValue)
+{
+    MapiBinding.MAPIFreeBuffer(pValue);
+}
+
+void FreeAddressList(ADRLIST* pList)
+{
+    MapiBinding.FreePadrlist(pList);
+}
+
+void FreeRowSet(SRowSet* pRows)
+{
+    MapiBinding.FreeProws(pRows);
+}
+
+// MAPI memory given back on every way out, including an exception raised by
+// the store while it is held.
+template <class T, void (*pfnFree)(T*)>
+class MapiHeld {
+public:
+    MapiHeld() : m_p(NULL) {}
+    ~MapiHeld() { Free(); }
+    MapiHeld(const MapiHeld&) = delete;
+    MapiHeld& operator=(const MapiHeld&) = delete;
+
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    T** Receive()
+    {
+        Free();
+        return &m_p;
+    }
+    void Free()
+    {
+        if (m_p)
+            pfnFree(m_p);
+        m_p = NULL;
+    }
+
+private:
+    T* m_p;
+};
+
 
 void LogAndShowRecipientText(SendJob* pJob, SendJobState* pState, const char* pszFormat, const char* pszAddress)
 {
@@ -147,8 +190,9 @@ bool AllocateString(LPVOID pParent, const char* pszText, LPSTR* ppszOut)
 bool AddRecipient(SendJob* pJob, SendJobState* pState)
 {
     pState->nJobStep = 12;
-    LPADRLIST pList = NULL;
-    HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(1), (LPVOID*)&pList);
+    MapiHeld<ADRLIST, FreeAddressList> list;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(1), (LPVOID*)list.Receive());
+    LPADRLIST pList = list.Get();
     if (FAILED(hr) || pList == NULL) {
         char szText[LC_RECIPIENT_TEXT_CAPACITY];
         snprintf(szText, sizeof(szText), "Failed to allocate ADRLIST: %s, %X, %d", pState->szRecipientAddress,
@@ -166,7 +210,6 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     hr = MapiBinding.MAPIAllocateBuffer(5 * sizeof(SPropValue), (LPVOID*)&pValues);
     if (FAILED(hr) || pValues == NULL) {
         LogAndShowRecipientText(pJob, pState, "Failed to allocate SPropValue: %s", pState->szRecipientAddress);
-        MapiBinding.FreePadrlist(pList);
         return false;
     }
     memset(pValues, 0, 5 * sizeof(SPropValue));
@@ -182,7 +225,6 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     for (int i = 0; i < 3; ++i) {
         if (!AllocateString(pList, pszStrings[i], &pszCopies[i])) {
             ShowJobText(pJob->m_hWndOwner, kStringFailures[i]);
-            MapiBinding.FreePadrlist(pList);
             return false;
         }
     }
@@ -199,7 +241,7 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
 
     pState->nJobStep = 13;
     hr = pState->pCurrentMessage->ModifyRecipients(MODRECIP_ADD, pList);
-    MapiBinding.FreePadrlist(pList);
+    list.Free();
     if (FAILED(hr)) {
         LogAndShowRecipientText(pJob, pState, "Failed to add recipient: %s", pState->szRecipientAddress);
         return false;
@@ -225,8 +267,9 @@ bool SetOneProp(SendJob* pJob, IMessage* pMessage, LPSPropValue pValue)
 // Step 9: a plain-text copy is marked as such for the editor.
 bool SetPlainTextFormat(SendJob* pJob, SendJobState* pState)
 {
-    LPSPropValue pValue = NULL;
-    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)&pValue);
+    MapiHeld<SPropValue, FreeMapiBuffer> value;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)value.Receive());
+    LPSPropValue pValue = value.Get();
     if (FAILED(hr)) {
         ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps");
         return false;
@@ -238,9 +281,7 @@ bool SetPlainTextFormat(SendJob* pJob, SendJobState* pState)
     memset(pValue, 0, sizeof(SPropValue));
     pValue->ulPropTag = PR_MSG_EDITOR_FORMAT;
     pValue->Value.l = EDITOR_FORMAT_PLAINTEXT;
-    bool bSet = SetOneProp(pJob, pState->pCurrentMessage, pValue);
-    MapiBinding.MAPIFreeBuffer(pValue);
-    return bSet;
+    return SetOneProp(pJob, pState->pCurrentMessage, pValue);
 }
 
 // Step 10: the transport property's tag, once per job.
@@ -274,8 +315,9 @@ bool ResolveUseTnef(SendJob* pJob, SendJobState* pState)
 // Step 11.
 bool SetUseTnef(SendJob* pJob, SendJobState* pState)
 {
-    LPSPropValue pValue = NULL;
-    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)&pValue);
+    MapiHeld<SPropValue, FreeMapiBuffer> value;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)value.Receive());
+    LPSPropValue pValue = value.Get();
     if (FAILED(hr)) {
         ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps 2");
         return false;
@@ -283,9 +325,7 @@ bool SetUseTnef(SendJob* pJob, SendJobState* pState)
     if (pValue == NULL)
         return false;
     *pValue = pState->useTnef;
-    bool bSet = SetOneProp(pJob, pState->pCurrentMessage, pValue);
-    MapiBinding.MAPIFreeBuffer(pValue);
-    return bSet;
+    return SetOneProp(pJob, pState->pCurrentMessage, pValue);
 }
 
 IDispatch* DefaultFolder(IDispatch* pNameSpace, int nFolder, HRESULT* phr)
@@ -475,11 +515,12 @@ bool FlushOutgoingQueue()
     restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
     restriction.res.resProperty.lpProp = &spooler;
 
-    LPSRowSet pRows = NULL;
-    if (FAILED(MapiBinding.HrQueryAllRows(table, (LPSPropTagArray)&columns, &restriction, NULL, 0, &pRows)) ||
-        pRows == NULL) {
+    MapiHeld<SRowSet, FreeRowSet> rows;
+    if (FAILED(MapiBinding.HrQueryAllRows(table, (LPSPropTagArray)&columns, &restriction, NULL, 0, rows.Receive())) ||
+        rows.Get() == NULL) {
         return false;
     }
+    LPSRowSet pRows = rows.Get();
     bool bFlushed = false;
     if (pRows->cRows > 0 && pRows->aRow[0].cValues > 0 && pRows->aRow[0].lpProps &&
         pRows->aRow[0].lpProps[0].ulPropTag == PR_ENTRYID) {
@@ -491,7 +532,6 @@ bool FlushOutgoingQueue()
             status.Get() != NULL)
             bFlushed = SUCCEEDED(status->FlushQueues(0, 0, NULL, FLUSH_UPLOAD));
     }
-    MapiBinding.FreeProws(pRows);
     return bFlushed;
 }
 

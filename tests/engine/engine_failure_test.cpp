@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "settings/settings_store.h"
 #include "standin/common/fault_plan.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/registry_fixtures.h"
 
 namespace {
 
@@ -22,6 +24,25 @@ enum MailKind {
     HtmlBodyMail,    // format 2, HTML only through HTMLBody
     UnicodeOnlyMail, // no PR_BODY_A
     NoBodyMail,
+    NoSubjectMail,   // no subject property at all
+    NonAsciiHtmlMail,// stored HTML with a byte above 127, format 2
+};
+
+// What a case arranges besides its fault plan.
+enum Setup {
+    NoSetup,
+    NoItem,                  // no composed item: the job gets none
+    NoAddressColumn,         // a list whose header names no e-mail field
+    MissingList,
+    ListGoneForSendingPass,  // the list can be read once only
+    CurrentLogBlocked,
+    HistoryBlocked,
+    SentListBlocked,
+    OverlongFieldName,       // a field name too long for a placeholder
+    CancelBeforeFirstMessage,
+    CancelDuringPause,
+    SendReceiveEveryMessage,
+    NoSpoolerRow,
 };
 
 struct FailureCase {
@@ -30,10 +51,16 @@ struct FailureCase {
     MailKind kind;
     int nRecipients;
     std::vector<int> answers;
-    std::vector<std::string> boxes;       // every box, in order
-    std::vector<std::string> logParts;    // in the current job log, in order; empty: no log at all
+    std::vector<ExpectedBox> boxes;       // every box, in order
+    std::vector<std::string> logParts;    // in the current job log, in order
     int nDone;                            // wParam of WM_JOBDONE
     int nSent;
+    std::vector<std::string> notDelivered = {};
+    Setup setup = NoSetup;
+    // The logs the job opened; by default all of them when logParts are
+    // given, none otherwise.
+    int nLogs = -1;
+    int nBlocksLeft = 0;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.pszName; }
@@ -41,6 +68,7 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.pszName; }
 class EngineFailureTest : public EngineJobTest, public ::testing::WithParamInterface<FailureCase> {};
 
 const char kR1[] = "r1@example.com";
+const char kR2[] = "r2@example.com";
 
 std::string ComReport(const char* pszSource, const char* pszDescription, const std::string& location)
 {
@@ -53,8 +81,62 @@ std::string Raised(const char* pszOperation, const std::string& location)
     return ComReport("Lettercast stand-in", (std::string("Injected fault in ") + pszOperation).c_str(), location);
 }
 
+std::string Unreported(const std::string& location)
+{
+    return "***** Exception 0x80004005 " + ComReport("(null)", "(null)", location);
+}
+
 const char kIncomplete[] = "\tResult: Incomplete (See Current Job Log)\r\n";
 const char kComplete[] = "\tResult: Completed Successfully\r\n";
+
+// A list that can be opened once: a named pipe with a single instance,
+// gone once its one reader has had the content.
+class OneTimeList {
+public:
+    explicit OneTimeList(const std::string& content) : m_content(content)
+    {
+        snprintf(m_szName, sizeof(m_szName), "\\\\.\\pipe\\lettercast-list-%lu", GetCurrentProcessId());
+        m_hPipe = CreateNamedPipeA(m_szName, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, NULL);
+        if (m_hPipe != INVALID_HANDLE_VALUE)
+            m_hThread = CreateThread(NULL, 0, Serve, this, 0, NULL);
+    }
+    ~OneTimeList()
+    {
+        if (m_hThread == NULL)
+            return;
+        // A job that never opened the list leaves the server waiting for a reader.
+        HANDLE hReader = CreateFileA(m_szName, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (hReader != INVALID_HANDLE_VALUE) {
+            char szDrain[256];
+            DWORD cbRead = 0;
+            while (ReadFile(hReader, szDrain, sizeof(szDrain), &cbRead, NULL) && cbRead > 0) {
+            }
+            CloseHandle(hReader);
+        }
+        WaitForSingleObject(m_hThread, 10000);
+        CloseHandle(m_hThread);
+    }
+    bool Ready() const { return m_hThread != NULL; }
+    const char* Name() const { return m_szName; }
+
+private:
+    static DWORD WINAPI Serve(LPVOID pParam)
+    {
+        OneTimeList* pList = (OneTimeList*)pParam;
+        if (ConnectNamedPipe(pList->m_hPipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            DWORD cbWritten = 0;
+            WriteFile(pList->m_hPipe, pList->m_content.data(), (DWORD)pList->m_content.size(), &cbWritten, NULL);
+            FlushFileBuffers(pList->m_hPipe);
+        }
+        CloseHandle(pList->m_hPipe);
+        return 0;
+    }
+
+    std::string m_content;
+    char m_szName[MAX_PATH];
+    HANDLE m_hPipe = INVALID_HANDLE_VALUE;
+    HANDLE m_hThread = NULL;
+};
 
 TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
 {
@@ -81,23 +163,83 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     case NoBodyMail:
         mail.pszBody = NULL;
         break;
+    case NoSubjectMail:
+        mail.pszSubject = NULL;
+        break;
+    case NonAsciiHtmlMail:
+        mail.pszHtml = "<p>[[Name]] caf\xe9</p>";
+        mail.nBodyFormat = 2;
+        break;
     }
-    Compose(mail);
-    WriteList(NumberedList(c.nRecipients));
+    if (c.setup == NoSpoolerRow)
+        m_options.bNoSpoolerRow = true;
+    if (c.setup == NoItem)
+        StartHost();
+    else
+        Compose(mail);
+
+    std::unique_ptr<OneTimeList> oneTimeList;
+    std::string blocked = m_data.File("no such folder\\x.txt");
+    switch (c.setup) {
+    case NoAddressColumn:
+        WriteList("Name,Phone\r\nAnn,123\r\n");
+        break;
+    case OverlongFieldName:
+        // A one-column list: that column is the address whatever its name,
+        // and a name of 507 characters fits a record but not a placeholder.
+        WriteList(std::string(507, 'e') + "\r\nann@example.com\r\nbob@example.com\r\n");
+        break;
+    default:
+        WriteList(NumberedList(c.nRecipients));
+        break;
+    }
+    switch (c.setup) {
+    case MissingList:
+        strcpy(JobOptions.ToList, m_lists.File("missing.csv").c_str());
+        break;
+    case ListGoneForSendingPass:
+        oneTimeList.reset(new OneTimeList(m_listContent));
+        ASSERT_TRUE(oneTimeList->Ready());
+        strcpy(JobOptions.ToList, oneTimeList->Name());
+        break;
+    case CurrentLogBlocked:
+        strcpy(gszCurrentJobPath, blocked.c_str());
+        break;
+    case HistoryBlocked:
+        strcpy(gszJobHistoryPath, blocked.c_str());
+        break;
+    case SentListBlocked:
+        strcpy(gszSentListPath, blocked.c_str());
+        break;
+    case CancelBeforeFirstMessage:
+        PostMessageA(m_hDialog, WM_TIMER, JobIdle + 1, 0);
+        break;
+    case CancelDuringPause:
+        JobOptions.Pause = 30;
+        SetTimer(m_hDialog, JobIdle + 1, 500, NULL);
+        break;
+    case SendReceiveEveryMessage:
+        JobOptions.DoSendRecv = 1;
+        JobOptions.SendRecvCount = 1;
+        break;
+    default:
+        break;
+    }
     for (int nAnswer : c.answers)
         m_boxes->Answer(nAnswer);
     ASSERT_TRUE(SetFaultPlan(c.pszPlan)) << c.pszPlan;
     RunJob();
 
-    EXPECT_EQ(BoxTexts(), c.boxes);
-    EXPECT_EQ(m_nJobDone, 1);
-    EXPECT_EQ((int)m_wJobDone, c.nDone);
-    EXPECT_EQ(JobProgress.sentCount, c.nSent);
-    if (c.logParts.empty()) {
-        EXPECT_FALSE(LogExists());
-        return;
-    }
-    std::string log = CurrentLog();
+    JobEnd end;
+    end.boxes = c.boxes;
+    end.nDone = c.nDone;
+    end.nSent = c.nSent;
+    end.logs = (LogsOpened)(c.nLogs >= 0 ? c.nLogs : c.logParts.empty() ? NoLog : EveryLog);
+    end.notDelivered = c.notDelivered;
+    end.nBlocksLeft = c.nBlocksLeft;
+    ExpectJobEnded(end);
+
+    std::string log = LogExists() ? CurrentLog() : std::string();
     size_t pos = 0;
     for (const std::string& part : c.logParts) {
         size_t found = log.find(part, pos);
@@ -105,15 +247,32 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
         if (found != std::string::npos)
             pos = found + part.size();
     }
-    EXPECT_NE(log.find("\tE-Mails Sent: " + std::to_string(c.nSent) + "\r\nJob Ended : ("), std::string::npos);
 }
 
 const FailureCase kCases[] = {
+    // The first checks: their boxes belong to no window.
+    { "NoItemAtAll", "", PlainMail, 2, {},
+      { FromDesktop("Error: m_pParent == NULL"), FromDesktop("Error: m_pMAPIMessage == NULL") }, {}, 0, 0, {}, NoItem },
+    { "ItemGivesNoMapiObject", "MailItem.MAPIOBJECT.get=fail@1", PlainMail, 2, {},
+      { FromDesktop("Error: m_pMAPIMessage == NULL") }, {}, 0, 0 },
+    { "MapiObjectReadThrows", "MailItem.MAPIOBJECT.get=throw@1", PlainMail, 2, {},
+      { FromDesktop("Error: m_pMAPIMessage == NULL") }, {}, 0, 0 },
+
+    // MAPI: a failed initialization is survived, and not undone at the end.
+    { "MapiInitializeFails", "MAPIInitialize=fail@1", PlainMail, 2, {}, { FromDesktop("Error: Failed to initialize MAPI") },
+      { "Sent Successfully", "Sent Successfully", kComplete }, 1, 2 },
+
     // Reading the original.
     { "SaveOfTheOriginalRaises", "MailItem.Save=raise@1", PlainMail, 2, {},
       { "Failed saving original message. (caught)" }, {}, 0, 0 },
+    { "SaveOfTheOriginalFails", "MailItem.Save=fail@1", PlainMail, 2, {},
+      { "Failed saving original message. (caught)" }, {}, 0, 0 },
+    { "SaveOfTheOriginalThrows", "MailItem.Save=throw@1", PlainMail, 2, {},
+      { "Failed saving original message. (caught)" }, {}, 0, 0 },
     { "SubjectReadRaises", "IMessage.GetProps=raise@1", PlainMail, 2, {},
       { "Failed getting subject and bext body. (caught)" }, {}, 0, 0 },
+    { "SubjectReadFails", "IMessage.GetProps=fail@1", PlainMail, 2, {}, { "Failed to find message subject" }, {}, 0, 0 },
+    { "NoSubjectProperty", "", NoSubjectMail, 2, {}, { "Failed to find message subject" }, {}, 0, 0 },
     { "BodyReadRaises", "IMessage.OpenProperty=raise@1", PlainMail, 2, {}, { "Failed getting body. (caught)" }, {}, 0, 0 },
     { "UnicodeBodyCannotBeOpened", "IMessage.OpenProperty=fail:0x80004005@2", UnicodeOnlyMail, 2, {},
       { "OpenProperty 2 Failed for PR_BODY_W: 80004005", "Failed to find message body" }, {}, 0, 0 },
@@ -121,20 +280,51 @@ const FailureCase kCases[] = {
       { "Stat Failed for PR_BODY_W: 80030005", "Failed to find message body" }, {}, 0, 0 },
     { "UnicodeBodyReadFails", "IStream.Read=fail:0x80030005@1", UnicodeOnlyMail, 2, {},
       { "Read Failed for PR_BODY_W: 80030005", "Failed to find message body" }, {}, 0, 0 },
+    { "UnicodeBodyStatRaises", "IStream.Stat=raise@1", UnicodeOnlyMail, 2, {}, { "Failed getting body. (caught)" }, {},
+      0, 0 },
     { "NoBodyAtAll", "", NoBodyMail, 2, {},
       { "OpenProperty 2 Failed for PR_BODY_W: 8004010F", "Failed to find message body" }, {}, 0, 0 },
     { "BodyFormatFails", "MailItem.BodyFormat.get=fail@1", PlainMail, 2, {}, { "Failed getting body format" }, {}, 0, 0 },
-    { "StoredHtmlReadRaises", "IMessage.OpenProperty=raise@2", HtmlMail, 2, {}, { "Failed getting HTML body" }, {}, 0, 0 },
     { "BodyFormatThrows", "MailItem.BodyFormat.get=throw@1", PlainMail, 2, {}, { "Caught failure getting body format" },
       {}, 0, 0 },
-    { "HtmlBodyReadThrows", "MailItem.HTMLBody.get=throw@1", HtmlBodyMail, 2, {}, { "Failed getting HTML body (3)" },
-      {}, 0, 0 },
+    { "StoredHtmlReadRaises", "IMessage.OpenProperty=raise@2", HtmlMail, 2, {}, { "Failed getting HTML body" }, {}, 0, 0 },
+    { "StoredHtmlReadThrows", "IMessage.OpenProperty=throw@2", HtmlMail, 2, {}, { "Failed getting HTML body" }, {}, 0,
+      0 },
     { "HtmlBodyReadFails", "MailItem.HTMLBody.get=fail@1", HtmlBodyMail, 2, {}, { "Failed getting HTMLBody (1)" }, {},
       0, 0 },
+    { "HtmlBodyReadRaises", "MailItem.HTMLBody.get=raise@1", HtmlBodyMail, 2, {}, { "Failed getting HTMLBody (1)" }, {},
+      0, 0 },
+    { "HtmlBodyReadThrows", "MailItem.HTMLBody.get=throw@1", HtmlBodyMail, 2, {}, { "Failed getting HTML body (3)" },
+      {}, 0, 0 },
 
-    // MAPI: a failed initialization is survived, and not undone at the end.
-    { "MapiInitializeFails", "MAPIInitialize=fail@1", PlainMail, 2, {}, { "Error: Failed to initialize MAPI" },
-      { "Sent Successfully", "Sent Successfully", kComplete }, 1, 2 },
+    // The list and the logs.
+    { "ListCannotBeOpened", "", PlainMail, 2, {}, { "Could not open the mailing list file for reading." }, {}, 0, 0, {},
+      MissingList },
+    { "ListHasNoAddressColumn", "", PlainMail, 0, { IDOK, IDNO },
+      { "\"E-Mail\" field could not be found in the mailing list.\nThis is a required field.\n"
+        "See the online help for mailing lists.",
+        Question("Would you like to read about Mailing Lists in the online help?") },
+      {}, 0, 0, {}, NoAddressColumn },
+    { "CurrentLogCannotBeOpened", "", PlainMail, 2, {}, { "Failed to open current job log for writing." }, {}, 0, 0, {},
+      CurrentLogBlocked },
+    { "HistoryCannotBeOpened", "", PlainMail, 2, {}, { "Failed to open historical job log for appending." },
+      { "\t\tEmails In File: 2\r\n", kIncomplete }, 0, 0, {}, HistoryBlocked, CurrentLogOnly },
+    { "SentListCannotBeOpened", "", PlainMail, 2, {}, { "Failed to open log file for sent e-mails." }, { kIncomplete }, 0,
+      0, {}, SentListBlocked, CurrentLogAndHistory },
+    { "ListCannotBeOpenedForTheSendingPass", "", PlainMail, 2, {}, { "Could not open the mailing list file for reading." },
+      { "\t\tEmails In File: 2\r\n", kIncomplete }, 0, 0, {}, ListGoneForSendingPass },
+
+    // Stopped by the user.
+    { "CancelBeforeTheFirstMessage", "", PlainMail, 2, {}, {}, { "Job Stopped\r\n" + std::string(kIncomplete) }, 0, 0,
+      {}, CancelBeforeFirstMessage },
+    { "CancelDuringAPause", "", PlainMail, 3, {}, {},
+      { "# 1, To: r1@example.com. Sent Successfully\r\nJob Stopped\r\n" + std::string(kIncomplete) }, 0, 1, {},
+      CancelDuringPause },
+
+    // The merge.
+    { "MergeFails", "", PlainMail, 2, {},
+      { "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
+      { "\t\tEmails In File: 2\r\n", "Mail merge error\r\n" + std::string(kIncomplete) }, 0, 0, {}, OverlongFieldName },
 
     // The copy.
     { "CopyRaisesOnceAndIsRetried", "MailItem.Copy=raise@1", PlainMail, 1, {}, {},
@@ -144,9 +334,27 @@ const FailureCase kCases[] = {
     { "CopyThrowsOnceAndIsRetried", "MailItem.Copy=throw@1", PlainMail, 1, {}, {},
       { "Caught exception during message copy B: 1 (1)\r\n", "# 1, To: r1@example.com. Sent", kComplete }, 1, 1 },
     { "CopyFailsWithoutErrorInformation", "MailItem.Copy=fail@1", PlainMail, 1, {}, {},
-      { "***** Exception 0x80004005 " + ComReport("(null)", "(null)", "Caught exception during message copy A: 1 (1)"),
-        kComplete },
-      1, 1 },
+      { Unreported("Caught exception during message copy A: 1 (1)"), kComplete }, 1, 1 },
+    { "CopyThrowsEveryTime", "MailItem.Copy=throw@*", PlainMail, 2, {},
+      { "Caught exception during message copy B: 1 (11)" },
+      { "Caught exception during message copy B: 1 (1)\r\n", "Caught exception during message copy B: 1 (10)\r\n",
+        "Caught exception during message copy B: 1 (11)\r\n" + std::string(kIncomplete) },
+      0, 0 },
+    { "CopyGivesNoMapiObject", "MailItem.MAPIOBJECT.get=fail@2", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 8" },
+      { Unreported("Unknown error caught during message 1 at line 8"), kIncomplete }, 0, 0 },
+
+    // The body of the copy: stored HTML bytes where the store takes them.
+    { "StoredHtmlOfTheCopyCannotBeOpenedAndGoesThroughHtmlBody", "IMessage.OpenProperty=fail@3", NonAsciiHtmlMail, 2,
+      {}, {}, { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2 },
+    { "StoredHtmlOfTheCopyCannotBeWrittenAndGoesThroughHtmlBody", "IStream.Write=fail@1", NonAsciiHtmlMail, 2, {}, {},
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2 },
+    { "StoredHtmlOfTheCopyRaisesOnOpening", "IMessage.OpenProperty=raise@3", NonAsciiHtmlMail, 2, {},
+      { "Unknown error caught during message 1 at line 100" },
+      { Raised("IMessage.OpenProperty", "Unknown error caught during message 1 at line 100"), kIncomplete }, 0, 0 },
+    { "StoredHtmlOfTheCopyRaisesOnWriting", "IStream.Write=raise@1", NonAsciiHtmlMail, 2, {},
+      { "Unknown error caught during message 1 at line 101" },
+      { Raised("IStream.Write", "Unknown error caught during message 1 at line 101"), kIncomplete }, 0, 0 },
 
     // Addressing.
     { "RecipientListCannotBeAllocated", "MAPIAllocateBuffer=fail:0x8007000E@1", PlainMail, 2, {},
@@ -169,17 +377,42 @@ const FailureCase kCases[] = {
       { "# 1, To: r1@example.com. Sent Successfully\r\nFailed to add recipient: r2@example.com\r\n", kIncomplete }, 0,
       1 },
 
+    { "AddingTheRecipientRaises", "IMessage.ModifyRecipients=raise@1", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 13" },
+      { Raised("IMessage.ModifyRecipients", "Unknown error caught during message 1 at line 13"), kIncomplete }, 0, 0 },
+
     // Properties of the copy.
     { "EditorFormatValueCannotBeAllocated", "MAPIAllocateBuffer=fail@3", PlainMail, 2, {},
       { "Failed to allocate SPropValue for SetProps" }, { kIncomplete }, 0, 0 },
+    { "EditorFormatCannotBeSet", "IMessage.SetProps=fail@1", PlainMail, 2, {}, { "Injected fault in IMessage.SetProps" },
+      { kIncomplete }, 0, 0 },
+    { "EditorFormatCannotBeSetAndTheStoreTellsNothing", "IMessage.SetProps=fail@1;IMessage.GetLastError=fail@1",
+      PlainMail, 2, {}, {}, { kIncomplete }, 0, 0 },
     { "NamedPropertyCannotBeResolved", "IMessage.GetIDsFromNames=fail@1", PlainMail, 2, {},
       { "Failed on GetIDsFromNames" }, { kIncomplete }, 0, 0 },
     { "TagArrayFreeFailsAndTheJobGoesOn", "MAPIFreeBuffer=fail@3", PlainMail, 2, {}, { "Failed on PF_MAPIFreeBuffer" },
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2 },
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, {}, NoSetup, -1, 1 },
     { "TransportValueCannotBeAllocated", "MAPIAllocateBuffer=fail@4", PlainMail, 2, {},
       { "Failed to allocate SPropValue for SetProps 2" }, { kIncomplete }, 0, 0 },
+    { "TransportPropertyCannotBeSet", "IMessage.SetProps=fail@2", PlainMail, 2, {},
+      { "Injected fault in IMessage.SetProps" }, { kIncomplete }, 0, 0 },
+    { "TransportPropertyOfAnHtmlCopyCannotBeSet", "IMessage.SetProps=fail@1", HtmlMail, 2, {},
+      { "Injected fault in IMessage.SetProps" }, { kIncomplete }, 0, 0 },
+
+    { "EditorFormatRaises", "IMessage.SetProps=raise@1", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 14" },
+      { Raised("IMessage.SetProps", "Unknown error caught during message 1 at line 14"), kIncomplete }, 0, 0 },
+    { "NamedPropertyThrows", "IMessage.GetIDsFromNames=throw@1", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 14" },
+      { "Unknown error caught during message 1 at line 14\r\n", kIncomplete }, 0, 0 },
 
     // Outbox and Sent Mail.
+    { "SessionUnavailableAndTheCopyIsSubmittedWhereItIs", "Application.Session.get=fail@1", PlainMail, 1, {}, {},
+      { "# 1, To: r1@example.com. Sent Successfully", kComplete }, 1, 1, { kR1 } },
+    { "OutboxMissingAndTheCopyIsSubmittedWhereItIs", "NameSpace.GetDefaultFolder=fail@1", PlainMail, 1, {}, {},
+      { Unreported("Error caught moving message to Outbox during message 1"),
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, { kR1 } },
     { "SentMailFolderMissing", "NameSpace.GetDefaultFolder=fail@2", PlainMail, 2, {},
       { "Failed to find default Sent Mail folder" }, { kIncomplete }, 0, 0 },
     { "SentCopyFolderCannotBeSet", "MailItem.SaveSentMessageFolder.putref=fail@1", PlainMail, 2, {},
@@ -187,38 +420,73 @@ const FailureCase kCases[] = {
     { "MoveRaisesAndTheCopyIsSubmittedWhereItIs", "MailItem.Move=raise@1", PlainMail, 1, {}, {},
       { Raised("MailItem.Move", "Error caught moving message to Outbox during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1 },
-
+      1, 1, { kR1 } },
     { "MoveThrows", "MailItem.Move=throw@1", PlainMail, 1, {}, {},
       { "Error caught moving message to Outbox during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully",
         kComplete },
+      1, 1, { kR1 } },
+    { "SavingTheMovedItemRaises", "MailItem.Save=raise@4", PlainMail, 1, {}, {},
+      { Raised("MailItem.Save", "Error caught moving message to Outbox during message 1"),
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
       1, 1 },
+    { "MovedItemGivesNoMapiObject", "MailItem.MAPIOBJECT.get=fail@3", PlainMail, 2, {}, {},
+      { Unreported("Error caught moving message to Outbox during message 1"), kIncomplete }, 0, 0 },
 
     // Submission and flush.
     { "SubmissionFailsAndTheUserStops", "IMessage.SubmitMessage=fail@1", PlainMail, 2, { IDOK, IDNO },
-      { "Failed to submit message to: r1@example.com", "Continue Sending Anyway?" },
+      { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
       { "Failed to submit message to: r1@example.com\r\n", kIncomplete }, 0, 0 },
+    { "SecondSubmissionFailsAndTheUserStops", "IMessage.SubmitMessage=fail@2", PlainMail, 3, { IDOK, IDNO },
+      { "Failed to submit message to: r2@example.com", Question("Continue Sending Anyway?") },
+      { "# 1, To: r1@example.com. Sent Successfully\r\nFailed to submit message to: r2@example.com\r\n", kIncomplete },
+      0, 1 },
     { "SubmissionFailsAndTheUserGoesOn", "IMessage.SubmitMessage=fail@1", PlainMail, 2, { IDOK, IDYES },
-      { "Failed to submit message to: r1@example.com", "Continue Sending Anyway?" },
+      { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
       { "Failed to submit message to: r1@example.com\r\n(", "# 1, To: r1@example.com. Sent Successfully",
         "# 2, To: r2@example.com. Sent Successfully", kComplete },
-      1, 2 },
+      1, 2, { kR1 } },
     { "SubmissionRaises", "IMessage.SubmitMessage=raise@1", PlainMail, 1, {}, {},
       { Raised("IMessage.SubmitMessage", "SubmitMessage error caught during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1 },
+      1, 1, { kR1 } },
+    { "SubmissionThrows", "IMessage.SubmitMessage=throw@1", PlainMail, 1, {}, {},
+      { "SubmitMessage error caught during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, { kR1 } },
     { "FlushRaises", "IMAPISession.GetStatusTable=raise@1", PlainMail, 1, {}, {},
       { Raised("IMAPISession.GetStatusTable", "MAPIFlushQueues error caught during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1 },
-    { "SubmissionThrows", "IMessage.SubmitMessage=throw@1", PlainMail, 1, {}, {},
-      { "SubmitMessage error caught during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1 },
+      1, 1, { kR1 } },
     { "FlushThrows", "IMAPISession.GetStatusTable=throw@1", PlainMail, 1, {}, {},
       { "MAPIFlushQueues error caught during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1 },
+      1, 1, { kR1 } },
+    { "SpoolerOpeningRaises", "IMAPISession.OpenEntry=raise@1", PlainMail, 1, {}, {},
+      { Raised("IMAPISession.OpenEntry", "MAPIFlushQueues error caught during message 1"),
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, { kR1 } },
+    { "FlushQueuesRaises", "IMAPIStatus.FlushQueues=raise@1", PlainMail, 1, {}, {},
+      { Raised("IMAPIStatus.FlushQueues", "MAPIFlushQueues error caught during message 1"),
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, { kR1 } },
     { "FlushFailsQuietly", "IMAPIStatus.FlushQueues=fail@*", PlainMail, 2, {}, {},
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+    { "StatusTableFailsQuietly", "IMAPISession.GetStatusTable=fail@*", PlainMail, 2, {}, {},
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+    { "SpoolerRowsCannotBeQueried", "HrQueryAllRows=fail@*", PlainMail, 2, {}, {},
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+    { "SpoolerCannotBeOpened", "IMAPISession.OpenEntry=fail@*", PlainMail, 2, {}, {},
+      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+    { "NoSpoolerToFlush", "", PlainMail, 2, {}, {}, { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2,
+      { kR1, kR2 }, NoSpoolerRow },
+    { "SecondFlushDeliversWhatTheFirstLeft", "IMAPIStatus.FlushQueues=fail@1", PlainMail, 2, {}, {},
       { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2 },
+
+    // Send/Receive, before a recipient and at the end of the list.
+    { "SendReceiveThrowsAndIsIgnored", "Explorer.CommandBars.get=throw@*", PlainMail, 3, {}, {},
+      { "# 3, To: r3@example.com. Sent Successfully", kComplete }, 1, 3, {}, SendReceiveEveryMessage },
+    { "SendReceiveRaisesAndIsIgnored", "CommandBars.FindControl=raise@*", PlainMail, 3, {}, {},
+      { "# 3, To: r3@example.com. Sent Successfully", kComplete }, 1, 3, {}, SendReceiveEveryMessage },
+    { "SendReceiveFailsQuietly", "CommandBarControl.Execute=fail@*", PlainMail, 3, {}, {},
+      { "# 3, To: r3@example.com. Sent Successfully", kComplete }, 1, 3, {}, SendReceiveEveryMessage },
 
     // Anything else inside the loop.
     { "SavingTheCopyRaises", "MailItem.Save=raise@2", PlainMail, 2, {},
@@ -230,6 +498,17 @@ const FailureCase kCases[] = {
     { "SavingTheCopyThrows", "MailItem.Save=throw@2", PlainMail, 2, {},
       { "Unknown error caught during message 1 at line 7" },
       { "Unknown error caught during message 1 at line 7\r\n", kIncomplete }, 0, 0 },
+    { "SubjectOfTheCopyThrows", "MailItem.Subject.put=throw@1", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 9" },
+      { "Unknown error caught during message 1 at line 9\r\n", kIncomplete }, 0, 0 },
+    { "BodyOfTheCopyThrows", "MailItem.Body.put=throw@1", PlainMail, 2, {},
+      { "Unknown error caught during message 1 at line 10" },
+      { "Unknown error caught during message 1 at line 10\r\n", kIncomplete }, 0, 0 },
+    { "SavingTheSecondCopyRaises", "MailItem.Save=raise@5", PlainMail, 2, {},
+      { "Unknown error caught during message 2 at line 7" },
+      { "# 1, To: r1@example.com. Sent Successfully",
+        Raised("MailItem.Save", "Unknown error caught during message 2 at line 7"), kIncomplete },
+      0, 1 },
 };
 
 INSTANTIATE_TEST_SUITE_P(Jobs, EngineFailureTest, ::testing::ValuesIn(kCases),
@@ -237,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(Jobs, EngineFailureTest, ::testing::ValuesIn(kCases),
 
 class EngineEdgeTest : public EngineJobTest {};
 
-TEST_F(EngineEdgeTest, SendReceiveThatThrowsIsIgnored)
+TEST_F(EngineEdgeTest, SendReceiveThatThrowsIsTriedBeforeEveryMessageButTheFirstAndAtTheEnd)
 {
     ComposePlain("S", "B");
     JobOptions.DoSendRecv = 1;
@@ -245,39 +524,17 @@ TEST_F(EngineEdgeTest, SendReceiveThatThrowsIsIgnored)
     WriteList(NumberedList(3));
     SetFaultPlan("Explorer.CommandBars.get=throw@*");
     RunJob();
-    EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_EQ(DeliveredFiles().size(), 3u);
+    ExpectJobEnded({ {}, 1, 3, EveryLog });
     EXPECT_EQ(FaultCallCount("Explorer.CommandBars.get"), 3);
-    EXPECT_TRUE(BoxTexts().empty());
 }
 
-TEST_F(EngineEdgeTest, JobWithoutItemOrMapiObjectRefusesToRun)
-{
-    StartHost();
-    JobProgress.dialogWnd = m_hDialog;
-    {
-        SendJob job(NULL);
-        job.Run();
-    }
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, m_hDialog, WM_JOBDONE, WM_JOBDONE, PM_REMOVE));
-    EXPECT_EQ(msg.wParam, 0u);
-    EXPECT_FALSE(PeekMessageA(&msg, m_hDialog, WM_JOBDONE, WM_JOBDONE, PM_REMOVE));
-    ASSERT_EQ(BoxTexts().size(), 2u);
-    EXPECT_EQ(BoxTexts()[0], "Error: m_pParent == NULL");
-    EXPECT_EQ(BoxTexts()[1], "Error: m_pMAPIMessage == NULL");
-    EXPECT_EQ(m_boxes->Boxes()[0].hWndOwner, GetDesktopWindow());
-}
-
-TEST_F(EngineEdgeTest, ItemWithoutMapiObjectRefusesToRun)
+TEST_F(EngineEdgeTest, ItemWithoutMapiObjectRefusesToRunBeforeMapiIsTouched)
 {
     ComposePlain("S", "B");
     WriteList(NumberedList(1));
     SetFaultPlan("MailItem.MAPIOBJECT.get=fail@1");
     RunJob();
-    EXPECT_EQ(m_wJobDone, 0u);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Error: m_pMAPIMessage == NULL");
+    ExpectJobEnded({ { FromDesktop("Error: m_pMAPIMessage == NULL") }, 0, 0, NoLog });
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
@@ -287,12 +544,7 @@ TEST_F(EngineEdgeTest, MapiLibraryWithoutAnEntryPointEndsTheJobBeforeAnyLog)
     ComposePlain("S", "B");
     WriteList(NumberedList(2));
     RunJob();
-    EXPECT_EQ(m_nJobDone, 1);
-    EXPECT_EQ(m_wJobDone, 0u);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Error: Failed to load MAPI functions");
-    EXPECT_EQ(m_boxes->Boxes()[0].hWndOwner, GetDesktopWindow());
-    EXPECT_FALSE(LogExists());
+    ExpectJobEnded({ { FromDesktop("Error: Failed to load MAPI functions") }, 0, 0, NoLog });
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
@@ -302,12 +554,13 @@ TEST_F(EngineEdgeTest, FailedInitializationIsNotUndone)
     WriteList(NumberedList(1));
     SetFaultPlan("MAPIInitialize=fail@1");
     RunJob();
-    EXPECT_EQ(m_wJobDone, 1u);
+    ExpectJobEnded({ { FromDesktop("Error: Failed to initialize MAPI") }, 1, 1, EveryLog });
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 1);
     EXPECT_EQ(FaultCallCount("MAPIUninitialize"), 0);
 
     SetFaultPlan("");
     RunJob();
+    ExpectJobEnded({ {}, 1, 1, EveryLog });
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 1);
     EXPECT_EQ(FaultCallCount("MAPIUninitialize"), 1);
 }
@@ -318,11 +571,9 @@ TEST_F(EngineEdgeTest, CopyRaisingEveryTimeIsTriedElevenTimes)
     WriteList(NumberedList(2));
     SetFaultPlan("MailItem.Copy=raise@*");
     RunJob();
-    EXPECT_EQ(m_wJobDone, 0u);
+    ExpectJobEnded({ { "Caught exception during message copy A: 1 (11)" }, 0, 0, EveryLog });
     EXPECT_EQ(FaultCallCount("MailItem.Copy"), 11);
     EXPECT_GE(m_dwElapsed, 9500u);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Caught exception during message copy A: 1 (11)");
     std::string log = CurrentLog();
     for (int i = 1; i <= 11; ++i)
         EXPECT_NE(log.find("Location: Caught exception during message copy A: 1 (" + std::to_string(i) + ")\r\n"),
@@ -331,64 +582,42 @@ TEST_F(EngineEdgeTest, CopyRaisingEveryTimeIsTriedElevenTimes)
     EXPECT_EQ(log.find("(12)"), std::string::npos);
 }
 
-TEST_F(EngineEdgeTest, OverlongRecordEndsTheListAndTheRecordsBeforeItGoOut)
+TEST_F(EngineEdgeTest, MapiLibraryThatDoesNotLoadEndsTheJobBeforeAnyLog)
 {
+    // No MAPI module in the process, and the system's own refused by the loader.
+    ScopedRegValue refused(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "mapi32", REG_SZ, "");
+    StartHost(NULL);
+    ASSERT_TRUE(GetModuleHandleA("olmapi32.dll") == NULL);
+    ASSERT_TRUE(GetModuleHandleA("msmapi32.dll") == NULL);
+    HMODULE hSystemMapi = LoadLibraryA("mapi32.dll");
+    if (hSystemMapi)
+        FreeLibrary(hSystemMapi);
+    ASSERT_TRUE(hSystemMapi == NULL) << "the loader still gives mapi32.dll";
     ComposePlain("S", "B");
-    WriteList("Name,Email,Note\r\nAnn,ann@example.com,short\r\nBob,bob@example.com," + std::string(600, 'n') +
-              "\r\nCid,cid@example.com\r\n");
+    WriteList(NumberedList(2));
     RunJob();
-    EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_EQ(JobProgress.sentCount, 1);
-    EXPECT_TRUE(BoxTexts().empty());
-    ASSERT_EQ(DeliveredFiles().size(), 1u);
-    EXPECT_NE(CurrentLog().find("\t\tEmails In File: 1\r\n"), std::string::npos);
+    ExpectJobEnded({ { FromDesktop("Error: Failed to load MAPI DLL") }, 0, 0, NoLog });
+    EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
-TEST_F(EngineEdgeTest, OverlongFieldNameFailsTheMergeAndStopsTheJob)
-{
-    // A one-column list: that column is the address whatever its name, and a
-    // name of 507 characters still fits a record but not a placeholder.
-    ComposePlain("S", "B");
-    WriteList(std::string(507, 'e') + "\r\nann@example.com\r\nbob@example.com\r\n");
-    RunJob();
-    EXPECT_EQ(m_wJobDone, 0u);
-    EXPECT_EQ(JobProgress.sentCount, 0);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Mail merge failed.\nMake sure no fields are greater than 511 characters.");
-    EXPECT_NE(CurrentLog().find("\t\tEmails In File: 2\r\n"), std::string::npos);
-    EXPECT_NE(CurrentLog().find("Mail merge error\r\n\tResult: Incomplete"), std::string::npos);
-    EXPECT_TRUE(DeliveredFiles().empty());
-}
-
-TEST_F(EngineEdgeTest, LogsThatCannotBeOpenedStopTheJobWithTheirEndBlocks)
+TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
 {
     ComposePlain("S", "B");
-    WriteList(NumberedList(1));
-    std::string missing = m_data.File("no such folder\\x.txt");
-
-    strcpy(gszCurrentJobPath, missing.c_str());
+    WriteList(NumberedList(2));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@2");
     RunJob();
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Failed to open current job log for writing.");
-    EXPECT_FALSE(FileExists(m_data.File("JobHistory.txt")));
+    ExpectJobEnded({ { "Failed to add recipient: r2@example.com" }, 0, 1, EveryLog });
 
-    strcpy(gszCurrentJobPath, m_data.File("CurrentJob.txt").c_str());
-    strcpy(gszJobHistoryPath, missing.c_str());
+    SetFaultPlan("IMessage.SubmitMessage=fail@1");
+    m_boxes->Answer(IDOK);
+    m_boxes->Answer(IDNO);
     RunJob();
-    ASSERT_EQ(BoxTexts().size(), 2u);
-    EXPECT_EQ(BoxTexts()[1], "Failed to open historical job log for appending.");
-    EXPECT_NE(CurrentLog().find("\tResult: Incomplete (See Current Job Log)\r\n\tE-Mails Sent: 0\r\n"),
-              std::string::npos);
+    ExpectJobEnded({ { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") }, 0, 0,
+                     EveryLog });
 
-    strcpy(gszJobHistoryPath, m_data.File("JobHistory.txt").c_str());
-    strcpy(gszSentListPath, missing.c_str());
+    SetFaultPlan("");
     RunJob();
-    ASSERT_EQ(BoxTexts().size(), 3u);
-    EXPECT_EQ(BoxTexts()[2], "Failed to open log file for sent e-mails.");
-    EXPECT_NE(History().find("\tResult: Incomplete (See Current Job Log)\r\n"), std::string::npos);
-    EXPECT_NE(CurrentLog().find("\tResult: Incomplete (See Current Job Log)\r\n"), std::string::npos);
-    EXPECT_TRUE(DeliveredFiles().empty());
-    EXPECT_EQ(m_wJobDone, 0u);
+    ExpectJobEnded({ {}, 1, 2, EveryLog });
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "tests/engine/engine_fixture.h"
 
+#include <ctype.h>
+#include <string.h>
+
 #include <algorithm>
+#include <regex>
 
 #include "addin/host_state.h"
 #include "engine/host_dispatch.h"
@@ -11,6 +15,7 @@
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
 #include "standin/common/fault_plan.h"
+#include "standin/common/mapi_blocks.h"
 
 namespace {
 
@@ -32,7 +37,71 @@ void CopyPath(char* pszOut, const std::string& path)
     strcpy(pszOut, path.c_str());
 }
 
+// The text cut into lines, each with its own line end (the last may have none).
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+bool IsAddressChar(char c)
+{
+    return isalnum((unsigned char)c) || strchr("._%+-@", c) != NULL;
+}
+
+// The address as a whole word of the record, not as part of a longer one.
+bool RecordHolds(const std::string& record, const std::string& address)
+{
+    for (size_t pos = record.find(address); pos != std::string::npos; pos = record.find(address, pos + 1)) {
+        bool bStart = pos == 0 || !IsAddressChar(record[pos - 1]);
+        size_t after = pos + address.size();
+        bool bEnd = after >= record.size() || !IsAddressChar(record[after]);
+        if (bStart && bEnd)
+            return true;
+    }
+    return false;
+}
+
+// The block WriteJobEnd leaves as the very end of a log.
+void ExpectEndsWithEndBlock(const std::string& log, const char* pszWhich, bool bCompleted, int nSent)
+{
+    std::string result = bCompleted ? "Completed Successfully" : "Incomplete \\(See Current Job Log\\)";
+    std::regex block("\tResult: " + result + "\r\n\tE-Mails Sent: " + std::to_string(nSent) +
+                     "\r\nJob Ended : \\(\\d{1,2}/\\d{1,2}/\\d{4} \\d{1,2}:\\d{2}\\.\\d{2}\\)\r\n$");
+    EXPECT_TRUE(std::regex_search(log, block)) << pszWhich << " lacks its end block (" << result << ", " << nSent
+                                               << " sent):\n" << log;
+}
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size()))
+        ++n;
+    return n;
+}
+
 }  // namespace
+
+ExpectedBox Question(const std::string& text)
+{
+    ExpectedBox box(text);
+    box.uStyle = MB_ICONQUESTION | MB_YESNO;
+    return box;
+}
+
+ExpectedBox FromDesktop(const std::string& text)
+{
+    ExpectedBox box(text);
+    box.bDesktopOwner = true;
+    return box;
+}
 
 std::string NumberedList(int nRecipients)
 {
@@ -69,9 +138,11 @@ void EngineJobTest::SetUp()
 
 void EngineJobTest::StartHost(const char* pszMapiFolder)
 {
-    std::string mapiPath = ProductDir() + pszMapiFolder + "\\olmapi32.dll";
-    m_hMapi = LoadLibraryA(mapiPath.c_str());
-    ASSERT_TRUE(m_hMapi != NULL) << mapiPath;
+    if (pszMapiFolder != NULL) {
+        std::string mapiPath = ProductDir() + pszMapiFolder + "\\olmapi32.dll";
+        m_hMapi = LoadLibraryA(mapiPath.c_str());
+        ASSERT_TRUE(m_hMapi != NULL) << mapiPath;
+    }
     ASSERT_EQ(CreateStandinOutlook(&m_options, &gpApplication), S_OK);
 
     ScopedVariant session, object;
@@ -107,10 +178,21 @@ void EngineJobTest::WriteList(const std::string& content, const char* pszName)
     fclose(pFile);
     CopyPath(JobOptions.ToList, path);
     DetectDelimiter();
+    m_listContent = content;
 }
 
 void EngineJobTest::RunJob()
 {
+    DeleteFileA(gszCurrentJobPath);
+    DeleteFileA(gszSentListPath);
+    m_nBoxesBefore = m_boxes->Boxes().size();
+    m_nDeliveredBefore = DeliveredFiles().size();
+    m_historyBefore = ReadWholeFile(m_data.File("JobHistory.txt"));
+    m_nJobDone = 0;
+    m_wJobDone = 99;
+    m_lJobDone = 99;
+    m_nLiveObjectsBefore = StandinLiveObjects();
+    m_nLiveBlocksBefore = LiveMapiBlocks();
     JobProgress.jobState = JobRunning;
     JobProgress.sentCount = 0;
     JobProgress.percentDone = 0;
@@ -123,10 +205,117 @@ void EngineJobTest::RunJob()
         job.Run();
         m_dwElapsed = GetTickCount() - dwStart;
     }
+    m_nLiveObjectsAfter = StandinLiveObjects();
+    m_nLiveBlocksAfter = LiveMapiBlocks();
+    // Any window of the thread, or none: only the dialog may hear of the end.
     MSG msg;
-    while (PeekMessageA(&msg, m_hDialog, WM_JOBDONE, WM_JOBDONE, PM_REMOVE)) {
+    while (PeekMessageA(&msg, NULL, WM_JOBDONE, WM_JOBDONE, PM_REMOVE)) {
+        EXPECT_EQ(msg.hwnd, m_hDialog) << "WM_JOBDONE went elsewhere";
         ++m_nJobDone;
         m_wJobDone = msg.wParam;
+        m_lJobDone = msg.lParam;
+    }
+}
+
+void EngineJobTest::ExpectJobEnded(const JobEnd& end)
+{
+    // What the user saw.
+    const std::vector<RecordedBox>& boxes = m_boxes->Boxes();
+    std::vector<std::string> seen, expected;
+    for (size_t i = m_nBoxesBefore; i < boxes.size(); ++i)
+        seen.push_back(boxes[i].text);
+    for (const ExpectedBox& box : end.boxes)
+        expected.push_back(box.text);
+    EXPECT_EQ(seen, expected);
+    for (size_t i = 0; i < end.boxes.size() && m_nBoxesBefore + i < boxes.size(); ++i) {
+        const RecordedBox& box = boxes[m_nBoxesBefore + i];
+        const ExpectedBox& want = end.boxes[i];
+        EXPECT_EQ(box.caption, "Lettercast") << want.text;
+        EXPECT_EQ(box.uStyle & (MB_ICONMASK | MB_TYPEMASK), want.uStyle) << want.text;
+        EXPECT_EQ(box.hWndOwner, want.bDesktopOwner ? GetDesktopWindow() : m_hDialog) << want.text;
+    }
+
+    // How the dialog heard of the end.
+    EXPECT_EQ(m_nJobDone, 1);
+    EXPECT_EQ((int)m_wJobDone, end.nDone);
+    EXPECT_EQ(m_lJobDone, 0);
+    EXPECT_EQ(JobProgress.sentCount, end.nSent);
+
+    // Whatever the job obtained, it gave back.
+    EXPECT_EQ(m_nLiveObjectsAfter, m_nLiveObjectsBefore) << "stand-in objects left alive by the job";
+    EXPECT_EQ(m_nLiveBlocksAfter, m_nLiveBlocksBefore + end.nBlocksLeft) << "MAPI blocks left by the job";
+
+    // Every log the job opened has its end block, and only those exist.
+    bool bCompleted = end.nDone == 1;
+    EXPECT_EQ(LogExists(), end.logs >= CurrentLogOnly);
+    std::string log = LogExists() ? CurrentLog() : std::string();
+    if (end.logs >= CurrentLogOnly) {
+        EXPECT_EQ(log.find("Job Started: ("), 0u) << log;
+        EXPECT_EQ(CountOf(log, "Job Started: ("), 1u);
+        EXPECT_EQ(CountOf(log, "Job Ended : ("), 1u);
+        ExpectEndsWithEndBlock(log, "CurrentJob.txt", bCompleted, end.nSent);
+    }
+    std::string history = History();
+    if (end.logs >= CurrentLogAndHistory) {
+        ASSERT_EQ(history.compare(0, m_historyBefore.size(), m_historyBefore), 0) << "the history was rewritten";
+        std::string added = history.substr(m_historyBefore.size());
+        EXPECT_EQ(added.find("Job Started: ("), 0u) << added;
+        EXPECT_EQ(CountOf(added, "Job Started: ("), 1u);
+        EXPECT_EQ(CountOf(added, "Job Ended : ("), 1u);
+        EXPECT_EQ(added.find("Sent Successfully"), std::string::npos);
+        ExpectEndsWithEndBlock(added, "JobHistory.txt", bCompleted, end.nSent);
+    } else {
+        EXPECT_EQ(history, m_historyBefore) << "a history the job did not open changed";
+    }
+    EXPECT_EQ(FileExists(m_data.File("tosent.txt")), end.logs >= EveryLog);
+
+    // The recipients counted as sent, in order, from their log lines.
+    std::vector<std::string> counted;
+    std::regex sentLine("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) # (\\d+), To: (.*)\\. Sent Successfully\r\n$");
+    for (const std::string& line : SplitLines(log)) {
+        if (line.find("Sent Successfully") == std::string::npos)
+            continue;
+        std::smatch match;
+        if (!std::regex_match(line, match, sentLine)) {
+            ADD_FAILURE() << "malformed line: " << line;
+            continue;
+        }
+        EXPECT_EQ(std::stoi(match[1].str()), (int)counted.size() + 1) << line;
+        counted.push_back(match[2].str());
+    }
+    EXPECT_EQ((int)counted.size(), end.nSent) << log;
+
+    // Those the stand-in delivered, in delivery order.
+    std::vector<std::string> files = DeliveredFiles();
+    std::vector<std::string> delivered;
+    for (size_t i = m_nDeliveredBefore; i < files.size(); ++i) {
+        DeliveredView view;
+        EXPECT_TRUE(ReadDeliveredMessage(files[i].c_str(), &view)) << files[i];
+        delivered.push_back(view.to);
+    }
+    std::vector<std::string> countedAndDelivered;
+    for (const std::string& address : counted) {
+        if (std::find(end.notDelivered.begin(), end.notDelivered.end(), address) == end.notDelivered.end())
+            countedAndDelivered.push_back(address);
+    }
+    EXPECT_EQ(delivered, countedAndDelivered);
+    for (const std::string& address : end.notDelivered)
+        EXPECT_NE(std::find(counted.begin(), counted.end(), address), counted.end()) << address << " was not counted";
+
+    // The sent list: the header and the record of every counted recipient, as read.
+    if (end.logs >= EveryLog) {
+        std::vector<std::string> lines = SplitLines(m_listContent);
+        std::string expectedList = lines.empty() ? std::string() : lines[0];
+        for (const std::string& address : counted) {
+            auto record = std::find_if(lines.begin() + (lines.empty() ? 0 : 1), lines.end(),
+                                       [&](const std::string& line) { return RecordHolds(line, address); });
+            if (record == lines.end()) {
+                ADD_FAILURE() << address << " is in no record of the list";
+                continue;
+            }
+            expectedList += *record;
+        }
+        EXPECT_EQ(SentList(), expectedList);
     }
 }
 

@@ -18,20 +18,61 @@
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/test_files.h"
 
+// One message box as the user must have seen it: captioned with the product
+// name, owned by the job's window unless it comes from the first checks or
+// the MAPI binding.
+struct ExpectedBox {
+    ExpectedBox(const char* pszText) : text(pszText) {}
+    ExpectedBox(const std::string& boxText) : text(boxText) {}
+    std::string text;
+    UINT uStyle = MB_ICONWARNING | MB_OK;
+    bool bDesktopOwner = false;
+};
+ExpectedBox Question(const std::string& text);
+ExpectedBox FromDesktop(const std::string& text);
+
+// How far the job got with its logs, in the order it opens them.
+enum LogsOpened {
+    NoLog = 0,
+    CurrentLogOnly = 1,
+    CurrentLogAndHistory = 2,
+    EveryLog = 3,
+};
+
+// How one job must have ended, whatever ended it.
+struct JobEnd {
+    std::vector<ExpectedBox> boxes;        // every box of the job, in order
+    int nDone;                             // wParam of the one WM_JOBDONE
+    int nSent;                             // messages counted as sent
+    LogsOpened logs;
+    // Counted as sent although the stand-in delivered nothing for them (the
+    // job went on past a failed submission, move or flush).
+    std::vector<std::string> notDelivered;
+    // MAPI blocks left behind on purpose (a free the case makes fail).
+    int nBlocksLeft = 0;
+};
+
 class EngineJobTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The stand-in host and session; options may be changed before.
+    // The stand-in host and session; options may be changed before. The
+    // folder names the stand-in MAPI library the host has loaded; NULL: none.
     void StartHost(const char* pszMapiFolder = "standin");
     // A message in the compose window; plain text by default.
     void Compose(const StandinComposedMail& mail);
     void ComposePlain(const char* pszSubject, const char* pszBody);
     // The list file, written in binary so its bytes are exactly these.
     void WriteList(const std::string& content, const char* pszName = "list.csv");
-    // Runs one job; the results are kept below.
+    // Runs one job as the main dialog starts it, with the current job log
+    // and the sent list of the last job deleted; the results are kept below.
     void RunJob();
+    // The checks that hold after every job: the boxes, the one WM_JOBDONE,
+    // the end blocks of every log the job opened, and a sent list and
+    // "Sent Successfully" lines that name exactly what went out, and nothing
+    // of the host or of MAPI memory left held by the job.
+    void ExpectJobEnded(const JobEnd& end);
 
     std::vector<DeliveredView> Delivered() const;
     std::vector<std::string> DeliveredFiles() const;
@@ -55,6 +96,15 @@ protected:
     // Results of RunJob.
     int m_nJobDone = 0;
     WPARAM m_wJobDone = 99;
+    LPARAM m_lJobDone = 99;
+    std::string m_listContent;             // as last written by WriteList
+    size_t m_nBoxesBefore = 0;             // boxes recorded before the last job
+    size_t m_nDeliveredBefore = 0;
+    std::string m_historyBefore;
+    LONG m_nLiveObjectsBefore = 0;         // stand-in COM objects and MAPI blocks alive before the job
+    LONG m_nLiveBlocksBefore = 0;
+    LONG m_nLiveObjectsAfter = 0;          // the same once the job object has gone
+    LONG m_nLiveBlocksAfter = 0;
     DWORD m_dwElapsed = 0;
 };
 

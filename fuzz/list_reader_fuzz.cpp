@@ -1,0 +1,223 @@
+// Feeds arbitrary bytes to the mailing-list reader the way a job does: the
+// bytes become the list file, the delimiter is detected for it, then the list
+// is read twice, first to find the address column and count the recipients,
+// then to hand them out for sending. The first input byte picks the file's
+// name, since the name takes part in choosing the delimiter.
+#include <dirent.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/native_shim.h"
+#include "mailing/list_reader.h"
+#include "mailing/list_record.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+// Names that steer the path rule of the delimiter detection both ways,
+// including a folder whose name holds ".csv".
+const char* const kapszListNames[] = {
+    "list.txt", "list.csv", "LIST.CSV", "dir.csv/list.txt", "list.tsv", "x.CsV.txt",
+};
+const size_t knListNames = sizeof(kapszListNames) / sizeof(kapszListNames[0]);
+
+std::string gFolder;
+
+void RemoveFolder()
+{
+    for (size_t i = 0; i < knListNames; ++i)
+        unlink((gFolder + "/" + kapszListNames[i]).c_str());
+    rmdir((gFolder + "/dir.csv").c_str());
+    rmdir(gFolder.c_str());
+}
+
+// One private folder per process; /dev/shm keeps the file writes off the disk.
+const std::string& Folder()
+{
+    if (!gFolder.empty())
+        return gFolder;
+    const char* pszBase = getenv("LETTERCAST_FUZZ_TMP");
+    if (!pszBase || !pszBase[0]) {
+        struct stat st;
+        pszBase = (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0)
+                      ? "/dev/shm"
+                      : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
+    }
+    std::string pattern = std::string(pszBase) + "/lettercast-fuzz-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    FUZZ_CHECK(mkdtemp(name.data()) != NULL);
+    gFolder = name.data();
+    FUZZ_CHECK(mkdir((gFolder + "/dir.csv").c_str(), 0700) == 0);
+    atexit(RemoveFolder);
+    return gFolder;
+}
+
+void WriteList(const std::string& path, const uint8_t* pData, size_t cbData)
+{
+    FILE* pFile = fopen(path.c_str(), "wb");
+    FUZZ_CHECK(pFile != NULL);
+    FUZZ_CHECK(fwrite(pData, 1, cbData, pFile) == cbData);
+    FUZZ_CHECK(fclose(pFile) == 0);
+}
+
+// What the detection must decide. Bytes after a NUL escape the C string
+// functions that look at each piece, so such lists only have to come out as
+// one of the two delimiters.
+int ExpectedDelimiter(const std::string& path, const uint8_t* pData, size_t cbData)
+{
+    if (memchr(pData, '\0', cbData))
+        return ListDelimiterUnknown;
+    bool bComma = memchr(pData, ',', cbData) != NULL;
+    bool bTab = memchr(pData, '\t', cbData) != NULL;
+    if (bComma != bTab)
+        return bComma ? ListDelimiterComma : ListDelimiterTab;
+    std::string lower = path;
+    for (char& ch : lower)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+    return lower.find(".csv") != std::string::npos ? ListDelimiterComma : ListDelimiterTab;
+}
+
+bool IsBlank(char ch)
+{
+    return ch == ' ' || ch == '\t';
+}
+
+void CheckRecord(const ListRecord* pRecord)
+{
+    FUZZ_CHECK(strnlen(pRecord->szRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    FUZZ_CHECK(pRecord->nCount >= 0);
+    FUZZ_CHECK(pRecord->nCount <= pRecord->nCapacity);
+    for (int i = 0; i < pRecord->nCount; ++i)
+        FUZZ_CHECK(pRecord->ppszFields[i] != NULL);
+}
+
+void CheckAddress(const char* pszAddress)
+{
+    size_t cch = strnlen(pszAddress, LC_ADDRESS_CAPACITY);
+    FUZZ_CHECK(cch < LC_ADDRESS_CAPACITY);
+    FUZZ_CHECK(strchr(pszAddress, '@') != NULL);
+    FUZZ_CHECK(!IsBlank(pszAddress[0]));
+    FUZZ_CHECK(!IsBlank(pszAddress[cch - 1]));
+}
+
+// Buffers of exactly the sizes the engine passes, on the heap so that the
+// address sanitizer sees any write beyond them.
+struct Buffers {
+    Buffers()
+        : pszAddress((char*)malloc(LC_ADDRESS_CAPACITY)),
+          pszHeaderRaw((char*)malloc(LC_RECORD_RAW_CAPACITY)),
+          pszRecordRaw((char*)malloc(LC_RECORD_RAW_CAPACITY))
+    {
+        InitListRecord(&header);
+        InitListRecord(&record);
+    }
+    ~Buffers()
+    {
+        FreeListRecord(&header);
+        FreeListRecord(&record);
+        free(pszAddress);
+        free(pszHeaderRaw);
+        free(pszRecordRaw);
+    }
+    Buffers(const Buffers&) = delete;
+    Buffers& operator=(const Buffers&) = delete;
+
+    char* pszAddress;
+    char* pszHeaderRaw;
+    char* pszRecordRaw;
+    ListRecord header;
+    ListRecord record;
+};
+
+// Enough recipients to cover what a fuzzed list of a few kilobytes can hold.
+const size_t knMaxRecipients = 100000;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
+{
+    if (cbData < 1)
+        return 0;
+    std::string path = Folder() + "/" + kapszListNames[pData[0] % knListNames];
+    const uint8_t* pList = pData + 1;
+    size_t cbList = cbData - 1;
+    WriteList(path, pList, cbList);
+
+    FUZZ_CHECK(path.size() < LC_PATH_CAPACITY);
+    memset(&JobOptions, 0, sizeof(JobOptions));
+    memcpy(JobOptions.ToList, path.c_str(), path.size() + 1);
+    ListDelimiter = ListDelimiterUnknown;
+    DetectDelimiter();
+    FUZZ_CHECK(ListDelimiter == ListDelimiterComma || ListDelimiter == ListDelimiterTab);
+    int nExpected = ExpectedDelimiter(path, pList, cbList);
+    if (nExpected != ListDelimiterUnknown)
+        FUZZ_CHECK(ListDelimiter == nExpected);
+
+    Buffers buffers;
+    int nEmailColumn = -1;
+
+    // First pass: the header into its record, then counting.
+    std::vector<std::string> counted;
+    FILE* pFile = OpenListFile(JobOptions.ToList);
+    FUZZ_CHECK(pFile != NULL);
+    bool bHeaderDone = false;
+    buffers.pszHeaderRaw[0] = '\0';
+    while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY,
+                             bHeaderDone ? NULL : buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY, NULL, 0,
+                             &buffers.header, &buffers.record)) {
+        bHeaderDone = true;
+        CheckRecord(&buffers.header);
+        CheckRecord(&buffers.record);
+        CheckAddress(buffers.pszAddress);
+        FUZZ_CHECK(nEmailColumn >= 0 && nEmailColumn < buffers.record.nCount);
+        FUZZ_CHECK(nEmailColumn < buffers.header.nCount);
+        counted.push_back(buffers.pszAddress);
+        FUZZ_CHECK(counted.size() <= knMaxRecipients);
+    }
+    bool bFirstCutShort = gbListCutShort;
+    fclose(pFile);
+    FUZZ_CHECK(strnlen(buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    CheckRecord(&buffers.header);
+    CheckRecord(&buffers.record);
+    if (nEmailColumn < 0) {
+        FUZZ_CHECK(counted.empty());
+        return 0;
+    }
+
+    // Second pass on a newly opened list: the header is read and dropped and
+    // the address column stays; the same recipients must come out again.
+    int nColumnFound = nEmailColumn;
+    std::vector<std::string> sent;
+    pFile = OpenListFile(JobOptions.ToList);
+    FUZZ_CHECK(pFile != NULL);
+    bHeaderDone = false;
+    while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY, NULL,
+                             0, buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY, NULL, &buffers.record)) {
+        bHeaderDone = true;
+        FUZZ_CHECK(nEmailColumn == nColumnFound);
+        CheckRecord(&buffers.record);
+        CheckAddress(buffers.pszAddress);
+        // The address is the trimmed start of what its field holds.
+        FUZZ_CHECK(strstr(buffers.record.ppszFields[nEmailColumn], buffers.pszAddress) != NULL);
+        FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+        FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.szRaw) == 0);
+        sent.push_back(buffers.pszAddress);
+        FUZZ_CHECK(sent.size() <= counted.size());
+    }
+    fclose(pFile);
+    FUZZ_CHECK(nEmailColumn == nColumnFound);
+    FUZZ_CHECK(sent == counted);
+    FUZZ_CHECK(gbListCutShort == bFirstCutShort);
+    FUZZ_CHECK(gnFuzzOutOfMemoryReports == 0);
+    return 0;
+}

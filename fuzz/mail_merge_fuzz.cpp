@@ -1,0 +1,281 @@
+// Feeds arbitrary texts, header names and record values to the mail merge and
+// holds every result against a plain std::string replacement written here.
+//
+// Input layout, sections separated by NUL bytes:
+//   text NUL header-fields NUL record-fields NUL slack
+// Fields within a section are separated by 0x01; an empty or missing section
+// has no fields. The first byte of the slack section, when there is one, is
+// how many characters beyond the text's own size a second in-place call gets.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "mailing/list_record.h"
+#include "mailing/mail_merge.h"
+
+namespace {
+
+typedef std::vector<std::string> Strings;
+
+// ---- The reference --------------------------------------------------------
+
+// The reference is left out of the coverage guidance: its comparisons would
+// only steer the fuzzer towards itself and slow every run down.
+#define REFERENCE_CODE __attribute__((no_sanitize("coverage")))
+
+const size_t knNameLimit = 507;    // a name this long cannot make a placeholder of 511
+const size_t knValueLimit = 512;   // a value holds at most 511 characters
+const long long knMinimumSize = 10;
+
+// Only the letters a to z have another case; every other byte is itself.
+REFERENCE_CODE char FoldCase(char ch)
+{
+    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
+}
+
+REFERENCE_CODE size_t FindFolded(const std::string& text, size_t nFrom, const std::string& pattern)
+{
+    if (pattern.size() > text.size())
+        return std::string::npos;
+    for (size_t i = nFrom; i + pattern.size() <= text.size(); ++i) {
+        size_t j = 0;
+        while (j < pattern.size() && FoldCase(text[i + j]) == FoldCase(pattern[j]))
+            ++j;
+        if (j == pattern.size())
+            return i;
+    }
+    return std::string::npos;
+}
+
+REFERENCE_CODE std::string PlaceholderOf(const std::string& name)
+{
+    return "[[" + name + "]]";
+}
+
+// A column the record lacks reads as the empty value.
+REFERENCE_CODE std::string ValueOf(const Strings& values, size_t nColumn)
+{
+    return nColumn < values.size() ? values[nColumn] : std::string();
+}
+
+// Every name and every value counts, whether the text refers to it or not.
+REFERENCE_CODE bool WithinLimits(const Strings& names, const Strings& values)
+{
+    for (const std::string& name : names)
+        if (name.size() >= knNameLimit)
+            return false;
+    for (const std::string& value : values)
+        if (value.size() >= knValueLimit)
+            return false;
+    return true;
+}
+
+// The size the sizing call must report: the text's own size, plus the growth
+// of every occurrence in the unchanged text of a placeholder whose value is
+// longer, never less than the minimum.
+REFERENCE_CODE bool ReferenceSize(const std::string& text, const Strings& names, const Strings& values, long long* pnSize)
+{
+    if (!WithinLimits(names, values))
+        return false;
+    long long nSize = (long long)text.size() + 1;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string placeholder = PlaceholderOf(names[i]);
+        std::string value = ValueOf(values, i);
+        if (value.size() <= placeholder.size())
+            continue;
+        for (size_t nPos = FindFolded(text, 0, placeholder); nPos != std::string::npos;
+             nPos = FindFolded(text, nPos + placeholder.size(), placeholder))
+            nSize += (long long)(value.size() - placeholder.size());
+    }
+    *pnSize = nSize < knMinimumSize ? knMinimumSize : nSize;
+    return true;
+}
+
+struct ReferenceMerge {
+    bool bMerged;
+    std::string text;
+};
+
+// Column by column over the whole current text, so that a value holding a
+// later column's placeholder is expanded in that column's turn; the search
+// goes on behind each inserted value. Every replacement must leave room for
+// the terminator within the capacity.
+REFERENCE_CODE ReferenceMerge ReferenceInPlace(const std::string& original, long long nCapacity, const Strings& names,
+                                const Strings& values)
+{
+    ReferenceMerge result = {false, original};
+    if (!WithinLimits(names, values))
+        return result;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string placeholder = PlaceholderOf(names[i]);
+        std::string value = ValueOf(values, i);
+        size_t nPos = FindFolded(result.text, 0, placeholder);
+        while (nPos != std::string::npos) {
+            long long nAfter = (long long)(result.text.size() - placeholder.size() + value.size());
+            if (nAfter >= nCapacity)
+                return result;
+            result.text.replace(nPos, placeholder.size(), value);
+            nPos = FindFolded(result.text, nPos + value.size(), placeholder);
+        }
+    }
+    result.bMerged = true;
+    return result;
+}
+
+// ---- Driving the merge ----------------------------------------------------
+
+// A record owning its heap texts, built without the list reader.
+class FuzzRecord {
+public:
+    explicit FuzzRecord(const Strings& fields)
+    {
+        InitListRecord(&m_record);
+        if (fields.empty())
+            return;
+        m_record.nCapacity = (int)fields.size() + 1;
+        m_record.ppszFields = (char**)calloc((size_t)m_record.nCapacity, sizeof(char*));
+        FUZZ_CHECK(m_record.ppszFields != NULL);
+        for (const std::string& field : fields) {
+            char* psz = (char*)malloc(field.size() + 1);
+            FUZZ_CHECK(psz != NULL);
+            memcpy(psz, field.c_str(), field.size() + 1);
+            m_record.ppszFields[m_record.nCount++] = psz;
+        }
+    }
+    ~FuzzRecord() { FreeListRecord(&m_record); }
+    FuzzRecord(const FuzzRecord&) = delete;
+    FuzzRecord& operator=(const FuzzRecord&) = delete;
+
+    const ListRecord* Get() const { return &m_record; }
+
+private:
+    ListRecord m_record;
+};
+
+Strings SplitSections(const uint8_t* pData, size_t cbData)
+{
+    Strings sections(1);
+    for (size_t i = 0; i < cbData; ++i) {
+        if (pData[i] == '\0')
+            sections.emplace_back();
+        else
+            sections.back().push_back((char)pData[i]);
+    }
+    return sections;
+}
+
+Strings SplitFields(const std::string& section)
+{
+    Strings fields;
+    if (section.empty())
+        return fields;
+    fields.emplace_back();
+    for (char ch : section) {
+        if (ch == '\x01')
+            fields.emplace_back();
+        else
+            fields.back().push_back(ch);
+    }
+    return fields;
+}
+
+const char kGuard = (char)0xA5;
+const size_t knGuardSize = 32;
+
+// The in-place call on a buffer of exactly nCapacity characters followed by
+// guard bytes that must stay untouched, then, if asked, on an exactly sized
+// heap block so that the sanitizer sees any access beyond the capacity.
+void CheckInPlace(const std::string& text, int nCapacity, bool bAlsoExact, const Strings& names,
+                  const Strings& values, const FuzzRecord& header, const FuzzRecord& record)
+{
+    FUZZ_CHECK(text.size() + 1 <= (size_t)nCapacity);
+    ReferenceMerge expected = ReferenceInPlace(text, nCapacity, names, values);
+
+    std::vector<char> guarded((size_t)nCapacity + knGuardSize, kGuard);
+    memcpy(guarded.data(), text.c_str(), text.size() + 1);
+    bool bMerged = MergeFields(guarded.data(), nCapacity, header.Get(), record.Get(), NULL);
+    for (size_t i = (size_t)nCapacity; i < guarded.size(); ++i)
+        FUZZ_CHECK(guarded[i] == kGuard);
+    FUZZ_CHECK(bMerged == expected.bMerged);
+    if (bMerged) {
+        FUZZ_CHECK(strnlen(guarded.data(), (size_t)nCapacity) < (size_t)nCapacity);
+        FUZZ_CHECK(expected.text == guarded.data());
+    }
+
+    if (!bAlsoExact)
+        return;
+    char* pszExact = (char*)malloc((size_t)nCapacity);
+    FUZZ_CHECK(pszExact != NULL);
+    memcpy(pszExact, text.c_str(), text.size() + 1);
+    FUZZ_CHECK(MergeFields(pszExact, nCapacity, header.Get(), record.Get(), NULL) == expected.bMerged);
+    if (expected.bMerged)
+        FUZZ_CHECK(expected.text == pszExact);
+    free(pszExact);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
+{
+    Strings sections = SplitSections(pData, cbData);
+    const std::string& text = sections[0];
+    Strings names = SplitFields(sections.size() > 1 ? sections[1] : std::string());
+    Strings values = SplitFields(sections.size() > 2 ? sections[2] : std::string());
+    int nSlack = (sections.size() > 3 && !sections[3].empty()) ? (uint8_t)sections[3][0] : 0;
+    FuzzRecord header(names);
+    FuzzRecord record(values);
+
+    // The search for each column's placeholder, from the start and from a
+    // position inside the text.
+    for (const std::string& name : names) {
+        std::string placeholder = PlaceholderOf(name);
+        size_t nFrom = text.empty() ? 0 : (size_t)nSlack % (text.size() + 1);
+        size_t nExpected = FindFolded(text, nFrom, placeholder);
+        int nFound = FindNoCase(text.c_str(), (int)nFrom, placeholder.c_str());
+        FUZZ_CHECK(nExpected == std::string::npos ? nFound == -1 : nFound == (int)nExpected);
+    }
+
+    // Sizing on an exactly sized copy, which must come back unchanged.
+    long long nExpectedSize = 0;
+    bool bSizable = ReferenceSize(text, names, values, &nExpectedSize);
+    char* pszSized = (char*)malloc(text.size() + 1);
+    FUZZ_CHECK(pszSized != NULL);
+    memcpy(pszSized, text.c_str(), text.size() + 1);
+    int nNeeded = -1;
+    bool bSized = MergeFields(pszSized, 0, header.Get(), record.Get(), &nNeeded);
+    FUZZ_CHECK(text == pszSized);
+    free(pszSized);
+    FUZZ_CHECK(bSized == bSizable);
+    if (bSized) {
+        FUZZ_CHECK((size_t)nNeeded >= text.size() + 1);
+        FUZZ_CHECK(nNeeded >= knMinimumSize);
+        FUZZ_CHECK(nNeeded == nExpectedSize);
+        CheckInPlace(text, nNeeded + 1, false, names, values, header, record);
+    }
+    CheckInPlace(text, (int)text.size() + 1 + nSlack, true, names, values, header, record);
+
+    // The calling protocol, with a copy left over as from the recipient
+    // before, and the fresh-copy form.
+    ReferenceMerge expected = bSized ? ReferenceInPlace(text, (long long)nNeeded + 1, names, values)
+                                     : ReferenceMerge{false, std::string()};
+    char* pszCopy = (char*)malloc(1);
+    FUZZ_CHECK(pszCopy != NULL);
+    pszCopy[0] = '\0';
+    MergeResult result = MergeIntoCopy(text.c_str(), header.Get(), record.Get(), &pszCopy);
+    FUZZ_CHECK(pszCopy != NULL);
+    FUZZ_CHECK(result == (expected.bMerged ? MergeDone : MergeFailed));
+    if (result == MergeDone)
+        FUZZ_CHECK(expected.text == pszCopy);
+    free(pszCopy);
+
+    char* pszMerged = MergeText(text.c_str(), header.Get(), record.Get());
+    FUZZ_CHECK((pszMerged != NULL) == expected.bMerged);
+    if (pszMerged)
+        FUZZ_CHECK(expected.text == pszMerged);
+    free(pszMerged);
+    return 0;
+}
