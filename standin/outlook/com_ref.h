@@ -62,4 +62,45 @@ private:
     T* m_p;
 };
 
+// IUnknown of a stand-in object that implements one interface (and what that
+// interface derives from): the reference count, the live count, and
+// QueryInterface over the ids the object answers.
+template <class Interface>
+class UnknownObject : public Interface {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = NULL;
+        if (!IsEqualIID(riid, IID_IUnknown) && !Answers(riid))
+            return E_NOINTERFACE;
+        AddRef();
+        *ppv = static_cast<Interface*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        LONG nRefs = InterlockedDecrement(&m_nRefs);
+        if (nRefs == 0) {
+            LastRelease();
+            delete this;
+        }
+        return nRefs;
+    }
+
+protected:
+    UnknownObject() : m_nRefs(1) {}
+    virtual ~UnknownObject() {}
+    // The interface ids besides IUnknown that reach this object.
+    virtual bool Answers(REFIID riid) const = 0;
+    // The last reference is going; the object is still whole.
+    virtual void LastRelease() {}
+
+private:
+    LiveObject m_live;
+    LONG m_nRefs;
+};
+
 #endif

@@ -27,29 +27,9 @@ const LONG kClassInspector = 35;
 
 class InspectorsObject;
 
-class ConnectionPointObject final : public IConnectionPoint {
+class ConnectionPointObject final : public UnknownObject<IConnectionPoint> {
 public:
-    explicit ConnectionPointObject(OutlookHost* pHost) : m_nRefs(1), m_pHost(pHost) { m_pHost->AddRef(); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IConnectionPoint*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0)
-            delete this;
-        return nRefs;
-    }
+    explicit ConnectionPointObject(OutlookHost* pHost) : m_pHost(pHost) { m_pHost->AddRef(); }
 
     STDMETHODIMP GetConnectionInterface(IID* pIID) override
     {
@@ -84,10 +64,10 @@ public:
     }
 
 private:
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IConnectionPoint); }
+
     ~ConnectionPointObject() { m_pHost->Release(); }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     OutlookHost* m_pHost;
 };
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "standin/outlook/last_error.h"
 #include "standin/outlook/outlook_objects.h"
 
 namespace {
@@ -25,72 +26,12 @@ bool RowPresent(OutlookHost* pHost, const StatusRow& row)
     return row.ulResourceType != MAPI_SPOOLER || pHost->HasSpoolerRow();
 }
 
-// Remembers the text of the last failure for GetLastError.
-class LastError {
-public:
-    LastError() : m_hr(S_OK) { m_szText[0] = '\0'; }
-
-    HRESULT Set(HRESULT hr, const char* pszText)
-    {
-        m_hr = hr;
-        snprintf(m_szText, sizeof(m_szText), "%s", pszText);
-        return hr;
-    }
-
-    bool Faulted(const char* pszOperation, HRESULT* phr)
-    {
-        if (!VtableFault(pszOperation, phr))
-            return false;
-        char szText[128];
-        snprintf(szText, sizeof(szText), "Injected fault in %s", pszOperation);
-        Set(*phr, szText);
-        return true;
-    }
-
-    HRESULT Report(HRESULT hr, ULONG ulFlags, LPMAPIERROR* lppMAPIError) const
-    {
-        if (!lppMAPIError)
-            return MAPI_E_INVALID_PARAMETER;
-        *lppMAPIError = NULL;
-        char szText[300];
-        if (hr == m_hr && m_szText[0])
-            snprintf(szText, sizeof(szText), "%s", m_szText);
-        else
-            snprintf(szText, sizeof(szText), "The operation failed (0x%08lX).", (unsigned long)hr);
-        return MakeMapiError(szText, ulFlags, lppMAPIError);
-    }
-
-private:
-    HRESULT m_hr;
-    char m_szText[256];
-};
-
-class StatusObject final : public IMAPIStatus {
+class StatusObject final : public UnknownObject<IMAPIStatus> {
 public:
     StatusObject(OutlookHost* pHost, ULONG ulResourceType)
-        : m_nRefs(1), m_pHost(pHost), m_ulResourceType(ulResourceType)
+        : m_pHost(pHost), m_ulResourceType(ulResourceType)
     {
         m_pHost->AddRef();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPIProp) && !IsEqualIID(riid, IID_IMAPIStatus))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IMAPIStatus*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0)
-            delete this;
-        return nRefs;
     }
 
     STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override
@@ -181,38 +122,21 @@ public:
     }
 
 private:
+    bool Answers(REFIID riid) const override
+    {
+        return IsEqualIID(riid, IID_IMAPIProp) || IsEqualIID(riid, IID_IMAPIStatus);
+    }
+
     ~StatusObject() { m_pHost->Release(); }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     OutlookHost* m_pHost;
     ULONG m_ulResourceType;
     LastError m_lastError;
 };
 
-class SessionObject final : public IMAPISession {
+class SessionObject final : public UnknownObject<IMAPISession> {
 public:
-    explicit SessionObject(OutlookHost* pHost) : m_nRefs(1), m_pHost(pHost) { m_pHost->AddRef(); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPISession))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IMAPISession*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0)
-            delete this;
-        return nRefs;
-    }
+    explicit SessionObject(OutlookHost* pHost) : m_pHost(pHost) { m_pHost->AddRef(); }
 
     STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override
     {
@@ -352,6 +276,8 @@ public:
     }
 
 private:
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IMAPISession); }
+
     ~SessionObject() { m_pHost->Release(); }
 
     static HRESULT NoTable(LPMAPITABLE* lppTable)
@@ -361,8 +287,6 @@ private:
         return MAPI_E_NO_SUPPORT;
     }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     OutlookHost* m_pHost;
     LastError m_lastError;
 };

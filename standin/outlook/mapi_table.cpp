@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "standin/common/mapi_blocks.h"
+#include "standin/outlook/last_error.h"
 #include "standin/outlook/outlook_objects.h"
 
 namespace {
@@ -119,10 +120,10 @@ bool Matches(const SRestriction* pRes, const PropList& row, HRESULT* phr)
     }
 }
 
-class RowTable final : public IMAPITable {
+class RowTable final : public UnknownObject<IMAPITable> {
 public:
     RowTable(OutlookHost* pHost, const std::vector<PropList>& vecRows)
-        : m_nRefs(1), m_pHost(pHost), m_vecRows(vecRows), m_nCursor(0), m_hrLast(S_OK)
+        : m_pHost(pHost), m_vecRows(vecRows), m_nCursor(0)
     {
         m_pHost->AddRef();
         for (size_t i = 0; i < m_vecRows.size(); ++i) {
@@ -135,40 +136,11 @@ public:
                     m_vecColumns.push_back(value.m_ulTag);
             }
         }
-        m_szLastError[0] = '\0';
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPITable))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IMAPITable*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0)
-            delete this;
-        return nRefs;
     }
 
     STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override
     {
-        if (!lppMAPIError)
-            return MAPI_E_INVALID_PARAMETER;
-        *lppMAPIError = NULL;
-        char szText[160];
-        if (hResult == m_hrLast && m_szLastError[0])
-            snprintf(szText, sizeof(szText), "%s", m_szLastError);
-        else
-            snprintf(szText, sizeof(szText), "The table operation failed (0x%08lX).", (unsigned long)hResult);
-        return MakeMapiError(szText, ulFlags, lppMAPIError);
+        return m_lastError.Report(hResult, ulFlags, lppMAPIError, "The table operation failed (0x%08lX).");
     }
     STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     STDMETHODIMP Unadvise(ULONG) override { return MAPI_E_NO_SUPPORT; }
@@ -184,10 +156,10 @@ public:
     STDMETHODIMP SetColumns(LPSPropTagArray lpPropTagArray, ULONG ulFlags) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.SetColumns", &hr))
+        if (m_lastError.Faulted("IMAPITable.SetColumns", &hr))
             return hr;
         if (!lpPropTagArray)
-            return Fail(MAPI_E_INVALID_PARAMETER, "No column set was given.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "No column set was given.");
         m_vecColumns.assign(lpPropTagArray->aulPropTag, lpPropTagArray->aulPropTag + lpPropTagArray->cValues);
         return S_OK;
     }
@@ -198,7 +170,7 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *lpPropTagArray = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.QueryColumns", &hr))
+        if (m_lastError.Faulted("IMAPITable.QueryColumns", &hr))
             return hr;
         SPropTagArray* pTags = NULL;
         hr = AllocateTagArray((ULONG)m_vecColumns.size(), &pTags);
@@ -216,7 +188,7 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *lpulCount = 0;
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.GetRowCount", &hr))
+        if (m_lastError.Faulted("IMAPITable.GetRowCount", &hr))
             return hr;
         *lpulCount = (ULONG)m_vecVisible.size();
         return S_OK;
@@ -227,7 +199,7 @@ public:
         if (lplRowsSought)
             *lplRowsSought = 0;
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.SeekRow", &hr))
+        if (m_lastError.Faulted("IMAPITable.SeekRow", &hr))
             return hr;
         LONGLONG nStart;
         if (bkOrigin == BOOKMARK_BEGINNING)
@@ -237,7 +209,7 @@ public:
         else if (bkOrigin == BOOKMARK_END)
             nStart = (LONGLONG)m_vecVisible.size();
         else
-            return Fail(MAPI_E_INVALID_BOOKMARK, "The bookmark is not known.");
+            return m_lastError.Set(MAPI_E_INVALID_BOOKMARK, "The bookmark is not known.");
         LONGLONG nTarget = nStart + lRowCount;
         if (nTarget < 0)
             nTarget = 0;
@@ -263,13 +235,13 @@ public:
     STDMETHODIMP Restrict(LPSRestriction lpRestriction, ULONG ulFlags) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.Restrict", &hr))
+        if (m_lastError.Faulted("IMAPITable.Restrict", &hr))
             return hr;
         std::vector<size_t> vecVisible;
         for (size_t i = 0; i < m_vecRows.size(); ++i) {
             bool bMatch = !lpRestriction || Matches(lpRestriction, m_vecRows[i], &hr);
             if (FAILED(hr))
-                return Fail(hr, "The restriction is not one this table understands.");
+                return m_lastError.Set(hr, "The restriction is not one this table understands.");
             if (bMatch)
                 vecVisible.push_back(i);
         }
@@ -282,7 +254,7 @@ public:
     STDMETHODIMP SortTable(LPSSortOrderSet lpSortCriteria, ULONG ulFlags) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.SortTable", &hr))
+        if (m_lastError.Faulted("IMAPITable.SortTable", &hr))
             return hr;
         // The rows have one natural order; a sort leaves it.
         return S_OK;
@@ -295,10 +267,10 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *lppRows = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMAPITable.QueryRows", &hr))
+        if (m_lastError.Faulted("IMAPITable.QueryRows", &hr))
             return hr;
         if (lRowCount == 0)
-            return Fail(MAPI_E_INVALID_PARAMETER, "QueryRows needs a row count.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "QueryRows needs a row count.");
         size_t nFirst = m_nCursor;
         size_t nCount;
         if (lRowCount > 0) {
@@ -339,23 +311,9 @@ public:
     STDMETHODIMP SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override { return MAPI_E_NO_SUPPORT; }
 
 private:
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IMAPITable); }
+
     ~RowTable() { m_pHost->Release(); }
-
-    bool Faulted(const char* pszOperation, HRESULT* phr)
-    {
-        if (!VtableFault(pszOperation, phr))
-            return false;
-        snprintf(m_szLastError, sizeof(m_szLastError), "Injected fault in %s", pszOperation);
-        m_hrLast = *phr;
-        return true;
-    }
-
-    HRESULT Fail(HRESULT hr, const char* pszText)
-    {
-        snprintf(m_szLastError, sizeof(m_szLastError), "%s", pszText);
-        m_hrLast = hr;
-        return hr;
-    }
 
     // One row in the current columns; each row is a parent block of its own,
     // which is what FreeProws frees.
@@ -383,15 +341,12 @@ private:
         return S_OK;
     }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     OutlookHost* m_pHost;
     std::vector<PropList> m_vecRows;
     std::vector<ULONG> m_vecColumns;
     std::vector<size_t> m_vecVisible;
     size_t m_nCursor;
-    HRESULT m_hrLast;
-    char m_szLastError[160];
+    LastError m_lastError;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "standin/common/mapi_blocks.h"
+#include "standin/outlook/last_error.h"
 #include "standin/outlook/outlook_objects.h"
 #include "standin/outlook/standin_text.h"
 
@@ -25,34 +26,12 @@ bool IsStringType(ULONG ulType)
     return ulType == PT_STRING8 || ulType == PT_UNICODE;
 }
 
-class MessageObject final : public IMessage, public StreamTarget {
+class MessageObject final : public UnknownObject<IMessage>, public StreamTarget {
 public:
-    MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_nRefs(1), m_pHost(pHost), m_pRecord(pRecord), m_hrLast(S_OK)
+    MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_pHost(pHost), m_pRecord(pRecord)
     {
         m_pHost->AddRef();
         m_pRecord->AddRef();
-        m_szLastError[0] = '\0';
-    }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPIProp) && !IsEqualIID(riid, IID_IMessage))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IMessage*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0)
-            delete this;
-        return nRefs;
     }
 
     // StreamTarget
@@ -61,7 +40,7 @@ public:
     HRESULT StoreStreamBytes(ULONG ulTag, const std::string& bytes) override
     {
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         ULONG ulPropId = PROP_ID(ulTag);
         ULONG ulType = PROP_TYPE(ulTag);
         PropValue value;
@@ -92,21 +71,16 @@ public:
         HRESULT hr = S_OK;
         if (VtableFault("IMessage.GetLastError", &hr))
             return hr;
-        char szText[320];
-        if (hResult == m_hrLast && m_szLastError[0])
-            snprintf(szText, sizeof(szText), "%s", m_szLastError);
-        else
-            snprintf(szText, sizeof(szText), "The operation failed (0x%08lX).", (unsigned long)hResult);
-        return MakeMapiError(szText, ulFlags, lppMAPIError);
+        return m_lastError.Report(hResult, ulFlags, lppMAPIError);
     }
 
     STDMETHODIMP SaveChanges(ULONG ulFlags) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.SaveChanges", &hr))
+        if (m_lastError.Faulted("IMessage.SaveChanges", &hr))
             return hr;
         hr = m_pHost->SaveItem(m_pRecord);
-        return FAILED(hr) ? Fail(hr, "The message could not be saved.") : S_OK;
+        return FAILED(hr) ? m_lastError.Set(hr, "The message could not be saved.") : S_OK;
     }
 
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
@@ -117,12 +91,12 @@ public:
         if (lppPropArray)
             *lppPropArray = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.GetProps", &hr))
+        if (m_lastError.Faulted("IMessage.GetProps", &hr))
             return hr;
         if (!lpcValues || !lppPropArray)
-            return Fail(MAPI_E_INVALID_PARAMETER, "GetProps needs both out-parameters.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "GetProps needs both out-parameters.");
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         std::vector<ULONG> vecTags;
         if (lpPropTagArray)
             vecTags.assign(lpPropTagArray->aulPropTag, lpPropTagArray->aulPropTag + lpPropTagArray->cValues);
@@ -132,7 +106,7 @@ public:
         SPropValue* pValues = NULL;
         hr = AllocatePropArray((ULONG)vecTags.size(), &pValues);
         if (FAILED(hr))
-            return Fail(hr, "Out of memory.");
+            return m_lastError.Set(hr, "Out of memory.");
         bool bErrors = false;
         for (size_t i = 0; i < vecTags.size(); ++i) {
             PropValue value;
@@ -144,7 +118,7 @@ public:
             hr = PropValueToMapi(value, vecTags[i], pValues, &pValues[i]);
             if (hr == MAPI_E_NOT_ENOUGH_MEMORY) {
                 FreeMapiBlock(pValues);
-                return Fail(hr, "Out of memory.");
+                return m_lastError.Set(hr, "Out of memory.");
             }
             if (FAILED(hr))
                 bErrors = true;
@@ -160,15 +134,15 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *lppPropTagArray = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.GetPropList", &hr))
+        if (m_lastError.Faulted("IMessage.GetPropList", &hr))
             return hr;
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         std::vector<ULONG> vecTags = PresentTags();
         SPropTagArray* pTags = NULL;
         hr = AllocateTagArray((ULONG)vecTags.size(), &pTags);
         if (FAILED(hr))
-            return Fail(hr, "Out of memory.");
+            return m_lastError.Set(hr, "Out of memory.");
         for (size_t i = 0; i < vecTags.size(); ++i)
             pTags->aulPropTag[i] = vecTags[i];
         *lppPropTagArray = pTags;
@@ -181,19 +155,19 @@ public:
         if (lppUnk)
             *lppUnk = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.OpenProperty", &hr))
+        if (m_lastError.Faulted("IMessage.OpenProperty", &hr))
             return hr;
         if (!lppUnk || !lpiid)
-            return Fail(MAPI_E_INVALID_PARAMETER, "OpenProperty needs an interface and an out-parameter.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "OpenProperty needs an interface and an out-parameter.");
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         if (!IsEqualIID(*lpiid, IID_IStream))
-            return Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "Properties open as IStream only.");
+            return m_lastError.Set(MAPI_E_INTERFACE_NOT_SUPPORTED, "Properties open as IStream only.");
         ULONG ulType = PROP_TYPE(ulPropTag);
         if (!IsStringType(ulType) && ulType != PT_BINARY)
-            return Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "Only string and binary properties open as streams.");
+            return m_lastError.Set(MAPI_E_INTERFACE_NOT_SUPPORTED, "Only string and binary properties open as streams.");
         if (IsComputed(PROP_ID(ulPropTag)) && (ulFlags & (MAPI_CREATE | MAPI_MODIFY)))
-            return Fail(MAPI_E_COMPUTED, "The property is computed by the store.");
+            return m_lastError.Set(MAPI_E_COMPUTED, "The property is computed by the store.");
 
         bool bWritable = (ulFlags & (MAPI_CREATE | MAPI_MODIFY)) != 0;
         std::string bytes;
@@ -201,7 +175,7 @@ public:
         if (!(ulFlags & MAPI_CREATE)) {
             PropValue value;
             if (!ReadValue(ulPropTag, &value))
-                return Fail(MAPI_E_NOT_FOUND, "The message has no such property.");
+                return m_lastError.Set(MAPI_E_NOT_FOUND, "The message has no such property.");
             bytes = StreamBytes(value, ulType);
         }
         *lppUnk = NewPropertyStream(this, ulPropTag, bytes, bWritable);
@@ -213,12 +187,12 @@ public:
         if (lppProblems)
             *lppProblems = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.SetProps", &hr))
+        if (m_lastError.Faulted("IMessage.SetProps", &hr))
             return hr;
         if (cValues && !lpPropArray)
-            return Fail(MAPI_E_INVALID_PARAMETER, "SetProps was given no values.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "SetProps was given no values.");
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         std::vector<SPropProblem> vecProblems;
         for (ULONG i = 0; i < cValues; ++i) {
             HRESULT hrValue = SetOne(&lpPropArray[i]);
@@ -228,9 +202,10 @@ public:
             }
         }
         if (!vecProblems.empty()) {
-            snprintf(m_szLastError, sizeof(m_szLastError), "%u of the values could not be set (first: 0x%08lX).",
+            char szText[96];
+            snprintf(szText, sizeof(szText), "%u of the values could not be set (first: 0x%08lX).",
                      (unsigned)vecProblems.size(), (unsigned long)vecProblems[0].scode);
-            m_hrLast = vecProblems[0].scode;
+            m_lastError.Set(vecProblems[0].scode, szText);
         }
         if (lppProblems && !vecProblems.empty()) {
             void* pBlock = NULL;
@@ -282,23 +257,23 @@ public:
         if (lppPropTags)
             *lppPropTags = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.GetIDsFromNames", &hr))
+        if (m_lastError.Faulted("IMessage.GetIDsFromNames", &hr))
             return hr;
         if (!lppPropTags || (cPropNames && !lppPropNames))
-            return Fail(MAPI_E_INVALID_PARAMETER, "GetIDsFromNames needs names and an out-parameter.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "GetIDsFromNames needs names and an out-parameter.");
         if (cPropNames == 0)
-            return Fail(MAPI_E_NO_SUPPORT, "Listing every named property is not supported.");
+            return m_lastError.Set(MAPI_E_NO_SUPPORT, "Listing every named property is not supported.");
         SPropTagArray* pTags = NULL;
         hr = AllocateTagArray(cPropNames, &pTags);
         if (FAILED(hr))
-            return Fail(hr, "Out of memory.");
+            return m_lastError.Set(hr, "Out of memory.");
         bool bErrors = false;
         for (ULONG i = 0; i < cPropNames; ++i) {
             ULONG ulTag = 0;
             hr = m_pHost->MapName(lppPropNames[i], (ulFlags & MAPI_CREATE) != 0, &ulTag);
             if (hr == MAPI_E_INVALID_PARAMETER || hr == MAPI_E_NOT_ENOUGH_RESOURCES) {
                 FreeMapiBlock(pTags);
-                return Fail(hr, hr == MAPI_E_INVALID_PARAMETER ? "A property name is malformed."
+                return m_lastError.Set(hr, hr == MAPI_E_INVALID_PARAMETER ? "A property name is malformed."
                                                               : "No more named properties can be made.");
             }
             if (FAILED(hr))
@@ -338,10 +313,10 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *lppTable = NULL;
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.GetRecipientTable", &hr))
+        if (m_lastError.Faulted("IMessage.GetRecipientTable", &hr))
             return hr;
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         *lppTable = NewRowTable(m_pHost, m_pRecord->m_vecRecipients);
         return S_OK;
     }
@@ -349,22 +324,22 @@ public:
     STDMETHODIMP ModifyRecipients(ULONG ulFlags, LPADRLIST lpMods) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.ModifyRecipients", &hr))
+        if (m_lastError.Faulted("IMessage.ModifyRecipients", &hr))
             return hr;
         if (!lpMods)
-            return Fail(MAPI_E_INVALID_PARAMETER, "ModifyRecipients was given no list.");
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "ModifyRecipients was given no list.");
         if (m_pRecord->m_bDeleted)
-            return Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
         if (ulFlags & (MODRECIP_MODIFY | MODRECIP_REMOVE))
-            return Fail(MAPI_E_NO_SUPPORT, "Recipients can be added or replaced, not modified or removed.");
+            return m_lastError.Set(MAPI_E_NO_SUPPORT, "Recipients can be added or replaced, not modified or removed.");
         if (ulFlags & ~(ULONG)MODRECIP_ADD)
-            return Fail(MAPI_E_UNKNOWN_FLAGS, "ModifyRecipients was given unknown flags.");
+            return m_lastError.Set(MAPI_E_UNKNOWN_FLAGS, "ModifyRecipients was given unknown flags.");
         // Every row is checked before any is taken, so a bad list changes nothing.
         std::vector<PropList> vecRows;
         for (ULONG e = 0; e < lpMods->cEntries; ++e) {
             const ADRENTRY& entry = lpMods->aEntries[e];
             if (entry.cValues && !entry.rgPropVals)
-                return Fail(MAPI_E_INVALID_PARAMETER, "A recipient row has no values.");
+                return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "A recipient row has no values.");
             PropList row;
             for (ULONG v = 0; v < entry.cValues; ++v) {
                 const SPropValue* pValue = &entry.rgPropVals[v];
@@ -376,7 +351,7 @@ public:
                     char szText[96];
                     snprintf(szText, sizeof(szText), "Recipient %lu has a value of a type the store cannot keep.",
                              (unsigned long)(e + 1));
-                    return Fail(MAPI_E_INVALID_TYPE, szText);
+                    return m_lastError.Set(MAPI_E_INVALID_TYPE, szText);
                 }
                 StoreProp(&row, value);
             }
@@ -394,36 +369,25 @@ public:
     STDMETHODIMP SubmitMessage(ULONG ulFlags) override
     {
         HRESULT hr = S_OK;
-        if (Faulted("IMessage.SubmitMessage", &hr))
+        if (m_lastError.Faulted("IMessage.SubmitMessage", &hr))
             return hr;
         char szWhy[320];
         hr = m_pHost->SubmitItem(m_pRecord, szWhy, sizeof(szWhy));
-        return FAILED(hr) ? Fail(hr, szWhy) : S_OK;
+        return FAILED(hr) ? m_lastError.Set(hr, szWhy) : S_OK;
     }
 
     STDMETHODIMP SetReadFlag(ULONG) override { return MAPI_E_NO_SUPPORT; }
 
 private:
+    bool Answers(REFIID riid) const override
+    {
+        return IsEqualIID(riid, IID_IMAPIProp) || IsEqualIID(riid, IID_IMessage);
+    }
+
     ~MessageObject()
     {
         m_pRecord->Release();
         m_pHost->Release();
-    }
-
-    bool Faulted(const char* pszOperation, HRESULT* phr)
-    {
-        if (!VtableFault(pszOperation, phr))
-            return false;
-        snprintf(m_szLastError, sizeof(m_szLastError), "Injected fault in %s", pszOperation);
-        m_hrLast = *phr;
-        return true;
-    }
-
-    HRESULT Fail(HRESULT hr, const char* pszText)
-    {
-        snprintf(m_szLastError, sizeof(m_szLastError), "%s", pszText);
-        m_hrLast = hr;
-        return hr;
     }
 
     // The value stored or computed for the tag's id, in the type it has.
@@ -583,12 +547,9 @@ private:
         return StoreValue(value);
     }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     OutlookHost* m_pHost;
     ItemRecord* m_pRecord;
-    HRESULT m_hrLast;
-    char m_szLastError[320];
+    LastError m_lastError;
 };
 
 }  // namespace

@@ -6,11 +6,10 @@
 
 namespace {
 
-class PropertyStream final : public IStream {
+class PropertyStream final : public UnknownObject<IStream> {
 public:
     PropertyStream(StreamTarget* pTarget, ULONG ulTag, const std::string& bytes, bool bWritable)
-        : m_nRefs(1),
-          m_pTarget(pTarget),
+        : m_pTarget(pTarget),
           m_ulTag(ulTag),
           m_strBytes(bytes),
           m_strCommitted(bytes),
@@ -22,31 +21,6 @@ public:
         // A stream opened to be created starts as a new value, even if empty.
         if (bWritable && bytes.empty())
             m_bDirty = true;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IStream) &&
-            !IsEqualIID(riid, IID_ISequentialStream))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IStream*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG nRefs = InterlockedDecrement(&m_nRefs);
-        if (nRefs == 0) {
-            // Letting go of a written stream keeps what was written, as MAPI does.
-            if (m_bWritable && m_bDirty)
-                m_pTarget->StoreStreamBytes(m_ulTag, m_strBytes);
-            delete this;
-        }
-        return nRefs;
     }
 
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override
@@ -232,10 +206,20 @@ public:
     }
 
 private:
+    bool Answers(REFIID riid) const override
+    {
+        return IsEqualIID(riid, IID_IStream) || IsEqualIID(riid, IID_ISequentialStream);
+    }
+
+    // Letting go of a written stream keeps what was written, as MAPI does.
+    void LastRelease() override
+    {
+        if (m_bWritable && m_bDirty)
+            m_pTarget->StoreStreamBytes(m_ulTag, m_strBytes);
+    }
+
     ~PropertyStream() { m_pTarget->DropTarget(); }
 
-    LiveObject m_live;
-    LONG m_nRefs;
     StreamTarget* m_pTarget;
     ULONG m_ulTag;
     std::string m_strBytes;
