@@ -169,6 +169,16 @@ void EngineJobTest::ComposePlain(const char* pszSubject, const char* pszBody)
     Compose(mail);
 }
 
+void EngineJobTest::ComposeHtml(const char* pszSubject, const char* pszBody, const char* pszHtml)
+{
+    StandinComposedMail mail = {};
+    mail.pszSubject = pszSubject;
+    mail.pszBody = pszBody;
+    mail.pszHtml = pszHtml;
+    mail.nBodyFormat = 2;
+    Compose(mail);
+}
+
 void EngineJobTest::WriteList(const std::string& content, const char* pszName)
 {
     std::string path = m_lists.File(pszName);

@@ -63,6 +63,8 @@ protected:
     // A message in the compose window; plain text by default.
     void Compose(const StandinComposedMail& mail);
     void ComposePlain(const char* pszSubject, const char* pszBody);
+    // An HTML message whose HTML the store holds, with its plain-text body.
+    void ComposeHtml(const char* pszSubject, const char* pszBody, const char* pszHtml);
     // The list file, written in binary so its bytes are exactly these.
     void WriteList(const std::string& content, const char* pszName = "list.csv");
     // Runs one job as the main dialog starts it, with the current job log

@@ -102,12 +102,7 @@ TEST_F(SendJobTest, SecondJobAppendsToTheHistoryOnly)
 TEST_F(SendJobTest, NonAsciiHtmlGoesAsStoredBytesWhereTheStoreTakesThem)
 {
     m_options.bHtmlOk = true;
-    StandinComposedMail mail = {};
-    mail.pszSubject = "Caf\xe9 for [[Name]]";
-    mail.pszBody = "plain [[Name]]";
-    mail.pszHtml = "<html><body>Caf\xe9 [[Name]]</body></html>";
-    mail.nBodyFormat = 2;
-    Compose(mail);
+    ComposeHtml("Caf\xe9 for [[Name]]", "plain [[Name]]", "<html><body>Caf\xe9 [[Name]]</body></html>");
     WriteList(NumberedList(2));
     RunJob();
 
@@ -124,12 +119,7 @@ TEST_F(SendJobTest, NonAsciiHtmlGoesAsStoredBytesWhereTheStoreTakesThem)
 TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)
 {
     m_options.bHtmlOk = false;
-    StandinComposedMail mail = {};
-    mail.pszSubject = "News";
-    mail.pszBody = "plain";
-    mail.pszHtml = "<p>Gr\xfc\xdf [[Name]]</p>";
-    mail.nBodyFormat = 2;
-    Compose(mail);
+    ComposeHtml("News", "plain", "<p>Gr\xfc\xdf [[Name]]</p>");
     WriteList(NumberedList(2));
     RunJob();
 
@@ -143,12 +133,7 @@ TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)
 
 TEST_F(SendJobTest, AsciiHtmlGoesThroughHtmlBodyAndNeverGetsTheEditorFormat)
 {
-    StandinComposedMail mail = {};
-    mail.pszSubject = "News";
-    mail.pszBody = "plain";
-    mail.pszHtml = "<p>Hi [[Name]]</p>";
-    mail.nBodyFormat = 2;
-    Compose(mail);
+    ComposeHtml("News", "plain", "<p>Hi [[Name]]</p>");
     WriteList(NumberedList(3));
     RunJob();
 

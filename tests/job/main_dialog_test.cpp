@@ -56,6 +56,17 @@ protected:
         ComposeInWindow("Hello [[Name]]", "Dear [[Name]]");
         WriteList(NumberedList(nRecipients));
     }
+
+    // Presses Send as soon as the main dialog shows, its handle kept in
+    // *phDlg, and runs fn once the first message has gone.
+    static void SendThenAfterFirst(UiDriver& driver, HWND* phDlg, std::function<void()> fn)
+    {
+        driver.When(kMainTitle, [phDlg](HWND h) {
+            *phDlg = h;
+            Click(h, IDC_MAIN_SEND_PAUSE);
+        });
+        WhenTrue(driver, []() { return JobProgress.sentCount == 1; }, fn);
+    }
 };
 
 // Dialog units to pixels as the dialog manager converts them: position and
@@ -504,15 +515,10 @@ TEST_F(MainDialogTest, CancelWhileRunningStopsTheJobAndClosesWithZero)
             bCancelDisabled = !IsControlEnabled(hDlg, IDCANCEL);
         }
     });
-    driver.When(kMainTitle, [&](HWND h) {
-        hDlg = h;
-        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    SendThenAfterFirst(driver, &hDlg, [&]() {
+        EXPECT_EQ(JobProgress.jobState, JobRunning);
+        Click(hDlg, IDCANCEL);
     });
-    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
-             [&]() {
-                 EXPECT_EQ(JobProgress.jobState, JobRunning);
-                 Click(hDlg, IDCANCEL);
-             });
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
     EXPECT_TRUE(driver.Done());
@@ -537,18 +543,13 @@ TEST_F(MainDialogTest, CancelWhilePausedStopsTheJob)
     JobOptions.Pause = 1;
     UiDriver driver;
     HWND hDlg = NULL;
-    driver.When(kMainTitle, [&](HWND h) {
-        hDlg = h;
+    SendThenAfterFirst(driver, &hDlg, [&]() {
         Click(hDlg, IDC_MAIN_SEND_PAUSE);
+        driver.After(300, [&]() {
+            EXPECT_EQ(JobProgress.jobState, JobPaused);
+            Click(hDlg, IDCANCEL);
+        });
     });
-    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
-             [&]() {
-                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
-                 driver.After(300, [&]() {
-                     EXPECT_EQ(JobProgress.jobState, JobPaused);
-                     Click(hDlg, IDCANCEL);
-                 });
-             });
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
     EXPECT_TRUE(driver.Done());
@@ -583,26 +584,21 @@ TEST_F(MainDialogTest, ASecondMainDialogIsRefusedWhileTheFirstRuns)
     });
     UiDriver driver;
     HWND hDlg = NULL;
-    driver.When(kMainTitle, [&](HWND h) {
-        hDlg = h;
+    SendThenAfterFirst(driver, &hDlg, [&]() {
         Click(hDlg, IDC_MAIN_SEND_PAUSE);
+        driver.After(200, [&]() {
+            int nInspectors = InspectorCount();
+            {
+                SendJob second(pSecondMail);
+                second.Announce(hSecondCompose);
+            }
+            EXPECT_EQ(ghOpenMainDialog, hDlg);
+            EXPECT_EQ(JobProgress.jobState, JobPaused);
+            EXPECT_EQ(JobProgress.dialogWnd, hDlg);
+            EXPECT_EQ(InspectorCount(), nInspectors);
+            Click(hDlg, IDC_MAIN_SEND_PAUSE);
+        });
     });
-    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
-             [&]() {
-                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
-                 driver.After(200, [&]() {
-                     int nInspectors = InspectorCount();
-                     {
-                         SendJob second(pSecondMail);
-                         second.Announce(hSecondCompose);
-                     }
-                     EXPECT_EQ(ghOpenMainDialog, hDlg);
-                     EXPECT_EQ(JobProgress.jobState, JobPaused);
-                     EXPECT_EQ(JobProgress.dialogWnd, hDlg);
-                     EXPECT_EQ(InspectorCount(), nInspectors);
-                     Click(hDlg, IDC_MAIN_SEND_PAUSE);
-                 });
-             });
     SendJob job(pFirstMail);
     EXPECT_EQ(OpenMainDialog(&job, hFirstCompose), 1);
     EXPECT_TRUE(driver.Done());
@@ -755,20 +751,15 @@ TEST_F(MainDialogTest, OptionsOpenOverTheComposeWindowDuringAJob)
     JobOptions.Pause = 1;
     UiDriver driver;
     HWND hDlg = NULL;
-    driver.When(kMainTitle, [&](HWND h) {
-        hDlg = h;
+    SendThenAfterFirst(driver, &hDlg, [&]() {
         Click(hDlg, IDC_MAIN_SEND_PAUSE);
+        driver.After(200, [&]() { Click(hDlg, IDC_MAIN_OPTIONS); });
+        driver.When("Lettercast 4.3 Options", [&](HWND hOptions) {
+            EXPECT_EQ(GetWindow(hOptions, GW_OWNER), m_hCompose);
+            Click(hOptions, IDCANCEL);
+            driver.After(200, [&]() { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
+        });
     });
-    WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; },
-             [&]() {
-                 Click(hDlg, IDC_MAIN_SEND_PAUSE);
-                 driver.After(200, [&]() { Click(hDlg, IDC_MAIN_OPTIONS); });
-                 driver.When("Lettercast 4.3 Options", [&](HWND hOptions) {
-                     EXPECT_EQ(GetWindow(hOptions, GW_OWNER), m_hCompose);
-                     Click(hOptions, IDCANCEL);
-                     driver.After(200, [&]() { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
-                 });
-             });
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
     EXPECT_TRUE(driver.Done());

@@ -292,6 +292,18 @@ std::string OutlookTest::LastErrorText(IMessage* pMessage, HRESULT hr)
     return text;
 }
 
+ResourceTypeRestriction::ResourceTypeRestriction(ULONG ulResourceType)
+{
+    memset(&value, 0, sizeof(value));
+    value.ulPropTag = PR_RESOURCE_TYPE;
+    value.Value.l = (LONG)ulResourceType;
+    memset(&restriction, 0, sizeof(restriction));
+    restriction.rt = RES_PROPERTY;
+    restriction.res.resProperty.relop = RELOP_EQ;
+    restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
+    restriction.res.resProperty.lpProp = &value;
+}
+
 HRESULT OutlookTest::FlushOutgoingQueue()
 {
     Ref<IMAPISession> session(Session());
@@ -302,18 +314,9 @@ HRESULT OutlookTest::FlushOutgoingQueue()
     if (FAILED(hr))
         return hr;
     SizedSPropTagArray(1, columns) = { 1, { PR_ENTRYID } };
-    SPropValue spooler;
-    memset(&spooler, 0, sizeof(spooler));
-    spooler.ulPropTag = PR_RESOURCE_TYPE;
-    spooler.Value.l = MAPI_SPOOLER;
-    SRestriction restriction;
-    memset(&restriction, 0, sizeof(restriction));
-    restriction.rt = RES_PROPERTY;
-    restriction.res.resProperty.relop = RELOP_EQ;
-    restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
-    restriction.res.resProperty.lpProp = &spooler;
+    ResourceTypeRestriction spooler(MAPI_SPOOLER);
     SRowSet* pRows = NULL;
-    hr = m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, &restriction, NULL, 0, &pRows);
+    hr = m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, &spooler.restriction, NULL, 0, &pRows);
     if (FAILED(hr))
         return hr;
     if (pRows->cRows == 0) {

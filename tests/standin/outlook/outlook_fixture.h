@@ -38,6 +38,17 @@ struct MapiLibrary {
     HrQueryAllRowsFn pfnHrQueryAllRows;
 };
 
+// The restriction to status rows of one resource type (MAPI_SPOOLER), as
+// the engine finds the spooler; the value lives beside it.
+struct ResourceTypeRestriction {
+    explicit ResourceTypeRestriction(ULONG ulResourceType);
+    ResourceTypeRestriction(const ResourceTypeRestriction&) = delete;
+    ResourceTypeRestriction& operator=(const ResourceTypeRestriction&) = delete;
+
+    SPropValue value;
+    SRestriction restriction;
+};
+
 const ULONG kPidLidUseTnef = 0x8582;
 extern const GUID kPsetidCommon;
 

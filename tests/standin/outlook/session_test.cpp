@@ -37,18 +37,10 @@ TEST_F(SessionTest, StatusTableHasTheSpoolerRowThatOpensAsStatus)
     EXPECT_GE(cRows, 2u);
 
     SizedSPropTagArray(2, columns) = { 2, { PR_ENTRYID, PR_RESOURCE_TYPE } };
-    SPropValue spooler;
-    memset(&spooler, 0, sizeof(spooler));
-    spooler.ulPropTag = PR_RESOURCE_TYPE;
-    spooler.Value.l = MAPI_SPOOLER;
-    SRestriction restriction;
-    memset(&restriction, 0, sizeof(restriction));
-    restriction.rt = RES_PROPERTY;
-    restriction.res.resProperty.relop = RELOP_EQ;
-    restriction.res.resProperty.ulPropTag = PR_RESOURCE_TYPE;
-    restriction.res.resProperty.lpProp = &spooler;
+    ResourceTypeRestriction spooler(MAPI_SPOOLER);
     SRowSet* pRows = NULL;
-    ASSERT_EQ(S_OK, m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, &restriction, NULL, 0, &pRows));
+    ASSERT_EQ(S_OK, m_mapi.pfnHrQueryAllRows(table.Get(), (LPSPropTagArray)&columns, &spooler.restriction, NULL, 0,
+                                             &pRows));
     ASSERT_EQ(1u, pRows->cRows);
     EXPECT_EQ(PR_ENTRYID, pRows->aRow[0].lpProps[0].ulPropTag);
     EXPECT_EQ(MAPI_SPOOLER, pRows->aRow[0].lpProps[1].Value.ul);
