@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "standin/outlook/last_error.h"
+#include "standin/outlook/mapi_prop_base.h"
 #include "standin/outlook/outlook_objects.h"
 
 namespace {
@@ -26,7 +27,7 @@ bool RowPresent(OutlookHost* pHost, const StatusRow& row)
     return row.ulResourceType != MAPI_SPOOLER || pHost->HasSpoolerRow();
 }
 
-class StatusObject final : public UnknownObject<IMAPIStatus> {
+class StatusObject final : public MapiPropBase<IMAPIStatus> {
 public:
     StatusObject(OutlookHost* pHost, ULONG ulResourceType)
         : m_pHost(pHost), m_ulResourceType(ulResourceType)
@@ -63,35 +64,6 @@ public:
     {
         if (lppProblems)
             *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP DeleteProps(LPSPropTagArray, LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                        LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                           LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG* lpcPropNames,
-                                 LPMAPINAMEID** lpppPropNames) override
-    {
-        if (lpcPropNames)
-            *lpcPropNames = 0;
-        if (lpppPropNames)
-            *lpppPropNames = NULL;
         return MAPI_E_NO_SUPPORT;
     }
     STDMETHODIMP GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray* lppPropTags) override

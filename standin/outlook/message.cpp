@@ -5,6 +5,7 @@
 
 #include "standin/common/mapi_blocks.h"
 #include "standin/outlook/last_error.h"
+#include "standin/outlook/mapi_prop_base.h"
 #include "standin/outlook/outlook_objects.h"
 #include "standin/outlook/standin_text.h"
 
@@ -26,7 +27,7 @@ bool IsStringType(ULONG ulType)
     return ulType == PT_STRING8 || ulType == PT_UNICODE;
 }
 
-class MessageObject final : public UnknownObject<IMessage>, public StreamTarget {
+class MessageObject final : public MapiPropBase<IMessage>, public StreamTarget {
 public:
     MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_pHost(pHost), m_pRecord(pRecord)
     {
@@ -219,36 +220,6 @@ public:
             }
         }
         return S_OK;
-    }
-
-    STDMETHODIMP DeleteProps(LPSPropTagArray, LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                        LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                           LPSPropProblemArray* lppProblems) override
-    {
-        if (lppProblems)
-            *lppProblems = NULL;
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG* lpcPropNames,
-                                 LPMAPINAMEID** lpppPropNames) override
-    {
-        if (lpcPropNames)
-            *lpcPropNames = 0;
-        if (lpppPropNames)
-            *lpppPropNames = NULL;
-        return MAPI_E_NO_SUPPORT;
     }
 
     STDMETHODIMP GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
