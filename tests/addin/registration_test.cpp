@@ -53,7 +53,8 @@ std::string Text(HKEY hRoot, const std::string& subKey, const char* pszName)
     return data;
 }
 
-std::vector<std::string> SubKeys(HKEY hRoot, const std::string& subKey)
+// The names of a key's subkeys (bValues false) or values, sorted.
+std::vector<std::string> EnumeratedNames(HKEY hRoot, const std::string& subKey, bool bValues)
 {
     std::vector<std::string> names;
     HKEY hKey;
@@ -62,7 +63,9 @@ std::vector<std::string> SubKeys(HKEY hRoot, const std::string& subKey)
     char szName[256];
     for (DWORD i = 0;; i++) {
         DWORD cch = sizeof(szName);
-        if (RegEnumKeyExA(hKey, i, szName, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        LONG lResult = bValues ? RegEnumValueA(hKey, i, szName, &cch, NULL, NULL, NULL, NULL)
+                               : RegEnumKeyExA(hKey, i, szName, &cch, NULL, NULL, NULL, NULL);
+        if (lResult != ERROR_SUCCESS)
             break;
         names.push_back(szName);
     }
@@ -71,22 +74,14 @@ std::vector<std::string> SubKeys(HKEY hRoot, const std::string& subKey)
     return names;
 }
 
+std::vector<std::string> SubKeys(HKEY hRoot, const std::string& subKey)
+{
+    return EnumeratedNames(hRoot, subKey, false);
+}
+
 std::vector<std::string> ValueNames(HKEY hRoot, const std::string& subKey)
 {
-    std::vector<std::string> names;
-    HKEY hKey;
-    if (RegOpenKeyExA(hRoot, subKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return names;
-    char szName[256];
-    for (DWORD i = 0;; i++) {
-        DWORD cch = sizeof(szName);
-        if (RegEnumValueA(hKey, i, szName, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        names.push_back(szName);
-    }
-    RegCloseKey(hKey);
-    std::sort(names.begin(), names.end());
-    return names;
+    return EnumeratedNames(hRoot, subKey, true);
 }
 
 // A copy of the DLL in a folder of its own, loaded, with every key that it
