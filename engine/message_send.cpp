@@ -148,23 +148,39 @@ bool StoreTakesHtml(IMessage* pMessage)
     return (ulMask & STORE_HTML_OK) != 0;
 }
 
-// Step 5a: non-ASCII HTML written as the stored bytes, where the store takes them.
+// Writes a property through its stream: open (at nFirstStep), write the
+// bytes, then commit (the steps after), for a message keeps a stream's writes
+// only once committed. True when every call said exactly S_OK.
+bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText, int nFirstStep)
+{
+    pState->nJobStep = nFirstStep;
+    ComHolder<IStream> stream;
+    if (FAILED(pState->pCurrentMessage->OpenProperty(ulTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                                     (LPUNKNOWN*)stream.Receive())) ||
+        stream.Get() == NULL)
+        return false;
+    pState->nJobStep = nFirstStep + 1;
+    ULONG cbWritten = 0;
+    if (stream->Write(pszText, (ULONG)strlen(pszText) + 1, &cbWritten) != S_OK)
+        return false;
+    pState->nJobStep = nFirstStep + 2;
+    return stream->Commit(STGC_DEFAULT) == S_OK;
+}
+
+// Step 5a: non-ASCII HTML written as the stored bytes, where the store takes
+// them. Written so, the HTML leaves the copy's plain body as the original's,
+// placeholders and all, and a transport sends that body as the text/plain
+// alternative: the merged plain body goes in first, and the HTML, the body
+// the message is read in, last.
 bool WriteHtmlProperty(SendJobState* pState)
 {
     if (!StoreTakesHtml(pState->pCurrentMessage))
         return false;
-    pState->nJobStep = 100;
-    ComHolder<IStream> stream;
-    if (FAILED(pState->pCurrentMessage->OpenProperty(PR_HTML, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
-                                                     (LPUNKNOWN*)stream.Receive())) ||
-        stream.Get() == NULL)
-        return false;
-    pState->nJobStep = 101;
-    ULONG cbWritten = 0;
-    return stream->Write(pState->pszHTMLCopy, (ULONG)strlen(pState->pszHTMLCopy) + 1, &cbWritten) == S_OK;
+    return WritePropertyStream(pState, PR_BODY_A, pState->pszBodyCopy, 103) &&
+           WritePropertyStream(pState, PR_HTML, pState->pszHTMLCopy, 100);
 }
 
-// Step 5.
+// Step 5. HTMLBody, when it is put, makes the plain body from the merged HTML.
 void FillBody(SendJobState* pState)
 {
     pState->nJobStep = 10;
@@ -328,6 +344,18 @@ bool SetUseTnef(SendJob* pJob, SendJobState* pState)
     return SetOneProp(pJob, pState->pCurrentMessage, pValue);
 }
 
+// The recipient and the properties set through MAPI are changes of the open
+// message only: a move takes the stored message, so they are saved first,
+// and the message kept open for the submission.
+bool SaveCopyChanges(SendJob* pJob, SendJobState* pState)
+{
+    pState->nJobStep = 106;
+    if (SUCCEEDED(pState->pCurrentMessage->SaveChanges(KEEP_OPEN_READWRITE)))
+        return true;
+    LogAndShowRecipientText(pJob, pState, "Failed to save message to: %s", pState->szRecipientAddress);
+    return false;
+}
+
 IDispatch* DefaultFolder(IDispatch* pNameSpace, int nFolder, HRESULT* phr)
 {
     VARIANT arg;
@@ -379,6 +407,14 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCa
         LogJobText(pState->pCurrentLog, pszCaught);
         return OutboxDone;
     }
+    // The moved item is a new message: the copy's IMessage now points at
+    // one that no longer exists, so it goes at once, before anything below
+    // can fail and leave it to the submission.
+    pState->pCurrentMessage->Release();
+    pState->pCurrentMessage = NULL;
+    pState->pCurrentMessage = MessageOfItem(pState->pMovedItem);
+    if (pState->pCurrentMessage == NULL)
+        return OutboxEndsJob;
 
     HRESULT hr = S_OK;
     ComHolder<IDispatch> sentMail(DefaultFolder(nameSpace, olFolderSentMail, &hr));
@@ -391,12 +427,6 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCa
         return OutboxEndsJob;
     }
     DispCallMethod(pState->pMovedItem, L"Save", NULL, 0, NULL);
-
-    pState->pCurrentMessage->Release();
-    pState->pCurrentMessage = NULL;
-    pState->pCurrentMessage = MessageOfItem(pState->pMovedItem);
-    if (pState->pCurrentMessage == NULL)
-        return OutboxEndsJob;
     return OutboxDone;
 }
 
@@ -485,6 +515,8 @@ RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
     if (pState->pszOriginalHTMLBody == NULL && !SetPlainTextFormat(pJob, pState))
         return RecipientEndsJob;
     if (!ResolveUseTnef(pJob, pState) || !SetUseTnef(pJob, pState))
+        return RecipientEndsJob;
+    if (!SaveCopyChanges(pJob, pState))
         return RecipientEndsJob;
     if (GuardedMoveToOutbox(pJob, pState) == OutboxEndsJob)
         return RecipientEndsJob;

@@ -520,30 +520,54 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
     AppendHeader(out, "Message-ID", szMessageId);
     AppendHeader(out, "MIME-Version", "1.0");
 
-    // HTML before plain text; empty texts count as none.
-    std::string body;
-    std::string contentType;
+    // Empty texts count as none. HTML goes with the plain body as its
+    // text/plain alternative, as a MAPI transport sends it.
+    std::string html;
+    std::string htmlType;
     size_t cbHtml = pMessage->pbHtml ? pMessage->cbHtml : 0;
     while (cbHtml > 0 && pMessage->pbHtml[cbHtml - 1] == 0)
         --cbHtml;
     if (cbHtml > 0) {
-        body.assign((const char*)pMessage->pbHtml, cbHtml);
+        html.assign((const char*)pMessage->pbHtml, cbHtml);
         std::string charset = FindHtmlMetaCharset(pMessage->pbHtml, cbHtml);
         if (charset.empty()) {
             char szCharset[32];
             CharsetNameForCodePage(GetACP(), szCharset, sizeof(szCharset));
             charset = szCharset;
         }
-        contentType = "text/html; charset=" + charset;
+        htmlType = "text/html; charset=" + charset;
     } else if (pMessage->pszHtml && pMessage->pszHtml[0] != L'\0') {
-        body = WideToUtf8(pMessage->pszHtml);
-        contentType = "text/html; charset=utf-8";
-    } else if (pMessage->pszBody) {
-        body = WideToUtf8(pMessage->pszBody);
-        contentType = "text/plain; charset=utf-8";
+        html = WideToUtf8(pMessage->pszHtml);
+        htmlType = "text/html; charset=utf-8";
     }
-    if (!contentType.empty()) {
-        AppendHeader(out, "Content-Type", contentType);
+    std::string plain;
+    bool bPlain = pMessage->pszBody != NULL;
+    if (bPlain)
+        plain = WideToUtf8(pMessage->pszBody);
+
+    if (!htmlType.empty() && bPlain) {
+        // Quoted-printable never writes "=_", so no part can hold the boundary.
+        char szBoundary[48];
+        snprintf(szBoundary, sizeof(szBoundary), "=_alternative_%04d", nNumber);
+        AppendHeader(out, "Content-Type", std::string("multipart/alternative; boundary=\"") + szBoundary + "\"");
+        out += "\r\n";
+        const std::string* pParts[2] = { &plain, &html };
+        const std::string types[2] = { "text/plain; charset=utf-8", htmlType };
+        for (int i = 0; i < 2; ++i) {
+            out += std::string("--") + szBoundary + "\r\n";
+            AppendHeader(out, "Content-Type", types[i]);
+            AppendHeader(out, "Content-Transfer-Encoding", "quoted-printable");
+            out += "\r\n";
+            AppendQuotedPrintable(out, (const unsigned char*)pParts[i]->data(), pParts[i]->size());
+            // The line end before a boundary belongs to the boundary.
+            out += "\r\n";
+        }
+        out += std::string("--") + szBoundary + "--\r\n";
+        return true;
+    }
+    const std::string& body = htmlType.empty() ? plain : html;
+    if (!htmlType.empty() || bPlain) {
+        AppendHeader(out, "Content-Type", htmlType.empty() ? "text/plain; charset=utf-8" : htmlType);
         AppendHeader(out, "Content-Transfer-Encoding", "quoted-printable");
     }
     out += "\r\n";
@@ -839,25 +863,14 @@ bool ReadFileBytes(const char* pszPath, std::string* pBytes)
 
 }  // namespace
 
-bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
+namespace {
+
+typedef std::vector<std::pair<std::string, std::string>> HeaderFields;
+
+// Header lines end in CR LF, nothing else; a line that starts with white
+// space continues the one before it.
+bool ParseHeaderFields(const std::string& headers, HeaderFields* pFields)
 {
-    if (!pszPath || !pView)
-        return false;
-    *pView = DeliveredView();
-    pView->bHtml = false;
-    std::string file;
-    if (!ReadFileBytes(pszPath, &file))
-        return false;
-
-    size_t nHeaderEnd = file.find("\r\n\r\n");
-    if (nHeaderEnd == std::string::npos)
-        return false;
-    std::string headers = file.substr(0, nHeaderEnd + 2);
-    std::string encodedBody = file.substr(nHeaderEnd + 4);
-
-    // Header lines end in CR LF, nothing else; a line that starts with white
-    // space continues the one before it.
-    std::vector<std::pair<std::string, std::string>> fields;
     size_t nPos = 0;
     while (nPos < headers.size()) {
         size_t nEnd = headers.find("\r\n", nPos);
@@ -866,9 +879,9 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
         if (line.find_first_of("\r\n") != std::string::npos)
             return false;
         if (!line.empty() && IsWsp(line[0])) {
-            if (fields.empty())
+            if (pFields->empty())
                 return false;
-            fields.back().second += line;
+            pFields->back().second += line;
             continue;
         }
         size_t nColon = line.find(':');
@@ -879,10 +892,145 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
             if (c < 33 || c > 126)
                 return false;
         }
-        fields.emplace_back(line.substr(0, nColon), line.substr(nColon + 1));
+        pFields->emplace_back(line.substr(0, nColon), line.substr(nColon + 1));
     }
+    return true;
+}
+
+// The value of one parameter of a header value ("boundary", "charset"),
+// unquoted; empty when absent.
+std::string HeaderParameter(const std::string& value, const char* pszName)
+{
+    size_t nSemicolon = value.find(';');
+    while (nSemicolon != std::string::npos) {
+        size_t nNext = value.find(';', nSemicolon + 1);
+        std::string parameter = value.substr(nSemicolon + 1, nNext == std::string::npos ? std::string::npos
+                                                                                       : nNext - nSemicolon - 1);
+        nSemicolon = nNext;
+        size_t nEquals = parameter.find('=');
+        if (nEquals == std::string::npos || LowerAscii(TrimWsp(parameter.substr(0, nEquals))) != pszName)
+            continue;
+        std::string text = TrimWsp(parameter.substr(nEquals + 1));
+        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+            text = text.substr(1, text.size() - 2);
+        return text;
+    }
+    return std::string();
+}
+
+// One body with its own type and encoding: bytes undone from the transfer
+// encoding, and the same as UTF-8 from the charset.
+struct BodyPart {
+    std::string contentType, charset, transferEncoding, bytes, utf8;
+};
+
+bool DecodeBodyPart(const std::string& contentTypeValue, const std::string& encoding, const std::string& encodedBody,
+                    BodyPart* pPart)
+{
+    ParseContentType(contentTypeValue, &pPart->contentType, &pPart->charset);
+    pPart->transferEncoding = encoding;
+    if (encoding == "quoted-printable") {
+        if (!DecodeQuotedPrintable(encodedBody, &pPart->bytes))
+            return false;
+    } else if (encoding == "base64") {
+        if (!DecodeBase64(encodedBody, &pPart->bytes))
+            return false;
+    } else if (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary") {
+        pPart->bytes = encodedBody;
+    } else {
+        return false;
+    }
+    // Without a charset the body is US-ASCII, so any other byte is an error.
+    UINT nCodePage = pPart->charset.empty() ? 20127 : CodePageForCharsetName(pPart->charset.c_str());
+    if (nCodePage == 0)
+        return false;
+    if (nCodePage == 20127) {
+        for (char c : pPart->bytes) {
+            if ((unsigned char)c > 0x7F)
+                return false;
+        }
+        pPart->utf8 = pPart->bytes;
+        return true;
+    }
+    return BytesToUtf8(nCodePage, pPart->bytes, &pPart->utf8);
+}
+
+// The parts of a multipart body between "--boundary" lines, up to the closing
+// "--boundary--"; false when a delimiter or a part's headers are malformed.
+bool ReadAlternatives(const std::string& body, const std::string& boundary, std::vector<BodyPart>* pParts)
+{
+    if (boundary.empty())
+        return false;
+    std::string delimiter = "--" + boundary;
+    std::string text = "\r\n" + body;
+    size_t nPos = text.find("\r\n" + delimiter + "\r\n");
+    if (nPos == std::string::npos)
+        return false;
+    nPos += 2 + delimiter.size() + 2;
+    for (;;) {
+        size_t nNext = text.find("\r\n" + delimiter, nPos);
+        if (nNext == std::string::npos)
+            return false;
+        std::string part = text.substr(nPos, nNext - nPos);
+        size_t nHeaderEnd = part.find("\r\n\r\n");
+        std::string headers = nHeaderEnd == std::string::npos ? std::string() : part.substr(0, nHeaderEnd + 2);
+        std::string encoded = nHeaderEnd == std::string::npos ? std::string() : part.substr(nHeaderEnd + 4);
+        if (part.compare(0, 2, "\r\n") == 0) {
+            headers.clear();
+            encoded = part.substr(2);
+        } else if (nHeaderEnd == std::string::npos) {
+            return false;
+        }
+        HeaderFields fields;
+        if (!ParseHeaderFields(headers, &fields))
+            return false;
+        std::string contentType = "text/plain";
+        std::string encoding;
+        for (const auto& field : fields) {
+            std::string name = LowerAscii(field.first);
+            if (name == "content-type")
+                contentType = TrimWsp(field.second);
+            else if (name == "content-transfer-encoding")
+                encoding = LowerAscii(TrimWsp(field.second));
+        }
+        BodyPart decoded;
+        if (!DecodeBodyPart(contentType, encoding, encoded, &decoded))
+            return false;
+        pParts->push_back(decoded);
+        nPos = nNext + 2 + delimiter.size();
+        if (text.compare(nPos, 2, "--") == 0)
+            return true;
+        if (text.compare(nPos, 2, "\r\n") != 0)
+            return false;
+        nPos += 2;
+    }
+}
+
+}  // namespace
+
+bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
+{
+    if (!pszPath || !pView)
+        return false;
+    *pView = DeliveredView();
+    pView->bHtml = false;
+    pView->bAlternative = false;
+    pView->bHasPlain = false;
+    std::string file;
+    if (!ReadFileBytes(pszPath, &file))
+        return false;
+
+    size_t nHeaderEnd = file.find("\r\n\r\n");
+    if (nHeaderEnd == std::string::npos)
+        return false;
+    std::string headers = file.substr(0, nHeaderEnd + 2);
+    std::string encodedBody = file.substr(nHeaderEnd + 4);
+    HeaderFields fields;
+    if (!ParseHeaderFields(headers, &fields))
+        return false;
 
     std::string contentTypeValue;
+    std::string encoding;
     for (const auto& field : fields) {
         pView->headerNames.push_back(field.first);
         std::string name = LowerAscii(field.first);
@@ -902,35 +1050,34 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
         else if (name == "content-type")
             contentTypeValue = value;
         else if (name == "content-transfer-encoding")
-            pView->transferEncoding = LowerAscii(value);
+            encoding = LowerAscii(value);
     }
-    ParseContentType(contentTypeValue, &pView->contentType, &pView->charset);
-    pView->bHtml = (pView->contentType == "text/html");
 
-    const std::string& encoding = pView->transferEncoding;
-    if (encoding == "quoted-printable") {
-        if (!DecodeQuotedPrintable(encodedBody, &pView->bodyBytes))
+    std::vector<BodyPart> parts;
+    std::string topType, topCharset;
+    ParseContentType(contentTypeValue, &topType, &topCharset);
+    if (topType == "multipart/alternative") {
+        if (!ReadAlternatives(encodedBody, HeaderParameter(contentTypeValue, "boundary"), &parts) || parts.empty())
             return false;
-    } else if (encoding == "base64") {
-        if (!DecodeBase64(encodedBody, &pView->bodyBytes))
-            return false;
-    } else if (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary") {
-        pView->bodyBytes = encodedBody;
+        pView->bAlternative = true;
     } else {
-        return false;
+        parts.resize(1);
+        if (!DecodeBodyPart(contentTypeValue, encoding, encodedBody, &parts[0]))
+            return false;
     }
-
-    // Without a charset the body is US-ASCII, so any other byte is an error.
-    UINT nCodePage = pView->charset.empty() ? 20127 : CodePageForCharsetName(pView->charset.c_str());
-    if (nCodePage == 0)
-        return false;
-    if (nCodePage == 20127) {
-        for (char c : pView->bodyBytes) {
-            if ((unsigned char)c > 0x7F)
-                return false;
+    // The view shows the last, richest alternative; the plain one apart.
+    const BodyPart& shown = parts.back();
+    pView->contentType = shown.contentType;
+    pView->charset = shown.charset;
+    pView->transferEncoding = shown.transferEncoding;
+    pView->bodyBytes = shown.bytes;
+    pView->body = shown.utf8;
+    pView->bHtml = (shown.contentType == "text/html");
+    for (const BodyPart& part : parts) {
+        if (part.contentType == "text/plain") {
+            pView->bHasPlain = true;
+            pView->plainBody = part.utf8;
         }
-        pView->body = pView->bodyBytes;
-        return true;
     }
-    return BytesToUtf8(nCodePage, pView->bodyBytes, &pView->body);
+    return true;
 }

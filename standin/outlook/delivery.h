@@ -13,7 +13,8 @@
 #include <vector>
 
 // One submitted message with exactly one recipient. Narrow texts are in the
-// system ANSI code page.
+// system ANSI code page. With HTML and a plain body it goes as
+// multipart/alternative: the plain body as text/plain, then the HTML.
 struct OutgoingMessage {
     const char* pszTo;           // the SMTP address of the one recipient
     const char* pszDisplayName;  // may equal the address; NULL or empty: the address alone
@@ -55,10 +56,16 @@ std::string FindHtmlMetaCharset(const unsigned char* pbHtml, size_t cbHtml);
 // decoded (RFC 2047 encoded words, to UTF-8); contentType is the media type
 // alone in lower case ("text/plain"), charset its charset parameter as
 // written; bodyBytes is the body after its transfer encoding is undone and
-// body the same converted from its charset to UTF-8.
+// body the same converted from its charset to UTF-8. Of a
+// multipart/alternative message these describe its last part (the HTML),
+// and plainBody holds its text/plain part; of a plain message, plainBody is
+// the body again.
 struct DeliveredView {
     std::string to, from, subject, date, contentType, charset, body;
     bool bHtml;
+    bool bAlternative;   // multipart/alternative
+    bool bHasPlain;      // a text/plain body or part, in plainBody (UTF-8)
+    std::string plainBody;
     std::vector<std::string> headerNames;   // in file order, as written
     std::string messageId, mimeVersion, transferEncoding;
     std::string bodyBytes;

@@ -41,23 +41,28 @@ void ItemRecord::Release()
 ItemRecord* ItemRecord::CopyContent() const
 {
     ItemRecord* pCopy = new ItemRecord;
-    pCopy->m_bHasSubject = m_bHasSubject;
-    pCopy->m_wstrSubject = m_wstrSubject;
-    pCopy->m_bHasBodyA = m_bHasBodyA;
-    pCopy->m_strBodyA = m_strBodyA;
-    pCopy->m_bHasBodyW = m_bHasBodyW;
-    pCopy->m_wstrBodyW = m_wstrBodyW;
-    pCopy->m_bHasHtml = m_bHasHtml;
-    pCopy->m_strHtml = m_strHtml;
-    pCopy->m_bHasHtmlBody = m_bHasHtmlBody;
-    pCopy->m_wstrHtmlBody = m_wstrHtmlBody;
-    pCopy->m_nHtmlSource = m_nHtmlSource;
-    pCopy->m_nBodyFormat = m_nBodyFormat;
-    pCopy->m_props = m_props;
-    pCopy->m_vecRecipients = m_vecRecipients;
-    pCopy->m_nNextRowId = m_nNextRowId;
-    pCopy->m_nSentFolder = m_nSentFolder;
+    pCopy->AssignContent(*this);
     return pCopy;
+}
+
+void ItemRecord::AssignContent(const ItemRecord& source)
+{
+    m_bHasSubject = source.m_bHasSubject;
+    m_wstrSubject = source.m_wstrSubject;
+    m_bHasBodyA = source.m_bHasBodyA;
+    m_strBodyA = source.m_strBodyA;
+    m_bHasBodyW = source.m_bHasBodyW;
+    m_wstrBodyW = source.m_wstrBodyW;
+    m_bHasHtml = source.m_bHasHtml;
+    m_strHtml = source.m_strHtml;
+    m_bHasHtmlBody = source.m_bHasHtmlBody;
+    m_wstrHtmlBody = source.m_wstrHtmlBody;
+    m_nHtmlSource = source.m_nHtmlSource;
+    m_nBodyFormat = source.m_nBodyFormat;
+    m_props = source.m_props;
+    m_vecRecipients = source.m_vecRecipients;
+    m_nNextRowId = source.m_nNextRowId;
+    m_nSentFolder = source.m_nSentFolder;
 }
 
 std::wstring ItemRecord::SubjectText() const
@@ -100,12 +105,17 @@ void ItemRecord::PutSubject(const std::wstring& text)
     m_wstrSubject = text;
 }
 
-void ItemRecord::PutBody(const std::wstring& text)
+void ItemRecord::PutBodyText(const std::wstring& text)
 {
     m_bHasBodyW = true;
     m_wstrBodyW = text;
     m_bHasBodyA = true;
     m_strBodyA = WideToAnsiText(text);
+}
+
+void ItemRecord::PutBody(const std::wstring& text)
+{
+    PutBodyText(text);
     m_bHasHtml = false;
     m_strHtml.clear();
     m_bHasHtmlBody = false;
@@ -121,6 +131,7 @@ void ItemRecord::PutHtmlBody(const std::wstring& text)
         m_strHtml = WideToAnsiText(text);
     m_nHtmlSource = HtmlFromText;
     m_nBodyFormat = BodyFormatHtml;
+    PutBodyText(HtmlToPlainText(text));
 }
 
 void ItemRecord::PutHtmlBytes(const std::string& bytes)

@@ -38,6 +38,10 @@ public:
     // A new record with the same content, in no folder, never saved, not
     // submitted and not sent.
     ItemRecord* CopyContent() const;
+    // Takes the content of another record (texts, properties, recipients,
+    // the folder for the sent copy); where the item lies and how far it went
+    // stay as they are.
+    void AssignContent(const ItemRecord& source);
 
     // The texts as the object model shows them ("" when missing).
     std::wstring SubjectText() const;
@@ -48,7 +52,8 @@ public:
     // Replaces the body; the HTML goes, so that what is sent is this text.
     void PutBody(const std::wstring& text);
     // Sets the HTML as text and makes the item HTML; where the store keeps
-    // PR_HTML, it follows in the ANSI code page.
+    // PR_HTML, it follows in the ANSI code page, and the plain body becomes
+    // the text of the page at once, as the object model does.
     void PutHtmlBody(const std::wstring& text);
     void PutHtmlBytes(const std::string& bytes);
     void PutBodyFormat(int nFormat);
@@ -88,6 +93,7 @@ public:
 
 private:
     ~ItemRecord() {}
+    void PutBodyText(const std::wstring& text);
     LONG m_nRefs;
 };
 

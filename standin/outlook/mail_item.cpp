@@ -1,4 +1,7 @@
-// _MailItem: the object-model view of an item record.
+// _MailItem: the object-model view of an item record. The item keeps one
+// open message (its MAPIOBJECT) and reads and changes the item through it,
+// so that what is set through either is seen through both, and Save keeps
+// the changes of both.
 #include "standin/outlook/outlook_ids.h"
 #include "standin/outlook/outlook_objects.h"
 
@@ -47,7 +50,8 @@ public:
     MailItemObject(OutlookHost* pHost, ItemRecord* pRecord)
         : DispatchObject(KindMailItem, "MailItem", IID_OlMailItem, kMembers, sizeof(kMembers) / sizeof(kMembers[0]),
                          pHost),
-          m_pRecord(pRecord)
+          m_pRecord(pRecord),
+          m_message(NewMessage(pHost, pRecord))
     {
         m_pRecord->AddRef();
     }
@@ -55,7 +59,11 @@ public:
     ItemRecord* Record() const { return m_pRecord; }
 
 protected:
-    ~MailItemObject() override { m_pRecord->Release(); }
+    ~MailItemObject() override
+    {
+        m_message.Reset();
+        m_pRecord->Release();
+    }
 
     HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
     {
@@ -65,6 +73,10 @@ protected:
         }
         if (m_pRecord->m_bDeleted)
             return RaiseItemGone(pError);
+        // A message that was submitted takes no more calls; the item opens
+        // the stored one afresh.
+        if (!MessageUsable(m_message.Get()))
+            m_message.Reset(NewMessage(Host(), m_pRecord));
         switch (id) {
         case kSubject:
             return Text(nAccess, args, pResult, &ItemRecord::SubjectText, &ItemRecord::PutSubject);
@@ -75,7 +87,7 @@ protected:
         case kBodyFormat:
             return BodyFormat(nAccess, args, pResult, pError);
         case kSave: {
-            HRESULT hr = Host()->SaveItem(m_pRecord);
+            HRESULT hr = CommitMessage(m_message.Get());
             return FAILED(hr) ? RaiseError(pError, hr, L"The item could not be saved.") : S_OK;
         }
         case kCopy:
@@ -89,6 +101,13 @@ protected:
             HRESULT hr = args.GetLong(0, &nSaveMode);
             if (FAILED(hr))
                 return hr;
+            if (nSaveMode == 0) {
+                hr = CommitMessage(m_message.Get());
+                if (FAILED(hr))
+                    return RaiseError(pError, hr, L"The item could not be saved.");
+            } else if (nSaveMode == 1 || nSaveMode == 2) {
+                DiscardMessageChanges(m_message.Get());
+            }
             return CloseItem(Host(), m_pRecord, nSaveMode, pError);
         }
         case kDelete: {
@@ -96,8 +115,9 @@ protected:
             return FAILED(hr) ? RaiseError(pError, hr, L"The item could not be deleted.") : S_OK;
         }
         case kMapiObject:
+            m_message->AddRef();
             V_VT(pResult) = VT_UNKNOWN;
-            V_UNKNOWN(pResult) = NewMessage(Host(), m_pRecord);
+            V_UNKNOWN(pResult) = m_message.Get();
             return S_OK;
         case kSent:
             ReturnBool(pResult, m_pRecord->m_bSent);
@@ -114,25 +134,28 @@ protected:
     }
 
 private:
+    const ItemRecord* Shown() const { return ShownRecord(m_message.Get()); }
+    ItemRecord* Changing() { return ChangingRecord(m_message.Get()); }
+
     HRESULT Text(int nAccess, const DispArgs& args, VARIANT* pResult, std::wstring (ItemRecord::*pfnGet)() const,
                  void (ItemRecord::*pfnPut)(const std::wstring&))
     {
         if (nAccess == AccessGet) {
-            ReturnText(pResult, (m_pRecord->*pfnGet)());
+            ReturnText(pResult, (Shown()->*pfnGet)());
             return S_OK;
         }
         std::wstring text;
         HRESULT hr = args.GetText(0, &text);
         if (FAILED(hr))
             return hr;
-        (m_pRecord->*pfnPut)(text);
+        (Changing()->*pfnPut)(text);
         return S_OK;
     }
 
     HRESULT BodyFormat(int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError)
     {
         if (nAccess == AccessGet) {
-            ReturnLong(pResult, m_pRecord->m_nBodyFormat);
+            ReturnLong(pResult, Shown()->m_nBodyFormat);
             return S_OK;
         }
         LONG nFormat = 0;
@@ -141,13 +164,14 @@ private:
             return hr;
         if (nFormat < BodyFormatPlain || nFormat > BodyFormatRichText)
             return RaiseError(pError, E_INVALIDARG, L"The body format must be 1 (plain), 2 (HTML) or 3 (rich text).");
-        m_pRecord->PutBodyFormat(nFormat);
+        Changing()->PutBodyFormat(nFormat);
         return S_OK;
     }
 
+    // The copy is of the item as it shows, in the same folder, saved.
     HRESULT Copy(VARIANT* pResult, DispError* pError)
     {
-        Ref<ItemRecord> copy(m_pRecord->CopyContent());
+        Ref<ItemRecord> copy(Shown()->CopyContent());
         HRESULT hr = Host()->AddItem(copy.Get(), m_pRecord->m_nFolder);
         if (FAILED(hr))
             return RaiseError(pError, hr, L"The item could not be copied.");
@@ -155,6 +179,9 @@ private:
         return S_OK;
     }
 
+    // The stored message goes to the folder as a new item, with its own
+    // MAPIOBJECT; this item and its message are left over a message that no
+    // longer exists, and changes not saved stay behind with them.
     HRESULT Move(const DispArgs& args, VARIANT* pResult, DispError* pError)
     {
         IDispatch* pFolder = NULL;
@@ -164,17 +191,25 @@ private:
         int nFolder = FolderOfDispatch(pFolder, Host());
         if (nFolder < 0)
             return RaiseError(pError, E_INVALIDARG, L"The item can only be moved to a folder of this store.");
-        hr = Host()->MoveItem(m_pRecord, nFolder);
+        Ref<ItemRecord> moved(m_pRecord->CopyContent());
+        moved->m_bSent = m_pRecord->m_bSent;
+        moved->m_ftSent = m_pRecord->m_ftSent;
+        hr = Host()->AddItem(moved.Get(), nFolder);
         if (FAILED(hr))
             return RaiseError(pError, hr, L"The item could not be moved.");
-        ReturnObject(pResult, NewMailItem(Host(), m_pRecord));
+        hr = Host()->DeleteItem(m_pRecord);
+        if (FAILED(hr)) {
+            Host()->DeleteItem(moved.Get());
+            return RaiseError(pError, hr, L"The item could not be moved.");
+        }
+        ReturnObject(pResult, NewMailItem(Host(), moved.Get()));
         return S_OK;
     }
 
     HRESULT SentFolder(int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError)
     {
         if (nAccess == AccessGet) {
-            int nFolder = m_pRecord->m_nSentFolder;
+            int nFolder = Shown()->m_nSentFolder;
             ReturnObject(pResult, nFolder >= 0 ? NewFolder(Host(), nFolder) : NULL);
             return S_OK;
         }
@@ -185,14 +220,14 @@ private:
         int nFolder = pFolder ? FolderOfDispatch(pFolder, Host()) : -1;
         if (pFolder && nFolder < 0)
             return RaiseError(pError, E_INVALIDARG, L"The sent copy can only go to a folder of this store.");
-        m_pRecord->m_nSentFolder = nFolder;
+        Changing()->m_nSentFolder = nFolder;
         return S_OK;
     }
 
     std::wstring ToText() const
     {
         std::wstring text;
-        for (const PropList& recipient : m_pRecord->m_vecRecipients) {
+        for (const PropList& recipient : Shown()->m_vecRecipients) {
             const PropValue* pType = FindProp(recipient, PROP_ID(PR_RECIPIENT_TYPE));
             if (pType && pType->m_nValue != MAPI_TO)
                 continue;
@@ -210,7 +245,8 @@ private:
         return text;
     }
 
-    ItemRecord* m_pRecord;
+    ItemRecord* m_pRecord;   // as stored
+    Ref<IMessage> m_message;
 };
 
 }  // namespace

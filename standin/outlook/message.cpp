@@ -1,5 +1,9 @@
-// IMessage: the Extended MAPI view of an item record, sharing the record
-// with the item's _MailItem.
+// IMessage: the Extended MAPI view of an item record. Like a message of a
+// real store it is transacted: SetProps, ModifyRecipients and committed
+// property streams change a pending copy of the record, which this object
+// (and the _MailItem it belongs to) reads at once; SaveChanges or
+// SubmitMessage makes it the stored record, and releasing the object unsaved
+// drops it.
 #include <stdio.h>
 #include <string.h>
 
@@ -29,10 +33,43 @@ bool IsStringType(ULONG ulType)
 
 class MessageObject final : public MapiPropBase<IMessage>, public StreamTarget {
 public:
-    MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_pHost(pHost), m_pRecord(pRecord)
+    MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_pHost(pHost), m_pRecord(pRecord), m_nState(StateOpen)
     {
         m_pHost->AddRef();
         m_pRecord->AddRef();
+    }
+
+    // What the object shows: the pending changes where there are any.
+    const ItemRecord* Shown() const { return m_pending ? m_pending.Get() : m_pRecord; }
+    // The record to change; the first change starts the pending copy.
+    ItemRecord* Changing()
+    {
+        if (!m_pending)
+            m_pending.Reset(m_pRecord->CopyContent());
+        return m_pending.Get();
+    }
+    // False once SubmitMessage or a closing SaveChanges ended the object.
+    bool Usable() const { return m_nState != StateEnded; }
+    void Discard() { m_pending.Reset(); }
+
+    // The pending changes made the stored record, and the item file written.
+    // A failure leaves both the stored record and the pending changes as
+    // they were.
+    HRESULT Commit()
+    {
+        if (m_pRecord->m_bDeleted)
+            return MAPI_E_OBJECT_DELETED;
+        if (!m_pending)
+            return m_pHost->SaveItem(m_pRecord);
+        Ref<ItemRecord> before(m_pRecord->CopyContent());
+        m_pRecord->AssignContent(*m_pending.Get());
+        HRESULT hr = m_pHost->SaveItem(m_pRecord);
+        if (FAILED(hr)) {
+            m_pRecord->AssignContent(*before.Get());
+            return hr;
+        }
+        m_pending.Reset();
+        return S_OK;
     }
 
     // StreamTarget
@@ -40,8 +77,9 @@ public:
     void DropTarget() override { Release(); }
     HRESULT StoreStreamBytes(ULONG ulTag, const std::string& bytes) override
     {
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+        HRESULT hr = Refusal(true);
+        if (FAILED(hr))
+            return hr;
         ULONG ulPropId = PROP_ID(ulTag);
         ULONG ulType = PROP_TYPE(ulTag);
         PropValue value;
@@ -57,7 +95,7 @@ public:
                 ulType == PT_UNICODE ? value.m_wstrText.resize(nEnd) : value.m_strBytes.resize(nEnd);
         }
         if (ulPropId == PROP_ID(PR_HTML)) {
-            m_pRecord->PutHtmlBytes(bytes);
+            Changing()->PutHtmlBytes(bytes);
             return S_OK;
         }
         return StoreValue(value);
@@ -72,6 +110,10 @@ public:
         HRESULT hr = S_OK;
         if (VtableFault("IMessage.GetLastError", &hr))
             return hr;
+        if (m_pRecord->m_bDeleted)
+            return MAPI_E_OBJECT_DELETED;
+        if (!Usable())
+            return MAPI_E_INVALID_OBJECT;
         return m_lastError.Report(hResult, ulFlags, lppMAPIError);
     }
 
@@ -80,8 +122,23 @@ public:
         HRESULT hr = S_OK;
         if (m_lastError.Faulted("IMessage.SaveChanges", &hr))
             return hr;
-        hr = m_pHost->SaveItem(m_pRecord);
-        return FAILED(hr) ? m_lastError.Set(hr, "The message could not be saved.") : S_OK;
+        hr = Refusal(false);
+        if (FAILED(hr))
+            return hr;
+        if (ulFlags & ~(ULONG)(KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE | MAPI_DEFERRED_ERRORS))
+            return m_lastError.Set(MAPI_E_UNKNOWN_FLAGS, "SaveChanges was given unknown flags.");
+        hr = Commit();
+        if (FAILED(hr))
+            return m_lastError.Set(hr, "The message could not be saved.");
+        // Without a flag to keep it open the object is closed; read-only
+        // keeps it for reading.
+        if (ulFlags & KEEP_OPEN_READWRITE)
+            m_nState = StateOpen;
+        else if (ulFlags & KEEP_OPEN_READONLY)
+            m_nState = StateReadOnly;
+        else
+            m_nState = StateEnded;
+        return S_OK;
     }
 
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
@@ -96,8 +153,9 @@ public:
             return hr;
         if (!lpcValues || !lppPropArray)
             return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "GetProps needs both out-parameters.");
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+        hr = Refusal(false);
+        if (FAILED(hr))
+            return hr;
         std::vector<ULONG> vecTags;
         if (lpPropTagArray)
             vecTags.assign(lpPropTagArray->aulPropTag, lpPropTagArray->aulPropTag + lpPropTagArray->cValues);
@@ -137,8 +195,9 @@ public:
         HRESULT hr = S_OK;
         if (m_lastError.Faulted("IMessage.GetPropList", &hr))
             return hr;
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+        hr = Refusal(false);
+        if (FAILED(hr))
+            return hr;
         std::vector<ULONG> vecTags = PresentTags();
         SPropTagArray* pTags = NULL;
         hr = AllocateTagArray((ULONG)vecTags.size(), &pTags);
@@ -160,8 +219,10 @@ public:
             return hr;
         if (!lppUnk || !lpiid)
             return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "OpenProperty needs an interface and an out-parameter.");
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+        bool bWritable = (ulFlags & (MAPI_CREATE | MAPI_MODIFY)) != 0;
+        hr = Refusal(bWritable);
+        if (FAILED(hr))
+            return hr;
         if (!IsEqualIID(*lpiid, IID_IStream))
             return m_lastError.Set(MAPI_E_INTERFACE_NOT_SUPPORTED, "Properties open as IStream only.");
         ULONG ulType = PROP_TYPE(ulPropTag);
@@ -170,7 +231,6 @@ public:
         if (IsComputed(PROP_ID(ulPropTag)) && (ulFlags & (MAPI_CREATE | MAPI_MODIFY)))
             return m_lastError.Set(MAPI_E_COMPUTED, "The property is computed by the store.");
 
-        bool bWritable = (ulFlags & (MAPI_CREATE | MAPI_MODIFY)) != 0;
         std::string bytes;
         // MAPI_CREATE starts the value afresh; otherwise it must exist.
         if (!(ulFlags & MAPI_CREATE)) {
@@ -192,8 +252,9 @@ public:
             return hr;
         if (cValues && !lpPropArray)
             return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "SetProps was given no values.");
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
+        hr = Refusal(true);
+        if (FAILED(hr))
+            return hr;
         std::vector<SPropProblem> vecProblems;
         for (ULONG i = 0; i < cValues; ++i) {
             HRESULT hrValue = SetOne(&lpPropArray[i]);
@@ -234,6 +295,9 @@ public:
             return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "GetIDsFromNames needs names and an out-parameter.");
         if (cPropNames == 0)
             return m_lastError.Set(MAPI_E_NO_SUPPORT, "Listing every named property is not supported.");
+        hr = Refusal(false);
+        if (FAILED(hr))
+            return hr;
         SPropTagArray* pTags = NULL;
         hr = AllocateTagArray(cPropNames, &pTags);
         if (FAILED(hr))
@@ -286,9 +350,10 @@ public:
         HRESULT hr = S_OK;
         if (m_lastError.Faulted("IMessage.GetRecipientTable", &hr))
             return hr;
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
-        *lppTable = NewRowTable(m_pHost, m_pRecord->m_vecRecipients);
+        hr = Refusal(false);
+        if (FAILED(hr))
+            return hr;
+        *lppTable = NewRowTable(m_pHost, Shown()->m_vecRecipients);
         return S_OK;
     }
 
@@ -299,22 +364,32 @@ public:
             return hr;
         if (!lpMods)
             return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "ModifyRecipients was given no list.");
-        if (m_pRecord->m_bDeleted)
-            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been deleted.");
-        if (ulFlags & (MODRECIP_MODIFY | MODRECIP_REMOVE))
-            return m_lastError.Set(MAPI_E_NO_SUPPORT, "Recipients can be added or replaced, not modified or removed.");
-        if (ulFlags & ~(ULONG)MODRECIP_ADD)
+        hr = Refusal(true);
+        if (FAILED(hr))
+            return hr;
+        const ULONG ulKnown = MODRECIP_ADD | MODRECIP_MODIFY | MODRECIP_REMOVE;
+        if (ulFlags & ~ulKnown)
             return m_lastError.Set(MAPI_E_UNKNOWN_FLAGS, "ModifyRecipients was given unknown flags.");
+        ULONG ulMode = ulFlags & ulKnown;
+        if (ulMode != 0 && ulMode != MODRECIP_ADD && ulMode != MODRECIP_MODIFY && ulMode != MODRECIP_REMOVE)
+            return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "ModifyRecipients takes one of add, modify or remove.");
+        const std::vector<PropList>& vecCurrent = Shown()->m_vecRecipients;
         // Every row is checked before any is taken, so a bad list changes nothing.
         std::vector<PropList> vecRows;
+        std::vector<LONG> vecRowIds;
         for (ULONG e = 0; e < lpMods->cEntries; ++e) {
             const ADRENTRY& entry = lpMods->aEntries[e];
             if (entry.cValues && !entry.rgPropVals)
                 return m_lastError.Set(MAPI_E_INVALID_PARAMETER, "A recipient row has no values.");
             PropList row;
+            LONG nRowId = -1;
             for (ULONG v = 0; v < entry.cValues; ++v) {
                 const SPropValue* pValue = &entry.rgPropVals[v];
                 ULONG ulType = PROP_TYPE(pValue->ulPropTag);
+                if (pValue->ulPropTag == PR_ROWID) {
+                    nRowId = pValue->Value.l;
+                    continue;
+                }
                 if (ulType == PT_ERROR || ulType == PT_NULL || PROP_ID(pValue->ulPropTag) == PROP_ID(PR_ROWID))
                     continue;
                 PropValue value;
@@ -326,13 +401,43 @@ public:
                 }
                 StoreProp(&row, value);
             }
+            // Modify and remove name the row they mean by its PR_ROWID.
+            if (ulMode == MODRECIP_MODIFY || ulMode == MODRECIP_REMOVE) {
+                if (RowIndex(vecCurrent, nRowId) < 0) {
+                    char szText[96];
+                    snprintf(szText, sizeof(szText), "Recipient %lu names no row of the recipient table.",
+                             (unsigned long)(e + 1));
+                    return m_lastError.Set(MAPI_E_NOT_FOUND, szText);
+                }
+            }
             vecRows.push_back(row);
+            vecRowIds.push_back(nRowId);
         }
-        if (!(ulFlags & MODRECIP_ADD))
-            m_pRecord->m_vecRecipients.clear();
+        ItemRecord* pRecord = Changing();
+        std::vector<PropList>& vecRecipients = pRecord->m_vecRecipients;
+        if (ulMode == MODRECIP_REMOVE) {
+            for (LONG nRowId : vecRowIds) {
+                int nIndex = RowIndex(vecRecipients, nRowId);
+                if (nIndex >= 0)
+                    vecRecipients.erase(vecRecipients.begin() + nIndex);
+            }
+            return S_OK;
+        }
+        if (ulMode == MODRECIP_MODIFY) {
+            for (size_t i = 0; i < vecRows.size(); ++i) {
+                int nIndex = RowIndex(vecRecipients, vecRowIds[i]);
+                if (nIndex < 0)
+                    continue;
+                vecRows[i].push_back(LongProp(PR_ROWID, vecRowIds[i]));
+                vecRecipients[nIndex] = vecRows[i];
+            }
+            return S_OK;
+        }
+        if (ulMode == 0)
+            vecRecipients.clear();
         for (PropList& row : vecRows) {
-            row.push_back(LongProp(PR_ROWID, m_pRecord->m_nNextRowId++));
-            m_pRecord->m_vecRecipients.push_back(row);
+            row.push_back(LongProp(PR_ROWID, pRecord->m_nNextRowId++));
+            vecRecipients.push_back(row);
         }
         return S_OK;
     }
@@ -342,11 +447,27 @@ public:
         HRESULT hr = S_OK;
         if (m_lastError.Faulted("IMessage.SubmitMessage", &hr))
             return hr;
+        hr = Refusal(true);
+        if (FAILED(hr))
+            return hr;
+        // Submission saves every change first; a message refused for what it
+        // lacks stays open with its changes, as MAPI leaves it.
+        Ref<ItemRecord> before;
+        if (m_pending) {
+            before.Reset(m_pRecord->CopyContent());
+            m_pRecord->AssignContent(*m_pending.Get());
+        }
         char szWhy[320];
         hr = m_pHost->SubmitItem(m_pRecord, szWhy, sizeof(szWhy));
-        return FAILED(hr) ? m_lastError.Set(hr, szWhy) : S_OK;
+        if (FAILED(hr)) {
+            if (before)
+                m_pRecord->AssignContent(*before.Get());
+            return m_lastError.Set(hr, szWhy);
+        }
+        m_pending.Reset();
+        m_nState = StateEnded;
+        return S_OK;
     }
-
     STDMETHODIMP SetReadFlag(ULONG) override { return MAPI_E_NO_SUPPORT; }
 
 private:
@@ -361,10 +482,40 @@ private:
         m_pHost->Release();
     }
 
+    enum OpenState {
+        StateOpen,
+        StateReadOnly,   // saved with KEEP_OPEN_READONLY
+        StateEnded,      // submitted, or saved without a flag to keep it open
+    };
+
+    // Why a call cannot be made now: the message is gone, ended, or (for a
+    // change) open for reading only. S_OK when it can.
+    HRESULT Refusal(bool bChange)
+    {
+        if (m_pRecord->m_bDeleted)
+            return m_lastError.Set(MAPI_E_OBJECT_DELETED, "The message has been moved or deleted.");
+        if (m_nState == StateEnded)
+            return m_lastError.Set(MAPI_E_INVALID_OBJECT, "The message was submitted or closed; only Release is left.");
+        if (bChange && m_nState == StateReadOnly)
+            return m_lastError.Set(MAPI_E_NO_ACCESS, "The message was saved to be kept open for reading only.");
+        return S_OK;
+    }
+
+    static int RowIndex(const std::vector<PropList>& vecRows, LONG nRowId)
+    {
+        for (size_t i = 0; i < vecRows.size(); ++i) {
+            const PropValue* pRowId = FindProp(vecRows[i], PROP_ID(PR_ROWID));
+            if (pRowId && pRowId->m_nValue == nRowId)
+                return (int)i;
+        }
+        return -1;
+    }
+
     // The value stored or computed for the tag's id, in the type it has.
     bool ReadValue(ULONG ulTag, PropValue* pValue) const
     {
-        const ItemRecord* pRecord = m_pRecord;
+        const ItemRecord* pRecord = Shown();
+        const ItemRecord* pStored = m_pRecord;
         ULONG ulPropId = PROP_ID(ulTag);
         ULONG ulType = PROP_TYPE(ulTag);
         if (ulPropId == PROP_ID(PR_SUBJECT_W)) {
@@ -405,23 +556,23 @@ private:
         }
         if (ulPropId == PROP_ID(PR_MESSAGE_FLAGS)) {
             LONG nFlags = MSGFLAG_READ;
-            if (!pRecord->m_bSent)
+            if (!pStored->m_bSent)
                 nFlags |= MSGFLAG_UNSENT;
-            if (pRecord->m_nSubmitOrder)
+            if (pStored->m_nSubmitOrder)
                 nFlags |= MSGFLAG_SUBMIT;
             *pValue = LongProp(PR_MESSAGE_FLAGS, nFlags);
             return true;
         }
         if (ulPropId == PROP_ID(PR_CLIENT_SUBMIT_TIME)) {
-            if (!pRecord->m_bSent)
+            if (!pStored->m_bSent)
                 return false;
             pValue->m_ulTag = PR_CLIENT_SUBMIT_TIME;
-            pValue->m_nLarge = ((LONGLONG)pRecord->m_ftSent.dwHighDateTime << 32) | pRecord->m_ftSent.dwLowDateTime;
+            pValue->m_nLarge = ((LONGLONG)pStored->m_ftSent.dwHighDateTime << 32) | pStored->m_ftSent.dwLowDateTime;
             return true;
         }
-        const PropValue* pStored = FindProp(pRecord->m_props, ulPropId);
-        if (pStored) {
-            *pValue = *pStored;
+        const PropValue* pProp = FindProp(pRecord->m_props, ulPropId);
+        if (pProp) {
+            *pValue = *pProp;
             return true;
         }
         if (ulPropId == PROP_ID(PR_MESSAGE_CLASS_A)) {
@@ -434,7 +585,7 @@ private:
     std::vector<ULONG> PresentTags() const
     {
         std::vector<ULONG> vecTags;
-        const ItemRecord* pRecord = m_pRecord;
+        const ItemRecord* pRecord = Shown();
         if (pRecord->m_bHasSubject)
             vecTags.push_back(PR_SUBJECT_W);
         if (pRecord->m_bHasBodyA)
@@ -446,7 +597,7 @@ private:
         vecTags.push_back(PR_STORE_SUPPORT_MASK);
         vecTags.push_back(PR_OBJECT_TYPE);
         vecTags.push_back(PR_MESSAGE_FLAGS);
-        if (pRecord->m_bSent)
+        if (m_pRecord->m_bSent)
             vecTags.push_back(PR_CLIENT_SUBMIT_TIME);
         if (!FindProp(pRecord->m_props, PROP_ID(PR_MESSAGE_CLASS_A)))
             vecTags.push_back(PR_MESSAGE_CLASS_A);
@@ -480,30 +631,32 @@ private:
                 return MAPI_E_INVALID_TYPE;
             std::wstring text;
             PropWideText(value, &text);
+            ItemRecord* pRecord = Changing();
             if (ulPropId == PROP_ID(PR_SUBJECT_W)) {
-                m_pRecord->PutSubject(text);
+                pRecord->PutSubject(text);
                 return S_OK;
             }
-            m_pRecord->m_bHasBodyW = true;
-            m_pRecord->m_wstrBodyW = text;
-            m_pRecord->m_bHasBodyA = true;
+            // The plain body alone: the HTML stays as it was.
+            pRecord->m_bHasBodyW = true;
+            pRecord->m_wstrBodyW = text;
+            pRecord->m_bHasBodyA = true;
             if (ulType == PT_STRING8)
-                m_pRecord->m_strBodyA = value.m_strBytes;
+                pRecord->m_strBodyA = value.m_strBytes;
             else
-                m_pRecord->m_strBodyA = WideToAnsiText(text);
+                pRecord->m_strBodyA = WideToAnsiText(text);
             return S_OK;
         }
         if (ulPropId == PROP_ID(PR_HTML)) {
             if (ulType != PT_BINARY)
                 return MAPI_E_INVALID_TYPE;
-            m_pRecord->PutHtmlBytes(value.m_strBytes);
+            Changing()->PutHtmlBytes(value.m_strBytes);
             return S_OK;
         }
         if (IsComputed(ulPropId))
             return MAPI_E_COMPUTED;
         if (ulPropId >= STANDIN_FIRST_NAMED_ID && !m_pHost->IsMappedId(ulPropId))
             return MAPI_E_UNEXPECTED_ID;
-        StoreProp(&m_pRecord->m_props, value);
+        StoreProp(&Changing()->m_props, value);
         return S_OK;
     }
 
@@ -519,13 +672,45 @@ private:
     }
 
     OutlookHost* m_pHost;
-    ItemRecord* m_pRecord;
+    ItemRecord* m_pRecord;      // as stored
+    Ref<ItemRecord> m_pending;  // changes not saved yet; empty when none
+    OpenState m_nState;
     LastError m_lastError;
 };
+
+MessageObject* OfMessage(IMessage* pMessage)
+{
+    return static_cast<MessageObject*>(pMessage);
+}
 
 }  // namespace
 
 IMessage* NewMessage(OutlookHost* pHost, ItemRecord* pRecord)
 {
     return new MessageObject(pHost, pRecord);
+}
+
+const ItemRecord* ShownRecord(IMessage* pMessage)
+{
+    return OfMessage(pMessage)->Shown();
+}
+
+ItemRecord* ChangingRecord(IMessage* pMessage)
+{
+    return OfMessage(pMessage)->Changing();
+}
+
+HRESULT CommitMessage(IMessage* pMessage)
+{
+    return OfMessage(pMessage)->Commit();
+}
+
+void DiscardMessageChanges(IMessage* pMessage)
+{
+    OfMessage(pMessage)->Discard();
+}
+
+bool MessageUsable(IMessage* pMessage)
+{
+    return OfMessage(pMessage)->Usable();
 }

@@ -35,6 +35,15 @@ IDispatch* NewCommandBarControl(OutlookHost* pHost);
 
 // Extended MAPI.
 IMessage* NewMessage(OutlookHost* pHost, ItemRecord* pRecord);
+// For the _MailItem that owns a message of NewMessage: the record as the
+// message shows it (pending changes included), the record its changes go
+// to, saving them (as SaveChanges with KEEP_OPEN_READWRITE, without the
+// fault plan), dropping them, and whether the message still takes calls.
+const ItemRecord* ShownRecord(IMessage* pMessage);
+ItemRecord* ChangingRecord(IMessage* pMessage);
+HRESULT CommitMessage(IMessage* pMessage);
+void DiscardMessageChanges(IMessage* pMessage);
+bool MessageUsable(IMessage* pMessage);
 IMAPISession* NewSession(OutlookHost* pHost);
 IMAPIStatus* NewStatus(OutlookHost* pHost, ULONG ulResourceType);
 // A table over fixed rows; every row lists its values in the default column order.
@@ -51,7 +60,7 @@ protected:
     ~StreamTarget() {}
 };
 // A stream over a copy of the bytes; writable ones hand their bytes to the
-// target on Commit and when released with changes.
+// target on Commit, and only then.
 IStream* NewPropertyStream(StreamTarget* pTarget, ULONG ulTag, const std::string& bytes, bool bWritable);
 
 #endif

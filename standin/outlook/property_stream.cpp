@@ -1,5 +1,6 @@
 // The IStream of IMessage::OpenProperty: a property's bytes in memory; a
-// writable one gives them back to the message when it is committed or let go.
+// writable one gives them to the message only on Commit, and what was
+// written after the last Commit is lost when the stream is let go.
 #include <string.h>
 
 #include "standin/outlook/outlook_objects.h"
@@ -209,13 +210,6 @@ private:
     bool Answers(REFIID riid) const override
     {
         return IsEqualIID(riid, IID_IStream) || IsEqualIID(riid, IID_ISequentialStream);
-    }
-
-    // Letting go of a written stream keeps what was written, as MAPI does.
-    void LastRelease() override
-    {
-        if (m_bWritable && m_bDirty)
-            m_pTarget->StoreStreamBytes(m_ulTag, m_strBytes);
     }
 
     ~PropertyStream() { m_pTarget->DropTarget(); }

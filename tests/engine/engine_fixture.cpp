@@ -398,3 +398,23 @@ int EngineJobTest::ItemsIn(const char* pszFolder) const
     FindClose(hFind);
     return n;
 }
+
+std::vector<std::string> EngineJobTest::ItemTexts(const char* pszFolder) const
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    std::string folder = m_store.File(pszFolder);
+    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(folder + "\\" + data.cFileName);
+    } while (FindNextFileA(hFind, &data));
+    FindClose(hFind);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> texts;
+    for (const std::string& name : names)
+        texts.push_back(ReadWholeFile(name));
+    return texts;
+}

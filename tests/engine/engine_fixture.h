@@ -85,6 +85,8 @@ protected:
     std::vector<std::string> BoxTexts() const;
     // The items that ended in a store folder ("Sent Mail", "Outbox", "Drafts").
     int ItemsIn(const char* pszFolder) const;
+    // The item files of a store folder, in name order.
+    std::vector<std::string> ItemTexts(const char* pszFolder) const;
 
     TempFolder m_store{ "store" };
     TempFolder m_data{ "data" };

@@ -112,8 +112,16 @@ TEST_F(SendJobTest, NonAsciiHtmlGoesAsStoredBytesWhereTheStoreTakesThem)
     EXPECT_TRUE(delivered[0].bHtml);
     EXPECT_EQ(delivered[0].bodyBytes.substr(0, 41), std::string("<html><body>Caf\xe9 Person 1</body></html>"));
     EXPECT_EQ(delivered[1].subject, AnsiToUtf8("Caf\xe9 for Person 2"));
+    // The stream leaves the plain body alone: the merged one goes in beside
+    // the HTML, for the text/plain alternative.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(delivered[i].bAlternative);
+        EXPECT_EQ(delivered[i].plainBody, "plain Person " + std::to_string(i + 1));
+    }
     EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 0);
-    EXPECT_EQ(FaultCallCount("IMessage.OpenProperty"), 2 + 2);   // two reads of the original, one write each
+    // Two reads of the original; the plain body and the HTML of each copy.
+    EXPECT_EQ(FaultCallCount("IMessage.OpenProperty"), 2 + 2 * 2);
+    EXPECT_EQ(FaultCallCount("IStream.Commit"), 2 * 2);
 }
 
 TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)
@@ -140,6 +148,8 @@ TEST_F(SendJobTest, AsciiHtmlGoesThroughHtmlBodyAndNeverGetsTheEditorFormat)
     ASSERT_EQ(m_wJobDone, 1u);
     EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 3);
     EXPECT_EQ(Delivered()[2].body, "<p>Hi Person 3</p>");
+    EXPECT_TRUE(Delivered()[2].bAlternative);
+    EXPECT_EQ(Delivered()[2].plainBody, "Hi Person 3");
     // Only the transport property, once per recipient; its tag resolved once.
     EXPECT_EQ(FaultCallCount("IMessage.SetProps"), 3);
     EXPECT_EQ(FaultCallCount("IMessage.GetIDsFromNames"), 1);
@@ -155,6 +165,18 @@ TEST_F(SendJobTest, PlainTextCopiesGetTheEditorFormatAndTheTransportPropertyEach
     EXPECT_EQ(FaultCallCount("IMessage.SetProps"), 6);
     EXPECT_EQ(FaultCallCount("MailItem.Body.put"), 3);
     EXPECT_EQ(FaultCallCount("MailItem.HTMLBody.put"), 0);
+    // Saved before the move, the recipient and the properties set through
+    // MAPI are on every sent item.
+    EXPECT_EQ(FaultCallCount("IMessage.SaveChanges"), 3);
+    std::vector<std::string> sent = ItemTexts("Sent Mail");
+    ASSERT_EQ(sent.size(), 3u);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_NE(sent[i].find("Property: 59090003 1\r\n"), std::string::npos) << sent[i];
+        EXPECT_NE(sent[i].find("000B false\r\n"), std::string::npos) << sent[i];
+        EXPECT_NE(sent[i].find("Recipient 1: 3003001E r" + std::to_string(i + 1) + "@example.com\r\n"),
+                  std::string::npos)
+            << sent[i];
+    }
 }
 
 TEST_F(SendJobTest, HtmlMessageWithoutStoredHtmlIsReadFromHtmlBody)

@@ -304,6 +304,26 @@ TEST_F(DeliveryTest, HtmlWinsOverPlainText)
     EXPECT_EQ("text/html", m_view.contentType);
     EXPECT_EQ("utf-8", m_view.charset);
     EXPECT_EQ(Utf8(message.pszHtml), m_view.body);
+    // The plain body goes with it as the text/plain alternative.
+    EXPECT_NE(std::string::npos, m_raw.find("Content-Type: multipart/alternative; boundary="));
+    EXPECT_TRUE(m_view.bAlternative);
+    EXPECT_TRUE(m_view.bHasPlain);
+    EXPECT_EQ("Line one\r\nLine two\r\n", m_view.plainBody);
+    EXPECT_LT(m_raw.find("Content-Type: text/plain"), m_raw.find("Content-Type: text/html"));
+
+    // HTML alone goes alone; an empty plain body is still an alternative.
+    message.pszBody = NULL;
+    ASSERT_TRUE(Deliver(message, 2));
+    EXPECT_FALSE(m_view.bAlternative);
+    EXPECT_FALSE(m_view.bHasPlain);
+    EXPECT_EQ(Utf8(message.pszHtml), m_view.body);
+    message.pszBody = L"";
+    ASSERT_TRUE(Deliver(message, 3));
+    EXPECT_TRUE(IsWellFormed(m_raw));
+    EXPECT_TRUE(m_view.bAlternative);
+    EXPECT_TRUE(m_view.bHasPlain);
+    EXPECT_EQ("", m_view.plainBody);
+    EXPECT_EQ(Utf8(message.pszHtml), m_view.body);
 }
 
 TEST_F(DeliveryTest, EmptyHtmlLeavesThePlainBody)

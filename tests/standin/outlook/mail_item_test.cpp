@@ -68,11 +68,16 @@ TEST_F(MailItemTest, PutTextsAreWhatTheMessageReads)
     EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_BODY_W, &bytes));
     EXPECT_EQ(std::string((const char*)L"Hello Ann", 9 * sizeof(wchar_t)), bytes);
 
-    // Putting HTMLBody makes the item HTML, as in Outlook.
+    // Putting HTMLBody makes the item HTML and its text the body at once,
+    // as in Outlook.
     EXPECT_EQ(1, GetLong(item.Get(), L"BodyFormat"));
-    PutText(item.Get(), L"HTMLBody", L"<b>Hi Ann</b>");
+    PutText(item.Get(), L"HTMLBody",
+            L"<html><head><style>p{}</style></head><body><b>Hi&nbsp;Ann</b>,<br>see &lt;you&gt;"
+            L"<p>Bye &amp; &#233;</p></body></html>");
     EXPECT_EQ(2, GetLong(item.Get(), L"BodyFormat"));
-    EXPECT_EQ(L"<b>Hi Ann</b>", GetText(item.Get(), L"HTMLBody"));
+    EXPECT_EQ(L"Hi\u00a0Ann,\r\nsee <you>\r\nBye & \u00e9", GetText(item.Get(), L"Body"));
+    EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_BODY_A, &bytes));
+    EXPECT_EQ(std::string::npos, bytes.find("Hello Ann"));
 }
 
 TEST_F(MailItemTest, HtmlWrittenThroughTheMessageIsWhatHtmlBodyShows)
@@ -83,6 +88,8 @@ TEST_F(MailItemTest, HtmlWrittenThroughTheMessageIsWhatHtmlBodyShows)
     std::string html("<p>Merged</p>", 14);   // with its terminating zero, as the engine writes it
     EXPECT_EQ(S_OK, WriteStream(message.Get(), PR_HTML, html));
     EXPECT_EQ(L"<p>Merged</p>", GetText(item.Get(), L"HTMLBody"));
+    // The plain body is left as it was.
+    EXPECT_EQ(L"Plain news", GetText(item.Get(), L"Body"));
     std::string bytes;
     EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_HTML, &bytes));
     EXPECT_EQ(html, bytes);
@@ -132,8 +139,18 @@ TEST_F(MailItemTest, MoveTakesTheItemAndItsFileToTheFolder)
     std::string draftPath = ItemPath(copy.Get());
     Ref<IDispatch> outbox(DefaultFolder(4));
     VARIANT arg = FolderArg(outbox.Get());
+    Ref<IMessage> copyMessage(MessageOf(copy.Get()));
     Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
     ASSERT_TRUE(moved);
+    // A new item with a message of its own; the one moved from is gone.
+    EXPECT_NE(copy.Get(), moved.Get());
+    Ref<IMessage> movedMessage(MessageOf(moved.Get()));
+    EXPECT_NE(copyMessage.Get(), movedMessage.Get());
+    EXPECT_COM_ERROR(GetText(copy.Get(), L"Subject"), MAPI_E_OBJECT_DELETED);
+    std::string subject;
+    EXPECT_EQ(MAPI_E_OBJECT_DELETED, SubjectOf(copyMessage.Get(), &subject));
+    EXPECT_EQ(S_OK, SubjectOf(movedMessage.Get(), &subject));
+    EXPECT_EQ("Hello", subject);
     Ref<IDispatch> parent(GetObjectProp(moved.Get(), L"Parent"));
     EXPECT_EQ(L"Outbox", GetText(parent.Get(), L"Name"));
     EXPECT_FALSE(FileExists(draftPath));

@@ -123,7 +123,7 @@ TEST_F(MessageTest, StreamsGiveTheStoredBytesToCopyToAndStat)
               message->OpenProperty(PR_HTML, &IID_IMAPITable, 0, 0, unknown.Receive()));
 }
 
-TEST_F(MessageTest, WrittenBytesCountOnCommitOrRelease)
+TEST_F(MessageTest, WrittenBytesCountOnlyOnceCommitted)
 {
     Start();
     Ref<IDispatch> item(ComposeSimple());
@@ -144,10 +144,55 @@ TEST_F(MessageTest, WrittenBytesCountOnCommitOrRelease)
     EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_HTML, &bytes));
     EXPECT_EQ("<i>one</i>", bytes);
 
+    // Written after the last commit and let go: lost.
     EXPECT_EQ(S_OK, stream->Write("<i>two</i>", 10, &cb));
     stream.Reset();
     EXPECT_EQ(S_OK, ReadStream(message.Get(), PR_HTML, &bytes));
-    EXPECT_EQ("<i>one</i><i>two</i>", bytes);
+    EXPECT_EQ("<i>one</i>", bytes);
+    // Committed to the message, not yet to the store.
+    EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("HTML: "));
+    EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("HTML: "));
+}
+
+TEST_F(MessageTest, ChangesAreKeptBySaveChangesAndTheItemsSaveOnly)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    std::string path = ItemPath(item.Get());
+    SPropValue value;
+    memset(&value, 0, sizeof(value));
+    value.ulPropTag = PR_MSG_EDITOR_FORMAT;
+    value.Value.l = 1;
+    EXPECT_EQ(S_OK, message->SetProps(1, &value, NULL));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(path).find("Property: 59090003"));
+
+    // The item's MAPIOBJECT is one message: its Save keeps the changes.
+    Ref<IMessage> again(MessageOf(item.Get()));
+    EXPECT_EQ(message.Get(), again.Get());
+    Call(item.Get(), L"Save");
+    EXPECT_NE(std::string::npos, ReadWholeFile(path).find("Property: 59090003 1\r\n"));
+
+    // Kept open for reading only, it takes no more changes.
+    EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READONLY));
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+    EXPECT_EQ(MAPI_E_NO_ACCESS, message->SetProps(1, &value, NULL));
+    // Saved without a flag to keep it open, it is closed.
+    EXPECT_EQ(S_OK, message->SaveChanges(0));
+    EXPECT_EQ(MAPI_E_INVALID_OBJECT, message->SaveChanges(KEEP_OPEN_READWRITE));
+
+    // Changes of an item closed without saving are dropped.
+    Ref<IDispatch> other(ComposeSimple("Other"));
+    Ref<IMessage> otherMessage(MessageOf(other.Get()));
+    EXPECT_EQ(S_OK, otherMessage->SetProps(1, &value, NULL));
+    CallLong(other.Get(), L"Close", 1);
+    PropLong(otherMessage.Get(), PR_MSG_EDITOR_FORMAT, &hr);
+    EXPECT_EQ(MAPI_W_ERRORS_RETURNED, hr);
+    CallLong(other.Get(), L"Close", 0);
+    EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(other.Get())).find("Property: 59090003"));
 }
 
 TEST_F(MessageTest, StoreSupportMaskTellsWhetherHtmlIsKept)
@@ -246,6 +291,57 @@ TEST_F(MessageTest, ModifyRecipientsKeepsItsOwnCopyOfTheRows)
     m_mapi.pfnFreeProws(pRows);
 
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, message->ModifyRecipients(MODRECIP_ADD, NULL));
+}
+
+TEST_F(MessageTest, ModifyRecipientsReplacesAddsModifiesAndRemovesByRowId)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "bob@example.org"));
+    EXPECT_EQ(L"ann@example.org; bob@example.org", GetText(item.Get(), L"To"));
+
+    // One row of the table as ModifyRecipients takes it back.
+    auto rowOf = [](LONG nRowId, const char* pszAddress, SPropValue* pValues) {
+        memset(pValues, 0, 3 * sizeof(SPropValue));
+        pValues[0].ulPropTag = PR_ROWID;
+        pValues[0].Value.l = nRowId;
+        pValues[1].ulPropTag = PR_EMAIL_ADDRESS_A;
+        pValues[1].Value.lpszA = const_cast<char*>(pszAddress);
+        pValues[2].ulPropTag = PR_RECIPIENT_TYPE;
+        pValues[2].Value.l = MAPI_TO;
+    };
+    SizedADRLIST(1, one);
+    SPropValue values[3];
+    one.cEntries = 1;
+    one.aEntries[0].ulReserved1 = 0;
+    one.aEntries[0].cValues = 3;
+    one.aEntries[0].rgPropVals = values;
+
+    // Modify: the row with that id takes the new values.
+    rowOf(2, "cy@example.org", values);
+    EXPECT_EQ(S_OK, message->ModifyRecipients(MODRECIP_MODIFY, (LPADRLIST)&one));
+    EXPECT_EQ(L"ann@example.org; cy@example.org", GetText(item.Get(), L"To"));
+    // A row id the table does not have changes nothing.
+    rowOf(9, "dan@example.org", values);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, message->ModifyRecipients(MODRECIP_MODIFY, (LPADRLIST)&one));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, message->ModifyRecipients(MODRECIP_REMOVE, (LPADRLIST)&one));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, message->ModifyRecipients(MODRECIP_ADD | MODRECIP_REMOVE, (LPADRLIST)&one));
+    EXPECT_EQ(L"ann@example.org; cy@example.org", GetText(item.Get(), L"To"));
+    // Remove by row id.
+    rowOf(1, "", values);
+    EXPECT_EQ(S_OK, message->ModifyRecipients(MODRECIP_REMOVE, (LPADRLIST)&one));
+    EXPECT_EQ(L"cy@example.org", GetText(item.Get(), L"To"));
+    // No flag: the list replaces every recipient.
+    rowOf(0, "eve@example.org", values);
+    EXPECT_EQ(S_OK, message->ModifyRecipients(0, (LPADRLIST)&one));
+    EXPECT_EQ(L"eve@example.org", GetText(item.Get(), L"To"));
+    Ref<IMAPITable> table;
+    ASSERT_EQ(S_OK, message->GetRecipientTable(0, table.Receive()));
+    ULONG cRows = 0;
+    EXPECT_EQ(S_OK, table->GetRowCount(0, &cRows));
+    EXPECT_EQ(1u, cRows);
 }
 
 TEST_F(MessageTest, SubmissionIsRefusedWithoutUsableRecipient)

@@ -199,7 +199,10 @@ HRESULT OutlookTest::WriteStream(IMessage* pMessage, ULONG ulTag, const std::str
     if (FAILED(hr))
         return hr;
     ULONG cbWritten = 0;
-    return stream->Write(bytes.data(), (ULONG)bytes.size(), &cbWritten);
+    hr = stream->Write(bytes.data(), (ULONG)bytes.size(), &cbWritten);
+    if (FAILED(hr))
+        return hr;
+    return stream->Commit(STGC_DEFAULT);
 }
 
 HRESULT OutlookTest::SubjectOf(IMessage* pMessage, std::string* pSubject)
@@ -348,6 +351,9 @@ HRESULT OutlookTest::SendCopy(IDispatch* pOriginal, const wchar_t* pszSubject, c
     if (FAILED(hr))
         return hr;
     hr = SetUseTnef(message.Get());
+    if (FAILED(hr))
+        return hr;
+    hr = message->SaveChanges(KEEP_OPEN_READWRITE);
     if (FAILED(hr))
         return hr;
     Ref<IDispatch> outbox(DefaultFolder(4));

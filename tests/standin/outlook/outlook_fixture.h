@@ -79,6 +79,7 @@ protected:
 
     // MAPI, as the engine does it.
     static HRESULT ReadStream(IMessage* pMessage, ULONG ulTag, std::string* pBytes);
+    // Opens, writes and commits.
     static HRESULT WriteStream(IMessage* pMessage, ULONG ulTag, const std::string& bytes);
     HRESULT SubjectOf(IMessage* pMessage, std::string* pSubject);
     HRESULT AddRecipient(IMessage* pMessage, const char* pszAddress);
@@ -86,8 +87,9 @@ protected:
     std::string LastErrorText(IMessage* pMessage, HRESULT hr);
     // GetStatusTable, HrQueryAllRows for the spooler, OpenEntry, FlushQueues.
     HRESULT FlushOutgoingQueue();
-    // Copy, fill, address, move to the Outbox with Sent Mail for the sent
-    // copy, submit: a message on its way, as one recipient of a job makes it.
+    // Copy, fill, address, save, move to the Outbox with Sent Mail for the
+    // sent copy, submit: a message on its way, as one recipient of a job
+    // makes it.
     HRESULT SendCopy(IDispatch* pOriginal, const wchar_t* pszSubject, const char* pszAddress);
 
     std::string StorePath(const std::string& relative) const { return std::string(m_options.szStoreDir) + "\\" + relative; }

@@ -116,6 +116,7 @@ TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
     Call(copy.Get(), L"Save");
     EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
     EXPECT_EQ(S_OK, SetUseTnef(message.Get()));
+    EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
 
     Ref<IDispatch> outbox(DefaultFolder(4));
     VARIANT arg;
@@ -123,11 +124,17 @@ TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
     V_VT(&arg) = VT_DISPATCH;
     V_DISPATCH(&arg) = outbox.Get();
     Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    // The moved item is another message; the copy's is gone.
+    EXPECT_EQ(MAPI_E_OBJECT_DELETED, message->SubmitMessage(FORCE_SUBMIT));
     Ref<IDispatch> sentMail(DefaultFolder(5));
     DispPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get());
     Call(moved.Get(), L"Save");
     message.Reset(MessageOf(moved.Get()));
     EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    // Submitted, the message takes no more calls.
+    std::string subject;
+    EXPECT_EQ(MAPI_E_INVALID_OBJECT, SubjectOf(message.Get(), &subject));
+    EXPECT_EQ(MAPI_E_INVALID_OBJECT, message->SubmitMessage(FORCE_SUBMIT));
     EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(moved.Get())).find("Submitted: 1\r\n"));
     EXPECT_FALSE(FileExists(Delivered(1)));
 
@@ -138,6 +145,10 @@ TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
     EXPECT_EQ("Offer for Ann", view.subject);
     EXPECT_TRUE(view.bHtml);
     EXPECT_EQ("<html><body>Offer for Ann</body></html>", view.bodyBytes);
+    // HTML written through its stream leaves the plain body as it was, and
+    // that goes out as the text/plain alternative.
+    EXPECT_TRUE(view.bAlternative);
+    EXPECT_EQ("Plain offer", view.plainBody);
 
     EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
     EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
@@ -151,6 +162,40 @@ TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
     // Nothing is sent twice.
     EXPECT_EQ(S_OK, FlushOutgoingQueue());
     EXPECT_FALSE(FileExists(Delivered(2)));
+}
+
+TEST_F(SessionTest, ChangesNotSavedStayBehindWhenTheItemMoves)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("Plain [[Name]]"));
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    Ref<IMessage> message(MessageOf(copy.Get()));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_EQ(S_OK, SetUseTnef(message.Get()));
+    // Seen at once through the same object and its item, not yet stored.
+    EXPECT_EQ(L"ann@example.org", GetText(copy.Get(), L"To"));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(copy.Get())).find("Recipient 1"));
+
+    Ref<IDispatch> outbox(DefaultFolder(4));
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_DISPATCH;
+    V_DISPATCH(&arg) = outbox.Get();
+    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(L"", GetText(moved.Get(), L"To"));
+    EXPECT_COM_ERROR(GetText(copy.Get(), L"Subject"), MAPI_E_OBJECT_DELETED);
+    EXPECT_EQ(MAPI_E_OBJECT_DELETED, AddRecipient(message.Get(), "ann@example.org"));
+
+    // The moved message goes without its recipient and is refused, and stays
+    // open to be mended.
+    Ref<IMessage> movedMessage(MessageOf(moved.Get()));
+    HRESULT hr = movedMessage->SubmitMessage(FORCE_SUBMIT);
+    EXPECT_EQ(MAPI_E_NO_RECIPIENTS, hr);
+    EXPECT_EQ("The message has no recipients.", LastErrorText(movedMessage.Get(), hr));
+    EXPECT_EQ(S_OK, AddRecipient(movedMessage.Get(), "ann@example.org"));
+    EXPECT_EQ(S_OK, movedMessage->SubmitMessage(FORCE_SUBMIT));
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(moved.Get())).find("Recipient 1"));
 }
 
 TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder)
