@@ -26,6 +26,10 @@ case $case_name in
     done
     check "the subject merged for the second recipient" \
       grep -q "^Subject: Autumn meeting in Madrid, Carlos" "$out/delivered/0002.eml"
+    check "every message has its text/plain alternative" \
+      test "$(grep -l "^Content-Type: text/plain" "$out"/delivered/*.eml | wc -l)" -eq 4
+    check "the plain text is merged too" grep -q "^Dear Carlos Diaz, Jr\.," "$out/delivered/0002.eml"
+    check "no placeholder goes out" sh -c '! grep -q "\[\[" "$1"/delivered/*.eml' - "$out"
     check "the sent list holds the header and the four records" \
       test "$(grep -cv '^$' "$out/logs/tosent.txt")" -eq 5
     check "the current job log ends completed" grep -q "Result: Completed Successfully" "$out/logs/CurrentJob.txt"
