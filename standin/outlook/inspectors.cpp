@@ -235,7 +235,7 @@ protected:
             HRESULT hr = args.GetLong(0, &nSaveMode);
             if (FAILED(hr))
                 return hr;
-            return CloseItem(Host(), m_record.Get(), nSaveMode, pError);
+            return CloseItem(m_mailItem.Get(), nSaveMode, pError);
         }
         case kCaption:
             ReturnText(pResult, Caption());

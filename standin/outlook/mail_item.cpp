@@ -58,6 +58,25 @@ public:
 
     ItemRecord* Record() const { return m_pRecord; }
 
+    // olSave keeps the changes of the item and of its message, the others
+    // drop them; the item's inspectors close either way.
+    HRESULT Close(LONG nSaveMode, DispError* pError)
+    {
+        if (nSaveMode < 0 || nSaveMode > 2)
+            return RaiseError(pError, E_INVALIDARG, L"Close takes olSave (0), olDiscard (1) or olPromptForSave (2).");
+        if (m_pRecord->m_bDeleted)
+            return RaiseItemGone(pError);
+        if (nSaveMode == 0) {
+            HRESULT hr = CommitMessage(m_message.Get());
+            if (FAILED(hr))
+                return RaiseError(pError, hr, L"The item could not be saved.");
+        } else {
+            DiscardMessageChanges(m_message.Get());
+        }
+        Host()->CloseInspectorsOf(m_pRecord);
+        return S_OK;
+    }
+
 protected:
     ~MailItemObject() override
     {
@@ -101,14 +120,7 @@ protected:
             HRESULT hr = args.GetLong(0, &nSaveMode);
             if (FAILED(hr))
                 return hr;
-            if (nSaveMode == 0) {
-                hr = CommitMessage(m_message.Get());
-                if (FAILED(hr))
-                    return RaiseError(pError, hr, L"The item could not be saved.");
-            } else if (nSaveMode == 1 || nSaveMode == 2) {
-                DiscardMessageChanges(m_message.Get());
-            }
-            return CloseItem(Host(), m_pRecord, nSaveMode, pError);
+            return Close(nSaveMode, pError);
         }
         case kDelete: {
             HRESULT hr = Host()->DeleteItem(m_pRecord);
@@ -267,15 +279,12 @@ ItemRecord* RecordOfMailItem(IDispatch* pObject)
     return pRecord;
 }
 
-HRESULT CloseItem(OutlookHost* pHost, ItemRecord* pRecord, LONG nSaveMode, DispError* pError)
+HRESULT CloseItem(IDispatch* pMailItem, LONG nSaveMode, DispError* pError)
 {
-    if (nSaveMode < 0 || nSaveMode > 2)
-        return RaiseError(pError, E_INVALIDARG, L"Close takes olSave (0), olDiscard (1) or olPromptForSave (2).");
-    if (nSaveMode == 0) {
-        HRESULT hr = pHost->SaveItem(pRecord);
-        if (FAILED(hr))
-            return RaiseError(pError, hr, L"The item could not be saved.");
-    }
-    pHost->CloseInspectorsOf(pRecord);
-    return S_OK;
+    DispatchObject* pStandin = DispatchObject::FromDispatch(pMailItem, KindMailItem);
+    if (!pStandin)
+        return RaiseError(pError, E_INVALIDARG, L"Only an item of this store can be closed.");
+    HRESULT hr = static_cast<MailItemObject*>(pStandin)->Close(nSaveMode, pError);
+    pStandin->Release();
+    return hr;
 }

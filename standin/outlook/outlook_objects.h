@@ -23,8 +23,9 @@ IDispatch* NewMailItem(OutlookHost* pHost, ItemRecord* pRecord);
 // The record of a mail item of this stand-in, with a reference; NULL otherwise.
 ItemRecord* RecordOfMailItem(IDispatch* pObject);
 // Close with olSave (0), olDiscard (1) or olPromptForSave (2), which here
-// discards: there is nobody to ask.
-HRESULT CloseItem(OutlookHost* pHost, ItemRecord* pRecord, LONG nSaveMode, DispError* pError);
+// discards: there is nobody to ask. Saving keeps the changes made through the
+// item's MAPIOBJECT too.
+HRESULT CloseItem(IDispatch* pMailItem, LONG nSaveMode, DispError* pError);
 IDispatch* NewInspectors(OutlookHost* pHost);
 // Opens the inspector's window and registers it with the host; NULL when the
 // window cannot be made.

@@ -193,6 +193,14 @@ TEST_F(MessageTest, ChangesAreKeptBySaveChangesAndTheItemsSaveOnly)
     EXPECT_EQ(MAPI_W_ERRORS_RETURNED, hr);
     CallLong(other.Get(), L"Close", 0);
     EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(other.Get())).find("Property: 59090003"));
+
+    // Its inspector's Close with olSave keeps them.
+    Ref<IDispatch> inspector;
+    Ref<IDispatch> third(ComposeSimple("Third", inspector.Receive()));
+    Ref<IMessage> thirdMessage(MessageOf(third.Get()));
+    EXPECT_EQ(S_OK, thirdMessage->SetProps(1, &value, NULL));
+    CallLong(inspector.Get(), L"Close", 0);
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(third.Get())).find("Property: 59090003 1\r\n"));
 }
 
 TEST_F(MessageTest, StoreSupportMaskTellsWhetherHtmlIsKept)
