@@ -239,6 +239,15 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     end.nBlocksLeft = c.nBlocksLeft;
     ExpectJobEnded(end);
 
+    // Whatever went out went merged, and an HTML message with its merged
+    // text/plain alternative.
+    for (const DeliveredView& view : Delivered()) {
+        EXPECT_EQ(view.subject.find("[["), std::string::npos) << view.subject;
+        EXPECT_EQ(view.body.find("[["), std::string::npos) << view.body;
+        EXPECT_TRUE(view.bHasPlain) << view.to;
+        EXPECT_EQ(view.plainBody.find("[["), std::string::npos) << view.plainBody;
+    }
+
     std::string log = LogExists() ? CurrentLog() : std::string();
     size_t pos = 0;
     for (const std::string& part : c.logParts) {
