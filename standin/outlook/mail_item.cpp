@@ -86,12 +86,13 @@ protected:
 
     HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
     {
+        // A moved or deleted item answers nothing.
+        if (m_pRecord->m_bDeleted)
+            return RaiseItemGone(pError);
         if (id == kClass) {
             ReturnLong(pResult, kClassMail);
             return S_OK;
         }
-        if (m_pRecord->m_bDeleted)
-            return RaiseItemGone(pError);
         // A message that was submitted takes no more calls; the item opens
         // the stored one afresh.
         if (!MessageUsable(m_message.Get()))

@@ -147,6 +147,8 @@ TEST_F(MailItemTest, MoveTakesTheItemAndItsFileToTheFolder)
     Ref<IMessage> movedMessage(MessageOf(moved.Get()));
     EXPECT_NE(copyMessage.Get(), movedMessage.Get());
     EXPECT_COM_ERROR(GetText(copy.Get(), L"Subject"), MAPI_E_OBJECT_DELETED);
+    EXPECT_COM_ERROR(GetLong(copy.Get(), L"Class"), MAPI_E_OBJECT_DELETED);
+    EXPECT_COM_ERROR(Call(copy.Get(), L"Save"), MAPI_E_OBJECT_DELETED);
     std::string subject;
     EXPECT_EQ(MAPI_E_OBJECT_DELETED, SubjectOf(copyMessage.Get(), &subject));
     EXPECT_EQ(S_OK, SubjectOf(movedMessage.Get(), &subject));
