@@ -816,27 +816,32 @@ std::string DecodeHeaderValue(const std::string& value)
     return decoded + space;
 }
 
-// The media type in lower case and the charset parameter, unquoted.
-void ParseContentType(const std::string& value, std::string* pType, std::string* pCharset)
+// The value of one parameter of a header value ("boundary", "charset"),
+// unquoted; empty when absent.
+std::string HeaderParameter(const std::string& value, const char* pszName)
 {
     size_t nSemicolon = value.find(';');
-    *pType = LowerAscii(TrimWsp(value.substr(0, nSemicolon)));
-    pCharset->clear();
     while (nSemicolon != std::string::npos) {
         size_t nNext = value.find(';', nSemicolon + 1);
         std::string parameter = value.substr(nSemicolon + 1, nNext == std::string::npos ? std::string::npos
                                                                                        : nNext - nSemicolon - 1);
         nSemicolon = nNext;
         size_t nEquals = parameter.find('=');
-        if (nEquals == std::string::npos)
+        if (nEquals == std::string::npos || LowerAscii(TrimWsp(parameter.substr(0, nEquals))) != pszName)
             continue;
-        if (LowerAscii(TrimWsp(parameter.substr(0, nEquals))) != "charset")
-            continue;
-        std::string charset = TrimWsp(parameter.substr(nEquals + 1));
-        if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"')
-            charset = charset.substr(1, charset.size() - 2);
-        *pCharset = charset;
+        std::string text = TrimWsp(parameter.substr(nEquals + 1));
+        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+            text = text.substr(1, text.size() - 2);
+        return text;
     }
+    return std::string();
+}
+
+// The media type in lower case and the charset parameter, unquoted.
+void ParseContentType(const std::string& value, std::string* pType, std::string* pCharset)
+{
+    *pType = LowerAscii(TrimWsp(value.substr(0, value.find(';'))));
+    *pCharset = HeaderParameter(value, "charset");
 }
 
 bool ReadFileBytes(const char* pszPath, std::string* pBytes)
@@ -895,27 +900,6 @@ bool ParseHeaderFields(const std::string& headers, HeaderFields* pFields)
         pFields->emplace_back(line.substr(0, nColon), line.substr(nColon + 1));
     }
     return true;
-}
-
-// The value of one parameter of a header value ("boundary", "charset"),
-// unquoted; empty when absent.
-std::string HeaderParameter(const std::string& value, const char* pszName)
-{
-    size_t nSemicolon = value.find(';');
-    while (nSemicolon != std::string::npos) {
-        size_t nNext = value.find(';', nSemicolon + 1);
-        std::string parameter = value.substr(nSemicolon + 1, nNext == std::string::npos ? std::string::npos
-                                                                                       : nNext - nSemicolon - 1);
-        nSemicolon = nNext;
-        size_t nEquals = parameter.find('=');
-        if (nEquals == std::string::npos || LowerAscii(TrimWsp(parameter.substr(0, nEquals))) != pszName)
-            continue;
-        std::string text = TrimWsp(parameter.substr(nEquals + 1));
-        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-            text = text.substr(1, text.size() - 2);
-        return text;
-    }
-    return std::string();
 }
 
 // One body with its own type and encoding: bytes undone from the transfer

@@ -533,6 +533,9 @@ TEST_F(DeliveryTest, ReaderRefusesBrokenFiles)
         "To: a@b.c\r\nContent-Transfer-Encoding: x-unknown\r\n\r\nbody\r\n",
         " continued: first\r\n\r\nbody\r\n",
         "no blank line\r\n",
+        "To: a@b.c\r\nContent-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\n\r\nno closing line\r\n",
+        "To: a@b.c\r\nContent-Type: multipart/alternative\r\n\r\n--b\r\n\r\nno boundary named\r\n--b--\r\n",
+        "To: a@b.c\r\nContent-Type: multipart/alternative; boundary=b\r\n\r\n--b\r\nbad header\r\n\r\nx\r\n--b--\r\n",
     };
     int nFile = 0;
     for (const char* psz : kpszBroken) {
