@@ -13,7 +13,7 @@ void ResetJobReport()
 
 void NoteJobEndReason(const char* pszText)
 {
-    if (JobProgress.logsOpened || JobProgress.endReason[0] || pszText == NULL)
+    if (JobProgress.logsOpened || pszText == NULL)
         return;
     snprintf(JobProgress.endReason, LC_STATUS_CAPACITY, "%s", pszText);
 }

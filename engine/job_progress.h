@@ -28,7 +28,7 @@ struct JobProgressRecord {
     HWND dialogWnd;       // written by the dialog
     // For the closing box: whether the job got as far as opening its logs
     // (before that the last job's logs stand, and the box must not point to
-    // them), the first message the job showed before then, and the records
+    // them), the last warning the job showed before then, and the records
     // of the list passed over.
     bool logsOpened;
     char endReason[LC_STATUS_CAPACITY];
@@ -39,7 +39,8 @@ extern JobProgressRecord JobProgress;
 
 // Clears what the closing box reads of a job; called as a job begins.
 void ResetJobReport();
-// Keeps the first text a job shows before it opens its logs: why it ended.
+// Keeps the last warning a job shows before it opens its logs: why it ended
+// (a warning it survives is followed by the one that ends it).
 void NoteJobEndReason(const char* pszText);
 
 // "n of total: text" as the status; the share done follows when total > 0.

@@ -77,16 +77,15 @@ namespace {
 int ShowListMessage(HWND hWndOwner, UINT uId, UINT uType)
 {
     char szText[LC_STATUS_CAPACITY];
-    if (LoadStringA(ghInstance, uId, szText, sizeof(szText)) > 0)
+    if ((uType & MB_TYPEMASK) == MB_OK && LoadStringA(ghInstance, uId, szText, sizeof(szText)) > 0)
         NoteJobEndReason(szText);
     return ShowStringMessage(hWndOwner, uId, LC_PRODUCT_NAME, uType);
 }
 
-// Ends the job before any log is opened with a question answered No or a
-// notice: the closing box names this as the reason.
+// Ends the job before any log is opened with a question answered No: the
+// closing box names this as the reason.
 void NoteStopBeforeLogs(const char* pszReason)
 {
-    JobProgress.endReason[0] = '\0';
     NoteJobEndReason(pszReason);
 }
 
@@ -110,8 +109,10 @@ void CountSkipped(void* pContext, int, int, const char*)
 void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
     SendJobState* pState = (SendJobState*)pContext;
+    const char* pszReason = nReason == ListSkipNoAt && pszAddress[0] == '\0' ? "the address is empty"
+                                                                              : SkipReasonText(nReason);
     if (pState->pCurrentLog)
-        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason), pszAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, pszReason, pszAddress);
 }
 
 // Watches the records the reader passes over while it is alive.
@@ -258,9 +259,15 @@ bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
                  "column \"%s\" holds no e-mail address in them or they have too few fields. Check the list's "
                  "delimiter, its line ends and which column holds the addresses.\n\nNo message was sent.",
                  pState->nSkipped, pState->szAddressColumn);
+    else if (strchr(pState->szHeaderRaw, '\r'))
+        // Read in text mode, only LF ends a line: a CR left over means lines
+        // that end with CR alone, and the whole file became the header.
+        snprintf(szText, sizeof(szText),
+                 "The mailing list has no recipient after its header: its lines end with a carriage return alone, "
+                 "so the whole file reads as one line. Save it with Windows line ends and send again.\n\n"
+                 "No message was sent.");
     else
         snprintf(szText, sizeof(szText), "The mailing list has no recipient after its header.\n\nNo message was sent.");
-    NoteStopBeforeLogs("the mailing list has no usable recipient");
     ShowJobText(pJob->m_hWndOwner, szText);
     return false;
 }

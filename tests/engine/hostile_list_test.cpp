@@ -142,18 +142,20 @@ TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsOneHeaderAndSendsNothing
     ExpectEndedWithDelivered({});
     EXPECT_EQ(m_wJobDone, 0u);
     ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0].find("The mailing list has no recipient after its header."), 0u) << BoxTexts()[0];
+    EXPECT_EQ(BoxTexts()[0], "The mailing list has no recipient after its header: its lines end with a carriage "
+                             "return alone, so the whole file reads as one line. Save it with Windows line ends and "
+                             "send again.\n\nNo message was sent.");
     EXPECT_FALSE(LogExists());
 }
 
 TEST_F(HostileListTest, SkippedRecordsAreCountedAndLoggedWithTheirLines)
 {
     WriteList("Name,Email\n// a comment\nAnn,ann@example.com\nBob,bob at example.com\nCid\nDee,d@" +
-              std::string(260, 'x') + ".com\nEve,eve@example.com\n");
+              std::string(260, 'x') + ".com\nEve,eve@example.com\nFay,\n");
     RunJob();
     ExpectEndedWithDelivered({ "ann@example.com", "eve@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_EQ(JobProgress.skippedCount, 3);
+    EXPECT_EQ(JobProgress.skippedCount, 4);
     std::string log = CurrentLog();
     EXPECT_NE(log.find("\t\tEmails In File: 2\r\n"), std::string::npos);
     EXPECT_NE(log.find("Skipped line 4 of the mailing list: the address holds no @: bob at example.com\r\n"),
@@ -163,6 +165,7 @@ TEST_F(HostileListTest, SkippedRecordsAreCountedAndLoggedWithTheirLines)
               std::string::npos);
     EXPECT_NE(log.find("Skipped line 6 of the mailing list: the address is longer than 255 characters: d@xxx"),
               std::string::npos);
+    EXPECT_NE(log.find("Skipped line 8 of the mailing list: the address is empty\r\n"), std::string::npos);
 }
 
 TEST_F(HostileListTest, AQuoteInsideAFieldKeepsEveryoneToTheirOwnRecord)
