@@ -363,6 +363,14 @@ const FailureCase kCases[] = {
         "cc2@example.com; Bcc: hidden@example.com\r\n",
         "# 1, To: r1@example.com. Sent Successfully", "# 2, To: r2@example.com. Sent Successfully", kComplete },
       1, 2, {}, OwnRecipients },
+    { "OwnRecipientsPartlyUnreadableAreStillNotSentTo", "MailItem.To.get=raise@1", PlainMail, 1, {},
+      { Notice("The composed message has recipients of its own (Cc: cc1@example.com; cc2@example.com; Bcc: "
+               "hidden@example.com).\n\nThey will not receive the copies; each copy goes to its list recipient "
+               "only.") },
+      { "\tThe composed message's own recipients get no copy: Cc: cc1@example.com; cc2@example.com; Bcc: "
+        "hidden@example.com\r\n",
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, {}, OwnRecipients },
 
     // Stopped by the user.
     { "CancelBeforeTheFirstMessage", "", PlainMail, 2, {}, {}, { "Job Stopped\r\n" + std::string(kIncomplete) }, 0, 0,
