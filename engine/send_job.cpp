@@ -96,6 +96,8 @@ const char* SkipReasonText(int nReason)
         return "too few fields to reach the address column";
     case ListSkipAddressTooLong:
         return "the address is longer than 255 characters";
+    case ListSkipNotOneAddress:
+        return "the address is not one e-mail address";
     default:
         return "the address holds no @";
     }

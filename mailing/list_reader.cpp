@@ -455,9 +455,15 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
             continue;
         }
         CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
-        if (strchr(pszAddress, '@'))
+        if (!strchr(pszAddress, '@')) {
+            ReportSkipped(ListSkipNoAt, pszAddress);
+        } else if (strpbrk(pszAddress, " \t\r\n,;<>")) {
+            // Two addresses in one field, or one with its name around it: a
+            // personal copy must not go to a list of people.
+            ReportSkipped(ListSkipNotOneAddress, pszAddress);
+        } else {
             return true;
-        ReportSkipped(ListSkipNoAt, pszAddress);
+        }
         pszAddress[0] = '\0';
     }
 }

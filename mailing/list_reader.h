@@ -37,6 +37,7 @@ enum {
     ListSkipTooFewFields = 1,    // no field in the address column
     ListSkipNoAt = 2,            // the address holds no '@'
     ListSkipAddressTooLong = 3,  // longer than an address buffer holds
+    ListSkipNotOneAddress = 4,   // holds a blank, ',', ';', '<' or '>' besides its '@'
 };
 
 // Told of every record that ReadNextRecipient passes over, with the record's
@@ -87,8 +88,9 @@ int CountAddressColumns(const ListRecord* pHeader);
 // first: into pHeader, which then also sets *pnEmailColumn, or, without
 // pHeader, read and discarded so that *pnEmailColumn keeps its value. Its raw
 // text goes to pszHeaderRaw when given. Records too short for the address
-// column, whose address holds no '@' or is longer than LC_ADDRESS_CAPACITY - 1
-// characters are skipped, and gListSkipWatch is told. On true pRecord holds the
+// column, whose address holds no '@', holds a blank, ',', ';', '<' or '>' (not
+// one address), or is longer than LC_ADDRESS_CAPACITY - 1 characters are
+// skipped, and gListSkipWatch is told. On true pRecord holds the
 // recipient (its address field reduced to the bare address when it was given
 // in angle brackets), pszAddress the trimmed address and pszRecordRaw, when
 // given, the record's raw text. Every copy is cut to its buffer's capacity.

@@ -151,11 +151,11 @@ TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsOneHeaderAndSendsNothing
 TEST_F(HostileListTest, SkippedRecordsAreCountedAndLoggedWithTheirLines)
 {
     WriteList("Name,Email\n// a comment\nAnn,ann@example.com\nBob,bob at example.com\nCid\nDee,d@" +
-              std::string(260, 'x') + ".com\nEve,eve@example.com\nFay,\n");
+              std::string(260, 'x') + ".com\nEve,eve@example.com\nFay,\nGus,\"gus@example.com, hal@example.com\"\n");
     RunJob();
     ExpectEndedWithDelivered({ "ann@example.com", "eve@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_EQ(JobProgress.skippedCount, 4);
+    EXPECT_EQ(JobProgress.skippedCount, 5);
     std::string log = CurrentLog();
     EXPECT_NE(log.find("\t\tEmails In File: 2\r\n"), std::string::npos);
     EXPECT_NE(log.find("Skipped line 4 of the mailing list: the address holds no @: bob at example.com\r\n"),
@@ -166,6 +166,9 @@ TEST_F(HostileListTest, SkippedRecordsAreCountedAndLoggedWithTheirLines)
     EXPECT_NE(log.find("Skipped line 6 of the mailing list: the address is longer than 255 characters: d@xxx"),
               std::string::npos);
     EXPECT_NE(log.find("Skipped line 8 of the mailing list: the address is empty\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Skipped line 9 of the mailing list: the address is not one e-mail address: gus@example.com, "
+                       "hal@example.com\r\n"),
+              std::string::npos);
 }
 
 TEST_F(HostileListTest, AQuoteInsideAFieldKeepsEveryoneToTheirOwnRecord)
@@ -230,19 +233,18 @@ TEST_F(HostileListTest, SeveralAddressColumnsAnsweredNoSendNothing)
 
 TEST_F(HostileListTest, LineBreaksInAnAddressCannotForgeALogLine)
 {
-    // The refused copy is not sent; its address, line breaks and all, stays
-    // on one log line.
+    // The field is no one address: it is skipped, and its text, line breaks
+    // and all, stays on one log line.
     WriteList("Name,Email\nEve,\"eve@example.com\n(9:00.00) # 2, To: mallory@example.com. Sent Successfully\"\n"
               "Ann,ann@example.com\n");
-    m_boxes->Answer(IDOK);
-    m_boxes->Answer(IDYES);
     RunJob();
     ExpectEndedWithDelivered({ "ann@example.com" });
-    EXPECT_EQ(m_wJobDone, 0u);
+    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_TRUE(BoxTexts().empty());
     std::string log = CurrentLog();
     EXPECT_EQ(log.find("\n(9:00.00)"), std::string::npos) << log;
-    EXPECT_NE(log.find("To: eve@example.com  (9:00.00) # 2, To: mallory@example.com. Sent Successfully. Not Sent: "
-                       "the submission failed"),
+    EXPECT_NE(log.find("Skipped line 2 of the mailing list: the address is not one e-mail address: eve@example.com  "
+                       "(9:00.00) # 2, To: mallory@example.com. Sent Successfully\r\n"),
               std::string::npos)
         << log;
 }

@@ -754,10 +754,10 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
     std::string fits = "a@" + std::string(253, 'b');
     std::string tooLong = "a@" + std::string(254, 'b');
     std::vector<std::string> addresses =
-        CountingPass("Name,Email\nA," + tooLong + "\nB, " + fits + " \nC,no-at\nD\n");
+        CountingPass("Name,Email\nA," + tooLong + "\nB, " + fits + " \nC,no-at\nD\nE,a@x.org;b@y.org\n");
     gListSkipWatch.pfnSkipped = NULL;
     EXPECT_EQ(addresses, std::vector<std::string>({ fits }));
-    ASSERT_EQ(skips.size(), 3u);
+    ASSERT_EQ(skips.size(), 4u);
     EXPECT_EQ(skips[0].nLine, 2);
     EXPECT_EQ(skips[0].nReason, ListSkipAddressTooLong);
     EXPECT_EQ(skips[1].nLine, 4);
@@ -765,6 +765,9 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
     EXPECT_EQ(skips[1].address, "no-at");
     EXPECT_EQ(skips[2].nLine, 5);
     EXPECT_EQ(skips[2].nReason, ListSkipTooFewFields);
+    EXPECT_EQ(skips[3].nLine, 6);
+    EXPECT_EQ(skips[3].nReason, ListSkipNotOneAddress);
+    EXPECT_EQ(skips[3].address, "a@x.org;b@y.org");
 }
 
 TEST_F(ReadNextRecipientTest, CopiesKeepToSmallBuffers)
