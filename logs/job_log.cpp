@@ -142,26 +142,33 @@ void LogJobStopped(FILE* pLog)
 
 void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue)
 {
-    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", pszAddress, (unsigned long)hr, nValue);
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", szAddress, (unsigned long)hr, nValue);
+    fflush(pLog);
+}
+
+static void LogAddressLine(FILE* pLog, const char* pszText, const char* pszAddress)
+{
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    fprintf(pLog, "%s%s\n", pszText, szAddress);
     fflush(pLog);
 }
 
 void LogPropValueFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to allocate SPropValue: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to allocate SPropValue: ", pszAddress);
 }
 
 void LogAddRecipientFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to add recipient: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to add recipient: ", pszAddress);
 }
 
 void LogSubmitFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to submit message to: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to submit message to: ", pszAddress);
 }
 
 void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation)
