@@ -89,7 +89,7 @@ void NoteStopBeforeLogs(const char* pszReason)
     NoteJobEndReason(pszReason);
 }
 
-const char* SkipReasonText(int nReason)
+const char* SkipReasonText(int nReason, const char* pszAddress)
 {
     switch (nReason) {
     case ListSkipTooFewFields:
@@ -99,7 +99,7 @@ const char* SkipReasonText(int nReason)
     case ListSkipNotOneAddress:
         return "the address is not one e-mail address";
     default:
-        return "the address holds no @";
+        return pszAddress[0] ? "the address holds no @" : "the address is empty";
     }
 }
 
@@ -111,10 +111,8 @@ void CountSkipped(void* pContext, int, int, const char*)
 void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
     SendJobState* pState = (SendJobState*)pContext;
-    const char* pszReason = nReason == ListSkipNoAt && pszAddress[0] == '\0' ? "the address is empty"
-                                                                              : SkipReasonText(nReason);
     if (pState->pCurrentLog)
-        LogRecordSkipped(pState->pCurrentLog, nLine, pszReason, pszAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), pszAddress);
 }
 
 // Watches the records the reader passes over while it is alive.
@@ -147,7 +145,9 @@ bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
     DWORD cchTemp = GetTempPathA(sizeof(szTempDir), szTempDir);
     bool bCopied = false;
     if (cchTemp > 0 && cchTemp < sizeof(szTempDir) &&
-        GetTempFileNameA(szTempDir, "lcl", 0, pState->szListCopy) != 0) {
+        GetTempFileNameA(szTempDir, "lcl", 0, pState->szListCopy) == 0)
+        pState->szListCopy[0] = '\0';
+    if (pState->szListCopy[0]) {
         // Written as read: the line ends have had their text-mode translation,
         // and reading the copy in text mode changes nothing more.
         FILE* pCopy = fopen(pState->szListCopy, "wb");
