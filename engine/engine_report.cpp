@@ -1,11 +1,15 @@
 #include "engine/engine_report.h"
 
 #include "engine/host_dispatch.h"
+#include "engine/job_progress.h"
 #include "logs/job_log.h"
 #include "resources/product.h"
 
+#define LC_LOG_LINE_CAPACITY 1024
+
 int ShowJobText(HWND hWndOwner, const char* pszText)
 {
+    NoteJobEndReason(pszText);
     return MessageBoxA(hWndOwner, pszText, LC_PRODUCT_NAME, MB_ICONWARNING | MB_OK);
 }
 
@@ -18,7 +22,10 @@ void LogJobText(FILE* pLog, const char* pszText)
 {
     if (pLog == NULL)
         return;
-    fprintf(pLog, "%s\n", pszText);
+    // Texts here may carry an address read from the list.
+    char szLine[LC_LOG_LINE_CAPACITY];
+    CopyOneLine(szLine, sizeof(szLine), pszText);
+    fprintf(pLog, "%s\n", szLine);
     fflush(pLog);
 }
 

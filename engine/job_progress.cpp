@@ -2,7 +2,21 @@
 
 #include "logs/job_log.h"
 
-JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL };
+JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL, false, "", 0 };
+
+void ResetJobReport()
+{
+    JobProgress.logsOpened = false;
+    JobProgress.endReason[0] = '\0';
+    JobProgress.skippedCount = 0;
+}
+
+void NoteJobEndReason(const char* pszText)
+{
+    if (JobProgress.logsOpened || pszText == NULL)
+        return;
+    snprintf(JobProgress.endReason, LC_STATUS_CAPACITY, "%s", pszText);
+}
 
 void SetJobStatus(const char* pszText, int n, int nTotal)
 {

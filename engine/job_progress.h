@@ -26,9 +26,22 @@ struct JobProgressRecord {
     int sentCount;
     int jobState;         // written by the dialog
     HWND dialogWnd;       // written by the dialog
+    // For the closing box: whether the job got as far as opening its logs
+    // (before that the last job's logs stand, and the box must not point to
+    // them), the last warning the job showed before then, and the records
+    // of the list passed over.
+    bool logsOpened;
+    char endReason[LC_STATUS_CAPACITY];
+    int skippedCount;
 };
 
 extern JobProgressRecord JobProgress;
+
+// Clears what the closing box reads of a job; called as a job begins.
+void ResetJobReport();
+// Keeps the last warning a job shows before it opens its logs: why it ended
+// (a warning it survives is followed by the one that ends it).
+void NoteJobEndReason(const char* pszText);
 
 // "n of total: text" as the status; the share done follows when total > 0.
 void SetJobStatus(const char* pszText, int n, int nTotal);

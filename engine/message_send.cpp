@@ -256,7 +256,10 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     pValues[4].Value.b = FALSE;
 
     pState->nJobStep = 13;
-    hr = pState->pCurrentMessage->ModifyRecipients(MODRECIP_ADD, pList);
+    // The copy comes with the composed message's own To, Cc and Bcc; without
+    // MODRECIP_ADD the list replaces them all, so the copy goes to this
+    // recipient alone.
+    hr = pState->pCurrentMessage->ModifyRecipients(0, pList);
     list.Free();
     if (FAILED(hr)) {
         LogAndShowRecipientText(pJob, pState, "Failed to add recipient: %s", pState->szRecipientAddress);
@@ -445,26 +448,42 @@ OutboxResult GuardedMoveToOutbox(SendJob* pJob, SendJobState* pState)
     return pState->pCurrentMessage ? OutboxDone : OutboxEndsJob;
 }
 
-// Step 13; false when the user chose to stop after a failed submission.
-bool Submit(SendJob* pJob, SendJobState* pState)
+enum SubmitResult {
+    Submitted,
+    NotSubmitted,     // the user goes on without this recipient
+    SubmitEndsJob,    // the user chose to stop
+};
+
+// Step 13. A submission that failed or raised sent nothing, whatever the
+// user answers; the reason is left in szNotSentReason.
+SubmitResult Submit(SendJob* pJob, SendJobState* pState)
 {
     pState->nJobStep = 15;
     SetJobStatus("Sending Message", MessageNumber(), pState->nTotal);
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "SubmitMessage error caught during message %d", MessageNumber());
+    HRESULT hr = S_OK;
     try {
-        HRESULT hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
+        hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
         if (FAILED(hr)) {
             LogAndShowRecipientText(pJob, pState, "Failed to submit message to: %s", pState->szRecipientAddress);
+            snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+                     "the submission failed (0x%08lX)", (unsigned long)hr);
             if (AskJobQuestion(pJob->m_hWndOwner, "Continue Sending Anyway?") != IDYES)
-                return false;
+                return SubmitEndsJob;
+            return NotSubmitted;
         }
+        return Submitted;
     } catch (const _com_error& error) {
+        hr = error.Error();
         ReportComError(error, pState->pCurrentLog, szText);
     } catch (...) {
+        hr = E_UNEXPECTED;
         LogJobText(pState->pCurrentLog, szText);
     }
-    return true;
+    snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+             "the submission raised an error (0x%08lX)", (unsigned long)hr);
+    return NotSubmitted;
 }
 
 // Step 14.
@@ -521,8 +540,11 @@ RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
     if (GuardedMoveToOutbox(pJob, pState) == OutboxEndsJob)
         return RecipientEndsJob;
 
-    if (!Submit(pJob, pState))
+    SubmitResult submitted = Submit(pJob, pState);
+    if (submitted == SubmitEndsJob)
         return RecipientEndsJob;
+    if (submitted == NotSubmitted)
+        return RecipientNotSent;
     Flush(pState);
     return RecipientCompleted;
 }

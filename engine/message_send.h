@@ -10,6 +10,7 @@ struct SendJobState;
 enum RecipientOutcome {
     RecipientCompleted,   // count and log the recipient as sent
     RecipientEndsJob,     // the job ends; the message has been shown
+    RecipientNotSent,     // nothing went; log why (szNotSentReason) and go on with the next
 };
 
 RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState);

@@ -76,7 +76,202 @@ namespace {
 
 int ShowListMessage(HWND hWndOwner, UINT uId, UINT uType)
 {
+    char szText[LC_STATUS_CAPACITY];
+    if ((uType & MB_TYPEMASK) == MB_OK && LoadStringA(ghInstance, uId, szText, sizeof(szText)) > 0)
+        NoteJobEndReason(szText);
     return ShowStringMessage(hWndOwner, uId, LC_PRODUCT_NAME, uType);
+}
+
+// Ends the job before any log is opened with a question answered No: the
+// closing box names this as the reason.
+void NoteStopBeforeLogs(const char* pszReason)
+{
+    NoteJobEndReason(pszReason);
+}
+
+const char* SkipReasonText(int nReason, const char* pszAddress)
+{
+    switch (nReason) {
+    case ListSkipTooFewFields:
+        return "too few fields to reach the address column";
+    case ListSkipAddressTooLong:
+        return "the address is longer than 255 characters";
+    case ListSkipNotOneAddress:
+        return "the address is not one e-mail address";
+    default:
+        return pszAddress[0] ? "the address holds no @" : "the address is empty";
+    }
+}
+
+void CountSkipped(void* pContext, int, int, const char*)
+{
+    ++((SendJobState*)pContext)->nSkipped;
+}
+
+void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
+{
+    SendJobState* pState = (SendJobState*)pContext;
+    if (pState->pCurrentLog)
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), pszAddress);
+}
+
+// Watches the records the reader passes over while it is alive.
+class SkipWatch {
+public:
+    SkipWatch(void (*pfnSkipped)(void*, int, int, const char*), SendJobState* pState)
+    {
+        gListSkipWatch.pfnSkipped = pfnSkipped;
+        gListSkipWatch.pContext = pState;
+    }
+    ~SkipWatch()
+    {
+        gListSkipWatch.pfnSkipped = NULL;
+        gListSkipWatch.pContext = NULL;
+    }
+};
+
+// The list as it is now, copied to a private file that both passes read: a
+// list saved again during the job (an editor, a sync client) cannot make the
+// sending pass read other records than the counting pass counted. The list
+// itself is read once, through the shared-read opening.
+bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
+{
+    FILE* pList = OpenListFile(JobOptions.ToList);
+    if (pList == NULL) {
+        ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    char szTempDir[MAX_PATH];
+    DWORD cchTemp = GetTempPathA(sizeof(szTempDir), szTempDir);
+    bool bCopied = false;
+    if (cchTemp > 0 && cchTemp < sizeof(szTempDir) &&
+        GetTempFileNameA(szTempDir, "lcl", 0, pState->szListCopy) == 0)
+        pState->szListCopy[0] = '\0';
+    if (pState->szListCopy[0]) {
+        // Written as read: the line ends have had their text-mode translation,
+        // and reading the copy in text mode changes nothing more.
+        FILE* pCopy = fopen(pState->szListCopy, "wb");
+        if (pCopy) {
+            char buffer[4096];
+            size_t cb;
+            bCopied = true;
+            while ((cb = fread(buffer, 1, sizeof(buffer), pList)) > 0) {
+                if (fwrite(buffer, 1, cb, pCopy) != cb) {
+                    bCopied = false;
+                    break;
+                }
+            }
+            if (ferror(pList))
+                bCopied = false;
+            if (fclose(pCopy) != 0)
+                bCopied = false;
+        }
+    }
+    fclose(pList);
+    if (!bCopied) {
+        ShowJobText(pJob->m_hWndOwner, "Could not make a working copy of the mailing list in the temporary folder.");
+        return false;
+    }
+    return true;
+}
+
+// The composed message's own To, Cc and Bcc, as the host shows them.
+void ReadOwnRecipients(SendJob* pJob, SendJobState* pState)
+{
+    static const struct {
+        LPCOLESTR pszMember;
+        const char* pszLabel;
+    } kFields[] = { { L"To", "To" }, { L"CC", "Cc" }, { L"BCC", "Bcc" } };
+    pState->szOwnRecipients[0] = '\0';
+    size_t cchUsed = 0;
+    for (const auto& field : kFields) {
+        char szNames[LC_OWN_RECIPIENTS_CAPACITY] = "";
+        try {
+            ScopedVariant value;
+            if (FAILED(DispTryGetProperty(pJob->m_pParent, field.pszMember, &value)) ||
+                V_VT(&value.Get()) != VT_BSTR || V_BSTR(&value.Get()) == NULL)
+                continue;
+            WideToAnsi(V_BSTR(&value.Get()), szNames, sizeof(szNames));
+        } catch (...) {
+            continue;
+        }
+        if (szNames[0] == '\0')
+            continue;
+        int cch = snprintf(pState->szOwnRecipients + cchUsed, sizeof(pState->szOwnRecipients) - cchUsed, "%s%s: %s",
+                           cchUsed ? "; " : "", field.pszLabel, szNames);
+        if (cch < 0 || cchUsed + cch >= sizeof(pState->szOwnRecipients))
+            break;
+        cchUsed += cch;
+    }
+}
+
+// Before anything goes: the user hears that the composed message's own
+// recipients are not written to.
+void TellOfOwnRecipients(SendJob* pJob, SendJobState* pState)
+{
+    ReadOwnRecipients(pJob, pState);
+    if (pState->szOwnRecipients[0] == '\0')
+        return;
+    char szText[LC_OWN_RECIPIENTS_CAPACITY + 256];
+    snprintf(szText, sizeof(szText),
+             "The composed message has recipients of its own (%s).\n\nThey will not receive the copies; each copy "
+             "goes to its list recipient only.",
+             pState->szOwnRecipients);
+    MessageBoxA(pJob->m_hWndOwner, szText, LC_PRODUCT_NAME, MB_ICONINFORMATION | MB_OK);
+}
+
+// More than one column could hold the address: the user confirms the one
+// chosen before anything goes.
+bool ConfirmAddressColumn(SendJob* pJob, SendJobState* pState)
+{
+    int nCandidates = CountAddressColumns(&pState->header);
+    if (nCandidates <= 1)
+        return true;
+    char szText[LC_FIELD_NAME_CAPACITY * 2 + 256];
+    snprintf(szText, sizeof(szText),
+             "The mailing list has %d columns that could hold the e-mail address. Each copy will go to the address "
+             "in the column \"%s\".\n\nSend to the addresses in \"%s\"?",
+             nCandidates, pState->szAddressColumn, pState->szAddressColumn);
+    if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
+        return true;
+    NoteStopBeforeLogs("the address column was not confirmed");
+    return false;
+}
+
+// A quote opened and never closed makes one field of the rest of the file.
+bool RefuseUnclosedQuote(SendJob* pJob, int nLine)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
+    snprintf(szText, sizeof(szText),
+             "The record at line %d of the mailing list opens a double quote that is never closed, so the rest "
+             "of the file would be read as one field.\n\nClose or remove the quote and send again. No message "
+             "was sent.",
+             nLine);
+    ShowJobText(pJob->m_hWndOwner, szText);
+    return false;
+}
+
+// No record is usable: the job ends before it opens its logs, and says why.
+bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
+{
+    char szText[LC_FIELD_NAME_CAPACITY + 512];
+    if (pState->nSkipped > 0)
+        snprintf(szText, sizeof(szText),
+                 "The mailing list has no usable recipient: all %d of its records were skipped, because the "
+                 "column \"%s\" holds no e-mail address in them or they have too few fields. Check the list's "
+                 "delimiter, its line ends and which column holds the addresses.\n\nNo message was sent.",
+                 pState->nSkipped, pState->szAddressColumn);
+    else if (strchr(pState->szHeaderRaw, '\r'))
+        // Read in text mode, only LF ends a line: a CR left over means lines
+        // that end with CR alone, and the whole file became the header.
+        snprintf(szText, sizeof(szText),
+                 "The mailing list has no recipient after its header: its lines end with a carriage return alone, "
+                 "so the whole file reads as one line. Save it with Windows line ends and send again.\n\n"
+                 "No message was sent.");
+    else
+        snprintf(szText, sizeof(szText), "The mailing list has no recipient after its header.\n\nNo message was sent.");
+    ShowJobText(pJob->m_hWndOwner, szText);
+    return false;
 }
 
 // A record too long to read ends the list early. Sending the recipients
@@ -95,7 +290,10 @@ bool ConfirmListCutShort(SendJob* pJob, int nBefore)
              "The mailing list holds a record longer than 511 characters after its recipient %d, and Lettercast "
              "reads a list only up to such a record.\n\nSend to the %d recipients before it?",
              nBefore, nBefore);
-    return AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES;
+    if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
+        return true;
+    NoteStopBeforeLogs("the mailing list is cut short by a record longer than 511 characters");
+    return false;
 }
 
 // Phase D: the counting pass, which also finds the address column and the
@@ -103,7 +301,9 @@ bool ConfirmListCutShort(SendJob* pJob, int nBefore)
 bool CountRecipients(SendJob* pJob, SendJobState* pState)
 {
     SetJobPhase("Reading Mailing List");
-    FILE* pList = OpenListFile(JobOptions.ToList);
+    if (!TakeListSnapshot(pJob, pState))
+        return false;
+    FILE* pList = OpenListFile(pState->szListCopy);
     if (pList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
@@ -112,23 +312,40 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     JobProgress.sentCount = 0;
     pState->szHeaderRaw[0] = '\0';
     pState->nTotal = 0;
+    pState->nSkipped = 0;
     bool bHeaderDone = false;
-    while (pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
-                               bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
-                               &pState->header, &pState->record)) {
-        ++pState->nTotal;
-        bHeaderDone = true;
+    {
+        SkipWatch watch(CountSkipped, pState);
+        while (pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
+                                   bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
+                                   &pState->header, &pState->record)) {
+            ++pState->nTotal;
+            bHeaderDone = true;
+        }
     }
     fclose(pList);
+    pState->bListCutShort = gbListCutShort;
+    JobProgress.skippedCount = pState->nSkipped;
 
+    if (gnListUnclosedQuoteLine > 0)
+        return RefuseUnclosedQuote(pJob, gnListUnclosedQuoteLine);
     if (pJob->m_nEmailColumn == -1) {
         ShowListMessage(pJob->m_hWndOwner, IDS_NO_EMAIL_FIELD, MB_ICONWARNING | MB_OK);
         if (ShowListMessage(pJob->m_hWndOwner, IDS_ASK_MAILING_LIST_HELP, MB_ICONQUESTION | MB_YESNO) == IDYES)
             ShowHelpTopic(pJob->m_hWndOwner, IDS_TOPIC_MAILING_LISTS);
         return false;
     }
-    pState->bListCutShort = gbListCutShort;
-    return !pState->bListCutShort || ConfirmListCutShort(pJob, pState->nTotal);
+    if (pJob->m_nEmailColumn < pState->header.nCount)
+        CopyOneLine(pState->szAddressColumn, sizeof(pState->szAddressColumn),
+                    pState->header.ppszFields[pJob->m_nEmailColumn]);
+    if (pState->bListCutShort && !ConfirmListCutShort(pJob, pState->nTotal))
+        return false;
+    if (pState->nTotal == 0)
+        return RefuseEmptyList(pJob, pState);
+    if (!ConfirmAddressColumn(pJob, pState))
+        return false;
+    TellOfOwnRecipients(pJob, pState);
+    return true;
 }
 
 // Phase E: the three logs with their start blocks, and the list again for
@@ -143,16 +360,26 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         ShowListMessage(pJob->m_hWndOwner, IDS_CURRENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal);
+    // From here on the last job's record is replaced, the sent list with it.
+    JobProgress.logsOpened = true;
+    if (gszSentListPath[0])
+        DeleteFileA(gszSentListPath);
+    WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
     if (pState->bListCutShort)
         LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 511 characters");
+    if (pState->szOwnRecipients[0]) {
+        char szLine[LC_OWN_RECIPIENTS_CAPACITY + 96];
+        snprintf(szLine, sizeof(szLine), "\tThe composed message's own recipients get no copy: %s",
+                 pState->szOwnRecipients);
+        LogJobText(pState->pCurrentLog, szLine);
+    }
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal);
+    WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
 
     pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
     if (pState->pSentList == NULL) {
@@ -161,7 +388,7 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     }
     WriteSentListRecord(pState->pSentList, pState->szHeaderRaw);
 
-    pState->pList = OpenListFile(JobOptions.ToList);
+    pState->pList = OpenListFile(pState->szListCopy);
     if (pState->pList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
@@ -274,6 +501,7 @@ void CopyAddress(char* pszOut, const char* pszAddress)
 // Phase G; false when the job ends before the list does.
 bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 {
+    SkipWatch watch(LogSkipped, pState);
     for (;;) {
         bool bHeaderDone = pState->nCalls > 0;
         if (!pJob->NextRecipient(pState->pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0,
@@ -308,8 +536,15 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 
         pState->nJobStep = 6;
         pState->nCopyRetries = 0;
-        if (SendRecipientCopy(pJob, pState) == RecipientEndsJob)
+        RecipientOutcome outcome = SendRecipientCopy(pJob, pState);
+        if (outcome == RecipientEndsJob)
             return false;
+        if (outcome == RecipientNotSent) {
+            // Not counted and not in the sent list: the job cannot complete.
+            LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
+            ReleaseRecipientObjects(pState);
+            continue;
+        }
 
         ++pState->nSinceSendReceive;
         ++JobProgress.sentCount;
@@ -318,6 +553,13 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
         ReleaseRecipientObjects(pState);
     }
+}
+
+// Every counted recipient sent, from a list read to its end: a list cut
+// short left recipients after the long record without the message.
+bool JobCompleted(const SendJobState* pState)
+{
+    return JobProgress.sentCount == pState->nTotal && !pState->bListCutShort;
 }
 
 // Phase H.
@@ -329,8 +571,7 @@ void EndOfList(SendJobState* pState)
         SendReceiveIgnoringErrors();
     }
     ReleaseRecipientObjects(pState);
-    if (JobProgress.sentCount == pState->nTotal)
-        pState->bSuccess = true;
+    pState->bSuccess = JobCompleted(pState);
 }
 
 void ReportUnknownError(SendJob* pJob, SendJobState* pState, const _com_error* pError)
@@ -360,8 +601,7 @@ void SendPhases(SendJob* pJob, SendJobState* pState)
     } catch (...) {
         ReportUnknownError(pJob, pState, NULL);
     }
-    if (JobProgress.sentCount == pState->nTotal)
-        pState->bSuccess = true;
+    pState->bSuccess = JobCompleted(pState);
 }
 
 // Phase I: every way out after the first checks.
@@ -386,6 +626,8 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
         WriteJobEnd(pState->pCurrentLog, pState->bSuccess, JobProgress.sentCount);
         fclose(pState->pCurrentLog);
     }
+    if (pState->szListCopy[0])
+        DeleteFileA(pState->szListCopy);
     FreeListRecord(&pState->header);
     FreeListRecord(&pState->record);
     PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, pState->bSuccess ? 1 : 0, 0);
@@ -400,6 +642,7 @@ void SendJob::Run()
     SendJobState state;
     InitSendJobState(&state);
     bool bMapiTried = false;
+    ResetJobReport();
 
     if (m_pParent == NULL)
         ShowJobText(GetDesktopWindow(), "Error: m_pParent == NULL");

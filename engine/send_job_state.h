@@ -5,11 +5,15 @@
 
 #include <stdio.h>
 
+#include <windows.h>
+
+#include "engine/engine_report.h"
 #include "engine/mapi_defs.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
 #define LC_RAW_RECORD_CAPACITY 512
+#define LC_OWN_RECIPIENTS_CAPACITY 1024
 
 struct SendJobState {
     // The composed message's texts, read once; the HTML is NULL when there is none.
@@ -32,6 +36,11 @@ struct SendJobState {
 
     int nTotal;               // recipients found by the counting pass
     bool bListCutShort;       // the counting pass ended at a record too long to read
+    int nSkipped;             // records the counting pass passed over
+    char szListCopy[MAX_PATH];   // the list as it was at Send, read by both passes; deleted at the end
+    char szAddressColumn[LC_FIELD_NAME_CAPACITY];
+    char szOwnRecipients[LC_OWN_RECIPIENTS_CAPACITY];   // the composed message's To/Cc/Bcc, or empty
+    char szNotSentReason[LC_CAUGHT_TEXT_CAPACITY];      // why the current recipient's copy did not go
     int nCalls;               // calls of the sending pass
     int nSinceSendReceive;
     int nCopyRetries;         // for the current recipient

@@ -108,6 +108,8 @@ void CheckAddress(const char* pszAddress)
     FUZZ_CHECK(strchr(pszAddress, '@') != NULL);
     FUZZ_CHECK(!IsBlank(pszAddress[0]));
     FUZZ_CHECK(!IsBlank(pszAddress[cch - 1]));
+    // One address only: never a list of them, never a name around it.
+    FUZZ_CHECK(strpbrk(pszAddress, " \t\r\n,;<>") == NULL);
 }
 
 // Buffers of exactly the sizes the engine passes, on the heap so that the

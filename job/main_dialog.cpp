@@ -35,9 +35,10 @@ const char kszPauseTip[] = "Pause Sending";
 const char kszCancellingText[] = "Cancelling Gracefully...";
 const char kszCompletedText[] = "Completed Successfully";
 const char kszNotCompleteText[] = "Not Complete (See Current Job Log)";
+const char kszNotStartedText[] = "Not Started";
 
 #define LC_TITLE_CAPACITY 128
-#define LC_JOB_RESULT_CAPACITY 128
+#define LC_JOB_RESULT_CAPACITY (LC_STATUS_CAPACITY + 128)
 
 struct ButtonTip {
     int nId;
@@ -199,10 +200,10 @@ void OnSendPause(HWND hDlg)
     if (nPreviousState == JobPaused)
         return;
 
-    // A new job: the last job's log and sent list go, so that what is left
-    // afterwards belongs to this job alone.
-    DeleteFileA(gszSentListPath);
-    DeleteFileA(gszCurrentJobPath);
+    // A new job. The last job's log and sent list stay until this job opens
+    // its own: a job that ends before that must not destroy the only record
+    // of an interrupted one.
+    ResetJobReport();
     JobProgress.progressPos = 0;
     JobProgress.percentDone = 0.0;
     JobProgress.sentCount = 0;
@@ -301,6 +302,15 @@ void OnTimer(HWND hDlg)
         SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, szLine);
 }
 
+// The text up to its first line end, cut to the buffer.
+void CopyFirstLine(char* pszOut, size_t cchOut, const char* pszText)
+{
+    size_t i = 0;
+    for (; pszText[i] && pszText[i] != '\n' && pszText[i] != '\r' && i + 1 < cchOut; ++i)
+        pszOut[i] = pszText[i];
+    pszOut[i] = '\0';
+}
+
 void OnJobDone(HWND hDlg, WPARAM wCompleted)
 {
     // After a cancel the engine's own WM_JOBDONE may still find the window
@@ -315,13 +325,30 @@ void OnJobDone(HWND hDlg, WPARAM wCompleted)
     JobProgress.progressPos = 0;
     JobProgress.percentDone = 0.0;
 
-    const char* pszResult = wCompleted == 1 ? kszCompletedText : kszNotCompleteText;
+    // A job that ended before opening its logs has none to point to: the
+    // last job's logs still stand, so the box names the reason instead.
+    const char* pszResult = kszNotCompleteText;
+    char szNotStarted[LC_STATUS_CAPACITY + 32];
+    if (wCompleted == 1) {
+        pszResult = kszCompletedText;
+    } else if (!JobProgress.logsOpened) {
+        char szReason[LC_STATUS_CAPACITY];
+        CopyFirstLine(szReason, sizeof(szReason), JobProgress.endReason);
+        if (szReason[0])
+            snprintf(szNotStarted, sizeof(szNotStarted), "%s (%s)", kszNotStartedText, szReason);
+        else
+            snprintf(szNotStarted, sizeof(szNotStarted), "%s", kszNotStartedText);
+        pszResult = szNotStarted;
+    }
     SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, pszResult);
     if (wCompleted == 1)
         SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_SETPOS, 100, 0);
 
     char szText[LC_JOB_RESULT_CAPACITY];
-    snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
+    int cch = snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
+    if (JobProgress.logsOpened && JobProgress.skippedCount > 0 && cch > 0 && cch < (int)sizeof(szText))
+        snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
+                 JobProgress.skippedCount);
     MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_OK);
 
     SaveOptions();

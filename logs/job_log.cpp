@@ -28,7 +28,21 @@ static void WriteStamp(FILE* pLog, const char* pszLabel, const SYSTEMTIME* pTime
             pTime->wHour, pTime->wMinute, pTime->wSecond);
 }
 
-void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime)
+void CopyOneLine(char* pszOut, size_t cchOut, const char* pszText)
+{
+    if (cchOut == 0)
+        return;
+    size_t i = 0;
+    for (; pszText && pszText[i] && i + 1 < cchOut; ++i)
+        pszOut[i] = (pszText[i] == '\r' || pszText[i] == '\n') ? ' ' : pszText[i];
+    pszOut[i] = '\0';
+}
+
+// List data in a log line, with its line breaks made spaces.
+#define LC_LOG_VALUE_CAPACITY 1024
+
+void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime,
+                     const char* pszAddressColumn)
 {
     int nMajor = 0, nMinor = 0;
     GetModuleVersion(&nMajor, &nMinor);
@@ -39,6 +53,11 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fprintf(pLog, "\tMailing List: %s\n", JobOptions.ToList);
     fprintf(pLog, "\t\tDelimiter: %s\n", DelimiterName(ListDelimiter));
     fprintf(pLog, "\t\tEmails In File: %d\n", nEmailsInFile);
+    if (pszAddressColumn) {
+        char szColumn[LC_LOG_VALUE_CAPACITY];
+        CopyOneLine(szColumn, sizeof(szColumn), pszAddressColumn);
+        fprintf(pLog, "\t\tAddress Column: %s\n", szColumn);
+    }
     fprintf(pLog, "\tOptions:\n");
     fprintf(pLog, "\t\tPause: %d\n", JobOptions.Pause);
     if (JobOptions.DoSendRecv != 0)
@@ -49,10 +68,10 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fflush(pLog);
 }
 
-void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile)
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn)
 {
     SYSTEMTIME time = Now();
-    WriteJobStartAt(pLog, pszSubject, nEmailsInFile, &time);
+    WriteJobStartAt(pLog, pszSubject, nEmailsInFile, &time, pszAddressColumn);
 }
 
 void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTime)
@@ -71,8 +90,10 @@ void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent)
 
 void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime)
 {
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
     fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully\n", pTime->wHour, pTime->wMinute, pTime->wSecond,
-            nSent, pszAddress);
+            nSent, szAddress);
     fflush(pLog);
 }
 
@@ -88,6 +109,27 @@ static void LogText(FILE* pLog, const char* pszText)
     fflush(pLog);
 }
 
+void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason)
+{
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    SYSTEMTIME time = Now();
+    fprintf(pLog, "(%d:%02d.%02d) To: %s. Not Sent: %s\n", time.wHour, time.wMinute, time.wSecond, szAddress,
+            pszReason);
+    fflush(pLog);
+}
+
+void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress)
+{
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    if (szAddress[0])
+        fprintf(pLog, "Skipped line %d of the mailing list: %s: %s\n", nLine, pszReason, szAddress);
+    else
+        fprintf(pLog, "Skipped line %d of the mailing list: %s\n", nLine, pszReason);
+    fflush(pLog);
+}
+
 void LogMergeError(FILE* pLog)
 {
     LogText(pLog, "Mail merge error\n");
@@ -100,26 +142,33 @@ void LogJobStopped(FILE* pLog)
 
 void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue)
 {
-    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", pszAddress, (unsigned long)hr, nValue);
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", szAddress, (unsigned long)hr, nValue);
+    fflush(pLog);
+}
+
+static void LogAddressLine(FILE* pLog, const char* pszText, const char* pszAddress)
+{
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    fprintf(pLog, "%s%s\n", pszText, szAddress);
     fflush(pLog);
 }
 
 void LogPropValueFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to allocate SPropValue: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to allocate SPropValue: ", pszAddress);
 }
 
 void LogAddRecipientFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to add recipient: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to add recipient: ", pszAddress);
 }
 
 void LogSubmitFailure(FILE* pLog, const char* pszAddress)
 {
-    fprintf(pLog, "Failed to submit message to: %s\n", pszAddress);
-    fflush(pLog);
+    LogAddressLine(pLog, "Failed to submit message to: ", pszAddress);
 }
 
 void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation)

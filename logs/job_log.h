@@ -6,9 +6,11 @@
 #include <windows.h>
 #include <stdio.h>
 
-// Start block: date, version, subject, list, delimiter, count, options; flushed.
-void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile);
-void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime);
+// Start block: date, version, subject, list, delimiter, count, the address
+// column when one is given, options; flushed.
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn = NULL);
+void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime,
+                     const char* pszAddressColumn = NULL);
 
 // End block: result, messages sent, date.
 void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent);
@@ -18,6 +20,10 @@ void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTi
 // written, so that a job cut short leaves a log that agrees with what went out.
 void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress);
 void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime);
+// A recipient whose copy did not go, with why; neither counted nor in the sent list.
+void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason);
+// A record of the list passed over, with its line in the list and why.
+void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress);
 void LogMergeError(FILE* pLog);
 void LogJobStopped(FILE* pLog);
 void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue);
@@ -33,6 +39,10 @@ void LogOriginalError(FILE* pLog, const char* pszVerb);
 // The sent list is itself a mailing list: the header's raw text, then each
 // sent recipient's raw text exactly as read, with its own line end or none.
 void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord);
+
+// The text cut to the buffer, with every CR and LF made a space: list data
+// must not split a log line and so forge another.
+void CopyOneLine(char* pszOut, size_t cchOut, const char* pszText);
 
 // "Comma", "Tab" or "Unknown" for a delimiter mode.
 const char* DelimiterName(int nDelimiter);

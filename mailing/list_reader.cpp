@@ -7,6 +7,12 @@
 
 int ListDelimiter = ListDelimiterUnknown;
 bool gbListCutShort = false;
+int gnListRecordLine = 0;
+int gnListUnclosedQuoteLine = 0;
+ListSkipWatch gListSkipWatch = { NULL, NULL };
+
+// Physical lines read from the list opened last, comment lines included.
+static int snListLinesRead = 0;
 
 #ifdef _WIN32
 static const char kszTextRead[] = "rt";   // text mode even if the runtime's default is binary
@@ -24,6 +30,9 @@ FILE* OpenListFile(const char* pszPath)
 {
     if (!pszPath || !pszPath[0])
         return NULL;
+    snListLinesRead = 0;
+    gnListRecordLine = 0;
+    gnListUnclosedQuoteLine = 0;
     FILE* pFile = fopen(pszPath, kszTextRead);
     if (pFile)
         return pFile;
@@ -42,6 +51,23 @@ static void CopyBounded(char* pszTo, int cchCapacity, const char* pszFrom, size_
         cchCopy = (size_t)cchCapacity - 1;
     memcpy(pszTo, pszFrom, cchCopy);
     pszTo[cchCopy] = '\0';
+}
+
+static bool IsAddressBlank(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+}
+
+// Leading and trailing spaces, tabs, CRs and LFs removed in place.
+static void TrimBlanks(char* pszText)
+{
+    size_t cch = strlen(pszText);
+    while (cch > 0 && IsAddressBlank(pszText[cch - 1]))
+        pszText[--cch] = '\0';
+    size_t cchLead = 0;
+    while (cchLead < cch && IsAddressBlank(pszText[cchLead]))
+        ++cchLead;
+    memmove(pszText, pszText + cchLead, cch - cchLead + 1);
 }
 
 static void LowerCase(char* pszText)
@@ -190,10 +216,16 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
             continue;
         }
 
+        // A double quote opens a quoted field only where the field begins
+        // (after blanks at most); inside a field it is an ordinary character,
+        // so 6'1" cannot swallow the records after it.
+        const char* pszStart = pszCursor;
+        while (pszStart < pszEnd && *pszStart == ' ')
+            ++pszStart;
         size_t cchRest = pszEnd - pszCursor;
         const char* pszDelimiter = (const char*)memchr(pszCursor, pScan->chDelimiter, cchRest);
-        const char* pszQuote = (const char*)memchr(pszCursor, '"', cchRest);
-        if (pszQuote && (!pszDelimiter || pszQuote < pszDelimiter)) {
+        if (pszStart < pszEnd && *pszStart == '"') {
+            const char* pszQuote = pszStart;
             const char* pszClose = FindClosingQuote(pszQuote + 1, pszEnd);
             if (!pszClose) {
                 AddPiece(pRecord, pScan, pszQuote + 1, pszEnd, true);
@@ -212,7 +244,7 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
     }
 }
 
-enum LineOutcome { RecordComplete, RecordNone, RecordTooLong };
+enum LineOutcome { RecordComplete, RecordNone, RecordTooLong, RecordQuoteOpenAtEnd };
 
 // Reads physical lines into the cleared record until it is complete.
 static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDelimiter)
@@ -223,15 +255,23 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
     char szLine[LC_LIST_LINE_CAPACITY];
     char szNormal[LC_NORMAL_LINE_CAPACITY];
     for (;;) {
-        if (!fgets(szLine, sizeof(szLine), pFile))
-            return bAnyLine ? RecordComplete : RecordNone;
+        if (!fgets(szLine, sizeof(szLine), pFile)) {
+            if (!bAnyLine)
+                return RecordNone;
+            return scan.bInQuote ? RecordQuoteOpenAtEnd : RecordComplete;
+        }
         size_t cchLine = strlen(szLine);
+        int nLine = snListLinesRead + 1;   // a line longer than the buffer arrives in pieces
+        if (cchLine > 0 && szLine[cchLine - 1] == '\n')
+            ++snListLinesRead;
         if (cchLine >= 2 && szLine[0] == '/' && szLine[1] == '/')
             continue;
         if (cchRaw + cchLine >= LC_RECORD_RAW_CAPACITY)
             return RecordTooLong;
         memcpy(pRecord->szRaw + cchRaw, szLine, cchLine + 1);
         cchRaw += cchLine;
+        if (!bAnyLine)
+            gnListRecordLine = nLine;
         bAnyLine = true;
 
         size_t cchNormal = NormaliseLineEnds(szLine, cchLine, szNormal);
@@ -269,7 +309,9 @@ bool ReadRecord(FILE* pFile, ListRecord* pRecord)
 
         LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
         gbListCutShort = outcome == RecordTooLong;
-        if (outcome != RecordComplete)
+        if (outcome == RecordQuoteOpenAtEnd && gnListUnclosedQuoteLine == 0)
+            gnListUnclosedQuoteLine = gnListRecordLine;
+        if (outcome != RecordComplete && outcome != RecordQuoteOpenAtEnd)
             return false;
 
         bool bAllEmpty = true;
@@ -283,18 +325,54 @@ bool ReadRecord(FILE* pFile, ListRecord* pRecord)
     }
 }
 
+// The name's first 255 characters, lower-cased, without surrounding blanks.
+static void ColumnName(const ListRecord* pHeader, int nColumn, char* pszName)
+{
+    CopyBounded(pszName, LC_FIELD_NAME_CAPACITY, pHeader->ppszFields[nColumn], LC_FIELD_NAME_CAPACITY - 1);
+    LowerCase(pszName);
+    TrimBlanks(pszName);
+}
+
+static bool MayHoldAddress(const char* pszName)
+{
+    return strstr(pszName, "e-mail") || strstr(pszName, "email");
+}
+
 int FindAddressColumn(const ListRecord* pHeader)
 {
     if (pHeader->nCount == 1)
         return 0;
+    // A column named for the address itself wins over "Manager Email" or
+    // "Email Opt-In" standing before it.
+    static const char* const kszAddressNames[] = { "e-mail", "email", "e-mail address", "email address" };
+    char szName[LC_FIELD_NAME_CAPACITY];
     for (int i = 0; i < pHeader->nCount; ++i) {
-        char szName[LC_FIELD_NAME_CAPACITY];
-        CopyBounded(szName, sizeof(szName), pHeader->ppszFields[i], LC_FIELD_NAME_CAPACITY - 1);
-        LowerCase(szName);
-        if (strstr(szName, "e-mail") || strstr(szName, "email"))
+        ColumnName(pHeader, i, szName);
+        for (const char* pszExact : kszAddressNames) {
+            if (strcmp(szName, pszExact) == 0)
+                return i;
+        }
+    }
+    for (int i = 0; i < pHeader->nCount; ++i) {
+        ColumnName(pHeader, i, szName);
+        if (MayHoldAddress(szName))
             return i;
     }
     return -1;
+}
+
+int CountAddressColumns(const ListRecord* pHeader)
+{
+    if (pHeader->nCount == 1)
+        return 1;
+    int n = 0;
+    char szName[LC_FIELD_NAME_CAPACITY];
+    for (int i = 0; i < pHeader->nCount; ++i) {
+        ColumnName(pHeader, i, szName);
+        if (MayHoldAddress(szName))
+            ++n;
+    }
+    return n;
 }
 
 // A display name with the address in angle brackets becomes the bare address.
@@ -311,20 +389,10 @@ static void ExtractBracketedAddress(char* pszField)
     pszField[cchAddress] = '\0';
 }
 
-static bool IsAddressBlank(char ch)
+static void ReportSkipped(int nReason, const char* pszAddress)
 {
-    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
-}
-
-static void TrimAddress(char* pszAddress)
-{
-    size_t cch = strlen(pszAddress);
-    while (cch > 0 && IsAddressBlank(pszAddress[cch - 1]))
-        pszAddress[--cch] = '\0';
-    size_t cchLead = 0;
-    while (cchLead < cch && IsAddressBlank(pszAddress[cchLead]))
-        ++cchLead;
-    memmove(pszAddress, pszAddress + cchLead, cch - cchLead + 1);
+    if (gListSkipWatch.pfnSkipped)
+        gListSkipWatch.pfnSkipped(gListSkipWatch.pContext, gnListRecordLine, nReason, pszAddress ? pszAddress : "");
 }
 
 bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
@@ -365,16 +433,37 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
     for (;;) {
         if (!ReadRecord(pFile, pRecord))
             return false;
-        if (pRecord->nCount <= nColumn)
+        if (pRecord->nCount <= nColumn) {
+            ReportSkipped(ListSkipTooFewFields, NULL);
             continue;
+        }
         CopyBounded(pszRecordRaw, cchRecordRaw, pRecord->szRaw, LC_RECORD_RAW_CAPACITY);
 
         char* pszField = pRecord->ppszFields[nColumn];
         ExtractBracketedAddress(pszField);
-        CopyBounded(pszAddress, cchAddress, pszField, LC_ADDRESS_MAX_CHARS);
-        TrimAddress(pszAddress);
-        if (strchr(pszAddress, '@'))
+        // Cut to its buffer, a longer address would go to someone else.
+        const char* pszFrom = pszField;
+        while (IsAddressBlank(*pszFrom))
+            ++pszFrom;
+        size_t cchField = strlen(pszFrom);
+        while (cchField > 0 && IsAddressBlank(pszFrom[cchField - 1]))
+            --cchField;
+        if (cchField > LC_ADDRESS_MAX_CHARS || cchField >= (size_t)cchAddress) {
+            CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
+            ReportSkipped(ListSkipAddressTooLong, pszAddress);
+            pszAddress[0] = '\0';
+            continue;
+        }
+        CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
+        if (!strchr(pszAddress, '@')) {
+            ReportSkipped(ListSkipNoAt, pszAddress);
+        } else if (strpbrk(pszAddress, " \t\r\n,;<>")) {
+            // Two addresses in one field, or one with its name around it: a
+            // personal copy must not go to a list of people.
+            ReportSkipped(ListSkipNotOneAddress, pszAddress);
+        } else {
             return true;
+        }
         pszAddress[0] = '\0';
     }
 }

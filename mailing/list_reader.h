@@ -23,6 +23,32 @@ extern int ListDelimiter;
 // after it are never reached, and the engine must say so.
 extern bool gbListCutShort;
 
+// The line in the list (1 for the first, comment lines counted) where the
+// record read last began; reset when a list is opened.
+extern int gnListRecordLine;
+
+// The first line of a record whose quoted field was still open at the end of
+// the file (everything after its opening quote became one field), 0 when
+// none; reset when a list is opened.
+extern int gnListUnclosedQuoteLine;
+
+// Why ReadNextRecipient passed over a record.
+enum {
+    ListSkipTooFewFields = 1,    // no field in the address column
+    ListSkipNoAt = 2,            // the address holds no '@'
+    ListSkipAddressTooLong = 3,  // longer than an address buffer holds
+    ListSkipNotOneAddress = 4,   // holds a blank, ',', ';', '<' or '>' besides its '@'
+};
+
+// Told of every record that ReadNextRecipient passes over, with the record's
+// line, the reason and the address as far as it was read ("" for too few
+// fields). No one is told while pfnSkipped is NULL.
+struct ListSkipWatch {
+    void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress);
+    void* pContext;
+};
+extern ListSkipWatch gListSkipWatch;
+
 #define LC_LIST_LINE_CAPACITY 1023     // one physical line: at most 1022 characters
 #define LC_DETECT_PIECE_CAPACITY 255   // delimiter detection reads pieces of at most 254
 #define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters
@@ -49,15 +75,22 @@ void DetectDelimiter();
 bool ReadRecord(FILE* pFile, ListRecord* pRecord);
 
 // The index of the address column that a header names, or -1: its only column,
-// else the first whose name contains "e-mail" or "email" in any case.
+// else the first whose whole name (trimmed, any case) is "E-mail", "Email",
+// "E-mail Address" or "Email Address", else the first whose name contains
+// "e-mail" or "email" in any case.
 int FindAddressColumn(const ListRecord* pHeader);
+// How many columns of the header could hold the address: 1 for a single
+// column, else those whose name contains "e-mail" or "email".
+int CountAddressColumns(const ListRecord* pHeader);
 
 // Finds the next recipient with an address. *pnEmailColumn is the address
 // column, -1 while none is known. Unless bHeaderDone, the header is read
 // first: into pHeader, which then also sets *pnEmailColumn, or, without
 // pHeader, read and discarded so that *pnEmailColumn keeps its value. Its raw
 // text goes to pszHeaderRaw when given. Records too short for the address
-// column or whose address holds no '@' are skipped. On true pRecord holds the
+// column, whose address holds no '@', holds a blank, ',', ';', '<' or '>' (not
+// one address), or is longer than LC_ADDRESS_CAPACITY - 1 characters are
+// skipped, and gListSkipWatch is told. On true pRecord holds the
 // recipient (its address field reduced to the bare address when it was given
 // in angle brackets), pszAddress the trimmed address and pszRecordRaw, when
 // given, the record's raw text. Every copy is cut to its buffer's capacity.

@@ -288,6 +288,9 @@ int main(int argc, char** argv)
     mail.pszHtml = html.empty() ? NULL : html.c_str();
     mail.pszHtmlBody = html.empty() ? NULL : htmlBody.c_str();
     mail.nBodyFormat = html.empty() ? 1 : 2;
+    mail.pszTo = options.to.c_str();
+    mail.pszCc = options.cc.c_str();
+    mail.pszBcc = options.bcc.c_str();
     IDispatch* pMail = NULL;
     IDispatch* pInspector = NULL;
     int nExit = 0;

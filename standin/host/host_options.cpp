@@ -5,7 +5,8 @@
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no] [--fault SPEC]...\n"
-    "                           [--boxes FILE] [--original FILE] [--no-html-store]\n";
+    "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
+    "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError)
 {
@@ -29,12 +30,25 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
             *pError = std::string("missing value after ") + pszArg;
             return false;
         }
-        if (strcmp(pszArg, "--fault") == 0) {
-            if (!pOptions->faultPlan.empty())
-                pOptions->faultPlan += ";";
-            pOptions->faultPlan += argv[++i];
-            continue;
+        struct Joined {
+            const char* pszName;
+            std::string* pTarget;
+        } joined[] = {
+            { "--fault", &pOptions->faultPlan }, { "--to", &pOptions->to },
+            { "--cc", &pOptions->cc },           { "--bcc", &pOptions->bcc },
+        };
+        bool bJoined = false;
+        for (const Joined& value : joined) {
+            if (strcmp(pszArg, value.pszName) == 0) {
+                if (!value.pTarget->empty())
+                    *value.pTarget += ";";
+                *value.pTarget += argv[++i];
+                bJoined = true;
+                break;
+            }
         }
+        if (bJoined)
+            continue;
         bool bKnown = false;
         for (const Value& value : values) {
             if (strcmp(pszArg, value.pszName) == 0) {

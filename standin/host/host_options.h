@@ -17,6 +17,9 @@ struct HostOptions {
     std::string boxesFile;        // --boxes FILE: every message box, in order
     std::string originalFile;     // --original FILE: what became of the composed message
     bool bHtmlOk = true;          // --no-html-store: the store lacks STORE_HTML_OK
+    // --to / --cc / --bcc ADDR, repeatable, joined with ';': recipients the
+    // composed message has of its own
+    std::string to, cc, bcc;
 };
 
 // False with a message in *pError for a usage error.

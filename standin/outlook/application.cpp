@@ -124,6 +124,35 @@ HRESULT CreateStandinOutlook(const StandinOutlookOptions* pOptions, IDispatch** 
     return S_OK;
 }
 
+// The addresses of a ';'-separated list as SMTP recipients of one kind,
+// each row as the address book would resolve it.
+static void AddComposedRecipients(ItemRecord* pRecord, const char* pszList, LONG nType)
+{
+    if (!pszList)
+        return;
+    std::string list(pszList);
+    size_t nStart = 0;
+    while (nStart <= list.size()) {
+        size_t nEnd = list.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = list.size();
+        std::string address = list.substr(nStart, nEnd - nStart);
+        size_t nFirst = address.find_first_not_of(" \t");
+        size_t nLast = address.find_last_not_of(" \t");
+        if (nFirst != std::string::npos) {
+            address = address.substr(nFirst, nLast - nFirst + 1);
+            PropList row;
+            StoreProp(&row, NarrowProp(PR_EMAIL_ADDRESS_A, address));
+            StoreProp(&row, NarrowProp(PR_DISPLAY_NAME_A, address));
+            StoreProp(&row, NarrowProp(PR_ADDRTYPE_A, "SMTP"));
+            StoreProp(&row, LongProp(PR_RECIPIENT_TYPE, nType));
+            row.push_back(LongProp(PR_ROWID, pRecord->m_nNextRowId++));
+            pRecord->m_vecRecipients.push_back(row);
+        }
+        nStart = nEnd + 1;
+    }
+}
+
 HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* pMail, IDispatch** ppMailItem,
                            IDispatch** ppInspector)
 {
@@ -163,6 +192,9 @@ HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* p
             record->m_nHtmlSource = HtmlFromText;
     }
     record->m_nBodyFormat = pMail->nBodyFormat;
+    AddComposedRecipients(record.Get(), pMail->pszTo, MAPI_TO);
+    AddComposedRecipients(record.Get(), pMail->pszCc, MAPI_CC);
+    AddComposedRecipients(record.Get(), pMail->pszBcc, MAPI_BCC);
 
     HRESULT hr = host->AddItem(record.Get(), FolderDrafts);
     if (FAILED(hr))

@@ -502,8 +502,29 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
     if (pMessage->pszFrom && pMessage->pszFrom[0] != '\0')
         AppendHeader(out, "From", SenderValue(pMessage->pszFrom));
 
-    std::string displayName = pMessage->pszDisplayName ? AnsiToUtf8(pMessage->pszDisplayName) : std::string();
-    AppendHeader(out, "To", MailboxValue(displayName, pMessage->pszTo));
+    if (pMessage->pszTo) {
+        std::string displayName = pMessage->pszDisplayName ? AnsiToUtf8(pMessage->pszDisplayName) : std::string();
+        AppendHeader(out, "To", MailboxValue(displayName, pMessage->pszTo));
+    } else {
+        static const struct {
+            LONG nType;
+            const char* pszHeader;
+        } kKinds[] = { { 1, "To" }, { 2, "Cc" }, { 3, "Bcc" } };
+        for (const auto& kind : kKinds) {
+            std::string value;
+            for (size_t i = 0; i < pMessage->cRecipients; ++i) {
+                const OutgoingRecipient& recipient = pMessage->pRecipients[i];
+                if (recipient.nType != kind.nType)
+                    continue;
+                std::string name = recipient.pszDisplayName ? AnsiToUtf8(recipient.pszDisplayName) : std::string();
+                if (!value.empty())
+                    value += ", ";
+                value += MailboxValue(name, recipient.pszAddress);
+            }
+            if (!value.empty())
+                AppendHeader(out, kind.pszHeader, value);
+        }
+    }
 
     if (pMessage->pszSubject)
         AppendHeader(out, "Subject", UnstructuredValue(WideToUtf8(pMessage->pszSubject)));
@@ -701,8 +722,18 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
 {
     if (!pszFolder || !pMessage || nNumber < 1 || nNumber > 99999999)
         return false;
-    if (!IsDeliverableAddress(pMessage->pszTo))
-        return false;
+    if (pMessage->pszTo) {
+        if (!IsDeliverableAddress(pMessage->pszTo))
+            return false;
+    } else {
+        if (pMessage->cRecipients == 0 || !pMessage->pRecipients)
+            return false;
+        for (size_t i = 0; i < pMessage->cRecipients; ++i) {
+            const OutgoingRecipient& recipient = pMessage->pRecipients[i];
+            if (!IsDeliverableAddress(recipient.pszAddress) || recipient.nType < 1 || recipient.nType > 3)
+                return false;
+        }
+    }
     size_t cchFolder = strlen(pszFolder);
     if (cchFolder == 0 || !FolderExists(pszFolder))
         return false;
@@ -1023,6 +1054,10 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
             pView->from = DecodeHeaderValue(value);
         else if (name == "to")
             pView->to = DecodeHeaderValue(value);
+        else if (name == "cc")
+            pView->cc = DecodeHeaderValue(value);
+        else if (name == "bcc")
+            pView->bcc = DecodeHeaderValue(value);
         else if (name == "subject")
             pView->subject = DecodeHeaderValue(value);
         else if (name == "date")

@@ -12,12 +12,23 @@
 #include <string>
 #include <vector>
 
-// One submitted message with exactly one recipient. Narrow texts are in the
-// system ANSI code page. With HTML and a plain body it goes as
-// multipart/alternative: the plain body as text/plain, then the HTML.
-struct OutgoingMessage {
-    const char* pszTo;           // the SMTP address of the one recipient
+// One more recipient of a message, beside or instead of pszTo.
+struct OutgoingRecipient {
+    const char* pszAddress;      // SMTP address
     const char* pszDisplayName;  // may equal the address; NULL or empty: the address alone
+    LONG nType;                  // MAPI_TO 1, MAPI_CC 2, MAPI_BCC 3
+};
+
+// One submitted message. Narrow texts are in the system ANSI code page.
+// Every recipient is named in the file: To and Cc as sent, and Bcc as the
+// sender's copy keeps them, so that a reader sees everyone the message went
+// to. With HTML and a plain body it goes as multipart/alternative: the plain
+// body as text/plain, then the HTML.
+struct OutgoingMessage {
+    const char* pszTo;           // the SMTP address of the one recipient; NULL when pRecipients names them
+    const char* pszDisplayName;  // may equal the address; NULL or empty: the address alone
+    const OutgoingRecipient* pRecipients = NULL;   // used when pszTo is NULL, in this order
+    size_t cRecipients = 0;
     const wchar_t* pszSubject;   // the subject as the item holds it; NULL: no Subject header
     const wchar_t* pszBody;      // plain body, or NULL
     const unsigned char* pbHtml; // HTML as stored bytes (PR_HTML), else NULL; a terminating zero is not part of it
@@ -38,7 +49,8 @@ bool IsDeliverableAddress(const char* pszAddress);
 
 // Writes <pszFolder>\<nNumber as %04d>.eml. False, with nothing left behind
 // and nothing overwritten, when the folder is missing, the file exists
-// already, the recipient's address is not deliverable or any write fails.
+// already, a recipient's address is not deliverable, there is no recipient
+// at all or any write fails.
 bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMessage* pMessage);
 
 // The MIME charset name of a Windows code page: "windows-1252", "shift_jis",
@@ -61,7 +73,7 @@ std::string FindHtmlMetaCharset(const unsigned char* pbHtml, size_t cbHtml);
 // and plainBody holds its text/plain part; of a plain message, plainBody is
 // the body again.
 struct DeliveredView {
-    std::string to, from, subject, date, contentType, charset, body;
+    std::string to, cc, bcc, from, subject, date, contentType, charset, body;
     bool bHtml;
     bool bAlternative;   // multipart/alternative
     bool bHasPlain;      // a text/plain body or part, in plainBody (UTF-8)

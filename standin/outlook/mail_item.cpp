@@ -23,6 +23,8 @@ enum {
     kSent,
     kParent,
     kTo,
+    kCc,
+    kBcc,
 };
 
 const DispMember kMembers[] = {
@@ -41,6 +43,8 @@ const DispMember kMembers[] = {
     { L"Sent", kSent, AccessGet },
     { L"Parent", kParent, AccessGet },
     { L"To", kTo, AccessGet },
+    { L"CC", kCc, AccessGet },
+    { L"BCC", kBcc, AccessGet },
 };
 
 const LONG kClassMail = 43;
@@ -139,7 +143,13 @@ protected:
             ReturnObject(pResult, NewFolder(Host(), m_pRecord->m_nFolder));
             return S_OK;
         case kTo:
-            ReturnText(pResult, ToText());
+            ReturnText(pResult, RecipientsText(MAPI_TO));
+            return S_OK;
+        case kCc:
+            ReturnText(pResult, RecipientsText(MAPI_CC));
+            return S_OK;
+        case kBcc:
+            ReturnText(pResult, RecipientsText(MAPI_BCC));
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;
@@ -237,12 +247,14 @@ private:
         return S_OK;
     }
 
-    std::wstring ToText() const
+    // The display names of one kind of recipient, "; " between them, as
+    // Outlook's To, CC and BCC read; a row without a type counts as To.
+    std::wstring RecipientsText(LONG nType) const
     {
         std::wstring text;
         for (const PropList& recipient : Shown()->m_vecRecipients) {
             const PropValue* pType = FindProp(recipient, PROP_ID(PR_RECIPIENT_TYPE));
-            if (pType && pType->m_nValue != MAPI_TO)
+            if (pType ? pType->m_nValue != nType : nType != MAPI_TO)
                 continue;
             std::wstring name;
             const PropValue* pName = FindProp(recipient, PROP_ID(PR_DISPLAY_NAME_A));

@@ -39,36 +39,39 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     while (cbHtml > 0 && (*pHtmlBytes)[cbHtml - 1] == '\0')
         --cbHtml;
 
-    // A message for several recipients goes out once for each of them.
-    int nFirstNumber = m_nNextDelivery;
+    // One file per message, naming every recipient it went to.
+    std::vector<std::string> addresses, names;
+    std::vector<OutgoingRecipient> recipients;
+    addresses.reserve(pRecord->m_vecRecipients.size());
+    names.reserve(pRecord->m_vecRecipients.size());
     for (const PropList& recipient : pRecord->m_vecRecipients) {
-        std::string address;
-        std::string displayName;
-        RecipientText(recipient, PROP_ID(PR_EMAIL_ADDRESS_A), &address);
-        RecipientText(recipient, PROP_ID(PR_DISPLAY_NAME_A), &displayName);
-        OutgoingMessage message;
-        message.pszTo = address.c_str();
-        message.pszDisplayName = displayName.c_str();
-        message.pszSubject = pRecord->m_bHasSubject ? pRecord->m_wstrSubject.c_str() : NULL;
-        message.pszBody = bHasBody ? wstrBody.c_str() : NULL;
-        message.pbHtml = pHtmlBytes ? (const unsigned char*)pHtmlBytes->data() : NULL;
-        message.cbHtml = cbHtml;
-        message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
-        message.pszFrom = kSender;
-        message.ftSent = ftNow;
-        if (!WriteDeliveredMessage(szDelivered, m_nNextDelivery, &message)) {
-            // Nothing half sent: the files of this item written so far go,
-            // and the item stays queued for the next flush.
-            char szPath[MAX_PATH];
-            for (int nNumber = nFirstNumber; nNumber < m_nNextDelivery; ++nNumber) {
-                if (snprintf(szPath, sizeof(szPath), "%s\\%04d.eml", szDelivered, nNumber) < (int)sizeof(szPath))
-                    DeleteFileA(szPath);
-            }
-            m_nNextDelivery = nFirstNumber;
-            return MAPI_E_CALL_FAILED;
-        }
-        ++m_nNextDelivery;
+        addresses.emplace_back();
+        names.emplace_back();
+        RecipientText(recipient, PROP_ID(PR_EMAIL_ADDRESS_A), &addresses.back());
+        RecipientText(recipient, PROP_ID(PR_DISPLAY_NAME_A), &names.back());
+        const PropValue* pType = FindProp(recipient, PROP_ID(PR_RECIPIENT_TYPE));
+        OutgoingRecipient row;
+        row.pszAddress = addresses.back().c_str();
+        row.pszDisplayName = names.back().c_str();
+        row.nType = pType ? pType->m_nValue : MAPI_TO;
+        recipients.push_back(row);
     }
+    OutgoingMessage message;
+    message.pszTo = NULL;
+    message.pszDisplayName = NULL;
+    message.pRecipients = recipients.data();
+    message.cRecipients = recipients.size();
+    message.pszSubject = pRecord->m_bHasSubject ? pRecord->m_wstrSubject.c_str() : NULL;
+    message.pszBody = bHasBody ? wstrBody.c_str() : NULL;
+    message.pbHtml = pHtmlBytes ? (const unsigned char*)pHtmlBytes->data() : NULL;
+    message.cbHtml = cbHtml;
+    message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
+    message.pszFrom = kSender;
+    message.ftSent = ftNow;
+    // Nothing half sent: the item stays queued for the next flush.
+    if (!WriteDeliveredMessage(szDelivered, m_nNextDelivery, &message))
+        return MAPI_E_CALL_FAILED;
+    ++m_nNextDelivery;
 
     pRecord->m_bSent = true;
     pRecord->m_ftSent = ftNow;

@@ -36,6 +36,11 @@ struct StandinComposedMail {
     const char* pszHtml;         // PR_HTML bytes; NULL: the store supplies no PR_HTML
     const wchar_t* pszHtmlBody;  // the HTMLBody property; NULL: empty
     int nBodyFormat;             // BodyFormat: 0 unspecified, 1 plain, 2 HTML, 3 rich text
+    // Recipients the user left on the message: SMTP addresses separated by
+    // ';' (blanks around them ignored); NULL or empty: none of that kind.
+    const char* pszTo;
+    const char* pszCc;
+    const char* pszBcc;
 };
 
 // A fresh _Application over the store. The MAPI stand-in DLL (olmapi32.dll)

@@ -43,6 +43,8 @@ enum Setup {
     CancelDuringPause,
     SendReceiveEveryMessage,
     NoSpoolerRow,
+    OwnRecipients,           // the composed message has To, Cc and Bcc of its own
+    NoUsableRecipient,       // every record of the list is skipped
 };
 
 struct FailureCase {
@@ -64,6 +66,16 @@ struct FailureCase {
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.pszName; }
+
+// Where the folder exists; a path made unwritable on purpose stays so.
+void WriteWholeFile(const char* pszPath, const std::string& text)
+{
+    FILE* pFile = fopen(pszPath, "wb");
+    if (pFile == NULL)
+        return;
+    fwrite(text.data(), 1, text.size(), pFile);
+    fclose(pFile);
+}
 
 class EngineFailureTest : public EngineJobTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -173,6 +185,11 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     }
     if (c.setup == NoSpoolerRow)
         m_options.bNoSpoolerRow = true;
+    if (c.setup == OwnRecipients) {
+        mail.pszTo = "boss@example.com";
+        mail.pszCc = "cc1@example.com; cc2@example.com";
+        mail.pszBcc = "hidden@example.com";
+    }
     if (c.setup == NoItem)
         StartHost();
     else
@@ -183,6 +200,10 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     switch (c.setup) {
     case NoAddressColumn:
         WriteList("Name,Phone\r\nAnn,123\r\n");
+        break;
+    case NoUsableRecipient:
+        // One record without an @ in its address, one too short to have it.
+        WriteList("Name,Email\r\nAnn,ann at example.com\r\nBob\r\n");
         break;
     case OverlongFieldName:
         // A one-column list: that column is the address whatever its name,
@@ -225,6 +246,10 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     default:
         break;
     }
+    // The record of a last job, which only a job that opens its own logs
+    // may replace.
+    WriteWholeFile(gszCurrentJobPath, "The last job's log\r\n");
+    WriteWholeFile(gszSentListPath, "Name,Email\r\nLast,last@example.com\r\n");
     for (int nAnswer : c.answers)
         m_boxes->Answer(nAnswer);
     ASSERT_TRUE(SetFaultPlan(c.pszPlan)) << c.pszPlan;
@@ -238,6 +263,15 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
     end.notDelivered = c.notDelivered;
     end.nBlocksLeft = c.nBlocksLeft;
     ExpectJobEnded(end);
+    // A job that ended before its logs gives the closing box its last warning as the reason.
+    if (end.logs == NoLog) {
+        std::string reason;
+        for (const ExpectedBox& box : c.boxes) {
+            if ((box.uStyle & MB_TYPEMASK) == MB_OK)
+                reason = box.text;
+        }
+        EXPECT_EQ(JobProgress.endReason, reason);
+    }
 
     // Whatever went out went merged, and an HTML message with its merged
     // text/plain alternative.
@@ -248,7 +282,7 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
         EXPECT_EQ(view.plainBody.find("[["), std::string::npos) << view.plainBody;
     }
 
-    std::string log = LogExists() ? CurrentLog() : std::string();
+    std::string log = end.logs != NoLog && LogExists() ? CurrentLog() : std::string();
     size_t pos = 0;
     for (const std::string& part : c.logParts) {
         size_t found = log.find(part, pos);
@@ -320,8 +354,32 @@ const FailureCase kCases[] = {
       { "\t\tEmails In File: 2\r\n", kIncomplete }, 0, 0, {}, HistoryBlocked, CurrentLogOnly },
     { "SentListCannotBeOpened", "", PlainMail, 2, {}, { "Failed to open log file for sent e-mails." }, { kIncomplete }, 0,
       0, {}, SentListBlocked, CurrentLogAndHistory },
-    { "ListCannotBeOpenedForTheSendingPass", "", PlainMail, 2, {}, { "Could not open the mailing list file for reading." },
-      { "\t\tEmails In File: 2\r\n", kIncomplete }, 0, 0, {}, ListGoneForSendingPass },
+    // The list is read once, into a private copy that both passes read.
+    { "ListReadableOnceIsSentFromItsCopy", "", PlainMail, 2, {}, {},
+      { "\t\tEmails In File: 2\r\n\t\tAddress Column: E-Mail Address\r\n", "# 1, To: r1@example.com. Sent Successfully",
+        "# 2, To: r2@example.com. Sent Successfully", kComplete },
+      1, 2, {}, ListGoneForSendingPass },
+    { "NoUsableRecipientIsToldBeforeAnyLog", "", PlainMail, 0, {},
+      { "The mailing list has no usable recipient: all 2 of its records were skipped, because the column \"Email\" "
+        "holds no e-mail address in them or they have too few fields. Check the list's delimiter, its line ends and "
+        "which column holds the addresses.\n\nNo message was sent." },
+      {}, 0, 0, {}, NoUsableRecipient },
+    { "OwnRecipientsOfTheComposedMessageGetNoCopy", "", PlainMail, 2, {},
+      { Notice("The composed message has recipients of its own (To: boss@example.com; Cc: cc1@example.com; "
+               "cc2@example.com; Bcc: hidden@example.com).\n\nThey will not receive the copies; each copy goes to "
+               "its list recipient only.") },
+      { "\tThe composed message's own recipients get no copy: To: boss@example.com; Cc: cc1@example.com; "
+        "cc2@example.com; Bcc: hidden@example.com\r\n",
+        "# 1, To: r1@example.com. Sent Successfully", "# 2, To: r2@example.com. Sent Successfully", kComplete },
+      1, 2, {}, OwnRecipients },
+    { "OwnRecipientsPartlyUnreadableAreStillNotSentTo", "MailItem.To.get=raise@1", PlainMail, 1, {},
+      { Notice("The composed message has recipients of its own (Cc: cc1@example.com; cc2@example.com; Bcc: "
+               "hidden@example.com).\n\nThey will not receive the copies; each copy goes to its list recipient "
+               "only.") },
+      { "\tThe composed message's own recipients get no copy: Cc: cc1@example.com; cc2@example.com; Bcc: "
+        "hidden@example.com\r\n",
+        "# 1, To: r1@example.com. Sent Successfully", kComplete },
+      1, 1, {}, OwnRecipients },
 
     // Stopped by the user.
     { "CancelBeforeTheFirstMessage", "", PlainMail, 2, {}, {}, { "Job Stopped\r\n" + std::string(kIncomplete) }, 0, 0,
@@ -483,21 +541,26 @@ const FailureCase kCases[] = {
       { "Failed to submit message to: r2@example.com", Question("Continue Sending Anyway?") },
       { "# 1, To: r1@example.com. Sent Successfully\r\nFailed to submit message to: r2@example.com\r\n", kIncomplete },
       0, 1 },
+    // A copy whose submission failed or raised went nowhere: it is not
+    // counted, and the job goes on but cannot complete.
     { "SubmissionFailsAndTheUserGoesOn", "IMessage.SubmitMessage=fail@1", PlainMail, 2, { IDOK, IDYES },
       { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
-      { "Failed to submit message to: r1@example.com\r\n(", "# 1, To: r1@example.com. Sent Successfully",
-        "# 2, To: r2@example.com. Sent Successfully", kComplete },
-      1, 2, { kR1 } },
+      { "Failed to submit message to: r1@example.com\r\n(",
+        "To: r1@example.com. Not Sent: the submission failed (0x80004005)\r\n",
+        "# 1, To: r2@example.com. Sent Successfully", kIncomplete },
+      0, 1 },
     { "SubmissionRefusedForWantOfRecipients", "IMessage.SubmitMessage=fail:0x80040607@1", PlainMail, 2,
       { IDOK, IDNO }, { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
       { "Failed to submit message to: r1@example.com\r\n", kIncomplete }, 0, 0 },
-    { "SubmissionRaises", "IMessage.SubmitMessage=raise@1", PlainMail, 1, {}, {},
+    { "SubmissionRaises", "IMessage.SubmitMessage=raise@1", PlainMail, 2, {}, {},
       { Raised("IMessage.SubmitMessage", "SubmitMessage error caught during message 1"),
-        "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+        "To: r1@example.com. Not Sent: the submission raised an error (0x80004005)\r\n",
+        "# 1, To: r2@example.com. Sent Successfully", kIncomplete },
+      0, 1 },
     { "SubmissionThrows", "IMessage.SubmitMessage=throw@1", PlainMail, 1, {}, {},
-      { "SubmitMessage error caught during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      { "SubmitMessage error caught during message 1\r\n",
+        "To: r1@example.com. Not Sent: the submission raised an error (0x8000FFFF)\r\n", kIncomplete },
+      0, 0 },
     { "FlushRaises", "IMAPISession.GetStatusTable=raise@1", PlainMail, 1, {}, {},
       { Raised("IMAPISession.GetStatusTable", "MAPIFlushQueues error caught during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },

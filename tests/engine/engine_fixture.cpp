@@ -96,6 +96,13 @@ ExpectedBox Question(const std::string& text)
     return box;
 }
 
+ExpectedBox Notice(const std::string& text)
+{
+    ExpectedBox box(text);
+    box.uStyle = MB_ICONINFORMATION | MB_OK;
+    return box;
+}
+
 ExpectedBox FromDesktop(const std::string& text)
 {
     ExpectedBox box(text);
@@ -193,8 +200,10 @@ void EngineJobTest::WriteList(const std::string& content, const char* pszName)
 
 void EngineJobTest::RunJob()
 {
-    DeleteFileA(gszCurrentJobPath);
-    DeleteFileA(gszSentListPath);
+    m_bLogBefore = LogExists();
+    m_logBefore = m_bLogBefore ? CurrentLog() : std::string();
+    m_bSentListBefore = FileExists(m_data.File("tosent.txt"));
+    m_sentListBefore = m_bSentListBefore ? SentList() : std::string();
     m_nBoxesBefore = m_boxes->Boxes().size();
     m_nDeliveredBefore = DeliveredFiles().size();
     m_historyBefore = ReadWholeFile(m_data.File("JobHistory.txt"));
@@ -255,10 +264,21 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
     EXPECT_EQ(m_nLiveObjectsAfter, m_nLiveObjectsBefore) << "stand-in objects left alive by the job";
     EXPECT_EQ(m_nLiveBlocksAfter, m_nLiveBlocksBefore + end.nBlocksLeft) << "MAPI blocks left by the job";
 
-    // Every log the job opened has its end block, and only those exist.
+    // Every log the job opened has its end block, and only those exist; a
+    // job that opened none left the last job's record as it was, and the
+    // closing box has its reason.
     bool bCompleted = end.nDone == 1;
-    EXPECT_EQ(LogExists(), end.logs >= CurrentLogOnly);
-    std::string log = LogExists() ? CurrentLog() : std::string();
+    EXPECT_EQ(JobProgress.logsOpened, end.logs >= CurrentLogOnly);
+    if (end.logs == NoLog) {
+        EXPECT_EQ(LogExists(), m_bLogBefore);
+        EXPECT_EQ(LogExists() ? CurrentLog() : std::string(), m_logBefore) << "the last job's log changed";
+        EXPECT_EQ(FileExists(m_data.File("tosent.txt")), m_bSentListBefore);
+        EXPECT_EQ(m_bSentListBefore ? SentList() : std::string(), m_sentListBefore) << "the last sent list changed";
+        EXPECT_STRNE(JobProgress.endReason, "") << "no reason for a job that ended before its logs";
+    } else {
+        EXPECT_TRUE(LogExists());
+    }
+    std::string log = end.logs >= CurrentLogOnly && LogExists() ? CurrentLog() : std::string();
     if (end.logs >= CurrentLogOnly) {
         EXPECT_EQ(log.find("Job Started: ("), 0u) << log;
         EXPECT_EQ(CountOf(log, "Job Started: ("), 1u);
@@ -277,7 +297,9 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
     } else {
         EXPECT_EQ(history, m_historyBefore) << "a history the job did not open changed";
     }
-    EXPECT_EQ(FileExists(m_data.File("tosent.txt")), end.logs >= EveryLog);
+    if (end.logs != NoLog) {
+        EXPECT_EQ(FileExists(m_data.File("tosent.txt")), end.logs >= EveryLog);
+    }
 
     // The recipients counted as sent, in order, from their log lines.
     std::vector<std::string> counted;
@@ -302,6 +324,9 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
         DeliveredView view;
         EXPECT_TRUE(ReadDeliveredMessage(files[i].c_str(), &view)) << files[i];
         delivered.push_back(view.to);
+        // Each copy names its one recipient and no one else.
+        EXPECT_EQ(view.cc, "") << files[i];
+        EXPECT_EQ(view.bcc, "") << files[i];
     }
     std::vector<std::string> countedAndDelivered;
     for (const std::string& address : counted) {

@@ -29,6 +29,7 @@ struct ExpectedBox {
     bool bDesktopOwner = false;
 };
 ExpectedBox Question(const std::string& text);
+ExpectedBox Notice(const std::string& text);   // information icon, OK
 ExpectedBox FromDesktop(const std::string& text);
 
 // How far the job got with its logs, in the order it opens them.
@@ -67,8 +68,9 @@ protected:
     void ComposeHtml(const char* pszSubject, const char* pszBody, const char* pszHtml);
     // The list file, written in binary so its bytes are exactly these.
     void WriteList(const std::string& content, const char* pszName = "list.csv");
-    // Runs one job as the main dialog starts it, with the current job log
-    // and the sent list of the last job deleted; the results are kept below.
+    // Runs one job as the main dialog starts it; the last job's current log
+    // and sent list stay until the job opens its own. The results are kept
+    // below.
     void RunJob();
     // The checks that hold after every job: the boxes, the one WM_JOBDONE,
     // the end blocks of every log the job opened, and a sent list and
@@ -105,6 +107,10 @@ protected:
     size_t m_nBoxesBefore = 0;             // boxes recorded before the last job
     size_t m_nDeliveredBefore = 0;
     std::string m_historyBefore;
+    bool m_bLogBefore = false;             // the last job's current log and sent list, as they stood
+    std::string m_logBefore;
+    bool m_bSentListBefore = false;
+    std::string m_sentListBefore;
     LONG m_nLiveObjectsBefore = 0;         // stand-in COM objects and MAPI blocks alive before the job
     LONG m_nLiveBlocksBefore = 0;
     LONG m_nLiveObjectsAfter = 0;          // the same once the job object has gone

@@ -249,17 +249,21 @@ TEST_F(SendJobTest, EmptySubjectIsASubject)
     EXPECT_EQ(Delivered()[0].subject, "");
 }
 
-TEST_F(SendJobTest, HeaderWithoutRecipientsCompletesWithNothingSent)
+TEST_F(SendJobTest, ListWithoutUsableRecipientsIsToldAndNothingIsOpened)
 {
     ComposePlain("S", "B");
     WriteList("Name,Email\r\n,\r\nNobody,no-address\r\n");
     RunJob();
     EXPECT_EQ(m_nJobDone, 1);
-    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(m_wJobDone, 0u);
     EXPECT_TRUE(DeliveredFiles().empty());
-    EXPECT_NE(CurrentLog().find("\t\tEmails In File: 0\r\n"), std::string::npos);
-    EXPECT_NE(CurrentLog().find("\tResult: Completed Successfully\r\n\tE-Mails Sent: 0\r\n"), std::string::npos);
-    EXPECT_EQ(SentList(), "Name,Email\r\n");
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0].find("The mailing list has no usable recipient: all 1 of its records were skipped"), 0u)
+        << BoxTexts()[0];
+    EXPECT_FALSE(LogExists());
+    EXPECT_FALSE(FileExists(m_data.File("tosent.txt")));
+    EXPECT_FALSE(JobProgress.logsOpened);
+    EXPECT_EQ(JobProgress.endReason, BoxTexts()[0]);
 }
 
 TEST_F(SendJobTest, ListWithoutAddressColumnAsksAboutTheHelpAndOpensIt)

@@ -412,7 +412,7 @@ TEST_F(MainDialogTest, AWholeJobEndsWithTheClosingBoxAndSavesTheOptions)
     EXPECT_EQ(InspectorCount(), 1);
 }
 
-TEST_F(MainDialogTest, ANewJobDeletesTheLastJobsLogAndSentList)
+TEST_F(MainDialogTest, AJobThatEndsBeforeItsLogsKeepsTheLastJobsAndNamesItsReason)
 {
     ComposeInWindow("Hello", "Body");
     WriteList("Name,Phone\r\nAnn,123\r\n");
@@ -429,11 +429,32 @@ TEST_F(MainDialogTest, ANewJobDeletesTheLastJobsLogAndSentList)
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
 
-    // The job stops at the missing address column, before any log is opened.
+    // The job stops at the missing address column, before any log is opened:
+    // the record of the last job stands, and the box does not point to it.
     ASSERT_EQ(BoxTexts().size(), 3u);
-    EXPECT_EQ(BoxTexts()[2], "Job Not Complete (See Current Job Log)\n\nSent: 0");
-    EXPECT_FALSE(FileExists(m_data.File("CurrentJob.txt")));
-    EXPECT_FALSE(FileExists(m_data.File("tosent.txt")));
+    EXPECT_EQ(BoxTexts()[2], "Job Not Started (\"E-Mail\" field could not be found in the mailing list.)\n\nSent: 0");
+    EXPECT_EQ(ReadWholeFile(m_data.File("CurrentJob.txt")), "from the last job\r\n");
+    EXPECT_EQ(ReadWholeFile(m_data.File("tosent.txt")), "from the last job\r\n");
+}
+
+TEST_F(MainDialogTest, TheClosingBoxCountsTheSkippedRecords)
+{
+    ComposeInWindow("Hello", "Body");
+    WriteList("Name,Email\r\nAnn,ann@example.com\r\nBob,no address\r\nCid\r\n");
+    for (const char* pszName : { "CurrentJob.txt", "tosent.txt" }) {
+        FILE* pOld = fopen(m_data.File(pszName).c_str(), "wb");
+        ASSERT_TRUE(pOld != NULL);
+        fputs("from the last job\r\n", pOld);
+        fclose(pOld);
+    }
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], "Job Completed Successfully\n\nSent: 1\nSkipped: 2 (see the Current Job Log)");
+    EXPECT_EQ(ReadWholeFile(m_data.File("tosent.txt")), "Name,Email\r\nAnn,ann@example.com\r\n");
+    EXPECT_EQ(ReadWholeFile(m_data.File("CurrentJob.txt")).find("from the last job"), std::string::npos);
 }
 
 TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "logs/job_log.h"
@@ -62,7 +63,7 @@ TEST_F(JobLogTest, StartBlockBytes)
     JobOptions.SendRecvCount = 100;
     JobOptions.SaveOrig = 0;
     SYSTEMTIME time = At(2026, 3, 7, 9, 5, 7);
-    WriteJobStartAt(m_pFile, "Spring meeting, [[First Name]]", 42, &time);
+    WriteJobStartAt(m_pFile, "Spring meeting, [[First Name]]", 42, &time, "Work\r\nEmail");
 
     EXPECT_EQ(Written(),
               "Job Started: (3/7/2026 9:05.07)\r\n"
@@ -71,6 +72,7 @@ TEST_F(JobLogTest, StartBlockBytes)
               "\tMailing List: C:\\Lists\\members.csv\r\n"
               "\t\tDelimiter: Comma\r\n"
               "\t\tEmails In File: 42\r\n"
+              "\t\tAddress Column: Work  Email\r\n"
               "\tOptions:\r\n"
               "\t\tPause: 5\r\n"
               "\t\tSend/Receive every 100 messages\r\n"
@@ -126,28 +128,43 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
 {
     SYSTEMTIME time = At(2026, 3, 7, 9, 5, 7);
     LogMessageSentAt(m_pFile, 1, "jane@example.com", &time);
+    LogMessageSentAt(m_pFile, 2, "x@y.z\n(9:05.08) # 3, To: mallory@y.z", &time);
+    LogRecordSkipped(m_pFile, 12, "the address holds no @", "Ann\r\nat home");
+    LogRecordSkipped(m_pFile, 13, "too few fields to reach the address column", "");
     LogMergeError(m_pFile);
     LogJobStopped(m_pFile);
     LogAdrListFailure(m_pFile, "a@b.c", (long)0x8007000E, 1);
     LogPropValueFailure(m_pFile, "a@b.c");
     LogAddRecipientFailure(m_pFile, "a@b.c");
-    LogSubmitFailure(m_pFile, "a@b.c");
+    LogSubmitFailure(m_pFile, "a@b.c\r\n");
     LogComError(m_pFile, (long)0x80004005, "Outlook", "The operation failed.", "Copying the message");
     LogOriginalFailure(m_pFile, "close", -2147467259L);
     LogOriginalError(m_pFile, "delete");
     EXPECT_EQ(Written(),
               "(9:05.07) # 1, To: jane@example.com. Sent Successfully\r\n"
+              "(9:05.07) # 2, To: x@y.z (9:05.08) # 3, To: mallory@y.z. Sent Successfully\r\n"
+              "Skipped line 12 of the mailing list: the address holds no @: Ann  at home\r\n"
+              "Skipped line 13 of the mailing list: too few fields to reach the address column\r\n"
               "Mail merge error\r\n"
               "Job Stopped\r\n"
               "Failed to allocate ADRLIST: a@b.c, 8007000E, 1\r\n"
               "Failed to allocate SPropValue: a@b.c\r\n"
               "Failed to add recipient: a@b.c\r\n"
-              "Failed to submit message to: a@b.c\r\n"
+              "Failed to submit message to: a@b.c  \r\n"
               "***** Exception 0x80004005 from Outlook:\r\n"
               "\tError Desc: The operation failed.\r\n"
               "\tLocation: Copying the message\r\n"
               "Failed to close original message. Return code: -2147467259\r\n"
               "Error attempting to delete original message.\r\n");
+}
+
+TEST_F(JobLogTest, NotSentLineHoldsTheTimeTheAddressOnOneLineAndTheReason)
+{
+    LogMessageNotSent(m_pFile, "eve@x.y\r\n(9:00.00) # 1, To: a@b.c", "the submission failed (0x80004005)");
+    std::string text = Written();
+    std::regex line("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) To: eve@x\\.y  \\(9:00\\.00\\) # 1, To: a@b\\.c\\. Not Sent: "
+                    "the submission failed \\(0x80004005\\)\r\n$");
+    EXPECT_TRUE(std::regex_match(text, line)) << text;
 }
 
 TEST_F(JobLogTest, LinesReachTheDiskAsTheyAreWritten)

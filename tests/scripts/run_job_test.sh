@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/run-job end to end: the add-in registered by regsvr32 in a fresh
 # prefix, loaded by the stand-in host, a whole mailing through its dialogs.
-#   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | usage
+#   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
+#                          submission-fails | cut-short | nothing-usable | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -52,6 +53,60 @@ case $case_name in
     check "eleven reports in the current job log" \
       test "$(grep -c "Caught exception during message copy A" "$out/logs/CurrentJob.txt")" -eq 11
     check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
+    ;;
+  own-recipients)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 \
+      --to boss@example.com --to team@example.com --cc cc@example.com --bcc hidden@example.com
+    status=$?
+    check "exit status 0" test $status -eq 0
+    check "one message per list recipient" test "$(delivered_count)" -eq 4
+    check "no copy names the composed message's own recipients" \
+      test -z "$(grep -lE 'boss@|team@|cc@example|hidden@' "$out"/delivered/*.eml)"
+    check "no copy has a Cc or Bcc" test -z "$(grep -liE '^(cc|bcc):' "$out"/delivered/*.eml)"
+    for f in "$out"/delivered/*.eml; do
+      check "$(basename "$f") has one To with one address" \
+        test "$(grep -cE '^To: [^,]+'$'\r?$' "$f")" -eq 1
+    done
+    check "the user was told before sending" \
+      grep -q "will not receive the copies; each copy goes to its list recipient only" "$out/boxes.txt"
+    check "the log names them" grep -q "own recipients get no copy: To: boss@example.com; team@example.com; Cc: cc@example.com; Bcc: hidden@example.com" \
+      "$out/logs/CurrentJob.txt"
+    ;;
+  submission-fails)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 --save-original 0 \
+      --fault 'IMessage.SubmitMessage=fail@2' --answer yes
+    status=$?
+    check "exit status 1: the job did not complete" test $status -eq 1
+    check "three messages delivered" test "$(delivered_count)" -eq 3
+    check "the second recipient is logged as not sent" \
+      grep -q "To: carlos.diaz@example.org. Not Sent: the submission failed" "$out/logs/CurrentJob.txt"
+    check "nor is it in the sent list" bash -c "! grep -q carlos.diaz '$out/logs/tosent.txt'"
+    check "three counted" grep -q "E-Mails Sent: 3" "$out/logs/CurrentJob.txt"
+    check "the closing box says not complete" grep -q "Job Not Complete (See Current Job Log)" "$out/boxes.txt"
+    check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    ;;
+  cut-short)
+    { printf 'Name,Email\nAnn,ann@example.com\n%0600d,long@example.com\nBob,bob@example.com\n' 0; } >"$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0 --answer yes
+    status=$?
+    check "exit status 1: the records after the long one got nothing" test $status -eq 1
+    check "the one before it delivered" test "$(delivered_count)" -eq 1
+    check "the user was asked first" grep -q "Send to the 1 recipients before it?" "$out/boxes.txt"
+    check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
+    check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    ;;
+  nothing-usable)
+    printf 'Name;Email\r\nAnn;ann@example.com\r\n' >"$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0
+    status=$?
+    check "exit status 1" test $status -eq 1
+    check "nothing delivered" test "$(delivered_count)" -eq 0
+    check "the user was told why before anything was opened" \
+      grep -q "The mailing list has no usable recipient: all 1 of its records were skipped" "$out/boxes.txt"
+    check "the closing box names the reason, not a log" \
+      grep -q "Job Not Started (The mailing list has no usable recipient" "$out/boxes.txt"
+    check "no log was written" test -z "$(ls "$out/logs")"
+    check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
   usage)
     "$top/scripts/run-job" --out "$out" >/dev/null 2>"$out/err"

@@ -50,6 +50,8 @@ void MessageBoxRecorder::Record(HWND hBox)
         nAnswer = DefaultMessageBoxButton(hBox, buttons);
     box.nAnswer = nAnswer;
     m_boxes.push_back(box);
+    if (onBox)
+        onBox(box);
 
     PressMessageBoxButton(hBox, nAnswer);
 }

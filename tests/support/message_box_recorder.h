@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ public:
     void Answer(int nButton) { m_answers.push_back(nButton); }
 
     const std::vector<RecordedBox>& Boxes() const { return m_boxes; }
+
+    // Called with each box before it is answered: what a user does while a
+    // question waits (another program saving a file, say).
+    std::function<void(const RecordedBox&)> onBox;
 
 private:
     static LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam);

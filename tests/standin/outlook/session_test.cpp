@@ -198,6 +198,41 @@ TEST_F(SessionTest, ChangesNotSavedStayBehindWhenTheItemMoves)
     EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(moved.Get())).find("Recipient 1"));
 }
 
+TEST_F(SessionTest, ACopyKeepsTheOriginalsRecipientsAndItsFileNamesThemAll)
+{
+    Start();
+    StandinComposedMail mail = {};
+    mail.pszSubject = "Hello";
+    mail.pszBody = "Body";
+    mail.nBodyFormat = 1;
+    mail.pszTo = "boss@example.com";
+    mail.pszCc = " cc1@example.com ;cc2@example.com";
+    mail.pszBcc = "hidden@example.com";
+    Ref<IDispatch> original(Compose(mail));
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    const struct {
+        LPCOLESTR pszMember;
+        const wchar_t* pszNames;
+    } kKinds[] = { { L"To", L"boss@example.com" }, { L"CC", L"cc1@example.com; cc2@example.com" },
+                   { L"BCC", L"hidden@example.com" } };
+    for (const auto& kind : kKinds) {
+        ScopedVariant names;
+        DispGetProperty(copy.Get(), kind.pszMember, &names);
+        ASSERT_EQ(VT_BSTR, V_VT(&names.Get()));
+        EXPECT_STREQ(kind.pszNames, V_BSTR(&names.Get())) << kind.pszNames;
+    }
+
+    // Added to, the copy goes to everyone: one file names them all.
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Bob", "bob@example.org"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView view;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
+    EXPECT_EQ("boss@example.com, bob@example.org", view.to);
+    EXPECT_EQ("cc1@example.com, cc2@example.com", view.cc);
+    EXPECT_EQ("hidden@example.com", view.bcc);
+    EXPECT_FALSE(FileExists(Delivered(2)));
+}
+
 TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder)
 {
     Start();
