@@ -25,6 +25,7 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     char szDelivered[MAX_PATH];
     if (!FolderPath("Delivered", szDelivered, sizeof(szDelivered)))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    char szBlock[MAX_PATH];
 
     FILETIME ftNow;
     GetSystemTimeAsFileTime(&ftNow);
@@ -56,12 +57,18 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
         message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
         message.pszFrom = kSender;
         message.ftSent = ftNow;
-        if (!WriteDeliveredMessage(szDelivered, m_nNextDelivery, &message)) {
+        // A block's folder is made once, with the first message going into it.
+        bool bBlock = StandinBlockFolder(szDelivered, m_nNextDelivery, szBlock, sizeof(szBlock));
+        if (bBlock && m_nNextDelivery / STANDIN_BLOCK_SIZE != m_nDeliveryBlock) {
+            CreateDirectoryA(szBlock, NULL);
+            m_nDeliveryBlock = m_nNextDelivery / STANDIN_BLOCK_SIZE;
+        }
+        if (!bBlock || !WriteDeliveredMessage(szBlock, m_nNextDelivery, &message)) {
             // Nothing half sent: the files of this item written so far go,
             // and the item stays queued for the next flush.
             char szPath[MAX_PATH];
             for (int nNumber = nFirstNumber; nNumber < m_nNextDelivery; ++nNumber) {
-                if (snprintf(szPath, sizeof(szPath), "%s\\%04d.eml", szDelivered, nNumber) < (int)sizeof(szPath))
+                if (StandinDeliveredPath(m_szStoreDir, nNumber, szPath, sizeof(szPath)))
                     DeleteFileA(szPath);
             }
             m_nNextDelivery = nFirstNumber;
