@@ -194,6 +194,9 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
 {
     const char* pszEnd = pszLine + cchLine;
     const char* pszCursor = pszLine;
+    // Searched for again only once the cursor has passed it: a line is
+    // searched for quotes once, not once per field.
+    const char* pszNextQuote = (const char*)memchr(pszLine, '"', cchLine);
     while (pszCursor < pszEnd) {
         if (pScan->bInQuote) {
             const char* pszClose = FindClosingQuote(pszCursor, pszEnd);
@@ -211,7 +214,9 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
 
         size_t cchRest = pszEnd - pszCursor;
         const char* pszDelimiter = (const char*)memchr(pszCursor, pScan->chDelimiter, cchRest);
-        const char* pszQuote = (const char*)memchr(pszCursor, '"', cchRest);
+        if (pszNextQuote && pszNextQuote < pszCursor)
+            pszNextQuote = (const char*)memchr(pszCursor, '"', cchRest);
+        const char* pszQuote = pszNextQuote;
         if (pszQuote && (!pszDelimiter || pszQuote < pszDelimiter)) {
             const char* pszClose = FindClosingQuote(pszQuote + 1, pszEnd);
             if (!pszClose) {
