@@ -75,24 +75,13 @@ REFERENCE_CODE bool WithinLimits(const Strings& names, const Strings& values)
     return true;
 }
 
-// The size the sizing call must report: the text's own size, plus the growth
-// of every occurrence in the unchanged text of a placeholder whose value is
-// longer, never less than the minimum.
-REFERENCE_CODE bool ReferenceSize(const std::string& text, const Strings& names, const Strings& values, long long* pnSize)
+REFERENCE_CODE bool MatchesAt(const std::string& text, size_t nAt, const std::string& pattern)
 {
-    if (!WithinLimits(names, values))
+    if (nAt + pattern.size() > text.size())
         return false;
-    long long nSize = (long long)text.size() + 1;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string placeholder = PlaceholderOf(names[i]);
-        std::string value = ValueOf(values, i);
-        if (value.size() <= placeholder.size())
-            continue;
-        for (size_t nPos = FindFolded(text, 0, placeholder); nPos != std::string::npos;
-             nPos = FindFolded(text, nPos + placeholder.size(), placeholder))
-            nSize += (long long)(value.size() - placeholder.size());
-    }
-    *pnSize = nSize < knMinimumSize ? knMinimumSize : nSize;
+    for (size_t j = 0; j < pattern.size(); ++j)
+        if (FoldCase(text[nAt + j]) != FoldCase(pattern[j]))
+            return false;
     return true;
 }
 
@@ -101,29 +90,64 @@ struct ReferenceMerge {
     std::string text;
 };
 
-// Column by column over the whole current text, so that a value holding a
-// later column's placeholder is expanded in that column's turn; the search
-// goes on behind each inserted value. Every replacement must leave room for
-// the terminator within the capacity.
+struct ReferencePass {
+    std::string text;     // the merged text
+    long long nSize;      // what the sizing call must report
+    long long nPeak;      // the longest the text becomes, replacing left to right
+};
+
+// One pass from the left over the original text: at every place the leftmost
+// column whose placeholder fits there is replaced, and the search goes on
+// behind it, so no value is searched again. The size is the text's own size
+// plus the growth of every longer value, never less than the minimum.
+REFERENCE_CODE ReferencePass ReferenceOnePass(const std::string& original, const Strings& names, const Strings& values)
+{
+    ReferencePass pass = {std::string(), (long long)original.size() + 1, (long long)original.size()};
+    size_t nAt = 0;
+    while (nAt < original.size()) {
+        size_t nColumn = 0;
+        while (nColumn < names.size() && !MatchesAt(original, nAt, PlaceholderOf(names[nColumn])))
+            ++nColumn;
+        if (nColumn == names.size()) {
+            pass.text += original[nAt++];
+            continue;
+        }
+        std::string value = ValueOf(values, nColumn);
+        size_t nPlaceholder = names[nColumn].size() + 4;
+        pass.text += value;
+        nAt += nPlaceholder;
+        long long nLength = (long long)(pass.text.size() + original.size() - nAt);
+        if (nLength > pass.nPeak)
+            pass.nPeak = nLength;
+        if (value.size() > nPlaceholder)
+            pass.nSize += (long long)(value.size() - nPlaceholder);
+    }
+    if (pass.nSize < knMinimumSize)
+        pass.nSize = knMinimumSize;
+    return pass;
+}
+
+REFERENCE_CODE bool ReferenceSize(const std::string& text, const Strings& names, const Strings& values, long long* pnSize)
+{
+    if (!WithinLimits(names, values))
+        return false;
+    *pnSize = ReferenceOnePass(text, names, values).nSize;
+    return true;
+}
+
+// The merge fits when the text, after every replacement, leaves room for the
+// terminator within the capacity; otherwise the text is left as it was.
 REFERENCE_CODE ReferenceMerge ReferenceInPlace(const std::string& original, long long nCapacity, const Strings& names,
                                 const Strings& values)
 {
     ReferenceMerge result = {false, original};
     if (!WithinLimits(names, values))
         return result;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string placeholder = PlaceholderOf(names[i]);
-        std::string value = ValueOf(values, i);
-        size_t nPos = FindFolded(result.text, 0, placeholder);
-        while (nPos != std::string::npos) {
-            long long nAfter = (long long)(result.text.size() - placeholder.size() + value.size());
-            if (nAfter >= nCapacity)
-                return result;
-            result.text.replace(nPos, placeholder.size(), value);
-            nPos = FindFolded(result.text, nPos + value.size(), placeholder);
-        }
-    }
+    ReferencePass pass = ReferenceOnePass(original, names, values);
+    if (pass.nPeak >= nCapacity)
+        return result;
     result.bMerged = true;
+    result.text = pass.text;
     return result;
 }
 
@@ -207,10 +231,10 @@ void CheckInPlace(const std::string& text, int nCapacity, BufferKind nKind, cons
     for (size_t i = (size_t)nCapacity; i < cbBuffer; ++i)
         FUZZ_CHECK(pszBuffer[i] == kGuard);
     FUZZ_CHECK(bMerged == expected.bMerged);
-    if (bMerged) {
-        FUZZ_CHECK(strnlen(pszBuffer, (size_t)nCapacity) < (size_t)nCapacity);
-        FUZZ_CHECK(expected.text == pszBuffer);
-    }
+    // Merged or not, the buffer holds the expected text: a merge that does
+    // not fit leaves the original.
+    FUZZ_CHECK(strnlen(pszBuffer, (size_t)nCapacity) < (size_t)nCapacity);
+    FUZZ_CHECK(expected.text == pszBuffer);
     free(pszBuffer);
 }
 

@@ -112,6 +112,21 @@ void DetectDelimiter()
 // already standing before the LF is not doubled.
 static size_t NormaliseLineEnds(const char* pszLine, size_t cchLine, char* pszOut)
 {
+    // A line read whole holds its one LF at the end; without a CR nothing
+    // else changes, and most lines are like that.
+    if (!memchr(pszLine, '\r', cchLine)) {
+        size_t cchBody = cchLine > 0 && pszLine[cchLine - 1] == '\n' ? cchLine - 1 : cchLine;
+        if (!memchr(pszLine, '\n', cchBody)) {
+            memcpy(pszOut, pszLine, cchBody);
+            if (cchBody < cchLine) {
+                pszOut[cchBody] = '\r';
+                pszOut[cchBody + 1] = '\n';
+                cchBody += 2;
+            }
+            pszOut[cchBody] = '\0';
+            return cchBody;
+        }
+    }
     char szWide[LC_NORMAL_LINE_CAPACITY];
     size_t cchWide = 0;
     for (size_t i = 0; i < cchLine; ++i) {
@@ -155,6 +170,10 @@ static const char* PastNextDelimiter(const char* pszFrom, const char* pszEnd, ch
 
 static size_t CollapseQuotePairs(const char* pszText, size_t cchText, char* pszOut)
 {
+    if (!memchr(pszText, '"', cchText)) {
+        memcpy(pszOut, pszText, cchText);
+        return cchText;
+    }
     size_t cchOut = 0;
     for (size_t i = 0; i < cchText; ++i) {
         pszOut[cchOut++] = pszText[i];

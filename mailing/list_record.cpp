@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <malloc.h>
 
 ListReallocFunction gpfnListRealloc = realloc;
 
@@ -13,33 +14,46 @@ void InitListRecord(ListRecord* pRecord)
     pRecord->szRaw[0] = '\0';
 }
 
+// How many characters a field's block holds, terminator included.
+static size_t BlockSize(const char* pszField)
+{
+#ifdef _WIN32
+    return _msize((void*)pszField);
+#else
+    return malloc_usable_size((void*)pszField);
+#endif
+}
+
 void ClearListRecord(ListRecord* pRecord)
 {
+    // The texts stay allocated in their slots, empty, for the next record's
+    // fields to be copied into: a list is read record after record with one
+    // record, and a heap block per field per record was most of the reading.
     for (int i = 0; i < pRecord->nCount; ++i) {
-        free(pRecord->ppszFields[i]);
-        pRecord->ppszFields[i] = NULL;
+        if (pRecord->ppszFields[i])
+            pRecord->ppszFields[i][0] = '\0';
     }
     pRecord->nCount = 0;
     pRecord->szRaw[0] = '\0';
 }
 
-void FreeListRecord(ListRecord* pRecord)
-{
-    ClearListRecord(pRecord);
-    free(pRecord->ppszFields);
-    pRecord->ppszFields = NULL;
-    pRecord->nCapacity = 0;
-}
-
 // The raw text is kept: it belongs to the record being read, not to its table.
 static void DropFieldTable(ListRecord* pRecord)
 {
-    for (int i = 0; i < pRecord->nCount; ++i)
-        free(pRecord->ppszFields[i]);
+    if (pRecord->ppszFields) {
+        for (int i = 0; i < pRecord->nCapacity; ++i)
+            free(pRecord->ppszFields[i]);
+    }
     free(pRecord->ppszFields);
     pRecord->ppszFields = NULL;
     pRecord->nCount = 0;
     pRecord->nCapacity = 0;
+}
+
+void FreeListRecord(ListRecord* pRecord)
+{
+    DropFieldTable(pRecord);
+    pRecord->szRaw[0] = '\0';
 }
 
 bool AddListField(ListRecord* pRecord, const char* pszText, size_t cchText)
@@ -52,13 +66,22 @@ bool AddListField(ListRecord* pRecord, const char* pszText, size_t cchText)
             DropFieldTable(pRecord);
             return false;
         }
+        for (int i = pRecord->nCapacity; i < nNewCapacity; ++i)
+            ppszGrown[i] = NULL;
         pRecord->ppszFields = ppszGrown;
         pRecord->nCapacity = nNewCapacity;
     }
 
-    char* pszField = (char*)gpfnListRealloc(NULL, cchText + 1);
-    if (!pszField)
-        return false;
+    // A text left in the slot by an earlier record takes the field when it
+    // is large enough; otherwise a block of the field's own size replaces it.
+    char* pszField = pRecord->ppszFields[pRecord->nCount];
+    if (!pszField || BlockSize(pszField) < cchText + 1) {
+        free(pszField);
+        pRecord->ppszFields[pRecord->nCount] = NULL;
+        pszField = (char*)gpfnListRealloc(NULL, cchText + 1);
+        if (!pszField)
+            return false;
+    }
     memcpy(pszField, pszText, cchText);
     pszField[cchText] = '\0';
     pRecord->ppszFields[pRecord->nCount++] = pszField;

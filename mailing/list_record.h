@@ -17,13 +17,16 @@ struct ListRecord {
 
 // A fresh record: no fields, no table, empty raw text.
 void InitListRecord(ListRecord* pRecord);
-// Frees every field text; count 0 and raw text empty; the table stays.
+// Count 0 and raw text empty. The table stays, and so do the field texts
+// beyond the count, emptied, for later fields to be copied into when they fit.
 void ClearListRecord(ListRecord* pRecord);
-// Clears the record and frees its table too (capacity 0).
+// Frees every field text and the table (count and capacity 0).
 void FreeListRecord(ListRecord* pRecord);
 
-// Adds a field holding a copy of cchText characters of pszText. When the new
-// count reaches the capacity the table first grows by LC_FIELD_TABLE_STEP.
+// Adds a field holding a copy of cchText characters of pszText, in the text
+// the slot keeps from an earlier record when that is large enough, else in a
+// new block. When the new count reaches the capacity the table first grows by
+// LC_FIELD_TABLE_STEP; slots beyond the count are NULL or such kept texts.
 // Out of memory for the table drops the whole table (count and capacity 0);
 // out of memory for the text drops only this field. Both return false and
 // leave the reporting to the caller.

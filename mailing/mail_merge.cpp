@@ -1,8 +1,6 @@
 #include "mailing/mail_merge.h"
 
-#include <ctype.h>
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -12,11 +10,11 @@ namespace {
 // so a larger size could not be allocated or passed as an int.
 const long long knMaxNeeded = INT_MAX - LC_MERGE_SLACK;
 
-int UpperChar(char ch)
+// Only the letters a to z have another case: every other byte, those of 0x80
+// and above included, must match exactly, whatever the C runtime's locale.
+inline char FoldCase(char ch)
 {
-    // toupper takes an unsigned char value: bytes of 0x80 and above would
-    // otherwise arrive negative.
-    return toupper((unsigned char)ch);
+    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
 }
 
 int FieldCount(const ListRecord* pRecord)
@@ -62,23 +60,71 @@ bool FieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
     return true;
 }
 
-// Placeholder and value of one column in their fixed buffers. The limits have
-// been checked, so both fit; false all the same rather than merge a cut text.
-bool PrepareColumn(const ListRecord* pHeader, const ListRecord* pRecord, int nColumn,
-                   char* pszPlaceholder, int* pnPlaceholder, char* pszValue, int* pnValue)
+// The column whose placeholder begins at pszAt, which holds "[[", and the
+// placeholder's length; -1 when no header field's name follows. When several
+// names would fit, the leftmost column wins.
+int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder)
 {
-    int n = snprintf(pszPlaceholder, LC_MERGE_FIELD_CAPACITY, "[[%s]]", FieldText(pHeader, nColumn));
-    if (n < 0 || n >= LC_MERGE_FIELD_CAPACITY)
-        return false;
-    *pnPlaceholder = n;
+    const char* pszName = pszAt + 2;
+    int nColumns = FieldCount(pHeader);
+    for (int i = 0; i < nColumns; ++i) {
+        const char* pszField = FieldText(pHeader, i);
+        int j = 0;
+        // The text's terminator never equals a name's character, so the
+        // comparison stops there too.
+        while (pszField[j] != '\0' && FoldCase(pszName[j]) == FoldCase(pszField[j]))
+            ++j;
+        if (pszField[j] == '\0' && pszName[j] == ']' && pszName[j + 1] == ']') {
+            *pnPlaceholder = j + 4;
+            return i;
+        }
+    }
+    return -1;
+}
 
-    const char* pszField = FieldText(pRecord, nColumn);
-    size_t cchValue = strlen(pszField);
-    if (cchValue >= LC_MERGE_FIELD_CAPACITY)
-        return false;
-    memcpy(pszValue, pszField, cchValue + 1);
-    *pnValue = (int)cchValue;
-    return true;
+// The next placeholder of a header field at or after psz: its position (NULL
+// when there is none), column and length.
+const char* NextPlaceholder(const char* psz, const ListRecord* pHeader, int* pnColumn, int* pnPlaceholder)
+{
+    for (;;) {
+        psz = strchr(psz, '[');
+        if (psz == NULL)
+            return NULL;
+        if (psz[1] == '[') {
+            *pnColumn = MatchColumn(psz, pHeader, pnPlaceholder);
+            if (*pnColumn >= 0)
+                return psz;
+        }
+        // "[[[Name]]" holds its placeholder one character further on.
+        ++psz;
+    }
+}
+
+struct MergePlan {
+    long long nGrowth;   // what the longer values add, the shorter ones not taken off
+    long long nPeak;     // the longest the text becomes, replacing left to right
+};
+
+// One pass over the text: every placeholder is found once, and the search
+// goes on behind it, so no value is ever searched for placeholders.
+MergePlan PlanMerge(const char* pszText, long long cchText, const ListRecord* pHeader,
+                    const ListRecord* pRecord)
+{
+    MergePlan plan = {0, cchText};
+    long long nLength = cchText;
+    int nColumn = 0;
+    int nPlaceholder = 0;
+    const char* psz = NextPlaceholder(pszText, pHeader, &nColumn, &nPlaceholder);
+    while (psz != NULL) {
+        long long nDelta = (long long)strlen(FieldText(pRecord, nColumn)) - nPlaceholder;
+        if (nDelta > 0)
+            plan.nGrowth += nDelta;
+        nLength += nDelta;
+        if (nLength > plan.nPeak)
+            plan.nPeak = nLength;
+        psz = NextPlaceholder(psz + nPlaceholder, pHeader, &nColumn, &nPlaceholder);
+    }
+    return plan;
 }
 
 bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord,
@@ -87,30 +133,12 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
     size_t cchText = strlen(pszText);
     if ((long long)cchText + 1 > knMaxNeeded)
         return false;
-    long long nNeeded = (long long)cchText + 1;
-
-    char szPlaceholder[LC_MERGE_FIELD_CAPACITY];
-    char szValue[LC_MERGE_FIELD_CAPACITY];
-    int nColumns = FieldCount(pHeader);
-    for (int i = 0; i < nColumns; ++i) {
-        int nPlaceholder = 0;
-        int nValue = 0;
-        if (!PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue))
-            return false;
-        // Shorter values never lower the size: the in-place call may still
-        // meet the longer text before they shrink it.
-        if (nValue <= nPlaceholder)
-            continue;
-        int nPos = FindNoCase(pszText, 0, szPlaceholder);
-        while (nPos >= 0) {
-            nNeeded += nValue - nPlaceholder;
-            // A wrapped int would hand the caller a small buffer for a large text.
-            if (nNeeded > knMaxNeeded)
-                return false;
-            nPos = FindNoCase(pszText, nPos + nPlaceholder, szPlaceholder);
-        }
-    }
-
+    MergePlan plan = PlanMerge(pszText, (long long)cchText, pHeader, pRecord);
+    // Shorter values never lower the size, so it is never below the text's
+    // own, and a wrapped int would hand the caller a small buffer.
+    long long nNeeded = (long long)cchText + 1 + plan.nGrowth;
+    if (nNeeded > knMaxNeeded)
+        return false;
     *pnNeeded = nNeeded < LC_MERGE_MIN_SIZE ? LC_MERGE_MIN_SIZE : (int)nNeeded;
     return true;
 }
@@ -124,35 +152,36 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     size_t cchFound = BoundedLength(pszText, (size_t)cchCapacity);
     if (cchFound >= (size_t)cchCapacity)
         return false;
-    int cchText = (int)cchFound;
+    long long cchText = (long long)cchFound;
 
-    char szPlaceholder[LC_MERGE_FIELD_CAPACITY];
-    char szValue[LC_MERGE_FIELD_CAPACITY];
-    int nColumns = FieldCount(pHeader);
-    for (int i = 0; i < nColumns; ++i) {
-        int nPlaceholder = 0;
-        int nValue = 0;
-        if (!PrepareColumn(pHeader, pRecord, i, szPlaceholder, &nPlaceholder, szValue, &nValue))
-            return false;
-        // An earlier column's value may hold this placeholder, so the whole
-        // current text is searched again.
-        int nPos = FindNoCase(pszText, 0, szPlaceholder);
-        while (nPos >= 0) {
-            int cchRest = cchText - nPlaceholder;
-            // The sizing cannot foresee placeholders that earlier values
-            // brought in; the result and its terminator must stay inside the
-            // capacity before anything moves.
-            if ((long long)cchRest + nValue >= cchCapacity)
-                return false;
-            memmove(pszText + nPos + nValue, pszText + nPos + nPlaceholder,
-                    (size_t)(cchText - nPos - nPlaceholder) + 1);
-            memcpy(pszText + nPos, szValue, (size_t)nValue);
-            cchText = cchRest + nValue;
-            // Behind the value, so a value holding its own placeholder is not
-            // expanded again.
-            nPos = FindNoCase(pszText, nPos + nValue, szPlaceholder);
-        }
+    // The text after every replacement, terminator included, must fit the
+    // capacity; judged before anything moves, so a failure leaves it as it was.
+    MergePlan plan = PlanMerge(pszText, cchText, pHeader, pRecord);
+    if (plan.nPeak >= cchCapacity)
+        return false;
+
+    // The text moves right once by as much as it ever grows; the merged text
+    // is then written from the front, never overtaking what is still to be read.
+    size_t nShift = (size_t)(plan.nPeak - cchText);
+    if (nShift > 0)
+        memmove(pszText + nShift, pszText, (size_t)cchText + 1);
+    const char* pszRead = pszText + nShift;
+    char* pszWrite = pszText;
+    int nColumn = 0;
+    int nPlaceholder = 0;
+    const char* psz = NextPlaceholder(pszRead, pHeader, &nColumn, &nPlaceholder);
+    while (psz != NULL) {
+        size_t cchBefore = (size_t)(psz - pszRead);
+        memmove(pszWrite, pszRead, cchBefore);
+        pszWrite += cchBefore;
+        const char* pszValue = FieldText(pRecord, nColumn);
+        size_t cchValue = strlen(pszValue);
+        memcpy(pszWrite, pszValue, cchValue);
+        pszWrite += cchValue;
+        pszRead = psz + nPlaceholder;
+        psz = NextPlaceholder(pszRead, pHeader, &nColumn, &nPlaceholder);
     }
+    memmove(pszWrite, pszRead, strlen(pszRead) + 1);
     return true;
 }
 
@@ -167,7 +196,7 @@ int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder)
     for (int i = nStart; pszText[i] != '\0'; ++i) {
         int j = 0;
         while (pszPlaceholder[j] != '\0' && pszText[i + j] != '\0' &&
-               UpperChar(pszText[i + j]) == UpperChar(pszPlaceholder[j]))
+               FoldCase(pszText[i + j]) == FoldCase(pszPlaceholder[j]))
             ++j;
         if (pszPlaceholder[j] == '\0')
             return i;

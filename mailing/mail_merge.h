@@ -1,6 +1,8 @@
 // Mail merge: replaces every placeholder "[[name]]" of a text by the value of
-// that header field in one recipient's record. Plain C++ over the C runtime,
-// so it also builds natively.
+// that header field in one recipient's record, in one pass from left to right:
+// an inserted value is never searched again, so the result does not depend on
+// the order of the columns. Plain C++ over the C runtime, so it also builds
+// natively.
 #ifndef LETTERCAST_MAIL_MERGE_H
 #define LETTERCAST_MAIL_MERGE_H
 
@@ -19,10 +21,12 @@ int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder);
 // With pnNeeded: leaves the text alone, ignores cchCapacity and stores the
 // size (terminator included, at least 10) that the in-place call needs.
 // Without: replaces every placeholder within the buffer of cchCapacity
-// characters, never writing at or beyond cchCapacity; on failure the text may
-// be partly merged. False for a name of 507 characters or more, a value of 512
-// or more, a needed size beyond what an int holds with the slack, or a result
-// that does not fit.
+// characters, never writing at or beyond cchCapacity; a text that would not
+// fit is left as it was. The letters a to z match A to Z; where the names of
+// two columns both fit at one place, the leftmost column's value goes in.
+// False for a name of 507 characters or more, a value of 512 or more, a
+// needed size beyond what an int holds with the slack, or a result that does
+// not fit.
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
                  const ListRecord* pRecord, int* pnNeeded);
 

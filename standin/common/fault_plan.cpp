@@ -337,6 +337,19 @@ FaultAction CheckFault(const char* pszOperation, HRESULT* phr)
     return FaultNone;
 }
 
+bool FaultPlanUses(FaultAction action)
+{
+    SharedFaults* pShared = Shared();
+    if (!pShared)
+        return false;
+    SharedLock lock(pShared);
+    for (LONG i = 0; i < pShared->nEntries; ++i) {
+        if (pShared->entries[i].action == action)
+            return true;
+    }
+    return false;
+}
+
 int FaultCallCount(const char* pszOperation)
 {
     SharedFaults* pShared = Shared();

@@ -20,6 +20,13 @@
 // the caller's module throws a C++ exception that is not a _com_error
 // (ThrowFault); the MAPI stand-in DLL treats it as "fail". Calls
 // are counted per operation from the last SetFaultPlan.
+//
+// An exception cannot leave one module for another: each module linked with
+// -static has its own runtime, and the throw ends the process. Where the
+// callers live in another module (the stand-in host and its add-ins), "raise"
+// of a vtable method returns its code with COM error information and the
+// object's remembered MAPI error, as a COM server does, and a plan that
+// "throw"s is refused.
 #ifndef LETTERCAST_STANDIN_FAULT_PLAN_H
 #define LETTERCAST_STANDIN_FAULT_PLAN_H
 
@@ -40,6 +47,9 @@ FaultAction CheckFault(const char* pszOperation, HRESULT* phr);
 // Replaces the plan (NULL or "" for none) and restarts every count. False
 // when the text does not parse; the plan is then empty.
 bool SetFaultPlan(const char* pszPlan);
+
+// True when an entry of the current plan has the action.
+bool FaultPlanUses(FaultAction action);
 
 // Calls counted for the operation since the plan last changed, whether they
 // failed or not.

@@ -174,8 +174,10 @@ void RunByHand(const std::vector<LoadedAddin>& addins, IDispatch* pInspector)
 
 // --- headless: one job --------------------------------------------------------
 
-bool RunOneJob(const HostOptions& options, const std::vector<LoadedAddin>& addins, IDispatch* pMail,
-               IDispatch* pInspector)
+// The script watching the boxes is already running: an add-in may show one
+// while it connects.
+bool RunOneJob(const HostOptions& options, JobScript* pScript, const std::vector<LoadedAddin>& addins,
+               IDispatch* pMail, IDispatch* pInspector)
 {
     const RibbonButton* pAnnounce = NULL;
     IDispatch* pAddin = NULL;
@@ -193,19 +195,11 @@ bool RunOneJob(const HostOptions& options, const std::vector<LoadedAddin>& addin
         return false;
     }
 
-    JobScript script = {};
-    script.listPath = options.listPath;
-    script.bAnswerYes = options.answer == "yes";
-    script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
     HWND hCompose = WindowOf(pInspector);
-    StartJobScript(&script);
     HRESULT hr = PressRibbonButton(pAddin, *pAnnounce, pInspector);
-    StopJobScript();
-    if (script.pBoxes)
-        fclose(script.pBoxes);
     if (FAILED(hr))
         fprintf(stderr, "outlook-standin: the Announce button answered 0x%08lx\n", (unsigned long)hr);
-    if (!script.bMainDialogSeen)
+    if (!pScript->bMainDialogSeen)
         fprintf(stderr, "outlook-standin: the main dialog never opened\n");
 
     if (!options.originalFile.empty()) {
@@ -219,7 +213,7 @@ bool RunOneJob(const HostOptions& options, const std::vector<LoadedAddin>& addin
             fclose(pFile);
         }
     }
-    return script.bCompleted;
+    return pScript->bCompleted;
 }
 
 std::string ModuleFolder()
@@ -254,6 +248,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "outlook-standin: the fault plan \"%s\" does not parse\n", options.faultPlan.c_str());
         return 2;
     }
+    // The add-ins are DLLs with runtimes of their own: an exception thrown
+    // here would end this process on its way into them.
+    if (FaultPlanUses(FaultThrow)) {
+        fprintf(stderr, "outlook-standin: \"throw\" cannot reach an add-in in another module; use \"raise\" or \"fail\"\n%s",
+                gszHostUsage);
+        return 2;
+    }
 
     OleInitialize(NULL);
     INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_WIN95_CLASSES };
@@ -271,10 +272,22 @@ int main(int argc, char** argv)
     lstrcpynA(outlook.szStoreDir, options.storeDir.c_str(), MAX_PATH);
     outlook.pszVersion = options.version.empty() ? NULL : version.c_str();
     outlook.bHtmlOk = options.bHtmlOk;
+    outlook.bCallersInOtherModules = true;
     IDispatch* pApplication = NULL;
     if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
         fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
         return 2;
+    }
+
+    // Headless, every box is answered from the start: an add-in that refuses
+    // this host says so in a box while it connects.
+    JobScript script = {};
+    bool bHeadless = !options.listPath.empty();
+    if (bHeadless) {
+        script.listPath = options.listPath;
+        script.bAnswerYes = options.answer == "yes";
+        script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
+        StartJobScript(&script);
     }
 
     std::vector<LoadedAddin> addins;
@@ -297,8 +310,8 @@ int main(int argc, char** argv)
     if (FAILED(StandinComposeMail(pApplication, &mail, &pMail, &pInspector))) {
         fprintf(stderr, "outlook-standin: cannot compose the message\n");
         nExit = 2;
-    } else if (!options.listPath.empty()) {
-        nExit = RunOneJob(options, addins, pMail, pInspector) ? 0 : 1;
+    } else if (bHeadless) {
+        nExit = RunOneJob(options, &script, addins, pMail, pInspector) ? 0 : 1;
     } else {
         RunByHand(addins, pInspector);
     }
@@ -308,6 +321,11 @@ int main(int argc, char** argv)
     if (pMail)
         pMail->Release();
     UnloadAddins(&addins);
+    if (bHeadless) {
+        StopJobScript();
+        if (script.pBoxes)
+            fclose(script.pBoxes);
+    }
     pApplication->Release();
     OleUninitialize();
     FreeLibrary(hMapi);

@@ -115,6 +115,7 @@ HRESULT CreateStandinOutlook(const StandinOutlookOptions* pOptions, IDispatch** 
     *ppApplication = NULL;
     if (!pOptions)
         return E_INVALIDARG;
+    gbStandinCallersInOtherModules = pOptions->bCallersInOtherModules;
     OutlookHost* pHost = NULL;
     HRESULT hr = OutlookHost::Create(pOptions, &pHost);
     if (FAILED(hr))

@@ -275,6 +275,14 @@ STDMETHODIMP DispatchObject::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
         FillFaultExcepInfo(szOperation, hrFault, pExcepInfo);
         return DISP_E_EXCEPTION;
     case FaultThrow:
+        // Across modules the nearest a server comes to an unexpected
+        // failure is an exception with error information.
+        if (gbStandinCallersInOtherModules) {
+            if (!pExcepInfo)
+                return hrFault;
+            FillFaultExcepInfo(szOperation, hrFault, pExcepInfo);
+            return DISP_E_EXCEPTION;
+        }
         ThrowFault(szOperation, hrFault);
     default:
         break;
@@ -323,9 +331,41 @@ DispatchObject* DispatchObject::FromDispatch(IDispatch* pObject, ObjectKind nKin
     return pStandin;
 }
 
+bool gbStandinCallersInOtherModules = false;
+
+namespace {
+
+// What a COM server does for a failure with a description: the code, and an
+// error object the caller's GetErrorInfo finds.
+void SetFaultErrorInfo(const char* pszOperation)
+{
+    wchar_t szSource[64];
+    wchar_t szDescription[128];
+    FaultErrorTexts(pszOperation, szSource, 64, szDescription, 128);
+    ICreateErrorInfo* pCreate = NULL;
+    if (FAILED(CreateErrorInfo(&pCreate)))
+        return;
+    pCreate->SetSource(szSource);
+    pCreate->SetDescription(szDescription);
+    IErrorInfo* pErrorInfo = NULL;
+    if (SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, (void**)&pErrorInfo))) {
+        SetErrorInfo(0, pErrorInfo);
+        pErrorInfo->Release();
+    }
+    pCreate->Release();
+}
+
+}  // namespace
+
 bool VtableFault(const char* pszOperation, HRESULT* phr)
 {
-    switch (CheckFault(pszOperation, phr)) {
+    FaultAction action = CheckFault(pszOperation, phr);
+    // A throw would end the process on its way into the caller's module.
+    if (gbStandinCallersInOtherModules && (action == FaultRaise || action == FaultThrow)) {
+        SetFaultErrorInfo(pszOperation);
+        return true;
+    }
+    switch (action) {
     case FaultFail:
         return true;
     case FaultRaise:

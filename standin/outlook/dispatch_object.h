@@ -121,7 +121,12 @@ private:
 };
 
 // Asks the fault plan about a vtable method of the stand-in ("IMessage.GetProps"):
-// true with *phr to return for FaultFail; throws for FaultRaise.
+// true with *phr to return for FaultFail; throws for FaultRaise, or, when the
+// callers live in other modules, returns true with COM error information set.
 bool VtableFault(const char* pszOperation, HRESULT* phr);
+
+// Set from StandinOutlookOptions.bCallersInOtherModules when the stand-in is
+// created; a process holds one stand-in Outlook at a time.
+extern bool gbStandinCallersInOtherModules;
 
 #endif

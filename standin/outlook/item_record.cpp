@@ -10,6 +10,7 @@ ItemRecord::ItemRecord()
       m_nFolder(-1),
       m_bSaved(false),
       m_bDeleted(false),
+      m_bFiled(false),
       m_bHasSubject(false),
       m_bHasBodyA(false),
       m_bHasBodyW(false),

@@ -68,6 +68,7 @@ public:
     int m_nFolder;          // StandinFolder of outlook_host.h
     bool m_bSaved;          // the file exists
     bool m_bDeleted;
+    bool m_bFiled;          // counted among the host's Sent Mail items
 
     bool m_bHasSubject;
     std::wstring m_wstrSubject;

@@ -6,6 +6,8 @@
 
 #include <olectl.h>
 
+#include <algorithm>
+
 #include "standin/outlook/delivery.h"
 #include "standin/outlook/host_window.h"
 #include "standin/outlook/outlook_ids.h"
@@ -59,7 +61,7 @@ bool JoinPath(char* pszOut, int cchOut, const char* pszFirst, const char* pszSec
 }
 
 // The highest number among the files of a folder that match the pattern.
-int HighestNumber(const char* pszFolder, const char* pszPattern, const char* pszFormat)
+int HighestNumberIn(const char* pszFolder, const char* pszPattern, const char* pszFormat)
 {
     char szSearch[MAX_PATH];
     if (!JoinPath(szSearch, sizeof(szSearch), pszFolder, pszPattern))
@@ -78,6 +80,51 @@ int HighestNumber(const char* pszFolder, const char* pszPattern, const char* psz
     return nHighest;
 }
 
+// The same over the block folders of a folder; read once, when the store opens.
+int HighestNumber(const char* pszFolder, const char* pszPattern, const char* pszFormat)
+{
+    char szSearch[MAX_PATH];
+    if (!JoinPath(szSearch, sizeof(szSearch), pszFolder, "*"))
+        return 0;
+    int nHighest = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(szSearch, &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        char szBlock[MAX_PATH];
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || data.cFileName[0] == '.' ||
+            !JoinPath(szBlock, sizeof(szBlock), pszFolder, data.cFileName))
+            continue;
+        int nNumber = HighestNumberIn(szBlock, pszPattern, pszFormat);
+        if (nNumber > nHighest)
+            nHighest = nNumber;
+    } while (FindNextFileA(hFind, &data));
+    FindClose(hFind);
+    return nHighest;
+}
+
+// A missing block folder is made when its first file is written, which is
+// the only time its name is looked up without being there.
+bool WriteWholeFile(const char* pszPath, const std::string& text);
+
+bool WriteFileInBlock(const char* pszPath, const std::string& text)
+{
+    if (WriteWholeFile(pszPath, text))
+        return true;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND)
+        return false;
+    char szFolder[MAX_PATH];
+    const char* pszSlash = strrchr(pszPath, '\\');
+    if (!pszSlash || (size_t)(pszSlash - pszPath) >= sizeof(szFolder))
+        return false;
+    memcpy(szFolder, pszPath, (size_t)(pszSlash - pszPath));
+    szFolder[pszSlash - pszPath] = '\0';
+    if (!CreateDirectoryA(szFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    return WriteWholeFile(pszPath, text);
+}
+
 bool WriteWholeFile(const char* pszPath, const std::string& text)
 {
     HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -87,8 +134,11 @@ bool WriteWholeFile(const char* pszPath, const std::string& text)
     bool bOk = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size();
     if (!CloseHandle(hFile))
         bOk = false;
-    if (!bOk)
+    if (!bOk) {
+        DWORD dwError = GetLastError();
         DeleteFileA(pszPath);
+        SetLastError(dwError);
+    }
     return bOk;
 }
 
@@ -105,6 +155,23 @@ bool RecipientText(const PropList& recipient, ULONG ulPropId, std::string* pText
 }
 
 }  // namespace
+
+bool StandinBlockFolder(const char* pszFolder, int nNumber, char* pszPath, int cchPath)
+{
+    if (!pszFolder || nNumber < 0)
+        return false;
+    int cch = snprintf(pszPath, cchPath, "%s\\%04d", pszFolder, nNumber / STANDIN_BLOCK_SIZE);
+    return cch > 0 && cch < cchPath;
+}
+
+bool StandinDeliveredPath(const char* pszStoreDir, int nNumber, char* pszPath, int cchPath)
+{
+    if (!pszStoreDir || nNumber <= 0)
+        return false;
+    int cch = snprintf(pszPath, cchPath, "%s\\%s\\%04d\\%04d.eml", pszStoreDir, kDeliveredFolder,
+                       nNumber / STANDIN_BLOCK_SIZE, nNumber);
+    return cch > 0 && cch < cchPath;
+}
 
 const char* StandinFolderName(int nFolder)
 {
@@ -132,7 +199,9 @@ OutlookHost::OutlookHost()
       m_bNoSpoolerRow(false),
       m_bShutDown(false),
       m_nNextItemNumber(1),
+      m_nFiledItems(0),
       m_nNextDelivery(1),
+      m_nDeliveryBlock(-1),
       m_nNextSubmitOrder(1),
       m_ulNextNamedId(STANDIN_FIRST_NAMED_ID),
       m_dwNextCookie(1),
@@ -232,7 +301,8 @@ bool OutlookHost::ItemPathIn(int nFolder, int nNumber, char* pszPath, int cchPat
     const char* pszFolder = StandinFolderName(nFolder);
     if (!pszFolder || nNumber <= 0)
         return false;
-    int cch = snprintf(pszPath, cchPath, "%s\\%s\\item-%05d.txt", m_szStoreDir, pszFolder, nNumber);
+    int cch = snprintf(pszPath, cchPath, "%s\\%s\\%04d\\item-%05d.txt", m_szStoreDir, pszFolder,
+                       nNumber / STANDIN_BLOCK_SIZE, nNumber);
     return cch > 0 && cch < cchPath;
 }
 
@@ -255,7 +325,7 @@ HRESULT OutlookHost::WriteItemFile(ItemRecord* pRecord, int nFolder)
     std::string text = pRecord->FileText(StandinFolderName(nFolder), StandinFolderName(pRecord->m_nSentFolder));
     // Written aside and then put in place, so that a failed write never
     // leaves half a file where the last good one was.
-    if (!WriteWholeFile(szTemporary, text))
+    if (!WriteFileInBlock(szTemporary, text))
         return LastErrorResult();
     if (!MoveFileExA(szTemporary, szPath, MOVEFILE_REPLACE_EXISTING)) {
         HRESULT hr = LastErrorResult();
@@ -274,8 +344,7 @@ HRESULT OutlookHost::AddItem(ItemRecord* pRecord, int nFolder)
         return hr;
     pRecord->m_nFolder = nFolder;
     pRecord->m_bSaved = true;
-    pRecord->AddRef();
-    m_vecItems.push_back(pRecord);
+    Track(pRecord);
     return S_OK;
 }
 
@@ -311,17 +380,28 @@ HRESULT OutlookHost::MoveItem(ItemRecord* pRecord, int nFolder)
         DeleteFileA(szOldPath);
     pRecord->m_nFolder = nFolder;
     pRecord->m_bSaved = true;
+    pRecord->AddRef();
+    Track(pRecord);
+    pRecord->Release();
     return S_OK;
 }
 
-void OutlookHost::DropItem(ItemRecord* pRecord)
+void OutlookHost::Track(ItemRecord* pRecord)
 {
-    for (size_t i = 0; i < m_vecItems.size(); ++i) {
-        if (m_vecItems[i] == pRecord) {
-            m_vecItems.erase(m_vecItems.begin() + i);
-            pRecord->Release();
-            return;
-        }
+    bool bStored = pRecord->m_bSaved && !pRecord->m_bDeleted;
+    bool bFiled = bStored && pRecord->m_nFolder == FolderSentMail;
+    bool bHeld = bStored && !bFiled;
+    if (bFiled != pRecord->m_bFiled) {
+        m_nFiledItems += bFiled ? 1 : -1;
+        pRecord->m_bFiled = bFiled;
+    }
+    std::vector<ItemRecord*>::iterator it = std::find(m_vecItems.begin(), m_vecItems.end(), pRecord);
+    if (bHeld && it == m_vecItems.end()) {
+        pRecord->AddRef();
+        m_vecItems.push_back(pRecord);
+    } else if (!bHeld && it != m_vecItems.end()) {
+        m_vecItems.erase(it);
+        pRecord->Release();
     }
 }
 
@@ -338,7 +418,7 @@ HRESULT OutlookHost::DeleteItem(ItemRecord* pRecord)
     pRecord->m_bSaved = false;
     pRecord->m_nSubmitOrder = 0;
     CloseInspectorsOf(pRecord);
-    DropItem(pRecord);
+    Track(pRecord);
     pRecord->Release();
     return S_OK;
 }
@@ -385,7 +465,7 @@ HRESULT OutlookHost::SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy)
 
 int OutlookHost::CountItems(int nFolder) const
 {
-    int nCount = 0;
+    int nCount = nFolder == FolderSentMail ? m_nFiledItems : 0;
     for (const ItemRecord* pRecord : m_vecItems) {
         if (pRecord->m_nFolder == nFolder && pRecord->m_bSaved)
             ++nCount;

@@ -116,7 +116,11 @@ private:
     HRESULT OpenStore(const StandinOutlookOptions* pOptions);
     HRESULT WriteItemFile(ItemRecord* pRecord, int nFolder);
     bool ItemPathIn(int nFolder, int nNumber, char* pszPath, int cchPath) const;
-    void DropItem(ItemRecord* pRecord);
+    // Items on their way (Drafts, Outbox) are held here, where the spooler
+    // and the counts find them; Sent Mail only counts its items, so that the
+    // host's memory does not grow with the messages sent: what was filed is
+    // on disk and lives on in memory only while someone holds it.
+    void Track(ItemRecord* pRecord);
     HRESULT DeliverItem(ItemRecord* pRecord);
 
     LONG m_nRefs;
@@ -127,9 +131,11 @@ private:
     bool m_bNoSpoolerRow;
     bool m_bShutDown;
 
-    std::vector<ItemRecord*> m_vecItems;   // one reference each
+    std::vector<ItemRecord*> m_vecItems;   // one reference each; none in Sent Mail
     int m_nNextItemNumber;
+    int m_nFiledItems;                     // saved items in Sent Mail
     int m_nNextDelivery;
+    int m_nDeliveryBlock;                  // the block whose folder is known to exist; -1: none
     LONG m_nNextSubmitOrder;
 
     std::vector<NamedEntry> m_vecNames;

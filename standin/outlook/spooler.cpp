@@ -25,6 +25,7 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     char szDelivered[MAX_PATH];
     if (!FolderPath("Delivered", szDelivered, sizeof(szDelivered)))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    char szBlock[MAX_PATH];
 
     FILETIME ftNow;
     GetSystemTimeAsFileTime(&ftNow);
@@ -68,8 +69,14 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
     message.pszFrom = kSender;
     message.ftSent = ftNow;
+    // A block's folder is made once, with the first message going into it.
     // Nothing half sent: the item stays queued for the next flush.
-    if (!WriteDeliveredMessage(szDelivered, m_nNextDelivery, &message))
+    bool bBlock = StandinBlockFolder(szDelivered, m_nNextDelivery, szBlock, sizeof(szBlock));
+    if (bBlock && m_nNextDelivery / STANDIN_BLOCK_SIZE != m_nDeliveryBlock) {
+        CreateDirectoryA(szBlock, NULL);
+        m_nDeliveryBlock = m_nNextDelivery / STANDIN_BLOCK_SIZE;
+    }
+    if (!bBlock || !WriteDeliveredMessage(szBlock, m_nNextDelivery, &message))
         return MAPI_E_CALL_FAILED;
     ++m_nNextDelivery;
 

@@ -5,7 +5,11 @@
 // The store is a folder with one subfolder per Outlook folder ("Drafts",
 // "Outbox", "Sent Mail") holding one file per saved item, and "Delivered",
 // where the session's spooler puts one RFC 5322 file per flushed message,
-// numbered in delivery order (0001.eml, 0002.eml, ...).
+// numbered in delivery order (0001.eml, 0002.eml, ...). Files go into blocks
+// of STANDIN_BLOCK_SIZE by number, as in Delivered\0000\0001.eml and
+// Sent Mail\0001\item-00100.txt: Wine resolves every name that does not
+// exist yet by reading its whole folder, so no folder may grow with the
+// messages sent.
 //
 // Every member and MAPI method the add-in calls asks CheckFault (see
 // standin/common/fault_plan.h) under "<Object>.<Member>" for methods,
@@ -26,6 +30,7 @@ struct StandinOutlookOptions {
     bool bHtmlOk;                // PR_STORE_SUPPORT_MASK carries STORE_HTML_OK
     bool bNoExplorer;            // ActiveExplorer answers nothing
     bool bNoSpoolerRow;          // the session's status table lacks the spooler row
+    bool bCallersInOtherModules; // the add-ins are DLLs of their own: raised faults return (fault_plan.h)
 };
 
 // The message being composed, as the user left it in the compose window.
@@ -65,5 +70,11 @@ LONG StandinLiveObjects();
 bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath);
 // Saved items in "Drafts", "Outbox" or "Sent Mail"; -1 for another name.
 int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName);
+
+#define STANDIN_BLOCK_SIZE 100
+// The block folder of a numbered file: <pszFolder>\<nNumber / 100 as %04d>.
+bool StandinBlockFolder(const char* pszFolder, int nNumber, char* pszPath, int cchPath);
+// The delivered file of message nNumber in the store at pszStoreDir.
+bool StandinDeliveredPath(const char* pszStoreDir, int nNumber, char* pszPath, int cchPath);
 
 #endif

@@ -374,20 +374,41 @@ void EngineJobTest::TearDown()
         FreeLibrary(m_hMapi);
 }
 
-std::vector<std::string> EngineJobTest::DeliveredFiles() const
+namespace {
+
+// The files of a store folder, which keeps them in block folders.
+std::vector<std::string> FilesInBlocks(const std::string& folder, const char* pszPattern)
 {
     std::vector<std::string> files;
-    WIN32_FIND_DATAA data;
-    std::string folder = m_store.File("Delivered");
-    HANDLE hFind = FindFirstFileA((folder + "\\*.eml").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    WIN32_FIND_DATAA block;
+    HANDLE hBlocks = FindFirstFileA((folder + "\\*").c_str(), &block);
+    if (hBlocks == INVALID_HANDLE_VALUE)
         return files;
     do {
-        files.push_back(folder + "\\" + data.cFileName);
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+        if (!(block.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || block.cFileName[0] == '.')
+            continue;
+        std::string blockFolder = folder + "\\" + block.cFileName;
+        WIN32_FIND_DATAA data;
+        HANDLE hFind = FindFirstFileA((blockFolder + "\\" + pszPattern).c_str(), &data);
+        if (hFind == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                files.push_back(blockFolder + "\\" + data.cFileName);
+        } while (FindNextFileA(hFind, &data));
+        FindClose(hFind);
+    } while (FindNextFileA(hBlocks, &block));
+    FindClose(hBlocks);
+    // Block and file names are numbers of one width within a block.
     std::sort(files.begin(), files.end());
     return files;
+}
+
+}  // namespace
+
+std::vector<std::string> EngineJobTest::DeliveredFiles() const
+{
+    return FilesInBlocks(m_store.File("Delivered"), "*.eml");
 }
 
 std::vector<DeliveredView> EngineJobTest::Delivered() const
@@ -411,32 +432,28 @@ std::vector<std::string> EngineJobTest::BoxTexts() const
 
 int EngineJobTest::ItemsIn(const char* pszFolder) const
 {
-    int n = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA((m_store.File(pszFolder) + "\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ++n;
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
-    return n;
+    return (int)FilesInBlocks(m_store.File(pszFolder), "*").size();
 }
 
 std::vector<std::string> EngineJobTest::ItemTexts(const char* pszFolder) const
 {
+    // A folder keeps its items in block folders of a hundred by number.
     std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    std::string folder = m_store.File(pszFolder);
-    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(folder + "\\" + data.cFileName);
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    std::vector<std::string> folders(1, m_store.File(pszFolder));
+    for (size_t i = 0; i < folders.size(); ++i) {
+        WIN32_FIND_DATAA data;
+        HANDLE hFind = FindFirstFileA((folders[i] + "\\*").c_str(), &data);
+        if (hFind == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            std::string path = folders[i] + "\\" + data.cFileName;
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(path);
+            else if (i == 0 && data.cFileName[0] != '.')
+                folders.push_back(path);
+        } while (FindNextFileA(hFind, &data));
+        FindClose(hFind);
+    }
     std::sort(names.begin(), names.end());
     std::vector<std::string> texts;
     for (const std::string& name : names)

@@ -518,6 +518,19 @@ TEST(ListRecordTest, FreshClearedAndFreedRecords)
     EXPECT_NE(record.ppszFields, nullptr);
     EXPECT_STREQ(record.szRaw, "");
 
+    // The next record's fields go into the texts the cleared one kept, or
+    // into new ones when longer; nothing of the earlier texts shows.
+    std::string longer(300, 'L');
+    ASSERT_TRUE(AddListField(&record, "q", 1));
+    ASSERT_TRUE(AddListField(&record, longer.c_str(), longer.size()));
+    ASSERT_TRUE(AppendToLastField(&record, "!", 1));
+    EXPECT_EQ(FieldsOf(record), Fields({ "q", longer + "!" }));
+    ClearListRecord(&record);
+    ASSERT_TRUE(AddListField(&record, "", 0));
+    ASSERT_TRUE(AddListField(&record, "m", 1));
+    ASSERT_TRUE(AddListField(&record, "new", 3));
+    EXPECT_EQ(FieldsOf(record), Fields({ "", "m", "new" }));
+
     FreeListRecord(&record);
     EXPECT_EQ(record.nCapacity, 0);
     EXPECT_EQ(record.ppszFields, nullptr);

@@ -102,61 +102,60 @@ std::string MergedOrFailure(const std::string& text, const TestRecord& header, c
     return merged;
 }
 
-// ---- the reference: std::string replacement, field by field in column order
+// ---- the reference: std::string replacement in one pass from the left
 
 char AsciiUpper(char ch)
 {
     return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
 }
 
-size_t ReferenceFind(const std::string& text, size_t nStart, const std::string& placeholder)
+bool MatchesAt(const std::string& text, size_t nAt, const std::string& placeholder)
 {
-    for (size_t i = nStart; i + placeholder.size() <= text.size(); ++i) {
-        size_t j = 0;
-        while (j < placeholder.size() && AsciiUpper(text[i + j]) == AsciiUpper(placeholder[j]))
-            ++j;
-        if (j == placeholder.size())
-            return i;
-    }
-    return std::string::npos;
+    if (nAt + placeholder.size() > text.size())
+        return false;
+    for (size_t j = 0; j < placeholder.size(); ++j)
+        if (AsciiUpper(text[nAt + j]) != AsciiUpper(placeholder[j]))
+            return false;
+    return true;
 }
 
 struct ReferenceMerge {
     std::string text;
     size_t nPeakLength;   // the longest the text becomes on the way
+    size_t nNeeded;       // what the sizing call must ask for
 };
 
+// At every place the leftmost column whose placeholder fits there is
+// replaced, and the search goes on behind it in the original text.
 ReferenceMerge MergeByReference(const std::string& original, const std::vector<std::string>& names,
                                 const std::vector<std::string>& values)
 {
-    ReferenceMerge result = {original, original.size()};
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string placeholder = "[[" + names[i] + "]]";
-        std::string value = i < values.size() ? values[i] : std::string();
-        size_t nPos = ReferenceFind(result.text, 0, placeholder);
-        while (nPos != std::string::npos) {
-            result.text.replace(nPos, placeholder.size(), value);
-            result.nPeakLength = std::max(result.nPeakLength, result.text.size());
-            nPos = ReferenceFind(result.text, nPos + value.size(), placeholder);
+    ReferenceMerge result = {std::string(), original.size(), original.size() + 1};
+    size_t nAt = 0;
+    while (nAt < original.size()) {
+        size_t nColumn = 0;
+        while (nColumn < names.size() && !MatchesAt(original, nAt, "[[" + names[nColumn] + "]]"))
+            ++nColumn;
+        if (nColumn == names.size()) {
+            result.text += original[nAt++];
+            continue;
         }
+        std::string value = nColumn < values.size() ? values[nColumn] : std::string();
+        size_t nPlaceholder = names[nColumn].size() + 4;
+        result.text += value;
+        nAt += nPlaceholder;
+        result.nPeakLength = std::max(result.nPeakLength, result.text.size() + original.size() - nAt);
+        if (value.size() > nPlaceholder)
+            result.nNeeded += value.size() - nPlaceholder;
     }
+    result.nNeeded = std::max<size_t>(result.nNeeded, 10);
     return result;
 }
 
 int SizeByReference(const std::string& original, const std::vector<std::string>& names,
                     const std::vector<std::string>& values)
 {
-    size_t nNeeded = original.size() + 1;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string placeholder = "[[" + names[i] + "]]";
-        std::string value = i < values.size() ? values[i] : std::string();
-        if (value.size() <= placeholder.size())
-            continue;
-        for (size_t nPos = ReferenceFind(original, 0, placeholder); nPos != std::string::npos;
-             nPos = ReferenceFind(original, nPos + placeholder.size(), placeholder))
-            nNeeded += value.size() - placeholder.size();
-    }
-    return (int)std::max<size_t>(nNeeded, 10);
+    return (int)MergeByReference(original, names, values).nNeeded;
 }
 
 // ---- names
@@ -220,11 +219,11 @@ TEST(MergeFieldsValues, ValueHoldingItsOwnPlaceholderIsInsertedOnce)
     EXPECT_EQ("x[[name]]y and x[[name]]y", MergedOrFailure("[[Name]] and [[NAME]]", header, record));
 }
 
-TEST(MergeFieldsValues, PlaceholderOfALaterColumnInAValueIsExpanded)
+TEST(MergeFieldsValues, PlaceholderOfALaterColumnInAValueStays)
 {
     TestRecord header({"A", "B"});
     TestRecord record({"<[[b]]>", "bee"});
-    EXPECT_EQ("<bee> bee", MergedOrFailure("[[A]] [[B]]", header, record));
+    EXPECT_EQ("<[[b]]> bee", MergedOrFailure("[[A]] [[B]]", header, record));
 }
 
 TEST(MergeFieldsValues, PlaceholderOfAnEarlierColumnInAValueStays)
@@ -392,29 +391,52 @@ TEST(MergeFieldsInPlace, TextWithoutTerminatorInsideTheCapacityFails)
     EXPECT_STREQ("xy", szText);
 }
 
-TEST(MergeFieldsInPlace, GrowthFromALaterPlaceholderInAValueFailsWithinTheCapacity)
+TEST(MergeFieldsInPlace, LaterPlaceholderInALongValueNeitherGrowsNorFails)
 {
     TestRecord header({"A", "B"});
     TestRecord record({"[[B]]", std::string(400, 'z')});
     EXPECT_EQ(10, NeededSize("[[A]]", header, record));
     InPlaceRun run = RunProtocol("[[A]]", header, record);
-    EXPECT_FALSE(run.bMerged);
+    EXPECT_TRUE(run.bMerged);
     EXPECT_TRUE(run.bGuardIntact);
-    EXPECT_EQ("<merge failed>", MergedOrFailure("[[A]]", header, record));
+    EXPECT_EQ("[[B]]", run.text);
+    EXPECT_EQ("[[B]] " + std::string(400, 'z'), MergedOrFailure("[[A]] [[b]]", header, record));
 }
 
-TEST(MergeFieldsInPlace, PlaceholderJoinedByARemovalFailsWithinTheCapacityWhenItGrows)
+TEST(MergeFieldsInPlace, PlaceholderRemovedBetweenBracketsJoinsNothing)
 {
-    // Removing [[A]] joins the outer brackets around B into [[B]], which the
-    // sizing, reading the unchanged text, never saw.
+    // Removing [[A]] brings the outer brackets around B together as [[B]],
+    // but what lies before the place already searched is never searched again.
     TestRecord header({"A", "B"});
     TestRecord grows({"", "0123456789AB"});
     InPlaceRun run = RunProtocol("[[[[A]]B]]", header, grows);
-    EXPECT_FALSE(run.bMerged);
+    EXPECT_TRUE(run.bMerged);
     EXPECT_TRUE(run.bGuardIntact);
+    EXPECT_EQ("[[B]]", run.text);
 
-    TestRecord fits({"", "bee"});
-    EXPECT_EQ("bee", MergedOrFailure("[[[[A]]B]]", header, fits));
+    // The earlier of two names that both fit at one place wins, whatever the
+    // letter case.
+    TestRecord overlapping({"a]]b", "A"});
+    TestRecord values({"first", "second"});
+    EXPECT_EQ("first|second]]c", MergedOrFailure("[[A]]B]]|[[a]]]]c", overlapping, values));
+}
+
+TEST(MergeFieldsInPlace, FailureToFitLeavesTheTextAsItWas)
+{
+    TestRecord header({"A", "B"});
+    TestRecord record({"", std::string(40, 'b')});
+    // Shrinking first, growing later: the text of 15 characters ends as 40;
+    // 41 holds them and the terminator, 40 does not.
+    std::string text = "[[A]][[A]][[B]]";
+    InPlaceRun fits = RunInPlace(text, 41, header, record);
+    EXPECT_TRUE(fits.bMerged);
+    EXPECT_TRUE(fits.bGuardIntact);
+    EXPECT_EQ(std::string(40, 'b'), fits.text);
+
+    std::vector<char> buffer(40 + kGuardSize, kSentinel);
+    memcpy(buffer.data(), text.c_str(), text.size() + 1);
+    EXPECT_FALSE(MergeFields(buffer.data(), 40, header.Get(), record.Get(), NULL));
+    EXPECT_EQ(text, std::string(buffer.data()));
 }
 
 // ---- the calling protocol
@@ -548,6 +570,8 @@ TEST(MergeFieldsGenerated, PlainValuesAlwaysFitAndMatchTheReference)
 
 TEST(MergeFieldsGenerated, BracketedValuesFitOrFailWithinTheCapacity)
 {
+    // The sizing's capacity always holds the result; a capacity chosen
+    // between the text's own size and it may not.
     std::mt19937 rng(777u);
     int nMerged = 0;
     int nFailed = 0;
@@ -566,8 +590,13 @@ TEST(MergeFieldsGenerated, BracketedValuesFitOrFailWithinTheCapacity)
         TestRecord record(values);
         ReferenceMerge expected = MergeByReference(text, names, values);
         int nNeeded = NeededSize(text, header, record);
-        int cchCapacity = nNeeded + 1;
+        ASSERT_EQ((int)expected.nNeeded, nNeeded);
+        InPlaceRun sized = RunInPlace(text, nNeeded + 1, header, record);
+        ASSERT_TRUE(sized.bGuardIntact);
+        ASSERT_TRUE(sized.bMerged);
+        ASSERT_EQ(expected.text, sized.text);
 
+        int cchCapacity = (int)text.size() + 1 + (int)(rng() % (size_t)(nNeeded + 1 - (int)text.size()));
         InPlaceRun run = RunInPlace(text, cchCapacity, header, record);
         ASSERT_TRUE(run.bGuardIntact);
         // The merge fails exactly when the text would, on the way, outgrow

@@ -2,7 +2,8 @@
 # scripts/run-job end to end: the add-in registered by regsvr32 in a fresh
 # prefix, loaded by the stand-in host, a whole mailing through its dialogs.
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
-#                          submission-fails | cut-short | nothing-usable | usage
+#                          submission-fails | cut-short | nothing-usable | submit-raises |
+#                          old-outlook | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -108,7 +109,29 @@ case $case_name in
     check "no log was written" test -z "$(ls "$out/logs")"
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
+  submit-raises)
+    # Raised inside the host, answered in the add-in's DLL: the host lives on.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 \
+      --fault 'IMessage.SubmitMessage=raise@2' --fault 'IMAPIStatus.FlushQueues=raise@2' 2>"$out/err"
+    check "the host was not ended by the raise" bash -c "! grep -q 'terminate called' '$out/err'"
+    check "the closing box came" grep -q "Sent: " "$out/boxes.txt"
+    check "the failed submission was reported" grep -q "Failed to submit message to: carlos.diaz@example.org" "$out/boxes.txt"
+    check "the other three delivered" test "$(delivered_count)" -eq 3
+    check "none to the failed one" bash -c "! grep -q '^To: carlos' '$out'/delivered/*.eml"
+    ;;
+  old-outlook)
+    # The add-in refuses the host in a box while it connects; the box is
+    # answered and the host ends instead of waiting for ever.
+    timeout 120 "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --outlook-version 11.0 2>/dev/null
+    status=$?
+    check "exit status 1, in time" test $status -eq 1
+    check "the refusal box was answered" grep -q "designed for Outlook 2007 or later" "$out/boxes.txt"
+    check "nothing delivered" test "$(delivered_count)" -eq 0
+    ;;
   usage)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"
+    check "a throw into the add-in is a usage error" test $? -eq 2
+    check "it says why" grep -q "throw cannot cross" "$out/err"
     "$top/scripts/run-job" --out "$out" >/dev/null 2>"$out/err"
     check "a missing list is a usage error" test $? -eq 2
     check "it says what is missing" grep -q -- "--list is required" "$out/err"

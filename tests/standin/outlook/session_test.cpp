@@ -20,9 +20,9 @@ protected:
 
     std::string Delivered(int nNumber)
     {
-        char szName[32];
-        snprintf(szName, sizeof(szName), "Delivered\\%04d.eml", nNumber);
-        return StorePath(szName);
+        char szPath[MAX_PATH];
+        EXPECT_TRUE(StandinDeliveredPath(m_options.szStoreDir, nNumber, szPath, sizeof(szPath)));
+        return szPath;
     }
 };
 
