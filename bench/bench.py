@@ -238,6 +238,12 @@ def run_job(top, work, kind, count):
         return row
     times = [t / 1e9 for _, t in numbered]
     tenth = max(count // 10, 2)
+    # Every tenth's ms per message, so that a slow stretch can be told from
+    # a trend: the machine is shared, and another job's burst shows in one
+    # tenth only.
+    row["tenths"] = [(times[min((i + 1) * tenth, count - 1)] - times[i * tenth]) * 1000.0 /
+                     (min((i + 1) * tenth, count - 1) - i * tenth) for i in range(10)]
+    row["load"] = os.getloadavg()[0]
     row["first_ms"] = (times[tenth - 1] - times[0]) * 1000.0 / (tenth - 1)
     row["last_ms"] = (times[-1] - times[-tenth]) * 1000.0 / (tenth - 1)
     # The whole job: from the first delivery to the last, and per second of
@@ -294,16 +300,23 @@ def main():
             f.write("\n".join(lines) + "\n")
         return 1 if failed else 0
     say("The whole path through scripts/run-job, Pause 0")
-    say("  %-6s %10s %9s %9s %12s %12s %11s" % ("body", "recipients", "seconds", "msg/s", "ms first 10%",
-                                               "ms last 10%", "host peak MB"))
+    say("  %-6s %10s %9s %9s %12s %12s %11s %5s" % ("body", "recipients", "seconds", "msg/s", "ms first 10%",
+                                                    "ms last 10%", "host peak MB", "load"))
+    tenths = []
     for kind, count in JOBS[options.quick]:
         row = run_job(options.top, options.work, kind, count)
         if "failed" in row:
             failed = True
             say("  %-6s %10d FAILED: %s" % (kind, count, row["failed"]))
             continue
-        say("  %-6s %10d %9.1f %9.1f %12.2f %12.2f %11.1f" % (kind, count, row["seconds"], row["per_second"],
-                                                              row["first_ms"], row["last_ms"], row["peak_mb"]))
+        say("  %-6s %10d %9.1f %9.1f %12.2f %12.2f %11.1f %5.1f" % (kind, count, row["seconds"], row["per_second"],
+                                                                    row["first_ms"], row["last_ms"], row["peak_mb"],
+                                                                    row["load"]))
+        tenths.append("  %-6s %10d  %s" % (kind, count, " ".join("%.2f" % ms for ms in row["tenths"])))
+    say("")
+    say("ms per message in each tenth of the job (load: the 1-minute load average as it ended)")
+    for line in tenths:
+        say(line)
     with open(os.path.join(options.work, "last-table.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     return 1 if failed else 0
