@@ -207,6 +207,9 @@ TEST(DialogResourcesTest, TheWebAddressFitsItsControlInEveryDialog)
         EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
         HDC hdc = GetDC(hLink);
         HGDIOBJ hOld = SelectObject(hdc, hFont);
+        char szFace[LF_FACESIZE] = "";
+        GetTextFaceA(hdc, sizeof(szFace), szFace);
+        EXPECT_STREQ(szFace, "MS Sans Serif") << "drawn in the dialog's font, not a stand-in";
         SIZE size = {};
         GetTextExtentPoint32A(hdc, szText, lstrlenA(szText), &size);
         SelectObject(hdc, hOld);
