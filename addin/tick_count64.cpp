@@ -3,7 +3,7 @@
 // "The specified procedure could not be found". The runtime calls it through
 // its import slot, so the slot is defined here and the linker never takes
 // kernel32's; the DLL's import table stays free of it.
-#include <windows.h>
+#include "addin/tick_count64.h"
 
 namespace {
 
@@ -19,11 +19,7 @@ ULONGLONG WideTickCount()
 {
     ULONGLONG ullSeen = __atomic_load_n(&gullLastTick, __ATOMIC_SEQ_CST);
     for (;;) {
-        DWORD dwNow = GetTickCount();
-        DWORD dwWraps = (DWORD)(ullSeen >> 32);
-        if (dwNow < (DWORD)ullSeen)
-            ++dwWraps;
-        ULONGLONG ullNow = ((ULONGLONG)dwWraps << 32) | dwNow;
+        ULONGLONG ullNow = NextWideTick(ullSeen, GetTickCount());
         if (__atomic_compare_exchange_n(&gullLastTick, &ullSeen, ullNow, false, __ATOMIC_SEQ_CST,
                                         __ATOMIC_SEQ_CST))
             return ullNow;
