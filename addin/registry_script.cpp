@@ -64,11 +64,35 @@ HRESULT FromRegistryError(LONG lResult)
     return HRESULT_FROM_WIN32((DWORD)lResult);
 }
 
-// Deletes a key with everything below it; a key that is not there is no
-// failure.
-LONG DeleteKeyTree(HKEY hParent, const char* pszName)
+// Deletes a key with everything below it, deepest first, with the calls
+// Windows XP has (it lacks the one-call tree delete); a key that is not there
+// is no failure. Always deleting the first subkey left keeps the enumeration
+// index valid while the key shrinks.
+LONG DeleteKeyTree(HKEY hParent, const char* pszName, int nDepth = 0)
 {
-    LONG lResult = RegDeleteTreeA(hParent, pszName);
+    // The registry nests at most 512 levels; deeper is a loop of links.
+    if (nDepth > 512)
+        return ERROR_INVALID_PARAMETER;
+    HKEY hKey = NULL;
+    LONG lResult = RegOpenKeyExA(hParent, pszName, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &hKey);
+    if (lResult == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    for (;;) {
+        char szSubKey[256];   // key names hold at most 255 characters
+        DWORD cchSubKey = sizeof(szSubKey);
+        lResult = RegEnumKeyExA(hKey, 0, szSubKey, &cchSubKey, NULL, NULL, NULL, NULL);
+        if (lResult != ERROR_SUCCESS)
+            break;
+        lResult = DeleteKeyTree(hKey, szSubKey, nDepth + 1);
+        if (lResult != ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(hKey);
+    if (lResult != ERROR_NO_MORE_ITEMS)
+        return lResult;
+    lResult = RegDeleteKeyA(hParent, pszName);
     return lResult == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lResult;
 }
 

@@ -14,7 +14,7 @@
 #define LC_HELP_FILE_NAME "Lettercast.chm"
 
 /* The maker's web site: opened by the dialogs' link, shown without its scheme. */
-#define LC_WEB_ADDRESS "https://www.vostel-software.example/lettercast/"
-#define LC_WEB_ADDRESS_TEXT "www.vostel-software.example/lettercast/"
+#define LC_WEB_ADDRESS "https://vostel.example/lettercast/"
+#define LC_WEB_ADDRESS_TEXT "vostel.example/lettercast/"
 
 #endif

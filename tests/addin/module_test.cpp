@@ -10,6 +10,7 @@
 #include "addin/connect.h"
 #include "addin/module.h"
 #include "addin/system_locale.h"
+#include "addin/tick_count64.h"
 #include "tests/addin/connect_test_util.h"
 
 namespace {
@@ -142,6 +143,27 @@ public:
     IUnknown* m_pInner = NULL;
     ULONG m_nRefs = 1;
 };
+
+// The tick count the DLL serves the thread runtime on Windows XP: the 32-bit
+// count widened, one wrap on whenever it goes back.
+TEST(ModuleTest, TheWideTickCountCountsEachWrapOnce)
+{
+    const struct {
+        ULONGLONG ullLast;
+        DWORD dwNow;
+        ULONGLONG ullWanted;
+    } kCases[] = {
+        { 0, 0, 0 },
+        { 0, 1000, 1000 },
+        { 1000, 1000, 1000 },                                  // the same count again
+        { 0xFFFFFFF0ull, 0x10, 0x100000010ull },                 // the first wrap
+        { 0x100000010ull, 0x20, 0x100000020ull },                // after it, no second
+        { 0x2FFFFFFFFull, 0, 0x300000000ull },                   // a later wrap to zero
+        { 0x300000000ull, 0xFFFFFFFF, 0x3FFFFFFFFull },
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(NextWideTick(c.ullLast, c.dwNow), c.ullWanted) << std::hex << c.ullLast << " then " << c.dwNow;
+}
 
 TEST(ConnectFormsTest, TheAggregatedFormPassesItsIdentityToTheOuterObject)
 {

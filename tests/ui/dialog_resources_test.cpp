@@ -128,7 +128,7 @@ const DWORD kFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SET
 const DWORD kNumberBox = WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL;
 const DWORD kUpDown = UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS;
 const DWORD kPush = BS_PUSHBUTTON | WS_TABSTOP;
-const char kLink[] = "www.vostel-software.example/lettercast/";
+const char kLink[] = "vostel.example/lettercast/";
 
 TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
 {
@@ -176,6 +176,51 @@ TEST(DialogResourcesTest, LogsDialogAsLaidDown)
         { 1009, "Button", "&Help", kPush, 119, 100, 50, 14 },
         { 1019, "Static", kLink, SS_RIGHT | WS_GROUP, 69, 122, 100, 8 },
     });
+}
+
+}  // namespace
+
+namespace {
+
+INT_PTR CALLBACK InertDialog(HWND, UINT uMsg, WPARAM, LPARAM)
+{
+    return uMsg == WM_INITDIALOG;
+}
+
+// The link shows the whole address in every dialog: its text, drawn in the
+// font the dialog gives the control, is no wider than the control.
+TEST(DialogResourcesTest, TheWebAddressFitsItsControlInEveryDialog)
+{
+    for (int nDialog : { IDD_MAIN_DIALOG, IDD_OPTIONS, IDD_LOGS }) {
+        SCOPED_TRACE("dialog " + std::to_string(nDialog));
+        HWND hDlg = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(nDialog), NULL, InertDialog, 0);
+        ASSERT_NE(hDlg, nullptr);
+        HWND hLink = GetDlgItem(hDlg, 1019);
+        ASSERT_NE(hLink, nullptr);
+        char szText[128] = "";
+        GetWindowTextA(hLink, szText, sizeof(szText));
+        EXPECT_STREQ(szText, kLink);
+
+        HFONT hFont = (HFONT)SendMessageA(hLink, WM_GETFONT, 0, 0);
+        LOGFONTA lf = {};
+        ASSERT_TRUE(hFont && GetObjectA(hFont, sizeof(lf), &lf)) << "the control has the dialog's font";
+        EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
+        HDC hdc = GetDC(hLink);
+        HGDIOBJ hOld = SelectObject(hdc, hFont);
+        char szFace[LF_FACESIZE] = "";
+        GetTextFaceA(hdc, sizeof(szFace), szFace);
+        EXPECT_STREQ(szFace, "MS Sans Serif") << "drawn in the dialog's font, not a stand-in";
+        SIZE size = {};
+        GetTextExtentPoint32A(hdc, szText, lstrlenA(szText), &size);
+        SelectObject(hdc, hOld);
+        ReleaseDC(hLink, hdc);
+        RECT rc;
+        GetClientRect(hLink, &rc);
+        EXPECT_GT(size.cx, 0);
+        EXPECT_LE(size.cx, rc.right) << "\"" << szText << "\" needs " << size.cx << " pixels, the control has "
+                                     << rc.right;
+        DestroyWindow(hDlg);
+    }
 }
 
 }  // namespace

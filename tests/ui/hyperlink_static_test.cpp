@@ -75,7 +75,7 @@ TEST_F(HyperlinkTest, TheLinkIsDarkBlueAndOtherStaticsKeepTheirColour)
         EXPECT_EQ(TextColourFor(hDlg, hPause, &lPauseBrush), GetSysColor(COLOR_WINDOWTEXT));
         EXPECT_EQ(lLinkBrush, lPauseBrush) << "the background is the dialog's";
         EXPECT_NE(lLinkBrush, 0);
-        EXPECT_EQ(ControlText(hDlg, IDC_OPT_WEB_ADDRESS), "www.vostel-software.example/lettercast/");
+        EXPECT_EQ(ControlText(hDlg, IDC_OPT_WEB_ADDRESS), "vostel.example/lettercast/");
         EXPECT_TRUE(GetWindowLongA(hLink, GWL_STYLE) & SS_NOTIFY);
         EXPECT_FALSE(IsUnderlined(FontOf(hLink))) << "no underline before the pointer comes";
         EXPECT_EQ(FontOf(hLink), FontOf(hDlg));
@@ -156,7 +156,7 @@ TEST_F(HyperlinkTest, AClickOnTheTextReachesTheDialogAsItsCommand)
     EXPECT_TRUE(driver.Done());
     ViewerRecord record;
     ASSERT_TRUE(WaitForViewer(&record));
-    EXPECT_NE(record.commandLine.find("https://www.vostel-software.example/lettercast/"), std::string::npos);
+    EXPECT_NE(record.commandLine.find("https://vostel.example/lettercast/"), std::string::npos);
 }
 
 // What each window holds as its own WM_DESTROY has been handled: the link's

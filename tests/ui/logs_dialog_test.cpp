@@ -223,7 +223,7 @@ TEST_F(LogsDialogTest, TheLinkOpensTheWebAddress)
     EXPECT_EQ(OpenLogs(), 0);
     ViewerRecord record;
     ASSERT_TRUE(WaitForViewer(&record));
-    EXPECT_NE(record.commandLine.find("https://www.vostel-software.example/lettercast/"), std::string::npos);
+    EXPECT_NE(record.commandLine.find("https://vostel.example/lettercast/"), std::string::npos);
 }
 
 TEST_F(LogsDialogTest, FromTheOptionsDialogItsViewerAndBoxesBelongToTheOptionsOwner)

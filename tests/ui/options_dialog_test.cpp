@@ -272,7 +272,7 @@ TEST_F(OptionsDialogTest, TheLinkOpensTheWebAddress)
     EXPECT_EQ(OpenOptions(), 0);
     ViewerRecord record;
     ASSERT_TRUE(WaitForViewer(&record));
-    EXPECT_NE(record.commandLine.find("https://www.vostel-software.example/lettercast/"), std::string::npos)
+    EXPECT_NE(record.commandLine.find("https://vostel.example/lettercast/"), std::string::npos)
         << record.commandLine;
     EXPECT_EQ(record.nShow, SW_SHOWNORMAL);
 }

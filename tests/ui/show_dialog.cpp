@@ -1,17 +1,21 @@
 // Shows one of the add-in's dialogs for a few seconds so that a picture can
 // be taken of it: show_dialog.exe <resource id> [seconds]. Exits 0 when the
-// dialog opened, 2 when it could not be made.
+// dialog opened, 2 when it could not be made. show_dialog.exe box <string id>
+// <message box type> [seconds] shows the add-in's message box of that string.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "job/main_dialog.h"
+#include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
 #include "ui/dialog_placement.h"
 #include "ui/hyperlink_static.h"
 #include "ui/logs_dialog.h"
+#include "ui/message_box.h"
 #include "ui/options_dialog.h"
 
 static UINT gnSeconds = 4;
@@ -47,6 +51,27 @@ static void CALLBACK CloseAll(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTi
     EnumThreadWindows(GetCurrentThreadId(), EndEachDialog, 0);
 }
 
+// Started from a virtual desktop, the window does not come up active: the
+// picture is to show it as the user sees it, in front with an active title.
+static BOOL CALLBACK ActivateDialog(HWND hWnd, LPARAM lParam)
+{
+    char szClass[16] = "";
+    GetClassNameA(hWnd, szClass, sizeof(szClass));
+    if (lstrcmpA(szClass, "#32770") == 0 && IsWindowVisible(hWnd)) {
+        SetForegroundWindow(hWnd);
+        SetActiveWindow(hWnd);
+        SendMessageA(hWnd, WM_NCACTIVATE, TRUE, 0);
+    }
+    return TRUE;
+}
+
+static void CALLBACK BringToFront(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime)
+{
+    KillTimer(NULL, idEvent);
+    SetCursorPos(0, 0);
+    EnumThreadWindows(GetCurrentThreadId(), ActivateDialog, 0);
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int nShow)
 {
     int nResource = atoi(pszCmdLine);
@@ -59,6 +84,15 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int n
     InitDataPaths(hInstance);
     ghInstance = hInstance;
 
+    unsigned uStringId = 0, uType = 0, uSeconds = 0;
+    if (sscanf(pszCmdLine, "box %u %u %u", &uStringId, &uType, &uSeconds) >= 2) {
+        if (uSeconds > 0)
+            gnSeconds = uSeconds;
+        SetTimer(NULL, 0, gnSeconds * 1000, CloseAll);
+        SetTimer(NULL, 0, 1000, BringToFront);
+        return ShowStringMessage(NULL, uStringId, LC_PRODUCT_NAME, uType) == 0 ? 2 : 0;
+    }
+
     DLGPROC pfnDialog = PlainDialog;
     if (nResource == IDD_MAIN_DIALOG)
         pfnDialog = MainDialog;   // as it opens, before any job
@@ -68,6 +102,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int n
         pfnDialog = LogsDialog;
 
     SetTimer(NULL, 0, gnSeconds * 1000, CloseAll);
+    SetTimer(NULL, 0, 1000, BringToFront);
     INT_PTR nResult = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(nResource), GetDesktopWindow(), pfnDialog, 0);
     return nResult == -1 ? 2 : 0;
 }
