@@ -143,6 +143,16 @@ IDispatch* OutlookTest::DefaultFolder(LONG nFolder)
     return CallLong(nameSpace.Get(), L"GetDefaultFolder", nFolder);
 }
 
+IDispatch* OutlookTest::MoveToOutbox(IDispatch* pMailItem)
+{
+    Ref<IDispatch> outbox(DefaultFolder(4));
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_DISPATCH;
+    V_DISPATCH(&arg) = outbox.Get();
+    return Call(pMailItem, L"Move", &arg, 1);
+}
+
 IMessage* OutlookTest::MessageOf(IDispatch* pMailItem)
 {
     ScopedVariant value;
@@ -356,12 +366,7 @@ HRESULT OutlookTest::SendCopy(IDispatch* pOriginal, const wchar_t* pszSubject, c
     hr = message->SaveChanges(KEEP_OPEN_READWRITE);
     if (FAILED(hr))
         return hr;
-    Ref<IDispatch> outbox(DefaultFolder(4));
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = outbox.Get();
-    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     Ref<IDispatch> sentMail(DefaultFolder(5));
     DispPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get());
     Call(moved.Get(), L"Save");

@@ -74,6 +74,7 @@ protected:
     static IDispatch* Call(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs = NULL, int nArgs = 0);
     static IDispatch* CallLong(IDispatch* pObject, LPCOLESTR pszName, LONG nArg);
     IDispatch* DefaultFolder(LONG nFolder);
+    IDispatch* MoveToOutbox(IDispatch* pMailItem);   // the moved item
     static IMessage* MessageOf(IDispatch* pMailItem);
     IMAPISession* Session();
 

@@ -118,12 +118,7 @@ TEST_F(SessionTest, OneRecipientAsTheEngineSendsItIsDeliveredAndFiledInSentMail)
     EXPECT_EQ(S_OK, SetUseTnef(message.Get()));
     EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
 
-    Ref<IDispatch> outbox(DefaultFolder(4));
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = outbox.Get();
-    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     // The moved item is another message; the copy's is gone.
     EXPECT_EQ(MAPI_E_OBJECT_DELETED, message->SubmitMessage(FORCE_SUBMIT));
     Ref<IDispatch> sentMail(DefaultFolder(5));
@@ -176,12 +171,7 @@ TEST_F(SessionTest, ChangesNotSavedStayBehindWhenTheItemMoves)
     EXPECT_EQ(L"ann@example.org", GetText(copy.Get(), L"To"));
     EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(copy.Get())).find("Recipient 1"));
 
-    Ref<IDispatch> outbox(DefaultFolder(4));
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = outbox.Get();
-    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     ASSERT_TRUE(moved);
     EXPECT_EQ(L"", GetText(moved.Get(), L"To"));
     EXPECT_COM_ERROR(GetText(copy.Get(), L"Subject"), MAPI_E_OBJECT_DELETED);
@@ -242,12 +232,7 @@ TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder
 
     // A third one, submitted from the Outbox without a folder for its sent copy.
     Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
-    Ref<IDispatch> outbox(DefaultFolder(4));
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = outbox.Get();
-    Ref<IDispatch> moved(Call(copy.Get(), L"Move", &arg, 1));
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     Ref<IMessage> message(MessageOf(moved.Get()));
     EXPECT_EQ(S_OK, AddRecipient(message.Get(), "cy@example.org"));
     EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
