@@ -108,6 +108,16 @@ case $case_name in
       "$out/boxes.txt"
     check "no log was written" test -z "$(ls "$out/logs")"
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    # Files over 20 MB for one copy: the user is asked first, and No sends nothing.
+    truncate -s 12M "$out/list/big1.bin"; truncate -s 9M "$out/list/big2.bin"
+    printf 'Email,Attachment\nann@example.com,here.txt\nbob@example.com,big1.bin;big2.bin\n' >"$out/list/list.csv"
+    "$top/scripts/run-job" --list "$out/list/list.csv" --out "$out" --pause 0 --save-original 0 --answer no
+    status=$?
+    check "answered No: exit status 1" test $status -eq 1
+    check "the question names the copy, its line and its size" \
+      grep -q "more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send these copies anyway?" "$out/boxes.txt"
+    check "answered No: nothing delivered" test "$(delivered_count)" -eq 0
+    check "answered No: no log was written" test -z "$(ls "$out/logs")"
     ;;
   delete-original)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 --save-original 0
