@@ -233,8 +233,10 @@ bool AttachRecipientFiles(SendJob* pJob, SendJobState* pState)
                 continue;
             }
         }
-        snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason), "the file %s could not be attached: %s",
-                 szPath, szWhy);
+        // The host's text may hold line breaks; a log line must stay one line.
+        char szReason[sizeof(pState->szNotSentReason)];
+        snprintf(szReason, sizeof(szReason), "the file %s could not be attached: %s", szPath, szWhy);
+        CopyOneLine(pState->szNotSentReason, sizeof(pState->szNotSentReason), szReason);
         DeleteUnsentCopy(pState);
         return false;
     }
