@@ -9,6 +9,7 @@
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
 #include "engine/mapi_binding.h"
+#include "engine/recipient_files.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
 
@@ -523,6 +524,10 @@ RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
     pState->nJobStep = 9;
     PutText(pState->pCopy, L"Subject", pState->pszSubjectCopy);
     FillBody(pState);
+    // The recipient's own files join the copy before its second Save; a
+    // copy never goes without one of them.
+    if (!AttachRecipientFiles(pJob, pState))
+        return RecipientNotSent;
 
     pState->nJobStep = 11;
     DispCallMethod(pState->pCopy, L"Save", NULL, 0, NULL);

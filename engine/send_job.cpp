@@ -10,6 +10,7 @@
 #include "engine/mapi_binding.h"
 #include "engine/message_send.h"
 #include "engine/original_capture.h"
+#include "engine/recipient_files.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "mailing/list_reader.h"
@@ -54,6 +55,7 @@ void InitSendJobState(SendJobState* pState)
     memset(pState, 0, sizeof(*pState));
     InitListRecord(&pState->header);
     InitListRecord(&pState->record);
+    pState->nAttachmentColumn = -1;
 }
 
 void ReleaseRecipientObjects(SendJobState* pState)
@@ -314,11 +316,15 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     pState->nTotal = 0;
     pState->nSkipped = 0;
     bool bHeaderDone = false;
+    RecipientFilesCheck files = {};
     {
         SkipWatch watch(CountSkipped, pState);
         while (pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
                                    bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
                                    &pState->header, &pState->record)) {
+            if (!bHeaderDone)
+                BeginRecipientFiles(pState, &files);
+            CheckRecipientFiles(pState, &files, gnListRecordLine);
             ++pState->nTotal;
             bHeaderDone = true;
         }
@@ -344,6 +350,8 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
         return RefuseEmptyList(pJob, pState);
     if (!ConfirmAddressColumn(pJob, pState))
         return false;
+    if (!ConfirmRecipientFiles(pJob, pState, &files))
+        return false;
     TellOfOwnRecipients(pJob, pState);
     return true;
 }
@@ -365,6 +373,7 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     if (gszSentListPath[0])
         DeleteFileA(gszSentListPath);
     WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    LogRecipientFilesStart(pState->pCurrentLog, pState);
     if (pState->bListCutShort)
         LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 511 characters");
     if (pState->szOwnRecipients[0]) {
@@ -380,6 +389,7 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         return false;
     }
     WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    LogRecipientFilesStart(pState->pHistory, pState);
 
     pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
     if (pState->pSentList == NULL) {
@@ -549,7 +559,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         ++pState->nSinceSendReceive;
         ++JobProgress.sentCount;
         pState->nJobStep = 17;
-        LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress);
+        LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress, pState->nAttachedFiles);
         WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
         ReleaseRecipientObjects(pState);
     }

@@ -14,6 +14,7 @@
 
 #define LC_RAW_RECORD_CAPACITY 512
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
+#define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 
 struct SendJobState {
     // The composed message's texts, read once; the HTML is NULL when there is none.
@@ -40,7 +41,12 @@ struct SendJobState {
     char szListCopy[MAX_PATH];   // the list as it was at Send, read by both passes; deleted at the end
     char szAddressColumn[LC_FIELD_NAME_CAPACITY];
     char szOwnRecipients[LC_OWN_RECIPIENTS_CAPACITY];   // the composed message's To/Cc/Bcc, or empty
-    char szNotSentReason[LC_CAUGHT_TEXT_CAPACITY];      // why the current recipient's copy did not go
+    char szNotSentReason[LC_NOT_SENT_REASON_CAPACITY];  // why the current recipient's copy did not go
+    int nAttachmentColumn;    // the list's column of per-recipient files; -1: none
+    char szAttachmentColumn[LC_FIELD_NAME_CAPACITY];
+    char szListFolder[MAX_PATH];   // relative paths in that column start here
+    int nAttachmentFiles;     // files the column names in all
+    int nAttachedFiles;       // files added to the current copy
     int nCalls;               // calls of the sending pass
     int nSinceSendReceive;
     int nCopyRetries;         // for the current recipient

@@ -88,19 +88,22 @@ void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent)
     WriteJobEndAt(pLog, bCompleted, nSent, &time);
 }
 
-void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime)
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
     CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
-    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully\n", pTime->wHour, pTime->wMinute, pTime->wSecond,
-            nSent, szAddress);
+    char szFiles[40] = "";
+    if (nAttachments > 0)
+        snprintf(szFiles, sizeof(szFiles), " (%d attachment%s)", nAttachments, nAttachments == 1 ? "" : "s");
+    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully%s\n", pTime->wHour, pTime->wMinute,
+            pTime->wSecond, nSent, szAddress, szFiles);
     fflush(pLog);
 }
 
-void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress)
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments)
 {
     SYSTEMTIME time = Now();
-    LogMessageSentAt(pLog, nSent, pszAddress, &time);
+    LogMessageSentAt(pLog, nSent, pszAddress, &time, nAttachments);
 }
 
 static void LogText(FILE* pLog, const char* pszText)

@@ -18,8 +18,9 @@ void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTi
 
 // Lines between the blocks of the current job log. Each is flushed as it is
 // written, so that a job cut short leaves a log that agrees with what went out.
-void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress);
-void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime);
+// With nAttachments > 0 the line ends "(2 attachments)": the recipient's own files.
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments = 0);
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments = 0);
 // A recipient whose copy did not go, with why; neither counted nor in the sent list.
 void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason);
 // A record of the list passed over, with its line in the list and why.

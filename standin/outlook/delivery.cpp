@@ -496,6 +496,63 @@ bool IsDomainName(const char* pch, size_t cch)
 
 // ------------------------------------------------------------------ the file
 
+// A message with attachments is multipart/mixed: its body, as it would be
+// alone, is the first part and each file a base64 part after it. Base64 and
+// quoted-printable never write "=_", so no part can hold the boundary.
+void MixedBoundary(int nNumber, char* pszBoundary, size_t cchBoundary)
+{
+    snprintf(pszBoundary, cchBoundary, "=_mixed_%04d", nNumber);
+}
+
+void OpenMixedBody(std::string& out, int nNumber)
+{
+    char szBoundary[48];
+    MixedBoundary(nNumber, szBoundary, sizeof(szBoundary));
+    AppendHeader(out, "Content-Type", std::string("multipart/mixed; boundary=\"") + szBoundary + "\"");
+    out += "\r\n";
+    out += std::string("--") + szBoundary + "\r\n";
+}
+
+// A file name as a quoted parameter value: ASCII as it is, anything else as
+// encoded words, as mail programs read a filename.
+std::string FileNameParameter(const wchar_t* pszName)
+{
+    std::string utf8 = WideToUtf8(pszName ? pszName : L"");
+    std::string value = IsPlainHeaderText(utf8) ? utf8 : EncodedWords(utf8);
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void CloseMixedBody(std::string& out, const OutgoingMessage* pMessage, int nNumber)
+{
+    char szBoundary[48];
+    MixedBoundary(nNumber, szBoundary, sizeof(szBoundary));
+    for (size_t i = 0; i < pMessage->cAttachments; ++i) {
+        const OutgoingAttachment& attachment = pMessage->pAttachments[i];
+        std::string name = FileNameParameter(attachment.pszName);
+        // The line end before a boundary belongs to the boundary.
+        out += std::string("\r\n--") + szBoundary + "\r\n";
+        AppendHeader(out, "Content-Type", "application/octet-stream; name=" + name);
+        AppendHeader(out, "Content-Transfer-Encoding", "base64");
+        AppendHeader(out, "Content-Disposition", "attachment; filename=" + name);
+        out += "\r\n";
+        // In lines of 76 characters, as mail transports require.
+        std::string encoded;
+        AppendBase64(encoded, attachment.pb, attachment.cb);
+        for (size_t nPos = 0; nPos < encoded.size(); nPos += 76) {
+            if (nPos > 0)
+                out += "\r\n";
+            out.append(encoded, nPos, 76);
+        }
+    }
+    out += std::string("\r\n--") + szBoundary + "--\r\n";
+}
+
 bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pText)
 {
     std::string& out = *pText;
@@ -540,6 +597,8 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
              STANDIN_MESSAGE_ID_DOMAIN);
     AppendHeader(out, "Message-ID", szMessageId);
     AppendHeader(out, "MIME-Version", "1.0");
+    if (pMessage->cAttachments > 0)
+        OpenMixedBody(out, nNumber);
 
     // Empty texts count as none. HTML goes with the plain body as its
     // text/plain alternative, as a MAPI transport sends it.
@@ -753,6 +812,8 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
     std::string text;
     if (!BuildMessage(pMessage, nNumber, &text))
         return false;
+    if (pMessage->cAttachments > 0)
+        CloseMixedBody(text, pMessage, nNumber);
 
     // Written in full under a temporary name and only then given its own, so
     // that no reader ever sees half a message and a failure leaves nothing.
@@ -1021,6 +1082,83 @@ bool ReadAlternatives(const std::string& body, const std::string& boundary, std:
     }
 }
 
+// The raw parts of a multipart body, each its header section and its
+// still encoded body; false when a delimiter or a part is malformed.
+bool SplitMultipart(const std::string& body, const std::string& boundary,
+                    std::vector<std::pair<HeaderFields, std::string>>* pParts)
+{
+    if (boundary.empty())
+        return false;
+    std::string delimiter = "\r\n--" + boundary;
+    std::string text = "\r\n" + body;
+    size_t nPos = text.find(delimiter + "\r\n");
+    if (nPos == std::string::npos)
+        return false;
+    nPos += delimiter.size() + 2;
+    for (;;) {
+        size_t nNext = text.find(delimiter, nPos);
+        if (nNext == std::string::npos)
+            return false;
+        std::string part = text.substr(nPos, nNext - nPos);
+        HeaderFields fields;
+        std::string encoded;
+        if (part.compare(0, 2, "\r\n") == 0) {
+            encoded = part.substr(2);
+        } else {
+            size_t nHeaderEnd = part.find("\r\n\r\n");
+            if (nHeaderEnd == std::string::npos || !ParseHeaderFields(part.substr(0, nHeaderEnd + 2), &fields))
+                return false;
+            encoded = part.substr(nHeaderEnd + 4);
+        }
+        pParts->emplace_back(fields, encoded);
+        nPos = nNext + delimiter.size();
+        if (text.compare(nPos, 2, "--") == 0)
+            return true;
+        if (text.compare(nPos, 2, "\r\n") != 0)
+            return false;
+        nPos += 2;
+    }
+}
+
+// The value of a header of a part, trimmed; empty when it has none.
+std::string FieldValue(const HeaderFields& fields, const char* pszName)
+{
+    for (const auto& field : fields) {
+        if (LowerAscii(field.first) == pszName)
+            return TrimWsp(field.second);
+    }
+    return std::string();
+}
+
+// Of a multipart/mixed message: the first part becomes the body to read,
+// the others its attachments.
+bool ReadMixedParts(std::string* pContentTypeValue, std::string* pEncoding, std::string* pEncodedBody,
+                    std::vector<DeliveredAttachment>* pAttachments)
+{
+    std::vector<std::pair<HeaderFields, std::string>> parts;
+    if (!SplitMultipart(*pEncodedBody, HeaderParameter(*pContentTypeValue, "boundary"), &parts) || parts.empty())
+        return false;
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const HeaderFields& fields = parts[i].first;
+        DeliveredAttachment attachment;
+        std::string contentType = FieldValue(fields, "content-type");
+        std::string charset;
+        ParseContentType(contentType, &attachment.contentType, &charset);
+        std::string name = HeaderParameter(FieldValue(fields, "content-disposition"), "filename");
+        if (name.empty())
+            name = HeaderParameter(contentType, "name");
+        attachment.name = DecodeHeaderValue(name);
+        if (LowerAscii(FieldValue(fields, "content-transfer-encoding")) != "base64" ||
+            !DecodeBase64(parts[i].second, &attachment.bytes))
+            return false;
+        pAttachments->push_back(attachment);
+    }
+    *pContentTypeValue = FieldValue(parts[0].first, "content-type");
+    *pEncoding = LowerAscii(FieldValue(parts[0].first, "content-transfer-encoding"));
+    *pEncodedBody = parts[0].second;
+    return true;
+}
+
 }  // namespace
 
 bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
@@ -1075,6 +1213,11 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
     std::vector<BodyPart> parts;
     std::string topType, topCharset;
     ParseContentType(contentTypeValue, &topType, &topCharset);
+    if (topType == "multipart/mixed") {
+        if (!ReadMixedParts(&contentTypeValue, &encoding, &encodedBody, &pView->attachments))
+            return false;
+        ParseContentType(contentTypeValue, &topType, &topCharset);
+    }
     if (topType == "multipart/alternative") {
         if (!ReadAlternatives(encodedBody, HeaderParameter(contentTypeValue, "boundary"), &parts) || parts.empty())
             return false;

@@ -19,11 +19,20 @@ struct OutgoingRecipient {
     LONG nType;                  // MAPI_TO 1, MAPI_CC 2, MAPI_BCC 3
 };
 
+// A file that goes with a message, under its own name.
+struct OutgoingAttachment {
+    const wchar_t* pszName;
+    const unsigned char* pb;
+    size_t cb;
+};
+
 // One submitted message. Narrow texts are in the system ANSI code page.
 // Every recipient is named in the file: To and Cc as sent, and Bcc as the
 // sender's copy keeps them, so that a reader sees everyone the message went
 // to. With HTML and a plain body it goes as multipart/alternative: the plain
-// body as text/plain, then the HTML.
+// body as text/plain, then the HTML. With attachments, that body is the
+// first part of a multipart/mixed message and each file follows as a base64
+// part of its own, named by Content-Disposition's filename.
 struct OutgoingMessage {
     const char* pszTo;           // the SMTP address of the one recipient; NULL when pRecipients names them
     const char* pszDisplayName;  // may equal the address; NULL or empty: the address alone
@@ -36,6 +45,8 @@ struct OutgoingMessage {
     const wchar_t* pszHtml;      // HTML as wide text (set through HTMLBody), used when pbHtml is NULL; NULL: no HTML
     const char* pszFrom;         // the sender, e.g. "Stand-in User <user@standin.example>"; NULL: no From header
     FILETIME ftSent;             // for the Date header (UTC)
+    const OutgoingAttachment* pAttachments = NULL;   // in this order
+    size_t cAttachments = 0;
 };
 
 // The domain of every Message-ID the stand-in writes.
@@ -71,7 +82,14 @@ std::string FindHtmlMetaCharset(const unsigned char* pbHtml, size_t cbHtml);
 // body the same converted from its charset to UTF-8. Of a
 // multipart/alternative message these describe its last part (the HTML),
 // and plainBody holds its text/plain part; of a plain message, plainBody is
-// the body again.
+// the body again. Of a multipart/mixed message they describe its first part
+// and attachments lists the others.
+struct DeliveredAttachment {
+    std::string name;    // the filename parameter, UTF-8
+    std::string contentType;
+    std::string bytes;   // after base64 is undone
+};
+
 struct DeliveredView {
     std::string to, cc, bcc, from, subject, date, contentType, charset, body;
     bool bHtml;
@@ -81,6 +99,7 @@ struct DeliveredView {
     std::vector<std::string> headerNames;   // in file order, as written
     std::string messageId, mimeVersion, transferEncoding;
     std::string bodyBytes;
+    std::vector<DeliveredAttachment> attachments;
 };
 
 // False when the file cannot be read, its header section is malformed, its

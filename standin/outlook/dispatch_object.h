@@ -76,6 +76,8 @@ enum ObjectKind {
     KindExplorer,
     KindCommandBars,
     KindCommandBarControl,
+    KindAttachments,
+    KindAttachment,
 };
 
 class DispatchObject : public IDispatch {

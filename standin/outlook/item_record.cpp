@@ -63,6 +63,7 @@ void ItemRecord::AssignContent(const ItemRecord& source)
     m_props = source.m_props;
     m_vecRecipients = source.m_vecRecipients;
     m_nNextRowId = source.m_nNextRowId;
+    m_vecAttachments = source.m_vecAttachments;
     m_nSentFolder = source.m_nSentFolder;
 }
 
@@ -226,6 +227,10 @@ std::string ItemRecord::FileText(const char* pszFolderName, const char* pszSentF
         snprintf(szLine, sizeof(szLine), "Recipient %u", (unsigned)(i + 1));
         for (const PropValue& value : m_vecRecipients[i])
             AddLine(&text, szLine, FormatPropLine(value));
+    }
+    for (const ItemAttachment& attachment : m_vecAttachments) {
+        snprintf(szLine, sizeof(szLine), " (%u bytes)", (unsigned)attachment.bytes.size());
+        AddLine(&text, "Attachment", EscapeWide(attachment.wstrName) + szLine);
     }
     return text;
 }

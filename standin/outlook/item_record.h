@@ -26,6 +26,14 @@ enum {
     BodyFormatRichText = 3,
 };
 
+// A file attached to an item: its bytes as they were when it was added, so
+// that the item no longer depends on the file.
+struct ItemAttachment {
+    std::wstring wstrName;   // FileName and DisplayName: the file's own name
+    std::wstring wstrSource; // the path it was added from
+    std::string bytes;
+};
+
 class ItemRecord {
 public:
     ItemRecord();
@@ -39,7 +47,7 @@ public:
     // submitted and not sent.
     ItemRecord* CopyContent() const;
     // Takes the content of another record (texts, properties, recipients,
-    // the folder for the sent copy); where the item lies and how far it went
+    // attachments, the folder for the sent copy); where the item lies and how far it went
     // stay as they are.
     void AssignContent(const ItemRecord& source);
 
@@ -86,6 +94,7 @@ public:
     PropList m_props;                     // every other property, by id
     std::vector<PropList> m_vecRecipients;
     LONG m_nNextRowId;
+    std::vector<ItemAttachment> m_vecAttachments;   // in the order added
 
     LONG m_nSubmitOrder;    // 0: not submitted
     int m_nSentFolder;      // SaveSentMessageFolder; -1: none

@@ -25,6 +25,7 @@ enum {
     kTo,
     kCc,
     kBcc,
+    kAttachments,
 };
 
 const DispMember kMembers[] = {
@@ -45,6 +46,7 @@ const DispMember kMembers[] = {
     { L"To", kTo, AccessGet },
     { L"CC", kCc, AccessGet },
     { L"BCC", kBcc, AccessGet },
+    { L"Attachments", kAttachments, AccessGet },
 };
 
 const LONG kClassMail = 43;
@@ -61,6 +63,18 @@ public:
     }
 
     ItemRecord* Record() const { return m_pRecord; }
+
+    // For the objects of the item: a moved or deleted item shows nothing,
+    // and a submitted message gives way to the stored one.
+    const ItemRecord* ShownNow()
+    {
+        if (m_pRecord->m_bDeleted)
+            return NULL;
+        if (!MessageUsable(m_message.Get()))
+            m_message.Reset(NewMessage(Host(), m_pRecord));
+        return Shown();
+    }
+    ItemRecord* ChangingNow() { return ShownNow() ? Changing() : NULL; }
 
     // olSave keeps the changes of the item and of its message, the others
     // drop them; the item's inspectors close either way.
@@ -150,6 +164,9 @@ protected:
             return S_OK;
         case kBcc:
             ReturnText(pResult, RecipientsText(MAPI_BCC));
+            return S_OK;
+        case kAttachments:
+            ReturnObject(pResult, NewAttachments(Host(), this));
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;
@@ -288,6 +305,26 @@ ItemRecord* RecordOfMailItem(IDispatch* pObject)
         return NULL;
     ItemRecord* pRecord = static_cast<MailItemObject*>(pStandin)->Record();
     pRecord->AddRef();
+    pStandin->Release();
+    return pRecord;
+}
+
+const ItemRecord* ShownRecordOfItem(IDispatch* pMailItem)
+{
+    DispatchObject* pStandin = DispatchObject::FromDispatch(pMailItem, KindMailItem);
+    if (!pStandin)
+        return NULL;
+    const ItemRecord* pRecord = static_cast<MailItemObject*>(pStandin)->ShownNow();
+    pStandin->Release();
+    return pRecord;
+}
+
+ItemRecord* ChangingRecordOfItem(IDispatch* pMailItem)
+{
+    DispatchObject* pStandin = DispatchObject::FromDispatch(pMailItem, KindMailItem);
+    if (!pStandin)
+        return NULL;
+    ItemRecord* pRecord = static_cast<MailItemObject*>(pStandin)->ChangingNow();
     pStandin->Release();
     return pRecord;
 }

@@ -19,6 +19,8 @@ OL_IID(IID_OlInspectors, 0x00063008);
 OL_IID(IID_OlNameSpace, 0x00063002);
 OL_IID(IID_OlFolder, 0x00063006);
 OL_IID(IID_OlExplorer, 0x00063003);
+OL_IID(IID_OlAttachments, 0x0006303C);
+OL_IID(IID_OlAttachment, 0x00063007);
 OL_IID(DIID_OlInspectorsEvents, 0x00063079);
 OL_IID(PSETID_StandinCommon, 0x00062008);
 

@@ -12,6 +12,8 @@ extern const IID IID_OlInspectors;         // _Inspectors
 extern const IID IID_OlNameSpace;          // _NameSpace
 extern const IID IID_OlFolder;             // MAPIFolder
 extern const IID IID_OlExplorer;           // _Explorer
+extern const IID IID_OlAttachments;        // Attachments
+extern const IID IID_OlAttachment;         // Attachment
 extern const IID DIID_OlInspectorsEvents;  // InspectorsEvents
 extern const IID IID_StandinObject;        // answers the stand-in's own DispatchObject
 extern const GUID PSETID_StandinCommon;    // PSETID_Common

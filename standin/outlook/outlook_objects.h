@@ -26,6 +26,13 @@ ItemRecord* RecordOfMailItem(IDispatch* pObject);
 // discards: there is nobody to ask. Saving keeps the changes made through the
 // item's MAPIOBJECT too.
 HRESULT CloseItem(IDispatch* pMailItem, LONG nSaveMode, DispError* pError);
+// The item as it shows (pending changes included) and the record its
+// changes go to, for the objects that hang off a mail item; NULL for
+// anything that is not a mail item of this stand-in.
+const ItemRecord* ShownRecordOfItem(IDispatch* pMailItem);
+ItemRecord* ChangingRecordOfItem(IDispatch* pMailItem);
+// The Attachments collection of a mail item; it keeps the item alive.
+IDispatch* NewAttachments(OutlookHost* pHost, IDispatch* pMailItem);
 IDispatch* NewInspectors(OutlookHost* pHost);
 // Opens the inspector's window and registers it with the host; NULL when the
 // window cannot be made.

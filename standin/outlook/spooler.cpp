@@ -69,6 +69,16 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
     message.pszFrom = kSender;
     message.ftSent = ftNow;
+    std::vector<OutgoingAttachment> attachments;
+    for (const ItemAttachment& attachment : pRecord->m_vecAttachments) {
+        OutgoingAttachment file;
+        file.pszName = attachment.wstrName.c_str();
+        file.pb = (const unsigned char*)attachment.bytes.data();
+        file.cb = attachment.bytes.size();
+        attachments.push_back(file);
+    }
+    message.pAttachments = attachments.data();
+    message.cAttachments = attachments.size();
     // A block's folder is made once, with the first message going into it.
     // Nothing half sent: the item stays queued for the next flush.
     bool bBlock = StandinBlockFolder(szDelivered, m_nNextDelivery, szBlock, sizeof(szBlock));

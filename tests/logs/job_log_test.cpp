@@ -129,6 +129,8 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
     SYSTEMTIME time = At(2026, 3, 7, 9, 5, 7);
     LogMessageSentAt(m_pFile, 1, "jane@example.com", &time);
     LogMessageSentAt(m_pFile, 2, "x@y.z\n(9:05.08) # 3, To: mallory@y.z", &time);
+    LogMessageSentAt(m_pFile, 3, "ann@example.com", &time, 1);
+    LogMessageSentAt(m_pFile, 4, "bob@example.com", &time, 2);
     LogRecordSkipped(m_pFile, 12, "the address holds no @", "Ann\r\nat home");
     LogRecordSkipped(m_pFile, 13, "too few fields to reach the address column", "");
     LogMergeError(m_pFile);
@@ -143,6 +145,8 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
     EXPECT_EQ(Written(),
               "(9:05.07) # 1, To: jane@example.com. Sent Successfully\r\n"
               "(9:05.07) # 2, To: x@y.z (9:05.08) # 3, To: mallory@y.z. Sent Successfully\r\n"
+              "(9:05.07) # 3, To: ann@example.com. Sent Successfully (1 attachment)\r\n"
+              "(9:05.07) # 4, To: bob@example.com. Sent Successfully (2 attachments)\r\n"
               "Skipped line 12 of the mailing list: the address holds no @: Ann  at home\r\n"
               "Skipped line 13 of the mailing list: too few fields to reach the address column\r\n"
               "Mail merge error\r\n"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mailing/attachment_column.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 #include "settings/data_paths.h"
@@ -690,19 +691,65 @@ TEST_F(ReadNextRecipientTest, AColumnNamedForTheAddressWinsOverOneThatOnlyMentio
         const char* pszHeader;
         int nColumn;
         int nCandidates;
+        int nFilesColumn;   // the column of per-recipient files
     } cases[] = {
-        { "Name,Manager Email,Email\n", 2, 2 },
-        { "Email Opt-In,Name, e-mail ADDRESS \n", 2, 2 },
-        { "Name,Email Opt-In,Work Email\n", 1, 2 },
-        { "Name,E-Mail\n", 1, 1 },
-        { "Address\n", 0, 1 },
-        { "Name,Phone\n", -1, 0 },
+        { "Name,Manager Email,Email\n", 2, 2, -1 },
+        { "Email Opt-In,Name, e-mail ADDRESS \n", 2, 2, -1 },
+        { "Name,Email Opt-In,Work Email\n", 1, 2, -1 },
+        { "Name,E-Mail\n", 1, 1, -1 },
+        { "Address\n", 0, 1, -1 },
+        { "Name,Phone\n", -1, 0, -1 },
+        { "Email,Attachments\n", 0, 1, 1 },
+        { "Attachment note,Email, ATTACHMENT ,Attachments\n", 1, 1, 2 },
+        { "Email,My Attachments,Attached\n", 0, 1, -1 },
     };
     for (const Case& c : cases) {
         CountingPass(c.pszHeader);
         EXPECT_EQ(m_nEmailColumn, c.nColumn) << c.pszHeader;
         EXPECT_EQ(CountAddressColumns(&m_header), c.nCandidates) << c.pszHeader;
+        EXPECT_EQ(FindAttachmentColumn(&m_header), c.nFilesColumn) << c.pszHeader;
     }
+}
+
+TEST(AttachmentCell, PathsAreSplitTrimmedUnquotedAndTakenFromTheListsFolder)
+{
+    struct Case {
+        const char* pszCell;
+        std::vector<std::string> paths;
+    } cases[] = {
+        { "", {} },
+        { " ; ;", {} },
+        { "a.pdf", { "C:\\lists\\a.pdf" } },
+        { " a.pdf ;\t\"b c.pdf\" ; 'd.pdf'", { "C:\\lists\\a.pdf", "C:\\lists\\b c.pdf", "C:\\lists\\d.pdf" } },
+        { "sub/x.txt;..\\up.txt;.\\here.txt", { "C:\\lists\\sub\\x.txt", "C:\\up.txt", "C:\\lists\\here.txt" } },
+        { "D:\\files\\y.bin; \"\\\\server\\share\\z.bin\"", { "D:\\files\\y.bin", "\\\\server\\share\\z.bin" } },
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> paths;
+        const char* pszCursor = c.pszCell;
+        char szPath[LC_ATTACHMENT_PATH_CAPACITY];
+        int nResult;
+        while ((nResult = NextAttachmentPath(&pszCursor, "C:\\lists", szPath, sizeof(szPath))) != AttachmentPathNone) {
+            EXPECT_EQ(nResult, AttachmentPathFound) << c.pszCell;
+            paths.push_back(szPath);
+        }
+        EXPECT_EQ(paths, c.paths) << c.pszCell;
+    }
+    // A path that cannot be held is told apart, not cut and tried.
+    std::string cell = std::string(300, 'x') + ";ok.txt";
+    const char* pszCursor = cell.c_str();
+    char szPath[LC_ATTACHMENT_PATH_CAPACITY];
+    EXPECT_EQ(NextAttachmentPath(&pszCursor, "C:\\lists", szPath, sizeof(szPath)), AttachmentPathTooLong);
+    EXPECT_EQ(NextAttachmentPath(&pszCursor, "C:\\lists", szPath, sizeof(szPath)), AttachmentPathFound);
+    EXPECT_STREQ(szPath, "C:\\lists\\ok.txt");
+
+    char szFolder[MAX_PATH];
+    ListFolderOf("C:\\lists\\people.csv", szFolder, sizeof(szFolder));
+    EXPECT_STREQ(szFolder, "C:\\lists");
+    ListFolderOf("C:\\people.csv", szFolder, sizeof(szFolder));
+    EXPECT_STREQ(szFolder, "C:\\");
+    ListFolderOf("people.csv", szFolder, sizeof(szFolder));
+    EXPECT_STREQ(szFolder, "");
 }
 
 TEST_F(ReadNextRecipientTest, NoAddressColumn)

@@ -3,7 +3,7 @@
 # prefix, loaded by the stand-in host, a whole mailing through its dialogs.
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
-#                          old-outlook | usage
+#                          old-outlook | attachments | missing-attachment | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -16,6 +16,18 @@ check() {   # check DESCRIPTION COMMAND...
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failed=1; fi
 }
 delivered_count() { find "$out/delivered" -name '*.eml' | wc -l; }
+# The bytes of the attachment named NAME in a delivered file.
+attachment_bytes() {   # attachment_bytes EML NAME
+  tr -d '\r' <"$1" | awk -v name="$2" '
+    /^--=_mixed_/ { part = 0; body = 0; next }
+    index($0, "filename=\"" name "\"") { part = 1; next }
+    part && !body && $0 == "" { body = 1; next }
+    part && body { print }' | base64 -d
+}
+attachment_count() { grep -c '^Content-Disposition: attachment' "$1"; }
+# The delivered file whose To is ADDR.
+delivered_to() { grep -lE "^To: $1"$'\r?$' "$out"/delivered/*.eml | head -n 1; }
+winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 case $case_name in
   samples)
@@ -37,6 +49,75 @@ case $case_name in
     check "the current job log ends completed" grep -q "Result: Completed Successfully" "$out/logs/CurrentJob.txt"
     check "the closing box reports four sent" grep -q "Sent: 4" "$out/boxes.txt"
     check "the composed message is kept" grep -q "^kept" "$out/original.txt"
+    check "a list without a file column gives copies without files" \
+      test -z "$(grep -l 'multipart/mixed' "$out"/delivered/*.eml)"
+    check "nor a line for files in the log" bash -c "! grep -q 'Attachments:' '$out/logs/CurrentJob.txt'"
+    ;;
+  attachments)
+    # One, two and no files; the fourth recipient's file is refused by the host.
+    mkdir -p "$out/list/files" "$out/elsewhere"
+    head -c 5000 /dev/urandom >"$out/list/files/invoice.bin"
+    printf 'Schedule for Bob\r\n' >"$out/list/files/schedule.txt"
+    head -c 70000 /dev/urandom >"$out/elsewhere/scan 2.bin"
+    printf 'Dan\n' >"$out/list/files/dan.txt"
+    {
+      printf 'Name,Email, attachments \n'
+      printf 'Ann,ann@example.com,files/invoice.bin\n'
+      printf 'Bob,bob@example.com," files\\schedule.txt ; '"'"'%s'"'"' "\n' "$(winpath "$out/elsewhere/scan 2.bin")"
+      printf 'Cid,cid@example.com,\n'
+      printf 'Dan,dan@example.com,files/dan.txt\n'
+    } >"$out/list/list.csv"
+    "$top/scripts/run-job" --list "$out/list/list.csv" --out "$out" --pause 0 --save-original 0 \
+      --fault 'Attachments.Add=raise:0x80070020@4'
+    status=$?
+    check "exit status 1: one recipient was not sent" test $status -eq 1
+    check "three delivered" test "$(delivered_count)" -eq 3
+    ann=$(delivered_to ann@example.com); bob=$(delivered_to bob@example.com); cid=$(delivered_to cid@example.com)
+    check "Ann's copy carries one file" test "$(attachment_count "$ann")" -eq 1
+    check "Ann's file byte for byte, from the list's folder" \
+      cmp -s "$out/list/files/invoice.bin" <(attachment_bytes "$ann" invoice.bin)
+    check "Bob's copy carries two files" test "$(attachment_count "$bob")" -eq 2
+    check "Bob's first file byte for byte" cmp -s "$out/list/files/schedule.txt" <(attachment_bytes "$bob" schedule.txt)
+    check "Bob's second file, quoted and absolute, byte for byte" \
+      cmp -s "$out/elsewhere/scan 2.bin" <(attachment_bytes "$bob" "scan 2.bin")
+    check "Cid's copy carries none" test "$(attachment_count "$cid")" -eq 0
+    check "Cid's copy is not multipart/mixed" bash -c "! grep -q multipart/mixed '$cid'"
+    check "nothing went to Dan" test -z "$(delivered_to dan@example.com)"
+    check "Dan's refused file is logged with its path and the host's error" \
+      grep -qE "To: dan@example.com\. Not Sent: the file .*files.dan\.txt could not be attached: .*0x80070020" \
+      "$out/logs/CurrentJob.txt"
+    check "the start block names the column and the files" \
+      grep -q "Attachments: column attachments, 4 files in all" "$out/logs/CurrentJob.txt"
+    check "Bob's line counts his files" \
+      grep -q "To: bob@example.com. Sent Successfully (2 attachments)" "$out/logs/CurrentJob.txt"
+    check "Cid's line counts none" grep -qE "To: cid@example.com. Sent Successfully"$'\r?$' "$out/logs/CurrentJob.txt"
+    check "Dan is not in the sent list" bash -c "! grep -q dan@ '$out/logs/tosent.txt'"
+    check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
+    ;;
+  missing-attachment)
+    mkdir -p "$out/list"
+    printf 'here' >"$out/list/here.txt"
+    printf 'Email,Attachment\nann@example.com,here.txt\nbob@example.com,here.txt;gone.pdf\n' >"$out/list/list.csv"
+    "$top/scripts/run-job" --list "$out/list/list.csv" --out "$out" --pause 0 --save-original 0
+    status=$?
+    check "exit status 1" test $status -eq 1
+    check "nothing delivered" test "$(delivered_count)" -eq 0
+    check "the box names the line and the path" grep -qE "Line 3: .*list.gone\.pdf \(not found\)" "$out/boxes.txt"
+    check "the box says nothing was sent" grep -q "1 of the files named in the mailing list's column" "$out/boxes.txt"
+    check "the closing box names the reason" grep -q "Job Not Started (1 file named in the mailing list cannot be attached)" \
+      "$out/boxes.txt"
+    check "no log was written" test -z "$(ls "$out/logs")"
+    check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    # Files over 20 MB for one copy: the user is asked first, and No sends nothing.
+    truncate -s 12M "$out/list/big1.bin"; truncate -s 9M "$out/list/big2.bin"
+    printf 'Email,Attachment\nann@example.com,here.txt\nbob@example.com,big1.bin;big2.bin\n' >"$out/list/list.csv"
+    "$top/scripts/run-job" --list "$out/list/list.csv" --out "$out" --pause 0 --save-original 0 --answer no
+    status=$?
+    check "answered No: exit status 1" test $status -eq 1
+    check "the question names the copy, its line and its size" \
+      grep -q "more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send these copies anyway?" "$out/boxes.txt"
+    check "answered No: nothing delivered" test "$(delivered_count)" -eq 0
+    check "answered No: no log was written" test -z "$(ls "$out/logs")"
     ;;
   delete-original)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 --save-original 0

@@ -1,5 +1,6 @@
 // The session: its status table, the spooler's status object and what a
 // flush of the Outbox delivers; and the whole sequence of one recipient.
+#include "standin/common/fault_plan.h"
 #include "standin/outlook/delivery.h"
 #include "tests/standin/outlook/outlook_fixture.h"
 
@@ -221,6 +222,72 @@ TEST_F(SessionTest, ACopyKeepsTheOriginalsRecipientsAndItsFileNamesThemAll)
     EXPECT_EQ("cc1@example.com, cc2@example.com", view.cc);
     EXPECT_EQ("hidden@example.com", view.bcc);
     EXPECT_FALSE(FileExists(Delivered(2)));
+}
+
+TEST_F(SessionTest, AttachmentsAreKeptByCopyAndMoveAndDeliveredByteForByte)
+{
+    Start();
+    std::string binary;
+    for (int i = 0; i < 700; ++i)
+        binary += (char)(i * 7 % 256);
+    const std::string text = "Invoice 17\r\n";
+    const std::string binaryPath = StorePath("scan 1.bin");
+    const std::string textPath = StorePath("invoice.txt");
+    FILE* pFile = fopen(binaryPath.c_str(), "wb");
+    ASSERT_TRUE(pFile);
+    fwrite(binary.data(), 1, binary.size(), pFile);
+    fclose(pFile);
+    pFile = fopen(textPath.c_str(), "wb");
+    ASSERT_TRUE(pFile);
+    fwrite(text.data(), 1, text.size(), pFile);
+    fclose(pFile);
+
+    Ref<IDispatch> original(ComposeSimple("Files"));
+    Ref<IDispatch> attachments(GetObjectProp(original.Get(), L"Attachments"));
+    ASSERT_TRUE(attachments);
+    EXPECT_EQ(0, GetLong(attachments.Get(), L"Count"));
+    ScopedVariant path;
+    V_VT(&path.Get()) = VT_BSTR;
+    V_BSTR(&path.Get()) = SysAllocString(std::wstring(binaryPath.begin(), binaryPath.end()).c_str());
+    Ref<IDispatch> first(Call(attachments.Get(), L"Add", &path.Get(), 1));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(L"scan 1.bin", GetText(first.Get(), L"FileName"));
+    EXPECT_EQ(700, GetLong(first.Get(), L"Size"));
+    ScopedVariant second;
+    V_VT(&second.Get()) = VT_BSTR;
+    V_BSTR(&second.Get()) = SysAllocString(std::wstring(textPath.begin(), textPath.end()).c_str());
+    Ref<IDispatch>(Call(attachments.Get(), L"Add", &second.Get(), 1));
+    // A file that is not there is refused and adds nothing.
+    ScopedVariant missing;
+    V_VT(&missing.Get()) = VT_BSTR;
+    V_BSTR(&missing.Get()) = SysAllocString(L"C:\\no such folder\\none.pdf");
+    EXPECT_COM_ERROR(Call(attachments.Get(), L"Add", &missing.Get(), 1), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    // The fault plan reaches Add too.
+    ASSERT_TRUE(SetFaultPlan("Attachments.Add=raise:0x80070020@1"));
+    EXPECT_COM_ERROR(Call(attachments.Get(), L"Add", &second.Get(), 1), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+    ASSERT_TRUE(SetFaultPlan(""));
+    EXPECT_EQ(2, GetLong(attachments.Get(), L"Count"));
+    Ref<IDispatch> item(CallLong(attachments.Get(), L"Item", 2));
+    EXPECT_EQ(L"invoice.txt", GetText(item.Get(), L"FileName"));
+    Call(original.Get(), L"Save");
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(original.Get())).find("Attachment: scan 1.bin (700 bytes)"));
+
+    // The file gone, the item keeps its bytes; the copy, the moved item and
+    // the delivered message carry them.
+    DeleteFileA(binaryPath.c_str());
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Files for Ann", "ann@example.org"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Files for Bob", "bob@example.org"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    for (int nNumber = 1; nNumber <= 2; ++nNumber) {
+        DeliveredView view;
+        ASSERT_TRUE(ReadDeliveredMessage(Delivered(nNumber).c_str(), &view));
+        EXPECT_EQ("text/plain", view.contentType);
+        ASSERT_EQ(2u, view.attachments.size());
+        EXPECT_EQ("scan 1.bin", view.attachments[0].name);
+        EXPECT_EQ(binary, view.attachments[0].bytes);
+        EXPECT_EQ("invoice.txt", view.attachments[1].name);
+        EXPECT_EQ(text, view.attachments[1].bytes);
+    }
 }
 
 TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder)
