@@ -199,3 +199,25 @@ IDispatch* VariantDispatch(const VARIANT& value)
     V_DISPATCH(&value)->AddRef();
     return V_DISPATCH(&value);
 }
+
+void Utf8ToAnsiInPlace(char* pszText)
+{
+    if (pszText == NULL)
+        return;
+    const unsigned char* p = (const unsigned char*)pszText;
+    while (*p && *p < 0x80)
+        ++p;
+    if (*p == '\0')
+        return;
+    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszText, -1, NULL, 0);
+    if (cchWide <= 0)
+        return;
+    wchar_t* pszWide = (wchar_t*)malloc(cchWide * sizeof(wchar_t));
+    if (pszWide == NULL)
+        return;
+    MultiByteToWideChar(CP_UTF8, 0, pszText, -1, pszWide, cchWide);
+    int cbAnsi = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
+    if (cbAnsi > 0 && (size_t)cbAnsi <= strlen(pszText) + 1)
+        WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszText, cbAnsi, NULL, NULL);
+    free(pszWide);
+}

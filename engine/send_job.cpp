@@ -45,8 +45,21 @@ bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int
                             char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                             ListRecord* pHeader, ListRecord* pRecord)
 {
-    return ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
-                             cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
+    bool bFound = ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
+                                    cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
+    // The list reads as UTF-8 and the message's texts are ANSI: the fields
+    // meet them in the ANSI code page. The raw texts stay UTF-8 for the sent
+    // list, which is written back in the list's own encoding.
+    if (!bHeaderDone && pHeader) {
+        for (int i = 0; i < pHeader->nCount; ++i)
+            Utf8ToAnsiInPlace(pHeader->ppszFields[i]);
+    }
+    if (bFound) {
+        for (int i = 0; i < pRecord->nCount; ++i)
+            Utf8ToAnsiInPlace(pRecord->ppszFields[i]);
+        Utf8ToAnsiInPlace(pszAddress);
+    }
+    return bFound;
 }
 
 void InitSendJobState(SendJobState* pState)
@@ -136,7 +149,13 @@ public:
 // itself is read once, through the shared-read opening.
 bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
 {
-    FILE* pList = OpenListFile(JobOptions.ToList);
+    // Byte for byte, its mark included: the copy is read as the list would be.
+    FILE* pList = JobOptions.ToList[0] ? fopen(JobOptions.ToList, "rb") : NULL;
+    if (pList == NULL && JobOptions.ToList[0]) {
+        pList = OpenListFileShared(JobOptions.ToList);
+        if (pList)
+            SetListFileBinary(pList);
+    }
     if (pList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
@@ -148,8 +167,6 @@ bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
         GetTempFileNameA(szTempDir, "lcl", 0, pState->szListCopy) == 0)
         pState->szListCopy[0] = '\0';
     if (pState->szListCopy[0]) {
-        // Written as read: the line ends have had their text-mode translation,
-        // and reading the copy in text mode changes nothing more.
         FILE* pCopy = fopen(pState->szListCopy, "wb");
         if (pCopy) {
             char buffer[4096];
@@ -251,6 +268,33 @@ bool RefuseUnclosedQuote(SendJob* pJob, int nLine)
     return false;
 }
 
+const char* EncodingName(int nEncoding)
+{
+    switch (nEncoding) {
+    case ListEncodingUtf8:
+    case ListEncodingUtf8Mark:
+        return "UTF-8";
+    case ListEncodingUtf16Le:
+    case ListEncodingUtf16Be:
+        return "UTF-16";
+    default:
+        return "the system's ANSI code page";
+    }
+}
+
+// Bytes that are no text in the list's encoding: nothing of the list is sent,
+// since the records after them could not be read.
+bool RefuseBadText(SendJob* pJob, int nLine, int nEncoding)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
+    snprintf(szText, sizeof(szText),
+             "Line %d of the mailing list is not valid text in %s. Save the list again as CSV UTF-8, "
+             "Unicode Text or CSV and send again.\n\nNo message was sent.",
+             nLine, EncodingName(nEncoding));
+    ShowJobText(pJob->m_hWndOwner, szText);
+    return false;
+}
+
 // No record is usable: the job ends before it opens its logs, and says why.
 bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
 {
@@ -261,13 +305,6 @@ bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
                  "column \"%s\" holds no e-mail address in them or they have too few fields. Check the list's "
                  "delimiter, its line ends and which column holds the addresses.\n\nNo message was sent.",
                  pState->nSkipped, pState->szAddressColumn);
-    else if (strchr(pState->szHeaderRaw, '\r'))
-        // Read in text mode, only LF ends a line: a CR left over means lines
-        // that end with CR alone, and the whole file became the header.
-        snprintf(szText, sizeof(szText),
-                 "The mailing list has no recipient after its header: its lines end with a carriage return alone, "
-                 "so the whole file reads as one line. Save it with Windows line ends and send again.\n\n"
-                 "No message was sent.");
     else
         snprintf(szText, sizeof(szText), "The mailing list has no recipient after its header.\n\nNo message was sent.");
     ShowJobText(pJob->m_hWndOwner, szText);
@@ -281,18 +318,18 @@ bool ConfirmListCutShort(SendJob* pJob, int nBefore)
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
     if (nBefore == 0) {
-        ShowJobText(pJob->m_hWndOwner, "The mailing list holds a record longer than 511 characters before its first "
+        ShowJobText(pJob->m_hWndOwner, "The mailing list holds a record longer than 32,767 characters before its first "
                                        "recipient, and Lettercast reads a list only up to such a record.\n\n"
                                        "No message was sent.");
         return false;
     }
     snprintf(szText, sizeof(szText),
-             "The mailing list holds a record longer than 511 characters after its recipient %d, and Lettercast "
+             "The mailing list holds a record longer than 32,767 characters after its recipient %d, and Lettercast "
              "reads a list only up to such a record.\n\nSend to the %d recipients before it?",
              nBefore, nBefore);
     if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
         return true;
-    NoteStopBeforeLogs("the mailing list is cut short by a record longer than 511 characters");
+    NoteStopBeforeLogs("the mailing list is cut short by a record longer than 32,767 characters");
     return false;
 }
 
@@ -327,6 +364,9 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     pState->bListCutShort = gbListCutShort;
     JobProgress.skippedCount = pState->nSkipped;
 
+    pState->nListEncoding = gnListEncoding;
+    if (gnListBadTextLine > 0)
+        return RefuseBadText(pJob, gnListBadTextLine, gnListEncoding);
     if (gnListUnclosedQuoteLine > 0)
         return RefuseUnclosedQuote(pJob, gnListUnclosedQuoteLine);
     if (pJob->m_nEmailColumn == -1) {
@@ -366,7 +406,7 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         DeleteFileA(gszSentListPath);
     WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
     if (pState->bListCutShort)
-        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 511 characters");
+        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 32,767 characters");
     if (pState->szOwnRecipients[0]) {
         char szLine[LC_OWN_RECIPIENTS_CAPACITY + 96];
         snprintf(szLine, sizeof(szLine), "\tThe composed message's own recipients get no copy: %s",
@@ -381,12 +421,14 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     }
     WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
 
-    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
+    bool bWideList = pState->nListEncoding == ListEncodingUtf16Le || pState->nListEncoding == ListEncodingUtf16Be;
+    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, bWideList ? "wb" : "w") : NULL;
     if (pState->pSentList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw);
+    StartSentList(pState->pSentList, pState->nListEncoding);
+    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw, pState->nListEncoding);
 
     pState->pList = OpenListFile(pState->szListCopy);
     if (pState->pList == NULL) {
@@ -550,7 +592,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         ++JobProgress.sentCount;
         pState->nJobStep = 17;
         LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress);
-        WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
+        WriteSentListRecord(pState->pSentList, pState->szRecordRaw, pState->nListEncoding);
         ReleaseRecipientObjects(pState);
     }
 }
@@ -639,7 +681,14 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
 
 void SendJob::Run()
 {
-    SendJobState state;
+    // Two raw records of the longest kind: too much for the host's stack.
+    SendJobState* pState = (SendJobState*)malloc(sizeof(SendJobState));
+    if (pState == NULL) {
+        ShowStringMessage(GetDesktopWindow(), IDS_OUT_OF_MEMORY, LC_PRODUCT_NAME, MB_ICONWARNING | MB_OK);
+        PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, 0, 0);
+        return;
+    }
+    SendJobState& state = *pState;
     InitSendJobState(&state);
     bool bMapiTried = false;
     ResetJobReport();
@@ -660,4 +709,5 @@ void SendJob::Run()
         }
     }
     FinishJob(&state, bMapiTried);
+    free(pState);
 }

@@ -12,7 +12,8 @@
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
-#define LC_RAW_RECORD_CAPACITY 512
+// A record of LC_RECORD_MAX_CHARS characters, each up to 4 bytes of UTF-8.
+#define LC_RAW_RECORD_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 
 struct SendJobState {
@@ -37,6 +38,7 @@ struct SendJobState {
     int nTotal;               // recipients found by the counting pass
     bool bListCutShort;       // the counting pass ended at a record too long to read
     int nSkipped;             // records the counting pass passed over
+    int nListEncoding;        // the list's encoding, for the sent list
     char szListCopy[MAX_PATH];   // the list as it was at Send, read by both passes; deleted at the end
     char szAddressColumn[LC_FIELD_NAME_CAPACITY];
     char szOwnRecipients[LC_OWN_RECIPIENTS_CAPACITY];   // the composed message's To/Cc/Bcc, or empty

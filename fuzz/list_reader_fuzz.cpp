@@ -17,6 +17,9 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/native_shim.h"
 #include "mailing/list_reader.h"
+
+// A record of the longest kind, every character four bytes of UTF-8.
+#define LC_FUZZ_RAW_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 #include "mailing/list_record.h"
 #include "settings/settings_store.h"
 
@@ -94,7 +97,7 @@ bool IsBlank(char ch)
 
 void CheckRecord(const ListRecord* pRecord)
 {
-    FUZZ_CHECK(strnlen(pRecord->szRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    FUZZ_CHECK(strnlen(pRecord->pszRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
     FUZZ_CHECK(pRecord->nCount >= 0);
     FUZZ_CHECK(pRecord->nCount <= pRecord->nCapacity);
     for (int i = 0; i < pRecord->nCount; ++i)
@@ -117,8 +120,8 @@ void CheckAddress(const char* pszAddress)
 struct Buffers {
     Buffers()
         : pszAddress((char*)malloc(LC_ADDRESS_CAPACITY)),
-          pszHeaderRaw((char*)malloc(LC_RECORD_RAW_CAPACITY)),
-          pszRecordRaw((char*)malloc(LC_RECORD_RAW_CAPACITY))
+          pszHeaderRaw((char*)malloc(LC_FUZZ_RAW_CAPACITY)),
+          pszRecordRaw((char*)malloc(LC_FUZZ_RAW_CAPACITY))
     {
         InitListRecord(&header);
         InitListRecord(&record);
@@ -175,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     bool bHeaderDone = false;
     buffers.pszHeaderRaw[0] = '\0';
     while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY,
-                             bHeaderDone ? NULL : buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY, NULL, 0,
+                             bHeaderDone ? NULL : buffers.pszHeaderRaw, LC_FUZZ_RAW_CAPACITY, NULL, 0,
                              &buffers.header, &buffers.record)) {
         bHeaderDone = true;
         CheckRecord(&buffers.header);
@@ -188,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     }
     bool bFirstCutShort = gbListCutShort;
     fclose(pFile);
-    FUZZ_CHECK(strnlen(buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    FUZZ_CHECK(strnlen(buffers.pszHeaderRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
     CheckRecord(&buffers.header);
     CheckRecord(&buffers.record);
     if (nEmailColumn < 0) {
@@ -204,15 +207,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     FUZZ_CHECK(pFile != NULL);
     bHeaderDone = false;
     while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY, NULL,
-                             0, buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY, NULL, &buffers.record)) {
+                             0, buffers.pszRecordRaw, LC_FUZZ_RAW_CAPACITY, NULL, &buffers.record)) {
         bHeaderDone = true;
         FUZZ_CHECK(nEmailColumn == nColumnFound);
         CheckRecord(&buffers.record);
         CheckAddress(buffers.pszAddress);
         // The address is the trimmed start of what its field holds.
         FUZZ_CHECK(strstr(buffers.record.ppszFields[nEmailColumn], buffers.pszAddress) != NULL);
-        FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
-        FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.szRaw) == 0);
+        FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
+        FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.pszRaw) == 0);
         sent.push_back(buffers.pszAddress);
         FUZZ_CHECK(sent.size() <= counted.size());
     }

@@ -133,18 +133,24 @@ TEST_F(HostileListTest, HeaderOnlyIsToldAndSendsNothing)
     EXPECT_FALSE(LogExists());
 }
 
-TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsOneHeaderAndSendsNothing)
+TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsRead)
 {
-    // Read in text mode, CR alone ends no line: the header takes the whole
-    // file and "Email" is its fourth column, which no record reaches.
+    // Old Mac line ends: a CR alone ends a record like LF and CR LF.
     WriteList("Name,Email\rAnn,ann@example.com\rBob,bob@example.com\r");
+    RunJob();
+    ExpectEndedWithDelivered({ "ann@example.com", "bob@example.com" });
+    EXPECT_EQ(m_wJobDone, 1u);
+}
+
+TEST_F(HostileListTest, TextInvalidInItsEncodingNamesTheLineAndSendsNothing)
+{
+    WriteList("\xEF\xBB\xBFName,Email\r\nAnn,ann@example.com\r\nB\xC3" "(b,bob@example.com\r\n");
     RunJob();
     ExpectEndedWithDelivered({});
     EXPECT_EQ(m_wJobDone, 0u);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "The mailing list has no recipient after its header: its lines end with a carriage "
-                             "return alone, so the whole file reads as one line. Save it with Windows line ends and "
-                             "send again.\n\nNo message was sent.");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Line 3 of the mailing list is not valid text in UTF-8. Save the "
+                                                    "list again as CSV UTF-8, Unicode Text or CSV and send again.\n\n"
+                                                    "No message was sent." });
     EXPECT_FALSE(LogExists());
 }
 
@@ -256,16 +262,16 @@ std::string RecordOfLength(size_t nLength)
     return std::string(nLength - tail.size(), 'n') + tail;
 }
 
-TEST_F(HostileListTest, ARecordOf511IsSent)
+TEST_F(HostileListTest, ARecordOf32767IsSent)
 {
-    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(511) + "B,b@example.com\n");
+    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(32767) + "B,b@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com", "long@example.com", "b@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
 }
 
 const char kCutShortQuestion[] =
-    "The mailing list holds a record longer than 511 characters after its recipient 1, and Lettercast reads a list "
+    "The mailing list holds a record longer than 32,767 characters after its recipient 1, and Lettercast reads a list "
     "only up to such a record.\n\nSend to the 1 recipients before it?";
 
 class LongRecordTest : public HostileListTest, public ::testing::WithParamInterface<size_t> {};
@@ -282,14 +288,14 @@ TEST_P(LongRecordTest, EndsTheListAndTheUserMaySendTheRecordsBeforeIt)
     EXPECT_EQ(m_boxes->Boxes()[0].uStyle & (MB_ICONMASK | MB_TYPEMASK), (UINT)(MB_ICONQUESTION | MB_YESNO));
     std::string log = CurrentLog();
     EXPECT_NE(log.find("\t\tEmails In File: 1\r\n"), std::string::npos);
-    EXPECT_NE(log.find("\tMailing list read up to a record longer than 511 characters\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tMailing list read up to a record longer than 32,767 characters\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(512u, 600u, 1100u));
+INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(32768u, 33000u, 70000u));
 
 TEST_F(HostileListTest, ARecordTooLongToReadLetsTheUserStopBeforeAnythingGoes)
 {
-    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(600) + "B,b@example.com\n");
+    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(33000) + "B,b@example.com\n");
     m_boxes->Answer(IDNO);
     RunJob();
     ExpectEndedWithDelivered({});
@@ -300,12 +306,12 @@ TEST_F(HostileListTest, ARecordTooLongToReadLetsTheUserStopBeforeAnythingGoes)
 
 TEST_F(HostileListTest, ARecordTooLongToReadBeforeTheFirstRecipientSendsNothing)
 {
-    WriteList("Name,Email\n" + RecordOfLength(600) + "B,b@example.com\n");
+    WriteList("Name,Email\n" + RecordOfLength(33000) + "B,b@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({});
     EXPECT_EQ(m_wJobDone, 0u);
     ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "The mailing list holds a record longer than 511 characters before its first recipient, "
+    EXPECT_EQ(BoxTexts()[0], "The mailing list holds a record longer than 32,767 characters before its first recipient, "
                              "and Lettercast reads a list only up to such a record.\n\nNo message was sent.");
     EXPECT_EQ(m_boxes->Boxes()[0].uStyle & MB_ICONMASK, (UINT)MB_ICONWARNING);
     EXPECT_FALSE(LogExists());
@@ -328,12 +334,13 @@ TEST_F(HostileListTest, AnAddressFieldOf511IsSkippedNotCut)
               std::string::npos);
 }
 
-TEST_F(HostileListTest, AnAddressFieldOf512EndsTheList)
+TEST_F(HostileListTest, AnAddressFieldOf512IsSkipped)
 {
     WriteList("Email\na@example.com\nc@" + std::string(510, 'x') + "\nd@example.com\n");
-    m_boxes->Answer(IDYES);
     RunJob();
-    ExpectEndedWithDelivered({ "a@example.com" });
+    ExpectEndedWithDelivered({ "a@example.com", "d@example.com" });
+    EXPECT_NE(CurrentLog().find("Skipped line 3 of the mailing list: the address is longer than 255 characters"),
+              std::string::npos);
 }
 
 TEST_F(HostileListTest, AQuoteLeftOpenIsToldWithItsLineAndNothingIsSent)
@@ -391,13 +398,13 @@ TEST_F(HostileListTest, AByteOrderMarkIsPartOfTheFirstFieldName)
     EXPECT_EQ(Delivered()[0].subject, "Hello Ann");
 }
 
-TEST_F(HostileListTest, AByteOrderMarkKeepsTheFirstNameFromItsPlaceholder)
+TEST_F(HostileListTest, AByteOrderMarkIsNoPartOfTheFirstName)
 {
     WriteList("\xEF\xBB\xBF" "Name,Email\nAnn,a@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com" });
     ASSERT_EQ(Delivered().size(), 1u);
-    EXPECT_EQ(Delivered()[0].subject, "Hello [[Name]]");
+    EXPECT_EQ(Delivered()[0].subject, "Hello Ann");
 }
 
 }  // namespace
