@@ -66,6 +66,13 @@ protected:
         EXPECT_NE(log.find("\r\nJob Ended : ("), std::string::npos);
         EXPECT_NE(History().find("\r\nJob Ended : ("), std::string::npos);
         std::string sentList = SentList();
+        if (sentList.compare(0, 2, "\xFF\xFE") == 0) {
+            // A UTF-16 list's sent list is UTF-16 too; its ASCII is every other byte.
+            std::string ascii;
+            for (size_t i = 2; i + 1 < sentList.size(); i += 2)
+                ascii += sentList[i + 1] == 0 ? sentList[i] : '?';
+            sentList = ascii;
+        }
         for (const std::string& address : delivered)
             EXPECT_NE(sentList.find(address), std::string::npos) << address;
     }
@@ -405,6 +412,102 @@ TEST_F(HostileListTest, AByteOrderMarkIsNoPartOfTheFirstName)
     ExpectEndedWithDelivered({ "a@example.com" });
     ASSERT_EQ(Delivered().size(), 1u);
     EXPECT_EQ(Delivered()[0].subject, "Hello Ann");
+}
+
+// UTF-8 text as UTF-16 LE bytes after their mark: Excel's "Unicode Text".
+std::string Utf16LeWithMark(const std::string& utf8)
+{
+    std::string bytes = "\xFF\xFE";
+    int cch = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), NULL, 0);
+    std::wstring wide(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], cch);
+    for (wchar_t ch : wide) {
+        bytes += (char)(ch & 0xFF);
+        bytes += (char)((ch >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+struct ExportCase {
+    const char* pszName;
+    std::string content;
+    const char* pszDelimiter;
+};
+
+class ListExportTest : public HostileListTest, public ::testing::WithParamInterface<ExportCase> {};
+
+// The lists people have: every recipient gets their own name, the start block
+// names the delimiter, and the sent list is a list of the same kind, byte for
+// byte the list read when everyone got the message.
+TEST_P(ListExportTest, EveryoneGetsTheirOwnNameAndTheSentListKeepsTheEncoding)
+{
+    WriteList(GetParam().content);
+    RunJob();
+    ExpectEndedWithDelivered({ "a@example.com", "b@example.com", "c@example.com" });
+    std::vector<DeliveredView> views = Delivered();
+    ASSERT_EQ(views.size(), 3u);
+    EXPECT_EQ(views[0].subject, "Hello Jos\xC3\xA9");
+    EXPECT_EQ(views[1].subject, "Hello Zo\xC3\xAB");
+    EXPECT_EQ(views[2].subject, "Hello \xE2\x82\xAC" "uro");
+    EXPECT_EQ(SentList(), GetParam().content);
+    EXPECT_NE(CurrentLog().find(std::string("\t\tDelimiter: ") + GetParam().pszDelimiter + "\r\n"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ListExportTest,
+    ::testing::Values(
+        ExportCase{ "CsvUtf8", "\xEF\xBB\xBF" "Name,Email\r\nJos\xC3\xA9,a@example.com\r\nZo\xC3\xAB,b@example.com\r\n"
+                               "\xE2\x82\xAC" "uro,c@example.com\r\n", "Comma" },
+        ExportCase{ "Utf8WithoutMark", "Name,Email\r\nJos\xC3\xA9,a@example.com\r\nZo\xC3\xAB,b@example.com\r\n"
+                                       "\xE2\x82\xAC" "uro,c@example.com\r\n", "Comma" },
+        ExportCase{ "UnicodeText", Utf16LeWithMark("Name\tEmail\r\nJos\xC3\xA9\ta@example.com\r\nZo\xC3\xAB\tb@example.com"
+                                                   "\r\n\xE2\x82\xAC" "uro\tc@example.com\r\n"), "Tab" },
+        ExportCase{ "Semicolon", "Name;Email;Amount\r\nJos\xC3\xA9;a@example.com;1,5\r\nZo\xC3\xAB;b@example.com;2,25\r\n"
+                                 "\xE2\x82\xAC" "uro;c@example.com;3\r\n", "Semicolon" },
+        ExportCase{ "Ansi", "Name,Email\r\nJos\xE9,a@example.com\r\nZo\xEB,b@example.com\r\n\x80uro,c@example.com\r\n",
+                    "Comma" }),
+    [](const ::testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.pszName); });
+
+// Outlook's own File > Export > CSV of contacts: 90 quoted columns, the
+// address in "E-mail Address" with "E-mail Display Name" after it, a header
+// of over 1,200 characters and records of over 511.
+TEST_F(HostileListTest, AnOutlookContactsExportIsSentToItsEmailAddressColumn)
+{
+    std::vector<std::string> names = { "Title", "First Name", "Middle Name", "Last Name", "Suffix", "Company",
+                                       "Department", "Job Title", "Business Street", "Business Street 2" };
+    while (names.size() < 56)
+        names.push_back("Business Detail " + std::to_string(names.size()));
+    names.push_back("E-mail Address");
+    names.push_back("E-mail Type");
+    names.push_back("E-mail Display Name");
+    while (names.size() < 90)
+        names.push_back("Home Detail " + std::to_string(names.size()));
+    auto quotedLine = [](const std::vector<std::string>& fields) {
+        std::string line;
+        for (size_t i = 0; i < fields.size(); ++i)
+            line += (i ? ",\"" : "\"") + fields[i] + "\"";
+        return line + "\r\n";
+    };
+    std::string list = quotedLine(names);
+    ASSERT_GT(list.size(), 1200u);
+    for (const char* pszWho : { "ann", "bob" }) {
+        std::vector<std::string> fields(90, std::string(8, 'x'));
+        fields[1] = pszWho;
+        fields[8] = "1 Long Street, \"Suite\" " + std::string(400, 's');
+        fields[56] = std::string(pszWho) + "@example.com";
+        fields[57] = "SMTP";
+        fields[58] = std::string(pszWho) + " (" + pszWho + "@example.com)";
+        std::string line = quotedLine(fields);
+        ASSERT_GT(line.size(), 511u);
+        list += line;
+    }
+    WriteList(list);
+    m_boxes->Answer(IDYES);   // two columns could hold the address: the user confirms "E-mail Address"
+    RunJob();
+    ExpectEndedWithDelivered({ "ann@example.com", "bob@example.com" });
+    EXPECT_NE(CurrentLog().find("\t\tAddress Column: E-mail Address\r\n"), std::string::npos);
+    EXPECT_EQ(SentList(), list);
 }
 
 }  // namespace

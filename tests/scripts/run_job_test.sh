@@ -87,7 +87,7 @@ case $case_name in
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
   cut-short)
-    { printf 'Name,Email\nAnn,ann@example.com\n%0600d,long@example.com\nBob,bob@example.com\n' 0; } >"$out/list.csv"
+    { printf 'Name,Email\nAnn,ann@example.com\n%033000d,long@example.com\nBob,bob@example.com\n' 0; } >"$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0 --answer yes
     status=$?
     check "exit status 1: the records after the long one got nothing" test $status -eq 1
@@ -97,7 +97,7 @@ case $case_name in
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
   nothing-usable)
-    printf 'Name;Email\r\nAnn;ann@example.com\r\n' >"$out/list.csv"
+    printf 'Name,Email\r\nAnn,ann at example.com\r\n' >"$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0
     status=$?
     check "exit status 1" test $status -eq 1
