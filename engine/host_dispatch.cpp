@@ -148,35 +148,55 @@ void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs,
     ThrowIfFailed(DispTryCallMethod(pObject, pszName, pArgs, nArgs, pResult));
 }
 
-char* WideToAnsiHeap(const wchar_t* pszWide)
+char* WideToCodePageHeap(const wchar_t* pszWide, UINT uCodePage)
 {
     if (pszWide == NULL)
         return NULL;
-    int cch = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
+    int cch = WideCharToMultiByte(uCodePage, 0, pszWide, -1, NULL, 0, NULL, NULL);
     if (cch <= 0)
         return NULL;
     char* psz = (char*)malloc((size_t)cch);
     if (psz == NULL)
         return NULL;
-    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, psz, cch, NULL, NULL) != cch) {
+    if (WideCharToMultiByte(uCodePage, 0, pszWide, -1, psz, cch, NULL, NULL) != cch) {
         free(psz);
         return NULL;
     }
     return psz;
 }
 
-BSTR AnsiToBstr(const char* pszAnsi)
+char* WideToAnsiHeap(const wchar_t* pszWide)
 {
-    if (pszAnsi == NULL)
-        pszAnsi = "";
-    int cch = MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, NULL, 0);
+    return WideToCodePageHeap(pszWide, CP_ACP);
+}
+
+BSTR CodePageToBstr(const char* pszText, UINT uCodePage)
+{
+    if (pszText == NULL)
+        pszText = "";
+    int cch = MultiByteToWideChar(uCodePage, 0, pszText, -1, NULL, 0);
     if (cch <= 0)
         return NULL;
     BSTR bstr = SysAllocStringLen(NULL, (UINT)(cch - 1));
     if (bstr == NULL)
         return NULL;
-    MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, bstr, cch);
+    MultiByteToWideChar(uCodePage, 0, pszText, -1, bstr, cch);
     return bstr;
+}
+
+BSTR AnsiToBstr(const char* pszAnsi)
+{
+    return CodePageToBstr(pszAnsi, CP_ACP);
+}
+
+char* AnsiToUtf8Heap(const char* pszAnsi)
+{
+    BSTR bstr = AnsiToBstr(pszAnsi);
+    if (bstr == NULL)
+        return NULL;
+    char* psz = WideToCodePageHeap(bstr, CP_UTF8);
+    SysFreeString(bstr);
+    return psz;
 }
 
 void* QueryVariantInterface(const VARIANT& value, REFIID riid)

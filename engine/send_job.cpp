@@ -45,21 +45,8 @@ bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int
                             char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                             ListRecord* pHeader, ListRecord* pRecord)
 {
-    bool bFound = ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
-                                    cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
-    // The list reads as UTF-8 and the message's texts are ANSI: the fields
-    // meet them in the ANSI code page. The raw texts stay UTF-8 for the sent
-    // list, which is written back in the list's own encoding.
-    if (!bHeaderDone && pHeader) {
-        for (int i = 0; i < pHeader->nCount; ++i)
-            Utf8ToAnsiInPlace(pHeader->ppszFields[i]);
-    }
-    if (bFound) {
-        for (int i = 0; i < pRecord->nCount; ++i)
-            Utf8ToAnsiInPlace(pRecord->ppszFields[i]);
-        Utf8ToAnsiInPlace(pszAddress);
-    }
-    return bFound;
+    return ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
+                             cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
 }
 
 void InitSendJobState(SendJobState* pState)
@@ -67,6 +54,8 @@ void InitSendJobState(SendJobState* pState)
     memset(pState, 0, sizeof(*pState));
     InitListRecord(&pState->header);
     InitListRecord(&pState->record);
+    InitListRecord(&pState->htmlHeader);
+    InitListRecord(&pState->htmlRecord);
 }
 
 void ReleaseRecipientObjects(SendJobState* pState)
@@ -125,7 +114,13 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
     SendJobState* pState = (SendJobState*)pContext;
     if (pState->pCurrentLog)
-        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), pszAddress);
+    {
+        // The logs are written in the ANSI code page.
+        char szAddress[LC_ADDRESS_CAPACITY];
+        CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+        Utf8ToAnsiInPlace(szAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), szAddress);
+    }
 }
 
 // Watches the records the reader passes over while it is alive.
@@ -376,8 +371,12 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
         return false;
     }
     if (pJob->m_nEmailColumn < pState->header.nCount)
+    {
         CopyOneLine(pState->szAddressColumn, sizeof(pState->szAddressColumn),
                     pState->header.ppszFields[pJob->m_nEmailColumn]);
+        // Shown in boxes and logs, both in the ANSI code page.
+        Utf8ToAnsiInPlace(pState->szAddressColumn);
+    }
     if (pState->bListCutShort && !ConfirmListCutShort(pJob, pState->nTotal))
         return false;
     if (pState->nTotal == 0)
@@ -404,7 +403,12 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     JobProgress.logsOpened = true;
     if (gszSentListPath[0])
         DeleteFileA(gszSentListPath);
-    WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    // The logs are in the ANSI code page; what it cannot hold shows as '?'.
+    BSTR bstrSubject = CodePageToBstr(pState->pszOriginalSubject, CP_UTF8);
+    char* pszLogSubject = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
+    SysFreeString(bstrSubject);
+    const char* pszSubjectForLogs = pszLogSubject ? pszLogSubject : pState->pszOriginalSubject;
+    WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     if (pState->bListCutShort)
         LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 32,767 characters");
     if (pState->szOwnRecipients[0]) {
@@ -416,10 +420,12 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {
+        free(pszLogSubject);
         ShowListMessage(pJob->m_hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
+    free(pszLogSubject);
 
     bool bWideList = pState->nListEncoding == ListEncodingUtf16Le || pState->nListEncoding == ListEncodingUtf16Be;
     pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, bWideList ? "wb" : "w") : NULL;
@@ -505,21 +511,86 @@ bool PauseBetweenMessages(SendJobState* pState)
     return true;
 }
 
+// One UTF-8 field as HTML of the given code page holds it: ASCII as it is,
+// what the code page holds in its bytes (CP_ACP), the rest as numeric
+// character references, which read the same whatever the HTML declares.
+bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
+{
+    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, NULL, 0);
+    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
+    // Every UTF-16 unit as at most "&#1114111;" (10 bytes).
+    char* pszOut = pszWide ? (char*)malloc((size_t)cchWide * 10 + 1) : NULL;
+    bool bAdded = false;
+    if (pszOut) {
+        MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, pszWide, cchWide);
+        size_t cb = 0;
+        for (int i = 0; pszWide[i]; ++i) {
+            unsigned uChar = pszWide[i];
+            if (uChar < 0x80) {
+                pszOut[cb++] = (char)uChar;
+                continue;
+            }
+            int cchUnits = 1;
+            if (uChar >= 0xD800 && uChar <= 0xDBFF && pszWide[i + 1] >= 0xDC00 && pszWide[i + 1] <= 0xDFFF) {
+                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (pszWide[i + 1] - 0xDC00);
+                cchUnits = 2;
+            }
+            BOOL bDefaultUsed = FALSE;
+            char szBytes[8];
+            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, 0, pszWide + i, cchUnits, szBytes,
+                                                                    sizeof(szBytes), NULL, &bDefaultUsed)
+                                              : 0;
+            if (cbBytes > 0 && !bDefaultUsed) {
+                memcpy(pszOut + cb, szBytes, cbBytes);
+                cb += cbBytes;
+            } else {
+                cb += sprintf(pszOut + cb, "&#%u;", uChar);
+            }
+            i += cchUnits - 1;
+        }
+        bAdded = AddListField(pTo, pszOut, cb);
+    }
+    free(pszWide);
+    free(pszOut);
+    return bAdded;
+}
+
+bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, UINT uCodePage)
+{
+    ClearListRecord(pTo);
+    for (int i = 0; i < pFrom->nCount; ++i) {
+        if (!AddHtmlField(pTo, pFrom->ppszFields[i], uCodePage))
+            return false;
+    }
+    return true;
+}
+
 // G.5: subject, body and HTML merged for this recipient.
 bool MergeRecipient(SendJob* pJob, SendJobState* pState)
 {
+    const ListRecord* pHtmlHeader = &pState->header;
+    const ListRecord* pHtmlRecord = &pState->record;
+    if (pState->pszOriginalHTMLBody && pState->uHtmlCodePage != CP_UTF8) {
+        if (!EncodeFieldsForHtml(&pState->header, &pState->htmlHeader, pState->uHtmlCodePage) ||
+            !EncodeFieldsForHtml(&pState->record, &pState->htmlRecord, pState->uHtmlCodePage))
+            return false;
+        pHtmlHeader = &pState->htmlHeader;
+        pHtmlRecord = &pState->htmlRecord;
+    }
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
+        const ListRecord* pHeader;
+        const ListRecord* pRecord;
     } texts[] = {
-        { pState->pszOriginalSubject, &pState->pszSubjectCopy },
-        { pState->pszOriginalBody, &pState->pszBodyCopy },
-        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy },
+        { pState->pszOriginalSubject, &pState->pszSubjectCopy, &pState->header, &pState->record },
+        { pState->pszOriginalBody, &pState->pszBodyCopy, &pState->header, &pState->record },
+        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy, pHtmlHeader, pHtmlRecord },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.ppszCopy);
+        MergeResult result = MergeIntoCopy(text.pszOriginal, text.pHeader, text.pRecord, text.ppszCopy);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed) {
@@ -672,6 +743,8 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
         DeleteFileA(pState->szListCopy);
     FreeListRecord(&pState->header);
     FreeListRecord(&pState->record);
+    FreeListRecord(&pState->htmlHeader);
+    FreeListRecord(&pState->htmlRecord);
     PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, pState->bSuccess ? 1 : 0, 0);
     if (bMapiTried)
         UnbindMapi();

@@ -26,6 +26,15 @@ struct SendJobState {
     char* pszBodyCopy;
     char* pszHTMLCopy;
     bool bNonAsciiHtml;
+    // The code page of the HTML text: CP_UTF8 (read as Unicode, or stored
+    // bytes declaring UTF-8), CP_ACP, or 0 for stored bytes in a charset the
+    // engine does not write, where values go as character references.
+    UINT uHtmlCodePage;
+    // The header and the recipient's fields as the HTML's code page takes
+    // them, used while bHtmlFields (HTML that is not UTF-8).
+    ListRecord htmlRecord;
+    ListRecord htmlHeader;
+    bool bHtmlFields;
 
     ListRecord header;
     ListRecord record;
