@@ -510,4 +510,83 @@ TEST_F(HostileListTest, AnOutlookContactsExportIsSentToItsEmailAddressColumn)
     EXPECT_EQ(SentList(), list);
 }
 
+// HTML as a reader sees it: numeric character references as their characters.
+std::string HtmlShown(const std::string& html)
+{
+    std::string shown;
+    for (size_t i = 0; i < html.size(); ++i) {
+        size_t end = html.compare(i, 2, "&#") == 0 ? html.find(';', i) : std::string::npos;
+        if (end == std::string::npos || end - i > 10) {
+            shown += html[i];
+            continue;
+        }
+        unsigned long uChar = strtoul(html.substr(i + 2, end - i - 2).c_str(), NULL, 10);
+        wchar_t units[2];
+        int cUnits = 1;
+        if (uChar >= 0x10000) {
+            units[0] = (wchar_t)(0xD800 + ((uChar - 0x10000) >> 10));
+            units[1] = (wchar_t)(0xDC00 + ((uChar - 0x10000) & 0x3FF));
+            cUnits = 2;
+        } else {
+            units[0] = (wchar_t)uChar;
+        }
+        char szUtf8[8];
+        int cb = WideCharToMultiByte(CP_UTF8, 0, units, cUnits, szUtf8, sizeof(szUtf8), NULL, NULL);
+        shown.append(szUtf8, cb);
+        i = end;
+    }
+    return shown;
+}
+
+struct CharacterCase {
+    const char* pszName;
+    bool bUtf16;
+    const char* pszHtml;   // NULL: a plain message
+};
+
+class EveryCharacterTest : public HostileListTest, public ::testing::WithParamInterface<CharacterCase> {};
+
+// Names beyond the ANSI code page (1252 here) arrive exactly in the subject
+// and in the plain or HTML body, whatever charset the HTML declares.
+TEST_P(EveryCharacterTest, ArrivesExactlyInSubjectAndBody)
+{
+    const std::vector<std::string> names = { "Jos\xC3\xA9", "Zo\xC3\xAB", "\xC5\x81ukasz", "\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7",
+                                             "\xE6\x97\xA5\xE6\x9C\xAC", "\xE2\x82\xAC", "Smile \xF0\x9F\x98\x80" };
+    std::string list = "Name,Email\r\n";
+    std::vector<std::string> addresses;
+    for (size_t i = 0; i < names.size(); ++i) {
+        addresses.push_back("p" + std::to_string(i) + "@example.com");
+        list += names[i] + "," + addresses.back() + "\r\n";
+    }
+    WriteList(GetParam().bUtf16 ? Utf16LeWithMark(list) : list);
+    if (GetParam().pszHtml)
+        ComposeHtml("Hello [[Name]]", "Dear [[Name]],", GetParam().pszHtml);
+    else
+        ComposePlain("Hello [[Name]]", "Dear [[Name]],");
+    RunJob();
+    ExpectEndedWithDelivered(addresses);
+    std::vector<DeliveredView> views = Delivered();
+    ASSERT_EQ(views.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(views[i].subject, "Hello " + names[i]);
+        if (GetParam().pszHtml)
+            EXPECT_NE(HtmlShown(views[i].body).find("<p>Dear " + names[i] + "</p>"), std::string::npos)
+                << views[i].body;
+        else
+            EXPECT_EQ(views[i].body.substr(0, 7 + names[i].size()), "Dear " + names[i] + ",");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EveryCharacterTest,
+    ::testing::Values(
+        CharacterCase{ "Utf8ListPlain", false, NULL }, CharacterCase{ "Utf16ListPlain", true, NULL },
+        CharacterCase{ "Utf8ListHtmlUtf8", false,
+                       "<html><head><meta charset=\"utf-8\"></head><body><p>Dear [[Name]]</p></body></html>" },
+        CharacterCase{ "Utf16ListHtml1252", true,
+                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
+                       "</head><body><p>Dear [[Name]]</p> caf\xE9</body></html>" },
+        CharacterCase{ "Utf8ListHtmlNoCharset", false, "<html><body><p>Dear [[Name]]</p></body></html>" }),
+    [](const ::testing::TestParamInfo<CharacterCase>& info) { return std::string(info.param.pszName); });
+
 }  // namespace
