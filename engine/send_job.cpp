@@ -537,7 +537,7 @@ bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
             }
             BOOL bDefaultUsed = FALSE;
             char szBytes[8];
-            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, 0, pszWide + i, cchUnits, szBytes,
+            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide + i, cchUnits, szBytes,
                                                                     sizeof(szBytes), NULL, &bDefaultUsed)
                                               : 0;
             if (cbBytes > 0 && !bDefaultUsed) {
