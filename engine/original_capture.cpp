@@ -156,6 +156,22 @@ char* ReadUnicodeBody(IMessage* pMessage, HWND hWndOwner, bool* pbEndJob)
     return pszBody;
 }
 
+// PR_BODY_W as a property value, in UTF-8; NULL when the store does not hand
+// it out whole that way (a long body comes only through its stream).
+char* ReadUnicodeBodyValue(IMessage* pMessage)
+{
+    SizedSPropTagArray(1, tags) = { 1, { PR_BODY_W } };
+    ULONG cValues = 0;
+    LPSPropValue pValues = NULL;
+    char* pszBody = NULL;
+    HRESULT hr = pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
+    if (hr == S_OK && pValues && cValues >= 1 && pValues[0].ulPropTag == PR_BODY_W && pValues[0].Value.lpszW)
+        pszBody = WideToCodePageHeap(pValues[0].Value.lpszW, CP_UTF8);
+    if (pValues)
+        MapiBinding.MAPIFreeBuffer(pValues);
+    return pszBody;
+}
+
 bool ReadBody(SendJob* pJob, SendJobState* pState)
 {
     bool bNoMemory = false;
@@ -163,6 +179,14 @@ bool ReadBody(SendJob* pJob, SendJobState* pState)
     if (bNoMemory)
         return false;
     if (pState->pszOriginalBody) {
+        // The ANSI body loses what the code page lacks: the Unicode one,
+        // where the store hands it out whole, takes its place.
+        char* pszUnicode = ReadUnicodeBodyValue(pJob->m_pMAPIMessage);
+        if (pszUnicode) {
+            free(pState->pszOriginalBody);
+            pState->pszOriginalBody = pszUnicode;
+            return true;
+        }
         char* pszUtf8 = AnsiToUtf8Heap(pState->pszOriginalBody);
         free(pState->pszOriginalBody);
         pState->pszOriginalBody = pszUtf8;

@@ -478,7 +478,7 @@ const FailureCase kCases[] = {
       PlainMail, 2, {}, {}, { kIncomplete }, 0, 0 },
     { "NamedPropertyCannotBeResolved", "IMessage.GetIDsFromNames=fail@1", PlainMail, 2, {},
       { "Failed on GetIDsFromNames" }, { kIncomplete }, 0, 0 },
-    { "TagArrayFreeFailsAndTheJobGoesOn", "MAPIFreeBuffer=fail@3", PlainMail, 2, {}, { "Failed on PF_MAPIFreeBuffer" },
+    { "TagArrayFreeFailsAndTheJobGoesOn", "MAPIFreeBuffer=fail@4", PlainMail, 2, {}, { "Failed on PF_MAPIFreeBuffer" },
       { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, {}, NoSetup, -1, 1 },
     { "TransportValueCannotBeAllocated", "MAPIAllocateBuffer=fail@4", PlainMail, 2, {},
       { "Failed to allocate SPropValue for SetProps 2" }, { kIncomplete }, 0, 0 },

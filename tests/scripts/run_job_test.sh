@@ -145,6 +145,26 @@ sys.exit(0 if ok else 1)
 PY
     check "the sent list is the list, UTF-16 with its mark" cmp "$out/list.txt" "$out/logs/tosent.txt"
     check "the start block says Tab" grep -q "Delimiter: Tab" "$out/logs/CurrentJob.txt"
+    # A plain message from a UTF-8 body file without a mark.
+    printf 'Drogi [[Name]] \xe2\x80\x93 \xc5\x81\xc3\xb3d\xc5\xba\r\n' >"$out/body.txt"
+    "$top/scripts/run-job" --list "$out/list.txt" --out "$out" --pause 0 --save-original 0 \
+      --subject-file "$out/subject.txt" --body "$out/body.txt"
+    check "plain: exit status 0" test $? -eq 0
+    check "plain: every body exact" python3 - "$out" <<'PY'
+import email, glob, sys
+out = sys.argv[1]
+names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
+files = sorted(glob.glob(out + "/delivered/*.eml"))
+ok = len(files) == len(names)
+for name, path in zip(names, files):
+    m = email.message_from_binary_file(open(path, "rb"))
+    plain = [p for p in m.walk() if p.get_content_type() == "text/plain"][0]
+    body = plain.get_payload(decode=True).decode(plain.get_content_charset())
+    if not body.startswith("Drogi %s \u2013 \u0141\u00f3d\u017a" % name):
+        print(path, repr(body))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
     ;;
   submit-raises)
     # Raised inside the host, answered in the add-in's DLL: the host lives on.
