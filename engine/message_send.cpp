@@ -126,12 +126,13 @@ bool MakeCopy(SendJob* pJob, SendJobState* pState)
     }
 }
 
-void PutText(IDispatch* pItem, LPCOLESTR pszMember, const char* pszText)
+// The job's texts are UTF-8; stored HTML bytes are in their own code page.
+void PutText(IDispatch* pItem, LPCOLESTR pszMember, const char* pszText, UINT uCodePage = CP_UTF8)
 {
     VARIANT value;
     VariantInit(&value);
     V_VT(&value) = VT_BSTR;
-    V_BSTR(&value) = AnsiToBstr(pszText);
+    V_BSTR(&value) = CodePageToBstr(pszText, uCodePage);
     DispTryPutProperty(pItem, pszMember, value);
     VariantClear(&value);
 }
@@ -152,7 +153,8 @@ bool StoreTakesHtml(IMessage* pMessage)
 // Writes a property through its stream: open (at nFirstStep), write the
 // bytes, then commit (the steps after), for a message keeps a stream's writes
 // only once committed. True when every call said exactly S_OK.
-bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText, int nFirstStep)
+bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText, int nFirstStep,
+                         ULONG cbText = 0)
 {
     pState->nJobStep = nFirstStep;
     ComHolder<IStream> stream;
@@ -162,7 +164,9 @@ bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText,
         return false;
     pState->nJobStep = nFirstStep + 1;
     ULONG cbWritten = 0;
-    if (stream->Write(pszText, (ULONG)strlen(pszText) + 1, &cbWritten) != S_OK)
+    if (cbText == 0)
+        cbText = (ULONG)strlen(pszText) + 1;
+    if (stream->Write(pszText, cbText, &cbWritten) != S_OK)
         return false;
     pState->nJobStep = nFirstStep + 2;
     return stream->Commit(STGC_DEFAULT) == S_OK;
@@ -177,8 +181,14 @@ bool WriteHtmlProperty(SendJobState* pState)
 {
     if (!StoreTakesHtml(pState->pCurrentMessage))
         return false;
-    return WritePropertyStream(pState, PR_BODY_A, pState->pszBodyCopy, 103) &&
-           WritePropertyStream(pState, PR_HTML, pState->pszHTMLCopy, 100);
+    // The plain body as Unicode: the merged values may be beyond the ANSI code page.
+    BSTR bstrBody = CodePageToBstr(pState->pszBodyCopy, CP_UTF8);
+    if (bstrBody == NULL)
+        return false;
+    bool bWritten = WritePropertyStream(pState, PR_BODY_W, (const char*)bstrBody, 103,
+                                        (SysStringLen(bstrBody) + 1) * sizeof(wchar_t));
+    SysFreeString(bstrBody);
+    return bWritten && WritePropertyStream(pState, PR_HTML, pState->pszHTMLCopy, 100);
 }
 
 // Step 5. HTMLBody, when it is put, makes the plain body from the merged HTML.
@@ -188,7 +198,8 @@ void FillBody(SendJobState* pState)
     if (pState->pszOriginalHTMLBody) {
         bool bWritten = pState->bNonAsciiHtml && WriteHtmlProperty(pState);
         if (!bWritten)
-            PutText(pState->pCopy, L"HTMLBody", pState->pszHTMLCopy);
+            PutText(pState->pCopy, L"HTMLBody", pState->pszHTMLCopy,
+                    pState->uHtmlCodePage == CP_UTF8 ? CP_UTF8 : CP_ACP);
     } else {
         PutText(pState->pCopy, L"Body", pState->pszBodyCopy);
     }

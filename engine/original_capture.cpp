@@ -1,5 +1,8 @@
 #include "engine/original_capture.h"
 
+#include <ctype.h>
+#include <stdio.h>
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -59,6 +62,38 @@ char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
 
 namespace {
 
+// The code page of stored HTML bytes, from the charset its meta element
+// declares: CP_UTF8, CP_ACP for the system's own code page, 0 for any other
+// or none the engine can tell (then only ASCII is safe to add).
+UINT HtmlCodePage(const char* pszHtml)
+{
+    char szHead[2048];
+    size_t cch = 0;
+    for (; pszHtml[cch] && cch + 1 < sizeof(szHead); ++cch)
+        szHead[cch] = (char)tolower((unsigned char)pszHtml[cch]);
+    szHead[cch] = '\0';
+    const char* pszCharset = strstr(szHead, "charset=");
+    if (pszCharset == NULL)
+        return 0;
+    pszCharset += 8;
+    while (*pszCharset == '"' || *pszCharset == '\'' || *pszCharset == ' ')
+        ++pszCharset;
+    char szName[32];
+    size_t n = 0;
+    while (n + 1 < sizeof(szName) && (isalnum((unsigned char)pszCharset[n]) || pszCharset[n] == '-' ||
+                                      pszCharset[n] == '_'))
+        szName[n] = pszCharset[n], ++n;
+    szName[n] = '\0';
+    if (strcmp(szName, "utf-8") == 0 || strcmp(szName, "utf8") == 0)
+        return CP_UTF8;
+    char szAnsi[32];
+    snprintf(szAnsi, sizeof(szAnsi), "windows-%u", GetACP());
+    if (strcmp(szName, szAnsi) == 0 || (GetACP() == 1252 && (strcmp(szName, "iso-8859-1") == 0 ||
+                                                             strcmp(szName, "us-ascii") == 0)))
+        return CP_ACP;
+    return 0;
+}
+
 void ShowCodeText(HWND hWndOwner, const char* pszFormat, HRESULT hr)
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY];
@@ -68,14 +103,15 @@ void ShowCodeText(HWND hWndOwner, const char* pszFormat, HRESULT hr)
 
 char* ReadSubject(IMessage* pMessage)
 {
-    SizedSPropTagArray(1, tags) = { 1, { PR_SUBJECT_A } };
+    // Read as Unicode: the subject may hold what the ANSI code page cannot.
+    SizedSPropTagArray(1, tags) = { 1, { PR_SUBJECT_W } };
     ULONG cValues = 0;
     LPSPropValue pValues = NULL;
     char* pszSubject = NULL;
     HRESULT hr = pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
     if (SUCCEEDED(hr) && pValues && cValues >= 1 && PROP_TYPE(pValues[0].ulPropTag) != PT_ERROR &&
-        pValues[0].Value.lpszA)
-        pszSubject = strdup(pValues[0].Value.lpszA);
+        pValues[0].Value.lpszW)
+        pszSubject = WideToCodePageHeap(pValues[0].Value.lpszW, CP_UTF8);
     if (pValues)
         MapiBinding.MAPIFreeBuffer(pValues);
     return pszSubject;
@@ -113,10 +149,26 @@ char* ReadUnicodeBody(IMessage* pMessage, HWND hWndOwner, bool* pbEndJob)
         free(pszWide);
         return NULL;
     }
-    char* pszBody = WideToAnsiHeap(pszWide);
+    char* pszBody = WideToCodePageHeap(pszWide, CP_UTF8);
     free(pszWide);
     if (pszBody == NULL)
         *pbEndJob = true;
+    return pszBody;
+}
+
+// PR_BODY_W as a property value, in UTF-8; NULL when the store does not hand
+// it out whole that way (a long body comes only through its stream).
+char* ReadUnicodeBodyValue(IMessage* pMessage)
+{
+    SizedSPropTagArray(1, tags) = { 1, { PR_BODY_W } };
+    ULONG cValues = 0;
+    LPSPropValue pValues = NULL;
+    char* pszBody = NULL;
+    HRESULT hr = pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
+    if (hr == S_OK && pValues && cValues >= 1 && pValues[0].ulPropTag == PR_BODY_W && pValues[0].Value.lpszW)
+        pszBody = WideToCodePageHeap(pValues[0].Value.lpszW, CP_UTF8);
+    if (pValues)
+        MapiBinding.MAPIFreeBuffer(pValues);
     return pszBody;
 }
 
@@ -126,6 +178,21 @@ bool ReadBody(SendJob* pJob, SendJobState* pState)
     pState->pszOriginalBody = ReadWholeProperty(pJob->m_pMAPIMessage, PR_BODY_A, &bNoMemory);
     if (bNoMemory)
         return false;
+    if (pState->pszOriginalBody) {
+        // The ANSI body loses what the code page lacks: the Unicode one,
+        // where the store hands it out whole, takes its place.
+        char* pszUnicode = ReadUnicodeBodyValue(pJob->m_pMAPIMessage);
+        if (pszUnicode) {
+            free(pState->pszOriginalBody);
+            pState->pszOriginalBody = pszUnicode;
+            return true;
+        }
+        char* pszUtf8 = AnsiToUtf8Heap(pState->pszOriginalBody);
+        free(pState->pszOriginalBody);
+        pState->pszOriginalBody = pszUtf8;
+        if (pszUtf8 == NULL)
+            return false;
+    }
     if (pState->pszOriginalBody == NULL) {
         bool bEndJob = false;
         pState->pszOriginalBody = ReadUnicodeBody(pJob->m_pMAPIMessage, pJob->m_hWndOwner, &bEndJob);
@@ -158,7 +225,8 @@ bool ReadHtmlBodyProperty(SendJob* pJob, SendJobState* pState, int nBodyFormat)
         ShowJobText(pJob->m_hWndOwner, "Failed getting HTMLBody (2)");
         return false;
     }
-    pState->pszOriginalHTMLBody = WideToAnsiHeap(V_BSTR(&html.Get()));
+    pState->pszOriginalHTMLBody = WideToCodePageHeap(V_BSTR(&html.Get()), CP_UTF8);
+    pState->uHtmlCodePage = CP_UTF8;
     if (pState->pszOriginalHTMLBody == NULL) {
         ShowJobText(pJob->m_hWndOwner, "Failed (2) to allocate HTML body memory");
         return false;
@@ -220,6 +288,8 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
         try {
             bool bNoMemory = false;
             pState->pszOriginalHTMLBody = ReadWholeProperty(pJob->m_pMAPIMessage, PR_HTML, &bNoMemory);
+            if (pState->pszOriginalHTMLBody)
+                pState->uHtmlCodePage = HtmlCodePage(pState->pszOriginalHTMLBody);
             if (bNoMemory) {
                 ShowJobText(hWndOwner, "Error allocating memory for original HTML body");
                 return false;

@@ -56,6 +56,8 @@ void InitSendJobState(SendJobState* pState)
     InitListRecord(&pState->header);
     InitListRecord(&pState->record);
     pState->nAttachmentColumn = -1;
+    InitListRecord(&pState->htmlHeader);
+    InitListRecord(&pState->htmlRecord);
 }
 
 void ReleaseRecipientObjects(SendJobState* pState)
@@ -114,7 +116,13 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
     SendJobState* pState = (SendJobState*)pContext;
     if (pState->pCurrentLog)
-        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), pszAddress);
+    {
+        // The logs are written in the ANSI code page.
+        char szAddress[LC_ADDRESS_CAPACITY];
+        CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+        Utf8ToAnsiInPlace(szAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), szAddress);
+    }
 }
 
 // Watches the records the reader passes over while it is alive.
@@ -138,7 +146,13 @@ public:
 // itself is read once, through the shared-read opening.
 bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
 {
-    FILE* pList = OpenListFile(JobOptions.ToList);
+    // Byte for byte, its mark included: the copy is read as the list would be.
+    FILE* pList = JobOptions.ToList[0] ? fopen(JobOptions.ToList, "rb") : NULL;
+    if (pList == NULL && JobOptions.ToList[0]) {
+        pList = OpenListFileShared(JobOptions.ToList);
+        if (pList)
+            SetListFileBinary(pList);
+    }
     if (pList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
@@ -150,8 +164,6 @@ bool TakeListSnapshot(SendJob* pJob, SendJobState* pState)
         GetTempFileNameA(szTempDir, "lcl", 0, pState->szListCopy) == 0)
         pState->szListCopy[0] = '\0';
     if (pState->szListCopy[0]) {
-        // Written as read: the line ends have had their text-mode translation,
-        // and reading the copy in text mode changes nothing more.
         FILE* pCopy = fopen(pState->szListCopy, "wb");
         if (pCopy) {
             char buffer[4096];
@@ -253,6 +265,33 @@ bool RefuseUnclosedQuote(SendJob* pJob, int nLine)
     return false;
 }
 
+const char* EncodingName(int nEncoding)
+{
+    switch (nEncoding) {
+    case ListEncodingUtf8:
+    case ListEncodingUtf8Mark:
+        return "UTF-8";
+    case ListEncodingUtf16Le:
+    case ListEncodingUtf16Be:
+        return "UTF-16";
+    default:
+        return "the system's ANSI code page";
+    }
+}
+
+// Bytes that are no text in the list's encoding: nothing of the list is sent,
+// since the records after them could not be read.
+bool RefuseBadText(SendJob* pJob, int nLine, int nEncoding)
+{
+    char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
+    snprintf(szText, sizeof(szText),
+             "Line %d of the mailing list is not valid text in %s. Save the list again as CSV UTF-8, "
+             "Unicode Text or CSV and send again.\n\nNo message was sent.",
+             nLine, EncodingName(nEncoding));
+    ShowJobText(pJob->m_hWndOwner, szText);
+    return false;
+}
+
 // No record is usable: the job ends before it opens its logs, and says why.
 bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
 {
@@ -263,13 +302,6 @@ bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
                  "column \"%s\" holds no e-mail address in them or they have too few fields. Check the list's "
                  "delimiter, its line ends and which column holds the addresses.\n\nNo message was sent.",
                  pState->nSkipped, pState->szAddressColumn);
-    else if (strchr(pState->szHeaderRaw, '\r'))
-        // Read in text mode, only LF ends a line: a CR left over means lines
-        // that end with CR alone, and the whole file became the header.
-        snprintf(szText, sizeof(szText),
-                 "The mailing list has no recipient after its header: its lines end with a carriage return alone, "
-                 "so the whole file reads as one line. Save it with Windows line ends and send again.\n\n"
-                 "No message was sent.");
     else
         snprintf(szText, sizeof(szText), "The mailing list has no recipient after its header.\n\nNo message was sent.");
     ShowJobText(pJob->m_hWndOwner, szText);
@@ -283,18 +315,18 @@ bool ConfirmListCutShort(SendJob* pJob, int nBefore)
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
     if (nBefore == 0) {
-        ShowJobText(pJob->m_hWndOwner, "The mailing list holds a record longer than 511 characters before its first "
+        ShowJobText(pJob->m_hWndOwner, "The mailing list holds a record longer than 32,767 characters before its first "
                                        "recipient, and Lettercast reads a list only up to such a record.\n\n"
                                        "No message was sent.");
         return false;
     }
     snprintf(szText, sizeof(szText),
-             "The mailing list holds a record longer than 511 characters after its recipient %d, and Lettercast "
+             "The mailing list holds a record longer than 32,767 characters after its recipient %d, and Lettercast "
              "reads a list only up to such a record.\n\nSend to the %d recipients before it?",
              nBefore, nBefore);
     if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
         return true;
-    NoteStopBeforeLogs("the mailing list is cut short by a record longer than 511 characters");
+    NoteStopBeforeLogs("the mailing list is cut short by a record longer than 32,767 characters");
     return false;
 }
 
@@ -333,6 +365,9 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     pState->bListCutShort = gbListCutShort;
     JobProgress.skippedCount = pState->nSkipped;
 
+    pState->nListEncoding = gnListEncoding;
+    if (gnListBadTextLine > 0)
+        return RefuseBadText(pJob, gnListBadTextLine, gnListEncoding);
     if (gnListUnclosedQuoteLine > 0)
         return RefuseUnclosedQuote(pJob, gnListUnclosedQuoteLine);
     if (pJob->m_nEmailColumn == -1) {
@@ -342,8 +377,12 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
         return false;
     }
     if (pJob->m_nEmailColumn < pState->header.nCount)
+    {
         CopyOneLine(pState->szAddressColumn, sizeof(pState->szAddressColumn),
                     pState->header.ppszFields[pJob->m_nEmailColumn]);
+        // Shown in boxes and logs, both in the ANSI code page.
+        Utf8ToAnsiInPlace(pState->szAddressColumn);
+    }
     if (pState->bListCutShort && !ConfirmListCutShort(pJob, pState->nTotal))
         return false;
     if (pState->nTotal == 0)
@@ -372,10 +411,15 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     JobProgress.logsOpened = true;
     if (gszSentListPath[0])
         DeleteFileA(gszSentListPath);
-    WriteJobStart(pState->pCurrentLog, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    // The logs are in the ANSI code page; what it cannot hold shows as '?'.
+    BSTR bstrSubject = CodePageToBstr(pState->pszOriginalSubject, CP_UTF8);
+    char* pszLogSubject = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
+    SysFreeString(bstrSubject);
+    const char* pszSubjectForLogs = pszLogSubject ? pszLogSubject : pState->pszOriginalSubject;
+    WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     LogRecipientFilesStart(pState->pCurrentLog, pState);
     if (pState->bListCutShort)
-        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 511 characters");
+        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 32,767 characters");
     if (pState->szOwnRecipients[0]) {
         char szLine[LC_OWN_RECIPIENTS_CAPACITY + 96];
         snprintf(szLine, sizeof(szLine), "\tThe composed message's own recipients get no copy: %s",
@@ -385,18 +429,22 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {
+        free(pszLogSubject);
         ShowListMessage(pJob->m_hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     LogRecipientFilesStart(pState->pHistory, pState);
+    free(pszLogSubject);
 
-    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
+    bool bWideList = pState->nListEncoding == ListEncodingUtf16Le || pState->nListEncoding == ListEncodingUtf16Be;
+    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, bWideList ? "wb" : "w") : NULL;
     if (pState->pSentList == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw);
+    StartSentList(pState->pSentList, pState->nListEncoding);
+    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw, pState->nListEncoding);
 
     pState->pList = OpenListFile(pState->szListCopy);
     if (pState->pList == NULL) {
@@ -473,21 +521,86 @@ bool PauseBetweenMessages(SendJobState* pState)
     return true;
 }
 
+// One UTF-8 field as HTML of the given code page holds it: ASCII as it is,
+// what the code page holds in its bytes (CP_ACP), the rest as numeric
+// character references, which read the same whatever the HTML declares.
+bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
+{
+    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, NULL, 0);
+    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
+    // Every UTF-16 unit as at most "&#1114111;" (10 bytes).
+    char* pszOut = pszWide ? (char*)malloc((size_t)cchWide * 10 + 1) : NULL;
+    bool bAdded = false;
+    if (pszOut) {
+        MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, pszWide, cchWide);
+        size_t cb = 0;
+        for (int i = 0; pszWide[i]; ++i) {
+            unsigned uChar = pszWide[i];
+            if (uChar < 0x80) {
+                pszOut[cb++] = (char)uChar;
+                continue;
+            }
+            int cchUnits = 1;
+            if (uChar >= 0xD800 && uChar <= 0xDBFF && pszWide[i + 1] >= 0xDC00 && pszWide[i + 1] <= 0xDFFF) {
+                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (pszWide[i + 1] - 0xDC00);
+                cchUnits = 2;
+            }
+            BOOL bDefaultUsed = FALSE;
+            char szBytes[8];
+            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide + i, cchUnits, szBytes,
+                                                                    sizeof(szBytes), NULL, &bDefaultUsed)
+                                              : 0;
+            if (cbBytes > 0 && !bDefaultUsed) {
+                memcpy(pszOut + cb, szBytes, cbBytes);
+                cb += cbBytes;
+            } else {
+                cb += sprintf(pszOut + cb, "&#%u;", uChar);
+            }
+            i += cchUnits - 1;
+        }
+        bAdded = AddListField(pTo, pszOut, cb);
+    }
+    free(pszWide);
+    free(pszOut);
+    return bAdded;
+}
+
+bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, UINT uCodePage)
+{
+    ClearListRecord(pTo);
+    for (int i = 0; i < pFrom->nCount; ++i) {
+        if (!AddHtmlField(pTo, pFrom->ppszFields[i], uCodePage))
+            return false;
+    }
+    return true;
+}
+
 // G.5: subject, body and HTML merged for this recipient.
 bool MergeRecipient(SendJob* pJob, SendJobState* pState)
 {
+    const ListRecord* pHtmlHeader = &pState->header;
+    const ListRecord* pHtmlRecord = &pState->record;
+    if (pState->pszOriginalHTMLBody && pState->uHtmlCodePage != CP_UTF8) {
+        if (!EncodeFieldsForHtml(&pState->header, &pState->htmlHeader, pState->uHtmlCodePage) ||
+            !EncodeFieldsForHtml(&pState->record, &pState->htmlRecord, pState->uHtmlCodePage))
+            return false;
+        pHtmlHeader = &pState->htmlHeader;
+        pHtmlRecord = &pState->htmlRecord;
+    }
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
+        const ListRecord* pHeader;
+        const ListRecord* pRecord;
     } texts[] = {
-        { pState->pszOriginalSubject, &pState->pszSubjectCopy },
-        { pState->pszOriginalBody, &pState->pszBodyCopy },
-        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy },
+        { pState->pszOriginalSubject, &pState->pszSubjectCopy, &pState->header, &pState->record },
+        { pState->pszOriginalBody, &pState->pszBodyCopy, &pState->header, &pState->record },
+        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy, pHtmlHeader, pHtmlRecord },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.ppszCopy);
+        MergeResult result = MergeIntoCopy(text.pszOriginal, text.pHeader, text.pRecord, text.ppszCopy);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed) {
@@ -560,7 +673,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         ++JobProgress.sentCount;
         pState->nJobStep = 17;
         LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress, pState->nAttachedFiles);
-        WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
+        WriteSentListRecord(pState->pSentList, pState->szRecordRaw, pState->nListEncoding);
         ReleaseRecipientObjects(pState);
     }
 }
@@ -640,6 +753,8 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
         DeleteFileA(pState->szListCopy);
     FreeListRecord(&pState->header);
     FreeListRecord(&pState->record);
+    FreeListRecord(&pState->htmlHeader);
+    FreeListRecord(&pState->htmlRecord);
     PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, pState->bSuccess ? 1 : 0, 0);
     if (bMapiTried)
         UnbindMapi();
@@ -649,7 +764,14 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
 
 void SendJob::Run()
 {
-    SendJobState state;
+    // Two raw records of the longest kind: too much for the host's stack.
+    SendJobState* pState = (SendJobState*)malloc(sizeof(SendJobState));
+    if (pState == NULL) {
+        ShowStringMessage(GetDesktopWindow(), IDS_OUT_OF_MEMORY, LC_PRODUCT_NAME, MB_ICONWARNING | MB_OK);
+        PostMessageA(JobProgress.dialogWnd, WM_JOBDONE, 0, 0);
+        return;
+    }
+    SendJobState& state = *pState;
     InitSendJobState(&state);
     bool bMapiTried = false;
     ResetJobReport();
@@ -670,4 +792,5 @@ void SendJob::Run()
         }
     }
     FinishJob(&state, bMapiTried);
+    free(pState);
 }

@@ -12,7 +12,8 @@
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
-#define LC_RAW_RECORD_CAPACITY 512
+// A record of LC_RECORD_MAX_CHARS characters, each up to 4 bytes of UTF-8.
+#define LC_RAW_RECORD_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 
@@ -26,6 +27,15 @@ struct SendJobState {
     char* pszBodyCopy;
     char* pszHTMLCopy;
     bool bNonAsciiHtml;
+    // The code page of the HTML text: CP_UTF8 (read as Unicode, or stored
+    // bytes declaring UTF-8), CP_ACP, or 0 for stored bytes in a charset the
+    // engine does not write, where values go as character references.
+    UINT uHtmlCodePage;
+    // The header and the recipient's fields as the HTML's code page takes
+    // them, used while bHtmlFields (HTML that is not UTF-8).
+    ListRecord htmlRecord;
+    ListRecord htmlHeader;
+    bool bHtmlFields;
 
     ListRecord header;
     ListRecord record;
@@ -38,6 +48,7 @@ struct SendJobState {
     int nTotal;               // recipients found by the counting pass
     bool bListCutShort;       // the counting pass ended at a record too long to read
     int nSkipped;             // records the counting pass passed over
+    int nListEncoding;        // the list's encoding, for the sent list
     char szListCopy[MAX_PATH];   // the list as it was at Send, read by both passes; deleted at the end
     char szAddressColumn[LC_FIELD_NAME_CAPACITY];
     char szOwnRecipients[LC_OWN_RECIPIENTS_CAPACITY];   // the composed message's To/Cc/Bcc, or empty

@@ -17,6 +17,9 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/native_shim.h"
 #include "mailing/list_reader.h"
+
+// A record of the longest kind, every character four bytes of UTF-8.
+#define LC_FUZZ_RAW_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 #include "mailing/list_record.h"
 #include "settings/settings_store.h"
 
@@ -74,7 +77,11 @@ void WriteList(const std::string& path, const uint8_t* pData, size_t cbData)
 // one of the two delimiters.
 int ExpectedDelimiter(const std::string& path, const uint8_t* pData, size_t cbData)
 {
-    if (memchr(pData, '\0', cbData))
+    // NUL ends the reading as bytes that are no text; a mark changes the
+    // encoding; a semicolon may make the header a semicolon list.
+    if (memchr(pData, '\0', cbData) || memchr(pData, ';', cbData))
+        return ListDelimiterUnknown;
+    if (cbData >= 2 && (pData[0] == 0xEF || pData[0] == 0xFF || pData[0] == 0xFE))
         return ListDelimiterUnknown;
     bool bComma = memchr(pData, ',', cbData) != NULL;
     bool bTab = memchr(pData, '\t', cbData) != NULL;
@@ -92,13 +99,43 @@ bool IsBlank(char ch)
     return ch == ' ' || ch == '\t';
 }
 
+// Whatever the file held, the reader hands out UTF-8 only.
+bool IsUtf8(const char* psz)
+{
+    const unsigned char* p = (const unsigned char*)psz;
+    while (*p) {
+        int nMore = *p < 0x80 ? 0 : (*p & 0xE0) == 0xC0 ? 1 : (*p & 0xF0) == 0xE0 ? 2 : (*p & 0xF8) == 0xF0 ? 3 : -1;
+        if (nMore < 0 || (nMore == 1 && *p < 0xC2))
+            return false;
+        ++p;
+        for (int i = 0; i < nMore; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+        }
+    }
+    return true;
+}
+
+size_t CountUtf8Chars(const char* psz)
+{
+    size_t n = 0;
+    for (; *psz; ++psz)
+        n += ((unsigned char)*psz & 0xC0) != 0x80;
+    return n;
+}
+
 void CheckRecord(const ListRecord* pRecord)
 {
-    FUZZ_CHECK(strnlen(pRecord->szRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    FUZZ_CHECK(IsUtf8(pRecord->pszRaw));
+    FUZZ_CHECK(CountUtf8Chars(pRecord->pszRaw) <= LC_RECORD_MAX_CHARS);
+    FUZZ_CHECK(strnlen(pRecord->pszRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
     FUZZ_CHECK(pRecord->nCount >= 0);
     FUZZ_CHECK(pRecord->nCount <= pRecord->nCapacity);
     for (int i = 0; i < pRecord->nCount; ++i)
+    {
         FUZZ_CHECK(pRecord->ppszFields[i] != NULL);
+        FUZZ_CHECK(IsUtf8(pRecord->ppszFields[i]));
+    }
 }
 
 void CheckAddress(const char* pszAddress)
@@ -117,8 +154,8 @@ void CheckAddress(const char* pszAddress)
 struct Buffers {
     Buffers()
         : pszAddress((char*)malloc(LC_ADDRESS_CAPACITY)),
-          pszHeaderRaw((char*)malloc(LC_RECORD_RAW_CAPACITY)),
-          pszRecordRaw((char*)malloc(LC_RECORD_RAW_CAPACITY))
+          pszHeaderRaw((char*)malloc(LC_FUZZ_RAW_CAPACITY)),
+          pszRecordRaw((char*)malloc(LC_FUZZ_RAW_CAPACITY))
     {
         InitListRecord(&header);
         InitListRecord(&record);
@@ -160,7 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     memcpy(JobOptions.ToList, path.c_str(), path.size() + 1);
     ListDelimiter = ListDelimiterUnknown;
     DetectDelimiter();
-    FUZZ_CHECK(ListDelimiter == ListDelimiterComma || ListDelimiter == ListDelimiterTab);
+    FUZZ_CHECK(ListDelimiter == ListDelimiterComma || ListDelimiter == ListDelimiterTab ||
+               ListDelimiter == ListDelimiterSemicolon);
     int nExpected = ExpectedDelimiter(path, pList, cbList);
     if (nExpected != ListDelimiterUnknown)
         FUZZ_CHECK(ListDelimiter == nExpected);
@@ -175,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     bool bHeaderDone = false;
     buffers.pszHeaderRaw[0] = '\0';
     while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY,
-                             bHeaderDone ? NULL : buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY, NULL, 0,
+                             bHeaderDone ? NULL : buffers.pszHeaderRaw, LC_FUZZ_RAW_CAPACITY, NULL, 0,
                              &buffers.header, &buffers.record)) {
         bHeaderDone = true;
         CheckRecord(&buffers.header);
@@ -188,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     }
     bool bFirstCutShort = gbListCutShort;
     fclose(pFile);
-    FUZZ_CHECK(strnlen(buffers.pszHeaderRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
+    FUZZ_CHECK(strnlen(buffers.pszHeaderRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
     CheckRecord(&buffers.header);
     CheckRecord(&buffers.record);
     if (nEmailColumn < 0) {
@@ -204,15 +242,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     FUZZ_CHECK(pFile != NULL);
     bHeaderDone = false;
     while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.pszAddress, LC_ADDRESS_CAPACITY, NULL,
-                             0, buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY, NULL, &buffers.record)) {
+                             0, buffers.pszRecordRaw, LC_FUZZ_RAW_CAPACITY, NULL, &buffers.record)) {
         bHeaderDone = true;
         FUZZ_CHECK(nEmailColumn == nColumnFound);
         CheckRecord(&buffers.record);
         CheckAddress(buffers.pszAddress);
         // The address is the trimmed start of what its field holds.
         FUZZ_CHECK(strstr(buffers.record.ppszFields[nEmailColumn], buffers.pszAddress) != NULL);
-        FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_RECORD_RAW_CAPACITY) < LC_RECORD_RAW_CAPACITY);
-        FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.szRaw) == 0);
+        FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
+        FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.pszRaw) == 0);
         sent.push_back(buffers.pszAddress);
         FUZZ_CHECK(sent.size() <= counted.size());
     }

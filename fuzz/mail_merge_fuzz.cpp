@@ -28,8 +28,8 @@ typedef std::vector<std::string> Strings;
 // only steer the fuzzer towards itself and slow every run down.
 #define REFERENCE_CODE __attribute__((no_sanitize("coverage")))
 
-const size_t knNameLimit = 507;    // a name this long cannot make a placeholder of 511
-const size_t knValueLimit = 512;   // a value holds at most 511 characters
+const size_t knNameLimit = LC_MERGE_NAME_LIMIT;       // a name this long cannot make a placeholder
+const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer bytes than this
 const long long knMinimumSize = 10;
 
 // Only the letters a to z have another case; every other byte is itself.

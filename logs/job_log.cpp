@@ -1,5 +1,7 @@
 #include "logs/job_log.h"
 
+#include <stdlib.h>
+
 #include "mailing/list_reader.h"
 #include "resources/product.h"
 #include "settings/settings_store.h"
@@ -11,6 +13,8 @@ const char* DelimiterName(int nDelimiter)
         return "Comma";
     if (nDelimiter == ListDelimiterTab)
         return "Tab";
+    if (nDelimiter == ListDelimiterSemicolon)
+        return "Semicolon";
     return "Unknown";
 }
 
@@ -193,7 +197,54 @@ void LogOriginalError(FILE* pLog, const char* pszVerb)
     fflush(pLog);
 }
 
-void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord)
+void StartSentList(FILE* pSentList, int nEncoding)
 {
-    LogText(pSentList, pszRawRecord);
+    static const unsigned char kUtf8Mark[] = { 0xEF, 0xBB, 0xBF };
+    static const unsigned char kUtf16LeMark[] = { 0xFF, 0xFE };
+    static const unsigned char kUtf16BeMark[] = { 0xFE, 0xFF };
+    if (nEncoding == ListEncodingUtf8Mark)
+        fwrite(kUtf8Mark, 1, sizeof(kUtf8Mark), pSentList);
+    else if (nEncoding == ListEncodingUtf16Le)
+        fwrite(kUtf16LeMark, 1, sizeof(kUtf16LeMark), pSentList);
+    else if (nEncoding == ListEncodingUtf16Be)
+        fwrite(kUtf16BeMark, 1, sizeof(kUtf16BeMark), pSentList);
+    fflush(pSentList);
+}
+
+void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord, int nEncoding)
+{
+    if (pSentList == NULL || pszRawRecord == NULL)
+        return;
+    if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {
+        LogText(pSentList, pszRawRecord);
+        return;
+    }
+    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszRawRecord, -1, NULL, 0);
+    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
+    if (pszWide == NULL)
+        return;
+    MultiByteToWideChar(CP_UTF8, 0, pszRawRecord, -1, pszWide, cchWide);
+    if (nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be) {
+        // Binary mode: the line ends are written as the list had them read, CR LF.
+        for (const wchar_t* p = pszWide; *p; ++p) {
+            unsigned short units[2] = { (unsigned short)'\r', (unsigned short)*p };
+            const unsigned short* pUnits = *p == L'\n' ? units : units + 1;
+            for (int i = *p == L'\n' ? 0 : 1; i < 2; ++i, ++pUnits) {
+                unsigned char bytes[2];
+                bytes[nEncoding == ListEncodingUtf16Le ? 0 : 1] = (unsigned char)(*pUnits & 0xFF);
+                bytes[nEncoding == ListEncodingUtf16Le ? 1 : 0] = (unsigned char)(*pUnits >> 8);
+                fwrite(bytes, 1, 2, pSentList);
+            }
+        }
+        fflush(pSentList);
+    } else {
+        int cbAnsi = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
+        char* pszAnsi = cbAnsi > 0 ? (char*)malloc(cbAnsi) : NULL;
+        if (pszAnsi) {
+            WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszAnsi, cbAnsi, NULL, NULL);
+            LogText(pSentList, pszAnsi);
+            free(pszAnsi);
+        }
+    }
+    free(pszWide);
 }

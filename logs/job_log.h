@@ -37,9 +37,13 @@ void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDesc
 void LogOriginalFailure(FILE* pLog, const char* pszVerb, long nReturnCode);
 void LogOriginalError(FILE* pLog, const char* pszVerb);
 
-// The sent list is itself a mailing list: the header's raw text, then each
-// sent recipient's raw text exactly as read, with its own line end or none.
-void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord);
+// The sent list is itself a mailing list of the same kind as the list read:
+// the byte-order mark of its encoding (a ListEncoding value), the header's raw
+// text, then each sent recipient's raw text exactly as read, with its own
+// line end or none. Raw texts are UTF-8 and are written in that encoding; a
+// UTF-16 sent list is opened in binary mode, the others in text mode.
+void StartSentList(FILE* pSentList, int nEncoding);
+void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord, int nEncoding = 0);
 
 // The text cut to the buffer, with every CR and LF made a space: list data
 // must not split a log line and so forge another.

@@ -1,6 +1,7 @@
 #include "mailing/list_reader.h"
 
 #include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "settings/settings_store.h"
@@ -10,6 +11,9 @@ bool gbListCutShort = false;
 int gnListRecordLine = 0;
 int gnListUnclosedQuoteLine = 0;
 ListSkipWatch gListSkipWatch = { NULL, NULL };
+
+int gnListEncoding = ListEncodingAnsi;
+int gnListBadTextLine = 0;
 
 // Physical lines read from the list opened last, comment lines included.
 static int snListLinesRead = 0;
@@ -22,9 +26,160 @@ static const char kszTextRead[] = "r";
 
 #define LC_ADDRESS_MAX_CHARS (LC_ADDRESS_CAPACITY - 1)
 
-// Room for a line of LC_LIST_LINE_CAPACITY - 1 characters once its LF has
-// become CR LF.
-#define LC_NORMAL_LINE_CAPACITY (2 * LC_LIST_LINE_CAPACITY)
+// A block that grows as needed and is kept for the next use. The field
+// tables and texts alone go through gpfnListRealloc.
+struct GrowBuffer {
+    char* p;
+    size_t cb;      // bytes in use
+    size_t cbCap;   // bytes allocated
+};
+
+static bool Reserve(GrowBuffer* pBuffer, size_t cbNeeded)
+{
+    if (cbNeeded <= pBuffer->cbCap)
+        return true;
+    size_t cbNew = pBuffer->cbCap < 1024 ? 1024 : pBuffer->cbCap;
+    while (cbNew < cbNeeded)
+        cbNew *= 2;
+    char* pGrown = (char*)realloc(pBuffer->p, cbNew);
+    if (!pGrown)
+        return false;
+    pBuffer->p = pGrown;
+    pBuffer->cbCap = cbNew;
+    return true;
+}
+
+static bool PutBytes(GrowBuffer* pBuffer, const char* pBytes, size_t cb)
+{
+    if (!Reserve(pBuffer, pBuffer->cb + cb + 1))
+        return false;
+    memcpy(pBuffer->p + pBuffer->cb, pBytes, cb);
+    pBuffer->cb += cb;
+    pBuffer->p[pBuffer->cb] = '\0';
+    return true;
+}
+
+// The reader's blocks: the physical line, the line with CR LF ends, one piece
+// of field text.
+static GrowBuffer sLine, sNormal, sPiece;
+
+// Checks UTF-8 a byte at a time: shortest forms only, no surrogates, nothing
+// beyond U+10FFFF.
+struct Utf8Check {
+    int nNeed;
+    unsigned char chLow, chHigh;
+    bool bBad;
+    bool bNonAscii;
+};
+
+static void StartUtf8Check(Utf8Check* pCheck)
+{
+    pCheck->nNeed = 0;
+    pCheck->chLow = 0x80;
+    pCheck->chHigh = 0xBF;
+    pCheck->bBad = false;
+    pCheck->bNonAscii = false;
+}
+
+static void CheckUtf8Byte(Utf8Check* pCheck, unsigned char ch)
+{
+    if (pCheck->nNeed > 0) {
+        if (ch < pCheck->chLow || ch > pCheck->chHigh)
+            pCheck->bBad = true;
+        pCheck->chLow = 0x80;
+        pCheck->chHigh = 0xBF;
+        --pCheck->nNeed;
+        return;
+    }
+    if (ch < 0x80)
+        return;
+    pCheck->bNonAscii = true;
+    if (ch >= 0xC2 && ch <= 0xDF) {
+        pCheck->nNeed = 1;
+    } else if (ch >= 0xE0 && ch <= 0xEF) {
+        pCheck->nNeed = 2;
+        if (ch == 0xE0)
+            pCheck->chLow = 0xA0;
+        else if (ch == 0xED)
+            pCheck->chHigh = 0x9F;
+    } else if (ch >= 0xF0 && ch <= 0xF4) {
+        pCheck->nNeed = 3;
+        if (ch == 0xF0)
+            pCheck->chLow = 0x90;
+        else if (ch == 0xF4)
+            pCheck->chHigh = 0x8F;
+    } else {
+        pCheck->bBad = true;
+    }
+}
+
+static bool IsValidUtf8(const char* pText, size_t cb)
+{
+    Utf8Check check;
+    StartUtf8Check(&check);
+    for (size_t i = 0; i < cb && !check.bBad; ++i)
+        CheckUtf8Byte(&check, (unsigned char)pText[i]);
+    return !check.bBad && check.nNeed == 0;
+}
+
+// The encoding of every list open through OpenListFile, by stream; a stream
+// the table does not know is read as ANSI.
+struct OpenList {
+    FILE* pFile;
+    int nEncoding;
+    int nPendingUnit;   // a UTF-16 unit read ahead after a CR, -1 when none
+};
+#define LC_OPEN_LIST_SLOTS 8
+static OpenList sOpenLists[LC_OPEN_LIST_SLOTS];
+static int snNextOpenListSlot = 0;
+
+static OpenList* FindOpenList(FILE* pFile)
+{
+    for (OpenList& list : sOpenLists) {
+        if (list.pFile == pFile)
+            return &list;
+    }
+    return NULL;
+}
+
+static void RememberOpenList(FILE* pFile, int nEncoding)
+{
+    OpenList* pList = FindOpenList(pFile);
+    if (!pList) {
+        pList = &sOpenLists[snNextOpenListSlot];
+        snNextOpenListSlot = (snNextOpenListSlot + 1) % LC_OPEN_LIST_SLOTS;
+    }
+    pList->pFile = pFile;
+    pList->nEncoding = nEncoding;
+    pList->nPendingUnit = -1;
+}
+
+// Reads the byte-order mark, or failing one the whole file, and leaves the
+// stream where the text begins.
+static int SniffEncoding(FILE* pFile)
+{
+    unsigned char mark[3];
+    size_t cbMark = fread(mark, 1, sizeof(mark), pFile);
+    if (cbMark == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
+        return ListEncodingUtf8Mark;
+    if (cbMark >= 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF))) {
+        // Text mode would take a unit's byte 1A for the end of the file.
+        SetListFileBinary(pFile);
+        fseek(pFile, 2, SEEK_SET);
+        return mark[0] == 0xFF ? ListEncodingUtf16Le : ListEncodingUtf16Be;
+    }
+    rewind(pFile);
+    Utf8Check check;
+    StartUtf8Check(&check);
+    unsigned char buffer[4096];
+    size_t cb;
+    while (!check.bBad && (cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
+        for (size_t i = 0; i < cb && !check.bBad; ++i)
+            CheckUtf8Byte(&check, buffer[i]);
+    }
+    rewind(pFile);
+    return !check.bBad && check.nNeed == 0 && check.bNonAscii ? ListEncodingUtf8 : ListEncodingAnsi;
+}
 
 FILE* OpenListFile(const char* pszPath)
 {
@@ -33,10 +188,171 @@ FILE* OpenListFile(const char* pszPath)
     snListLinesRead = 0;
     gnListRecordLine = 0;
     gnListUnclosedQuoteLine = 0;
+    gnListBadTextLine = 0;
     FILE* pFile = fopen(pszPath, kszTextRead);
-    if (pFile)
-        return pFile;
-    return OpenListFileShared(pszPath);
+    if (!pFile)
+        pFile = OpenListFileShared(pszPath);
+    if (!pFile)
+        return NULL;
+    gnListEncoding = SniffEncoding(pFile);
+    RememberOpenList(pFile, gnListEncoding);
+    return pFile;
+}
+
+// The next UTF-16 unit: 1 with the unit, 0 at the end, -1 for half a unit.
+static int ReadUtf16Unit(FILE* pFile, OpenList* pList, unsigned* puUnit)
+{
+    if (pList->nPendingUnit >= 0) {
+        *puUnit = (unsigned)pList->nPendingUnit;
+        pList->nPendingUnit = -1;
+        return 1;
+    }
+    int b0 = getc(pFile);
+    if (b0 == EOF)
+        return 0;
+    int b1 = getc(pFile);
+    if (b1 == EOF)
+        return -1;
+    *puUnit = pList->nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
+    return 1;
+}
+
+static size_t EncodeUtf8(unsigned uChar, char* pOut)
+{
+    if (uChar < 0x80) {
+        pOut[0] = (char)uChar;
+        return 1;
+    }
+    if (uChar < 0x800) {
+        pOut[0] = (char)(0xC0 | (uChar >> 6));
+        pOut[1] = (char)(0x80 | (uChar & 0x3F));
+        return 2;
+    }
+    if (uChar < 0x10000) {
+        pOut[0] = (char)(0xE0 | (uChar >> 12));
+        pOut[1] = (char)(0x80 | ((uChar >> 6) & 0x3F));
+        pOut[2] = (char)(0x80 | (uChar & 0x3F));
+        return 3;
+    }
+    pOut[0] = (char)(0xF0 | (uChar >> 18));
+    pOut[1] = (char)(0x80 | ((uChar >> 12) & 0x3F));
+    pOut[2] = (char)(0x80 | ((uChar >> 6) & 0x3F));
+    pOut[3] = (char)(0x80 | (uChar & 0x3F));
+    return 4;
+}
+
+// The next character of a UTF-16 list: 1, 0 at the end, -1 when not text.
+static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
+{
+    unsigned uUnit;
+    int nRead = ReadUtf16Unit(pFile, pList, &uUnit);
+    if (nRead <= 0)
+        return nRead;
+    if (uUnit >= 0xDC00 && uUnit <= 0xDFFF)
+        return -1;
+    if (uUnit >= 0xD800 && uUnit <= 0xDBFF) {
+        unsigned uLow;
+        if (ReadUtf16Unit(pFile, pList, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
+            return -1;
+        uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
+    }
+    *puChar = uUnit;
+    return 1;
+}
+
+static int ReadUtf16Line(FILE* pFile, OpenList* pList, GrowBuffer* pLine)
+{
+    bool bAny = false;
+    for (;;) {
+        unsigned uChar;
+        int nRead = ReadUtf16Char(pFile, pList, &uChar);
+        if (nRead < 0)
+            return -1;
+        if (nRead == 0)
+            return bAny ? 1 : 0;
+        bAny = true;
+        if (uChar == 0)
+            return -1;
+        if (uChar == '\r') {
+            unsigned uNext;
+            int nNext = ReadUtf16Unit(pFile, pList, &uNext);
+            if (nNext < 0)
+                return -1;
+            if (nNext == 1 && uNext != '\n')
+                pList->nPendingUnit = (int)uNext;
+            uChar = '\n';
+        }
+        char bytes[4];
+        if (!PutBytes(pLine, bytes, EncodeUtf8(uChar, bytes)))
+            return -2;
+        if (uChar == '\n')
+            return 1;
+    }
+}
+
+// A line of a byte encoding, as its bytes; CR LF and CR end it like LF.
+static int ReadByteLine(FILE* pFile, GrowBuffer* pLine)
+{
+    bool bAny = false;
+    for (;;) {
+        int ch = getc(pFile);
+        if (ch == EOF)
+            return bAny ? 1 : 0;
+        bAny = true;
+        if (ch == 0)
+            return -1;
+        if (ch == '\r') {
+            int chNext = getc(pFile);
+            if (chNext != '\n' && chNext != EOF)
+                ungetc(chNext, pFile);
+            ch = '\n';
+        }
+        char b = (char)ch;
+        if (!PutBytes(pLine, &b, 1))
+            return -2;
+        if (ch == '\n')
+            return 1;
+    }
+}
+
+int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
+{
+    OpenList* pList = FindOpenList(pFile);
+    int nEncoding = pList ? pList->nEncoding : ListEncodingAnsi;
+    sLine.cb = 0;
+    if (!Reserve(&sLine, 1))
+        return -2;
+    sLine.p[0] = '\0';
+    int nRead;
+    if (nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be)
+        nRead = pList ? ReadUtf16Line(pFile, pList, &sLine) : -1;
+    else
+        nRead = ReadByteLine(pFile, &sLine);
+    if (nRead != 1)
+        return nRead;
+    if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {
+        if (!IsValidUtf8(sLine.p, sLine.cb))
+            return -1;
+    } else if (nEncoding == ListEncodingAnsi) {
+        bool bHigh = false;
+        for (size_t i = 0; i < sLine.cb && !bHigh; ++i)
+            bHigh = (unsigned char)sLine.p[i] >= 0x80;
+        if (bHigh) {
+            size_t cbUtf8 = 0;
+            bool bNoMemory = false;
+            char* pszUtf8 = AnsiToUtf8(sLine.p, sLine.cb, &cbUtf8, &bNoMemory);
+            if (!pszUtf8)
+                return bNoMemory ? -2 : -1;
+            sLine.cb = 0;
+            bool bPut = PutBytes(&sLine, pszUtf8, cbUtf8);
+            free(pszUtf8);
+            if (!bPut)
+                return -2;
+        }
+    }
+    *ppszLine = sLine.p;
+    *pcbLine = sLine.cb;
+    return 1;
 }
 
 // Copies at most cchCapacity - 1 characters and always terminates.
@@ -76,6 +392,22 @@ static void LowerCase(char* pszText)
         *pszText = (char)tolower((unsigned char)*pszText);
 }
 
+// Where a semicolon is the list separator, the comma is the decimal sign and
+// fills the records: only the header can tell.
+static bool IsSemicolonHeader(const char* pszLine)
+{
+    return strchr(pszLine, ';') && !strchr(pszLine, ',') && !strchr(pszLine, '\t');
+}
+
+static bool IsBlankLine(const char* pszLine)
+{
+    for (; *pszLine; ++pszLine) {
+        if (*pszLine != '\n' && *pszLine != ' ')
+            return false;
+    }
+    return true;
+}
+
 void DetectDelimiter()
 {
     // ToList is a fixed buffer that need not be terminated.
@@ -90,11 +422,22 @@ void DetectDelimiter()
     if (pFile) {
         bool bComma = false;
         bool bTab = false;
-        char szPiece[LC_DETECT_PIECE_CAPACITY];
-        while (!(bComma && bTab) && fgets(szPiece, sizeof(szPiece), pFile)) {
-            if (strchr(szPiece, ','))
+        bool bHeaderSeen = false;
+        const char* pszLine;
+        size_t cbLine;
+        while (!(bComma && bTab) && ReadListLine(pFile, &pszLine, &cbLine) == 1) {
+            bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
+            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
+                bHeaderSeen = true;
+                if (IsSemicolonHeader(pszLine)) {
+                    fclose(pFile);
+                    ListDelimiter = ListDelimiterSemicolon;
+                    return;
+                }
+            }
+            if (strchr(pszLine, ','))
                 bComma = true;
-            if (strchr(szPiece, '\t'))
+            if (strchr(pszLine, '\t'))
                 bTab = true;
         }
         fclose(pFile);
@@ -108,40 +451,22 @@ void DetectDelimiter()
     ListDelimiter = strstr(szPath, ".csv") ? ListDelimiterComma : ListDelimiterTab;
 }
 
-// Text mode hands over LF line ends; field texts carry CR LF instead, and a CR
-// already standing before the LF is not doubled.
-static size_t NormaliseLineEnds(const char* pszLine, size_t cchLine, char* pszOut)
+// Lines end in one LF; field texts carry CR LF instead.
+static bool NormaliseLineEnds(const char* pszLine, size_t cchLine, GrowBuffer* pOut)
 {
-    // A line read whole holds its one LF at the end; without a CR nothing
-    // else changes, and most lines are like that.
-    if (!memchr(pszLine, '\r', cchLine)) {
-        size_t cchBody = cchLine > 0 && pszLine[cchLine - 1] == '\n' ? cchLine - 1 : cchLine;
-        if (!memchr(pszLine, '\n', cchBody)) {
-            memcpy(pszOut, pszLine, cchBody);
-            if (cchBody < cchLine) {
-                pszOut[cchBody] = '\r';
-                pszOut[cchBody + 1] = '\n';
-                cchBody += 2;
-            }
-            pszOut[cchBody] = '\0';
-            return cchBody;
-        }
-    }
-    char szWide[LC_NORMAL_LINE_CAPACITY];
-    size_t cchWide = 0;
+    pOut->cb = 0;
+    if (!Reserve(pOut, 2 * cchLine + 1))
+        return false;
+    char* pszOut = pOut->p;
+    size_t cchOut = 0;
     for (size_t i = 0; i < cchLine; ++i) {
         if (pszLine[i] == '\n')
-            szWide[cchWide++] = '\r';
-        szWide[cchWide++] = pszLine[i];
-    }
-    size_t cchOut = 0;
-    for (size_t i = 0; i < cchWide; ++i) {
-        pszOut[cchOut++] = szWide[i];
-        if (szWide[i] == '\r' && i + 1 < cchWide && szWide[i + 1] == '\r')
-            ++i;
+            pszOut[cchOut++] = '\r';
+        pszOut[cchOut++] = pszLine[i];
     }
     pszOut[cchOut] = '\0';
-    return cchOut;
+    pOut->cb = cchOut;
+    return true;
 }
 
 // The first double quote at or after pszFrom that is not followed by another;
@@ -170,6 +495,8 @@ static const char* PastNextDelimiter(const char* pszFrom, const char* pszEnd, ch
 
 static size_t CollapseQuotePairs(const char* pszText, size_t cchText, char* pszOut)
 {
+    if (cchText == 0)
+        return 0;
     if (!memchr(pszText, '"', cchText)) {
         memcpy(pszOut, pszText, cchText);
         return cchText;
@@ -189,12 +516,23 @@ struct RecordScan {
     bool bOpenFieldLost;  // that field was dropped for want of memory
 };
 
+// The text of one piece with its quote pairs collapsed, in sPiece; NULL when
+// memory ran out.
+static const char* CollapsedPiece(const char* pszFrom, const char* pszTo, size_t* pcchPiece)
+{
+    sPiece.cb = 0;
+    if (!Reserve(&sPiece, (size_t)(pszTo - pszFrom) + 1))
+        return NULL;
+    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, sPiece.p);
+    return sPiece.p;
+}
+
 static void AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
                      bool bOpensQuote)
 {
-    char szPiece[LC_NORMAL_LINE_CAPACITY];
-    size_t cchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, szPiece);
-    bool bAdded = AddListField(pRecord, szPiece, cchPiece);
+    size_t cchPiece = 0;
+    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    bool bAdded = pszPiece && AddListField(pRecord, pszPiece, cchPiece);
     if (!bAdded)
         ReportListOutOfMemory();
     if (bOpensQuote) {
@@ -208,9 +546,9 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
     // The rest of a dropped field must not land in the field before it.
     if (pScan->bOpenFieldLost)
         return;
-    char szPiece[LC_NORMAL_LINE_CAPACITY];
-    size_t cchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, szPiece);
-    if (!AppendToLastField(pRecord, szPiece, cchPiece)) {
+    size_t cchPiece = 0;
+    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    if (!pszPiece || !AppendToLastField(pRecord, pszPiece, cchPiece)) {
         pScan->bOpenFieldLost = true;
         ReportListOutOfMemory();
     }
@@ -263,7 +601,18 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
     }
 }
 
-enum LineOutcome { RecordComplete, RecordNone, RecordTooLong, RecordQuoteOpenAtEnd };
+enum LineOutcome { RecordComplete, RecordNone, RecordTooLong, RecordQuoteOpenAtEnd, RecordBadText, RecordNoMemory };
+
+// Characters of UTF-8 text: every byte but the continuation bytes.
+static size_t CountChars(const char* pszText, size_t cb)
+{
+    size_t cch = 0;
+    for (size_t i = 0; i < cb; ++i) {
+        if (((unsigned char)pszText[i] & 0xC0) != 0x80)
+            ++cch;
+    }
+    return cch;
+}
 
 // Reads physical lines into the cleared record until it is complete.
 static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDelimiter)
@@ -271,32 +620,41 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
     RecordScan scan = { chDelimiter, false, false };
     bool bAnyLine = false;
     size_t cchRaw = 0;
-    char szLine[LC_LIST_LINE_CAPACITY];
-    char szNormal[LC_NORMAL_LINE_CAPACITY];
     for (;;) {
-        if (!fgets(szLine, sizeof(szLine), pFile)) {
+        const char* pszLine = NULL;
+        size_t cbLine = 0;
+        int nRead = ReadListLine(pFile, &pszLine, &cbLine);
+        int nLine = snListLinesRead + 1;
+        if (nRead == -1) {
+            if (gnListBadTextLine == 0)
+                gnListBadTextLine = nLine;
+            return RecordBadText;
+        }
+        if (nRead == -2)
+            return RecordNoMemory;
+        if (nRead == 0) {
             if (!bAnyLine)
                 return RecordNone;
             return scan.bInQuote ? RecordQuoteOpenAtEnd : RecordComplete;
         }
-        size_t cchLine = strlen(szLine);
-        int nLine = snListLinesRead + 1;   // a line longer than the buffer arrives in pieces
-        if (cchLine > 0 && szLine[cchLine - 1] == '\n')
-            ++snListLinesRead;
-        if (cchLine >= 2 && szLine[0] == '/' && szLine[1] == '/')
+        ++snListLinesRead;
+        if (cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
             continue;
-        if (cchRaw + cchLine >= LC_RECORD_RAW_CAPACITY)
+        cchRaw += CountChars(pszLine, cbLine);
+        if (cchRaw > LC_RECORD_MAX_CHARS)
             return RecordTooLong;
-        memcpy(pRecord->szRaw + cchRaw, szLine, cchLine + 1);
-        cchRaw += cchLine;
+        if (!AppendListRaw(pRecord, pszLine, cbLine))
+            return RecordNoMemory;
         if (!bAnyLine)
             gnListRecordLine = nLine;
         bAnyLine = true;
 
-        size_t cchNormal = NormaliseLineEnds(szLine, cchLine, szNormal);
-        char chLast = cchNormal > 0 ? szNormal[cchNormal - 1] : '\0';
+        if (!NormaliseLineEnds(pszLine, cbLine, &sNormal))
+            return RecordNoMemory;
+        size_t cchNormal = sNormal.cb;
+        char chLast = cchNormal > 0 ? sNormal.p[cchNormal - 1] : '\0';
         if (cchNormal > 0)
-            TokeniseLine(pRecord, &scan, szNormal, cchNormal);
+            TokeniseLine(pRecord, &scan, sNormal.p, cchNormal);
         if (chLast == '\n' && !scan.bInQuote)
             return RecordComplete;
     }
@@ -323,11 +681,15 @@ bool ReadRecord(FILE* pFile, ListRecord* pRecord)
             chDelimiter = ',';
         else if (ListDelimiter == ListDelimiterTab)
             chDelimiter = '\t';
+        else if (ListDelimiter == ListDelimiterSemicolon)
+            chDelimiter = ';';
         else
             return false;
 
         LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
-        gbListCutShort = outcome == RecordTooLong;
+        if (outcome == RecordNoMemory)
+            ReportListOutOfMemory();
+        gbListCutShort = outcome == RecordTooLong || outcome == RecordNoMemory;
         if (outcome == RecordQuoteOpenAtEnd && gnListUnclosedQuoteLine == 0)
             gnListUnclosedQuoteLine = gnListRecordLine;
         if (outcome != RecordComplete && outcome != RecordQuoteOpenAtEnd)
@@ -431,13 +793,13 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
             int nColumn = FindAddressColumn(pHeader);
             if (nColumn >= 0)
                 *pnEmailColumn = nColumn;
-            CopyBounded(pszHeaderRaw, cchHeaderRaw, pHeader->szRaw, LC_RECORD_RAW_CAPACITY);
+            CopyBounded(pszHeaderRaw, cchHeaderRaw, pHeader->pszRaw, (size_t)-1);
         } else {
             ListRecord header;
             InitListRecord(&header);
             bool bRead = ReadRecord(pFile, &header);
             if (bRead)
-                CopyBounded(pszHeaderRaw, cchHeaderRaw, header.szRaw, LC_RECORD_RAW_CAPACITY);
+                CopyBounded(pszHeaderRaw, cchHeaderRaw, header.pszRaw, (size_t)-1);
             FreeListRecord(&header);
             if (!bRead)
                 return false;
@@ -456,7 +818,7 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
             ReportSkipped(ListSkipTooFewFields, NULL);
             continue;
         }
-        CopyBounded(pszRecordRaw, cchRecordRaw, pRecord->szRaw, LC_RECORD_RAW_CAPACITY);
+        CopyBounded(pszRecordRaw, cchRecordRaw, pRecord->pszRaw, (size_t)-1);
 
         char* pszField = pRecord->ppszFields[nColumn];
         ExtractBracketedAddress(pszField);

@@ -13,7 +13,26 @@ enum {
     ListDelimiterUnknown = -1,   // not yet detected
     ListDelimiterComma = 0,
     ListDelimiterTab = 1,
+    ListDelimiterSemicolon = 2,
 };
+
+// How a list file's bytes are read. Every text the reader hands out is UTF-8,
+// whatever the file holds.
+enum {
+    ListEncodingAnsi = 0,      // the system's ANSI code page
+    ListEncodingUtf8 = 1,      // UTF-8 without a byte-order mark
+    ListEncodingUtf8Mark = 2,  // UTF-8 after its byte-order mark
+    ListEncodingUtf16Le = 3,   // after the mark FF FE
+    ListEncodingUtf16Be = 4,   // after the mark FE FF
+};
+
+// The encoding of the list opened last by OpenListFile.
+extern int gnListEncoding;
+
+// The first line of the list opened last that is not text in the list's
+// encoding (an invalid sequence, a NUL), 0 while none was met. Reading ends
+// there.
+extern int gnListBadTextLine;
 
 // Rewritten by each delimiter detection; read by the record reader and the logs.
 extern int ListDelimiter;
@@ -49,29 +68,44 @@ struct ListSkipWatch {
 };
 extern ListSkipWatch gListSkipWatch;
 
-#define LC_LIST_LINE_CAPACITY 1023     // one physical line: at most 1022 characters
-#define LC_DETECT_PIECE_CAPACITY 255   // delimiter detection reads pieces of at most 254
 #define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters
 #define LC_FIELD_NAME_CAPACITY 256     // header names are compared on their first 255
 
 // The list opened for reading in text mode; when that fails (another program
 // holding the file), opened again with shared read and write access. NULL
-// when neither works.
+// when neither works. Its encoding is told by its byte-order mark, else it is
+// UTF-8 when all its bytes are valid UTF-8 and one is not ASCII, else ANSI;
+// the stream is left after the mark, in binary mode for UTF-16.
 FILE* OpenListFile(const char* pszPath);
 // The shared-access way in alone (Windows only).
 FILE* OpenListFileShared(const char* pszPath);
+// Puts an open list into binary mode (Windows only; nothing elsewhere).
+void SetListFileBinary(FILE* pFile);
+// cb bytes of ANSI text as UTF-8, in a new block to be released with free,
+// its length in *pcbOut. NULL when the bytes are not text in the ANSI code
+// page, or, with *pbNoMemory set, when memory ran out.
+char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemory);
+
+// Reads one physical line of a list opened by OpenListFile as UTF-8 into a
+// block that stays the reader's: LF, CR LF and CR alone each end a line, and
+// arrive as one LF. 1 for a line, 0 at the end of the file, -1 for bytes that
+// are not text in the list's encoding, -2 out of memory.
+int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine);
 
 // Tells the user that memory ran out while a record was read (Windows only).
 void ReportListOutOfMemory();
 
-// Sets ListDelimiter for the list named by JobOptions.ToList: the one of comma
-// and tab that the file holds alone, else comma exactly when the lower-cased
-// path contains ".csv".
+// Sets ListDelimiter for the list named by JobOptions.ToList: semicolon when
+// its header line holds semicolons and neither commas nor tabs, else the one
+// of comma and tab that the file holds alone, else comma exactly when the
+// lower-cased path contains ".csv".
 void DetectDelimiter();
 
 // Reads the next record with at least one non-empty field. False at the end of
-// the list, when ListDelimiter is neither comma nor tab, and when the record's
-// raw text would reach LC_RECORD_RAW_CAPACITY characters (the list ends there).
+// the list, when ListDelimiter is none of comma, tab and semicolon, when the
+// record's raw text would pass LC_RECORD_MAX_CHARS characters or memory ran
+// out (gbListCutShort: the list ends there), and at bytes that are not text
+// (gnListBadTextLine).
 bool ReadRecord(FILE* pFile, ListRecord* pRecord);
 
 // The index of the address column that a header names, or -1: its only column,

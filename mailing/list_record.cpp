@@ -6,12 +6,17 @@
 
 ListReallocFunction gpfnListRealloc = realloc;
 
+// What pszRaw points to while a record has no block of its own; only ever
+// holds its terminator.
+static char sszNoRaw[1];
+
 void InitListRecord(ListRecord* pRecord)
 {
     pRecord->nCount = 0;
     pRecord->nCapacity = 0;
     pRecord->ppszFields = NULL;
-    pRecord->szRaw[0] = '\0';
+    pRecord->pszRaw = sszNoRaw;
+    pRecord->cbRawCapacity = 0;
 }
 
 // How many characters a field's block holds, terminator included.
@@ -34,7 +39,7 @@ void ClearListRecord(ListRecord* pRecord)
             pRecord->ppszFields[i][0] = '\0';
     }
     pRecord->nCount = 0;
-    pRecord->szRaw[0] = '\0';
+    pRecord->pszRaw[0] = '\0';
 }
 
 // The raw text is kept: it belongs to the record being read, not to its table.
@@ -53,7 +58,31 @@ static void DropFieldTable(ListRecord* pRecord)
 void FreeListRecord(ListRecord* pRecord)
 {
     DropFieldTable(pRecord);
-    pRecord->szRaw[0] = '\0';
+    if (pRecord->cbRawCapacity > 0)
+        free(pRecord->pszRaw);
+    pRecord->pszRaw = sszNoRaw;
+    pRecord->cbRawCapacity = 0;
+}
+
+bool AppendListRaw(ListRecord* pRecord, const char* pszText, size_t cbText)
+{
+    size_t cbUsed = strlen(pRecord->pszRaw);
+    if (cbUsed + cbText + 1 > pRecord->cbRawCapacity) {
+        size_t cbNew = pRecord->cbRawCapacity < 256 ? 256 : pRecord->cbRawCapacity;
+        while (cbNew < cbUsed + cbText + 1)
+            cbNew *= 2;
+        char* pszOld = pRecord->cbRawCapacity > 0 ? pRecord->pszRaw : NULL;
+        char* pszGrown = (char*)realloc(pszOld, cbNew);
+        if (!pszGrown)
+            return false;
+        if (!pszOld)
+            pszGrown[0] = '\0';
+        pRecord->pszRaw = pszGrown;
+        pRecord->cbRawCapacity = cbNew;
+    }
+    memcpy(pRecord->pszRaw + cbUsed, pszText, cbText);
+    pRecord->pszRaw[cbUsed + cbText] = '\0';
+    return true;
 }
 
 bool AddListField(ListRecord* pRecord, const char* pszText, size_t cchText)

@@ -5,14 +5,17 @@
 
 #include <stddef.h>
 
-#define LC_RECORD_RAW_CAPACITY 512   // a record's raw text holds at most 511 characters
+// A record's raw text holds at most this many characters (UTF-8 sequences,
+// not bytes); its block grows as the record is read.
+#define LC_RECORD_MAX_CHARS 32767
 #define LC_FIELD_TABLE_STEP 100      // the field table grows by this many slots
 
 struct ListRecord {
     int nCount;                           // fields in the record
     int nCapacity;                        // slots allocated in the field table
     char** ppszFields;                    // owned heap texts, in column order
-    char szRaw[LC_RECORD_RAW_CAPACITY];   // the record's text as read
+    char* pszRaw;                         // the record's text as read, UTF-8; never NULL
+    size_t cbRawCapacity;                 // bytes of pszRaw's own block, 0 while it has none
 };
 
 // A fresh record: no fields, no table, empty raw text.
@@ -31,12 +34,16 @@ void FreeListRecord(ListRecord* pRecord);
 // out of memory for the text drops only this field. Both return false and
 // leave the reporting to the caller.
 bool AddListField(ListRecord* pRecord, const char* pszText, size_t cchText);
+// Appends cbText bytes to the raw text, growing its block as needed. Out of
+// memory leaves the raw text as it was and returns false.
+bool AppendListRaw(ListRecord* pRecord, const char* pszText, size_t cbText);
 // Appends cchText characters of pszText to the last field. Out of memory drops
 // that field (the count steps back). Returns false then, and when the record
 // has no field to append to.
 bool AppendToLastField(ListRecord* pRecord, const char* pszText, size_t cchText);
 
-// Every allocation of field tables and field texts goes through this pointer,
+// Every allocation of field tables and field texts (not of the raw text) goes
+// through this pointer,
 // which starts as the C runtime's realloc; tests point it elsewhere to run out
 // of memory on purpose. Whatever it hands out is released with free.
 typedef void* (*ListReallocFunction)(void* pBlock, size_t cbSize);

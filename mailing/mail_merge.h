@@ -8,8 +8,10 @@
 
 #include "mailing/list_record.h"
 
-#define LC_MERGE_FIELD_CAPACITY 512   // a value or a placeholder holds at most 511 characters
-#define LC_MERGE_NAME_LIMIT 507       // a name this long would make a placeholder of 511
+// A value or a placeholder holds fewer bytes than this: a whole record's
+// characters, each one byte in the message's ANSI code page.
+#define LC_MERGE_FIELD_CAPACITY (LC_RECORD_MAX_CHARS + 1)
+#define LC_MERGE_NAME_LIMIT (LC_MERGE_FIELD_CAPACITY - 5)   // a name this long would make too long a placeholder
 #define LC_MERGE_MIN_SIZE 10          // the sizing call never asks for less
 #define LC_MERGE_SLACK 10             // the working copy gets this much beyond the needed size
 

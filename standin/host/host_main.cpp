@@ -53,6 +53,32 @@ std::wstring Widen(const std::string& text)
     return wide;
 }
 
+// A text file's bytes without their UTF-8 byte-order mark, as Unicode: from
+// UTF-8 when they are valid UTF-8, else from the ANSI code page.
+std::wstring WidenFileText(std::string* pBytes)
+{
+    if (pBytes->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        pBytes->erase(0, 3);
+    if (pBytes->empty())
+        return std::wstring();
+    int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pBytes->data(), (int)pBytes->size(), NULL, 0);
+    if (cch <= 0)
+        return Widen(*pBytes);
+    std::wstring wide(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, pBytes->data(), (int)pBytes->size(), &wide[0], cch);
+    return wide;
+}
+
+// What Outlook's ANSI properties hold of a Unicode text.
+std::string NarrowToAnsi(const std::wstring& wide)
+{
+    int cb = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string text(cb > 0 ? cb - 1 : 0, '\0');
+    if (cb > 1)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], cb, NULL, NULL);
+    return text;
+}
+
 // The text of an HTML message for its plain body: tags dropped.
 std::string TextOfHtml(const std::string& html)
 {
@@ -244,6 +270,18 @@ int main(int argc, char** argv)
         fprintf(stderr, "outlook-standin: cannot read %s\n", options.htmlFile.c_str());
         return 2;
     }
+    std::string subjectBytes;
+    if (!options.subjectFile.empty() && !ReadFileBytes(options.subjectFile, &subjectBytes)) {
+        fprintf(stderr, "outlook-standin: cannot read %s\n", options.subjectFile.c_str());
+        return 2;
+    }
+    std::wstring subjectW = WidenFileText(&subjectBytes);
+    while (!subjectW.empty() && (subjectW.back() == L'\n' || subjectW.back() == L'\r'))
+        subjectW.pop_back();
+    // The files are UTF-8 (with or without a mark) or ANSI; the composed
+    // message holds them as Unicode, its ANSI body narrowed as Outlook does.
+    std::wstring bodyW = WidenFileText(&body);
+    std::wstring htmlW = WidenFileText(&html);
     if (!SetFaultPlan(options.faultPlan.c_str())) {
         fprintf(stderr, "outlook-standin: the fault plan \"%s\" does not parse\n", options.faultPlan.c_str());
         return 2;
@@ -293,11 +331,15 @@ int main(int argc, char** argv)
     std::vector<LoadedAddin> addins;
     LoadAddins(pApplication, &addins);
 
-    std::wstring htmlBody = Widen(html);
-    std::string plain = !body.empty() || html.empty() ? body : TextOfHtml(html);
+    std::wstring htmlBody = htmlW;
+    std::string htmlText = html.empty() ? std::string() : TextOfHtml(html);
+    std::wstring plainW = !body.empty() || html.empty() ? bodyW : WidenFileText(&htmlText);
+    std::string plain = NarrowToAnsi(plainW);
     StandinComposedMail mail = {};
-    mail.pszSubject = subject.c_str();
+    mail.pszSubject = options.subjectFile.empty() ? subject.c_str() : NULL;
+    mail.pszSubjectW = subjectW.c_str();
     mail.pszBody = plain.c_str();
+    mail.pszBodyW = plainW.c_str();
     mail.pszHtml = html.empty() ? NULL : html.c_str();
     mail.pszHtmlBody = html.empty() ? NULL : htmlBody.c_str();
     mail.nBodyFormat = html.empty() ? 1 : 2;

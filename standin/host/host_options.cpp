@@ -3,7 +3,8 @@
 #include <string.h>
 
 const char gszHostUsage[] =
-    "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
+    "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
+    "                           [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no] [--fault SPEC]...\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
@@ -18,7 +19,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--subject", &pOptions->subject },     { "--body", &pOptions->bodyFile },
         { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
-        { "--original", &pOptions->originalFile },
+        { "--original", &pOptions->originalFile }, { "--subject-file", &pOptions->subjectFile },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];

@@ -9,6 +9,7 @@ struct HostOptions {
     std::string storeDir;         // --store DIR: the store (Drafts, Outbox, Sent Mail, Delivered)
     std::string version;          // --outlook-version TEXT: Application.Version
     std::string subject;          // --subject TEXT
+    std::string subjectFile;      // --subject-file FILE: the subject as UTF-8 text
     std::string bodyFile;         // --body FILE: plain text
     std::string htmlFile;         // --html FILE: an HTML message
     std::string listPath;         // --list FILE: run one job on it, headless; without it a person drives

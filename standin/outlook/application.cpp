@@ -172,11 +172,13 @@ HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* p
     Ref<ItemRecord> record(new ItemRecord);
     if (pMail->pszSubject)
         record->PutSubject(AnsiToWideText(pMail->pszSubject));
+    else if (pMail->pszSubjectW)
+        record->PutSubject(pMail->pszSubjectW);
     if (pMail->pszBody) {
         record->m_bHasBodyA = true;
         record->m_strBodyA = pMail->pszBody;
         record->m_bHasBodyW = true;
-        record->m_wstrBodyW = AnsiToWideText(pMail->pszBody);
+        record->m_wstrBodyW = pMail->pszBodyW ? std::wstring(pMail->pszBodyW) : AnsiToWideText(pMail->pszBody);
     } else if (pMail->pszBodyW) {
         record->m_bHasBodyW = true;
         record->m_wstrBodyW = pMail->pszBodyW;

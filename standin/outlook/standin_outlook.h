@@ -35,9 +35,10 @@ struct StandinOutlookOptions {
 
 // The message being composed, as the user left it in the compose window.
 struct StandinComposedMail {
-    const char* pszSubject;      // PR_SUBJECT_A; NULL: the message has no subject property
+    const char* pszSubject;      // PR_SUBJECT_A; NULL: the subject is pszSubjectW
+    const wchar_t* pszSubjectW;  // the Unicode subject when pszSubject is NULL; both NULL: no subject property
     const char* pszBody;         // PR_BODY_A; NULL: no PR_BODY_A (then PR_BODY_W alone, from pszBodyW)
-    const wchar_t* pszBodyW;     // PR_BODY_W when pszBody is NULL; NULL: no body at all
+    const wchar_t* pszBodyW;     // PR_BODY_W (with pszBody: what the ANSI body narrows); NULL: from pszBody
     const char* pszHtml;         // PR_HTML bytes; NULL: the store supplies no PR_HTML
     const wchar_t* pszHtmlBody;  // the HTMLBody property; NULL: empty
     int nBodyFormat;             // BodyFormat: 0 unspecified, 1 plain, 2 HTML, 3 rich text

@@ -10,6 +10,7 @@
 
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
+#include "mailing/mail_merge.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
 #include "standin/common/fault_plan.h"
@@ -207,8 +208,8 @@ TEST_P(EngineFailureTest, IsShownLoggedAndEndsAsLaidDown)
         break;
     case OverlongFieldName:
         // A one-column list: that column is the address whatever its name,
-        // and a name of 507 characters fits a record but not a placeholder.
-        WriteList(std::string(507, 'e') + "\r\nann@example.com\r\nbob@example.com\r\n");
+        // and a name this long fits a record but not a placeholder.
+        WriteList(std::string(LC_MERGE_NAME_LIMIT, 'e') + "\r\nann@example.com\r\nbob@example.com\r\n");
         break;
     default:
         WriteList(NumberedList(c.nRecipients));
@@ -477,7 +478,7 @@ const FailureCase kCases[] = {
       PlainMail, 2, {}, {}, { kIncomplete }, 0, 0 },
     { "NamedPropertyCannotBeResolved", "IMessage.GetIDsFromNames=fail@1", PlainMail, 2, {},
       { "Failed on GetIDsFromNames" }, { kIncomplete }, 0, 0 },
-    { "TagArrayFreeFailsAndTheJobGoesOn", "MAPIFreeBuffer=fail@3", PlainMail, 2, {}, { "Failed on PF_MAPIFreeBuffer" },
+    { "TagArrayFreeFailsAndTheJobGoesOn", "MAPIFreeBuffer=fail@4", PlainMail, 2, {}, { "Failed on PF_MAPIFreeBuffer" },
       { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, {}, NoSetup, -1, 1 },
     { "TransportValueCannotBeAllocated", "MAPIAllocateBuffer=fail@4", PlainMail, 2, {},
       { "Failed to allocate SPropValue for SetProps 2" }, { kIncomplete }, 0, 0 },

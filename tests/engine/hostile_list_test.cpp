@@ -66,6 +66,13 @@ protected:
         EXPECT_NE(log.find("\r\nJob Ended : ("), std::string::npos);
         EXPECT_NE(History().find("\r\nJob Ended : ("), std::string::npos);
         std::string sentList = SentList();
+        if (sentList.compare(0, 2, "\xFF\xFE") == 0) {
+            // A UTF-16 list's sent list is UTF-16 too; its ASCII is every other byte.
+            std::string ascii;
+            for (size_t i = 2; i + 1 < sentList.size(); i += 2)
+                ascii += sentList[i + 1] == 0 ? sentList[i] : '?';
+            sentList = ascii;
+        }
         for (const std::string& address : delivered)
             EXPECT_NE(sentList.find(address), std::string::npos) << address;
     }
@@ -133,18 +140,24 @@ TEST_F(HostileListTest, HeaderOnlyIsToldAndSendsNothing)
     EXPECT_FALSE(LogExists());
 }
 
-TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsOneHeaderAndSendsNothing)
+TEST_F(HostileListTest, ListWithCarriageReturnLineEndsIsRead)
 {
-    // Read in text mode, CR alone ends no line: the header takes the whole
-    // file and "Email" is its fourth column, which no record reaches.
+    // Old Mac line ends: a CR alone ends a record like LF and CR LF.
     WriteList("Name,Email\rAnn,ann@example.com\rBob,bob@example.com\r");
+    RunJob();
+    ExpectEndedWithDelivered({ "ann@example.com", "bob@example.com" });
+    EXPECT_EQ(m_wJobDone, 1u);
+}
+
+TEST_F(HostileListTest, TextInvalidInItsEncodingNamesTheLineAndSendsNothing)
+{
+    WriteList("\xEF\xBB\xBFName,Email\r\nAnn,ann@example.com\r\nB\xC3" "(b,bob@example.com\r\n");
     RunJob();
     ExpectEndedWithDelivered({});
     EXPECT_EQ(m_wJobDone, 0u);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "The mailing list has no recipient after its header: its lines end with a carriage "
-                             "return alone, so the whole file reads as one line. Save it with Windows line ends and "
-                             "send again.\n\nNo message was sent.");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Line 3 of the mailing list is not valid text in UTF-8. Save the "
+                                                    "list again as CSV UTF-8, Unicode Text or CSV and send again.\n\n"
+                                                    "No message was sent." });
     EXPECT_FALSE(LogExists());
 }
 
@@ -256,16 +269,16 @@ std::string RecordOfLength(size_t nLength)
     return std::string(nLength - tail.size(), 'n') + tail;
 }
 
-TEST_F(HostileListTest, ARecordOf511IsSent)
+TEST_F(HostileListTest, ARecordOf32767IsSent)
 {
-    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(511) + "B,b@example.com\n");
+    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(32767) + "B,b@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com", "long@example.com", "b@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
 }
 
 const char kCutShortQuestion[] =
-    "The mailing list holds a record longer than 511 characters after its recipient 1, and Lettercast reads a list "
+    "The mailing list holds a record longer than 32,767 characters after its recipient 1, and Lettercast reads a list "
     "only up to such a record.\n\nSend to the 1 recipients before it?";
 
 class LongRecordTest : public HostileListTest, public ::testing::WithParamInterface<size_t> {};
@@ -282,14 +295,14 @@ TEST_P(LongRecordTest, EndsTheListAndTheUserMaySendTheRecordsBeforeIt)
     EXPECT_EQ(m_boxes->Boxes()[0].uStyle & (MB_ICONMASK | MB_TYPEMASK), (UINT)(MB_ICONQUESTION | MB_YESNO));
     std::string log = CurrentLog();
     EXPECT_NE(log.find("\t\tEmails In File: 1\r\n"), std::string::npos);
-    EXPECT_NE(log.find("\tMailing list read up to a record longer than 511 characters\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tMailing list read up to a record longer than 32,767 characters\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(512u, 600u, 1100u));
+INSTANTIATE_TEST_SUITE_P(Records, LongRecordTest, ::testing::Values(32768u, 33000u, 70000u));
 
 TEST_F(HostileListTest, ARecordTooLongToReadLetsTheUserStopBeforeAnythingGoes)
 {
-    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(600) + "B,b@example.com\n");
+    WriteList("Name,Email\nA,a@example.com\n" + RecordOfLength(33000) + "B,b@example.com\n");
     m_boxes->Answer(IDNO);
     RunJob();
     ExpectEndedWithDelivered({});
@@ -300,12 +313,12 @@ TEST_F(HostileListTest, ARecordTooLongToReadLetsTheUserStopBeforeAnythingGoes)
 
 TEST_F(HostileListTest, ARecordTooLongToReadBeforeTheFirstRecipientSendsNothing)
 {
-    WriteList("Name,Email\n" + RecordOfLength(600) + "B,b@example.com\n");
+    WriteList("Name,Email\n" + RecordOfLength(33000) + "B,b@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({});
     EXPECT_EQ(m_wJobDone, 0u);
     ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "The mailing list holds a record longer than 511 characters before its first recipient, "
+    EXPECT_EQ(BoxTexts()[0], "The mailing list holds a record longer than 32,767 characters before its first recipient, "
                              "and Lettercast reads a list only up to such a record.\n\nNo message was sent.");
     EXPECT_EQ(m_boxes->Boxes()[0].uStyle & MB_ICONMASK, (UINT)MB_ICONWARNING);
     EXPECT_FALSE(LogExists());
@@ -328,12 +341,13 @@ TEST_F(HostileListTest, AnAddressFieldOf511IsSkippedNotCut)
               std::string::npos);
 }
 
-TEST_F(HostileListTest, AnAddressFieldOf512EndsTheList)
+TEST_F(HostileListTest, AnAddressFieldOf512IsSkipped)
 {
     WriteList("Email\na@example.com\nc@" + std::string(510, 'x') + "\nd@example.com\n");
-    m_boxes->Answer(IDYES);
     RunJob();
-    ExpectEndedWithDelivered({ "a@example.com" });
+    ExpectEndedWithDelivered({ "a@example.com", "d@example.com" });
+    EXPECT_NE(CurrentLog().find("Skipped line 3 of the mailing list: the address is longer than 255 characters"),
+              std::string::npos);
 }
 
 TEST_F(HostileListTest, AQuoteLeftOpenIsToldWithItsLineAndNothingIsSent)
@@ -391,13 +405,188 @@ TEST_F(HostileListTest, AByteOrderMarkIsPartOfTheFirstFieldName)
     EXPECT_EQ(Delivered()[0].subject, "Hello Ann");
 }
 
-TEST_F(HostileListTest, AByteOrderMarkKeepsTheFirstNameFromItsPlaceholder)
+TEST_F(HostileListTest, AByteOrderMarkIsNoPartOfTheFirstName)
 {
     WriteList("\xEF\xBB\xBF" "Name,Email\nAnn,a@example.com\n");
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com" });
     ASSERT_EQ(Delivered().size(), 1u);
-    EXPECT_EQ(Delivered()[0].subject, "Hello [[Name]]");
+    EXPECT_EQ(Delivered()[0].subject, "Hello Ann");
 }
+
+// UTF-8 text as UTF-16 LE bytes after their mark: Excel's "Unicode Text".
+std::string Utf16LeWithMark(const std::string& utf8)
+{
+    std::string bytes = "\xFF\xFE";
+    int cch = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), NULL, 0);
+    std::wstring wide(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], cch);
+    for (wchar_t ch : wide) {
+        bytes += (char)(ch & 0xFF);
+        bytes += (char)((ch >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+struct ExportCase {
+    const char* pszName;
+    std::string content;
+    const char* pszDelimiter;
+};
+
+class ListExportTest : public HostileListTest, public ::testing::WithParamInterface<ExportCase> {};
+
+// The lists people have: every recipient gets their own name, the start block
+// names the delimiter, and the sent list is a list of the same kind, byte for
+// byte the list read when everyone got the message.
+TEST_P(ListExportTest, EveryoneGetsTheirOwnNameAndTheSentListKeepsTheEncoding)
+{
+    WriteList(GetParam().content);
+    RunJob();
+    ExpectEndedWithDelivered({ "a@example.com", "b@example.com", "c@example.com" });
+    std::vector<DeliveredView> views = Delivered();
+    ASSERT_EQ(views.size(), 3u);
+    EXPECT_EQ(views[0].subject, "Hello Jos\xC3\xA9");
+    EXPECT_EQ(views[1].subject, "Hello Zo\xC3\xAB");
+    EXPECT_EQ(views[2].subject, "Hello \xE2\x82\xAC" "uro");
+    EXPECT_EQ(SentList(), GetParam().content);
+    EXPECT_NE(CurrentLog().find(std::string("\t\tDelimiter: ") + GetParam().pszDelimiter + "\r\n"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ListExportTest,
+    ::testing::Values(
+        ExportCase{ "CsvUtf8", "\xEF\xBB\xBF" "Name,Email\r\nJos\xC3\xA9,a@example.com\r\nZo\xC3\xAB,b@example.com\r\n"
+                               "\xE2\x82\xAC" "uro,c@example.com\r\n", "Comma" },
+        ExportCase{ "Utf8WithoutMark", "Name,Email\r\nJos\xC3\xA9,a@example.com\r\nZo\xC3\xAB,b@example.com\r\n"
+                                       "\xE2\x82\xAC" "uro,c@example.com\r\n", "Comma" },
+        ExportCase{ "UnicodeText", Utf16LeWithMark("Name\tEmail\r\nJos\xC3\xA9\ta@example.com\r\nZo\xC3\xAB\tb@example.com"
+                                                   "\r\n\xE2\x82\xAC" "uro\tc@example.com\r\n"), "Tab" },
+        ExportCase{ "Semicolon", "Name;Email;Amount\r\nJos\xC3\xA9;a@example.com;1,5\r\nZo\xC3\xAB;b@example.com;2,25\r\n"
+                                 "\xE2\x82\xAC" "uro;c@example.com;3\r\n", "Semicolon" },
+        ExportCase{ "Ansi", "Name,Email\r\nJos\xE9,a@example.com\r\nZo\xEB,b@example.com\r\n\x80uro,c@example.com\r\n",
+                    "Comma" }),
+    [](const ::testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.pszName); });
+
+// Outlook's own File > Export > CSV of contacts: 90 quoted columns, the
+// address in "E-mail Address" with "E-mail Display Name" after it, a header
+// of over 1,200 characters and records of over 511.
+TEST_F(HostileListTest, AnOutlookContactsExportIsSentToItsEmailAddressColumn)
+{
+    std::vector<std::string> names = { "Title", "First Name", "Middle Name", "Last Name", "Suffix", "Company",
+                                       "Department", "Job Title", "Business Street", "Business Street 2" };
+    while (names.size() < 56)
+        names.push_back("Business Detail " + std::to_string(names.size()));
+    names.push_back("E-mail Address");
+    names.push_back("E-mail Type");
+    names.push_back("E-mail Display Name");
+    while (names.size() < 90)
+        names.push_back("Home Detail " + std::to_string(names.size()));
+    auto quotedLine = [](const std::vector<std::string>& fields) {
+        std::string line;
+        for (size_t i = 0; i < fields.size(); ++i)
+            line += (i ? ",\"" : "\"") + fields[i] + "\"";
+        return line + "\r\n";
+    };
+    std::string list = quotedLine(names);
+    ASSERT_GT(list.size(), 1200u);
+    for (const char* pszWho : { "ann", "bob" }) {
+        std::vector<std::string> fields(90, std::string(8, 'x'));
+        fields[1] = pszWho;
+        fields[8] = "1 Long Street, \"Suite\" " + std::string(400, 's');
+        fields[56] = std::string(pszWho) + "@example.com";
+        fields[57] = "SMTP";
+        fields[58] = std::string(pszWho) + " (" + pszWho + "@example.com)";
+        std::string line = quotedLine(fields);
+        ASSERT_GT(line.size(), 511u);
+        list += line;
+    }
+    WriteList(list);
+    m_boxes->Answer(IDYES);   // two columns could hold the address: the user confirms "E-mail Address"
+    RunJob();
+    ExpectEndedWithDelivered({ "ann@example.com", "bob@example.com" });
+    EXPECT_NE(CurrentLog().find("\t\tAddress Column: E-mail Address\r\n"), std::string::npos);
+    EXPECT_EQ(SentList(), list);
+}
+
+// HTML as a reader sees it: numeric character references as their characters.
+std::string HtmlShown(const std::string& html)
+{
+    std::string shown;
+    for (size_t i = 0; i < html.size(); ++i) {
+        size_t end = html.compare(i, 2, "&#") == 0 ? html.find(';', i) : std::string::npos;
+        if (end == std::string::npos || end - i > 10) {
+            shown += html[i];
+            continue;
+        }
+        unsigned long uChar = strtoul(html.substr(i + 2, end - i - 2).c_str(), NULL, 10);
+        wchar_t units[2];
+        int cUnits = 1;
+        if (uChar >= 0x10000) {
+            units[0] = (wchar_t)(0xD800 + ((uChar - 0x10000) >> 10));
+            units[1] = (wchar_t)(0xDC00 + ((uChar - 0x10000) & 0x3FF));
+            cUnits = 2;
+        } else {
+            units[0] = (wchar_t)uChar;
+        }
+        char szUtf8[8];
+        int cb = WideCharToMultiByte(CP_UTF8, 0, units, cUnits, szUtf8, sizeof(szUtf8), NULL, NULL);
+        shown.append(szUtf8, cb);
+        i = end;
+    }
+    return shown;
+}
+
+struct CharacterCase {
+    const char* pszName;
+    bool bUtf16;
+    const char* pszHtml;   // NULL: a plain message
+};
+
+class EveryCharacterTest : public HostileListTest, public ::testing::WithParamInterface<CharacterCase> {};
+
+// Names beyond the ANSI code page (1252 here) arrive exactly in the subject
+// and in the plain or HTML body, whatever charset the HTML declares.
+TEST_P(EveryCharacterTest, ArrivesExactlyInSubjectAndBody)
+{
+    const std::vector<std::string> names = { "Jos\xC3\xA9", "Zo\xC3\xAB", "\xC5\x81ukasz", "\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7",
+                                             "\xE6\x97\xA5\xE6\x9C\xAC", "\xE2\x82\xAC", "Smile \xF0\x9F\x98\x80" };
+    std::string list = "Name,Email\r\n";
+    std::vector<std::string> addresses;
+    for (size_t i = 0; i < names.size(); ++i) {
+        addresses.push_back("p" + std::to_string(i) + "@example.com");
+        list += names[i] + "," + addresses.back() + "\r\n";
+    }
+    WriteList(GetParam().bUtf16 ? Utf16LeWithMark(list) : list);
+    if (GetParam().pszHtml)
+        ComposeHtml("Hello [[Name]]", "Dear [[Name]],", GetParam().pszHtml);
+    else
+        ComposePlain("Hello [[Name]]", "Dear [[Name]],");
+    RunJob();
+    ExpectEndedWithDelivered(addresses);
+    std::vector<DeliveredView> views = Delivered();
+    ASSERT_EQ(views.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(views[i].subject, "Hello " + names[i]);
+        if (GetParam().pszHtml)
+            EXPECT_NE(HtmlShown(views[i].body).find("<p>Dear " + names[i] + "</p>"), std::string::npos)
+                << views[i].body;
+        else
+            EXPECT_EQ(views[i].body.substr(0, 7 + names[i].size()), "Dear " + names[i] + ",");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EveryCharacterTest,
+    ::testing::Values(
+        CharacterCase{ "Utf8ListPlain", false, NULL }, CharacterCase{ "Utf16ListPlain", true, NULL },
+        CharacterCase{ "Utf8ListHtmlUtf8", false,
+                       "<html><head><meta charset=\"utf-8\"></head><body><p>Dear [[Name]]</p></body></html>" },
+        CharacterCase{ "Utf16ListHtml1252", true,
+                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
+                       "</head><body><p>Dear [[Name]]</p> caf\xE9</body></html>" },
+        CharacterCase{ "Utf8ListHtmlNoCharset", false, "<html><body><p>Dear [[Name]]</p></body></html>" }),
+    [](const ::testing::TestParamInfo<CharacterCase>& info) { return std::string(info.param.pszName); });
 
 }  // namespace

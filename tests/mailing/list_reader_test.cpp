@@ -40,6 +40,21 @@ std::vector<std::string> FieldsOf(const ListRecord& record)
 
 typedef std::vector<std::string> Fields;
 
+// UTF-8 text as UTF-16 bytes, little- or big-endian, with its mark.
+std::string Utf16Bytes(const std::string& utf8, bool bBigEndian)
+{
+    std::string bytes = bBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    int cch = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), NULL, 0);
+    std::wstring wide(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], cch);
+    for (wchar_t ch : wide) {
+        char lo = (char)(ch & 0xFF), hi = (char)((ch >> 8) & 0xFF);
+        bytes += bBigEndian ? std::string{ hi, lo } : std::string{ lo, hi };
+    }
+    return bytes;
+}
+
+
 // A list file in a private folder, read record by record. Every box that the
 // reader shows is recorded, so that none is left waiting for a user.
 class ListReaderTest : public testing::Test {
@@ -221,6 +236,20 @@ TEST_F(DelimiterTest, SeparatorsFarIntoTheFileAreSeen)
     EXPECT_EQ(DetectWith("late.csv", tabs), ListDelimiterTab);
 }
 
+TEST_F(DelimiterTest, SemicolonHeaderMeansSemicolonAndOtherEncodingsAreRead)
+{
+    // Where the comma is the decimal sign it fills the records, not the header.
+    EXPECT_EQ(DetectWith("semi.csv", "// export\n\nName;Email;Amount\nA;a@x;1,5\n"), ListDelimiterSemicolon);
+    EXPECT_EQ(DetectWith("mixed.txt", "Name;Email,Other\nA;a@x,1\n"), ListDelimiterComma);
+    EXPECT_EQ(DetectWith("tabs.txt", "Name;Nick\tEmail\nA\ta@x\n"), ListDelimiterTab);
+    // Excel's Unicode Text: UTF-16 with tabs.
+    std::string path = m_folder.File("unicode.txt");
+    WriteListFile(path, Utf16Bytes("Name\tE-mail\r\nA\ta@x\r\n", false), BinaryMode);
+    EXPECT_EQ(DetectFor(path), ListDelimiterTab);
+    WriteListFile(path, Utf16Bytes("Name;E-mail\r\nA;a@x\r\n", true), BinaryMode);
+    EXPECT_EQ(DetectFor(path), ListDelimiterSemicolon);
+}
+
 TEST_F(DelimiterTest, UnterminatedPathIsCutAt259)
 {
     // 259 characters that end in ".csv" fit; a path buffer filled to the brim
@@ -237,6 +266,13 @@ TEST_F(DelimiterTest, UnterminatedPathIsCutAt259)
 
 // ---- Records ---------------------------------------------------------------
 
+TEST_F(ListReaderTest, SemicolonFields)
+{
+    ListDelimiter = ListDelimiterSemicolon;
+    OpenList("Name;Email;Amount\n\"Doe; Jane\";j@x;1,5\n");
+    EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "Email", "Amount" }, { "Doe; Jane", "j@x", "1,5" } }));
+}
+
 TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
 {
     for (WriteMode mode : { TextMode, BinaryMode }) {
@@ -245,7 +281,7 @@ TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Name", "Email" }));
         ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Ann Lee", " ann@x.org " })) << "fields are never trimmed";
-        EXPECT_STREQ(m_record.szRaw, "Ann Lee, ann@x.org \n");
+        EXPECT_STREQ(m_record.pszRaw, "Ann Lee, ann@x.org \n");
         EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
     }
 }
@@ -286,7 +322,7 @@ TEST_F(ListReaderTest, ReusedRecordHoldsOnlyTheNewFields)
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "d" }));
-    EXPECT_STREQ(m_record.szRaw, "d\n");
+    EXPECT_STREQ(m_record.pszRaw, "d\n");
 }
 
 TEST_F(ListReaderTest, TrailingDelimiterWithAndWithoutLineEnd)
@@ -309,15 +345,16 @@ TEST_F(ListReaderTest, LastLineWithoutLineEndIsARecord)
     EXPECT_EQ(records[1], Fields({ "c", "d" }));
 }
 
-TEST_F(ListReaderTest, CarriageReturnBeforeLineEndIsNotKept)
+TEST_F(ListReaderTest, CarriageReturnAloneEndsALine)
 {
-    // Written as CR CR LF: text mode hands over CR LF, which must not leave a
-    // CR at the end of the last field.
+    // CR CR LF is a line and a blank line; a CR alone ends a line as well, so
+    // no field keeps a CR.
     OpenList("a,b\r\r\nc\rd,e\r\n", BinaryMode);
     std::vector<Fields> records = ReadAll();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0], Fields({ "a", "b" }));
-    EXPECT_EQ(records[1], Fields({ "c\rd", "e" }));
+    EXPECT_EQ(records[1], Fields({ "c" }));
+    EXPECT_EQ(records[2], Fields({ "d", "e" }));
 }
 
 // ---- Quoting ---------------------------------------------------------------
@@ -342,7 +379,7 @@ TEST_F(ListReaderTest, QuotedFieldSpansLines)
         OpenList("\"Doe\nJane\",j@x\nnext,n@x\n", mode);
         ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << mode;
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Doe\r\nJane", "j@x" }));
-        EXPECT_STREQ(m_record.szRaw, "\"Doe\nJane\",j@x\n");
+        EXPECT_STREQ(m_record.pszRaw, "\"Doe\nJane\",j@x\n");
         ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
         EXPECT_EQ(FieldsOf(m_record), Fields({ "next", "n@x" }));
     }
@@ -402,7 +439,7 @@ TEST_F(ListReaderTest, SkippedLinesLeaveNoRawText)
 {
     OpenList("\n,,\n// note\nA,a@x\n");
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_STREQ(m_record.szRaw, "A,a@x\n");
+    EXPECT_STREQ(m_record.pszRaw, "A,a@x\n");
 }
 
 TEST_F(ListReaderTest, CommentInsideQuotedFieldIsSkipped)
@@ -410,7 +447,7 @@ TEST_F(ListReaderTest, CommentInsideQuotedFieldIsSkipped)
     OpenList("\"one\n//skipped, \"really\"\ntwo\",x@y\n");
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "one\r\ntwo", "x@y" }));
-    EXPECT_STREQ(m_record.szRaw, "\"one\ntwo\",x@y\n");
+    EXPECT_STREQ(m_record.pszRaw, "\"one\ntwo\",x@y\n");
 }
 
 TEST_F(ListReaderTest, OneSlashIsNoComment)
@@ -422,26 +459,106 @@ TEST_F(ListReaderTest, OneSlashIsNoComment)
     EXPECT_EQ(records[1], Fields({ "/a", "b" }));
 }
 
+// ---- Encodings and line ends -----------------------------------------------
+
+// Every encoding and every line end gives the same fields, in UTF-8, and the
+// mark is never part of the first name.
+TEST_F(ListReaderTest, EveryEncodingAndLineEndReadsAsUtf8)
+{
+    const std::string names = "First Name,E-mail\n";
+    const std::string people = "Jos\xC3\xA9,a@x\nZo\xC3\xAB,b@x\n\xC5\x81ukasz,c@x\n\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7,d@x\n"
+                               "\xE6\x97\xA5\xE6\x9C\xAC \xE2\x82\xAC \xF0\x9F\x98\x80,e@x\n";
+    const std::string text = names + people;
+    const std::vector<Fields> expected = {
+        { "First Name", "E-mail" }, { "Jos\xC3\xA9", "a@x" }, { "Zo\xC3\xAB", "b@x" }, { "\xC5\x81ukasz", "c@x" },
+        { "\xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7", "d@x" }, { "\xE6\x97\xA5\xE6\x9C\xAC \xE2\x82\xAC \xF0\x9F\x98\x80", "e@x" },
+    };
+    auto withEnds = [](std::string t, const char* pszEnd) {
+        std::string out;
+        for (char ch : t)
+            out += ch == '\n' ? std::string(pszEnd) : std::string(1, ch);
+        return out;
+    };
+    struct Case {
+        const char* pszName;
+        std::string bytes;
+        int nEncoding;
+    };
+    std::vector<Case> cases;
+    for (const char* pszEnd : { "\n", "\r\n", "\r" }) {
+        std::string t = withEnds(text, pszEnd);
+        cases.push_back({ "UTF-8 with mark", "\xEF\xBB\xBF" + t, ListEncodingUtf8Mark });
+        cases.push_back({ "UTF-8", t, ListEncodingUtf8 });
+        cases.push_back({ "UTF-16 LE", Utf16Bytes(t, false), ListEncodingUtf16Le });
+        cases.push_back({ "UTF-16 BE", Utf16Bytes(t, true), ListEncodingUtf16Be });
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        OpenList(c.bytes, BinaryMode);
+        EXPECT_EQ(gnListEncoding, c.nEncoding);
+        EXPECT_EQ(ReadAll(), expected);
+        EXPECT_EQ(gnListBadTextLine, 0);
+    }
+
+    // ANSI (code page 1252 here) becomes UTF-8 too; a file of ASCII alone is ANSI.
+    OpenList("Name,E-mail\nJos\xE9,a@x\r\x80,b@x\n", BinaryMode);
+    EXPECT_EQ(gnListEncoding, ListEncodingAnsi);
+    EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "E-mail" }, { "Jos\xC3\xA9", "a@x" }, { "\xE2\x82\xAC", "b@x" } }));
+    OpenList("Name,E-mail\nAnn,a@x\n");
+    EXPECT_EQ(gnListEncoding, ListEncodingAnsi);
+}
+
+// Bytes that are no text in the declared encoding end the list at their line.
+TEST_F(ListReaderTest, InvalidTextNamesItsLine)
+{
+    struct Case {
+        const char* pszName;
+        std::string bytes;
+        int nLine;
+    } cases[] = {
+        { "UTF-8 mark, bad byte", "\xEF\xBB\xBFName,E-mail\nA,a@x\nB\xC3,b@x\n", 3 },
+        { "UTF-16, lone surrogate", Utf16Bytes("Name,E-mail\nA,a@x\n", false) + std::string("\x00\xD8,\x00", 4), 3 },
+        { "UTF-16, half a unit", Utf16Bytes("Name,E-mail\n", true) + std::string("\x00", 1), 2 },
+        { "NUL in ANSI", std::string("Name,E-mail\n//c\nA\0,a@x\n", 24), 3 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        OpenList(c.bytes, BinaryMode);
+        std::vector<Fields> records = ReadAll();
+        EXPECT_EQ(gnListBadTextLine, c.nLine);
+        EXPECT_EQ((int)records.size(), c.nLine == 3 ? (c.bytes.find("//") == std::string::npos ? 2 : 1) : 1);
+    }
+}
+
 // ---- Record length ---------------------------------------------------------
 
-TEST_F(ListReaderTest, RawTextOf511FitsAnd512Fails)
+TEST_F(ListReaderTest, RawTextOf32767FitsAnd32768Fails)
 {
-    std::string fits = std::string(508, 'a') + ",b";   // 510 characters and the LF
+    std::string fits = std::string(32764, 'a') + ",b";   // 32,766 characters and the LF
     OpenList(fits + "\n");
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(strlen(m_record.szRaw), 511u);
-    EXPECT_EQ(FieldsOf(m_record), Fields({ std::string(508, 'a'), "b" }));
+    EXPECT_EQ(strlen(m_record.pszRaw), 32767u);
+    EXPECT_EQ(FieldsOf(m_record), Fields({ std::string(32764, 'a'), "b" }));
 
-    OpenList(std::string(509, 'a') + ",b\n");
+    OpenList(std::string(32765, 'a') + ",b\n");
     EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_TRUE(gbListCutShort);
+
+    // Characters count, not bytes: 16,000 two-byte letters are 16,000.
+    std::string wide;
+    for (int i = 0; i < 16000; ++i)
+        wide += "\xC3\xA9";
+    OpenList(wide + ",x@y\n", BinaryMode);
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ wide, "x@y" }));
 }
 
 TEST_F(ListReaderTest, RawTextLimitCountsEveryLineOfTheRecord)
 {
-    std::string line = std::string(250, 'a') + "\n";   // two lines: 502 characters
+    std::string line = std::string(16379, 'a') + "\n";   // two lines: 32,760 characters
     OpenList("\"" + line + line + "\",ok\n");
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(strlen(m_record.szRaw), 508u);
+    EXPECT_EQ(strlen(m_record.pszRaw), 32766u);
 
     OpenList("\"" + line + line + std::string(8, 'b') + "\",ok\n");
     EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
@@ -449,7 +566,7 @@ TEST_F(ListReaderTest, RawTextLimitCountsEveryLineOfTheRecord)
 
 TEST_F(ListReaderTest, LongRecordEndsTheList)
 {
-    OpenList("Name,Email\nA,a@x\n" + std::string(590, 'z') + ",z@x\nB,b@x\n");
+    OpenList("Name,Email\nA,a@x\n" + std::string(33000, 'z') + ",z@x\nB,b@x\n");
     std::vector<Fields> records = ReadAll();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1], Fields({ "A", "a@x" }));
@@ -462,7 +579,7 @@ TEST_F(ListReaderTest, LongRecordEndsTheList)
 
 TEST_F(ListReaderTest, LinesLongerThanTheLineBufferEndTheList)
 {
-    OpenList(std::string(2000, 'x') + "\nA,a@x\n");
+    OpenList(std::string(40000, 'x') + "\nA,a@x\n");
     EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
     EXPECT_TRUE(gbListCutShort);
 }
@@ -506,18 +623,19 @@ TEST(ListRecordTest, FreshClearedAndFreedRecords)
     EXPECT_EQ(record.nCount, 0);
     EXPECT_EQ(record.nCapacity, 0);
     EXPECT_EQ(record.ppszFields, nullptr);
-    EXPECT_STREQ(record.szRaw, "");
+    EXPECT_STREQ(record.pszRaw, "");
 
     ASSERT_TRUE(AddListField(&record, "abc", 2));
     ASSERT_TRUE(AppendToLastField(&record, "xyz", 1));
     EXPECT_EQ(FieldsOf(record), Fields({ "abx" }));
-    strcpy(record.szRaw, "raw");
+    ASSERT_TRUE(AppendListRaw(&record, "raw", 3));
+    EXPECT_STREQ(record.pszRaw, "raw");
 
     ClearListRecord(&record);
     EXPECT_EQ(record.nCount, 0);
     EXPECT_EQ(record.nCapacity, LC_FIELD_TABLE_STEP);
     EXPECT_NE(record.ppszFields, nullptr);
-    EXPECT_STREQ(record.szRaw, "");
+    EXPECT_STREQ(record.pszRaw, "");
 
     // The next record's fields go into the texts the cleared one kept, or
     // into new ones when longer; nothing of the earlier texts shows.
@@ -656,8 +774,8 @@ protected:
     int m_nEmailColumn = -1;
     ListRecord m_header;
     char m_szAddress[LC_ADDRESS_CAPACITY];
-    char m_szHeaderRaw[LC_RECORD_RAW_CAPACITY];
-    char m_szRecordRaw[LC_RECORD_RAW_CAPACITY];
+    char m_szHeaderRaw[LC_RECORD_MAX_CHARS + 1];
+    char m_szRecordRaw[LC_RECORD_MAX_CHARS + 1];
 };
 
 TEST_F(ReadNextRecipientTest, SingleColumnIsTheAddressWhateverItsName)
@@ -895,7 +1013,7 @@ TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
     // The header would name column 1; the column already known wins.
     OpenList("Name,Email,Other\nA,a@x,o@x\n");
     m_nEmailColumn = 2;
-    char szHeaderRaw[LC_RECORD_RAW_CAPACITY] = "stale";
+    char szHeaderRaw[LC_RECORD_MAX_CHARS + 1] = "stale";
     ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress),
                                   szHeaderRaw, sizeof(szHeaderRaw), NULL, 0, NULL, &m_record));
     EXPECT_STREQ(m_szAddress, "o@x");
@@ -911,7 +1029,7 @@ TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
 
 TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
 {
-    const std::string list = "Name,Email\nA,a@x\nB,b@x\n" + std::string(596, 'c') + ",c@x\nD,d@x\n";
+    const std::string list = "Name,Email\nA,a@x\nB,b@x\n" + std::string(32800, 'c') + ",c@x\nD,d@x\n";
     std::vector<std::string> expected = { "a@x", "b@x" };
     EXPECT_EQ(CountingPass(list), expected);
 

@@ -316,38 +316,38 @@ TEST(MergeFieldsSizing, SizeBeyondWhatAnIntHoldsFailsInsteadOfWrapping)
 
 // ---- limits
 
-TEST(MergeFieldsLimits, ValueOf511CharactersMergesAnd512FailsReferredOrNot)
+TEST(MergeFieldsLimits, ValueUpToTheLimitMergesAndBeyondFailsReferredOrNot)
 {
     TestRecord header({"Name", "Note"});
-    TestRecord fits({"Ann", std::string(511, 'n')});
-    TestRecord tooLong({"Ann", std::string(512, 'n')});
+    TestRecord fits({"Ann", std::string(LC_MERGE_FIELD_CAPACITY - 1, 'n')});
+    TestRecord tooLong({"Ann", std::string(LC_MERGE_FIELD_CAPACITY, 'n')});
     int nNeeded = 0;
     std::string unreferred = "Dear [[Name]]";
     std::string referred = "Dear [[Name]]: [[Note]]";
 
     EXPECT_EQ("Dear Ann", MergedOrFailure(unreferred, header, fits));
-    EXPECT_EQ("Dear Ann: " + std::string(511, 'n'), MergedOrFailure(referred, header, fits));
+    EXPECT_EQ("Dear Ann: " + std::string(LC_MERGE_FIELD_CAPACITY - 1, 'n'), MergedOrFailure(referred, header, fits));
 
     EXPECT_FALSE(MergeFields(&unreferred[0], 0, header.Get(), tooLong.Get(), &nNeeded));
     EXPECT_FALSE(MergeFields(&referred[0], 0, header.Get(), tooLong.Get(), &nNeeded));
-    EXPECT_FALSE(RunInPlace(unreferred, 2000, header, tooLong).bMerged);
-    EXPECT_FALSE(RunInPlace(referred, 2000, header, tooLong).bMerged);
+    EXPECT_FALSE(RunInPlace(unreferred, 300000, header, tooLong).bMerged);
+    EXPECT_FALSE(RunInPlace(referred, 300000, header, tooLong).bMerged);
     EXPECT_EQ("<merge failed>", MergedOrFailure(unreferred, header, tooLong));
 }
 
 TEST(MergeFieldsLimits, RecordColumnBeyondTheHeaderIsCheckedToo)
 {
     TestRecord header({"Name"});
-    TestRecord fits({"Ann", std::string(511, 'x')});
-    TestRecord tooLong({"Ann", std::string(512, 'x')});
+    TestRecord fits({"Ann", std::string(LC_MERGE_FIELD_CAPACITY - 1, 'x')});
+    TestRecord tooLong({"Ann", std::string(LC_MERGE_FIELD_CAPACITY, 'x')});
     EXPECT_EQ("Dear Ann", MergedOrFailure("Dear [[Name]]", header, fits));
     EXPECT_EQ("<merge failed>", MergedOrFailure("Dear [[Name]]", header, tooLong));
 }
 
-TEST(MergeFieldsLimits, NameOf506CharactersMergesAnd507FailsReferredOrNot)
+TEST(MergeFieldsLimits, NameUpToTheLimitMergesAndBeyondFailsReferredOrNot)
 {
-    std::string name506(506, 'k');
-    std::string name507(507, 'k');
+    std::string name506(LC_MERGE_NAME_LIMIT - 1, 'k');
+    std::string name507(LC_MERGE_NAME_LIMIT, 'k');
     TestRecord header506({"Name", name506});
     TestRecord header507({"Name", name507});
     TestRecord record({"Ann", "value"});
@@ -360,8 +360,8 @@ TEST(MergeFieldsLimits, NameOf506CharactersMergesAnd507FailsReferredOrNot)
     int nNeeded = 0;
     EXPECT_FALSE(MergeFields(&unreferred[0], 0, header507.Get(), record.Get(), &nNeeded));
     EXPECT_FALSE(MergeFields(&referred[0], 0, header507.Get(), record.Get(), &nNeeded));
-    EXPECT_FALSE(RunInPlace(unreferred, 2000, header507, record).bMerged);
-    EXPECT_FALSE(RunInPlace(referred, 2000, header507, record).bMerged);
+    EXPECT_FALSE(RunInPlace(unreferred, 300000, header507, record).bMerged);
+    EXPECT_FALSE(RunInPlace(referred, 300000, header507, record).bMerged);
 }
 
 // ---- the in-place capacity
@@ -446,7 +446,7 @@ TEST(MailMergeProtocol, CopyIsReusedFromRecipientToRecipient)
     TestRecord header({"Name", "E-Mail"});
     TestRecord first({"Ann", "ann@example.com"});
     TestRecord second({"Bartholomew the Second", "bart@example.com"});
-    TestRecord tooLong({std::string(600, 'x'), "x@example.com"});
+    TestRecord tooLong({std::string(LC_MERGE_FIELD_CAPACITY, 'x'), "x@example.com"});
     const char* pszOriginal = "Hello [[Name]] <[[E-Mail]]>";
 
     char* pszCopy = NULL;

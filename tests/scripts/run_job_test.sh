@@ -3,7 +3,7 @@
 # prefix, loaded by the stand-in host, a whole mailing through its dialogs.
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
-#                          old-outlook | attachments | missing-attachment | usage
+#                          old-outlook | attachments | missing-attachment | unicode-texts | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -168,7 +168,7 @@ case $case_name in
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
   cut-short)
-    { printf 'Name,Email\nAnn,ann@example.com\n%0600d,long@example.com\nBob,bob@example.com\n' 0; } >"$out/list.csv"
+    { printf 'Name,Email\nAnn,ann@example.com\n%033000d,long@example.com\nBob,bob@example.com\n' 0; } >"$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0 --answer yes
     status=$?
     check "exit status 1: the records after the long one got nothing" test $status -eq 1
@@ -178,7 +178,7 @@ case $case_name in
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
   nothing-usable)
-    printf 'Name;Email\r\nAnn;ann@example.com\r\n' >"$out/list.csv"
+    printf 'Name,Email\r\nAnn,ann at example.com\r\n' >"$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0
     status=$?
     check "exit status 1" test $status -eq 1
@@ -189,6 +189,63 @@ case $case_name in
       grep -q "Job Not Started (The mailing list has no usable recipient" "$out/boxes.txt"
     check "no log was written" test -z "$(ls "$out/logs")"
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    ;;
+  unicode-texts)
+    # Excel's Unicode Text list, a UTF-8 subject file and a UTF-8 HTML file
+    # with a mark: every character arrives, and the sent list is UTF-16 too.
+    python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
+text = "Name\tE-mail\r\n" + "".join("%s\tp%d@example.com\r\n" % (n, i) for i, n in enumerate(names))
+open(out + "/list.txt", "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+open(out + "/subject.txt", "wb").write(b"\xef\xbb\xbf" + "Cze\u015b\u0107 [[Name]] \u2013 \U0001F389\n".encode())
+open(out + "/body.html", "wb").write(b"\xef\xbb\xbf" + '<html><head><meta charset="utf-8"></head><body><p>Dear [[Name]], \u0141\u00f3d\u017a</p></body></html>'.encode())
+PY
+    "$top/scripts/run-job" --list "$out/list.txt" --out "$out" --pause 0 --save-original 0 \
+      --subject-file "$out/subject.txt" --html "$out/body.html"
+    status=$?
+    check "exit status 0" test $status -eq 0
+    check "seven delivered" test "$(delivered_count)" -eq 7
+    check "every subject and HTML body exact" python3 - "$out" <<'PY'
+import email, glob, sys
+from email.header import decode_header, make_header
+out = sys.argv[1]
+names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
+files = sorted(glob.glob(out + "/delivered/*.eml"))
+ok = len(files) == len(names)
+for name, path in zip(names, files):
+    m = email.message_from_binary_file(open(path, "rb"))
+    subject = str(make_header(decode_header(m["Subject"])))
+    html = [p for p in m.walk() if p.get_content_type() == "text/html"][0]
+    body = html.get_payload(decode=True).decode(html.get_content_charset())
+    if subject != "Cze\u015b\u0107 %s \u2013 \U0001F389" % name or ("<p>Dear %s, \u0141\u00f3d\u017a</p>" % name) not in body:
+        print(path, repr(subject), repr(body))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
+    check "the sent list is the list, UTF-16 with its mark" cmp "$out/list.txt" "$out/logs/tosent.txt"
+    check "the start block says Tab" grep -q "Delimiter: Tab" "$out/logs/CurrentJob.txt"
+    # A plain message from a UTF-8 body file without a mark.
+    printf 'Drogi [[Name]] \xe2\x80\x93 \xc5\x81\xc3\xb3d\xc5\xba\r\n' >"$out/body.txt"
+    "$top/scripts/run-job" --list "$out/list.txt" --out "$out" --pause 0 --save-original 0 \
+      --subject-file "$out/subject.txt" --body "$out/body.txt"
+    check "plain: exit status 0" test $? -eq 0
+    check "plain: every body exact" python3 - "$out" <<'PY'
+import email, glob, sys
+out = sys.argv[1]
+names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
+files = sorted(glob.glob(out + "/delivered/*.eml"))
+ok = len(files) == len(names)
+for name, path in zip(names, files):
+    m = email.message_from_binary_file(open(path, "rb"))
+    plain = [p for p in m.walk() if p.get_content_type() == "text/plain"][0]
+    body = plain.get_payload(decode=True).decode(plain.get_content_charset())
+    if not body.startswith("Drogi %s \u2013 \u0141\u00f3d\u017a" % name):
+        print(path, repr(body))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
     ;;
   submit-raises)
     # Raised inside the host, answered in the add-in's DLL: the host lives on.
