@@ -9,6 +9,7 @@
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
 #include "engine/mapi_binding.h"
+#include "logs/job_log.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
 
@@ -463,6 +464,10 @@ SubmitResult Submit(SendJob* pJob, SendJobState* pState)
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "SubmitMessage error caught during message %d", MessageNumber());
     HRESULT hr = S_OK;
+    if (pState->pCurrentLog) {
+        LogMessageSending(pState->pCurrentLog, MessageNumber(), pState->szRecipientAddress);
+        pState->bSubmitLogged = true;
+    }
     try {
         hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
         if (FAILED(hr)) {

@@ -7,6 +7,7 @@
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
+#include "engine/job_resume.h"
 #include "engine/mapi_binding.h"
 #include "engine/message_send.h"
 #include "engine/original_capture.h"
@@ -345,6 +346,7 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     if (!ConfirmAddressColumn(pJob, pState))
         return false;
     TellOfOwnRecipients(pJob, pState);
+    OfferResume(pJob, pState, pState->pResume);
     return true;
 }
 
@@ -373,6 +375,13 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
                  pState->szOwnRecipients);
         LogJobText(pState->pCurrentLog, szLine);
     }
+    const ResumePlan* pResume = pState->pResume;
+    char szResumed[LC_RESUME_DATE_CAPACITY + 96] = "";
+    if (pResume->bResumed) {
+        snprintf(szResumed, sizeof(szResumed), "\tResumed: %d recipients already sent on (%s)", pResume->nEarlier,
+                 pResume->szStarted);
+        LogJobText(pState->pCurrentLog, szResumed);
+    }
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {
@@ -380,6 +389,8 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         return false;
     }
     WriteJobStart(pState->pHistory, pState->pszOriginalSubject, pState->nTotal, pState->szAddressColumn);
+    if (szResumed[0])
+        LogJobText(pState->pHistory, szResumed);
 
     pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, "w") : NULL;
     if (pState->pSentList == NULL) {
@@ -387,6 +398,10 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
         return false;
     }
     WriteSentListRecord(pState->pSentList, pState->szHeaderRaw);
+    // A resumed job's sent list goes on from the last one's, so that another
+    // interruption resumes from here.
+    if (pResume->bResumed)
+        WriteSentListRecord(pState->pSentList, pResume->earlierRecords.c_str());
 
     pState->pList = OpenListFile(pState->szListCopy);
     if (pState->pList == NULL) {
@@ -509,6 +524,16 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
             return true;
         if (++pState->nCalls > pState->nTotal)
             return true;
+        bool bInFlight = false;
+        if (AlreadySent(pState->pResume, pState->szAddress, &bInFlight)) {
+            ++pState->pResume->nPassedOver;
+            ++JobProgress.alreadySentCount;
+            // The last job's recipient in flight, answered as received: the
+            // next resume must pass it over too.
+            if (bInFlight)
+                WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
+            continue;
+        }
 
         AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
         if (!PumpAndCheckJob(pState->pCurrentLog))
@@ -536,9 +561,15 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 
         pState->nJobStep = 6;
         pState->nCopyRetries = 0;
+        pState->bSubmitLogged = false;
         RecipientOutcome outcome = SendRecipientCopy(pJob, pState);
-        if (outcome == RecipientEndsJob)
+        if (outcome == RecipientEndsJob) {
+            // Submitted and failed, and the user stopped: the "Sending" line
+            // gets its result, so that no resume takes the copy for in flight.
+            if (pState->bSubmitLogged)
+                LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
             return false;
+        }
         if (outcome == RecipientNotSent) {
             // Not counted and not in the sent list: the job cannot complete.
             LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
@@ -559,7 +590,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 // short left recipients after the long record without the message.
 bool JobCompleted(const SendJobState* pState)
 {
-    return JobProgress.sentCount == pState->nTotal && !pState->bListCutShort;
+    return JobProgress.sentCount + pState->pResume->nPassedOver == pState->nTotal && !pState->bListCutShort;
 }
 
 // Phase H.
@@ -641,6 +672,8 @@ void SendJob::Run()
 {
     SendJobState state;
     InitSendJobState(&state);
+    ResumePlan resume = {};
+    state.pResume = &resume;
     bool bMapiTried = false;
     ResetJobReport();
 

@@ -347,8 +347,11 @@ void OnJobDone(HWND hDlg, WPARAM wCompleted)
     char szText[LC_JOB_RESULT_CAPACITY];
     int cch = snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
     if (JobProgress.logsOpened && JobProgress.skippedCount > 0 && cch > 0 && cch < (int)sizeof(szText))
-        snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
-                 JobProgress.skippedCount);
+        cch += snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
+                        JobProgress.skippedCount);
+    if (JobProgress.logsOpened && JobProgress.alreadySentCount > 0 && cch > 0 && cch < (int)sizeof(szText))
+        snprintf(szText + cch, sizeof(szText) - cch, "\nAlready sent by the last job: %d",
+                 JobProgress.alreadySentCount);
     MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_OK);
 
     SaveOptions();

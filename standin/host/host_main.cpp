@@ -273,6 +273,7 @@ int main(int argc, char** argv)
     outlook.pszVersion = options.version.empty() ? NULL : version.c_str();
     outlook.bHtmlOk = options.bHtmlOk;
     outlook.bCallersInOtherModules = true;
+    outlook.nKillAfterDeliveries = options.killAfter.empty() ? 0 : atoi(options.killAfter.c_str());
     IDispatch* pApplication = NULL;
     if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
         fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
@@ -285,7 +286,7 @@ int main(int argc, char** argv)
     bool bHeadless = !options.listPath.empty();
     if (bHeadless) {
         script.listPath = options.listPath;
-        script.bAnswerYes = options.answer == "yes";
+        SplitAnswers(options.answer, &script.answers);
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

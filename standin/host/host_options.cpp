@@ -1,10 +1,12 @@
 #include "standin/host/host_options.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
-    "                           [--outlook-version TEXT] [--answer yes|no] [--fault SPEC]...\n"
+    "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
+    "                           [--kill-after N]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
@@ -18,7 +20,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--subject", &pOptions->subject },     { "--body", &pOptions->bodyFile },
         { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
-        { "--original", &pOptions->originalFile },
+        { "--original", &pOptions->originalFile }, { "--kill-after", &pOptions->killAfter },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
@@ -66,9 +68,31 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         *pError = "--store is required";
         return false;
     }
-    if (pOptions->answer != "yes" && pOptions->answer != "no") {
-        *pError = "--answer takes yes or no";
+    std::vector<bool> answers;
+    if (!SplitAnswers(pOptions->answer, &answers)) {
+        *pError = "--answer takes yes or no, or several of them separated by commas";
+        return false;
+    }
+    if (!pOptions->killAfter.empty() &&
+        (pOptions->killAfter.find_first_not_of("0123456789") != std::string::npos || atoi(pOptions->killAfter.c_str()) <= 0)) {
+        *pError = "--kill-after takes a number above 0";
         return false;
     }
     return true;
+}
+
+bool SplitAnswers(const std::string& answer, std::vector<bool>* pYes)
+{
+    pYes->clear();
+    size_t nStart = 0;
+    for (;;) {
+        size_t nComma = answer.find(',', nStart);
+        std::string one = answer.substr(nStart, nComma == std::string::npos ? std::string::npos : nComma - nStart);
+        if (one != "yes" && one != "no")
+            return false;
+        pYes->push_back(one == "yes");
+        if (nComma == std::string::npos)
+            return true;
+        nStart = nComma + 1;
+    }
 }

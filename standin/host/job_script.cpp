@@ -54,11 +54,20 @@ void AnswerBox(HWND hBox)
         gpScript->bCompleted = true;
 
     int nAnswer = DefaultMessageBoxButton(hBox, buttons);
-    for (int nButton : buttons) {
-        if (nButton == IDYES && gpScript->bAnswerYes)
-            nAnswer = IDYES;
-        else if (nButton == IDNO && !gpScript->bAnswerYes)
-            nAnswer = IDNO;
+    bool bYesNo = false;
+    for (int nButton : buttons)
+        bYesNo = bYesNo || nButton == IDYES || nButton == IDNO;
+    if (bYesNo && !gpScript->answers.empty()) {
+        size_t nIndex = gpScript->nQuestions < gpScript->answers.size() ? gpScript->nQuestions
+                                                                         : gpScript->answers.size() - 1;
+        bool bYes = gpScript->answers[nIndex];
+        ++gpScript->nQuestions;
+        for (int nButton : buttons) {
+            if (nButton == IDYES && bYes)
+                nAnswer = IDYES;
+            else if (nButton == IDNO && !bYes)
+                nAnswer = IDNO;
+        }
     }
     PressMessageBoxButton(hBox, nAnswer);
 }

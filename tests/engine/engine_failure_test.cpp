@@ -539,7 +539,8 @@ const FailureCase kCases[] = {
       { "Failed to submit message to: r1@example.com\r\n", kIncomplete }, 0, 0 },
     { "SecondSubmissionFailsAndTheUserStops", "IMessage.SubmitMessage=fail@2", PlainMail, 3, { IDOK, IDNO },
       { "Failed to submit message to: r2@example.com", Question("Continue Sending Anyway?") },
-      { "# 1, To: r1@example.com. Sent Successfully\r\nFailed to submit message to: r2@example.com\r\n", kIncomplete },
+      { "# 1, To: r1@example.com. Sent Successfully\r\n(", "# 2, To: r2@example.com. Sending\r\nFailed to submit message to: r2@example.com\r\n(",
+        "To: r2@example.com. Not Sent: the submission failed (0x80004005)\r\n", kIncomplete },
       0, 1 },
     // A copy whose submission failed or raised went nowhere: it is not
     // counted, and the job goes on but cannot complete.
@@ -717,13 +718,20 @@ TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
     RunJob();
     ExpectJobEnded({ { "Failed to add recipient: r2@example.com" }, 0, 1, EveryLog });
 
+    // The same list again after a job that did not complete: the resume
+    // question, answered No, sends to everyone.
     SetFaultPlan("IMessage.SubmitMessage=fail@1");
+    m_boxes->Answer(IDNO);
     m_boxes->Answer(IDOK);
     m_boxes->Answer(IDNO);
     RunJob();
-    ExpectJobEnded({ { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") }, 0, 0,
-                     EveryLog });
+    ExpectJobEnded({ { Question("The last job to this mailing list sent to 1 of its 2 recipients and did not complete. "
+                                "Send only to the 1 recipients who have not had it yet?\n\nChoose No to send to "
+                                "every recipient of the list."),
+                       "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
+                     0, 0, EveryLog });
 
+    // Nothing was sent and the failed copy has its result: nothing to resume.
     SetFaultPlan("");
     RunJob();
     ExpectJobEnded({ {}, 1, 2, EveryLog });
