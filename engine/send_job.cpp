@@ -15,6 +15,7 @@
 #include "logs/job_log.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
+#include "mailing/placeholder_check.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -239,6 +240,21 @@ bool ConfirmAddressColumn(SendJob* pJob, SendJobState* pState)
     return false;
 }
 
+// Placeholders the merge would leave as they stand: one question for all of
+// them, before anything goes.
+bool ConfirmUnknownPlaceholders(SendJob* pJob, SendJobState* pState)
+{
+    std::vector<std::string> names;
+    FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->header, &names);
+    FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->header, &names);
+    FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->header, &names);
+    std::string question = UnknownPlaceholderQuestion(names);
+    if (question.empty() || AskJobQuestion(pJob->m_hWndOwner, question.c_str()) == IDYES)
+        return true;
+    NoteStopBeforeLogs("placeholders name no field of the mailing list");
+    return false;
+}
+
 // A quote opened and never closed makes one field of the rest of the file.
 bool RefuseUnclosedQuote(SendJob* pJob, int nLine)
 {
@@ -344,6 +360,8 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     if (pState->nTotal == 0)
         return RefuseEmptyList(pJob, pState);
     if (!ConfirmAddressColumn(pJob, pState))
+        return false;
+    if (!ConfirmUnknownPlaceholders(pJob, pState))
         return false;
     TellOfOwnRecipients(pJob, pState);
     OfferResume(pJob, pState, pState->pResume);
