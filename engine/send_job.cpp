@@ -51,6 +51,20 @@ bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int
                              cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
 }
 
+const char* SkippedRecordReason(int nReason, const char* pszAddress)
+{
+    switch (nReason) {
+    case ListSkipTooFewFields:
+        return "too few fields to reach the address column";
+    case ListSkipAddressTooLong:
+        return "the address is longer than 255 characters";
+    case ListSkipNotOneAddress:
+        return "the address is not one e-mail address";
+    default:
+        return pszAddress[0] ? "the address holds no @" : "the address is empty";
+    }
+}
+
 void InitSendJobState(SendJobState* pState)
 {
     memset(pState, 0, sizeof(*pState));
@@ -91,20 +105,6 @@ void NoteStopBeforeLogs(const char* pszReason)
     NoteJobEndReason(pszReason);
 }
 
-const char* SkipReasonText(int nReason, const char* pszAddress)
-{
-    switch (nReason) {
-    case ListSkipTooFewFields:
-        return "too few fields to reach the address column";
-    case ListSkipAddressTooLong:
-        return "the address is longer than 255 characters";
-    case ListSkipNotOneAddress:
-        return "the address is not one e-mail address";
-    default:
-        return pszAddress[0] ? "the address holds no @" : "the address is empty";
-    }
-}
-
 void CountSkipped(void* pContext, int, int, const char*)
 {
     ++((SendJobState*)pContext)->nSkipped;
@@ -114,7 +114,7 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
     SendJobState* pState = (SendJobState*)pContext;
     if (pState->pCurrentLog)
-        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), pszAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkippedRecordReason(nReason, pszAddress), pszAddress);
 }
 
 // Watches the records the reader passes over while it is alive.

@@ -213,7 +213,7 @@ bool RunOneJob(const HostOptions& options, JobScript* pScript, const std::vector
             fclose(pFile);
         }
     }
-    return pScript->bCompleted;
+    return pScript->nPreview > 0 ? pScript->bPreviewWritten : pScript->bCompleted;
 }
 
 std::string ModuleFolder()
@@ -287,6 +287,8 @@ int main(int argc, char** argv)
     if (bHeadless) {
         script.listPath = options.listPath;
         SplitAnswers(options.answer, &script.answers);
+        script.nPreview = options.preview.empty() ? 0 : atoi(options.preview.c_str());
+        script.previewFile = options.previewFile;
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

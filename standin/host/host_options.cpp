@@ -6,7 +6,7 @@
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
-    "                           [--kill-after N]\n"
+    "                           [--kill-after N] [--preview K --preview-out FILE]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
@@ -21,6 +21,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
         { "--original", &pOptions->originalFile }, { "--kill-after", &pOptions->killAfter },
+        { "--preview", &pOptions->preview },     { "--preview-out", &pOptions->previewFile },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
@@ -71,6 +72,11 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
     std::vector<bool> answers;
     if (!SplitAnswers(pOptions->answer, &answers)) {
         *pError = "--answer takes yes or no, or several of them separated by commas";
+        return false;
+    }
+    if (!pOptions->preview.empty() && (pOptions->preview.find_first_not_of("0123456789") != std::string::npos ||
+                                       atoi(pOptions->preview.c_str()) <= 0 || pOptions->previewFile.empty())) {
+        *pError = "--preview takes a number above 0, with --preview-out";
         return false;
     }
     if (!pOptions->killAfter.empty() &&

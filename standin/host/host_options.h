@@ -15,6 +15,8 @@ struct HostOptions {
     // --answer yes|no[,yes|no]...: the question boxes in turn, the last answer
     // for every one after it
     std::string answer = "yes";
+    std::string preview;          // --preview K: Preview instead of Send, at recipient K
+    std::string previewFile;      // --preview-out FILE: what the preview shows
     std::string killAfter;        // --kill-after N: the process dies right after the N-th delivery
     std::string faultPlan;        // --fault SPEC, repeatable, joined with ';'
     std::string boxesFile;        // --boxes FILE: every message box, in order

@@ -17,6 +17,11 @@ struct JobScript {
     bool bMainDialogSeen;
     bool bCompleted;        // the closing box said the job completed
     int nBoxes;
+    // Preview instead of Send: the recipient to show (0: none), where to
+    // write what the preview shows, and whether it was written.
+    int nPreview;
+    std::string previewFile;
+    bool bPreviewWritten;
 };
 
 // Watches the windows of this thread until StopJobScript.

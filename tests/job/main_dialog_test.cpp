@@ -109,6 +109,7 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 81, 50, 14 },
         { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 81, 50, 14 },
         { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 81, 50, 14 },
+        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 99, 50, 14 },
         { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 103, 100, 8 },
     };
     UiDriver driver;
@@ -231,6 +232,7 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 81, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 81, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 81, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 99, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
         { kChild | WS_GROUP | SS_RIGHT, 244, 103, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
     };
     ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));

@@ -4,7 +4,7 @@
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
 #                          old-outlook | resume-after-failure | resume-after-stop |
-#                          completed-never-resumed | other-list-never-resumed | usage
+#                          completed-never-resumed | other-list-never-resumed | preview | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -194,6 +194,31 @@ case $case_name in
       --subject "Hello [[Name]]" --body "$out/body.txt" --answer yes >>"$out/run.log" 2>&1
     check "another header is not offered a resume" bash -c "! grep -q 'did not complete' '$out/three/boxes.txt'"
     check "everyone again" everyone_once "$(tos three)"
+    ;;
+  preview)
+    # What the preview shows for a recipient is what the job delivers to it.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/preview" --preview 3
+    check "the preview was written" test $? -eq 0
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --pause 0
+    check "the job completed" test $? -eq 0
+    shown=$(sed -e 's/\r$//' "$out/preview/preview.txt")
+    sent=$out/job/delivered/0003.eml
+    to=$(sed -e 's/\r$//' -n -e 's/^To: //p' "$sent")
+    check "it names the third recipient" grep -qx "Recipient 3 of 4: $to" <<<"$shown"
+    check "with the subject the job sent" grep -qxF "$(sed -e 's/\r$//' -n -e '/^Subject: /p' "$sent")" <<<"$shown"
+    check "and the body's first line" grep -qF "Dear Dana Evans," <<<"$shown"
+    check "the job sent that line to that recipient" grep -q "Dear Dana Evans," "$sent"
+    check "the delimiter and address column" grep -qx "Address column: E-Mail Address" <<<"$shown"
+    check "the usable and skipped records" \
+      test "$(grep -cE '^(Usable recipients: 4|Skipped records: 1|  Line 11: the address is empty)$' <<<"$shown")" -eq 3
+    check "no warning without unknown placeholders" bash -c "! grep -q Warning: <<<'$shown'"
+    check "nothing was sent by the preview" test -z "$(ls "$out/preview/delivered")"
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/unknown" --preview 9 \
+      --subject "Hi [[Nmae]]" --body "$top/samples/SampleMessage.txt"
+    shown=$(sed -e 's/\r$//' "$out/unknown/preview.txt")
+    check "a recipient beyond the list shows the last one" grep -q "^Recipient 4 of 4: " <<<"$shown"
+    check "the warning names the unknown placeholder" \
+      grep -qx "Warning: \[\[Nmae\]\] names no field of the mailing list and will be sent as it stands." <<<"$shown"
     ;;
   usage)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"
