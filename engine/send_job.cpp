@@ -3,7 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "addin/host_state.h"
+#include "engine/com_holder.h"
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
@@ -685,6 +688,146 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
 }
 
 }  // namespace
+
+namespace {
+
+// The profile's own address: an Exchange user's primary SMTP address, else
+// the current user's address entry's, else the recipient's own.
+bool ReadOwnAddress(char* pszAddress, int cchAddress)
+{
+    pszAddress[0] = '\0';
+    if (gpApplication == NULL)
+        return false;
+    try {
+        ScopedVariant session, user, entry;
+        DispGetProperty(gpApplication, L"Session", &session);
+        ComHolder<IDispatch> pSession(VariantDispatch(session.Get()));
+        if (pSession.Get() == NULL)
+            return false;
+        DispGetProperty(pSession, L"CurrentUser", &user);
+        ComHolder<IDispatch> pUser(VariantDispatch(user.Get()));
+        if (pUser.Get() == NULL)
+            return false;
+        ScopedVariant address;
+        if (SUCCEEDED(DispTryGetProperty(pUser, L"AddressEntry", &entry))) {
+            ComHolder<IDispatch> pEntry(VariantDispatch(entry.Get()));
+            ScopedVariant type;
+            if (pEntry.Get() && SUCCEEDED(DispTryGetProperty(pEntry, L"Type", &type)) && V_VT(&type.Get()) == VT_BSTR &&
+                V_BSTR(&type.Get()) && wcscmp(V_BSTR(&type.Get()), L"EX") == 0) {
+                ScopedVariant exchange;
+                if (SUCCEEDED(DispTryCallMethod(pEntry, L"GetExchangeUser", NULL, 0, &exchange))) {
+                    ComHolder<IDispatch> pExchange(VariantDispatch(exchange.Get()));
+                    if (pExchange.Get())
+                        DispTryGetProperty(pExchange, L"PrimarySmtpAddress", &address);
+                }
+            } else if (pEntry.Get()) {
+                DispTryGetProperty(pEntry, L"Address", &address);
+            }
+        }
+        if (V_VT(&address.Get()) != VT_BSTR || V_BSTR(&address.Get()) == NULL || !V_BSTR(&address.Get())[0]) {
+            ScopedVariant own;
+            if (FAILED(DispTryGetProperty(pUser, L"Address", &own)) || V_VT(&own.Get()) != VT_BSTR ||
+                V_BSTR(&own.Get()) == NULL)
+                return false;
+            WideToAnsi(V_BSTR(&own.Get()), pszAddress, cchAddress);
+        } else {
+            WideToAnsi(V_BSTR(&address.Get()), pszAddress, cchAddress);
+        }
+    } catch (...) {
+        pszAddress[0] = '\0';
+    }
+    return strchr(pszAddress, '@') != NULL;
+}
+
+// The list read up to its recipient nIndex, into the state's header and record.
+bool ReadTestRecipient(SendJob* pJob, SendJobState* pState, const char* pszListPath, int nIndex)
+{
+    FILE* pList = OpenListFile(pszListPath);
+    if (pList == NULL)
+        return false;
+    pJob->m_nEmailColumn = -1;
+    bool bHeaderDone = false, bFound = false;
+    for (int n = 1; pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0,
+                                         &pState->header, &pState->record);
+         ++n) {
+        bHeaderDone = true;
+        if (n == nIndex) {
+            bFound = true;
+            break;
+        }
+    }
+    fclose(pList);
+    return bFound;
+}
+
+}  // namespace
+
+bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, char* pszResult, int cchResult)
+{
+    snprintf(pszResult, cchResult, "%s", "");
+    if (m_pParent == NULL || m_pMAPIMessage == NULL) {
+        snprintf(pszResult, cchResult, "The message cannot be read.");
+        return false;
+    }
+    m_hWndOwner = hWndOwner;
+    SendJobState state;
+    InitSendJobState(&state);
+    ResumePlan resume = {};
+    state.pResume = &resume;
+    char szOwn[LC_ADDRESS_CAPACITY];
+    bool bSent = false;
+    // The copy's own failure lines go to a scratch file that is deleted: the
+    // test writes no log.
+    char szTempDir[MAX_PATH], szScratch[MAX_PATH] = "";
+    DWORD cchTemp = GetTempPathA(sizeof(szTempDir), szTempDir);
+    if (cchTemp > 0 && cchTemp < sizeof(szTempDir) && GetTempFileNameA(szTempDir, "lct", 0, szScratch) != 0)
+        state.pCurrentLog = fopen(szScratch, "w");
+    if (!ReadOwnAddress(szOwn, sizeof(szOwn))) {
+        snprintf(pszResult, cchResult, "Outlook gives no e-mail address of your own.");
+    } else if (state.pCurrentLog == NULL) {
+        snprintf(pszResult, cchResult, "Could not make a scratch file in the temporary folder.");
+    } else if (!ReadTestRecipient(this, &state, pszListPath, nIndex)) {
+        snprintf(pszResult, cchResult, "The mailing list has no recipient %d.", nIndex);
+    } else if (BindMapi()) {
+        try {
+            if (CaptureOriginal(this, &state) && AllocateWorkingCopies(this, &state) && MergeRecipient(this, &state)) {
+                std::string subject = std::string("[Test] ") + state.pszSubjectCopy;
+                free(state.pszSubjectCopy);
+                state.pszSubjectCopy = _strdup(subject.c_str());
+                CopyAddress(state.szAddress, szOwn);
+                CopyAddress(state.szDisplayName, szOwn);
+                CopyAddress(state.szRecipientAddress, szOwn);
+                if (state.pszSubjectCopy) {
+                    RecipientOutcome outcome = SendRecipientCopy(this, &state);
+                    bSent = outcome == RecipientCompleted;
+                    if (!bSent)
+                        snprintf(pszResult, cchResult, "The test copy was not sent%s%s", state.szNotSentReason[0] ? ": " : ".",
+                                 state.szNotSentReason);
+                }
+            }
+        } catch (...) {
+            bSent = false;
+            snprintf(pszResult, cchResult, "The test copy was not sent: an unexpected error was caught.");
+        }
+        UnbindMapi();
+    }
+    if (bSent)
+        snprintf(pszResult, cchResult, "A test copy for recipient %d was sent to %s.", nIndex, szOwn);
+    ReleaseRecipientObjects(&state);
+    free(state.pszOriginalSubject);
+    free(state.pszOriginalBody);
+    free(state.pszOriginalHTMLBody);
+    free(state.pszSubjectCopy);
+    free(state.pszBodyCopy);
+    free(state.pszHTMLCopy);
+    if (state.pCurrentLog)
+        fclose(state.pCurrentLog);
+    if (szScratch[0])
+        DeleteFileA(szScratch);
+    FreeListRecord(&state.header);
+    FreeListRecord(&state.record);
+    return bSent;
+}
 
 void SendJob::Run()
 {

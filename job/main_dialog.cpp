@@ -266,6 +266,7 @@ void OnPreview(HWND hDlg)
     }
     DetectDelimiter();
     PreviewRequest request;
+    request.pJob = gpMainDialogJob;
     request.pszListPath = JobOptions.ToList;
     request.nIndex = 1;
     ReadPreviewMessage(gpMainDialogJob ? gpMainDialogJob->m_pParent : NULL, &request.message);

@@ -12,6 +12,7 @@
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
+#include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
 #include "ui/dialog_placement.h"
@@ -94,6 +95,7 @@ void ShowRecipient(HWND hDlg, PreviewState* pState)
     SetDlgItemTextA(hDlg, IDC_PREVIEW_TEXT, WithWindowsLineEnds(text).c_str());
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_PREVIOUS), pState->pRequest->nIndex > 1);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_NEXT), pState->pRequest->nIndex < pState->nTotal);
+    EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_TEST), pState->pRequest->pJob != NULL && pState->nTotal > 0);
 }
 
 BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
@@ -125,6 +127,14 @@ void OnCommand(HWND hDlg, int nId)
             ShowRecipient(hDlg, pState);
         }
         break;
+    case IDC_PREVIEW_TEST: {
+        char szResult[LC_ADDRESS_CAPACITY + 128] = "No message to send.";
+        bool bSent = pState->pRequest->pJob &&
+                     pState->pRequest->pJob->SendTestCopy(hDlg, pState->pRequest->pszListPath,
+                                                          pState->pRequest->nIndex, szResult, sizeof(szResult));
+        MessageBoxA(hDlg, szResult, LC_PRODUCT_NAME, MB_OK | (bSent ? MB_ICONINFORMATION : MB_ICONWARNING));
+        break;
+    }
     case IDC_PREVIEW_HELP:
         ShowHelpTopic(hDlg, IDS_TOPIC_PREVIEW);
         break;

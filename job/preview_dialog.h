@@ -28,7 +28,10 @@ void ReadPreviewMessage(IDispatch* pItem, PreviewMessage* pMessage);
 // paragraphs and breaks end, the common entities read.
 std::string HtmlAsText(const std::string& html);
 
+class SendJob;
+
 struct PreviewRequest {
+    SendJob* pJob;   // sends the test copy; NULL: no test can be sent
     const char* pszListPath;
     PreviewMessage message;
     int nIndex;   // the recipient shown first

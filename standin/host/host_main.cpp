@@ -289,6 +289,7 @@ int main(int argc, char** argv)
         SplitAnswers(options.answer, &script.answers);
         script.nPreview = options.preview.empty() ? 0 : atoi(options.preview.c_str());
         script.previewFile = options.previewFile;
+        script.bTestSend = options.bTestSend;
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

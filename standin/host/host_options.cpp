@@ -6,7 +6,7 @@
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
-    "                           [--kill-after N] [--preview K --preview-out FILE]\n"
+    "                           [--kill-after N] [--preview K --preview-out FILE [--test-send]]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
@@ -25,6 +25,10 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
+        if (strcmp(pszArg, "--test-send") == 0) {
+            pOptions->bTestSend = true;
+            continue;
+        }
         if (strcmp(pszArg, "--no-html-store") == 0) {
             pOptions->bHtmlOk = false;
             continue;

@@ -16,7 +16,8 @@ struct HostOptions {
     // for every one after it
     std::string answer = "yes";
     std::string preview;          // --preview K: Preview instead of Send, at recipient K
-    std::string previewFile;      // --preview-out FILE: what the preview shows
+    std::string previewFile;
+    bool bTestSend = false;       // --test-send: Send Test to Me in the preview      // --preview-out FILE: what the preview shows
     std::string killAfter;        // --kill-after N: the process dies right after the N-th delivery
     std::string faultPlan;        // --fault SPEC, repeatable, joined with ';'
     std::string boxesFile;        // --boxes FILE: every message box, in order

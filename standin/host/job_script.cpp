@@ -101,6 +101,9 @@ void CALLBACK ReadPreview(HWND, UINT, UINT_PTR idTimer, DWORD)
     for (int i = 1; i < gpScript->nPreview; ++i)
         SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_NEXT, BN_CLICKED),
                      (LPARAM)GetDlgItem(ghPreviewDialog, IDC_PREVIEW_NEXT));
+    if (gpScript->bTestSend)
+        SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_TEST, BN_CLICKED),
+                     (LPARAM)GetDlgItem(ghPreviewDialog, IDC_PREVIEW_TEST));
     FILE* pFile = fopen(gpScript->previewFile.c_str(), "wb");
     if (pFile) {
         std::string position = WindowText(GetDlgItem(ghPreviewDialog, IDC_PREVIEW_POSITION));

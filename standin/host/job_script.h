@@ -20,6 +20,7 @@ struct JobScript {
     // Preview instead of Send: the recipient to show (0: none), where to
     // write what the preview shows, and whether it was written.
     int nPreview;
+    bool bTestSend;              // and Send Test to Me pressed there
     std::string previewFile;
     bool bPreviewWritten;
 };

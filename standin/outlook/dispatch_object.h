@@ -76,6 +76,8 @@ enum ObjectKind {
     KindExplorer,
     KindCommandBars,
     KindCommandBarControl,
+    KindRecipient,
+    KindAddressEntry,
 };
 
 class DispatchObject : public IDispatch {

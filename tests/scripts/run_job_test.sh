@@ -199,7 +199,7 @@ case $case_name in
     # What the preview shows for a recipient is what the job delivers to it.
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/preview" --preview 3
     check "the preview was written" test $? -eq 0
-    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --pause 0
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --pause 0 --data "$out/data"
     check "the job completed" test $? -eq 0
     shown=$(sed -e 's/\r$//' "$out/preview/preview.txt")
     sent=$out/job/delivered/0003.eml
@@ -213,6 +213,18 @@ case $case_name in
       test "$(grep -cE '^(Usable recipients: 4|Skipped records: 1|  Line 11: the address is empty)$' <<<"$shown")" -eq 3
     check "no warning without unknown placeholders" bash -c "! grep -q Warning: <<<'$shown'"
     check "nothing was sent by the preview" test -z "$(ls "$out/preview/delivered")"
+    # The test to oneself: the previewed copy, to the profile's address, no log touched.
+    logs_before=$(cd "$out/data" && md5sum *.txt)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/test" --test-send 3 --data "$out/data"
+    check "the test send ran" test $? -eq 0
+    check "one copy delivered" test "$(find "$out/test/delivered" -name '*.eml' | wc -l)" -eq 1
+    test_copy=$(find "$out/test/delivered" -name '*.eml' | head -n 1)
+    check "to the profile's own address" grep -qx "To: user@standin.example" <(sed -e 's/\r$//' "$test_copy")
+    check "with the recipient's subject after [Test]" grep -qxF \
+      "$(sed -e 's/\r$//' -n -e 's/^Subject: /Subject: [Test] /p' "$sent")" <(sed -e 's/\r$//' "$test_copy")
+    check "and the recipient's body" grep -q "Dear Dana Evans," "$test_copy"
+    check "the user is told where it went" grep -q "A test copy for recipient 3 was sent to user@standin.example." "$out/test/boxes.txt"
+    check "the logs are as they were" test "$(cd "$out/data" && md5sum *.txt)" = "$logs_before"
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/unknown" --preview 9 \
       --subject "Hi [[Nmae]]" --body "$top/samples/SampleMessage.txt"
     shown=$(sed -e 's/\r$//' "$out/unknown/preview.txt")
