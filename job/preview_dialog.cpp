@@ -93,6 +93,7 @@ void ShowRecipient(HWND hDlg, PreviewState* pState)
     }
     SetDlgItemTextA(hDlg, IDC_PREVIEW_POSITION, position.c_str());
     SetDlgItemTextA(hDlg, IDC_PREVIEW_TEXT, WithWindowsLineEnds(text).c_str());
+    SendDlgItemMessageA(hDlg, IDC_PREVIEW_TEXT, EM_SETSEL, 0, 0);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_PREVIOUS), pState->pRequest->nIndex > 1);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_NEXT), pState->pRequest->nIndex < pState->nTotal);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_TEST), pState->pRequest->pJob != NULL && pState->nTotal > 0);
@@ -106,7 +107,9 @@ BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
     SetWindowLongPtrA(hDlg, GWLP_USERDATA, (LONG_PTR)pState);
     CenterOnScreen(hDlg);
     ShowRecipient(hDlg, pState);
-    return TRUE;
+    // The focus on Next, not in the text, which would show it all selected.
+    SetFocus(GetDlgItem(hDlg, IsWindowEnabled(GetDlgItem(hDlg, IDC_PREVIEW_NEXT)) ? IDC_PREVIEW_NEXT : IDCANCEL));
+    return FALSE;
 }
 
 void OnCommand(HWND hDlg, int nId)
