@@ -711,6 +711,30 @@ TEST_F(EngineEdgeTest, MapiLibraryThatDoesNotLoadEndsTheJobBeforeAnyLog)
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
+TEST_F(EngineEdgeTest, AFailedJobIsResumedFromItsSentListAndACompletedOneIsNot)
+{
+    ComposePlain("S [[Name]]", "B");
+    WriteList(NumberedList(4));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@3");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r3@example.com" }, 0, 2, EveryLog });
+
+    SetFaultPlan("");
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question("The last job to this mailing list sent to 2 of its 4 recipients and did not complete. "
+                                "Send only to the 2 recipients who have not had it yet?\n\nChoose No to send to "
+                                "every recipient of the list.") },
+                     1, 2, EveryLog, {}, 0, { "r1@example.com", "r2@example.com" } });
+    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tResumed: 2 recipients already sent on ("),
+              std::string::npos)
+        << CurrentLog();
+    EXPECT_NE(History().find("\tResumed: 2 recipients already sent on ("), std::string::npos);
+
+    RunJob();
+    ExpectJobEnded({ {}, 1, 4, EveryLog });
+}
+
 TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
 {
     ComposePlain("S", "B");
