@@ -9,6 +9,7 @@ void ResetJobReport()
     JobProgress.logsOpened = false;
     JobProgress.endReason[0] = '\0';
     JobProgress.skippedCount = 0;
+    JobProgress.alreadySentCount = 0;
 }
 
 void NoteJobEndReason(const char* pszText)

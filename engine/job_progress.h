@@ -33,6 +33,7 @@ struct JobProgressRecord {
     bool logsOpened;
     char endReason[LC_STATUS_CAPACITY];
     int skippedCount;
+    int alreadySentCount;   // passed over by a resumed job: the last job sent them
 };
 
 extern JobProgressRecord JobProgress;

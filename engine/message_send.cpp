@@ -10,6 +10,7 @@
 #include "engine/job_progress.h"
 #include "engine/mapi_binding.h"
 #include "engine/recipient_files.h"
+#include "logs/job_log.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
 
@@ -475,6 +476,10 @@ SubmitResult Submit(SendJob* pJob, SendJobState* pState)
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "SubmitMessage error caught during message %d", MessageNumber());
     HRESULT hr = S_OK;
+    if (pState->pCurrentLog) {
+        LogMessageSending(pState->pCurrentLog, MessageNumber(), pState->szRecipientAddress);
+        pState->bSubmitLogged = true;
+    }
     try {
         hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
         if (FAILED(hr)) {

@@ -3,10 +3,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "addin/host_state.h"
+#include "engine/com_holder.h"
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
+#include "engine/job_resume.h"
 #include "engine/mapi_binding.h"
 #include "engine/message_send.h"
 #include "engine/original_capture.h"
@@ -15,6 +19,7 @@
 #include "logs/job_log.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
+#include "mailing/placeholder_check.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -48,6 +53,20 @@ bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int
 {
     return ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
                              cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
+}
+
+const char* SkippedRecordReason(int nReason, const char* pszAddress)
+{
+    switch (nReason) {
+    case ListSkipTooFewFields:
+        return "too few fields to reach the address column";
+    case ListSkipAddressTooLong:
+        return "the address is longer than 255 characters";
+    case ListSkipNotOneAddress:
+        return "the address is not one e-mail address";
+    default:
+        return pszAddress[0] ? "the address holds no @" : "the address is empty";
+    }
 }
 
 void InitSendJobState(SendJobState* pState)
@@ -93,20 +112,6 @@ void NoteStopBeforeLogs(const char* pszReason)
     NoteJobEndReason(pszReason);
 }
 
-const char* SkipReasonText(int nReason, const char* pszAddress)
-{
-    switch (nReason) {
-    case ListSkipTooFewFields:
-        return "too few fields to reach the address column";
-    case ListSkipAddressTooLong:
-        return "the address is longer than 255 characters";
-    case ListSkipNotOneAddress:
-        return "the address is not one e-mail address";
-    default:
-        return pszAddress[0] ? "the address holds no @" : "the address is empty";
-    }
-}
-
 void CountSkipped(void* pContext, int, int, const char*)
 {
     ++((SendJobState*)pContext)->nSkipped;
@@ -121,7 +126,7 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
         char szAddress[LC_ADDRESS_CAPACITY];
         CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
         Utf8ToAnsiInPlace(szAddress);
-        LogRecordSkipped(pState->pCurrentLog, nLine, SkipReasonText(nReason, pszAddress), szAddress);
+        LogRecordSkipped(pState->pCurrentLog, nLine, SkippedRecordReason(nReason, pszAddress), szAddress);
     }
 }
 
@@ -249,6 +254,21 @@ bool ConfirmAddressColumn(SendJob* pJob, SendJobState* pState)
     if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
         return true;
     NoteStopBeforeLogs("the address column was not confirmed");
+    return false;
+}
+
+// Placeholders the merge would leave as they stand: one question for all of
+// them, before anything goes.
+bool ConfirmUnknownPlaceholders(SendJob* pJob, SendJobState* pState)
+{
+    std::vector<std::string> names;
+    FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->header, &names);
+    FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->header, &names);
+    FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->header, &names);
+    std::string question = UnknownPlaceholderQuestion(names);
+    if (question.empty() || AskJobQuestion(pJob->m_hWndOwner, question.c_str()) == IDYES)
+        return true;
+    NoteStopBeforeLogs("placeholders name no field of the mailing list");
     return false;
 }
 
@@ -390,8 +410,10 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     if (!ConfirmAddressColumn(pJob, pState))
         return false;
     if (!ConfirmRecipientFiles(pJob, pState, &files))
+    if (!ConfirmUnknownPlaceholders(pJob, pState))
         return false;
     TellOfOwnRecipients(pJob, pState);
+    OfferResume(pJob, pState, pState->pResume);
     return true;
 }
 
@@ -426,6 +448,13 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
                  pState->szOwnRecipients);
         LogJobText(pState->pCurrentLog, szLine);
     }
+    const ResumePlan* pResume = pState->pResume;
+    char szResumed[LC_RESUME_DATE_CAPACITY + 96] = "";
+    if (pResume->bResumed) {
+        snprintf(szResumed, sizeof(szResumed), "\tResumed: %d recipients already sent on (%s)", pResume->nEarlier,
+                 pResume->szStarted);
+        LogJobText(pState->pCurrentLog, szResumed);
+    }
 
     pState->pHistory = gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL;
     if (pState->pHistory == NULL) {
@@ -436,6 +465,8 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     LogRecipientFilesStart(pState->pHistory, pState);
     free(pszLogSubject);
+    if (szResumed[0])
+        LogJobText(pState->pHistory, szResumed);
 
     bool bWideList = pState->nListEncoding == ListEncodingUtf16Le || pState->nListEncoding == ListEncodingUtf16Be;
     pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, bWideList ? "wb" : "w") : NULL;
@@ -445,6 +476,13 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     }
     StartSentList(pState->pSentList, pState->nListEncoding);
     WriteSentListRecord(pState->pSentList, pState->szHeaderRaw, pState->nListEncoding);
+    // A resumed job's sent list goes on from the last one's, so that another
+    // interruption resumes from here. Those records are in the list's own
+    // encoding already, as the last job wrote them.
+    if (pResume->bResumed) {
+        fputs(pResume->earlierRecords.c_str(), pState->pSentList);
+        fflush(pState->pSentList);
+    }
 
     pState->pList = OpenListFile(pState->szListCopy);
     if (pState->pList == NULL) {
@@ -632,6 +670,16 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
             return true;
         if (++pState->nCalls > pState->nTotal)
             return true;
+        bool bInFlight = false;
+        if (AlreadySent(pState->pResume, pState->szAddress, &bInFlight)) {
+            ++pState->pResume->nPassedOver;
+            ++JobProgress.alreadySentCount;
+            // The last job's recipient in flight, answered as received: the
+            // next resume must pass it over too.
+            if (bInFlight)
+                WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
+            continue;
+        }
 
         AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
         if (!PumpAndCheckJob(pState->pCurrentLog))
@@ -659,9 +707,15 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 
         pState->nJobStep = 6;
         pState->nCopyRetries = 0;
+        pState->bSubmitLogged = false;
         RecipientOutcome outcome = SendRecipientCopy(pJob, pState);
-        if (outcome == RecipientEndsJob)
+        if (outcome == RecipientEndsJob) {
+            // Submitted and failed, and the user stopped: the "Sending" line
+            // gets its result, so that no resume takes the copy for in flight.
+            if (pState->bSubmitLogged)
+                LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
             return false;
+        }
         if (outcome == RecipientNotSent) {
             // Not counted and not in the sent list: the job cannot complete.
             LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
@@ -682,7 +736,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 // short left recipients after the long record without the message.
 bool JobCompleted(const SendJobState* pState)
 {
-    return JobProgress.sentCount == pState->nTotal && !pState->bListCutShort;
+    return JobProgress.sentCount + pState->pResume->nPassedOver == pState->nTotal && !pState->bListCutShort;
 }
 
 // Phase H.
@@ -762,6 +816,146 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
 
 }  // namespace
 
+namespace {
+
+// The profile's own address: an Exchange user's primary SMTP address, else
+// the current user's address entry's, else the recipient's own.
+bool ReadOwnAddress(char* pszAddress, int cchAddress)
+{
+    pszAddress[0] = '\0';
+    if (gpApplication == NULL)
+        return false;
+    try {
+        ScopedVariant session, user, entry;
+        DispGetProperty(gpApplication, L"Session", &session);
+        ComHolder<IDispatch> pSession(VariantDispatch(session.Get()));
+        if (pSession.Get() == NULL)
+            return false;
+        DispGetProperty(pSession, L"CurrentUser", &user);
+        ComHolder<IDispatch> pUser(VariantDispatch(user.Get()));
+        if (pUser.Get() == NULL)
+            return false;
+        ScopedVariant address;
+        if (SUCCEEDED(DispTryGetProperty(pUser, L"AddressEntry", &entry))) {
+            ComHolder<IDispatch> pEntry(VariantDispatch(entry.Get()));
+            ScopedVariant type;
+            if (pEntry.Get() && SUCCEEDED(DispTryGetProperty(pEntry, L"Type", &type)) && V_VT(&type.Get()) == VT_BSTR &&
+                V_BSTR(&type.Get()) && wcscmp(V_BSTR(&type.Get()), L"EX") == 0) {
+                ScopedVariant exchange;
+                if (SUCCEEDED(DispTryCallMethod(pEntry, L"GetExchangeUser", NULL, 0, &exchange))) {
+                    ComHolder<IDispatch> pExchange(VariantDispatch(exchange.Get()));
+                    if (pExchange.Get())
+                        DispTryGetProperty(pExchange, L"PrimarySmtpAddress", &address);
+                }
+            } else if (pEntry.Get()) {
+                DispTryGetProperty(pEntry, L"Address", &address);
+            }
+        }
+        if (V_VT(&address.Get()) != VT_BSTR || V_BSTR(&address.Get()) == NULL || !V_BSTR(&address.Get())[0]) {
+            ScopedVariant own;
+            if (FAILED(DispTryGetProperty(pUser, L"Address", &own)) || V_VT(&own.Get()) != VT_BSTR ||
+                V_BSTR(&own.Get()) == NULL)
+                return false;
+            WideToAnsi(V_BSTR(&own.Get()), pszAddress, cchAddress);
+        } else {
+            WideToAnsi(V_BSTR(&address.Get()), pszAddress, cchAddress);
+        }
+    } catch (...) {
+        pszAddress[0] = '\0';
+    }
+    return strchr(pszAddress, '@') != NULL;
+}
+
+// The list read up to its recipient nIndex, into the state's header and record.
+bool ReadTestRecipient(SendJob* pJob, SendJobState* pState, const char* pszListPath, int nIndex)
+{
+    FILE* pList = OpenListFile(pszListPath);
+    if (pList == NULL)
+        return false;
+    pJob->m_nEmailColumn = -1;
+    bool bHeaderDone = false, bFound = false;
+    for (int n = 1; pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0,
+                                         &pState->header, &pState->record);
+         ++n) {
+        bHeaderDone = true;
+        if (n == nIndex) {
+            bFound = true;
+            break;
+        }
+    }
+    fclose(pList);
+    return bFound;
+}
+
+}  // namespace
+
+bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, char* pszResult, int cchResult)
+{
+    snprintf(pszResult, cchResult, "%s", "");
+    if (m_pParent == NULL || m_pMAPIMessage == NULL) {
+        snprintf(pszResult, cchResult, "The message cannot be read.");
+        return false;
+    }
+    m_hWndOwner = hWndOwner;
+    SendJobState state;
+    InitSendJobState(&state);
+    ResumePlan resume = {};
+    state.pResume = &resume;
+    char szOwn[LC_ADDRESS_CAPACITY];
+    bool bSent = false;
+    // The copy's own failure lines go to a scratch file that is deleted: the
+    // test writes no log.
+    char szTempDir[MAX_PATH], szScratch[MAX_PATH] = "";
+    DWORD cchTemp = GetTempPathA(sizeof(szTempDir), szTempDir);
+    if (cchTemp > 0 && cchTemp < sizeof(szTempDir) && GetTempFileNameA(szTempDir, "lct", 0, szScratch) != 0)
+        state.pCurrentLog = fopen(szScratch, "w");
+    if (!ReadOwnAddress(szOwn, sizeof(szOwn))) {
+        snprintf(pszResult, cchResult, "Outlook gives no e-mail address of your own.");
+    } else if (state.pCurrentLog == NULL) {
+        snprintf(pszResult, cchResult, "Could not make a scratch file in the temporary folder.");
+    } else if (!ReadTestRecipient(this, &state, pszListPath, nIndex)) {
+        snprintf(pszResult, cchResult, "The mailing list has no recipient %d.", nIndex);
+    } else if (BindMapi()) {
+        try {
+            if (CaptureOriginal(this, &state) && AllocateWorkingCopies(this, &state) && MergeRecipient(this, &state)) {
+                std::string subject = std::string("[Test] ") + state.pszSubjectCopy;
+                free(state.pszSubjectCopy);
+                state.pszSubjectCopy = _strdup(subject.c_str());
+                CopyAddress(state.szAddress, szOwn);
+                CopyAddress(state.szDisplayName, szOwn);
+                CopyAddress(state.szRecipientAddress, szOwn);
+                if (state.pszSubjectCopy) {
+                    RecipientOutcome outcome = SendRecipientCopy(this, &state);
+                    bSent = outcome == RecipientCompleted;
+                    if (!bSent)
+                        snprintf(pszResult, cchResult, "The test copy was not sent%s%s", state.szNotSentReason[0] ? ": " : ".",
+                                 state.szNotSentReason);
+                }
+            }
+        } catch (...) {
+            bSent = false;
+            snprintf(pszResult, cchResult, "The test copy was not sent: an unexpected error was caught.");
+        }
+        UnbindMapi();
+    }
+    if (bSent)
+        snprintf(pszResult, cchResult, "A test copy for recipient %d was sent to %s.", nIndex, szOwn);
+    ReleaseRecipientObjects(&state);
+    free(state.pszOriginalSubject);
+    free(state.pszOriginalBody);
+    free(state.pszOriginalHTMLBody);
+    free(state.pszSubjectCopy);
+    free(state.pszBodyCopy);
+    free(state.pszHTMLCopy);
+    if (state.pCurrentLog)
+        fclose(state.pCurrentLog);
+    if (szScratch[0])
+        DeleteFileA(szScratch);
+    FreeListRecord(&state.header);
+    FreeListRecord(&state.record);
+    return bSent;
+}
+
 void SendJob::Run()
 {
     // Two raw records of the longest kind: too much for the host's stack.
@@ -773,6 +967,8 @@ void SendJob::Run()
     }
     SendJobState& state = *pState;
     InitSendJobState(&state);
+    ResumePlan resume = {};
+    state.pResume = &resume;
     bool bMapiTried = false;
     ResetJobReport();
 

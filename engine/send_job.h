@@ -11,6 +11,9 @@
 
 struct IMessage;
 
+// Why the list reader passed over a record, as the logs and the preview say it.
+const char* SkippedRecordReason(int nReason, const char* pszAddress);
+
 class SendJob {
 public:
     // Takes the item's MAPI object; a job whose item gives none still exists
@@ -23,6 +26,10 @@ public:
     // Sends the job; posts WM_JOBDONE to JobProgress.dialogWnd on every way out.
     void Run();
     void Announce(HWND hWndOwner);   // the main dialog; after a completed job the message is closed or deleted
+    // Recipient nIndex (1 on) of the list's copy, sent through the job's own
+    // path to the profile's own address with "[Test] " before its subject; no
+    // log, no sent list. The reason in pszResult when it did not go.
+    bool SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, char* pszResult, int cchResult);
 
     // The next recipient with an address, from the list's header on (see
     // ReadNextRecipient); reads and sets m_nEmailColumn.

@@ -70,6 +70,9 @@ struct SendJobState {
     FILE* pList;
 
     bool bSuccess;
+    bool bSubmitLogged;       // the current recipient's "Sending" line is written, its result not yet
+
+    struct ResumePlan* pResume;   // which recipients already have their copy; never NULL while a job runs
 
     SPropValue useTnef;       // PidLidUseTnef = FALSE, its tag resolved once per job
     bool bUseTnefResolved;

@@ -85,6 +85,35 @@ REFERENCE_CODE bool MatchesAt(const std::string& text, size_t nAt, const std::st
     return true;
 }
 
+
+// A placeholder split by tags: the text from "[[" to the first "]]" after
+// it, every tag "<...>" taken out, is the name.
+REFERENCE_CODE size_t SplitPlaceholderLength(const std::string& text, size_t nAt, const std::string& name)
+{
+    if (text.compare(nAt, 2, "[[") != 0)
+        return 0;
+    size_t nClose = text.find("]]", nAt + 2);
+    if (nClose == std::string::npos)
+        return 0;
+    std::string inner = text.substr(nAt + 2, nClose - nAt - 2), bare;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] != '<') {
+            bare += inner[i];
+            continue;
+        }
+        size_t nEnd = inner.find('>', i);
+        if (nEnd == std::string::npos)
+            return 0;
+        i = nEnd;
+    }
+    if (bare.size() != name.size())
+        return 0;
+    for (size_t j = 0; j < bare.size(); ++j)
+        if (FoldCase(bare[j]) != FoldCase(name[j]))
+            return 0;
+    return nClose + 2 - nAt;
+}
+
 struct ReferenceMerge {
     bool bMerged;
     std::string text;
@@ -106,14 +135,19 @@ REFERENCE_CODE ReferencePass ReferenceOnePass(const std::string& original, const
     size_t nAt = 0;
     while (nAt < original.size()) {
         size_t nColumn = 0;
-        while (nColumn < names.size() && !MatchesAt(original, nAt, PlaceholderOf(names[nColumn])))
-            ++nColumn;
+        size_t nPlaceholder = 0;
+        for (; nColumn < names.size(); ++nColumn) {
+            nPlaceholder = MatchesAt(original, nAt, PlaceholderOf(names[nColumn]))
+                               ? names[nColumn].size() + 4
+                               : SplitPlaceholderLength(original, nAt, names[nColumn]);
+            if (nPlaceholder > 0)
+                break;
+        }
         if (nColumn == names.size()) {
             pass.text += original[nAt++];
             continue;
         }
         std::string value = ValueOf(values, nColumn);
-        size_t nPlaceholder = names[nColumn].size() + 4;
         pass.text += value;
         nAt += nPlaceholder;
         long long nLength = (long long)(pass.text.size() + original.size() - nAt);

@@ -8,6 +8,7 @@
 
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
+#include "job/preview_dialog.h"
 #include "mailing/list_reader.h"
 #include "resources/product.h"
 #include "resources/resource.h"
@@ -52,6 +53,7 @@ const ButtonTip kButtonTips[] = {
     { IDCANCEL, "Cancel and Return to Message" },
     { IDC_MAIN_HELP, "Display the Online Help" },
     { IDC_MAIN_OPTIONS, "Adjust Lettercast Options" },
+    { IDC_MAIN_PREVIEW, "Preview Every Recipient's Copy" },
 };
 
 // The compose window, which owns everything that the dialog opens besides
@@ -101,10 +103,12 @@ void ShowSendPauseState(HWND hDlg, const char* pszText, const char* pszTip)
     SetButtonTip(hDlg, IDC_MAIN_SEND_PAUSE, pszTip, false);
 }
 
+// What can change the job's list: only while no job runs.
 void EnableListInput(HWND hDlg, BOOL bEnable)
 {
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_BROWSE), bEnable);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_PREVIEW), bEnable);
 }
 
 // The edit box into the list path buffer, which is one character larger
@@ -250,6 +254,25 @@ void OnHelp(HWND hDlg)
     ShowHelpTopic(hDlg, IDS_TOPIC_MAILING_LISTS);
 }
 
+void OnPreview(HWND hDlg)
+{
+    if (JobProgress.jobState != JobIdle)
+        return;
+    ReadListPath(hDlg);
+    if (JobOptions.ToList[0] == '\0') {
+        ShowStringMessage(hDlg, IDS_FILL_IN_MAILING_LIST, LC_PRODUCT_NAME, 0);
+        SetFocus(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH));
+        return;
+    }
+    DetectDelimiter();
+    PreviewRequest request;
+    request.pJob = gpMainDialogJob;
+    request.pszListPath = JobOptions.ToList;
+    request.nIndex = 1;
+    ReadPreviewMessage(gpMainDialogJob ? gpMainDialogJob->m_pParent : NULL, &request.message);
+    DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_PREVIEW), hDlg, PreviewDialog, (LPARAM)&request);
+}
+
 void OnOptions(HWND hDlg)
 {
     DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_OPTIONS), ComposeWindow(hDlg), OptionsDialog, 0);
@@ -284,6 +307,9 @@ void OnCommand(HWND hDlg, int nId, int nCode)
         break;
     case IDC_MAIN_OPTIONS:
         OnOptions(hDlg);
+        break;
+    case IDC_MAIN_PREVIEW:
+        OnPreview(hDlg);
         break;
     case IDC_MAIN_WEB_ADDRESS:
         OnWebAddress(hDlg);
@@ -347,8 +373,11 @@ void OnJobDone(HWND hDlg, WPARAM wCompleted)
     char szText[LC_JOB_RESULT_CAPACITY];
     int cch = snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
     if (JobProgress.logsOpened && JobProgress.skippedCount > 0 && cch > 0 && cch < (int)sizeof(szText))
-        snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
-                 JobProgress.skippedCount);
+        cch += snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
+                        JobProgress.skippedCount);
+    if (JobProgress.logsOpened && JobProgress.alreadySentCount > 0 && cch > 0 && cch < (int)sizeof(szText))
+        snprintf(szText + cch, sizeof(szText) - cch, "\nAlready sent by the last job: %d",
+                 JobProgress.alreadySentCount);
     MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_OK);
 
     SaveOptions();

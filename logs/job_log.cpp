@@ -110,6 +110,16 @@ void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachme
     LogMessageSentAt(pLog, nSent, pszAddress, &time, nAttachments);
 }
 
+void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress)
+{
+    char szAddress[LC_LOG_VALUE_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    SYSTEMTIME time = Now();
+    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sending\n", time.wHour, time.wMinute, time.wSecond, nNumber,
+            szAddress);
+    fflush(pLog);
+}
+
 static void LogText(FILE* pLog, const char* pszText)
 {
     fputs(pszText, pLog);

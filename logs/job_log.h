@@ -21,6 +21,9 @@ void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTi
 // With nAttachments > 0 the line ends "(2 attachments)": the recipient's own files.
 void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments = 0);
 void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments = 0);
+// Written and flushed just before a copy is submitted: a job that dies before
+// its result line leaves the recipient named as in flight.
+void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress);
 // A recipient whose copy did not go, with why; neither counted nor in the sent list.
 void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason);
 // A record of the list passed over, with its line in the list and why.

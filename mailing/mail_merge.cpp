@@ -60,22 +60,59 @@ bool FieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
     return true;
 }
 
+// The end of the HTML tag that begins at psz, which holds '<': the character
+// after its '>'; NULL when the tag is not closed before "]]" or the text ends.
+const char* SkipTag(const char* psz)
+{
+    for (++psz; *psz != '>'; ++psz) {
+        if (*psz == '\0' || (psz[0] == ']' && psz[1] == ']'))
+            return NULL;
+    }
+    return psz + 1;
+}
+
+// The length of the placeholder of pszField at pszAt, which holds "[[", or 0.
+// An editor's formatting can split a placeholder with tags
+// ("[[<span>First</span> Name]]"): where the name does not follow as it
+// stands, the tags between its characters are passed over, and go with it.
+int PlaceholderLength(const char* pszAt, const char* pszField)
+{
+    const char* pszName = pszAt + 2;
+    int j = 0;
+    // The text's terminator never equals a name's character, so the
+    // comparison stops there too.
+    while (pszField[j] != '\0' && FoldCase(pszName[j]) == FoldCase(pszField[j]))
+        ++j;
+    if (pszField[j] == '\0' && pszName[j] == ']' && pszName[j + 1] == ']')
+        return j + 4;
+    const char* psz = pszName;
+    for (j = 0;; ++j) {
+        while (psz != NULL && *psz == '<')
+            psz = SkipTag(psz);
+        if (psz == NULL)
+            return 0;
+        if (pszField[j] == '\0')
+            break;
+        // Split, a placeholder still ends at its first "]]".
+        if ((psz[0] == ']' && psz[1] == ']') || FoldCase(*psz) != FoldCase(pszField[j]))
+            return 0;
+        ++psz;
+    }
+    if (psz[0] != ']' || psz[1] != ']')
+        return 0;
+    return (int)(psz + 2 - pszAt);
+}
+
 // The column whose placeholder begins at pszAt, which holds "[[", and the
 // placeholder's length; -1 when no header field's name follows. When several
 // names would fit, the leftmost column wins.
 int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder)
 {
-    const char* pszName = pszAt + 2;
     int nColumns = FieldCount(pHeader);
     for (int i = 0; i < nColumns; ++i) {
-        const char* pszField = FieldText(pHeader, i);
-        int j = 0;
-        // The text's terminator never equals a name's character, so the
-        // comparison stops there too.
-        while (pszField[j] != '\0' && FoldCase(pszName[j]) == FoldCase(pszField[j]))
-            ++j;
-        if (pszField[j] == '\0' && pszName[j] == ']' && pszName[j + 1] == ']') {
-            *pnPlaceholder = j + 4;
+        int nLength = PlaceholderLength(pszAt, FieldText(pHeader, i));
+        if (nLength > 0) {
+            *pnPlaceholder = nLength;
             return i;
         }
     }
@@ -186,6 +223,13 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
 }
 
 }  // namespace
+
+int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLength)
+{
+    if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
+        return -1;
+    return MatchColumn(pszAt, pHeader, pnLength);
+}
 
 int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder)
 {

@@ -20,6 +20,11 @@
 // nStart must not lie beyond the text's terminator.
 int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder);
 
+// The column of the placeholder that begins at pszAt, which holds "[[", as
+// the merge finds it (a placeholder split by tags included), and its length;
+// -1 when the merge would leave it as it stands.
+int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLength);
+
 // With pnNeeded: leaves the text alone, ignores cchCapacity and stores the
 // size (terminator included, at least 10) that the in-place call needs.
 // Without: replaces every placeholder within the buffer of cchCapacity

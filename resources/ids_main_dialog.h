@@ -12,5 +12,6 @@
 #define IDC_MAIN_PROGRESS           1020
 #define IDC_MAIN_STATUS             1021
 #define IDC_MAIN_OPEN               1026
+#define IDC_MAIN_PREVIEW            1027
 
 #endif

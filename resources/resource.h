@@ -24,10 +24,12 @@
 #define IDS_SHELL_OTHER_ERROR       39
 #define IDS_DELAY_OUT_OF_RANGE      40
 #define IDS_TOPIC_JOB_LOGS          45
+#define IDS_TOPIC_PREVIEW           46
 
 /* Dialogs: one header of numbered ids per dialog. */
 #include "resources/ids_main_dialog.h"
 #include "resources/ids_options_dialog.h"
 #include "resources/ids_logs_dialog.h"
+#include "resources/ids_preview_dialog.h"
 
 #endif

@@ -239,7 +239,7 @@ bool RunOneJob(const HostOptions& options, JobScript* pScript, const std::vector
             fclose(pFile);
         }
     }
-    return pScript->bCompleted;
+    return pScript->nPreview > 0 ? pScript->bPreviewWritten : pScript->bCompleted;
 }
 
 std::string ModuleFolder()
@@ -311,6 +311,7 @@ int main(int argc, char** argv)
     outlook.pszVersion = options.version.empty() ? NULL : version.c_str();
     outlook.bHtmlOk = options.bHtmlOk;
     outlook.bCallersInOtherModules = true;
+    outlook.nKillAfterDeliveries = options.killAfter.empty() ? 0 : atoi(options.killAfter.c_str());
     IDispatch* pApplication = NULL;
     if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
         fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
@@ -323,7 +324,10 @@ int main(int argc, char** argv)
     bool bHeadless = !options.listPath.empty();
     if (bHeadless) {
         script.listPath = options.listPath;
-        script.bAnswerYes = options.answer == "yes";
+        SplitAnswers(options.answer, &script.answers);
+        script.nPreview = options.preview.empty() ? 0 : atoi(options.preview.c_str());
+        script.previewFile = options.previewFile;
+        script.bTestSend = options.bTestSend;
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

@@ -1,11 +1,13 @@
 #include "standin/host/host_options.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
     "                           [--body FILE] [--html FILE]\n"
-    "                           [--outlook-version TEXT] [--answer yes|no] [--fault SPEC]...\n"
+    "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
+    "                           [--kill-after N] [--preview K --preview-out FILE [--test-send]]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
@@ -20,9 +22,15 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
         { "--original", &pOptions->originalFile }, { "--subject-file", &pOptions->subjectFile },
+        { "--kill-after", &pOptions->killAfter },
+        { "--preview", &pOptions->preview },     { "--preview-out", &pOptions->previewFile },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
+        if (strcmp(pszArg, "--test-send") == 0) {
+            pOptions->bTestSend = true;
+            continue;
+        }
         if (strcmp(pszArg, "--no-html-store") == 0) {
             pOptions->bHtmlOk = false;
             continue;
@@ -67,9 +75,36 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         *pError = "--store is required";
         return false;
     }
-    if (pOptions->answer != "yes" && pOptions->answer != "no") {
-        *pError = "--answer takes yes or no";
+    std::vector<bool> answers;
+    if (!SplitAnswers(pOptions->answer, &answers)) {
+        *pError = "--answer takes yes or no, or several of them separated by commas";
+        return false;
+    }
+    if (!pOptions->preview.empty() && (pOptions->preview.find_first_not_of("0123456789") != std::string::npos ||
+                                       atoi(pOptions->preview.c_str()) <= 0 || pOptions->previewFile.empty())) {
+        *pError = "--preview takes a number above 0, with --preview-out";
+        return false;
+    }
+    if (!pOptions->killAfter.empty() &&
+        (pOptions->killAfter.find_first_not_of("0123456789") != std::string::npos || atoi(pOptions->killAfter.c_str()) <= 0)) {
+        *pError = "--kill-after takes a number above 0";
         return false;
     }
     return true;
+}
+
+bool SplitAnswers(const std::string& answer, std::vector<bool>* pYes)
+{
+    pYes->clear();
+    size_t nStart = 0;
+    for (;;) {
+        size_t nComma = answer.find(',', nStart);
+        std::string one = answer.substr(nStart, nComma == std::string::npos ? std::string::npos : nComma - nStart);
+        if (one != "yes" && one != "no")
+            return false;
+        pYes->push_back(one == "yes");
+        if (nComma == std::string::npos)
+            return true;
+        nStart = nComma + 1;
+    }
 }

@@ -13,7 +13,13 @@ struct HostOptions {
     std::string bodyFile;         // --body FILE: plain text
     std::string htmlFile;         // --html FILE: an HTML message
     std::string listPath;         // --list FILE: run one job on it, headless; without it a person drives
-    std::string answer = "yes";   // --answer yes|no: every question box
+    // --answer yes|no[,yes|no]...: the question boxes in turn, the last answer
+    // for every one after it
+    std::string answer = "yes";
+    std::string preview;          // --preview K: Preview instead of Send, at recipient K
+    std::string previewFile;
+    bool bTestSend = false;       // --test-send: Send Test to Me in the preview      // --preview-out FILE: what the preview shows
+    std::string killAfter;        // --kill-after N: the process dies right after the N-th delivery
     std::string faultPlan;        // --fault SPEC, repeatable, joined with ';'
     std::string boxesFile;        // --boxes FILE: every message box, in order
     std::string originalFile;     // --original FILE: what became of the composed message
@@ -22,6 +28,9 @@ struct HostOptions {
     // composed message has of its own
     std::string to, cc, bcc;
 };
+
+// The answers of --answer in order; false when one is neither yes nor no.
+bool SplitAnswers(const std::string& answer, std::vector<bool>* pYes);
 
 // False with a message in *pError for a usage error.
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError);

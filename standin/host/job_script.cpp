@@ -54,11 +54,20 @@ void AnswerBox(HWND hBox)
         gpScript->bCompleted = true;
 
     int nAnswer = DefaultMessageBoxButton(hBox, buttons);
-    for (int nButton : buttons) {
-        if (nButton == IDYES && gpScript->bAnswerYes)
-            nAnswer = IDYES;
-        else if (nButton == IDNO && !gpScript->bAnswerYes)
-            nAnswer = IDNO;
+    bool bYesNo = false;
+    for (int nButton : buttons)
+        bYesNo = bYesNo || nButton == IDYES || nButton == IDNO;
+    if (bYesNo && !gpScript->answers.empty()) {
+        size_t nIndex = gpScript->nQuestions < gpScript->answers.size() ? gpScript->nQuestions
+                                                                         : gpScript->answers.size() - 1;
+        bool bYes = gpScript->answers[nIndex];
+        ++gpScript->nQuestions;
+        for (int nButton : buttons) {
+            if (nButton == IDYES && bYes)
+                nAnswer = IDYES;
+            else if (nButton == IDNO && !bYes)
+                nAnswer = IDNO;
+        }
     }
     PressMessageBoxButton(hBox, nAnswer);
 }
@@ -71,8 +80,40 @@ void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
         return;
     // WM_SETTEXT makes the edit control notify its dialog as typing does.
     SetDlgItemTextA(ghMainDialog, IDC_MAIN_LIST_PATH, gpScript->listPath.c_str());
-    HWND hSend = GetDlgItem(ghMainDialog, IDC_MAIN_SEND_PAUSE);
-    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(IDC_MAIN_SEND_PAUSE, BN_CLICKED), (LPARAM)hSend);
+    int nButton = gpScript->nPreview > 0 ? IDC_MAIN_PREVIEW : IDC_MAIN_SEND_PAUSE;
+    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), (LPARAM)GetDlgItem(ghMainDialog, nButton));
+}
+
+bool IsPreviewDialog(HWND hWnd)
+{
+    return GetDlgItem(hWnd, IDC_PREVIEW_TEXT) != NULL && GetDlgItem(hWnd, IDC_PREVIEW_NEXT) != NULL;
+}
+
+HWND ghPreviewDialog = NULL;
+
+// Steps to the recipient asked for as a user would, writes what the dialog
+// shows, and closes it and the main dialog.
+void CALLBACK ReadPreview(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    if (!gpScript || !IsWindow(ghPreviewDialog))
+        return;
+    for (int i = 1; i < gpScript->nPreview; ++i)
+        SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_NEXT, BN_CLICKED),
+                     (LPARAM)GetDlgItem(ghPreviewDialog, IDC_PREVIEW_NEXT));
+    if (gpScript->bTestSend)
+        SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_TEST, BN_CLICKED),
+                     (LPARAM)GetDlgItem(ghPreviewDialog, IDC_PREVIEW_TEST));
+    FILE* pFile = fopen(gpScript->previewFile.c_str(), "wb");
+    if (pFile) {
+        std::string position = WindowText(GetDlgItem(ghPreviewDialog, IDC_PREVIEW_POSITION));
+        std::string text = WindowText(GetDlgItem(ghPreviewDialog, IDC_PREVIEW_TEXT));
+        fprintf(pFile, "%s\r\n%s", position.c_str(), text.c_str());
+        gpScript->bPreviewWritten = fclose(pFile) == 0;
+    }
+    SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (IsWindow(ghMainDialog))
+        PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(ghMainDialog, IDCANCEL));
 }
 
 LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
@@ -87,6 +128,9 @@ LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
                 gSeenBoxes.push_back(hWnd);
                 AnswerBox(hWnd);
             }
+        } else if (gpScript->nPreview > 0 && ghPreviewDialog == NULL && IsPreviewDialog(hWnd)) {
+            ghPreviewDialog = hWnd;
+            SetTimer(NULL, 0, 200, ReadPreview);
         } else if (!gpScript->bMainDialogSeen && IsMainDialog(hWnd)) {
             gpScript->bMainDialogSeen = true;
             ghMainDialog = hWnd;
@@ -120,5 +164,6 @@ void StopJobScript()
     ghHook = NULL;
     gpScript = NULL;
     ghMainDialog = NULL;
+    ghPreviewDialog = NULL;
     gSeenBoxes.clear();
 }

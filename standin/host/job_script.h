@@ -7,14 +7,22 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 struct JobScript {
     std::string listPath;
-    bool bAnswerYes;        // the answer to every question box
+    std::vector<bool> answers;   // to the question boxes in turn; the last one answers all after it
+    size_t nQuestions;           // question boxes answered so far
     FILE* pBoxes;           // one line per box: caption, style in hex, text; may be NULL
     bool bMainDialogSeen;
     bool bCompleted;        // the closing box said the job completed
     int nBoxes;
+    // Preview instead of Send: the recipient to show (0: none), where to
+    // write what the preview shows, and whether it was written.
+    int nPreview;
+    bool bTestSend;              // and Send Test to Me pressed there
+    std::string previewFile;
+    bool bPreviewWritten;
 };
 
 // Watches the windows of this thread until StopJobScript.

@@ -78,6 +78,8 @@ enum ObjectKind {
     KindCommandBarControl,
     KindAttachments,
     KindAttachment,
+    KindRecipient,
+    KindAddressEntry,
 };
 
 class DispatchObject : public IDispatch {

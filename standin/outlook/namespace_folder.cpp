@@ -10,13 +10,114 @@ enum {
     kGetDefaultFolder,
     kType,
     kNameSpaceClass,
+    kCurrentUser,
 };
 
 const DispMember kNameSpaceMembers[] = {
+    { L"CurrentUser", kCurrentUser, AccessGet },
     { L"MAPIOBJECT", kMapiObject, AccessGet },
     { L"GetDefaultFolder", kGetDefaultFolder, AccessCall },
     { L"Type", kType, AccessGet },
     { L"Class", kNameSpaceClass, AccessGet },
+};
+
+// The profile's own user, as the spooler names the sender of every message.
+const wchar_t kUserName[] = L"Stand-in User";
+const wchar_t kUserAddress[] = L"user@standin.example";
+
+enum {
+    kEntryName = 1,
+    kEntryAddress,
+    kEntryType,
+    kEntryGetExchangeUser,
+    kEntryClass,
+};
+
+const DispMember kAddressEntryMembers[] = {
+    { L"Name", kEntryName, AccessGet },
+    { L"Address", kEntryAddress, AccessGet },
+    { L"Type", kEntryType, AccessGet },
+    { L"GetExchangeUser", kEntryGetExchangeUser, AccessCall },
+    { L"Class", kEntryClass, AccessGet },
+};
+
+// An SMTP entry: GetExchangeUser answers Nothing, as Outlook's does for any
+// entry that is not an Exchange user.
+class AddressEntryObject : public DispatchObject {
+public:
+    explicit AddressEntryObject(OutlookHost* pHost)
+        : DispatchObject(KindAddressEntry, "AddressEntry", IID_NULL, kAddressEntryMembers,
+                         sizeof(kAddressEntryMembers) / sizeof(kAddressEntryMembers[0]), pHost)
+    {
+    }
+
+protected:
+    HRESULT InvokeMember(DISPID id, int, const DispArgs&, VARIANT* pResult, DispError*) override
+    {
+        switch (id) {
+        case kEntryName:
+            ReturnText(pResult, kUserName);
+            return S_OK;
+        case kEntryAddress:
+            ReturnText(pResult, kUserAddress);
+            return S_OK;
+        case kEntryType:
+            ReturnText(pResult, L"SMTP");
+            return S_OK;
+        case kEntryGetExchangeUser:
+            ReturnObject(pResult, NULL);
+            return S_OK;
+        case kEntryClass:
+            ReturnLong(pResult, 8);   // olAddressEntry
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+};
+
+enum {
+    kRecipientName = 1,
+    kRecipientAddress,
+    kRecipientAddressEntry,
+    kRecipientClass,
+};
+
+const DispMember kRecipientMembers[] = {
+    { L"Name", kRecipientName, AccessGet },
+    { L"Address", kRecipientAddress, AccessGet },
+    { L"AddressEntry", kRecipientAddressEntry, AccessGet },
+    { L"Class", kRecipientClass, AccessGet },
+};
+
+class RecipientObject : public DispatchObject {
+public:
+    explicit RecipientObject(OutlookHost* pHost)
+        : DispatchObject(KindRecipient, "Recipient", IID_NULL, kRecipientMembers,
+                         sizeof(kRecipientMembers) / sizeof(kRecipientMembers[0]), pHost)
+    {
+    }
+
+protected:
+    HRESULT InvokeMember(DISPID id, int, const DispArgs&, VARIANT* pResult, DispError*) override
+    {
+        switch (id) {
+        case kRecipientName:
+            ReturnText(pResult, kUserName);
+            return S_OK;
+        case kRecipientAddress:
+            ReturnText(pResult, kUserAddress);
+            return S_OK;
+        case kRecipientAddressEntry:
+            ReturnObject(pResult, new AddressEntryObject(Host()));
+            return S_OK;
+        case kRecipientClass:
+            ReturnLong(pResult, 4);   // olRecipient
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
 };
 
 const LONG kClassNameSpace = 1;
@@ -55,6 +156,9 @@ protected:
             return S_OK;
         case kNameSpaceClass:
             ReturnLong(pResult, kClassNameSpace);
+            return S_OK;
+        case kCurrentUser:
+            ReturnObject(pResult, new RecipientObject(Host()));
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;

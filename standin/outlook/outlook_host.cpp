@@ -201,6 +201,8 @@ OutlookHost::OutlookHost()
       m_nNextItemNumber(1),
       m_nFiledItems(0),
       m_nNextDelivery(1),
+      m_nKillAfterDeliveries(0),
+      m_nDeliveredHere(0),
       m_nDeliveryBlock(-1),
       m_nNextSubmitOrder(1),
       m_ulNextNamedId(STANDIN_FIRST_NAMED_ID),
@@ -243,6 +245,7 @@ HRESULT OutlookHost::OpenStore(const StandinOutlookOptions* pOptions)
     m_bHtmlOk = pOptions->bHtmlOk;
     m_bNoExplorer = pOptions->bNoExplorer;
     m_bNoSpoolerRow = pOptions->bNoSpoolerRow;
+    m_nKillAfterDeliveries = pOptions->nKillAfterDeliveries;
 
     if (!CreateFolderTree(m_szStoreDir))
         return LastErrorResult();

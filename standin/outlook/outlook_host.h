@@ -135,6 +135,8 @@ private:
     int m_nNextItemNumber;
     int m_nFiledItems;                     // saved items in Sent Mail
     int m_nNextDelivery;
+    int m_nKillAfterDeliveries;
+    int m_nDeliveredHere;        // by this process
     int m_nDeliveryBlock;                  // the block whose folder is known to exist; -1: none
     LONG m_nNextSubmitOrder;
 

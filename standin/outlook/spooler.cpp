@@ -89,6 +89,10 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     if (!bBlock || !WriteDeliveredMessage(szBlock, m_nNextDelivery, &message))
         return MAPI_E_CALL_FAILED;
     ++m_nNextDelivery;
+    // The delivered file is whole; nothing else of this process gets a say,
+    // the add-in's logs included.
+    if (m_nKillAfterDeliveries > 0 && ++m_nDeliveredHere >= m_nKillAfterDeliveries)
+        TerminateProcess(GetCurrentProcess(), 137);
 
     pRecord->m_bSent = true;
     pRecord->m_ftSent = ftNow;

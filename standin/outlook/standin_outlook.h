@@ -31,6 +31,7 @@ struct StandinOutlookOptions {
     bool bNoExplorer;            // ActiveExplorer answers nothing
     bool bNoSpoolerRow;          // the session's status table lacks the spooler row
     bool bCallersInOtherModules; // the add-ins are DLLs of their own: raised faults return (fault_plan.h)
+    int nKillAfterDeliveries;    // > 0: the process dies, as a crash would, right after that many deliveries
 };
 
 // The message being composed, as the user left it in the compose window.

@@ -390,8 +390,9 @@ const FailureCase kCases[] = {
       CancelDuringPause },
 
     // The merge.
-    { "MergeFails", "", PlainMail, 2, {},
-      { "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
+    { "MergeFails", "", PlainMail, 2, { IDYES },
+      { Question("[[Name]] names no field of the mailing list and will be sent as it stands. Send anyway?"),
+        "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
       { "\t\tEmails In File: 2\r\n", "Mail merge error\r\n" + std::string(kIncomplete) }, 0, 0, {}, OverlongFieldName },
 
     // The copy.
@@ -540,7 +541,8 @@ const FailureCase kCases[] = {
       { "Failed to submit message to: r1@example.com\r\n", kIncomplete }, 0, 0 },
     { "SecondSubmissionFailsAndTheUserStops", "IMessage.SubmitMessage=fail@2", PlainMail, 3, { IDOK, IDNO },
       { "Failed to submit message to: r2@example.com", Question("Continue Sending Anyway?") },
-      { "# 1, To: r1@example.com. Sent Successfully\r\nFailed to submit message to: r2@example.com\r\n", kIncomplete },
+      { "# 1, To: r1@example.com. Sent Successfully\r\n(", "# 2, To: r2@example.com. Sending\r\nFailed to submit message to: r2@example.com\r\n(",
+        "To: r2@example.com. Not Sent: the submission failed (0x80004005)\r\n", kIncomplete },
       0, 1 },
     // A copy whose submission failed or raised went nowhere: it is not
     // counted, and the job goes on but cannot complete.
@@ -710,6 +712,30 @@ TEST_F(EngineEdgeTest, MapiLibraryThatDoesNotLoadEndsTheJobBeforeAnyLog)
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
+TEST_F(EngineEdgeTest, AFailedJobIsResumedFromItsSentListAndACompletedOneIsNot)
+{
+    ComposePlain("S [[Name]]", "B");
+    WriteList(NumberedList(4));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@3");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r3@example.com" }, 0, 2, EveryLog });
+
+    SetFaultPlan("");
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question("The last job to this mailing list sent to 2 of its 4 recipients and did not complete. "
+                                "Send only to the 2 recipients who have not had it yet?\n\nChoose No to send to "
+                                "every recipient of the list.") },
+                     1, 2, EveryLog, {}, 0, { "r1@example.com", "r2@example.com" } });
+    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tResumed: 2 recipients already sent on ("),
+              std::string::npos)
+        << CurrentLog();
+    EXPECT_NE(History().find("\tResumed: 2 recipients already sent on ("), std::string::npos);
+
+    RunJob();
+    ExpectJobEnded({ {}, 1, 4, EveryLog });
+}
+
 TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
 {
     ComposePlain("S", "B");
@@ -718,13 +744,20 @@ TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
     RunJob();
     ExpectJobEnded({ { "Failed to add recipient: r2@example.com" }, 0, 1, EveryLog });
 
+    // The same list again after a job that did not complete: the resume
+    // question, answered No, sends to everyone.
     SetFaultPlan("IMessage.SubmitMessage=fail@1");
+    m_boxes->Answer(IDNO);
     m_boxes->Answer(IDOK);
     m_boxes->Answer(IDNO);
     RunJob();
-    ExpectJobEnded({ { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") }, 0, 0,
-                     EveryLog });
+    ExpectJobEnded({ { Question("The last job to this mailing list sent to 1 of its 2 recipients and did not complete. "
+                                "Send only to the 1 recipients who have not had it yet?\n\nChoose No to send to "
+                                "every recipient of the list."),
+                       "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
+                     0, 0, EveryLog });
 
+    // Nothing was sent and the failed copy has its result: nothing to resume.
     SetFaultPlan("");
     RunJob();
     ExpectJobEnded({ {}, 1, 2, EveryLog });

@@ -341,7 +341,9 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
     if (end.logs >= EveryLog) {
         std::vector<std::string> lines = SplitLines(m_listContent);
         std::string expectedList = lines.empty() ? std::string() : lines[0];
-        for (const std::string& address : counted) {
+        std::vector<std::string> listed = end.alreadySent;
+        listed.insert(listed.end(), counted.begin(), counted.end());
+        for (const std::string& address : listed) {
             auto record = std::find_if(lines.begin() + (lines.empty() ? 0 : 1), lines.end(),
                                        [&](const std::string& line) { return RecordHolds(line, address); });
             if (record == lines.end()) {
@@ -352,6 +354,7 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
         }
         EXPECT_EQ(SentList(), expectedList);
     }
+    EXPECT_EQ(JobProgress.alreadySentCount, (int)end.alreadySent.size());
 }
 
 void EngineJobTest::TearDown()

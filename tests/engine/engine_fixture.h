@@ -51,6 +51,9 @@ struct JobEnd {
     std::vector<std::string> notDelivered;
     // MAPI blocks left behind on purpose (a free the case makes fail).
     int nBlocksLeft = 0;
+    // A resumed job: the recipients the last job sent, passed over, whose
+    // records the sent list holds before this job's.
+    std::vector<std::string> alreadySent = {};
 };
 
 class EngineJobTest : public ::testing::Test {

@@ -40,6 +40,10 @@ std::vector<std::string> SentLines(const std::string& log)
     return addresses;
 }
 
+// The question of a list without the Name column the message refers to.
+const char kNameNamesNoField[] =
+    "[[Name]] names no field of the mailing list and will be sent as it stands. Send anyway?";
+
 class HostileListTest : public EngineJobTest {
 protected:
     void SetUp() override
@@ -330,10 +334,11 @@ TEST_F(HostileListTest, AnAddressFieldOf511IsSkippedNotCut)
     // the 255 characters an address holds it would name someone else.
     std::string address = "c@" + std::string(509, 'x');
     WriteList("Email\na@example.com\n" + address);
+    m_boxes->Answer(IDYES);
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com" });
     EXPECT_EQ(m_wJobDone, 1u);
-    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ kNameNamesNoField });
     std::string log = CurrentLog();
     EXPECT_NE(log.find("\t\tEmails In File: 1\r\n"), std::string::npos);
     EXPECT_NE(log.find("Skipped line 3 of the mailing list: the address is longer than 255 characters: " +
@@ -344,6 +349,7 @@ TEST_F(HostileListTest, AnAddressFieldOf511IsSkippedNotCut)
 TEST_F(HostileListTest, AnAddressFieldOf512IsSkipped)
 {
     WriteList("Email\na@example.com\nc@" + std::string(510, 'x') + "\nd@example.com\n");
+    m_boxes->Answer(IDYES);
     RunJob();
     ExpectEndedWithDelivered({ "a@example.com", "d@example.com" });
     EXPECT_NE(CurrentLog().find("Skipped line 3 of the mailing list: the address is longer than 255 characters"),
@@ -409,6 +415,7 @@ TEST_F(HostileListTest, AByteOrderMarkIsNoPartOfTheFirstName)
 {
     WriteList("\xEF\xBB\xBF" "Name,Email\nAnn,a@example.com\n");
     RunJob();
+    EXPECT_TRUE(BoxTexts().empty());
     ExpectEndedWithDelivered({ "a@example.com" });
     ASSERT_EQ(Delivered().size(), 1u);
     EXPECT_EQ(Delivered()[0].subject, "Hello Ann");

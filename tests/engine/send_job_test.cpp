@@ -124,6 +124,30 @@ TEST_F(SendJobTest, NonAsciiHtmlGoesAsStoredBytesWhereTheStoreTakesThem)
     EXPECT_EQ(FaultCallCount("IStream.Commit"), 2 * 2);
 }
 
+TEST_F(SendJobTest, PlaceholdersOfNoFieldAreAskedAboutOnceAndSplitOnesMerge)
+{
+    m_options.bHtmlOk = true;
+    ComposeHtml("Hi [[Nmae]]", "plain [[Name]] [[Town]] [[nmae]]",
+                "<p>[[<span>Na</span>me]] [[T<b>own</b>]] [[Ci&nbsp;ty]]</p>");
+    WriteList(NumberedList(2));
+    const std::string question = "[[Nmae]], [[Town]] and [[Ci ty]] name no field of the mailing list and will be "
+                                 "sent as they stand. Send anyway?";
+    m_boxes->Answer(IDNO);
+    RunJob();
+    ExpectJobEnded({ { Question(question) }, 0, 0, NoLog });
+    EXPECT_TRUE(Delivered().empty());
+
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question(question) }, 1, 2, EveryLog });
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[1].subject, "Hi [[Nmae]]");
+    EXPECT_EQ(delivered[1].bodyBytes.find("<p>Person 2 [[T<b>own</b>]] [[Ci&nbsp;ty]]</p>"), 0u);
+    // The plain alternative comes from the merged HTML.
+    EXPECT_EQ(delivered[1].plainBody.find("Person 2 [[Town]] [[Ci"), 0u);
+}
+
 TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)
 {
     m_options.bHtmlOk = false;

@@ -109,6 +109,7 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 81, 50, 14 },
         { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 81, 50, 14 },
         { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 81, 50, 14 },
+        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 99, 50, 14 },
         { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 103, 100, 8 },
     };
     UiDriver driver;
@@ -231,6 +232,7 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 81, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 81, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 81, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 99, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
         { kChild | WS_GROUP | SS_RIGHT, 244, 103, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
     };
     ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));
@@ -690,6 +692,65 @@ TEST_F(MainDialogHelpTest, HelpAndF1OpenTheMailingListsTopic)
         EXPECT_TRUE(calls[i].bHasLink);
         EXPECT_STREQ(calls[i].szKeywords, "mailing lists");
         EXPECT_EQ(calls[i].hWndCaller, hDlg);
+    }
+}
+
+TEST_F(MainDialogHelpTest, PreviewStepsThroughTheRecipientsAndOpensItsOwnTopic)
+{
+    WriteList("Name,Email\nAnn,ann@example.com\nNo address,\nBob,bob@example.com\n");
+    ComposeInWindow("Hello [[Name]] [[Nmae]]", "Dear [[Name]],");
+    SendJob job(m_pMail);
+    UiDriver driver;
+    HWND hPreview = NULL;
+    std::vector<std::string> positions, texts;
+    std::vector<bool> previousEnabled, nextEnabled;
+    auto record = [&](HWND h) {
+        positions.push_back(ControlText(h, IDC_PREVIEW_POSITION));
+        texts.push_back(ControlText(h, IDC_PREVIEW_TEXT));
+        previousEnabled.push_back(IsWindowEnabled(GetDlgItem(h, IDC_PREVIEW_PREVIOUS)) != FALSE);
+        nextEnabled.push_back(IsWindowEnabled(GetDlgItem(h, IDC_PREVIEW_NEXT)) != FALSE);
+    };
+    driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_PREVIEW); });
+    driver.When("Lettercast Preview", [&](HWND h) {
+        hPreview = h;
+        record(h);
+        Click(h, IDC_PREVIEW_NEXT);
+        driver.After(100, [&, h]() {
+            record(h);
+            Click(h, IDC_PREVIEW_PREVIOUS);
+            driver.After(100, [&, h]() {
+                record(h);
+                Click(h, IDC_PREVIEW_HELP);
+                HELPINFO info = { sizeof(info), HELPINFO_WINDOW, IDC_PREVIEW_TEXT, GetDlgItem(h, IDC_PREVIEW_TEXT), 0,
+                                  { 0, 0 } };
+                SendMessageA(h, WM_HELP, 0, (LPARAM)&info);
+                Click(h, IDCANCEL);
+                driver.After(200, [&]() { Click(ghOpenMainDialog, IDCANCEL); });
+            });
+        });
+    });
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(positions.size(), 3u);
+    EXPECT_EQ(positions[0], "Recipient 1 of 2: ann@example.com");
+    EXPECT_EQ(positions[1], "Recipient 2 of 2: bob@example.com");
+    EXPECT_EQ(positions[2], positions[0]);
+    EXPECT_EQ(previousEnabled, std::vector<bool>({ false, true, false }));
+    EXPECT_EQ(nextEnabled, std::vector<bool>({ true, false, true }));
+    EXPECT_NE(texts[1].find("Subject: Hello Bob [[Nmae]]\r\n\r\nDear Bob,"), std::string::npos) << texts[1];
+    EXPECT_NE(texts[0].find("Address column: Email\r\nUsable recipients: 2\r\nSkipped records: 1\r\n"
+                            "  Line 3: the address is empty\r\n"),
+              std::string::npos)
+        << texts[0];
+    EXPECT_NE(texts[0].find("Warning: [[Nmae]] names no field of the mailing list"), std::string::npos);
+    EXPECT_EQ(texts[2], texts[0]);
+
+    SpyCalls calls;
+    ASSERT_EQ(calls.Count(), 4);
+    for (int i : { 1, 3 }) {
+        EXPECT_STREQ(calls[i].szKeywords, "preview");
+        EXPECT_EQ(calls[i].hWndCaller, hPreview);
     }
 }
 

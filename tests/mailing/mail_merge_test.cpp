@@ -119,6 +119,35 @@ bool MatchesAt(const std::string& text, size_t nAt, const std::string& placehold
     return true;
 }
 
+
+// A placeholder split by tags: the text from "[[" to the first "]]" after
+// it, every tag "<...>" taken out, is the name.
+size_t SplitPlaceholderLength(const std::string& text, size_t nAt, const std::string& name)
+{
+    if (text.compare(nAt, 2, "[[") != 0)
+        return 0;
+    size_t nClose = text.find("]]", nAt + 2);
+    if (nClose == std::string::npos)
+        return 0;
+    std::string inner = text.substr(nAt + 2, nClose - nAt - 2), bare;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] != '<') {
+            bare += inner[i];
+            continue;
+        }
+        size_t nEnd = inner.find('>', i);
+        if (nEnd == std::string::npos)
+            return 0;
+        i = nEnd;
+    }
+    if (bare.size() != name.size())
+        return 0;
+    for (size_t j = 0; j < bare.size(); ++j)
+        if (AsciiUpper(bare[j]) != AsciiUpper(name[j]))
+            return 0;
+    return nClose + 2 - nAt;
+}
+
 struct ReferenceMerge {
     std::string text;
     size_t nPeakLength;   // the longest the text becomes on the way
@@ -134,14 +163,19 @@ ReferenceMerge MergeByReference(const std::string& original, const std::vector<s
     size_t nAt = 0;
     while (nAt < original.size()) {
         size_t nColumn = 0;
-        while (nColumn < names.size() && !MatchesAt(original, nAt, "[[" + names[nColumn] + "]]"))
-            ++nColumn;
+        size_t nPlaceholder = 0;
+        for (; nColumn < names.size(); ++nColumn) {
+            nPlaceholder = MatchesAt(original, nAt, "[[" + names[nColumn] + "]]")
+                               ? names[nColumn].size() + 4
+                               : SplitPlaceholderLength(original, nAt, names[nColumn]);
+            if (nPlaceholder > 0)
+                break;
+        }
         if (nColumn == names.size()) {
             result.text += original[nAt++];
             continue;
         }
         std::string value = nColumn < values.size() ? values[nColumn] : std::string();
-        size_t nPlaceholder = names[nColumn].size() + 4;
         result.text += value;
         nAt += nPlaceholder;
         result.nPeakLength = std::max(result.nPeakLength, result.text.size() + original.size() - nAt);
@@ -174,6 +208,16 @@ TEST(MergeFieldsNames, PlaceholdersOfNoHeaderFieldStayUnchanged)
     TestRecord record({"Ann"});
     EXPECT_EQ("[[Nickname]] Ann [First] [[First] [[ First]] [[First ]]",
               MergedOrFailure("[[Nickname]] [[First]] [First] [[First] [[ First]] [[First ]]", header, record));
+}
+
+TEST(MergeFieldsNames, APlaceholderSplitByTagsMergesAndTheTagsGoWithIt)
+{
+    TestRecord header({"First Name", "City"});
+    TestRecord record({"Ann", "Oslo"});
+    EXPECT_EQ("<p>Dear Ann of Oslo, [[<b>First</b> Nam]] [[Ci<ty]] Oslo]</p>",
+              MergedOrFailure("<p>Dear [[<span>First</span> Name]] of [[<b class=\"c\">C</b>ity<br>]], "
+                              "[[<b>First</b> Nam]] [[Ci<ty]] [[<i>City]]]</p>",
+                              header, record));
 }
 
 TEST(MergeFieldsNames, LeadingSpaceMatchesOnlyThePlaceholderWithThatSpace)
@@ -506,11 +550,25 @@ std::vector<std::string> RandomHeader(std::mt19937& rng)
     return names;
 }
 
+// An editor's formatting: tags put anywhere between the brackets.
+std::string SplitByTags(std::mt19937& rng, const std::string& name)
+{
+    static const char* const kTags[] = { "<span>", "</span>", "<b class=\"x\">", "<>" };
+    std::string split;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (rng() % 3 == 0)
+            split += kTags[rng() % 4];
+        if (i < name.size())
+            split += name[i];
+    }
+    return split;
+}
+
 std::string RandomPlaceholder(std::mt19937& rng, const std::vector<std::string>& names)
 {
-    if (names.empty() || rng() % 5 == 0)
-        return "[[" + RandomCase(rng, "Other") + "]]";
-    return "[[" + RandomCase(rng, names[rng() % names.size()]) + "]]";
+    std::string name = (names.empty() || rng() % 5 == 0) ? RandomCase(rng, "Other")
+                                                          : RandomCase(rng, names[rng() % names.size()]);
+    return "[[" + (rng() % 4 == 0 ? SplitByTags(rng, name) : name) + "]]";
 }
 
 // Plain words and whole placeholders only: no value can bring in or join a
@@ -532,7 +590,7 @@ std::string RandomBracketText(std::mt19937& rng, const std::vector<std::string>&
     size_t nPieces = rng() % 7;
     for (size_t i = 0; i < nPieces; ++i) {
         switch (rng() % 4) {
-        case 0: text += RandomText(rng, "[]ab ", 6); break;
+        case 0: text += RandomText(rng, "[]ab <>", 6); break;
         case 1: text += RandomPlaceholder(rng, names); break;
         case 2: text += (rng() % 2 == 0) ? "[[" : "]]"; break;
         default: text += RandomText(rng, "xyz", nMaxRun); break;

@@ -3,7 +3,9 @@
 # prefix, loaded by the stand-in host, a whole mailing through its dialogs.
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
-#                          old-outlook | attachments | missing-attachment | unicode-texts | usage
+#                          old-outlook | attachments | missing-attachment | unicode-texts |
+#                          resume-after-failure | resume-after-stop | completed-never-resumed |
+#                          other-list-never-resumed | preview | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -28,6 +30,18 @@ attachment_count() { grep -c '^Content-Disposition: attachment' "$1"; }
 # The delivered file whose To is ADDR.
 delivered_to() { grep -lE "^To: $1"$'\r?$' "$out"/delivered/*.eml | head -n 1; }
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+# Jobs on one list of eight, sharing one data folder, each into its own folder.
+resume_list() {
+  { echo "Name,Email"; for i in $(seq 1 8); do echo "R$i,r$i@example.com"; done; } >"$out/list.csv"
+  printf 'Dear [[Name]],\nhello.\n' >"$out/body.txt"
+}
+resume_run() {   # resume_run DIR ARGS...
+  local dir=$1; shift
+  "$top/scripts/run-job" --list "$out/list.csv" --out "$out/$dir" --data "$out/data" --pause 0 \
+    --subject "Hello [[Name]]" --body "$out/body.txt" "$@" >>"$out/run.log" 2>&1
+}
+tos() { for d in "$@"; do grep -h '^To: ' "$out/$d"/delivered/*.eml 2>/dev/null; done | sed -e 's/^To: //' -e 's/\r$//' | sort; }
+everyone_once() { test "$1" = "$(for i in $(seq 1 8); do echo "r$i@example.com"; done | sort)"; }
 
 case $case_name in
   samples)
@@ -266,6 +280,97 @@ PY
     check "the refusal box was answered" grep -q "designed for Outlook 2007 or later" "$out/boxes.txt"
     check "nothing delivered" test "$(delivered_count)" -eq 0
     ;;
+  resume-after-failure)
+    # The third recipient cannot be added: the job ends with two sent.
+    resume_list
+    resume_run one --fault 'IMessage.ModifyRecipients=fail@3'
+    check "the first job did not complete" test $? -eq 1
+    check "it sent two" test "$(tos one | wc -l)" -eq 2
+    resume_run two --answer yes
+    check "the resumed job completed" test $? -eq 0
+    check "the user was asked" grep -q "sent to 2 of its 8 recipients and did not complete. Send only to the 6" "$out/two/boxes.txt"
+    check "nothing was in flight" bash -c "! grep -q 'may or may not' '$out/two/boxes.txt'"
+    check "every recipient got exactly one copy in all" everyone_once "$(tos one two)"
+    check "the start block says so" grep -q "Resumed: 2 recipients already sent on (" "$out/two/logs/CurrentJob.txt"
+    check "the closing box counts them" grep -q "Already sent by the last job: 2" "$out/two/boxes.txt"
+    check "the sent list holds all eight" test "$(tail -n +2 "$out/data/tosent.txt" | sort -u | wc -l)" -eq 8
+    resume_run three --answer yes
+    check "a completed job is not resumed: everyone again" everyone_once "$(tos three)"
+    check "and nobody asked" bash -c "! grep -q 'did not complete' '$out/three/boxes.txt'"
+    ;;
+  resume-after-stop)
+    # The third submission fails and the user stops; sent again, No sends to everyone.
+    resume_list
+    resume_run one --fault 'IMessage.SubmitMessage=fail@3' --answer no
+    check "the first job did not complete" test $? -eq 1
+    check "the copy that failed has its result after its Sending line" \
+      grep -q "To: r3@example.com. Not Sent: the submission failed" "$out/one/logs/CurrentJob.txt"
+    resume_run two --answer no
+    check "No sends to everyone" everyone_once "$(tos two)"
+    check "the user was asked" grep -q "sent to 2 of its 8 recipients and did not complete" "$out/two/boxes.txt"
+    check "nothing was in flight" bash -c "! grep -q 'may or may not' '$out/two/boxes.txt'"
+    check "its log does not say resumed" bash -c "! grep -q Resumed: '$out/two/logs/CurrentJob.txt'"
+    ;;
+  completed-never-resumed)
+    resume_list
+    resume_run one
+    check "the first job completed" test $? -eq 0
+    resume_run two --answer yes
+    check "everyone again" everyone_once "$(tos two)"
+    check "nobody asked" bash -c "! grep -q 'did not complete' '$out/two/boxes.txt'"
+    ;;
+  other-list-never-resumed)
+    resume_list
+    resume_run one --kill-after 3
+    cp "$out/list.csv" "$out/same.csv"
+    "$top/scripts/run-job" --list "$out/same.csv" --out "$out/two" --data "$out/data" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" --kill-after 3 --answer yes >>"$out/run.log" 2>&1
+    check "another path is not offered a resume" bash -c "! grep -q 'did not complete' '$out/two/boxes.txt'"
+    check "and its job starts from the first recipient" grep -q "^To: r1@example.com" "$out/two/delivered/0001.eml"
+    # The same path as the job just killed, with another header.
+    { echo "Name,Email,City"; for i in $(seq 1 8); do echo "R$i,r$i@example.com,Oslo"; done; } >"$out/same.csv"
+    "$top/scripts/run-job" --list "$out/same.csv" --out "$out/three" --data "$out/data" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" --answer yes >>"$out/run.log" 2>&1
+    check "another header is not offered a resume" bash -c "! grep -q 'did not complete' '$out/three/boxes.txt'"
+    check "everyone again" everyone_once "$(tos three)"
+    ;;
+  preview)
+    # What the preview shows for a recipient is what the job delivers to it.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/preview" --preview 3
+    check "the preview was written" test $? -eq 0
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --pause 0 --data "$out/data"
+    check "the job completed" test $? -eq 0
+    shown=$(sed -e 's/\r$//' "$out/preview/preview.txt")
+    sent=$out/job/delivered/0003.eml
+    to=$(sed -e 's/\r$//' -n -e 's/^To: //p' "$sent")
+    check "it names the third recipient" grep -qx "Recipient 3 of 4: $to" <<<"$shown"
+    check "with the subject the job sent" grep -qxF "$(sed -e 's/\r$//' -n -e '/^Subject: /p' "$sent")" <<<"$shown"
+    check "and the body's first line" grep -qF "Dear Dana Evans," <<<"$shown"
+    check "the job sent that line to that recipient" grep -q "Dear Dana Evans," "$sent"
+    check "the delimiter and address column" grep -qx "Address column: E-Mail Address" <<<"$shown"
+    check "the usable and skipped records" \
+      test "$(grep -cE '^(Usable recipients: 4|Skipped records: 1|  Line 11: the address is empty)$' <<<"$shown")" -eq 3
+    check "no warning without unknown placeholders" bash -c "! grep -q Warning: <<<'$shown'"
+    check "nothing was sent by the preview" test -z "$(ls "$out/preview/delivered")"
+    # The test to oneself: the previewed copy, to the profile's address, no log touched.
+    logs_before=$(cd "$out/data" && md5sum *.txt)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/test" --test-send 3 --data "$out/data"
+    check "the test send ran" test $? -eq 0
+    check "one copy delivered" test "$(find "$out/test/delivered" -name '*.eml' | wc -l)" -eq 1
+    test_copy=$(find "$out/test/delivered" -name '*.eml' | head -n 1)
+    check "to the profile's own address" grep -qx "To: user@standin.example" <(sed -e 's/\r$//' "$test_copy")
+    check "with the recipient's subject after [Test]" grep -qxF \
+      "$(sed -e 's/\r$//' -n -e 's/^Subject: /Subject: [Test] /p' "$sent")" <(sed -e 's/\r$//' "$test_copy")
+    check "and the recipient's body" grep -q "Dear Dana Evans," "$test_copy"
+    check "the user is told where it went" grep -q "A test copy for recipient 3 was sent to user@standin.example." "$out/test/boxes.txt"
+    check "the logs are as they were" test "$(cd "$out/data" && md5sum *.txt)" = "$logs_before"
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/unknown" --preview 9 \
+      --subject "Hi [[Nmae]]" --body "$top/samples/SampleMessage.txt"
+    shown=$(sed -e 's/\r$//' "$out/unknown/preview.txt")
+    check "a recipient beyond the list shows the last one" grep -q "^Recipient 4 of 4: " <<<"$shown"
+    check "the warning names the unknown placeholder" \
+      grep -qx "Warning: \[\[Nmae\]\] names no field of the mailing list and will be sent as it stands." <<<"$shown"
+    ;;
   usage)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"
     check "a throw into the add-in is a usage error" test $? -eq 2
@@ -277,7 +382,12 @@ PY
     check "a list that does not exist is a usage error" test $? -eq 2
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause soon >/dev/null 2>"$out/err"
     check "a pause that is no number is a usage error" test $? -eq 2
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --answer yes,maybe >/dev/null 2>"$out/err"
+    check "an answer that is neither yes nor no is a usage error" test $? -eq 2
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --kill-after 0 >/dev/null 2>"$out/err"
+    check "a kill after no delivery is a usage error" test $? -eq 2
     ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
+[ $failed -eq 0 ] || cat "$out/run.log" 2>/dev/null
 exit $failed

@@ -79,10 +79,12 @@ TEST_F(HelpTest, EachDialogTopicReachesTheLookUp)
     RegisterLocation(REG_SZ, TestProgramDir() + "hhspy.dll");
     EXPECT_EQ(ShowHelpTopic(NULL, IDS_TOPIC_OPTIONS), 1);
     EXPECT_EQ(ShowHelpTopic(NULL, IDS_TOPIC_JOB_LOGS), 1);
+    EXPECT_EQ(ShowHelpTopic(NULL, IDS_TOPIC_PREVIEW), 1);
     SpyCalls calls;
-    ASSERT_EQ(calls.Count(), 4);
+    ASSERT_EQ(calls.Count(), 6);
     EXPECT_STREQ(calls[1].szKeywords, "options");
     EXPECT_STREQ(calls[3].szKeywords, "job logs");
+    EXPECT_STREQ(calls[5].szKeywords, "preview");
 }
 
 TEST_F(HelpTest, NothingHappensWithoutADllFolder)

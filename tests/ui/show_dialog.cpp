@@ -1,14 +1,22 @@
 // Shows one of the add-in's dialogs for a few seconds so that a picture can
-// be taken of it: show_dialog.exe <resource id> [seconds]. Exits 0 when the
-// dialog opened, 2 when it could not be made. show_dialog.exe box <string id>
-// <message box type> [seconds] shows the add-in's message box of that string.
+// be taken of it: show_dialog.exe <resource id> [seconds [samples folder]].
+// The Preview dialog shows the sample list and message of the samples folder.
+// Exits 0 when the dialog opened, 2 when it could not be made.
+// show_dialog.exe box <string id> <message box type> [seconds] shows the
+// add-in's message box of that string.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <string>
 
 #include "job/main_dialog.h"
+#include "job/preview_dialog.h"
+#include "mailing/list_reader.h"
+#include "settings/settings_store.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -72,6 +80,20 @@ static void CALLBACK BringToFront(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD 
     EnumThreadWindows(GetCurrentThreadId(), ActivateDialog, 0);
 }
 
+static std::string FileText(const std::string& path)
+{
+    std::string text;
+    FILE* pFile = fopen(path.c_str(), "rb");
+    if (pFile == NULL)
+        return text;
+    char buffer[4096];
+    size_t cb;
+    while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+        text.append(buffer, cb);
+    fclose(pFile);
+    return text;
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int nShow)
 {
     int nResource = atoi(pszCmdLine);
@@ -101,8 +123,27 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int n
     else if (nResource == IDD_LOGS)
         pfnDialog = LogsDialog;
 
+    LPARAM lParam = 0;
+    PreviewRequest request;
+    std::string listPath;
+    if (nResource == IDD_PREVIEW) {
+        const char* pszFolder = pszSeconds ? strchr(pszSeconds + 1, ' ') : NULL;
+        std::string folder = pszFolder ? std::string(pszFolder + 1) + "\\" : std::string();
+        listPath = folder + "SampleTo.txt";
+        request.pJob = NULL;
+        request.pszListPath = listPath.c_str();
+        request.nIndex = 2;
+        std::string subject = FileText(folder + "SampleSubject.txt");
+        request.message.subject = subject.substr(0, subject.find_first_of("\r\n"));
+        request.message.body = FileText(folder + "SampleMessage.txt");
+        snprintf(JobOptions.ToList, LC_PATH_CAPACITY, "%s", listPath.c_str());
+        DetectDelimiter();
+        pfnDialog = PreviewDialog;
+        lParam = (LPARAM)&request;
+    }
+
     SetTimer(NULL, 0, gnSeconds * 1000, CloseAll);
     SetTimer(NULL, 0, 1000, BringToFront);
-    INT_PTR nResult = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(nResource), GetDesktopWindow(), pfnDialog, 0);
+    INT_PTR nResult = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(nResource), GetDesktopWindow(), pfnDialog, lParam);
     return nResult == -1 ? 2 : 0;
 }

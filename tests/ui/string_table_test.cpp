@@ -42,6 +42,7 @@ const Entry kEntries[] = {
     { 39, "Other ShellExecute Error" },
     { 40, "Please enter a delay value between 0 and 9999 seconds." },
     { 45, "job logs" },
+    { 46, "preview" },
 };
 
 std::string LoadEntry(UINT uId)

@@ -1,0 +1,332 @@
+#include "job/preview_dialog.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "engine/host_dispatch.h"
+#include "engine/send_job.h"
+#include "logs/job_log.h"
+#include "mailing/list_reader.h"
+#include "mailing/mail_merge.h"
+#include "mailing/placeholder_check.h"
+#include "resources/product.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "ui/dialog_placement.h"
+#include "ui/help.h"
+
+namespace {
+
+struct SkippedLines {
+    std::vector<std::string> lines;
+};
+
+void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
+{
+    char szLine[LC_ADDRESS_CAPACITY + 128];
+    char szAddress[LC_ADDRESS_CAPACITY];
+    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    snprintf(szLine, sizeof(szLine), "  Line %d: %s%s%s", nLine, SkippedRecordReason(nReason, pszAddress),
+             szAddress[0] ? ": " : "", szAddress);
+    ((SkippedLines*)pContext)->lines.push_back(szLine);
+}
+
+// The merged text, or what the job would say of a merge that fails.
+std::string Merged(const std::string& text, const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    char* pszMerged = MergeText(text.c_str(), pHeader, pRecord);
+    if (pszMerged == NULL)
+        return "(Mail merge failed: make sure no fields are greater than 511 characters.)";
+    std::string merged(pszMerged);
+    free(pszMerged);
+    return merged;
+}
+
+// An edit control breaks lines at CR LF only.
+std::string WithWindowsLineEnds(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::string FromBstrMember(IDispatch* pItem, LPCOLESTR pszMember)
+{
+    try {
+        ScopedVariant value;
+        if (FAILED(DispTryGetProperty(pItem, pszMember, &value)) || V_VT(&value.Get()) != VT_BSTR ||
+            V_BSTR(&value.Get()) == NULL)
+            return std::string();
+        char* pszText = WideToAnsiHeap(V_BSTR(&value.Get()));
+        if (pszText == NULL)
+            return std::string();
+        std::string text(pszText);
+        free(pszText);
+        return text;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+struct PreviewState {
+    PreviewRequest* pRequest;
+    int nTotal;
+};
+
+void ShowRecipient(HWND hDlg, PreviewState* pState)
+{
+    std::string position, text;
+    BuildPreviewText(pState->pRequest->pszListPath, pState->pRequest->message, pState->pRequest->nIndex,
+                     &pState->nTotal, &position, &text);
+    if (pState->pRequest->nIndex > pState->nTotal && pState->nTotal > 0) {
+        pState->pRequest->nIndex = pState->nTotal;
+        BuildPreviewText(pState->pRequest->pszListPath, pState->pRequest->message, pState->pRequest->nIndex,
+                         &pState->nTotal, &position, &text);
+    }
+    SetDlgItemTextA(hDlg, IDC_PREVIEW_POSITION, position.c_str());
+    SetDlgItemTextA(hDlg, IDC_PREVIEW_TEXT, WithWindowsLineEnds(text).c_str());
+    SendDlgItemMessageA(hDlg, IDC_PREVIEW_TEXT, EM_SETSEL, 0, 0);
+    EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_PREVIOUS), pState->pRequest->nIndex > 1);
+    EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_NEXT), pState->pRequest->nIndex < pState->nTotal);
+    EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_TEST), pState->pRequest->pJob != NULL && pState->nTotal > 0);
+}
+
+BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
+{
+    PreviewState* pState = new PreviewState{ (PreviewRequest*)lParam, 0 };
+    if (pState->pRequest->nIndex < 1)
+        pState->pRequest->nIndex = 1;
+    SetWindowLongPtrA(hDlg, GWLP_USERDATA, (LONG_PTR)pState);
+    CenterOnScreen(hDlg);
+    ShowRecipient(hDlg, pState);
+    // The focus on Next, not in the text, which would show it all selected.
+    SetFocus(GetDlgItem(hDlg, IsWindowEnabled(GetDlgItem(hDlg, IDC_PREVIEW_NEXT)) ? IDC_PREVIEW_NEXT : IDCANCEL));
+    return FALSE;
+}
+
+void OnCommand(HWND hDlg, int nId)
+{
+    PreviewState* pState = (PreviewState*)GetWindowLongPtrA(hDlg, GWLP_USERDATA);
+    if (pState == NULL)
+        return;
+    switch (nId) {
+    case IDC_PREVIEW_PREVIOUS:
+        if (pState->pRequest->nIndex > 1) {
+            --pState->pRequest->nIndex;
+            ShowRecipient(hDlg, pState);
+        }
+        break;
+    case IDC_PREVIEW_NEXT:
+        if (pState->pRequest->nIndex < pState->nTotal) {
+            ++pState->pRequest->nIndex;
+            ShowRecipient(hDlg, pState);
+        }
+        break;
+    case IDC_PREVIEW_TEST: {
+        char szResult[LC_ADDRESS_CAPACITY + 128] = "No message to send.";
+        bool bSent = pState->pRequest->pJob &&
+                     pState->pRequest->pJob->SendTestCopy(hDlg, pState->pRequest->pszListPath,
+                                                          pState->pRequest->nIndex, szResult, sizeof(szResult));
+        MessageBoxA(hDlg, szResult, LC_PRODUCT_NAME, MB_OK | (bSent ? MB_ICONINFORMATION : MB_ICONWARNING));
+        break;
+    }
+    case IDC_PREVIEW_HELP:
+        ShowHelpTopic(hDlg, IDS_TOPIC_PREVIEW);
+        break;
+    case IDOK:
+    case IDCANCEL:
+        EndDialog(hDlg, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+std::string HtmlAsText(const std::string& html)
+{
+    static const struct {
+        const char* pszEntity;
+        const char* pszText;
+    } kEntities[] = { { "&nbsp;", " " }, { "&amp;", "&" }, { "&lt;", "<" }, { "&gt;", ">" }, { "&quot;", "\"" },
+                      { "&#39;", "'" } };
+    static const char* const kLineEnds[] = { "<br", "</p", "</div", "</tr", "</li", "</h" };
+    std::string text;
+    size_t i = 0;
+    bool bInHead = false;
+    while (i < html.size()) {
+        if (html[i] == '<') {
+            size_t nEnd = html.find('>', i);
+            if (nEnd == std::string::npos)
+                break;
+            std::string tag = html.substr(i, nEnd - i);
+            for (char& ch : tag)
+                ch = (ch >= 'A' && ch <= 'Z') ? (char)(ch - 'A' + 'a') : ch;
+            if (tag.compare(0, 5, "<head") == 0 || tag.compare(0, 6, "<style") == 0)
+                bInHead = true;
+            else if (tag.compare(0, 6, "</head") == 0 || tag.compare(0, 7, "</style") == 0)
+                bInHead = false;
+            for (const char* pszEnd : kLineEnds) {
+                if (tag.compare(0, strlen(pszEnd), pszEnd) == 0) {
+                    text += '\n';
+                    break;
+                }
+            }
+            i = nEnd + 1;
+            continue;
+        }
+        if (bInHead) {
+            ++i;
+            continue;
+        }
+        bool bEntity = false;
+        for (const auto& entity : kEntities) {
+            size_t cch = strlen(entity.pszEntity);
+            if (html.compare(i, cch, entity.pszEntity) == 0) {
+                text += entity.pszText;
+                i += cch;
+                bEntity = true;
+                break;
+            }
+        }
+        if (bEntity)
+            continue;
+        // Line ends of the source are no line ends of the page.
+        if (html[i] == '\r' || html[i] == '\n') {
+            if (!text.empty() && text.back() != ' ' && text.back() != '\n')
+                text += ' ';
+            ++i;
+            continue;
+        }
+        text += html[i++];
+    }
+    return text;
+}
+
+void ReadPreviewMessage(IDispatch* pItem, PreviewMessage* pMessage)
+{
+    *pMessage = PreviewMessage();
+    if (pItem == NULL)
+        return;
+    pMessage->subject = FromBstrMember(pItem, L"Subject");
+    pMessage->body = FromBstrMember(pItem, L"Body");
+    try {
+        ScopedVariant format;
+        // olFormatHTML
+        if (SUCCEEDED(DispTryGetProperty(pItem, L"BodyFormat", &format)) && V_VT(&format.Get()) == VT_I4 &&
+            V_I4(&format.Get()) == 2)
+            pMessage->html = FromBstrMember(pItem, L"HTMLBody");
+    } catch (...) {
+        pMessage->html.clear();
+    }
+}
+
+bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, int nIndex, int* pnTotal,
+                      std::string* pPosition, std::string* pText)
+{
+    *pnTotal = 0;
+    pPosition->clear();
+    pText->clear();
+    FILE* pList = OpenListFile(pszListPath);
+    if (pList == NULL) {
+        *pPosition = "No recipient";
+        *pText = "Could not open the mailing list file for reading.";
+        return false;
+    }
+    ListRecord header, record;
+    InitListRecord(&header);
+    InitListRecord(&record);
+    SkippedLines skipped;
+    gListSkipWatch.pfnSkipped = CollectSkipped;
+    gListSkipWatch.pContext = &skipped;
+    int nColumn = -1;
+    bool bHeaderDone = false;
+    char szAddress[LC_ADDRESS_CAPACITY];
+    std::string address, subject, body;
+    std::vector<std::string> unknown;
+    while (ReadNextRecipient(&nColumn, pList, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0, &header,
+                             &record)) {
+        if (!bHeaderDone) {
+            FindUnknownPlaceholders(message.subject.c_str(), false, &header, &unknown);
+            FindUnknownPlaceholders(message.body.c_str(), false, &header, &unknown);
+            FindUnknownPlaceholders(message.html.c_str(), true, &header, &unknown);
+        }
+        bHeaderDone = true;
+        if (++*pnTotal != nIndex)
+            continue;
+        address = szAddress;
+        subject = Merged(message.subject, &header, &record);
+        body = message.html.empty() ? Merged(message.body, &header, &record)
+                                    : HtmlAsText(Merged(message.html, &header, &record));
+    }
+    gListSkipWatch.pfnSkipped = NULL;
+    gListSkipWatch.pContext = NULL;
+    fclose(pList);
+
+    std::string text = "Mailing list: " + std::string(pszListPath) + "\n";
+    text += "Delimiter: " + std::string(DelimiterName(ListDelimiter)) + "\n";
+    if (nColumn >= 0 && nColumn < header.nCount) {
+        char szColumn[LC_FIELD_NAME_CAPACITY];
+        CopyOneLine(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+        text += "Address column: " + std::string(szColumn) + "\n";
+    } else {
+        text += "Address column: none (no column is named for the e-mail address)\n";
+    }
+    text += "Usable recipients: " + std::to_string(*pnTotal) + "\n";
+    text += "Skipped records: " + std::to_string(skipped.lines.size()) + "\n";
+    for (const std::string& line : skipped.lines)
+        text += line + "\n";
+    if (gbListCutShort)
+        text += "The list is read only up to a record longer than 511 characters.\n";
+    if (gnListUnclosedQuoteLine > 0)
+        text += "The record at line " + std::to_string(gnListUnclosedQuoteLine) +
+                " opens a double quote that is never closed: nothing would be sent.\n";
+    if (!unknown.empty()) {
+        std::string question = UnknownPlaceholderQuestion(unknown);
+        text += "Warning: " + question.substr(0, question.find(" Send anyway?")) + "\n";
+    }
+    FreeListRecord(&header);
+    FreeListRecord(&record);
+
+    if (address.empty()) {
+        *pPosition = "No recipient";
+        *pText = text;
+        return true;
+    }
+    *pPosition = "Recipient " + std::to_string(nIndex) + " of " + std::to_string(*pnTotal) + ": " + address;
+    text += "\nRecipient " + std::to_string(nIndex) + " of " + std::to_string(*pnTotal) + "\n";
+    text += "To: " + address + "\n";
+    text += "Subject: " + subject + "\n\n";
+    text += body;
+    *pText = text;
+    return true;
+}
+
+INT_PTR CALLBACK PreviewDialog(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hDlg, lParam);
+    case WM_COMMAND:
+        OnCommand(hDlg, LOWORD(wParam));
+        return TRUE;
+    case WM_HELP:
+        ShowHelpTopic(hDlg, IDS_TOPIC_PREVIEW);
+        return TRUE;
+    case WM_DESTROY:
+        delete (PreviewState*)GetWindowLongPtrA(hDlg, GWLP_USERDATA);
+        SetWindowLongPtrA(hDlg, GWLP_USERDATA, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

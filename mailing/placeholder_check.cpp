@@ -1,0 +1,134 @@
+#include "mailing/placeholder_check.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "mailing/mail_merge.h"
+
+namespace {
+
+#define LC_LISTED_PLACEHOLDERS 10   // the question names this many, then counts the rest
+
+char FoldCase(char ch)
+{
+    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
+}
+
+bool SameNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The entity at psz, which holds '&': its text and length, or false.
+bool ReadEntity(const char* psz, size_t cchLeft, std::string* pText, size_t* pcch)
+{
+    static const struct {
+        const char* pszName;
+        const char* pszText;
+    } kNamed[] = { { "&nbsp;", " " }, { "&amp;", "&" }, { "&lt;", "<" }, { "&gt;", ">" }, { "&quot;", "\"" },
+                   { "&apos;", "'" } };
+    for (const auto& entity : kNamed) {
+        size_t cch = strlen(entity.pszName);
+        if (cch <= cchLeft && strncmp(psz, entity.pszName, cch) == 0) {
+            *pText = entity.pszText;
+            *pcch = cch;
+            return true;
+        }
+    }
+    if (cchLeft < 4 || psz[1] != '#')
+        return false;
+    const char* pszSemi = (const char*)memchr(psz, ';', cchLeft < 10 ? cchLeft : 10);
+    if (pszSemi == NULL)
+        return false;
+    bool bHex = psz[2] == 'x' || psz[2] == 'X';
+    char* pszEnd = NULL;
+    long nCode = strtol(psz + (bHex ? 3 : 2), &pszEnd, bHex ? 16 : 10);
+    if (pszEnd != pszSemi)
+        return false;
+    // Only the ASCII range is written back; anything else is one unknown sign.
+    *pText = nCode == 160 ? " " : (nCode > 31 && nCode < 127 ? std::string(1, (char)nCode) : "?");
+    *pcch = (size_t)(pszSemi - psz) + 1;
+    return true;
+}
+
+// The name between the brackets as the reader sees it.
+std::string ShownName(const char* psz, size_t cch, bool bHtml)
+{
+    if (!bHtml)
+        return std::string(psz, cch);
+    std::string shown;
+    for (size_t i = 0; i < cch; ++i) {
+        if (psz[i] == '<') {
+            const char* pszEnd = (const char*)memchr(psz + i, '>', cch - i);
+            if (pszEnd != NULL) {
+                i = (size_t)(pszEnd - psz);
+                continue;
+            }
+        }
+        std::string text;
+        size_t cchEntity = 0;
+        if (psz[i] == '&' && ReadEntity(psz + i, cch - i, &text, &cchEntity)) {
+            shown += text;
+            i += cchEntity - 1;
+            continue;
+        }
+        shown += psz[i];
+    }
+    return shown;
+}
+
+}  // namespace
+
+void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* pHeader,
+                             std::vector<std::string>* pNames)
+{
+    if (pszText == NULL)
+        return;
+    const char* psz = pszText;
+    while ((psz = strstr(psz, "[[")) != NULL) {
+        int nLength = 0;
+        // "[[[Name]]" holds its placeholder one character further on.
+        if (psz[2] == '[' || PlaceholderColumnAt(psz, pHeader, &nLength) >= 0) {
+            psz += psz[2] == '[' ? 1 : nLength;
+            continue;
+        }
+        const char* pszClose = strstr(psz + 2, "]]");
+        if (pszClose == NULL)
+            return;
+        const char* pszOpen = strstr(psz + 2, "[[");
+        if (pszOpen != NULL && pszOpen < pszClose) {
+            psz = pszOpen;
+            continue;
+        }
+        std::string name = "[[" + ShownName(psz + 2, (size_t)(pszClose - psz - 2), bHtml) + "]]";
+        bool bListed = false;
+        for (const std::string& listed : *pNames)
+            bListed = bListed || SameNoCase(listed, name);
+        if (!bListed)
+            pNames->push_back(name);
+        psz = pszClose + 2;
+    }
+}
+
+std::string UnknownPlaceholderQuestion(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return std::string();
+    std::string text;
+    for (size_t i = 0; i < names.size() && i < LC_LISTED_PLACEHOLDERS; ++i) {
+        if (i > 0)
+            text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    if (names.size() > LC_LISTED_PLACEHOLDERS)
+        text += " and " + std::to_string(names.size() - LC_LISTED_PLACEHOLDERS) + " more";
+    if (names.size() == 1)
+        return text + " names no field of the mailing list and will be sent as it stands. Send anyway?";
+    return text + " name no field of the mailing list and will be sent as they stand. Send anyway?";
+}
