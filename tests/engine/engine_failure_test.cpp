@@ -391,7 +391,7 @@ const FailureCase kCases[] = {
 
     // The merge.
     { "MergeFails", "", PlainMail, 2, {},
-      { "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
+      { "Mail merge failed.\nMake sure no fields are greater than 32,767 characters." },
       { "\t\tEmails In File: 2\r\n", "Mail merge error\r\n" + std::string(kIncomplete) }, 0, 0, {}, OverlongFieldName },
 
     // The copy.
