@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "engine/engine_report.h"
 #include "engine/send_job.h"
@@ -110,14 +111,18 @@ bool ReadLastSentList(const char* pszSentListPath, const char* pszHeaderRaw, Res
     FILE* pSent = pszSentListPath[0] ? fopen(pszSentListPath, "r") : NULL;
     if (pSent == NULL)
         return false;
-    char szHeader[LC_RAW_RECORD_CAPACITY];
-    char szWanted[LC_RAW_RECORD_CAPACITY];
-    CopyCut(szWanted, sizeof(szWanted), pszHeaderRaw, strlen(pszHeaderRaw));
+    // Records of the longest kind do not belong on the stack.
+    std::vector<char> header(LC_RAW_RECORD_CAPACITY), wanted(LC_RAW_RECORD_CAPACITY);
+    char* szHeader = header.data();
+    char* szWanted = wanted.data();
+    CopyCut(szWanted, wanted.size(), pszHeaderRaw, strlen(pszHeaderRaw));
     TrimLineEnd(szWanted);
-    bool bSame = fgets(szHeader, sizeof(szHeader), pSent) != NULL;
+    bool bSame = fgets(szHeader, (int)header.size(), pSent) != NULL;
     if (bSame) {
         TrimLineEnd(szHeader);
-        bSame = strcmp(szHeader, szWanted) == 0;
+        // The sent list of a list in UTF-8 with its mark starts with that mark.
+        const char* pszHeader = strncmp(szHeader, "\xEF\xBB\xBF", 3) == 0 ? szHeader + 3 : szHeader;
+        bSame = strcmp(pszHeader, szWanted) == 0;
     }
     if (bSame) {
         // The records as they stand, for the new sent list.

@@ -410,6 +410,7 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     if (!ConfirmAddressColumn(pJob, pState))
         return false;
     if (!ConfirmRecipientFiles(pJob, pState, &files))
+        return false;
     if (!ConfirmUnknownPlaceholders(pJob, pState))
         return false;
     TellOfOwnRecipients(pJob, pState);
@@ -897,7 +898,13 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
         return false;
     }
     m_hWndOwner = hWndOwner;
-    SendJobState state;
+    // Two raw records of the longest kind: too much for the host's stack.
+    SendJobState* pState = (SendJobState*)malloc(sizeof(SendJobState));
+    if (pState == NULL) {
+        snprintf(pszResult, cchResult, "Out of memory.");
+        return false;
+    }
+    SendJobState& state = *pState;
     InitSendJobState(&state);
     ResumePlan resume = {};
     state.pResume = &resume;
@@ -953,6 +960,9 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
         DeleteFileA(szScratch);
     FreeListRecord(&state.header);
     FreeListRecord(&state.record);
+    FreeListRecord(&state.htmlHeader);
+    FreeListRecord(&state.htmlRecord);
+    free(pState);
     return bSent;
 }
 

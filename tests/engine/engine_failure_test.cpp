@@ -392,7 +392,7 @@ const FailureCase kCases[] = {
     // The merge.
     { "MergeFails", "", PlainMail, 2, { IDYES },
       { Question("[[Name]] names no field of the mailing list and will be sent as it stands. Send anyway?"),
-        "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
+        "Mail merge failed.\nMake sure no fields are greater than 32,767 characters." },
       { "\t\tEmails In File: 2\r\n", "Mail merge error\r\n" + std::string(kIncomplete) }, 0, 0, {}, OverlongFieldName },
 
     // The copy.

@@ -33,7 +33,7 @@ const Entry kEntries[] = {
     { 12, "Failed to open current job log for writing." },
     { 13, "Failed to open historical job log for appending." },
     { 14, "Failed to open log file for sent e-mails." },
-    { 15, "Mail merge failed.\nMake sure no fields are greater than 511 characters." },
+    { 15, "Mail merge failed.\nMake sure no fields are greater than 32,767 characters." },
     { 16, "Select Mailing List" },
     { 17, "Failed to find application data directory." },
     { 36, "The file name association is incomplete or invalid." },
