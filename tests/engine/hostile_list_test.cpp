@@ -511,6 +511,7 @@ TEST_F(HostileListTest, AnOutlookContactsExportIsSentToItsEmailAddressColumn)
     }
     WriteList(list);
     m_boxes->Answer(IDYES);   // two columns could hold the address: the user confirms "E-mail Address"
+    m_boxes->Answer(IDYES);   // and sends the message's [[Name]], no column of this list, as it stands
     RunJob();
     ExpectEndedWithDelivered({ "ann@example.com", "bob@example.com" });
     EXPECT_NE(CurrentLog().find("\t\tAddress Column: E-mail Address\r\n"), std::string::npos);
