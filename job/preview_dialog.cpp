@@ -65,7 +65,8 @@ std::string FromBstrMember(IDispatch* pItem, LPCOLESTR pszMember)
         if (FAILED(DispTryGetProperty(pItem, pszMember, &value)) || V_VT(&value.Get()) != VT_BSTR ||
             V_BSTR(&value.Get()) == NULL)
             return std::string();
-        char* pszText = WideToAnsiHeap(V_BSTR(&value.Get()));
+        // The merge works in UTF-8, as a job's does.
+        char* pszText = WideToCodePageHeap(V_BSTR(&value.Get()), CP_UTF8);
         if (pszText == NULL)
             return std::string();
         std::string text(pszText);
@@ -74,6 +75,18 @@ std::string FromBstrMember(IDispatch* pItem, LPCOLESTR pszMember)
     } catch (...) {
         return std::string();
     }
+}
+
+// Texts of the list and the message are UTF-8; the controls take them wide,
+// so that every character shows.
+void SetDlgItemUtf8(HWND hDlg, int nId, const std::string& text)
+{
+    BSTR bstrText = CodePageToBstr(text.c_str(), CP_UTF8);
+    if (bstrText != NULL)
+        SetDlgItemTextW(hDlg, nId, bstrText);
+    else
+        SetDlgItemTextA(hDlg, nId, text.c_str());
+    SysFreeString(bstrText);
 }
 
 struct PreviewState {
@@ -91,8 +104,8 @@ void ShowRecipient(HWND hDlg, PreviewState* pState)
         BuildPreviewText(pState->pRequest->pszListPath, pState->pRequest->message, pState->pRequest->nIndex,
                          &pState->nTotal, &position, &text);
     }
-    SetDlgItemTextA(hDlg, IDC_PREVIEW_POSITION, position.c_str());
-    SetDlgItemTextA(hDlg, IDC_PREVIEW_TEXT, WithWindowsLineEnds(text).c_str());
+    SetDlgItemUtf8(hDlg, IDC_PREVIEW_POSITION, position);
+    SetDlgItemUtf8(hDlg, IDC_PREVIEW_TEXT, WithWindowsLineEnds(text));
     SendDlgItemMessageA(hDlg, IDC_PREVIEW_TEXT, EM_SETSEL, 0, 0);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_PREVIOUS), pState->pRequest->nIndex > 1);
     EnableWindow(GetDlgItem(hDlg, IDC_PREVIEW_NEXT), pState->pRequest->nIndex < pState->nTotal);
