@@ -14,7 +14,12 @@
 #include <string>
 #include <vector>
 
+// The reference is left out of the coverage guidance: its comparisons would
+// only steer the fuzzer towards itself and slow every run down.
+#define REFERENCE_CODE __attribute__((no_sanitize("coverage")))
+
 #include "fuzz/fuzz_check.h"
+#include "fuzz/merge_reference.h"
 #include "mailing/list_record.h"
 #include "mailing/mail_merge.h"
 
@@ -24,19 +29,10 @@ typedef std::vector<std::string> Strings;
 
 // ---- The reference --------------------------------------------------------
 
-// The reference is left out of the coverage guidance: its comparisons would
-// only steer the fuzzer towards itself and slow every run down.
-#define REFERENCE_CODE __attribute__((no_sanitize("coverage")))
 
 const size_t knNameLimit = LC_MERGE_NAME_LIMIT;       // a name this long cannot make a placeholder
 const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer bytes than this
 const long long knMinimumSize = 10;
-
-// Only the letters a to z have another case; every other byte is itself.
-REFERENCE_CODE char FoldCase(char ch)
-{
-    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
-}
 
 REFERENCE_CODE size_t FindFolded(const std::string& text, size_t nFrom, const std::string& pattern)
 {
@@ -44,7 +40,7 @@ REFERENCE_CODE size_t FindFolded(const std::string& text, size_t nFrom, const st
         return std::string::npos;
     for (size_t i = nFrom; i + pattern.size() <= text.size(); ++i) {
         size_t j = 0;
-        while (j < pattern.size() && FoldCase(text[i + j]) == FoldCase(pattern[j]))
+        while (j < pattern.size() && ReferenceFoldCase(text[i + j]) == ReferenceFoldCase(pattern[j]))
             ++j;
         if (j == pattern.size())
             return i;
@@ -73,45 +69,6 @@ REFERENCE_CODE bool WithinLimits(const Strings& names, const Strings& values)
         if (value.size() >= knValueLimit)
             return false;
     return true;
-}
-
-REFERENCE_CODE bool MatchesAt(const std::string& text, size_t nAt, const std::string& pattern)
-{
-    if (nAt + pattern.size() > text.size())
-        return false;
-    for (size_t j = 0; j < pattern.size(); ++j)
-        if (FoldCase(text[nAt + j]) != FoldCase(pattern[j]))
-            return false;
-    return true;
-}
-
-
-// A placeholder split by tags: the text from "[[" to the first "]]" after
-// it, every tag "<...>" taken out, is the name.
-REFERENCE_CODE size_t SplitPlaceholderLength(const std::string& text, size_t nAt, const std::string& name)
-{
-    if (text.compare(nAt, 2, "[[") != 0)
-        return 0;
-    size_t nClose = text.find("]]", nAt + 2);
-    if (nClose == std::string::npos)
-        return 0;
-    std::string inner = text.substr(nAt + 2, nClose - nAt - 2), bare;
-    for (size_t i = 0; i < inner.size(); ++i) {
-        if (inner[i] != '<') {
-            bare += inner[i];
-            continue;
-        }
-        size_t nEnd = inner.find('>', i);
-        if (nEnd == std::string::npos)
-            return 0;
-        i = nEnd;
-    }
-    if (bare.size() != name.size())
-        return 0;
-    for (size_t j = 0; j < bare.size(); ++j)
-        if (FoldCase(bare[j]) != FoldCase(name[j]))
-            return 0;
-    return nClose + 2 - nAt;
 }
 
 struct ReferenceMerge {

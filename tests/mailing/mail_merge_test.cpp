@@ -1,6 +1,7 @@
 // The mail merge: placeholder matching, sizing, the in-place merge and its
 // capacity, the field limits, and the calling protocol, checked against a
 // plain std::string replacement over many generated texts and records.
+#include "fuzz/merge_reference.h"
 #include "mailing/mail_merge.h"
 
 #include <gtest/gtest.h>
@@ -103,50 +104,6 @@ std::string MergedOrFailure(const std::string& text, const TestRecord& header, c
 }
 
 // ---- the reference: std::string replacement in one pass from the left
-
-char AsciiUpper(char ch)
-{
-    return (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
-}
-
-bool MatchesAt(const std::string& text, size_t nAt, const std::string& placeholder)
-{
-    if (nAt + placeholder.size() > text.size())
-        return false;
-    for (size_t j = 0; j < placeholder.size(); ++j)
-        if (AsciiUpper(text[nAt + j]) != AsciiUpper(placeholder[j]))
-            return false;
-    return true;
-}
-
-
-// A placeholder split by tags: the text from "[[" to the first "]]" after
-// it, every tag "<...>" taken out, is the name.
-size_t SplitPlaceholderLength(const std::string& text, size_t nAt, const std::string& name)
-{
-    if (text.compare(nAt, 2, "[[") != 0)
-        return 0;
-    size_t nClose = text.find("]]", nAt + 2);
-    if (nClose == std::string::npos)
-        return 0;
-    std::string inner = text.substr(nAt + 2, nClose - nAt - 2), bare;
-    for (size_t i = 0; i < inner.size(); ++i) {
-        if (inner[i] != '<') {
-            bare += inner[i];
-            continue;
-        }
-        size_t nEnd = inner.find('>', i);
-        if (nEnd == std::string::npos)
-            return 0;
-        i = nEnd;
-    }
-    if (bare.size() != name.size())
-        return 0;
-    for (size_t j = 0; j < bare.size(); ++j)
-        if (AsciiUpper(bare[j]) != AsciiUpper(name[j]))
-            return 0;
-    return nClose + 2 - nAt;
-}
 
 struct ReferenceMerge {
     std::string text;
@@ -522,7 +479,7 @@ std::string RandomCase(std::mt19937& rng, const std::string& text)
     std::string result = text;
     for (char& ch : result) {
         if (rng() % 2 == 0)
-            ch = AsciiUpper(ch);
+            ch = ReferenceFoldCase(ch);
         else if (ch >= 'A' && ch <= 'Z')
             ch = (char)(ch - 'A' + 'a');
     }
