@@ -108,50 +108,40 @@ void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobReco
 
 bool ReadLastSentList(const char* pszSentListPath, const char* pszHeaderRaw, ResumePlan* pPlan)
 {
-    FILE* pSent = pszSentListPath[0] ? fopen(pszSentListPath, "r") : NULL;
+    // Read as the list itself is read, whatever its encoding: the last job
+    // wrote it in the list's own.
+    FILE* pSent = pszSentListPath[0] ? OpenListFile(pszSentListPath) : NULL;
     if (pSent == NULL)
         return false;
     // Records of the longest kind do not belong on the stack.
-    std::vector<char> header(LC_RAW_RECORD_CAPACITY), wanted(LC_RAW_RECORD_CAPACITY);
-    char* szHeader = header.data();
-    char* szWanted = wanted.data();
-    CopyCut(szWanted, wanted.size(), pszHeaderRaw, strlen(pszHeaderRaw));
-    TrimLineEnd(szWanted);
-    bool bSame = fgets(szHeader, (int)header.size(), pSent) != NULL;
-    if (bSame) {
-        TrimLineEnd(szHeader);
-        // The sent list of a list in UTF-8 with its mark starts with that mark.
-        const char* pszHeader = strncmp(szHeader, "\xEF\xBB\xBF", 3) == 0 ? szHeader + 3 : szHeader;
-        bSame = strcmp(pszHeader, szWanted) == 0;
+    std::vector<char> header(LC_RAW_RECORD_CAPACITY), wanted(LC_RAW_RECORD_CAPACITY), raw(LC_RAW_RECORD_CAPACITY);
+    CopyCut(wanted.data(), wanted.size(), pszHeaderRaw, strlen(pszHeaderRaw));
+    TrimLineEnd(wanted.data());
+    int nColumn = -1;
+    ListRecord headerRecord, record;
+    InitListRecord(&headerRecord);
+    InitListRecord(&record);
+    char szAddress[LC_ADDRESS_CAPACITY];
+    bool bHeaderDone = false;
+    while (ReadNextRecipient(&nColumn, pSent, bHeaderDone, szAddress, sizeof(szAddress),
+                             bHeaderDone ? NULL : header.data(), (int)header.size(), raw.data(), (int)raw.size(),
+                             &headerRecord, &record)) {
+        bHeaderDone = true;
+        pPlan->keys.push_back(ResumeKey(szAddress));
+        pPlan->earlierRecords.push_back(raw.data());
     }
-    if (bSame) {
-        // The records as they stand, for the new sent list.
-        char buffer[4096];
-        size_t cb;
-        while ((cb = fread(buffer, 1, sizeof(buffer), pSent)) > 0)
-            pPlan->earlierRecords.append(buffer, cb);
-        if (!pPlan->earlierRecords.empty() && pPlan->earlierRecords.back() != '\n')
-            pPlan->earlierRecords += '\n';
-        // Their addresses, read as the list itself is read.
-        rewind(pSent);
-        int nColumn = -1;
-        ListRecord header, record;
-        InitListRecord(&header);
-        InitListRecord(&record);
-        char szAddress[LC_ADDRESS_CAPACITY];
-        bool bHeaderDone = false;
-        while (ReadNextRecipient(&nColumn, pSent, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0,
-                                 &header, &record)) {
-            bHeaderDone = true;
-            pPlan->keys.push_back(ResumeKey(szAddress));
-        }
-        FreeListRecord(&header);
-        FreeListRecord(&record);
-        std::sort(pPlan->keys.begin(), pPlan->keys.end());
-        pPlan->nEarlier = (int)pPlan->keys.size();
-    }
+    FreeListRecord(&headerRecord);
+    FreeListRecord(&record);
     fclose(pSent);
-    return bSame;
+    TrimLineEnd(header.data());
+    if (strcmp(header.data(), wanted.data()) != 0) {
+        pPlan->keys.clear();
+        pPlan->earlierRecords.clear();
+        return false;
+    }
+    std::sort(pPlan->keys.begin(), pPlan->keys.end());
+    pPlan->nEarlier = (int)pPlan->keys.size();
+    return true;
 }
 
 void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan)

@@ -23,7 +23,7 @@ struct ResumePlan {
     char szInFlight[LC_ADDRESS_CAPACITY];   // the last job's recipient whose copy was submitted without a result
     bool bSkipInFlight;                     // the user answered that recipient No
     std::vector<std::string> keys;          // the sent addresses compared, sorted
-    std::string earlierRecords;             // the last sent list after its header, line ended
+    std::vector<std::string> earlierRecords;   // the last sent list's records, raw, in UTF-8 as read
     int nPassedOver;                        // records the sending pass passed over as already sent
 };
 

@@ -478,11 +478,10 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     StartSentList(pState->pSentList, pState->nListEncoding);
     WriteSentListRecord(pState->pSentList, pState->szHeaderRaw, pState->nListEncoding);
     // A resumed job's sent list goes on from the last one's, so that another
-    // interruption resumes from here. Those records are in the list's own
-    // encoding already, as the last job wrote them.
+    // interruption resumes from here.
     if (pResume->bResumed) {
-        fputs(pResume->earlierRecords.c_str(), pState->pSentList);
-        fflush(pState->pSentList);
+        for (const std::string& record : pResume->earlierRecords)
+            WriteSentListRecord(pState->pSentList, record.c_str(), pState->nListEncoding);
     }
 
     pState->pList = OpenListFile(pState->szListCopy);

@@ -297,6 +297,18 @@ PY
     resume_run three --answer yes
     check "a completed job is not resumed: everyone again" everyone_once "$(tos three)"
     check "and nobody asked" bash -c "! grep -q 'did not complete' '$out/three/boxes.txt'"
+    # A list in UTF-16 with its mark (Excel's Unicode Text), whose sent list is
+    # written in UTF-16 too, is resumed the same way.
+    { printf '\xff\xfe'; { printf 'Name\tEmail\r\n'; for i in $(seq 1 8); do printf 'R%d\tu%d@example.com\r\n' "$i" "$i"; done; } |
+        iconv -f UTF-8 -t UTF-16LE; } >"$out/list16.txt"
+    for run in "four --fault IMessage.ModifyRecipients=fail@3" "five --answer yes"; do
+      set -- $run
+      "$top/scripts/run-job" --list "$out/list16.txt" --out "$out/$1" --data "$out/data16" --pause 0 \
+        --subject "Hello [[Name]]" --body "$out/body.txt" "${@:2}" >>"$out/run.log" 2>&1
+    done
+    check "a UTF-16 list is offered the resume" grep -q "sent to 2 of its 8 recipients and did not complete" "$out/five/boxes.txt"
+    check "and each of its recipients got one copy in all" \
+      test "$(tos four five | wc -l)" -eq 8 -a "$(tos four five | sort -u | wc -l)" -eq 8
     ;;
   resume-after-stop)
     # The third submission fails and the user stops; sent again, No sends to everyone.
