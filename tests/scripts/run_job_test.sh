@@ -43,6 +43,33 @@ resume_run() {   # resume_run DIR ARGS...
 tos() { for d in "$@"; do grep -h '^To: ' "$out/$d"/delivered/*.eml 2>/dev/null; done | sed -e 's/^To: //' -e 's/\r$//' | sort; }
 everyone_once() { test "$1" = "$(for i in $(seq 1 8); do echo "r$i@example.com"; done | sort)"; }
 
+# The seven names of the unicode-texts list, each in its delivered message:
+# the subject and the HTML part (html), or the text/plain part (plain).
+texts_exact() {   # texts_exact html|plain
+  python3 - "$out" "$1" <<'PY'
+import email, glob, sys
+from email.header import decode_header, make_header
+out, mode = sys.argv[1], sys.argv[2]
+names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
+files = sorted(glob.glob(out + "/delivered/*.eml"))
+ok = len(files) == len(names)
+for name, path in zip(names, files):
+    m = email.message_from_binary_file(open(path, "rb"))
+    part = [p for p in m.walk() if p.get_content_type() == "text/" + mode][0]
+    body = part.get_payload(decode=True).decode(part.get_content_charset())
+    if mode == "html":
+        subject = str(make_header(decode_header(m["Subject"])))
+        good = subject == "Cze\u015b\u0107 %s \u2013 \U0001F389" % name and ("<p>Dear %s, \u0141\u00f3d\u017a</p>" % name) in body
+    else:
+        subject = ""
+        good = body.startswith("Drogi %s \u2013 \u0141\u00f3d\u017a" % name)
+    if not good:
+        print(path, repr(subject), repr(body))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
+}
+
 case $case_name in
   samples)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0
@@ -221,23 +248,7 @@ PY
     status=$?
     check "exit status 0" test $status -eq 0
     check "seven delivered" test "$(delivered_count)" -eq 7
-    check "every subject and HTML body exact" python3 - "$out" <<'PY'
-import email, glob, sys
-from email.header import decode_header, make_header
-out = sys.argv[1]
-names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
-files = sorted(glob.glob(out + "/delivered/*.eml"))
-ok = len(files) == len(names)
-for name, path in zip(names, files):
-    m = email.message_from_binary_file(open(path, "rb"))
-    subject = str(make_header(decode_header(m["Subject"])))
-    html = [p for p in m.walk() if p.get_content_type() == "text/html"][0]
-    body = html.get_payload(decode=True).decode(html.get_content_charset())
-    if subject != "Cze\u015b\u0107 %s \u2013 \U0001F389" % name or ("<p>Dear %s, \u0141\u00f3d\u017a</p>" % name) not in body:
-        print(path, repr(subject), repr(body))
-        ok = False
-sys.exit(0 if ok else 1)
-PY
+    check "every subject and HTML body exact" texts_exact html
     check "the sent list is the list, UTF-16 with its mark" cmp "$out/list.txt" "$out/logs/tosent.txt"
     check "the start block says Tab" grep -q "Delimiter: Tab" "$out/logs/CurrentJob.txt"
     # A plain message from a UTF-8 body file without a mark.
@@ -245,21 +256,7 @@ PY
     "$top/scripts/run-job" --list "$out/list.txt" --out "$out" --pause 0 --save-original 0 \
       --subject-file "$out/subject.txt" --body "$out/body.txt"
     check "plain: exit status 0" test $? -eq 0
-    check "plain: every body exact" python3 - "$out" <<'PY'
-import email, glob, sys
-out = sys.argv[1]
-names = ["Jos\u00e9", "Zo\u00eb", "\u0141ukasz", "\u0395\u03bb\u03ad\u03bd\u03b7", "\u65e5\u672c", "\u20ac", "\U0001F600"]
-files = sorted(glob.glob(out + "/delivered/*.eml"))
-ok = len(files) == len(names)
-for name, path in zip(names, files):
-    m = email.message_from_binary_file(open(path, "rb"))
-    plain = [p for p in m.walk() if p.get_content_type() == "text/plain"][0]
-    body = plain.get_payload(decode=True).decode(plain.get_content_charset())
-    if not body.startswith("Drogi %s \u2013 \u0141\u00f3d\u017a" % name):
-        print(path, repr(body))
-        ok = False
-sys.exit(0 if ok else 1)
-PY
+    check "plain: every body exact" texts_exact plain
     ;;
   submit-raises)
     # Raised inside the host, answered in the add-in's DLL: the host lives on.
