@@ -310,7 +310,7 @@ TEST_F(SendJobTest, ListWithoutAddressColumnAsksAboutTheHelpAndOpensIt)
 TEST_F(SendJobTest, YesOpensTheHelpAtMailingLists)
 {
     strcpy(gszDllDir, ProductDir().c_str());
-    gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+    ResetHelpBinding();
     ScopedRegValue location(HKEY_CLASSES_ROOT, gszHtmlHelpClsidKey, NULL, REG_SZ, TestProgramDir() + "hhspy.dll");
     ComposePlain("S", "B");
     WriteList("Name,Phone\r\nAnn,123\r\n");

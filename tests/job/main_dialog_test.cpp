@@ -654,7 +654,7 @@ protected:
     {
         MainDialogTest::SetUp();
         strcpy(gszDllDir, ProductDir().c_str());
-        gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+        ResetHelpBinding();
         m_location.reset(
             new ScopedRegValue(HKEY_CLASSES_ROOT, gszHtmlHelpClsidKey, NULL, REG_SZ, TestProgramDir() + "hhspy.dll"));
     }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "ui/help.h"
+
 struct HhSpyCall {
     HWND hWndCaller;
     char szFile[600];
@@ -40,5 +42,16 @@ private:
     HhSpyCallCountProc m_pfnCount = NULL;
     HhSpyGetCallProc m_pfnGet = NULL;
 };
+
+// Forgets the help binding of an earlier test. A recording control it loaded
+// is unloaded too, so that its record starts empty for the next test of the
+// same program; the system's control stays, as its windows may still be open.
+inline void ResetHelpBinding()
+{
+    if (gHtmlHelp.hModule != NULL &&
+        (gHtmlHelp.hModule == GetModuleHandleA("hhspy.dll") || gHtmlHelp.hModule == GetModuleHandleA("hhnoentry.dll")))
+        FreeLibrary(gHtmlHelp.hModule);
+    gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+}
 
 #endif

@@ -31,7 +31,7 @@ DialogTest::DialogTest() : m_folder("lcui"), m_settings(HKEY_CURRENT_USER, kszSe
     snprintf(gszSentListPath, sizeof(gszSentListPath), "%s", m_folder.File("tosent.txt").c_str());
 
     snprintf(gszDllDir, sizeof(gszDllDir), "%s", ProductDir().c_str());
-    gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+    ResetHelpBinding();
     m_helpLocation.reset(new ScopedRegValue(HKEY_CLASSES_ROOT, gszHtmlHelpClsidKey, NULL, REG_SZ,
                                             TestProgramDir() + "hhspy.dll"));
 

@@ -27,7 +27,7 @@ protected:
     HelpTest()
     {
         ghInstance = GetModuleHandleA(NULL);
-        gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+        ResetHelpBinding();
         strcpy(gszDllDir, ProductDir().c_str());
         SetEnvironmentVariableA("LC_TEST_DIR", TestProgramDir().c_str());
     }
@@ -101,7 +101,7 @@ TEST_F(HelpTest, EmptyOrUnloadableLocationFallsBackToTheSystemControl)
     const std::string locations[] = { "", TestProgramDir() + "no-such-control.ocx" };
     for (const std::string& location : locations) {
         RegisterLocation(REG_SZ, location);
-        gHtmlHelp = HtmlHelpBinding{ NULL, NULL, false };
+        ResetHelpBinding();
         EXPECT_EQ(ShowHelpTopic(NULL, IDS_TOPIC_OPTIONS), 1);
         EXPECT_NE(gHtmlHelp.hModule, nullptr) << location;
         EXPECT_EQ(gHtmlHelp.hModule, GetModuleHandleA("hhctrl.ocx")) << location;
