@@ -156,7 +156,7 @@ case $case_name in
     status=$?
     check "answered No: exit status 1" test $status -eq 1
     check "the question names the copy, its line and its size" \
-      grep -q "more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send these copies anyway?" "$out/boxes.txt"
+      grep -q "The files of 1 recipient come to more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send this copy anyway?" "$out/boxes.txt"
     check "answered No: nothing delivered" test "$(delivered_count)" -eq 0
     check "answered No: no log was written" test -z "$(ls "$out/logs")"
     ;;
