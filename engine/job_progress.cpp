@@ -2,7 +2,7 @@
 
 #include "logs/job_log.h"
 
-JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL, false, "", 0 };
+JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL, false, "", 0, 0, 0, 0 };
 
 void ResetJobReport()
 {
@@ -10,6 +10,8 @@ void ResetJobReport()
     JobProgress.endReason[0] = '\0';
     JobProgress.skippedCount = 0;
     JobProgress.alreadySentCount = 0;
+    JobProgress.notSentCount = 0;
+    JobProgress.totalCount = 0;
 }
 
 void NoteJobEndReason(const char* pszText)
@@ -50,21 +52,47 @@ static void DispatchPendingMessages()
             PostQuitMessage((int)msg.wParam);
             break;
         }
+        // The dialog's own keys (Tab, Enter, Esc, its mnemonics) work during
+        // a job as they do before it: this loop stands in for its own.
+        HWND hDialog = JobProgress.dialogWnd;
+        if (hDialog && IsWindow(hDialog) && IsDialogMessageA(hDialog, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
 }
 
+void PausedStatus(const char* pszStatus, char* pszOut, size_t cchOut)
+{
+    // "n of total: " stays, so that the user sees where the job holds.
+    int nNumber = 0, nTotal = 0, cchPrefix = 0;
+    if (sscanf(pszStatus, "%d of %d: %n", &nNumber, &nTotal, &cchPrefix) == 2 && cchPrefix > 0)
+        snprintf(pszOut, cchOut, "%.*sPaused", cchPrefix, pszStatus);
+    else
+        snprintf(pszOut, cchOut, "Paused");
+}
+
 bool PumpAndCheckJob(FILE* pLog)
 {
+    // The step's own text while the user holds the job, given back on resume.
+    char szStepStatus[LC_STATUS_CAPACITY];
+    bool bPausedShown = false;
     for (;;) {
         DispatchPendingMessages();
-        if (JobProgress.jobState == JobRunning)
+        if (JobProgress.jobState == JobRunning) {
+            if (bPausedShown)
+                snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%s", szStepStatus);
             return true;
+        }
         if (JobProgress.jobState == JobIdle) {
             if (pLog)
                 LogJobStopped(pLog);
             return false;
+        }
+        if (!bPausedShown) {
+            snprintf(szStepStatus, sizeof(szStepStatus), "%s", JobProgress.statusText);
+            PausedStatus(szStepStatus, JobProgress.statusText, LC_STATUS_CAPACITY);
+            bPausedShown = true;
         }
         Sleep(100);
     }

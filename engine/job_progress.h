@@ -34,6 +34,8 @@ struct JobProgressRecord {
     char endReason[LC_STATUS_CAPACITY];
     int skippedCount;
     int alreadySentCount;   // passed over by a resumed job: the last job sent them
+    int notSentCount;       // recipients whose copy did not go, each with its "Not Sent" line
+    int totalCount;         // recipients the counting pass found
 };
 
 extern JobProgressRecord JobProgress;
@@ -52,6 +54,10 @@ void SetJobPhase(const char* pszText);
 // Adds the milliseconds since *pdwLastTick (nothing when the tick count has
 // wrapped) and takes a fresh reading.
 void AccumulateRunTime(DWORD* pdwLastTick, DWORD* pdwRunTimeMs);
+
+// The status of a job the user paused: "n of total: Paused", the counter
+// taken from pszStatus, or "Paused" when it has none.
+void PausedStatus(const char* pszStatus, char* pszOut, size_t cchOut);
 
 // Dispatches the thread's pending messages and reads jobState: true to go
 // on, false to stop (after logging "Job Stopped" to pLog). While paused it

@@ -163,9 +163,10 @@ void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan)
     if (nRest < 0)
         nRest = 0;
     snprintf(szText, sizeof(szText),
-             "The last job to this mailing list sent to %d of its %d recipients and did not complete. Send only to "
-             "the %d recipients who have not had it yet?\n\nChoose No to send to every recipient of the list.",
-             found.nEarlier, pState->nTotal, nRest);
+             "The last job to this mailing list sent to %d of its %d recipient%s and did not complete. Send only to "
+             "the %d recipient%s who %s not had it yet?\n\nChoose No to send to every recipient of the list.",
+             found.nEarlier, pState->nTotal, pState->nTotal == 1 ? "" : "s", nRest, nRest == 1 ? "" : "s",
+             nRest == 1 ? "has" : "have");
     if (AskJobQuestion(pJob->m_hWndOwner, szText) != IDYES)
         return;
     found.bResumed = true;

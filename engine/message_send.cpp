@@ -83,7 +83,7 @@ void FormatCaught(char* pszText, const char* pszFormat, int nMessage)
 
 int MessageNumber()
 {
-    return JobProgress.sentCount + 1;
+    return RecipientNumber();
 }
 
 IMessage* MessageOfItem(IDispatch* pItem)
@@ -503,19 +503,58 @@ SubmitResult Submit(SendJob* pJob, SendJobState* pState)
     return NotSubmitted;
 }
 
-// Step 14.
-void Flush(SendJobState* pState)
+// Step 14. True when the spooler took the outgoing queue: a submitted copy
+// only waits in the store until then, and can still be withdrawn.
+bool Flush(SendJobState* pState)
 {
     pState->nJobStep = 16;
     SetJobStatus("Flushing Message", MessageNumber(), pState->nTotal);
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "MAPIFlushQueues error caught during message %d", MessageNumber());
     try {
-        FlushOutgoingQueue();
+        return FlushOutgoingQueue();
     } catch (const _com_error& error) {
         ReportComError(error, pState->pCurrentLog, szText);
     } catch (...) {
         LogJobText(pState->pCurrentLog, szText);
+    }
+    return false;
+}
+
+// The item that was submitted: the moved one, or the copy where it lay.
+IDispatch* SubmittedItem(SendJobState* pState)
+{
+    return pState->pMovedItem ? pState->pMovedItem : pState->pCopy;
+}
+
+// The host has sent the copy after all (its Sent flag), though the flush
+// did not say so.
+bool CopyHasGone(SendJobState* pState)
+{
+    IDispatch* pItem = SubmittedItem(pState);
+    if (pItem == NULL)
+        return false;
+    try {
+        ScopedVariant sent;
+        return SUCCEEDED(DispTryGetProperty(pItem, L"Sent", &sent)) && V_VT(&sent.Get()) == VT_BOOL &&
+               V_BOOL(&sent.Get()) != VARIANT_FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+// A copy left in the outgoing queue would go at the next flush or
+// Send/Receive, uncounted: deleting it takes it out of the queue, so that
+// the recipient is exactly as the log says, not sent.
+bool WithdrawCopy(SendJobState* pState)
+{
+    IDispatch* pItem = SubmittedItem(pState);
+    if (pItem == NULL)
+        return false;
+    try {
+        return SUCCEEDED(DispTryCallMethod(pItem, L"Delete", NULL, 0, NULL));
+    } catch (...) {
+        return false;
     }
 }
 
@@ -566,8 +605,22 @@ RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
         return RecipientEndsJob;
     if (submitted == NotSubmitted)
         return RecipientNotSent;
-    Flush(pState);
-    return RecipientCompleted;
+    // Sent is what the host has taken for delivery, not what waits in its queue.
+    if (Flush(pState) || CopyHasGone(pState))
+        return RecipientCompleted;
+    if (WithdrawCopy(pState))
+        snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+                 "the outgoing queue could not be flushed; the copy was taken back out of it");
+    else
+        snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+                 "the outgoing queue could not be flushed, and the copy could not be taken back: Outlook may still "
+                 "send it from the Outbox");
+    return RecipientNotSent;
+}
+
+int RecipientNumber()
+{
+    return JobProgress.sentCount + JobProgress.notSentCount + 1;
 }
 
 bool FlushOutgoingQueue()

@@ -15,6 +15,10 @@ enum RecipientOutcome {
 
 RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState);
 
+// The number of the recipient being worked on in this job, 1 for the first:
+// every recipient gets its own, sent or not, on each of its log lines.
+int RecipientNumber();
+
 // Asks the spooler, through the session's status table, to upload the
 // outgoing queue. False when any step fails; raises nothing of its own.
 bool FlushOutgoingQueue();

@@ -157,9 +157,10 @@ bool ConfirmRecipientFiles(SendJob* pJob, SendJobState* pState, const RecipientF
         if (pCheck->nLargeCopies > LC_LARGE_COPIES_SHOWN)
             snprintf(szMore, sizeof(szMore), "and %d more\n", pCheck->nLargeCopies - LC_LARGE_COPIES_SHOWN);
         snprintf(szText, sizeof(szText),
-                 "The files of %d recipients come to more than 20 MB for one message, and many mail servers "
-                 "refuse messages of 25 MB:\n\n%s%s\nSend these copies anyway?",
-                 pCheck->nLargeCopies, pCheck->szLargeCopies, szMore);
+                 "The files of %d recipient%s come to more than 20 MB for one message, and many mail servers "
+                 "refuse messages of 25 MB:\n\n%s%s\nSend %s anyway?",
+                 pCheck->nLargeCopies, pCheck->nLargeCopies == 1 ? "" : "s", pCheck->szLargeCopies, szMore,
+                 pCheck->nLargeCopies == 1 ? "this copy" : "these copies");
         if (AskJobQuestion(pJob->m_hWndOwner, szText) != IDYES) {
             NoteJobEndReason("copies with more than 20 MB of files were not sent");
             return false;
@@ -173,8 +174,8 @@ void LogRecipientFilesStart(FILE* pLog, const SendJobState* pState)
     if (pLog == NULL || pState->nAttachmentColumn < 0)
         return;
     char szLine[LC_FIELD_NAME_CAPACITY + 64];
-    snprintf(szLine, sizeof(szLine), "\tAttachments: column %s, %d files in all", pState->szAttachmentColumn,
-             pState->nAttachmentFiles);
+    snprintf(szLine, sizeof(szLine), "\tAttachments: column %s, %d file%s in all", pState->szAttachmentColumn,
+             pState->nAttachmentFiles, pState->nAttachmentFiles == 1 ? "" : "s");
     LogJobText(pLog, szLine);
 }
 

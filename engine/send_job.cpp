@@ -316,7 +316,13 @@ bool RefuseBadText(SendJob* pJob, int nLine, int nEncoding)
 bool RefuseEmptyList(SendJob* pJob, SendJobState* pState)
 {
     char szText[LC_FIELD_NAME_CAPACITY + 512];
-    if (pState->nSkipped > 0)
+    if (pState->nSkipped == 1)
+        snprintf(szText, sizeof(szText),
+                 "The mailing list has no usable recipient: its one record was skipped, because the column \"%s\" "
+                 "holds no e-mail address in it or it has too few fields. Check the list's delimiter, its line ends "
+                 "and which column holds the addresses.\n\nNo message was sent.",
+                 pState->szAddressColumn);
+    else if (pState->nSkipped > 0)
         snprintf(szText, sizeof(szText),
                  "The mailing list has no usable recipient: all %d of its records were skipped, because the "
                  "column \"%s\" holds no e-mail address in them or they have too few fields. Check the list's "
@@ -342,8 +348,8 @@ bool ConfirmListCutShort(SendJob* pJob, int nBefore)
     }
     snprintf(szText, sizeof(szText),
              "The mailing list holds a record longer than 32,767 characters after its recipient %d, and Lettercast "
-             "reads a list only up to such a record.\n\nSend to the %d recipients before it?",
-             nBefore, nBefore);
+             "reads a list only up to such a record.\n\nSend to the %d recipient%s before it?",
+             nBefore, nBefore, nBefore == 1 ? "" : "s");
     if (AskJobQuestion(pJob->m_hWndOwner, szText) == IDYES)
         return true;
     NoteStopBeforeLogs("the mailing list is cut short by a record longer than 32,767 characters");
@@ -384,6 +390,7 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     fclose(pList);
     pState->bListCutShort = gbListCutShort;
     JobProgress.skippedCount = pState->nSkipped;
+    JobProgress.totalCount = pState->nTotal;
 
     pState->nListEncoding = gnListEncoding;
     if (gnListBadTextLine > 0)
@@ -452,8 +459,8 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     const ResumePlan* pResume = pState->pResume;
     char szResumed[LC_RESUME_DATE_CAPACITY + 96] = "";
     if (pResume->bResumed) {
-        snprintf(szResumed, sizeof(szResumed), "\tResumed: %d recipients already sent on (%s)", pResume->nEarlier,
-                 pResume->szStarted);
+        snprintf(szResumed, sizeof(szResumed), "\tResumed: %d recipient%s already sent on (%s)", pResume->nEarlier,
+                 pResume->nEarlier == 1 ? "" : "s", pResume->szStarted);
         LogJobText(pState->pCurrentLog, szResumed);
     }
 
@@ -712,21 +719,24 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         if (outcome == RecipientEndsJob) {
             // Submitted and failed, and the user stopped: the "Sending" line
             // gets its result, so that no resume takes the copy for in flight.
-            if (pState->bSubmitLogged)
-                LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
+            if (pState->bSubmitLogged) {
+                LogMessageNotSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->szNotSentReason);
+                ++JobProgress.notSentCount;
+            }
             return false;
         }
         if (outcome == RecipientNotSent) {
             // Not counted and not in the sent list: the job cannot complete.
-            LogMessageNotSent(pState->pCurrentLog, pState->szAddress, pState->szNotSentReason);
+            LogMessageNotSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->szNotSentReason);
+            ++JobProgress.notSentCount;
             ReleaseRecipientObjects(pState);
             continue;
         }
 
         ++pState->nSinceSendReceive;
-        ++JobProgress.sentCount;
         pState->nJobStep = 17;
-        LogMessageSent(pState->pCurrentLog, JobProgress.sentCount, pState->szAddress, pState->nAttachedFiles);
+        LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles);
+        ++JobProgress.sentCount;
         WriteSentListRecord(pState->pSentList, pState->szRecordRaw, pState->nListEncoding);
         ReleaseRecipientObjects(pState);
     }
@@ -755,7 +765,7 @@ void ReportUnknownError(SendJob* pJob, SendJobState* pState, const _com_error* p
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     snprintf(szText, sizeof(szText), "Unknown error caught during message %d at line %d",
-             JobProgress.sentCount + 1, pState->nJobStep);
+             RecipientNumber(), pState->nJobStep);
     if (pError)
         ReportComError(*pError, pState->pCurrentLog, szText);
     else

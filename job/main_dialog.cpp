@@ -221,11 +221,24 @@ void OnSendPause(HWND hDlg)
     gpMainDialogJob->Run();
 }
 
+bool ConfirmStop(HWND hDlg)
+{
+    char szText[LC_STATUS_CAPACITY];
+    snprintf(szText, sizeof(szText), "Stop sending? %d of %d have been sent; the rest can be sent later",
+             JobProgress.sentCount + JobProgress.alreadySentCount, JobProgress.totalCount);
+    return MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 void OnCancel(HWND hDlg)
 {
     // Escape and the close command arrive even when the button is disabled,
     // that is once the job has been told to stop.
     if (!IsWindowEnabled(GetDlgItem(hDlg, IDCANCEL)))
+        return;
+    // Esc, the close box and the button all come here. A stop ends what
+    // can only be finished by sending the rest later, so a running or paused
+    // job asks first, No being the default: one Esc too many keeps it going.
+    if (JobProgress.jobState != JobIdle && !ConfirmStop(hDlg))
         return;
     int nPreviousState = JobProgress.jobState;
     JobProgress.jobState = JobIdle;
@@ -372,13 +385,19 @@ void OnJobDone(HWND hDlg, WPARAM wCompleted)
 
     char szText[LC_JOB_RESULT_CAPACITY];
     int cch = snprintf(szText, sizeof(szText), "Job %s\n\nSent: %d", pszResult, JobProgress.sentCount);
+    // The recipients the job worked on and did not reach, so that the
+    // figures add up to the list.
+    if (JobProgress.logsOpened && JobProgress.notSentCount > 0 && cch > 0 && cch < (int)sizeof(szText))
+        cch += snprintf(szText + cch, sizeof(szText) - cch, "\nNot sent: %d (see the Current Job Log)",
+                        JobProgress.notSentCount);
     if (JobProgress.logsOpened && JobProgress.skippedCount > 0 && cch > 0 && cch < (int)sizeof(szText))
         cch += snprintf(szText + cch, sizeof(szText) - cch, "\nSkipped: %d (see the Current Job Log)",
                         JobProgress.skippedCount);
     if (JobProgress.logsOpened && JobProgress.alreadySentCount > 0 && cch > 0 && cch < (int)sizeof(szText))
         snprintf(szText + cch, sizeof(szText) - cch, "\nAlready sent by the last job: %d",
                  JobProgress.alreadySentCount);
-    MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, MB_OK);
+    // A job that did not complete is a warning: someone did not get the message.
+    MessageBoxA(hDlg, szText, LC_PRODUCT_NAME, wCompleted == 1 ? MB_OK : MB_OK | MB_ICONWARNING);
 
     SaveOptions();
     CloseMainDialog(hDlg, wCompleted == 1 ? 1 : 0);

@@ -65,7 +65,8 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fprintf(pLog, "\tOptions:\n");
     fprintf(pLog, "\t\tPause: %d\n", JobOptions.Pause);
     if (JobOptions.DoSendRecv != 0)
-        fprintf(pLog, "\t\tSend/Receive every %d messages\n", JobOptions.SendRecvCount);
+        fprintf(pLog, "\t\tSend/Receive every %d message%s\n", JobOptions.SendRecvCount,
+                JobOptions.SendRecvCount == 1 ? "" : "s");
     else
         fprintf(pLog, "\t\tSend/Receive off\n");
     fprintf(pLog, "\t\tSave Original: %d\n", JobOptions.SaveOrig);
@@ -126,13 +127,13 @@ static void LogText(FILE* pLog, const char* pszText)
     fflush(pLog);
 }
 
-void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason)
+void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const char* pszReason)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
     CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
     SYSTEMTIME time = Now();
-    fprintf(pLog, "(%d:%02d.%02d) To: %s. Not Sent: %s\n", time.wHour, time.wMinute, time.wSecond, szAddress,
-            pszReason);
+    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Not Sent: %s\n", time.wHour, time.wMinute, time.wSecond, nNumber,
+            szAddress, pszReason);
     fflush(pLog);
 }
 

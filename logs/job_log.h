@@ -18,14 +18,17 @@ void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTi
 
 // Lines between the blocks of the current job log. Each is flushed as it is
 // written, so that a job cut short leaves a log that agrees with what went out.
+// Every recipient the job works on has its own number, 1 for the first, on
+// its "Sending" line and on its result line, whether it was sent or not.
 // With nAttachments > 0 the line ends "(2 attachments)": the recipient's own files.
 void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments = 0);
 void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments = 0);
 // Written and flushed just before a copy is submitted: a job that dies before
 // its result line leaves the recipient named as in flight.
 void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress);
-// A recipient whose copy did not go, with why; neither counted nor in the sent list.
-void LogMessageNotSent(FILE* pLog, const char* pszAddress, const char* pszReason);
+// A recipient whose copy did not go, with why; neither counted nor in the sent
+// list. nNumber is the recipient's number in the job, as on its "Sending" line.
+void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const char* pszReason);
 // A record of the list passed over, with its line in the list and why.
 void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress);
 void LogMergeError(FILE* pLog);

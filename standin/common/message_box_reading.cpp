@@ -24,6 +24,31 @@ std::string WindowText(HWND hWnd)
     return std::string(szText, cch > 0 ? cch : 0);
 }
 
+// The box's default button: the dialog's default id where it names a button
+// of the box, else the button drawn as the default (a box made with
+// MB_DEFBUTTON2 may mark only the button, the dialog's id staying IDOK).
+static int DefaultButtonOf(HWND hBox, const std::vector<int>& buttons)
+{
+    LRESULT lDef = SendMessageA(hBox, DM_GETDEFID, 0, 0);
+    if (HIWORD(lDef) == DC_HASDEFID &&
+        std::find(buttons.begin(), buttons.end(), (int)LOWORD(lDef)) != buttons.end()) {
+        // The dialog's id stays IDOK unless set: believe it only when no
+        // other button is drawn as the default.
+        for (int id : buttons) {
+            HWND hButton = GetDlgItem(hBox, id);
+            if (id != (int)LOWORD(lDef) && hButton && (GetWindowLongA(hButton, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON)
+                return id;
+        }
+        return LOWORD(lDef);
+    }
+    for (int id : buttons) {
+        HWND hButton = GetDlgItem(hBox, id);
+        if (hButton && (GetWindowLongA(hButton, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON)
+            return id;
+    }
+    return 0;
+}
+
 UINT ReadMessageBoxStyle(HWND hBox, std::vector<int>* pButtons)
 {
     struct ButtonSet { UINT uType; std::vector<int> ids; };
@@ -65,20 +90,18 @@ UINT ReadMessageBoxStyle(HWND hBox, std::vector<int>* pButtons)
                 uStyle |= kind.uType;
     }
 
-    LRESULT lDef = SendMessageA(hBox, DM_GETDEFID, 0, 0);
-    if (HIWORD(lDef) == DC_HASDEFID) {
-        auto it = std::find(pButtons->begin(), pButtons->end(), (int)LOWORD(lDef));
-        if (it != pButtons->end())
-            uStyle |= (UINT)(it - pButtons->begin()) << 8;
-    }
+    int nDefault = DefaultButtonOf(hBox, *pButtons);
+    auto it = std::find(pButtons->begin(), pButtons->end(), nDefault);
+    if (nDefault != 0 && it != pButtons->end())
+        uStyle |= (UINT)(it - pButtons->begin()) << 8;
     return uStyle;
 }
 
 int DefaultMessageBoxButton(HWND hBox, const std::vector<int>& buttons)
 {
-    LRESULT lDef = SendMessageA(hBox, DM_GETDEFID, 0, 0);
-    if (HIWORD(lDef) == DC_HASDEFID)
-        return LOWORD(lDef);
+    int nDefault = DefaultButtonOf(hBox, buttons);
+    if (nDefault != 0)
+        return nDefault;
     return buttons.empty() ? IDOK : buttons.front();
 }
 

@@ -328,6 +328,9 @@ int main(int argc, char** argv)
         script.nPreview = options.preview.empty() ? 0 : atoi(options.preview.c_str());
         script.previewFile = options.previewFile;
         script.bTestSend = options.bTestSend;
+        const std::string& stopAfter = options.escapeAfter.empty() ? options.closeAfter : options.escapeAfter;
+        script.nStopAfter = stopAfter.empty() ? -1 : atoi(stopAfter.c_str());
+        script.bStopWithClose = !options.closeAfter.empty();
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

@@ -7,7 +7,8 @@ const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
     "                           [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
-    "                           [--kill-after N] [--preview K --preview-out FILE [--test-send]]\n"
+    "                           [--kill-after N] [--escape-after N | --close-after N]\n"
+    "                           [--preview K --preview-out FILE [--test-send]]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
 
@@ -23,6 +24,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
         { "--original", &pOptions->originalFile }, { "--subject-file", &pOptions->subjectFile },
         { "--kill-after", &pOptions->killAfter },
+        { "--escape-after", &pOptions->escapeAfter }, { "--close-after", &pOptions->closeAfter },
         { "--preview", &pOptions->preview },     { "--preview-out", &pOptions->previewFile },
     };
     for (int i = 1; i < argc; ++i) {
@@ -88,6 +90,16 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
     if (!pOptions->killAfter.empty() &&
         (pOptions->killAfter.find_first_not_of("0123456789") != std::string::npos || atoi(pOptions->killAfter.c_str()) <= 0)) {
         *pError = "--kill-after takes a number above 0";
+        return false;
+    }
+    for (const std::string* pStop : { &pOptions->escapeAfter, &pOptions->closeAfter }) {
+        if (!pStop->empty() && pStop->find_first_not_of("0123456789") != std::string::npos) {
+            *pError = "--escape-after and --close-after take a number";
+            return false;
+        }
+    }
+    if (!pOptions->escapeAfter.empty() && !pOptions->closeAfter.empty()) {
+        *pError = "--escape-after and --close-after cannot be given together";
         return false;
     }
     return true;

@@ -20,6 +20,9 @@ struct HostOptions {
     std::string previewFile;
     bool bTestSend = false;       // --test-send: Send Test to Me in the preview      // --preview-out FILE: what the preview shows
     std::string killAfter;        // --kill-after N: the process dies right after the N-th delivery
+    // --escape-after N / --close-after N: once recipient N + 1 is under way,
+    // Esc is pressed in the main dialog, or its close box clicked
+    std::string escapeAfter, closeAfter;
     std::string faultPlan;        // --fault SPEC, repeatable, joined with ';'
     std::string boxesFile;        // --boxes FILE: every message box, in order
     std::string originalFile;     // --original FILE: what became of the composed message

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <vector>
@@ -72,6 +73,26 @@ void AnswerBox(HWND hBox)
     PressMessageBoxButton(hBox, nAnswer);
 }
 
+// Presses Esc in the main dialog, or clicks its close box, once the status
+// line shows that the recipient after nStopAfter is under way; once.
+void CALLBACK StopJobWhenDue(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    if (!gpScript || !IsWindow(ghMainDialog)) {
+        KillTimer(NULL, idTimer);
+        return;
+    }
+    int nNumber = 0, nTotal = 0;
+    std::string status = WindowText(GetDlgItem(ghMainDialog, IDC_MAIN_STATUS));
+    if (sscanf(status.c_str(), "%d of %d", &nNumber, &nTotal) != 2 || nNumber <= gpScript->nStopAfter)
+        return;
+    KillTimer(NULL, idTimer);
+    if (gpScript->bStopWithClose)
+        PostMessageA(ghMainDialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else
+        // To the focused button, as the key reaches the dialog.
+        PostMessageA(GetDlgItem(ghMainDialog, IDC_MAIN_SEND_PAUSE), WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
 // Runs once the dialog has finished its own initialisation.
 void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
 {
@@ -82,6 +103,8 @@ void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
     SetDlgItemTextA(ghMainDialog, IDC_MAIN_LIST_PATH, gpScript->listPath.c_str());
     int nButton = gpScript->nPreview > 0 ? IDC_MAIN_PREVIEW : IDC_MAIN_SEND_PAUSE;
     PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), (LPARAM)GetDlgItem(ghMainDialog, nButton));
+    if (gpScript->nStopAfter >= 0 && gpScript->nPreview == 0)
+        SetTimer(NULL, 0, 50, StopJobWhenDue);
 }
 
 bool IsPreviewDialog(HWND hWnd)

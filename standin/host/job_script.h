@@ -23,6 +23,10 @@ struct JobScript {
     bool bTestSend;              // and Send Test to Me pressed there
     std::string previewFile;
     bool bPreviewWritten;
+    // Once recipient nStopAfter + 1 is under way (-1: never), Esc is pressed
+    // in the main dialog, or its close box clicked.
+    int nStopAfter;
+    bool bStopWithClose;
 };
 
 // Watches the windows of this thread until StopJobScript.

@@ -69,7 +69,8 @@ public:
     // Queues the item for the spooler, after the checks a transport makes.
     // On failure *pszWhy (cchWhy) says why.
     HRESULT SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy);
-    // Delivers every submitted item of the Outbox in submission order.
+    // Delivers every submitted item of the store (the outgoing queue), in
+    // submission order, whichever folder it lies in.
     HRESULT FlushOutbox();
     int CountItems(int nFolder) const;
     bool ItemPath(const ItemRecord* pRecord, char* pszPath, int cchPath) const;

@@ -1,5 +1,5 @@
 // The spooler of the stand-in session: what a flush of the outgoing queue
-// does with the submitted items of the Outbox.
+// does with the submitted items of the store, in whichever folder they lie.
 #include "standin/outlook/outlook_host.h"
 
 #include <stdio.h>
@@ -105,11 +105,14 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     return SaveItem(pRecord);
 }
 
+// The outgoing queue is the store's, not the Outbox folder's: SubmitMessage
+// puts a message in it wherever the message lies, and the spooler takes it
+// from there (the Outbox is only where messages are usually submitted from).
 HRESULT OutlookHost::FlushOutbox()
 {
     std::vector<ItemRecord*> vecQueue;
     for (ItemRecord* pRecord : m_vecItems) {
-        if (pRecord->m_nFolder == FolderOutbox && pRecord->m_nSubmitOrder > 0 && !pRecord->m_bDeleted) {
+        if (pRecord->m_nSubmitOrder > 0 && !pRecord->m_bDeleted) {
             pRecord->AddRef();
             vecQueue.push_back(pRecord);
         }

@@ -99,6 +99,10 @@ std::string Unreported(const std::string& location)
     return "***** Exception 0x80004005 " + ComReport("(null)", "(null)", location);
 }
 
+const char kTakenBack1[] =
+    "# 1, To: r1@example.com. Not Sent: the outgoing queue could not be flushed; the copy was taken back out of it\r\n";
+const char kTakenBack2[] =
+    "# 2, To: r2@example.com. Not Sent: the outgoing queue could not be flushed; the copy was taken back out of it\r\n";
 const char kIncomplete[] = "\tResult: Incomplete (See Current Job Log)\r\n";
 const char kComplete[] = "\tResult: Completed Successfully\r\n";
 
@@ -508,12 +512,14 @@ const FailureCase kCases[] = {
       { "Unknown error caught during message 1 at line 14\r\n", kIncomplete }, 0, 0 },
 
     // Outbox and Sent Mail.
+    // A copy submitted where it lies is in the store's outgoing queue all the
+    // same, and the flush sends it.
     { "SessionUnavailableAndTheCopyIsSubmittedWhereItIs", "Application.Session.get=fail@1", PlainMail, 1, {}, {},
-      { "# 1, To: r1@example.com. Sent Successfully", kComplete }, 1, 1, { kR1 } },
+      { "# 1, To: r1@example.com. Sent Successfully", kComplete }, 1, 1 },
     { "OutboxMissingAndTheCopyIsSubmittedWhereItIs", "NameSpace.GetDefaultFolder=fail@1", PlainMail, 1, {}, {},
       { Unreported("Error caught moving message to Outbox during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      1, 1 },
     { "SentMailFolderMissing", "NameSpace.GetDefaultFolder=fail@2", PlainMail, 2, {},
       { "Failed to find default Sent Mail folder" }, { kIncomplete }, 0, 0 },
     { "SentCopyFolderCannotBeSet", "MailItem.SaveSentMessageFolder.putref=fail@1", PlainMail, 2, {},
@@ -521,11 +527,15 @@ const FailureCase kCases[] = {
     { "MoveRaisesAndTheCopyIsSubmittedWhereItIs", "MailItem.Move=raise@1", PlainMail, 1, {}, {},
       { Raised("MailItem.Move", "Error caught moving message to Outbox during message 1"),
         "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      1, 1 },
+    { "FirstMoveRaisesAndBothCopiesGoInTurn", "MailItem.Move=raise@1", PlainMail, 2, {}, {},
+      { Raised("MailItem.Move", "Error caught moving message to Outbox during message 1"),
+        "# 1, To: r1@example.com. Sent Successfully", "# 2, To: r2@example.com. Sent Successfully", kComplete },
+      1, 2 },
     { "MoveThrows", "MailItem.Move=throw@1", PlainMail, 1, {}, {},
       { "Error caught moving message to Outbox during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully",
         kComplete },
-      1, 1, { kR1 } },
+      1, 1 },
     // Past the move, only the moved item's message can be submitted: the
     // copy's no longer exists.
     { "SavingTheMovedItemRaises", "MailItem.Save=raise@4", PlainMail, 1, {}, {},
@@ -549,48 +559,51 @@ const FailureCase kCases[] = {
     { "SubmissionFailsAndTheUserGoesOn", "IMessage.SubmitMessage=fail@1", PlainMail, 2, { IDOK, IDYES },
       { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
       { "Failed to submit message to: r1@example.com\r\n(",
-        "To: r1@example.com. Not Sent: the submission failed (0x80004005)\r\n",
-        "# 1, To: r2@example.com. Sent Successfully", kIncomplete },
+        "# 1, To: r1@example.com. Not Sent: the submission failed (0x80004005)\r\n",
+        "# 2, To: r2@example.com. Sending\r\n", "# 2, To: r2@example.com. Sent Successfully", kIncomplete },
       0, 1 },
     { "SubmissionRefusedForWantOfRecipients", "IMessage.SubmitMessage=fail:0x80040607@1", PlainMail, 2,
       { IDOK, IDNO }, { "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
       { "Failed to submit message to: r1@example.com\r\n", kIncomplete }, 0, 0 },
     { "SubmissionRaises", "IMessage.SubmitMessage=raise@1", PlainMail, 2, {}, {},
       { Raised("IMessage.SubmitMessage", "SubmitMessage error caught during message 1"),
-        "To: r1@example.com. Not Sent: the submission raised an error (0x80004005)\r\n",
-        "# 1, To: r2@example.com. Sent Successfully", kIncomplete },
+        "# 1, To: r1@example.com. Not Sent: the submission raised an error (0x80004005)\r\n",
+        "# 2, To: r2@example.com. Sent Successfully", kIncomplete },
       0, 1 },
     { "SubmissionThrows", "IMessage.SubmitMessage=throw@1", PlainMail, 1, {}, {},
       { "SubmitMessage error caught during message 1\r\n",
         "To: r1@example.com. Not Sent: the submission raised an error (0x8000FFFF)\r\n", kIncomplete },
       0, 0 },
+    // Sent is what the spooler took: a copy the flush did not take waits in
+    // the queue, so it is taken back out and not counted.
     { "FlushRaises", "IMAPISession.GetStatusTable=raise@1", PlainMail, 1, {}, {},
-      { Raised("IMAPISession.GetStatusTable", "MAPIFlushQueues error caught during message 1"),
-        "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      { Raised("IMAPISession.GetStatusTable", "MAPIFlushQueues error caught during message 1"), kTakenBack1,
+        kIncomplete },
+      0, 0 },
     { "FlushThrows", "IMAPISession.GetStatusTable=throw@1", PlainMail, 1, {}, {},
-      { "MAPIFlushQueues error caught during message 1\r\n", "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      { "MAPIFlushQueues error caught during message 1\r\n", kTakenBack1, kIncomplete }, 0, 0 },
     { "SpoolerOpeningRaises", "IMAPISession.OpenEntry=raise@1", PlainMail, 1, {}, {},
-      { Raised("IMAPISession.OpenEntry", "MAPIFlushQueues error caught during message 1"),
-        "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      { Raised("IMAPISession.OpenEntry", "MAPIFlushQueues error caught during message 1"), kTakenBack1, kIncomplete },
+      0, 0 },
     { "FlushQueuesRaises", "IMAPIStatus.FlushQueues=raise@1", PlainMail, 1, {}, {},
-      { Raised("IMAPIStatus.FlushQueues", "MAPIFlushQueues error caught during message 1"),
-        "# 1, To: r1@example.com. Sent Successfully", kComplete },
-      1, 1, { kR1 } },
+      { Raised("IMAPIStatus.FlushQueues", "MAPIFlushQueues error caught during message 1"), kTakenBack1, kIncomplete },
+      0, 0 },
     { "FlushFailsQuietly", "IMAPIStatus.FlushQueues=fail@*", PlainMail, 2, {}, {},
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+      { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0 },
     { "StatusTableFailsQuietly", "IMAPISession.GetStatusTable=fail@*", PlainMail, 2, {}, {},
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+      { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0 },
     { "SpoolerRowsCannotBeQueried", "HrQueryAllRows=fail@*", PlainMail, 2, {}, {},
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
+      { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0 },
     { "SpoolerCannotBeOpened", "IMAPISession.OpenEntry=fail@*", PlainMail, 2, {}, {},
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2, { kR1, kR2 } },
-    { "NoSpoolerToFlush", "", PlainMail, 2, {}, {}, { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2,
-      { kR1, kR2 }, NoSpoolerRow },
-    { "SecondFlushDeliversWhatTheFirstLeft", "IMAPIStatus.FlushQueues=fail@1", PlainMail, 2, {}, {},
-      { "# 2, To: r2@example.com. Sent Successfully", kComplete }, 1, 2 },
+      { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0 },
+    { "NoSpoolerToFlush", "", PlainMail, 2, {}, {}, { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0, {},
+      NoSpoolerRow },
+    // Taken back, the first copy is not sent by the second flush either.
+    { "FirstFlushFailsAndItsCopyIsTakenBack", "IMAPIStatus.FlushQueues=fail@1", PlainMail, 2, {}, {},
+      { kTakenBack1, "# 2, To: r2@example.com. Sent Successfully", kIncomplete }, 0, 1 },
+    // The last copy, unflushed when the job ends, is not sent either.
+    { "LastFlushFailsAndItsCopyIsTakenBack", "IMAPIStatus.FlushQueues=fail@2", PlainMail, 2, {}, {},
+      { "# 1, To: r1@example.com. Sent Successfully", kTakenBack2, kIncomplete }, 0, 1 },
 
     // Send/Receive, before a recipient and at the end of the list.
     { "SendReceiveThrowsAndIsIgnored", "Explorer.CommandBars.get=throw@*", PlainMail, 3, {}, {},
@@ -752,7 +765,7 @@ TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
     m_boxes->Answer(IDNO);
     RunJob();
     ExpectJobEnded({ { Question("The last job to this mailing list sent to 1 of its 2 recipients and did not complete. "
-                                "Send only to the 1 recipients who have not had it yet?\n\nChoose No to send to "
+                                "Send only to the 1 recipient who has not had it yet?\n\nChoose No to send to "
                                 "every recipient of the list."),
                        "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
                      0, 0, EveryLog });

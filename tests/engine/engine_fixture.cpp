@@ -301,21 +301,44 @@ void EngineJobTest::ExpectJobEnded(const JobEnd& end)
         EXPECT_EQ(FileExists(m_data.File("tosent.txt")), end.logs >= EveryLog);
     }
 
-    // The recipients counted as sent, in order, from their log lines.
+    // The recipients counted as sent, in order, from their log lines. Every
+    // recipient the job worked on has one number, sent or not, on its
+    // "Sending" line and on its result; the closing box counts the others.
     std::vector<std::string> counted;
     std::regex sentLine("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) # (\\d+), To: (.*)\\. Sent Successfully\r\n$");
+    std::regex notSentLine("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) # (\\d+), To: (.*)\\. Not Sent: .*\r\n$");
+    std::regex sendingLine("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) # (\\d+), To: (.*)\\. Sending\r\n$");
+    int nResults = 0, nNotSent = 0, nSending = 0;
     for (const std::string& line : SplitLines(log)) {
-        if (line.find("Sent Successfully") == std::string::npos)
-            continue;
         std::smatch match;
-        if (!std::regex_match(line, match, sentLine)) {
+        if (std::regex_match(line, match, sendingLine)) {
+            EXPECT_EQ(std::stoi(match[1].str()), nResults + 1) << line;
+            ++nSending;
+            continue;
+        }
+        bool bSent = line.find("Sent Successfully") != std::string::npos;
+        bool bNotSent = line.find(". Not Sent: ") != std::string::npos;
+        if (!bSent && !bNotSent)
+            continue;
+        if (!std::regex_match(line, match, bSent ? sentLine : notSentLine)) {
             ADD_FAILURE() << "malformed line: " << line;
             continue;
         }
-        EXPECT_EQ(std::stoi(match[1].str()), (int)counted.size() + 1) << line;
-        counted.push_back(match[2].str());
+        EXPECT_EQ(std::stoi(match[1].str()), nResults + 1) << line;
+        ++nResults;
+        if (bSent)
+            counted.push_back(match[2].str());
+        else
+            ++nNotSent;
     }
     EXPECT_EQ((int)counted.size(), end.nSent) << log;
+    EXPECT_EQ(JobProgress.notSentCount, nNotSent) << log;
+    // No copy waits in the outgoing queue, where a later flush would send it
+    // uncounted: what was submitted went, or was taken back.
+    for (const char* pszFolder : { "Outbox", "Drafts" }) {
+        for (const std::string& text : ItemTexts(pszFolder))
+            EXPECT_EQ(text.find("\r\nSubmitted: "), std::string::npos) << pszFolder << ":\n" << text;
+    }
 
     // Those the stand-in delivered, in delivery order.
     std::vector<std::string> files = DeliveredFiles();

@@ -283,7 +283,7 @@ TEST_F(HostileListTest, ARecordOf32767IsSent)
 
 const char kCutShortQuestion[] =
     "The mailing list holds a record longer than 32,767 characters after its recipient 1, and Lettercast reads a list "
-    "only up to such a record.\n\nSend to the 1 recipients before it?";
+    "only up to such a record.\n\nSend to the 1 recipient before it?";
 
 class LongRecordTest : public HostileListTest, public ::testing::WithParamInterface<size_t> {};
 

@@ -282,7 +282,7 @@ TEST_F(SendJobTest, ListWithoutUsableRecipientsIsToldAndNothingIsOpened)
     EXPECT_EQ(m_wJobDone, 0u);
     EXPECT_TRUE(DeliveredFiles().empty());
     ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0].find("The mailing list has no usable recipient: all 1 of its records were skipped"), 0u)
+    EXPECT_EQ(BoxTexts()[0].find("The mailing list has no usable recipient: its one record was skipped"), 0u)
         << BoxTexts()[0];
     EXPECT_FALSE(LogExists());
     EXPECT_FALSE(FileExists(m_data.File("tosent.txt")));
@@ -365,7 +365,7 @@ TEST_F(SendJobTest, SendReceiveEveryMessageButTheFirstAndAtTheEnd)
     JobOptions.DoSendRecv = 2;
     RunJob();
     EXPECT_EQ(StandinSendReceiveRuns(gpApplication), 4);
-    EXPECT_NE(CurrentLog().find("\t\tSend/Receive every 1 messages\r\n"), std::string::npos);
+    EXPECT_NE(CurrentLog().find("\t\tSend/Receive every 1 message\r\n"), std::string::npos);
 }
 
 TEST_F(SendJobTest, SendReceiveWithoutExplorerIsSkippedQuietly)

@@ -123,11 +123,13 @@ TEST_F(AnnounceCommandTest, AJobCancelledOnTheWayLeavesTheMessageAlone)
         Click(hDlg, IDC_MAIN_SEND_PAUSE);
     });
     WhenTrue(driver, [&]() { return JobProgress.sentCount == 1; }, [&]() { Click(hDlg, IDCANCEL); });
+    m_boxes->Answer(IDYES);
     SendJob job(m_pMail);
     job.Announce(m_hCompose);
     EXPECT_TRUE(driver.Done());
 
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Not Complete (See Current Job Log)\n\nSent: 1" });
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{ "Stop sending? 1 of 2 have been sent; the rest can be sent later",
+                                                     "Job Not Complete (See Current Job Log)\n\nSent: 1" }));
     EXPECT_EQ(InspectorCount(), 1);
     EXPECT_TRUE(MessageKept());
     EXPECT_EQ(FaultCallCount("MailItem.Delete"), 0);

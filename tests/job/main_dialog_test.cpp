@@ -14,6 +14,7 @@
 #include "resources/resource.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
+#include "standin/common/fault_plan.h"
 #include "tests/job/job_dialog_fixture.h"
 #include "tests/support/hhspy.h"
 #include "ui/help.h"
@@ -483,8 +484,11 @@ TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
                  std::string status = ControlText(hDlg, IDC_MAIN_STATUS);
                  EXPECT_EQ(status.find("2 of 3: Pausing Between Mails  (Remaining Time: 0:0"), 0u) << status;
                  Click(hDlg, IDC_MAIN_SEND_PAUSE);
-                 driver.After(100, [&]() {
+                 driver.After(300, [&]() {
                      EXPECT_EQ(JobProgress.jobState, JobPaused);
+                     // Held by the user, not pausing between mails.
+                     EXPECT_EQ(ControlText(hDlg, IDC_MAIN_STATUS).find("2 of 3: Paused"), 0u)
+                         << ControlText(hDlg, IDC_MAIN_STATUS);
                      EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
                      EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Start Sending Emails");
                      nSentWhenPaused = JobProgress.sentCount;
@@ -542,11 +546,17 @@ TEST_F(MainDialogTest, CancelWhileRunningStopsTheJobAndClosesWithZero)
         EXPECT_EQ(JobProgress.jobState, JobRunning);
         Click(hDlg, IDCANCEL);
     });
+    m_boxes->Answer(IDYES);
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
     EXPECT_TRUE(driver.Done());
 
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Not Complete (See Current Job Log)\n\nSent: 1" });
+    ASSERT_EQ(m_boxes->Boxes().size(), 2u);
+    EXPECT_EQ(m_boxes->Boxes()[0].text, "Stop sending? 1 of 3 have been sent; the rest can be sent later");
+    EXPECT_EQ(m_boxes->Boxes()[0].uStyle, (UINT)(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_EQ(m_boxes->Boxes()[0].hWndOwner, hDlg);
+    EXPECT_EQ(m_boxes->Boxes()[1].text, "Job Not Complete (See Current Job Log)\n\nSent: 1");
+    EXPECT_EQ(m_boxes->Boxes()[1].uStyle, kWarningBox);
     EXPECT_EQ(statusAtEnd, "Not Complete (See Current Job Log)");
     EXPECT_TRUE(bSendDisabled);
     EXPECT_TRUE(bCancelDisabled);
@@ -573,16 +583,98 @@ TEST_F(MainDialogTest, CancelWhilePausedStopsTheJob)
             Click(hDlg, IDCANCEL);
         });
     });
+    m_boxes->Answer(IDYES);
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
     EXPECT_TRUE(driver.Done());
 
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Not Complete (See Current Job Log)\n\nSent: 1" });
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{ "Stop sending? 1 of 3 have been sent; the rest can be sent later",
+                                                     "Job Not Complete (See Current Job Log)\n\nSent: 1" }));
     EXPECT_EQ(Delivered().size(), 1u);
     std::string log = CurrentLog();
     EXPECT_NE(log.find("Job Stopped"), std::string::npos);
     EXPECT_NE(log.find("E-Mails Sent: 1"), std::string::npos);
     EXPECT_EQ(JobProgress.jobState, JobIdle);
+}
+
+// Esc and the close box reach a running job as Cancel does: they ask first,
+// and the default, No, keeps the job going.
+TEST_F(MainDialogTest, EscAndTheCloseBoxDuringAJobAskAndNoKeepsItGoing)
+{
+    PrepareJob(3);
+    JobOptions.Pause = 2;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    SendThenAfterFirst(driver, &hDlg, [&]() {
+        // A key pressed in the dialog, as the user presses it.
+        PostMessageA(GetDlgItem(hDlg, IDC_MAIN_SEND_PAUSE), WM_KEYDOWN, VK_ESCAPE, 0);
+        driver.After(300, [&]() {
+            EXPECT_EQ(JobProgress.jobState, JobRunning);
+            PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+        });
+    });
+    m_boxes->Answer(IDNO);
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_TRUE(driver.Done());
+
+    const char kQuestion[] = "Stop sending? 1 of 3 have been sent; the rest can be sent later";
+    ASSERT_EQ(m_boxes->Boxes().size(), 3u);
+    for (int i : { 0, 1 }) {
+        EXPECT_EQ(m_boxes->Boxes()[i].text, kQuestion);
+        EXPECT_EQ(m_boxes->Boxes()[i].uStyle, (UINT)(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+        EXPECT_EQ(m_boxes->Boxes()[i].nAnswer, IDNO);
+    }
+    EXPECT_EQ(m_boxes->Boxes()[2].text, "Job Completed Successfully\n\nSent: 3");
+    EXPECT_EQ(m_boxes->Boxes()[2].uStyle, kPlainBox);
+    EXPECT_EQ(Delivered().size(), 3u);
+    EXPECT_EQ(CurrentLog().find("Job Stopped"), std::string::npos);
+}
+
+TEST_F(MainDialogTest, TheCloseBoxAnsweredYesStopsTheJobWithAWarning)
+{
+    PrepareJob(3);
+    JobOptions.Pause = 2;
+    UiDriver driver;
+    HWND hDlg = NULL;
+    SendThenAfterFirst(driver, &hDlg, [&]() { PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    m_boxes->Answer(IDYES);
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(m_boxes->Boxes().size(), 2u);
+    EXPECT_EQ(m_boxes->Boxes()[0].text, "Stop sending? 1 of 3 have been sent; the rest can be sent later");
+    EXPECT_EQ(m_boxes->Boxes()[1].text, "Job Not Complete (See Current Job Log)\n\nSent: 1");
+    EXPECT_EQ(m_boxes->Boxes()[1].uStyle, kWarningBox);
+    EXPECT_EQ(Delivered().size(), 1u);
+    EXPECT_NE(CurrentLog().find("Job Stopped"), std::string::npos);
+}
+
+// Sent, not sent and skipped add up to the list; each recipient has one
+// number in the log.
+TEST_F(MainDialogTest, TheClosingBoxCountsTheRefusedCopyAndWarns)
+{
+    ComposeInWindow("Hello", "Body");
+    WriteList("Name,Email\r\nAnn,ann@example.com\r\nBob,no address\r\nCid,cid@example.com\r\nDee,dee@example.com\r\n");
+    ASSERT_TRUE(SetFaultPlan("IMessage.SubmitMessage=raise@2"));
+    UiDriver driver;
+    driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
+    SendJob job(m_pMail);
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(m_boxes->Boxes().size(), 1u);
+    EXPECT_EQ(m_boxes->Boxes()[0].text, "Job Not Complete (See Current Job Log)\n\nSent: 2\nNot sent: 1 (see the Current "
+                                        "Job Log)\nSkipped: 1 (see the Current Job Log)");
+    EXPECT_EQ(m_boxes->Boxes()[0].uStyle, kWarningBox);
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("# 1, To: ann@example.com. Sent Successfully"), std::string::npos) << log;
+    EXPECT_NE(log.find("# 2, To: cid@example.com. Not Sent: "), std::string::npos) << log;
+    EXPECT_NE(log.find("# 3, To: dee@example.com. Sending"), std::string::npos) << log;
+    EXPECT_NE(log.find("# 3, To: dee@example.com. Sent Successfully"), std::string::npos) << log;
+    EXPECT_EQ(CountOf(log, "# 2, "), 2u) << log;
+    EXPECT_EQ(Delivered().size(), 2u);
 }
 
 TEST_F(MainDialogTest, ASecondMainDialogIsRefusedWhileTheFirstRuns)

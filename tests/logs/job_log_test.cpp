@@ -162,11 +162,11 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
               "Error attempting to delete original message.\r\n");
 }
 
-TEST_F(JobLogTest, NotSentLineHoldsTheTimeTheAddressOnOneLineAndTheReason)
+TEST_F(JobLogTest, NotSentLineHoldsTheTimeTheNumberTheAddressOnOneLineAndTheReason)
 {
-    LogMessageNotSent(m_pFile, "eve@x.y\r\n(9:00.00) # 1, To: a@b.c", "the submission failed (0x80004005)");
+    LogMessageNotSent(m_pFile, 2, "eve@x.y\r\n(9:00.00) # 1, To: a@b.c", "the submission failed (0x80004005)");
     std::string text = Written();
-    std::regex line("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) To: eve@x\\.y  \\(9:00\\.00\\) # 1, To: a@b\\.c\\. Not Sent: "
+    std::regex line("^\\(\\d{1,2}:\\d{2}\\.\\d{2}\\) # 2, To: eve@x\\.y  \\(9:00\\.00\\) # 1, To: a@b\\.c\\. Not Sent: "
                     "the submission failed \\(0x80004005\\)\r\n$");
     EXPECT_TRUE(std::regex_match(text, line)) << text;
 }

@@ -62,17 +62,17 @@ inflight=no; [ "$mode" = resend ] && inflight=yes
 if [ "$mode" = twice ]; then
   run "$work/out2" --answer "yes,$inflight" --kill-after 2
   check "the resumed job died too" test $? -eq 1
-  check "its log says it resumed" grep -q "Resumed: $((kill_after - 1)) recipients already sent on (" "$work/out2/logs/CurrentJob.txt"
+  check "its log says it resumed" grep -q "Resumed: $((kill_after - 1)) recipients\? already sent on (" "$work/out2/logs/CurrentJob.txt"
   run "$work/out3" --answer "yes,$inflight"
   last=$work/out3
   all=$( { tos "$out"; tos "$work/out2"; tos "$work/out3"; } | sort)
   check "the second resume counts what both jobs sent" \
-    grep -q "Resumed: $((kill_after + 1)) recipients already sent on (" "$last/logs/CurrentJob.txt"
+    grep -q "Resumed: $((kill_after + 1)) recipients\? already sent on (" "$last/logs/CurrentJob.txt"
 else
   run "$work/out2" --answer "yes,$inflight"
   last=$work/out2
   all=$( { tos "$out"; tos "$work/out2"; } | sort)
-  check "its log says it resumed" grep -q "Resumed: $((kill_after - 1)) recipients already sent on (" "$last/logs/CurrentJob.txt"
+  check "its log says it resumed" grep -q "Resumed: $((kill_after - 1)) recipients\? already sent on (" "$last/logs/CurrentJob.txt"
 fi
 check "the resumed job was asked about" grep -q "The last job to this mailing list sent to $((kill_after - 1)) of its 8 recipients and did not complete" "$work/out2/boxes.txt"
 check "the recipient in flight was named" grep -q "may or may not have received it: r$kill_after@example.com" "$work/out2/boxes.txt"

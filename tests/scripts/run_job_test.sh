@@ -5,7 +5,7 @@
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
 #                          old-outlook | attachments | missing-attachment | unicode-texts |
 #                          resume-after-failure | resume-after-stop | completed-never-resumed |
-#                          other-list-never-resumed | preview | usage
+#                          other-list-never-resumed | preview | outbox-and-flush | stop-question | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -156,7 +156,7 @@ case $case_name in
     status=$?
     check "answered No: exit status 1" test $status -eq 1
     check "the question names the copy, its line and its size" \
-      grep -q "more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send these copies anyway?" "$out/boxes.txt"
+      grep -q "The files of 1 recipient come to more than 20 MB.*Line 3: bob@example.com (21.0 MB).*Send this copy anyway?" "$out/boxes.txt"
     check "answered No: nothing delivered" test "$(delivered_count)" -eq 0
     check "answered No: no log was written" test -z "$(ls "$out/logs")"
     ;;
@@ -214,7 +214,7 @@ case $case_name in
     status=$?
     check "exit status 1: the records after the long one got nothing" test $status -eq 1
     check "the one before it delivered" test "$(delivered_count)" -eq 1
-    check "the user was asked first" grep -q "Send to the 1 recipients before it?" "$out/boxes.txt"
+    check "the user was asked first" grep -q "Send to the 1 recipient before it?" "$out/boxes.txt"
     check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
     ;;
@@ -225,7 +225,7 @@ case $case_name in
     check "exit status 1" test $status -eq 1
     check "nothing delivered" test "$(delivered_count)" -eq 0
     check "the user was told why before anything was opened" \
-      grep -q "The mailing list has no usable recipient: all 1 of its records were skipped" "$out/boxes.txt"
+      grep -q "The mailing list has no usable recipient: its one record was skipped" "$out/boxes.txt"
     check "the closing box names the reason, not a log" \
       grep -q "Job Not Started (The mailing list has no usable recipient" "$out/boxes.txt"
     check "no log was written" test -z "$(ls "$out/logs")"
@@ -265,8 +265,51 @@ PY
     check "the host was not ended by the raise" bash -c "! grep -q 'terminate called' '$out/err'"
     check "the closing box came" grep -q "Sent: " "$out/boxes.txt"
     check "the failed submission was reported" grep -q "Failed to submit message to: carlos.diaz@example.org" "$out/boxes.txt"
-    check "the other three delivered" test "$(delivered_count)" -eq 3
+    # The second flush is the third recipient's: its copy is taken back.
+    check "the first and the last delivered" test "$(delivered_count)" -eq 2
     check "none to the failed one" bash -c "! grep -q '^To: carlos' '$out'/delivered/*.eml"
+    check "none to the one whose flush failed" bash -c "! grep -q '^To: dana' '$out'/delivered/*.eml"
+    check "the box counts both as not sent" grep -qF "Sent: 2\\nNot sent: 2 (see the Current Job Log)" "$out/boxes.txt"
+    ;;
+  outbox-and-flush)
+    # The first copy cannot be moved to the Outbox and is submitted where it
+    # lies; the last one's flush fails. The box, the log, the sent list and
+    # what was delivered all say the same: three sent, helga not.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 \
+      --fault 'MailItem.Move=raise@1' --fault 'IMAPIStatus.FlushQueues=fail@4'
+    status=$?
+    check "exit status 1: one recipient was not sent" test $status -eq 1
+    check "three delivered" test "$(delivered_count)" -eq 3
+    check "the copy submitted outside the Outbox went" grep -qE "^To: anna.berg@example.com"$'\r?$' "$out/delivered/0001.eml"
+    check "none to the unflushed one" bash -c "! grep -q '^To: helga' '$out'/delivered/*.eml"
+    check "the box adds up, with a warning" grep -qF "$(printf 'Lettercast\t0x00000030\tJob Not Complete (See Current Job Log)\\n\\nSent: 3\\nNot sent: 1 (see the Current Job Log)\\nSkipped: 1 (see the Current Job Log)')" "$out/boxes.txt"
+    log=$out/logs/CurrentJob.txt
+    check "the move failure is logged" grep -q "Error caught moving message to Outbox during message 1" "$log"
+    check "the first recipient is sent" grep -q "# 1, To: anna.berg@example.com. Sent Successfully" "$log"
+    check "the last is not, and why" \
+      grep -q "# 4, To: helga@example.com. Not Sent: the outgoing queue could not be flushed; the copy was taken back out of it" "$log"
+    check "each recipient has one number" test "$(grep -cE '\) # [0-9]+, To: .*\. (Sent Successfully|Not Sent: )' "$log")" -eq 4
+    check "the log counts three" grep -q "E-Mails Sent: 3" "$log"
+    check "the sent list holds the three sent" test "$(grep -cv '^$' "$out/logs/tosent.txt")" -eq 4
+    check "and not helga" bash -c "! grep -q helga '$out/logs/tosent.txt'"
+    ;;
+  stop-question)
+    # Esc during the job asks; No keeps it going to the end.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/esc" --pause 1 --escape-after 1 --answer no
+    check "answered No, the job completed" test $? -eq 0
+    check "Esc asked first" grep -qF "Stop sending? 1 of 4 have been sent; the rest can be sent later" "$out/esc/boxes.txt"
+    check "as a question" grep -qE "^Lettercast"$'\t'"0x00000(0|1)24"$'\t'"Stop sending" "$out/esc/boxes.txt"
+    check "all four delivered" test "$(find "$out/esc/delivered" -name '*.eml' | wc -l)" -eq 4
+    # The close box, answered Yes, stops it: the box, the log and the sent
+    # list agree with what went.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/close" --pause 1 --close-after 2 --answer yes
+    check "answered Yes, the job stopped" test $? -eq 1
+    check "the close box asked" grep -qF "Stop sending? 2 of 4 have been sent; the rest can be sent later" "$out/close/boxes.txt"
+    check "two delivered" test "$(find "$out/close/delivered" -name '*.eml' | wc -l)" -eq 2
+    check "the end box warns and counts two" \
+      grep -qF "$(printf 'Lettercast\t0x00000030\tJob Not Complete (See Current Job Log)\\n\\nSent: 2')" "$out/close/boxes.txt"
+    check "the log says stopped" grep -q "^Job Stopped" "$out/close/logs/CurrentJob.txt"
+    check "the sent list holds the two" test "$(grep -cv '^$' "$out/close/logs/tosent.txt")" -eq 3
     ;;
   old-outlook)
     # The add-in refuses the host in a box while it connects; the box is
@@ -395,6 +438,8 @@ PY
     check "an answer that is neither yes nor no is a usage error" test $? -eq 2
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --kill-after 0 >/dev/null 2>"$out/err"
     check "a kill after no delivery is a usage error" test $? -eq 2
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --escape-after 1 --close-after 1 >/dev/null 2>"$out/err"
+    check "Esc and the close box together are a usage error" test $? -eq 2
     ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac

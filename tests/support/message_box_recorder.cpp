@@ -8,6 +8,12 @@
 
 static MessageBoxRecorder* gpRecorder = NULL;
 
+struct PendingBox {
+    HWND hBox;
+    size_t nIndex;
+};
+static std::vector<PendingBox> gPendingBoxes;
+
 MessageBoxRecorder::MessageBoxRecorder()
 {
     EXPECT_EQ(gpRecorder, nullptr) << "one recorder at a time";
@@ -46,14 +52,33 @@ void MessageBoxRecorder::Record(HWND hBox)
             nAnswer = 0;
         }
     }
-    if (nAnswer == 0)
-        nAnswer = DefaultMessageBoxButton(hBox, buttons);
     box.nAnswer = nAnswer;
     m_boxes.push_back(box);
     if (onBox)
         onBox(box);
 
-    PressMessageBoxButton(hBox, nAnswer);
+    // The box marks its default button once it has been set up, after it is
+    // activated: its style and an unscripted answer are read when its own
+    // loop first runs.
+    gPendingBoxes.push_back({ hBox, m_boxes.size() - 1 });
+    SetTimer(NULL, 0, 0, AnswerPendingBoxes);
+}
+
+void CALLBACK MessageBoxRecorder::AnswerPendingBoxes(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    std::vector<PendingBox> pending;
+    pending.swap(gPendingBoxes);
+    for (const PendingBox& one : pending) {
+        if (!gpRecorder || one.nIndex >= gpRecorder->m_boxes.size() || !IsWindow(one.hBox))
+            continue;
+        RecordedBox& box = gpRecorder->m_boxes[one.nIndex];
+        std::vector<int> buttons;
+        box.uStyle = ReadMessageBoxStyle(one.hBox, &buttons);
+        if (box.nAnswer == 0)
+            box.nAnswer = DefaultMessageBoxButton(one.hBox, buttons);
+        PressMessageBoxButton(one.hBox, box.nAnswer);
+    }
 }
 
 LRESULT CALLBACK MessageBoxRecorder::CbtProc(int nCode, WPARAM wParam, LPARAM lParam)

@@ -37,6 +37,7 @@ public:
 
 private:
     static LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK AnswerPendingBoxes(HWND, UINT, UINT_PTR idTimer, DWORD);
     void Record(HWND hBox);
 
     HHOOK m_hHook;
