@@ -907,37 +907,50 @@ static bool NamesSeveralAddresses(const char* pszField)
     size_t nQuotes = 0;
     for (const char* p = pszField; *p; ++p)
         nQuotes += *p == '"';
-    bool bQuotesPair = nQuotes % 2 == 0;
+    // The display name: everything before the first '<' outside its quotes.
     bool bInQuote = false;
-    bool bInBrackets = false;
-    int nOpen = 0, nClose = 0, nAt = 0, nAtOutside = 0;
-    bool bTextAfter = false;
+    const char* pszOpen = NULL;
+    int nNameAt = 0;
     for (const char* p = pszField; *p; ++p) {
-        if (*p == '"' && bQuotesPair) {
+        if (*p == '"' && nQuotes % 2 == 0) {
             bInQuote = !bInQuote;
             continue;
         }
         if (bInQuote)
             continue;
-        if (nClose > 0 && !IsAddressBlank(*p))
-            bTextAfter = true;
         if (*p == '<') {
-            ++nOpen;
-            bInBrackets = true;
-        } else if (*p == '>') {
-            ++nClose;
-            bInBrackets = false;
-        } else if (*p == '@') {
-            ++nAt;
-            if (!bInBrackets)
-                ++nAtOutside;
+            pszOpen = p;
+            break;
         }
+        if (*p == '>')
+            return true;
+        if (*p == '@')
+            ++nNameAt;
     }
-    if (nAt > 1)
+    if (!pszOpen) {
+        // A bare address: its quotes hide nothing.
+        int nAt = 0;
+        for (const char* p = pszField; *p; ++p)
+            nAt += *p == '@';
+        return nAt > 1;
+    }
+    // One pair of brackets holding at most one '@', and only blanks after it.
+    const char* pszClose = strchr(pszOpen + 1, '>');
+    if (!pszClose)
+        return nNameAt > 0 || strchr(pszOpen + 1, '<') != NULL;
+    int nAt = 0;
+    for (const char* p = pszOpen + 1; p < pszClose; ++p) {
+        if (*p == '<')
+            return true;
+        nAt += *p == '@';
+    }
+    if (nAt > 1 || (nAt > 0 && nNameAt > 0))
         return true;
-    if (nOpen == 0 && nClose == 0)
-        return false;
-    return nOpen > 1 || nClose > 1 || (nAt > 0 && nAtOutside > 0) || bTextAfter;
+    for (const char* p = pszClose + 1; *p; ++p) {
+        if (!IsAddressBlank(*p))
+            return true;
+    }
+    return false;
 }
 
 static void ReportSkipped(int nReason, const char* pszAddress)
