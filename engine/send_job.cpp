@@ -285,29 +285,24 @@ bool RefuseUnclosedQuote(SendJob* pJob, int nLine)
     return false;
 }
 
-const char* EncodingName(int nEncoding)
-{
-    switch (nEncoding) {
-    case ListEncodingUtf8:
-    case ListEncodingUtf8Mark:
-        return "UTF-8";
-    case ListEncodingUtf16Le:
-    case ListEncodingUtf16Be:
-        return "UTF-16";
-    default:
-        return "the system's ANSI code page";
-    }
-}
-
-// Bytes that are no text in the list's encoding: nothing of the list is sent,
-// since the records after them could not be read.
-bool RefuseBadText(SendJob* pJob, int nLine, int nEncoding)
+// Bytes that are no text in the list's encoding, or a control character
+// where text belongs (an exporter's stand-in for a character it could not
+// write): nothing of the list is sent, since the records after them could
+// not be read as they stand.
+bool RefuseBadText(SendJob* pJob, int nLine, int nEncoding, int nControlChar)
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY * 3];
-    snprintf(szText, sizeof(szText),
-             "Line %d of the mailing list is not valid text in %s. Save the list again as CSV UTF-8, "
-             "Unicode Text or CSV and send again.\n\nNo message was sent.",
-             nLine, EncodingName(nEncoding));
+    if (nControlChar != 0)
+        snprintf(szText, sizeof(szText),
+                 "Line %d of the mailing list holds the control character 0x%02X where text belongs. Correct the "
+                 "line, or save the list again as CSV UTF-8, Unicode Text or CSV, and send again.\n\nNo message "
+                 "was sent.",
+                 nLine, (unsigned)nControlChar);
+    else
+        snprintf(szText, sizeof(szText),
+                 "Line %d of the mailing list is not valid text in %s. Save the list again as CSV UTF-8, "
+                 "Unicode Text or CSV and send again.\n\nNo message was sent.",
+                 nLine, ListEncodingName(nEncoding));
     ShowJobText(pJob->m_hWndOwner, szText);
     return false;
 }
@@ -394,7 +389,7 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
 
     pState->nListEncoding = gnListEncoding;
     if (gnListBadTextLine > 0)
-        return RefuseBadText(pJob, gnListBadTextLine, gnListEncoding);
+        return RefuseBadText(pJob, gnListBadTextLine, gnListEncoding, gnListBadTextChar);
     if (gnListUnclosedQuoteLine > 0)
         return RefuseUnclosedQuote(pJob, gnListUnclosedQuoteLine);
     if (pJob->m_nEmailColumn == -1) {

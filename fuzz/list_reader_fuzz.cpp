@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,9 +78,18 @@ void WriteList(const std::string& path, const uint8_t* pData, size_t cbData)
 // one of the two delimiters.
 int ExpectedDelimiter(const std::string& path, const uint8_t* pData, size_t cbData)
 {
-    // NUL ends the reading as bytes that are no text; a mark changes the
-    // encoding; a semicolon may make the header a semicolon list.
-    if (memchr(pData, '\0', cbData) || memchr(pData, ';', cbData))
+    // NUL and the other control characters end the reading as bytes that are
+    // no text (with the byte 1A, which is data like any other); a byte past
+    // ASCII may be a C1 control; a mark changes the encoding; a semicolon may
+    // make the header a semicolon list; a first line "sep=" may name any of
+    // the three.
+    for (size_t i = 0; i < cbData; ++i) {
+        if ((pData[i] < 0x20 && pData[i] != '\t' && pData[i] != '\n' && pData[i] != '\r') || pData[i] >= 0x7F)
+            return ListDelimiterUnknown;
+    }
+    if (memchr(pData, ';', cbData))
+        return ListDelimiterUnknown;
+    if (cbData >= 4 && strncasecmp((const char*)pData, "sep=", 4) == 0)
         return ListDelimiterUnknown;
     if (cbData >= 2 && (pData[0] == 0xEF || pData[0] == 0xFF || pData[0] == 0xFE))
         return ListDelimiterUnknown;
@@ -124,9 +134,23 @@ size_t CountUtf8Chars(const char* psz)
     return n;
 }
 
+// No control character reaches a field or a raw text: C0 but tab and the
+// line ends, DEL, C1.
+bool HoldsNoControlCharacter(const char* psz)
+{
+    for (const unsigned char* p = (const unsigned char*)psz; *p; ++p) {
+        if ((*p < 0x20 && *p != '\t' && *p != '\r' && *p != '\n') || *p == 0x7F)
+            return false;
+        if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F)
+            return false;
+    }
+    return true;
+}
+
 void CheckRecord(const ListRecord* pRecord)
 {
     FUZZ_CHECK(IsUtf8(pRecord->pszRaw));
+    FUZZ_CHECK(HoldsNoControlCharacter(pRecord->pszRaw));
     FUZZ_CHECK(CountUtf8Chars(pRecord->pszRaw) <= LC_RECORD_MAX_CHARS);
     FUZZ_CHECK(strnlen(pRecord->pszRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
     FUZZ_CHECK(pRecord->nCount >= 0);
@@ -135,6 +159,7 @@ void CheckRecord(const ListRecord* pRecord)
     {
         FUZZ_CHECK(pRecord->ppszFields[i] != NULL);
         FUZZ_CHECK(IsUtf8(pRecord->ppszFields[i]));
+        FUZZ_CHECK(HoldsNoControlCharacter(pRecord->ppszFields[i]));
     }
 }
 
@@ -147,6 +172,7 @@ void CheckAddress(const char* pszAddress)
     FUZZ_CHECK(!IsBlank(pszAddress[cch - 1]));
     // One address only: never a list of them, never a name around it.
     FUZZ_CHECK(strpbrk(pszAddress, " \t\r\n,;<>") == NULL);
+    FUZZ_CHECK(strchr(pszAddress, '@') == strrchr(pszAddress, '@'));
 }
 
 // Buffers of exactly the sizes the engine passes, on the heap so that the
@@ -247,8 +273,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
         FUZZ_CHECK(nEmailColumn == nColumnFound);
         CheckRecord(&buffers.record);
         CheckAddress(buffers.pszAddress);
-        // The address is the trimmed start of what its field holds.
-        FUZZ_CHECK(strstr(buffers.record.ppszFields[nEmailColumn], buffers.pszAddress) != NULL);
+        // The address is the trimmed start of what its field holds, and the
+        // field named no one else: its only '@' is the address's.
+        const char* pszField = buffers.record.ppszFields[nEmailColumn];
+        FUZZ_CHECK(strstr(pszField, buffers.pszAddress) != NULL);
+        FUZZ_CHECK(strchr(pszField, '@') == strrchr(pszField, '@'));
         FUZZ_CHECK(strnlen(buffers.pszRecordRaw, LC_FUZZ_RAW_CAPACITY) < LC_FUZZ_RAW_CAPACITY);
         FUZZ_CHECK(strcmp(buffers.pszRecordRaw, buffers.record.pszRaw) == 0);
         sent.push_back(buffers.pszAddress);

@@ -39,7 +39,7 @@ std::string Merged(const std::string& text, const ListRecord* pHeader, const Lis
 {
     char* pszMerged = MergeText(text.c_str(), pHeader, pRecord);
     if (pszMerged == NULL)
-        return "(Mail merge failed: make sure no fields are greater than 511 characters.)";
+        return "(Mail merge failed: make sure no fields are greater than 32,767 characters.)";
     std::string merged(pszMerged);
     free(pszMerged);
     return merged;
@@ -298,11 +298,43 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     text += "Skipped records: " + std::to_string(skipped.lines.size()) + "\n";
     for (const std::string& line : skipped.lines)
         text += line + "\n";
-    if (gbListCutShort)
-        text += "The list is read only up to a record longer than 511 characters.\n";
-    if (gnListUnclosedQuoteLine > 0)
-        text += "The record at line " + std::to_string(gnListUnclosedQuoteLine) +
-                " opens a double quote that is never closed: nothing would be sent.\n";
+    // What Send would refuse, in the order it checks, or ask before anything
+    // goes: the preview never shows a list as usable that Send refuses.
+    char szRefusal[LC_FIELD_NAME_CAPACITY + 256] = "";
+    if (gnListBadTextLine > 0 && gnListBadTextChar != 0)
+        snprintf(szRefusal, sizeof(szRefusal), "line %d of the mailing list holds the control character 0x%02X where "
+                 "text belongs", gnListBadTextLine, (unsigned)gnListBadTextChar);
+    else if (gnListBadTextLine > 0)
+        snprintf(szRefusal, sizeof(szRefusal), "line %d of the mailing list is not valid text in %s",
+                 gnListBadTextLine, ListEncodingName(gnListEncoding));
+    else if (gnListUnclosedQuoteLine > 0)
+        snprintf(szRefusal, sizeof(szRefusal), "the record at line %d opens a double quote that is never closed",
+                 gnListUnclosedQuoteLine);
+    else if (nColumn < 0)
+        snprintf(szRefusal, sizeof(szRefusal), "no column is named for the e-mail address");
+    else if (gbListCutShort && *pnTotal == 0)
+        snprintf(szRefusal, sizeof(szRefusal), "the mailing list holds a record longer than 32,767 characters "
+                 "before its first recipient");
+    else if (*pnTotal == 0)
+        snprintf(szRefusal, sizeof(szRefusal), "the mailing list has no usable recipient");
+    if (szRefusal[0]) {
+        text += "Send refuses this list: " + std::string(szRefusal) + ". Nothing would be sent.\n";
+        // No recipient to step to or to test: none would get the message.
+        address.clear();
+        *pnTotal = 0;
+    } else {
+        if (gbListCutShort)
+            text += "Send asks first: the mailing list holds a record longer than 32,767 characters after its "
+                    "recipient " + std::to_string(*pnTotal) + ", and is read only up to it.\n";
+        int nCandidates = CountAddressColumns(&header);
+        if (nCandidates > 1 && nColumn < header.nCount) {
+            char szColumn[LC_FIELD_NAME_CAPACITY];
+            CopyOneLine(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+            text += "Send asks first: the mailing list has " + std::to_string(nCandidates) +
+                    " columns that could hold the e-mail address; each copy goes to the address in the column \"" +
+                    szColumn + "\".\n";
+        }
+    }
     if (!unknown.empty()) {
         std::string question = UnknownPlaceholderQuestion(unknown);
         text += "Warning: " + question.substr(0, question.find(" Send anyway?")) + "\n";

@@ -16,12 +16,13 @@ FILE* OpenListFileShared(const char* pszPath)
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return NULL;
-    int nFd = _open_osfhandle((intptr_t)hFile, _O_RDONLY | _O_TEXT);
+    // Binary, as OpenListFile reads: text mode would end the list at a byte 1A.
+    int nFd = _open_osfhandle((intptr_t)hFile, _O_RDONLY | _O_BINARY);
     if (nFd == -1) {
         CloseHandle(hFile);
         return NULL;
     }
-    FILE* pFile = _fdopen(nFd, "rt");
+    FILE* pFile = _fdopen(nFd, "rb");
     if (!pFile) {
         // The descriptor owns the handle now; closing it closes both.
         _close(nFd);

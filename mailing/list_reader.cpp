@@ -14,14 +14,29 @@ ListSkipWatch gListSkipWatch = { NULL, NULL };
 
 int gnListEncoding = ListEncodingAnsi;
 int gnListBadTextLine = 0;
+int gnListBadTextChar = 0;
 
-// Physical lines read from the list opened last, comment lines included.
-static int snListLinesRead = 0;
+const char* ListEncodingName(int nEncoding)
+{
+    switch (nEncoding) {
+    case ListEncodingUtf8:
+    case ListEncodingUtf8Mark:
+        return "UTF-8";
+    case ListEncodingUtf16Le:
+    case ListEncodingUtf16Be:
+        return "UTF-16";
+    default:
+        return "the system's ANSI code page";
+    }
+}
 
+// Binary: in text mode the C runtime takes a byte 1A for the end of the file
+// and the records after it would never be read. Line ends are the reader's
+// own business (ReadByteLine).
 #ifdef _WIN32
-static const char kszTextRead[] = "rt";   // text mode even if the runtime's default is binary
+static const char kszListRead[] = "rb";
 #else
-static const char kszTextRead[] = "r";
+static const char kszListRead[] = "r";
 #endif
 
 #define LC_ADDRESS_MAX_CHARS (LC_ADDRESS_CAPACITY - 1)
@@ -70,6 +85,8 @@ struct Utf8Check {
     unsigned char chLow, chHigh;
     bool bBad;
     bool bNonAscii;
+    bool bSequence;      // a whole sequence of two bytes or more was met
+    bool bInSequence;    // the sequence under way has been valid so far
 };
 
 static void StartUtf8Check(Utf8Check* pCheck)
@@ -79,21 +96,32 @@ static void StartUtf8Check(Utf8Check* pCheck)
     pCheck->chHigh = 0xBF;
     pCheck->bBad = false;
     pCheck->bNonAscii = false;
+    pCheck->bSequence = false;
+    pCheck->bInSequence = false;
 }
 
 static void CheckUtf8Byte(Utf8Check* pCheck, unsigned char ch)
 {
     if (pCheck->nNeed > 0) {
-        if (ch < pCheck->chLow || ch > pCheck->chHigh)
-            pCheck->bBad = true;
+        bool bFits = ch >= pCheck->chLow && ch <= pCheck->chHigh;
         pCheck->chLow = 0x80;
         pCheck->chHigh = 0xBF;
-        --pCheck->nNeed;
+        if (!bFits) {
+            // The sequence is broken; the byte starts afresh.
+            pCheck->bBad = true;
+            pCheck->nNeed = 0;
+            pCheck->bInSequence = false;
+            CheckUtf8Byte(pCheck, ch);
+            return;
+        }
+        if (--pCheck->nNeed == 0 && pCheck->bInSequence)
+            pCheck->bSequence = true;
         return;
     }
     if (ch < 0x80)
         return;
     pCheck->bNonAscii = true;
+    pCheck->bInSequence = true;
     if (ch >= 0xC2 && ch <= 0xDF) {
         pCheck->nNeed = 1;
     } else if (ch >= 0xE0 && ch <= 0xEF) {
@@ -110,6 +138,7 @@ static void CheckUtf8Byte(Utf8Check* pCheck, unsigned char ch)
             pCheck->chHigh = 0x8F;
     } else {
         pCheck->bBad = true;
+        pCheck->bInSequence = false;
     }
 }
 
@@ -128,6 +157,7 @@ struct OpenList {
     FILE* pFile;
     int nEncoding;
     int nPendingUnit;   // a UTF-16 unit read ahead after a CR, -1 when none
+    int nLinesRead;     // physical lines read from it, comment lines included
 };
 #define LC_OPEN_LIST_SLOTS 8
 static OpenList sOpenLists[LC_OPEN_LIST_SLOTS];
@@ -152,6 +182,16 @@ static void RememberOpenList(FILE* pFile, int nEncoding)
     pList->pFile = pFile;
     pList->nEncoding = nEncoding;
     pList->nPendingUnit = -1;
+    pList->nLinesRead = 0;
+}
+
+// The line count of one reading: another opening of a list in between (the
+// delimiter detection of a resume click) leaves it alone.
+static int* LinesReadOf(FILE* pFile)
+{
+    static int snUnknownListLines = 0;
+    OpenList* pList = FindOpenList(pFile);
+    return pList ? &pList->nLinesRead : &snUnknownListLines;
 }
 
 // Reads the byte-order mark, or failing one the whole file, and leaves the
@@ -163,8 +203,6 @@ static int SniffEncoding(FILE* pFile)
     if (cbMark == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
         return ListEncodingUtf8Mark;
     if (cbMark >= 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF))) {
-        // Text mode would take a unit's byte 1A for the end of the file.
-        SetListFileBinary(pFile);
         fseek(pFile, 2, SEEK_SET);
         return mark[0] == 0xFF ? ListEncodingUtf16Le : ListEncodingUtf16Be;
     }
@@ -173,11 +211,15 @@ static int SniffEncoding(FILE* pFile)
     StartUtf8Check(&check);
     unsigned char buffer[4096];
     size_t cb;
-    while (!check.bBad && (cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
-        for (size_t i = 0; i < cb && !check.bBad; ++i)
+    while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
+        for (size_t i = 0; i < cb; ++i)
             CheckUtf8Byte(&check, buffer[i]);
     }
     rewind(pFile);
+    // A whole UTF-8 sequence tells a UTF-8 list: a stray byte in it is
+    // refused with its line rather than turning every name into ANSI.
+    if (check.bSequence)
+        return ListEncodingUtf8;
     return !check.bBad && check.nNeed == 0 && check.bNonAscii ? ListEncodingUtf8 : ListEncodingAnsi;
 }
 
@@ -185,11 +227,11 @@ FILE* OpenListFile(const char* pszPath)
 {
     if (!pszPath || !pszPath[0])
         return NULL;
-    snListLinesRead = 0;
     gnListRecordLine = 0;
     gnListUnclosedQuoteLine = 0;
     gnListBadTextLine = 0;
-    FILE* pFile = fopen(pszPath, kszTextRead);
+    gnListBadTextChar = 0;
+    FILE* pFile = fopen(pszPath, kszListRead);
     if (!pFile)
         pFile = OpenListFileShared(pszPath);
     if (!pFile)
@@ -315,8 +357,28 @@ static int ReadByteLine(FILE* pFile, GrowBuffer* pLine)
     }
 }
 
+// The control character that made ReadListLine refuse its last line, 0 when
+// that line was refused for bytes that are no text in the encoding.
+static int snLastControlChar = 0;
+
+// The first control character of a line of UTF-8 (C0 but tab and LF, DEL,
+// C1), 0 when none: no exporter writes one as text, and one written for a
+// character it could not map must not reach a message unseen.
+static int FirstControlChar(const char* pszText, size_t cb)
+{
+    for (size_t i = 0; i < cb; ++i) {
+        unsigned char ch = (unsigned char)pszText[i];
+        if ((ch < 0x20 && ch != '\t' && ch != '\n') || ch == 0x7F)
+            return ch;
+        if (ch == 0xC2 && i + 1 < cb && (unsigned char)pszText[i + 1] >= 0x80 && (unsigned char)pszText[i + 1] <= 0x9F)
+            return (unsigned char)pszText[i + 1];
+    }
+    return 0;
+}
+
 int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
 {
+    snLastControlChar = 0;
     OpenList* pList = FindOpenList(pFile);
     int nEncoding = pList ? pList->nEncoding : ListEncodingAnsi;
     sLine.cb = 0;
@@ -350,6 +412,9 @@ int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
                 return -2;
         }
     }
+    snLastControlChar = FirstControlChar(sLine.p, sLine.cb);
+    if (snLastControlChar != 0)
+        return -1;
     *ppszLine = sLine.p;
     *pcbLine = sLine.cb;
     return 1;
@@ -392,6 +457,42 @@ static void LowerCase(char* pszText)
         *pszText = (char)tolower((unsigned char)*pszText);
 }
 
+// The delimiter that a line "sep=X" names (any case, X a comma, semicolon
+// or tab, nothing after it but the line end), ListDelimiterUnknown for any
+// other line.
+static int SepLineDelimiter(const char* pszLine)
+{
+    if (tolower((unsigned char)pszLine[0]) != 's' || tolower((unsigned char)pszLine[1]) != 'e' ||
+        tolower((unsigned char)pszLine[2]) != 'p' || pszLine[3] != '=')
+        return ListDelimiterUnknown;
+    if (pszLine[4] == '\0' || (pszLine[5] != '\0' && pszLine[5] != '\n') || (pszLine[5] == '\n' && pszLine[6] != '\0'))
+        return ListDelimiterUnknown;
+    switch (pszLine[4]) {
+    case ',':
+        return ListDelimiterComma;
+    case ';':
+        return ListDelimiterSemicolon;
+    case '\t':
+        return ListDelimiterTab;
+    default:
+        return ListDelimiterUnknown;
+    }
+}
+
+static char DelimiterChar(int nDelimiter)
+{
+    switch (nDelimiter) {
+    case ListDelimiterComma:
+        return ',';
+    case ListDelimiterTab:
+        return '\t';
+    case ListDelimiterSemicolon:
+        return ';';
+    default:
+        return '\0';
+    }
+}
+
 // Where a semicolon is the list separator, the comma is the decimal sign and
 // fills the records: only the header can tell.
 static bool IsSemicolonHeader(const char* pszLine)
@@ -425,7 +526,15 @@ void DetectDelimiter()
         bool bHeaderSeen = false;
         const char* pszLine;
         size_t cbLine;
+        bool bFirstLine = true;
         while (!(bComma && bTab) && ReadListLine(pFile, &pszLine, &cbLine) == 1) {
+            int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+            bFirstLine = false;
+            if (nNamed != ListDelimiterUnknown) {
+                fclose(pFile);
+                ListDelimiter = nNamed;
+                return;
+            }
             bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
             if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
                 bHeaderSeen = true;
@@ -485,12 +594,12 @@ static const char* FindClosingQuote(const char* pszFrom, const char* pszEnd)
     return NULL;
 }
 
-// Where the cursor goes after a closing quote: past the next delimiter, or to
-// the end of the line; what lies before that delimiter is not field text.
-static const char* PastNextDelimiter(const char* pszFrom, const char* pszEnd, char chDelimiter)
+// The end of the field text after a closing quote: the next delimiter, or
+// the end of the line.
+static const char* NextDelimiterOrEnd(const char* pszFrom, const char* pszEnd, char chDelimiter)
 {
     const char* pDelimiter = (const char*)memchr(pszFrom, chDelimiter, pszEnd - pszFrom);
-    return pDelimiter ? pDelimiter + 1 : pszEnd;
+    return pDelimiter ? pDelimiter : pszEnd;
 }
 
 static size_t CollapseQuotePairs(const char* pszText, size_t cchText, char* pszOut)
@@ -527,7 +636,7 @@ static const char* CollapsedPiece(const char* pszFrom, const char* pszTo, size_t
     return sPiece.p;
 }
 
-static void AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
+static bool AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
                      bool bOpensQuote)
 {
     size_t cchPiece = 0;
@@ -539,6 +648,7 @@ static void AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom
         pScan->bInQuote = true;
         pScan->bOpenFieldLost = !bAdded;
     }
+    return bAdded;
 }
 
 static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo)
@@ -554,6 +664,19 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
     }
 }
 
+// After the closing quote at pszClose: the text up to the next delimiter
+// still belongs to the field, as spreadsheet programs read it ("Dee"x is
+// Deex). Returns where the next field begins.
+static const char* EndQuotedField(ListRecord* pRecord, RecordScan* pScan, const char* pszClose, const char* pszEnd)
+{
+    const char* pszTextEnd = NextDelimiterOrEnd(pszClose + 1, pszEnd, pScan->chDelimiter);
+    if (pszTextEnd > pszClose + 1)
+        AppendPiece(pRecord, pScan, pszClose + 1, pszTextEnd);
+    pScan->bInQuote = false;
+    pScan->bOpenFieldLost = false;
+    return pszTextEnd < pszEnd ? pszTextEnd + 1 : pszEnd;
+}
+
 static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* pszLine, size_t cchLine)
 {
     const char* pszEnd = pszLine + cchLine;
@@ -567,9 +690,7 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
                 continue;
             }
             AppendPiece(pRecord, pScan, pszCursor, pszClose);
-            pScan->bInQuote = false;
-            pScan->bOpenFieldLost = false;
-            pszCursor = PastNextDelimiter(pszClose + 1, pszEnd, pScan->chDelimiter);
+            pszCursor = EndQuotedField(pRecord, pScan, pszClose, pszEnd);
             continue;
         }
 
@@ -588,8 +709,8 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
                 AddPiece(pRecord, pScan, pszQuote + 1, pszEnd, true);
                 pszCursor = pszEnd;
             } else {
-                AddPiece(pRecord, pScan, pszQuote + 1, pszClose, false);
-                pszCursor = PastNextDelimiter(pszClose + 1, pszEnd, pScan->chDelimiter);
+                pScan->bOpenFieldLost = !AddPiece(pRecord, pScan, pszQuote + 1, pszClose, false);
+                pszCursor = EndQuotedField(pRecord, pScan, pszClose, pszEnd);
             }
         } else if (pszDelimiter) {
             AddPiece(pRecord, pScan, pszCursor, pszDelimiter, false);
@@ -620,14 +741,17 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
     RecordScan scan = { chDelimiter, false, false };
     bool bAnyLine = false;
     size_t cchRaw = 0;
+    int* pnLinesRead = LinesReadOf(pFile);
     for (;;) {
         const char* pszLine = NULL;
         size_t cbLine = 0;
         int nRead = ReadListLine(pFile, &pszLine, &cbLine);
-        int nLine = snListLinesRead + 1;
+        int nLine = *pnLinesRead + 1;
         if (nRead == -1) {
-            if (gnListBadTextLine == 0)
+            if (gnListBadTextLine == 0) {
                 gnListBadTextLine = nLine;
+                gnListBadTextChar = snLastControlChar;
+            }
             return RecordBadText;
         }
         if (nRead == -2)
@@ -637,14 +761,23 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
                 return RecordNone;
             return scan.bInQuote ? RecordQuoteOpenAtEnd : RecordComplete;
         }
-        ++snListLinesRead;
-        if (cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
+        ++*pnLinesRead;
+        // A comment is a whole record: inside a quoted value the line is text.
+        if (!scan.bInQuote && cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
             continue;
         cchRaw += CountChars(pszLine, cbLine);
         if (cchRaw > LC_RECORD_MAX_CHARS)
             return RecordTooLong;
         if (!AppendListRaw(pRecord, pszLine, cbLine))
             return RecordNoMemory;
+        // Excel's first line "sep=;" names the delimiter; the header follows.
+        // It stays in the header's raw text, so that the sent list says it too.
+        int nNamed = *pnLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+        if (nNamed != ListDelimiterUnknown) {
+            ListDelimiter = nNamed;
+            scan.chDelimiter = DelimiterChar(nNamed);
+            continue;
+        }
         if (!bAnyLine)
             gnListRecordLine = nLine;
         bAnyLine = true;
@@ -676,14 +809,8 @@ bool ReadRecord(FILE* pFile, ListRecord* pRecord)
         return false;
     for (;;) {
         ClearListRecord(pRecord);
-        char chDelimiter;
-        if (ListDelimiter == ListDelimiterComma)
-            chDelimiter = ',';
-        else if (ListDelimiter == ListDelimiterTab)
-            chDelimiter = '\t';
-        else if (ListDelimiter == ListDelimiterSemicolon)
-            chDelimiter = ';';
-        else
+        char chDelimiter = DelimiterChar(ListDelimiter);
+        if (chDelimiter == '\0')
             return false;
 
         LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
@@ -770,6 +897,62 @@ static void ExtractBracketedAddress(char* pszField)
     pszField[cchAddress] = '\0';
 }
 
+// Whether an address field names more than one person, in any shape: two
+// '@' ("a@x b@y", "a@x,b@y"), two angle brackets ("Jane <a@x>, Bob <b@y>",
+// "<a@x>;<b@y>"), an address beside the brackets ("mia@x Bob <b@y>") or
+// text after them ("Bob <b@y> mia@x"). A display name in double quotes may
+// hold anything; "Doe, Jane <jane@x>" is one person.
+static bool NamesSeveralAddresses(const char* pszField)
+{
+    size_t nQuotes = 0;
+    for (const char* p = pszField; *p; ++p)
+        nQuotes += *p == '"';
+    // The display name: everything before the first '<' outside its quotes.
+    bool bInQuote = false;
+    const char* pszOpen = NULL;
+    int nNameAt = 0;
+    for (const char* p = pszField; *p; ++p) {
+        if (*p == '"' && nQuotes % 2 == 0) {
+            bInQuote = !bInQuote;
+            continue;
+        }
+        if (bInQuote)
+            continue;
+        if (*p == '<') {
+            pszOpen = p;
+            break;
+        }
+        if (*p == '>')
+            return true;
+        if (*p == '@')
+            ++nNameAt;
+    }
+    if (!pszOpen) {
+        // A bare address: its quotes hide nothing.
+        int nAt = 0;
+        for (const char* p = pszField; *p; ++p)
+            nAt += *p == '@';
+        return nAt > 1;
+    }
+    // One pair of brackets holding at most one '@', and only blanks after it.
+    const char* pszClose = strchr(pszOpen + 1, '>');
+    if (!pszClose)
+        return nNameAt > 0 || strchr(pszOpen + 1, '<') != NULL;
+    int nAt = 0;
+    for (const char* p = pszOpen + 1; p < pszClose; ++p) {
+        if (*p == '<')
+            return true;
+        nAt += *p == '@';
+    }
+    if (nAt > 1 || (nAt > 0 && nNameAt > 0))
+        return true;
+    for (const char* p = pszClose + 1; *p; ++p) {
+        if (!IsAddressBlank(*p))
+            return true;
+    }
+    return false;
+}
+
 static void ReportSkipped(int nReason, const char* pszAddress)
 {
     if (gListSkipWatch.pfnSkipped)
@@ -821,6 +1004,18 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
         CopyBounded(pszRecordRaw, cchRecordRaw, pRecord->pszRaw, (size_t)-1);
 
         char* pszField = pRecord->ppszFields[nColumn];
+        if (NamesSeveralAddresses(pszField)) {
+            // Jane's copy must not go to the one of them whose brackets
+            // come last.
+            const char* pszFrom = pszField;
+            while (IsAddressBlank(*pszFrom))
+                ++pszFrom;
+            CopyBounded(pszAddress, cchAddress, pszFrom, LC_ADDRESS_MAX_CHARS);
+            TrimBlanks(pszAddress);
+            ReportSkipped(ListSkipNotOneAddress, pszAddress);
+            pszAddress[0] = '\0';
+            continue;
+        }
         ExtractBracketedAddress(pszField);
         // Cut to its buffer, a longer address would go to someone else.
         const char* pszFrom = pszField;

@@ -28,11 +28,17 @@ enum {
 
 // The encoding of the list opened last by OpenListFile.
 extern int gnListEncoding;
+// How messages name an encoding: "UTF-8", "UTF-16" or "the system's ANSI
+// code page".
+const char* ListEncodingName(int nEncoding);
 
 // The first line of the list opened last that is not text in the list's
-// encoding (an invalid sequence, a NUL), 0 while none was met. Reading ends
-// there.
+// encoding (an invalid sequence, a NUL) or holds a control character, 0
+// while none was met. Reading ends there.
 extern int gnListBadTextLine;
+// The control character (C0 but tab and line ends, DEL, C1) that made
+// gnListBadTextLine, 0 when that line is no text in the encoding.
+extern int gnListBadTextChar;
 
 // Rewritten by each delimiter detection; read by the record reader and the logs.
 extern int ListDelimiter;
@@ -43,7 +49,9 @@ extern int ListDelimiter;
 extern bool gbListCutShort;
 
 // The line in the list (1 for the first, comment lines counted) where the
-// record read last began; reset when a list is opened.
+// record read last began; reset when a list is opened. The count of lines
+// belongs to each open list, so that opening another list in between (the
+// delimiter detection of a resume click) does not restart it.
 extern int gnListRecordLine;
 
 // The first line of a record whose quoted field was still open at the end of
@@ -56,7 +64,7 @@ enum {
     ListSkipTooFewFields = 1,    // no field in the address column
     ListSkipNoAt = 2,            // the address holds no '@'
     ListSkipAddressTooLong = 3,  // longer than an address buffer holds
-    ListSkipNotOneAddress = 4,   // holds a blank, ',', ';', '<' or '>' besides its '@'
+    ListSkipNotOneAddress = 4,   // names more than one address, or holds a blank, ',', ';', '<' or '>' besides its '@'
 };
 
 // Told of every record that ReadNextRecipient passes over, with the record's
@@ -71,11 +79,13 @@ extern ListSkipWatch gListSkipWatch;
 #define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters
 #define LC_FIELD_NAME_CAPACITY 256     // header names are compared on their first 255
 
-// The list opened for reading in text mode; when that fails (another program
-// holding the file), opened again with shared read and write access. NULL
-// when neither works. Its encoding is told by its byte-order mark, else it is
-// UTF-8 when all its bytes are valid UTF-8 and one is not ASCII, else ANSI;
-// the stream is left after the mark, in binary mode for UTF-16.
+// The list opened for reading in binary mode, every byte of it data (text
+// mode would end it at a byte 1A); when that fails (another program holding
+// the file), opened again with shared read and write access. NULL when
+// neither works. Its encoding is told by its byte-order mark, else it is
+// UTF-8 when it holds a whole UTF-8 sequence of two bytes or more (a stray
+// byte in it is then refused with its line) or all its bytes are valid UTF-8
+// and one is not ASCII, else ANSI; the stream is left after the mark.
 FILE* OpenListFile(const char* pszPath);
 // The shared-access way in alone (Windows only).
 FILE* OpenListFileShared(const char* pszPath);
@@ -89,19 +99,25 @@ char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemor
 // Reads one physical line of a list opened by OpenListFile as UTF-8 into a
 // block that stays the reader's: LF, CR LF and CR alone each end a line, and
 // arrive as one LF. 1 for a line, 0 at the end of the file, -1 for bytes that
-// are not text in the list's encoding, -2 out of memory.
+// are not text in the list's encoding or a control character (C0 but tab and
+// line ends, DEL, C1), -2 out of memory.
 int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine);
 
 // Tells the user that memory ran out while a record was read (Windows only).
 void ReportListOutOfMemory();
 
-// Sets ListDelimiter for the list named by JobOptions.ToList: semicolon when
+// Sets ListDelimiter for the list named by JobOptions.ToList: the one that a
+// first line "sep=," "sep=;" or "sep=" and a tab names, else semicolon when
 // its header line holds semicolons and neither commas nor tabs, else the one
 // of comma and tab that the file holds alone, else comma exactly when the
 // lower-cased path contains ".csv".
 void DetectDelimiter();
 
-// Reads the next record with at least one non-empty field. False at the end of
+// Reads the next record with at least one non-empty field. A first line
+// "sep=X" sets ListDelimiter and is part of the first record's raw text, not
+// of its fields; a line beginning "//" is a comment only where a record
+// begins; text after a closing quote up to the delimiter belongs to the
+// field ("Dee"x is Deex). False at the end of
 // the list, when ListDelimiter is none of comma, tab and semicolon, when the
 // record's raw text would pass LC_RECORD_MAX_CHARS characters or memory ran
 // out (gbListCutShort: the list ends there), and at bytes that are not text
@@ -122,8 +138,10 @@ int CountAddressColumns(const ListRecord* pHeader);
 // first: into pHeader, which then also sets *pnEmailColumn, or, without
 // pHeader, read and discarded so that *pnEmailColumn keeps its value. Its raw
 // text goes to pszHeaderRaw when given. Records too short for the address
-// column, whose address holds no '@', holds a blank, ',', ';', '<' or '>' (not
-// one address), or is longer than LC_ADDRESS_CAPACITY - 1 characters are
+// column, whose address field names more than one address (two '@', two
+// angle brackets, an address beside or after the brackets), whose address
+// holds no '@', holds a blank, ',', ';', '<' or '>' (not one address), or is
+// longer than LC_ADDRESS_CAPACITY - 1 characters are
 // skipped, and gListSkipWatch is told. On true pRecord holds the
 // recipient (its address field reduced to the bare address when it was given
 // in angle brackets), pszAddress the trimmed address and pszRecordRaw, when

@@ -165,6 +165,85 @@ TEST_F(HostileListTest, TextInvalidInItsEncodingNamesTheLineAndSendsNothing)
     EXPECT_FALSE(LogExists());
 }
 
+// An exporter's 1A for a character it could not write: the C runtime's text
+// mode would have ended the list there and reported success for the records
+// before it. Every byte is data, and the line is told before anything goes.
+TEST_F(HostileListTest, AControlCharacterIsToldWithItsLineAndNothingIsSent)
+{
+    WriteList("Name,Email\r\nAnn,ann@example.com\r\nBj\x1Arn,bjorn@example.com\r\nCid,cid@example.com\r\n");
+    RunJob();
+    ExpectEndedWithDelivered({});
+    EXPECT_EQ(m_wJobDone, 0u);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Line 3 of the mailing list holds the control character 0x1A where "
+                                                    "text belongs. Correct the line, or save the list again as CSV "
+                                                    "UTF-8, Unicode Text or CSV, and send again.\n\nNo message was "
+                                                    "sent." });
+    EXPECT_FALSE(LogExists());
+}
+
+// A list of UTF-8 names with one stray byte is a UTF-8 list, refused with the
+// line as if it had its mark, not read as ANSI with every name garbled.
+TEST_F(HostileListTest, OneStrayByteInAUtf8ListWithoutAMarkIsToldWithItsLine)
+{
+    WriteList("Name,Email\r\nJos\xC3\xA9,jose@example.com\r\nZo\xC3\xAB,zoe@example.com\r\nB\xE9" "a,bea@example.com\r\n");
+    RunJob();
+    ExpectEndedWithDelivered({});
+    EXPECT_EQ(m_wJobDone, 0u);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Line 4 of the mailing list is not valid text in UTF-8. Save the "
+                                                    "list again as CSV UTF-8, Unicode Text or CSV and send again.\n\n"
+                                                    "No message was sent." });
+    EXPECT_FALSE(LogExists());
+}
+
+// Jane's personal copy must not go to Bob: a field naming several people is
+// skipped in every shape, with its line, and the others are sent.
+TEST_F(HostileListTest, AFieldNamingSeveralPeopleIsSkippedInEveryShape)
+{
+    WriteList("Name,Email\n"
+              "Jane,\"Jane <jane@x.example>, Bob <bob@y.example>\"\n"
+              "Lena,<lena@x.example>;<bob@y.example>\n"
+              "Ann,Ann Lee <ann@example.com>\n"
+              "Mia,Bob <bob@y.example> mia@x.example\n"
+              "Eve,eve@x.example <bob@y.example>\n"
+              "Cid,cid@example.com\n");
+    RunJob();
+    ExpectEndedWithDelivered({ "ann@example.com", "cid@example.com" });
+    EXPECT_EQ(m_wJobDone, 1u);
+    EXPECT_EQ(JobProgress.skippedCount, 4);
+    std::string log = CurrentLog();
+    for (const char* pszLine : {
+             "Skipped line 2 of the mailing list: the address is not one e-mail address: Jane <jane@x.example>, "
+             "Bob <bob@y.example>\r\n",
+             "Skipped line 3 of the mailing list: the address is not one e-mail address: "
+             "<lena@x.example>;<bob@y.example>\r\n",
+             "Skipped line 5 of the mailing list: the address is not one e-mail address: Bob <bob@y.example> "
+             "mia@x.example\r\n",
+             "Skipped line 6 of the mailing list: the address is not one e-mail address: eve@x.example "
+             "<bob@y.example>\r\n" })
+        EXPECT_NE(log.find(pszLine), std::string::npos) << pszLine << log;
+    EXPECT_EQ(log.find("bob@y.example. Sent"), std::string::npos);
+}
+
+// Values as spreadsheet programs read them: text after a closing quote is
+// part of the value, and a line of a quoted value that begins with "//" is
+// text, in the message and in the sent list.
+TEST_F(HostileListTest, QuotedValuesAreReadAsSpreadsheetsReadThem)
+{
+    ComposePlain("Hello [[Name]]", "[[Note]]");
+    const std::string list = "Name,Email,Note\r\n\"Dee\"x,dee@example.com,\"Call first\r\n//then write\"\r\n"
+                             "// a comment\r\nAnn,ann@example.com,\"\"\r\n";
+    WriteList(list);
+    RunJob();
+    ExpectEndedWithDelivered({ "dee@example.com", "ann@example.com" });
+    EXPECT_EQ(m_wJobDone, 1u);
+    std::vector<DeliveredView> views = Delivered();
+    ASSERT_EQ(views.size(), 2u);
+    EXPECT_EQ(views[0].subject, "Hello Deex");
+    EXPECT_EQ(views[0].body, "Call first\r\n//then write");
+    EXPECT_EQ(SentList(), "Name,Email,Note\r\n\"Dee\"x,dee@example.com,\"Call first\r\n//then write\"\r\n"
+                          "Ann,ann@example.com,\"\"\r\n");
+}
+
 TEST_F(HostileListTest, SkippedRecordsAreCountedAndLoggedWithTheirLines)
 {
     WriteList("Name,Email\n// a comment\nAnn,ann@example.com\nBob,bob at example.com\nCid\nDee,d@" +
@@ -473,7 +552,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExportCase{ "Semicolon", "Name;Email;Amount\r\nJos\xC3\xA9;a@example.com;1,5\r\nZo\xC3\xAB;b@example.com;2,25\r\n"
                                  "\xE2\x82\xAC" "uro;c@example.com;3\r\n", "Semicolon" },
         ExportCase{ "Ansi", "Name,Email\r\nJos\xE9,a@example.com\r\nZo\xEB,b@example.com\r\n\x80uro,c@example.com\r\n",
-                    "Comma" }),
+                    "Comma" },
+        // Excel's first line naming the delimiter, before a header that
+        // would otherwise read as comma-delimited.
+        ExportCase{ "ExcelSepLine", "sep=;\r\nName;Email;Amount, EUR\r\nJos\xC3\xA9;a@example.com;1,5\r\n"
+                                    "Zo\xC3\xAB;b@example.com;2,25\r\n\xE2\x82\xAC" "uro;c@example.com;3\r\n", "Semicolon" },
+        ExportCase{ "ExcelSepLineTab", "\xEF\xBB\xBFsep=\t\r\nName\tEmail,Work\r\nJos\xC3\xA9\ta@example.com\r\n"
+                                       "Zo\xC3\xAB\tb@example.com\r\n\xE2\x82\xAC" "uro\tc@example.com\r\n", "Tab" }),
     [](const ::testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.pszName); });
 
 // Outlook's own File > Export > CSV of contacts: 90 quoted columns, the

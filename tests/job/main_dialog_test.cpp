@@ -10,6 +10,7 @@
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
 #include "job/main_dialog.h"
+#include "job/preview_dialog.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -463,6 +464,8 @@ TEST_F(MainDialogTest, TheClosingBoxCountsTheSkippedRecords)
 TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
 {
     PrepareJob(3);
+    // A record skipped after the resume keeps its own line number.
+    WriteList(NumberedList(3) + "No address,\r\n");
     JobOptions.Pause = 1;
     UiDriver driver;
     HWND hDlg = NULL;
@@ -511,7 +514,8 @@ TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(nSentWhenPaused, 1);
 
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{ "Job Completed Successfully\n\nSent: 3" });
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{ "Job Completed Successfully\n\nSent: 3\nSkipped: 1 (see the Current Job Log)" });
     std::vector<DeliveredView> delivered = Delivered();
     ASSERT_EQ(delivered.size(), 3u);
     EXPECT_EQ(delivered[0].to, "r1@example.com");
@@ -524,6 +528,7 @@ TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
     EXPECT_NE(log.find("# 1, To: r1@example.com. Sent Successfully"), std::string::npos);
     EXPECT_NE(log.find("# 3, To: r3@example.com. Sent Successfully"), std::string::npos);
     EXPECT_EQ(log.find("Job Stopped"), std::string::npos);
+    EXPECT_NE(log.find("Skipped line 5 of the mailing list: the address is empty\r\n"), std::string::npos) << log;
     EXPECT_NE(SentList().find("r3@example.com"), std::string::npos);
 }
 
@@ -784,6 +789,65 @@ TEST_F(MainDialogHelpTest, HelpAndF1OpenTheMailingListsTopic)
         EXPECT_TRUE(calls[i].bHasLink);
         EXPECT_STREQ(calls[i].szKeywords, "mailing lists");
         EXPECT_EQ(calls[i].hWndCaller, hDlg);
+    }
+}
+
+// The preview says whatever Send would refuse or ask about the list, and shows
+// no recipient of a list that Send refuses.
+TEST_F(MainDialogTest, ThePreviewSaysWhatSendWouldRefuseOrAskAbout)
+{
+    const struct {
+        const char* pszName;
+        std::string list;
+        const char* pszSays;
+        bool bRefused;
+    } cases[] = {
+        { "invalid text", "\xEF\xBB\xBFName,Email\r\nAnn,ann@example.com\r\nB\xC3(,b@example.com\r\n",
+          "Send refuses this list: line 3 of the mailing list is not valid text in UTF-8. Nothing would be sent.\n",
+          true },
+        { "control character", "Name,Email\r\nAnn,ann@example.com\r\nBj\x1Arn,b@example.com\r\n",
+          "Send refuses this list: line 3 of the mailing list holds the control character 0x1A where text belongs. "
+          "Nothing would be sent.\n",
+          true },
+        { "unclosed quote", "Name,Email\r\nAnn,ann@example.com\r\n\"Bob,b@example.com\r\n",
+          "Send refuses this list: the record at line 3 opens a double quote that is never closed. Nothing would be "
+          "sent.\n",
+          true },
+        { "no address column", "Name,Phone\r\nAnn,1\r\n",
+          "Send refuses this list: no column is named for the e-mail address. Nothing would be sent.\n", true },
+        { "no usable recipient", "Name,Email\r\nAnn,ann at example.com\r\n",
+          "Send refuses this list: the mailing list has no usable recipient. Nothing would be sent.\n", true },
+        { "too long before the first", "Name,Email\r\n" + std::string(33000, 'n') + ",long@example.com\r\n",
+          "Send refuses this list: the mailing list holds a record longer than 32,767 characters before its first "
+          "recipient. Nothing would be sent.\n",
+          true },
+        { "too long after one", "Name,Email\r\nAnn,ann@example.com\r\n" + std::string(33000, 'n') + ",l@example.com\r\n",
+          "Send asks first: the mailing list holds a record longer than 32,767 characters after its recipient 1, and "
+          "is read only up to it.\n",
+          false },
+        { "several address columns", "Name,Manager Email,Email\r\nAnn,boss@example.com,ann@example.com\r\n",
+          "Send asks first: the mailing list has 2 columns that could hold the e-mail address; each copy goes to the "
+          "address in the column \"Email\".\n",
+          false },
+    };
+    PreviewMessage message;
+    message.subject = "Hello";
+    message.body = "Body";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        WriteList(c.list);
+        int nTotal = -1;
+        std::string position, text;
+        EXPECT_TRUE(BuildPreviewText(JobOptions.ToList, message, 1, &nTotal, &position, &text));
+        EXPECT_NE(text.find(c.pszSays), std::string::npos) << text;
+        EXPECT_EQ(text.find("511"), std::string::npos);
+        if (c.bRefused) {
+            EXPECT_EQ(nTotal, 0);
+            EXPECT_EQ(position, "No recipient");
+        } else {
+            EXPECT_EQ(nTotal, 1);
+            EXPECT_EQ(position.find("Recipient 1 of 1: "), 0u) << position;
+        }
     }
 }
 

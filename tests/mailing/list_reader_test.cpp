@@ -106,15 +106,17 @@ protected:
 
 // ---- Opening the list ------------------------------------------------------
 
-TEST_F(ListReaderTest, OpenListFileReadsInTextMode)
+// Every byte is data: the C runtime's text mode would end the list at a
+// byte 1A. The reader ends lines itself.
+TEST_F(ListReaderTest, OpenListFileReadsEveryByte)
 {
     std::string path = m_folder.File("crlf.txt");
-    WriteListFile(path, "a,b\r\nc\r\n", BinaryMode);
+    WriteListFile(path, "a,b\r\nc\x1A\r\nd\r\n", BinaryMode);
     FILE* pFile = OpenListFile(path.c_str());
     ASSERT_NE(pFile, nullptr);
-    char szLine[64];
-    ASSERT_NE(fgets(szLine, sizeof(szLine), pFile), nullptr);
-    EXPECT_STREQ(szLine, "a,b\n");
+    char szText[64] = {};
+    size_t cchRead = fread(szText, 1, sizeof(szText) - 1, pFile);
+    EXPECT_EQ(std::string(szText, cchRead), "a,b\r\nc\x1A\r\nd\r\n");
     fclose(pFile);
 }
 
@@ -125,15 +127,15 @@ TEST_F(ListReaderTest, OpenListFileFailsWithoutFileOrPath)
     EXPECT_EQ(OpenListFileShared(m_folder.File("missing.txt").c_str()), nullptr);
 }
 
-TEST_F(ListReaderTest, SharedOpenReadsInTextMode)
+TEST_F(ListReaderTest, SharedOpenReadsEveryByte)
 {
     std::string path = m_folder.File("shared.txt");
-    WriteListFile(path, "x,y\r\nz\r\n", BinaryMode);
+    WriteListFile(path, "x,y\r\nz\x1Aw\r\n", BinaryMode);
     FILE* pFile = OpenListFileShared(path.c_str());
     ASSERT_NE(pFile, nullptr);
     char szText[64] = {};
     size_t cchRead = fread(szText, 1, sizeof(szText) - 1, pFile);
-    EXPECT_EQ(std::string(szText, cchRead), "x,y\nz\n");
+    EXPECT_EQ(std::string(szText, cchRead), "x,y\r\nz\x1Aw\r\n");
     fclose(pFile);
 }
 
@@ -250,6 +252,31 @@ TEST_F(DelimiterTest, SemicolonHeaderMeansSemicolonAndOtherEncodingsAreRead)
     EXPECT_EQ(DetectFor(path), ListDelimiterSemicolon);
 }
 
+// Excel's first line "sep=;" names the delimiter, whatever the header holds.
+TEST_F(DelimiterTest, SepLineNamesTheDelimiter)
+{
+    const struct {
+        const char* pszName;
+        const char* pszText;
+        int nDelimiter;
+    } cases[] = {
+        { "s.txt", "sep=;\nName;E-mail\nA;a@x\n", ListDelimiterSemicolon },
+        { "sc.txt", "sep=;\r\nName,Nick;E-mail\nA,B;a@x\n", ListDelimiterSemicolon },
+        { "c.txt", "sep=,\nName;Nick,E-mail\nA;B,a@x\n", ListDelimiterComma },
+        { "t.csv", "sep=\t\nName,Nick\tE-mail\nA,B\ta@x\n", ListDelimiterTab },
+        { "u.csv", "SEP=;\nName\tE-mail\n", ListDelimiterSemicolon },
+        { "late.txt", "Name\tE-mail\nsep=,\n", ListDelimiterTab },
+        { "other.txt", "sep=|\nName\tE-mail\n", ListDelimiterTab },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        EXPECT_EQ(DetectWith(c.pszName, c.pszText), c.nDelimiter);
+    }
+    std::string path = m_folder.File("marked.txt");
+    WriteListFile(path, "\xEF\xBB\xBFsep=;\r\nName,Nick;E-mail\r\n", BinaryMode);
+    EXPECT_EQ(DetectFor(path), ListDelimiterSemicolon);
+}
+
 TEST_F(DelimiterTest, UnterminatedPathIsCutAt259)
 {
     // 259 characters that end in ".csv" fit; a path buffer filled to the brim
@@ -284,6 +311,28 @@ TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
         EXPECT_STREQ(m_record.pszRaw, "Ann Lee, ann@x.org \n");
         EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
     }
+}
+
+// The sep line is no record: the header follows it, read with the delimiter
+// it names, and the header's raw text keeps it for the sent list.
+TEST_F(ListReaderTest, SepLineIsNoRecordAndNamesTheDelimiter)
+{
+    ListDelimiter = ListDelimiterComma;
+    OpenList("sep=;\nName,Nick;E-mail\nAnn;ann@x\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(ListDelimiter, ListDelimiterSemicolon);
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Name,Nick", "E-mail" }));
+    EXPECT_STREQ(m_record.pszRaw, "sep=;\nName,Nick;E-mail\n");
+    EXPECT_EQ(gnListRecordLine, 2);
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Ann", "ann@x" }));
+    EXPECT_EQ(gnListRecordLine, 3);
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+
+    // Only the first line names the delimiter.
+    ListDelimiter = ListDelimiterComma;
+    OpenList("Name,Email\nsep=;\n");
+    EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "Email" }, { "sep=;" } }));
 }
 
 TEST_F(ListReaderTest, TabFieldsKeepCommas)
@@ -402,11 +451,13 @@ TEST_F(ListReaderTest, QuoteStillOpenAtEndOfList)
 
 TEST_F(ListReaderTest, AQuoteOpensAFieldOnlyWhereTheFieldBegins)
 {
-    OpenList("ab\"cd\",ef\n\"gh\"xy,ij\nk,\"lm\"\nBen,ben@example.com,6'1\"\nCara,cara@example.com, \"5,9\"\n");
+    OpenList("ab\"cd\",ef\n\"gh\"xy,ij\nk,\"lm\"\nBen,ben@example.com,6'1\"\nCara,cara@example.com, \"5,9\"\n"
+             "\"Dee\"x,\"a\nb\" c\n");
     std::vector<Fields> records = ReadAll();
-    ASSERT_EQ(records.size(), 5u);
+    ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[0], Fields({ "ab\"cd\"", "ef" })) << "a quote inside a field is an ordinary character";
-    EXPECT_EQ(records[1], Fields({ "gh", "ij" })) << "text after a closing quote is dropped";
+    EXPECT_EQ(records[1], Fields({ "ghxy", "ij" })) << "text after a closing quote belongs to the field";
+    EXPECT_EQ(records[5], Fields({ "Deex", "a\r\nb c" })) << "as spreadsheet programs read it, also after a line break";
     EXPECT_EQ(records[2], Fields({ "k", "lm" })) << "no empty field after a closing quote without delimiter";
     EXPECT_EQ(records[3], Fields({ "Ben", "ben@example.com", "6'1\"" })) << "the next record is not swallowed";
     EXPECT_EQ(records[4], Fields({ "Cara", "cara@example.com", "5,9" })) << "blanks may stand before the opening quote";
@@ -442,12 +493,17 @@ TEST_F(ListReaderTest, SkippedLinesLeaveNoRawText)
     EXPECT_STREQ(m_record.pszRaw, "A,a@x\n");
 }
 
-TEST_F(ListReaderTest, CommentInsideQuotedFieldIsSkipped)
+// The comment rule is for whole records: inside a quoted value a line that
+// begins with "//" is text, in the fields and in the raw text alike.
+TEST_F(ListReaderTest, SlashesInsideAQuotedValueAreText)
 {
-    OpenList("\"one\n//skipped, \"really\"\ntwo\",x@y\n");
+    OpenList("// a comment\n\"one\n//two, three\nfour\",x@y\n// another\nA,a@x\n");
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(FieldsOf(m_record), Fields({ "one\r\ntwo", "x@y" }));
-    EXPECT_STREQ(m_record.pszRaw, "\"one\ntwo\",x@y\n");
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "one\r\n//two, three\r\nfour", "x@y" }));
+    EXPECT_STREQ(m_record.pszRaw, "\"one\n//two, three\nfour\",x@y\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "A", "a@x" }));
+    EXPECT_EQ(gnListRecordLine, 6);
 }
 
 TEST_F(ListReaderTest, OneSlashIsNoComment)
@@ -508,26 +564,52 @@ TEST_F(ListReaderTest, EveryEncodingAndLineEndReadsAsUtf8)
     EXPECT_EQ(gnListEncoding, ListEncodingAnsi);
 }
 
-// Bytes that are no text in the declared encoding end the list at their line.
+// Bytes that are no text in the declared encoding, and control characters
+// where text belongs, end the list at their line: every byte is data, so a
+// byte 1A is one such character, not the end of the file.
 TEST_F(ListReaderTest, InvalidTextNamesItsLine)
 {
     struct Case {
         const char* pszName;
         std::string bytes;
         int nLine;
+        int nRecords;       // read before it
+        int nControlChar;   // 0: no text in the encoding
+        int nEncoding;
     } cases[] = {
-        { "UTF-8 mark, bad byte", "\xEF\xBB\xBFName,E-mail\nA,a@x\nB\xC3,b@x\n", 3 },
-        { "UTF-16, lone surrogate", Utf16Bytes("Name,E-mail\nA,a@x\n", false) + std::string("\x00\xD8,\x00", 4), 3 },
-        { "UTF-16, half a unit", Utf16Bytes("Name,E-mail\n", true) + std::string("\x00", 1), 2 },
-        { "NUL in ANSI", std::string("Name,E-mail\n//c\nA\0,a@x\n", 24), 3 },
+        { "UTF-8 mark, bad byte", "\xEF\xBB\xBFName,E-mail\nA,a@x\nB\xC3,b@x\n", 3, 2, 0, ListEncodingUtf8Mark },
+        { "UTF-16, lone surrogate", Utf16Bytes("Name,E-mail\nA,a@x\n", false) + std::string("\x00\xD8,\x00", 4), 3, 2, 0,
+          ListEncodingUtf16Le },
+        { "UTF-16, half a unit", Utf16Bytes("Name,E-mail\n", true) + std::string("\x00", 1), 2, 1, 0,
+          ListEncodingUtf16Be },
+        { "NUL in ANSI", std::string("Name,E-mail\n//c\nA\0,a@x\n", 24), 3, 1, 0, ListEncodingAnsi },
+        { "UTF-8, one stray byte after", "Name,E-mail\nJos\xC3\xA9,a@x\nB\xE9,b@x\nC,c@x\n", 3, 2, 0, ListEncodingUtf8 },
+        { "UTF-8, one stray byte before", "Name,E-mail\nB\xE9,b@x\nJos\xC3\xA9,a@x\n", 2, 1, 0, ListEncodingUtf8 },
+        { "UTF-8, a sequence cut short", "Name,E-mail\nZo\xC3\xAB,a@x\nB\xE2\x82,b@x\n", 3, 2, 0, ListEncodingUtf8 },
+        { "1A in ANSI", "Name,E-mail\r\nAnn,a@x\r\nBj\x1Arn,b@x\r\nC,c@x\r\n", 3, 2, 0x1A, ListEncodingAnsi },
+        { "1A in UTF-8", "Name,E-mail\nJos\xC3\xA9,a@x\nBj\x1Arn,b@x\n", 3, 2, 0x1A, ListEncodingUtf8 },
+        { "1A in UTF-16", Utf16Bytes("Name,E-mail\nA,a@x\nB\x1A,b@x\n", false), 3, 2, 0x1A, ListEncodingUtf16Le },
+        { "1A in a comment", "// note\x1A\nName,E-mail\n", 1, 0, 0x1A, ListEncodingAnsi },
+        { "1A in a quoted value", "Name,E-mail\n\"a\nb\x1A\",a@x\n", 3, 1, 0x1A, ListEncodingAnsi },
+        { "bell", "Name,E-mail\nA\x07,a@x\n", 2, 1, 0x07, ListEncodingAnsi },
+        { "escape", "Name,E-mail\nA,a@x\x1B\n", 2, 1, 0x1B, ListEncodingAnsi },
+        { "vertical tab", "Name,E-mail\nA\x0B" "B,a@x\n", 2, 1, 0x0B, ListEncodingAnsi },
+        { "DEL", "Name,E-mail\nA\x7F,a@x\n", 2, 1, 0x7F, ListEncodingAnsi },
+        { "C1 in UTF-8", "Name,E-mail\nJos\xC3\xA9,a@x\nB\xC2\x85,b@x\n", 3, 2, 0x85, ListEncodingUtf8 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         OpenList(c.bytes, BinaryMode);
+        EXPECT_EQ(gnListEncoding, c.nEncoding);
         std::vector<Fields> records = ReadAll();
         EXPECT_EQ(gnListBadTextLine, c.nLine);
-        EXPECT_EQ((int)records.size(), c.nLine == 3 ? (c.bytes.find("//") == std::string::npos ? 2 : 1) : 1);
+        EXPECT_EQ(gnListBadTextChar, c.nControlChar);
+        EXPECT_EQ((int)records.size(), c.nRecords);
     }
+    // Tab and the line ends are no such characters.
+    OpenList("Name\tE-mail\r\nA\tB\rC\tD\n", BinaryMode);
+    EXPECT_EQ(ReadAll().size(), 3u);
+    EXPECT_EQ(gnListBadTextLine, 0);
 }
 
 // ---- Record length ---------------------------------------------------------
@@ -544,13 +626,54 @@ TEST_F(ListReaderTest, RawTextOf32767FitsAnd32768Fails)
     EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
     EXPECT_TRUE(gbListCutShort);
 
-    // Characters count, not bytes: 16,000 two-byte letters are 16,000.
-    std::string wide;
-    for (int i = 0; i < 16000; ++i)
-        wide += "\xC3\xA9";
-    OpenList(wide + ",x@y\n", BinaryMode);
+    // Characters count, not bytes, in every encoding: 32,766 letters of two,
+    // three or four bytes of UTF-8 and the LF fit, one more does not.
+    for (const char* pszLetter : { "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80" }) {
+        SCOPED_TRACE(pszLetter);
+        std::string wide;
+        for (int i = 0; i < 32766; ++i)
+            wide += pszLetter;
+        for (bool bUtf16 : { false, true }) {
+            OpenList(bUtf16 ? Utf16Bytes(wide + "\n", false) : wide + "\n", BinaryMode);
+            ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+            EXPECT_EQ(FieldsOf(m_record), Fields({ wide }));
+            OpenList(bUtf16 ? Utf16Bytes(wide + pszLetter + "\n", true) : wide + pszLetter + "\n", BinaryMode);
+            EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+            EXPECT_TRUE(gbListCutShort);
+        }
+    }
+    // ANSI letters count once each too, though they become two bytes.
+    OpenList(std::string(32766, '\xE9') + "\n", BinaryMode);
     ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(FieldsOf(m_record), Fields({ wide, "x@y" }));
+    EXPECT_EQ(strlen(m_record.pszRaw), 2 * 32766u + 1);
+    OpenList(std::string(32767, '\xE9') + "\n", BinaryMode);
+    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+}
+
+// The line count belongs to the reading: opening the list again in between,
+// as a resume click's delimiter detection does, does not restart it.
+TEST_F(ListReaderTest, TheLineCountBelongsToEachOpenList)
+{
+    OpenList("Name,Email\nA,a@x\n\nB,b@x\n// note\nC,c@x\n");
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(gnListRecordLine, 2);
+    std::string path = m_folder.File("list.txt");
+    snprintf(JobOptions.ToList, sizeof(JobOptions.ToList), "%s", path.c_str());
+    DetectDelimiter();
+    FILE* pOther = OpenListFile(path.c_str());
+    ASSERT_NE(pOther, nullptr);
+    ListRecord other;
+    InitListRecord(&other);
+    EXPECT_TRUE(ReadRecord(pOther, &other));
+    FreeListRecord(&other);
+    fclose(pOther);
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "B", "b@x" }));
+    EXPECT_EQ(gnListRecordLine, 4);
+    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(gnListRecordLine, 6);
+    JobOptions = BuiltInJobOptions();
 }
 
 TEST_F(ListReaderTest, RawTextLimitCountsEveryLineOfTheRecord)
@@ -894,7 +1017,7 @@ TEST_F(ReadNextRecipientTest, OnlyAHeader)
 
 TEST_F(ReadNextRecipientTest, DisplayNameWithAddressInAngleBrackets)
 {
-    EXPECT_EQ(CountingPass("Name,Email\nJane,Jane Doe <jane@x.org>\nJo,<a> b <jo@x.org> rest\n"),
+    EXPECT_EQ(CountingPass("Name,Email\nJane,Jane Doe <jane@x.org>\nJo,\"Doe, Jo <jo@x.org> \"\n"),
               std::vector<std::string>({ "jane@x.org", "jo@x.org" }));
 
     OpenList("Name,Email\nJane,Doe Jane < jane@x.org >\n");
@@ -946,6 +1069,68 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
     EXPECT_EQ(skips[3].nLine, 6);
     EXPECT_EQ(skips[3].nReason, ListSkipNotOneAddress);
     EXPECT_EQ(skips[3].address, "a@x.org;b@y.org");
+}
+
+// A personal copy goes to one person: a field that names more than one
+// address, in whatever shape, is skipped with its line, never sent to the
+// address in its last angle brackets.
+TEST_F(ReadNextRecipientTest, EveryFieldNamingMoreThanOneAddressIsSkipped)
+{
+    const struct {
+        const char* pszField;   // as the list holds it
+        const char* pszSent;    // NULL: skipped as not one address
+    } cases[] = {
+        { "\"Jane <jane@x.example>, Bob <bob@y.example>\"", NULL },
+        { "<lena@x.example>;<bob@y.example>", NULL },
+        { "Bob <bob@y.example> mia@x.example", NULL },
+        { "mia@x.example Bob <bob@y.example>", NULL },
+        { "mia@x.example <bob@y.example>", NULL },
+        { "<a> b <jo@x.org> rest", NULL },
+        { "Jane <jane@x.example>; bob@y.example", NULL },
+        { "\"\"\"Jane\"\" <jane@x.example> <bob@y.example>\"", NULL },
+        { "Jane <jane@x.example>>", NULL },
+        { "jane@x.example bob@y.example", NULL },
+        { "\"jane@x.example,bob@y.example\"", NULL },
+        { "jane@x.example;bob@y.example", NULL },
+        { "\"jane@x.example\nbob@y.example\"", NULL },
+        { "jane@bob@y.example", NULL },
+        { "Jane Doe <jane@x.example>", "jane@x.example" },
+        { "\"\"\"Doe, Jane\"\" <jane2@x.example>\"", "jane2@x.example" },
+        { "\"Doe, Jane <jane3@x.example>\"", "jane3@x.example" },
+        { "\"\"\"jane4@x.example\"\" <jane4@x.example> \"", "jane4@x.example" },
+        { " plain@x.example ", "plain@x.example" },
+    };
+    struct Skip {
+        int nLine, nReason;
+        std::string address;
+    };
+    static std::vector<Skip> skips;
+    skips.clear();
+    gListSkipWatch.pfnSkipped = [](void*, int nLine, int nReason, const char* pszAddress) {
+        skips.push_back({ nLine, nReason, pszAddress });
+    };
+    std::string list = "Name,Email\n";
+    std::vector<std::string> expected;
+    std::vector<int> skippedLines;
+    int nLine = 2;
+    for (const auto& c : cases) {
+        list += "Someone," + std::string(c.pszField) + "\n";
+        if (c.pszSent)
+            expected.push_back(c.pszSent);
+        else
+            skippedLines.push_back(nLine);
+        nLine += std::string(c.pszField).find('\n') != std::string::npos ? 2 : 1;
+    }
+    std::vector<std::string> addresses = CountingPass(list);
+    gListSkipWatch.pfnSkipped = NULL;
+    EXPECT_EQ(addresses, expected);
+    ASSERT_EQ(skips.size(), skippedLines.size());
+    for (size_t i = 0; i < skips.size(); ++i) {
+        SCOPED_TRACE(skips[i].address);
+        EXPECT_EQ(skips[i].nLine, skippedLines[i]);
+        EXPECT_EQ(skips[i].nReason, ListSkipNotOneAddress);
+    }
+    EXPECT_EQ(skips[0].address, "Jane <jane@x.example>, Bob <bob@y.example>") << "the whole field is told";
 }
 
 TEST_F(ReadNextRecipientTest, CopiesKeepToSmallBuffers)

@@ -5,6 +5,8 @@
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
 #                          old-outlook | attachments | missing-attachment | unicode-texts |
 #                          resume-after-failure | resume-after-stop | completed-never-resumed |
+#                          attachments | missing-attachment | unicode-texts | control-character |
+#                          sep-line | resume-after-failure | resume-after-stop | completed-never-resumed |
 #                          other-list-never-resumed | preview | outbox-and-flush | stop-question | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -230,6 +232,33 @@ case $case_name in
       grep -q "Job Not Started (The mailing list has no usable recipient" "$out/boxes.txt"
     check "no log was written" test -z "$(ls "$out/logs")"
     check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    ;;
+  control-character)
+    # An exporter's Ctrl-Z for a letter it could not write: every byte is
+    # read, and the list is refused with the line before anything goes.
+    printf 'Name,Email\r\nAnn,ann@example.com\r\nBj\032rn,bjorn@example.com\r\nCid,cid@example.com\r\n' >"$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --save-original 0
+    status=$?
+    check "exit status 1" test $status -eq 1
+    check "nothing delivered" test "$(delivered_count)" -eq 0
+    check "the line and the character were told" \
+      grep -q "Line 3 of the mailing list holds the control character 0x1A where text belongs" "$out/boxes.txt"
+    check "not a success" bash -c "! grep -q 'Completed Successfully' '$out/boxes.txt'"
+    check "no log was written" test -z "$(ls "$out/logs")"
+    check "the composed message is not deleted" bash -c "! grep -q '^deleted' '$out/original.txt'"
+    ;;
+  sep-line)
+    # Excel's first line naming the delimiter; the header follows it.
+    printf 'sep=;\r\nName;Email;Amount, EUR\r\nAnn;ann@example.com;1,5\r\nBob;bob@example.com;2\r\n' >"$out/list.csv"
+    printf 'Dear [[Name]], [[Amount, EUR]].\n' >"$out/body.txt"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 0 --subject "Hello [[Name]]" --body "$out/body.txt"
+    status=$?
+    check "exit status 0" test $status -eq 0
+    check "everyone delivered" test "$(delivered_count)" -eq 2
+    check "to Ann with her values" grep -q "Dear Ann, 1,5." "$(delivered_to ann@example.com)"
+    check "to Bob with his" grep -q "Dear Bob, 2." "$(delivered_to bob@example.com)"
+    check "the log names the semicolon" grep -q "Delimiter: Semicolon" "$out/logs/CurrentJob.txt"
+    check "the sent list begins with the sep line" test "$(head -n 1 "$out/logs/tosent.txt" | tr -d '\r')" = "sep=;"
     ;;
   unicode-texts)
     # Excel's Unicode Text list, a UTF-8 subject file and a UTF-8 HTML file
