@@ -4,9 +4,7 @@
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
 #                          old-outlook | attachments | missing-attachment | unicode-texts |
-#                          resume-after-failure | resume-after-stop | completed-never-resumed |
-#                          attachments | missing-attachment | unicode-texts | control-character |
-#                          sep-line | resume-after-failure | resume-after-stop | completed-never-resumed |
+#                          control-character | sep-line | resume-after-failure | resume-after-stop | completed-never-resumed |
 #                          other-list-never-resumed | preview | outbox-and-flush | stop-question | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
