@@ -10,6 +10,7 @@ void ResetJobReport()
     JobProgress.endReason[0] = '\0';
     JobProgress.skippedCount = 0;
     JobProgress.alreadySentCount = 0;
+    JobProgress.alreadySentPercent = 0.0;
 }
 
 void NoteJobEndReason(const char* pszText)
@@ -21,11 +22,21 @@ void NoteJobEndReason(const char* pszText)
 
 void SetJobStatus(const char* pszText, int n, int nTotal)
 {
+    n += JobProgress.alreadySentCount;
     snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%d of %d: %s", n, nTotal, pszText);
     if (nTotal > 0) {
+        JobProgress.alreadySentPercent = JobProgress.alreadySentCount * 100.0 / nTotal;
         JobProgress.percentDone = (n - 1) * 100.0 / nTotal;
         JobProgress.progressPos = (int)JobProgress.percentDone;
     }
+}
+
+double JobOwnPercentDone()
+{
+    double dBefore = JobProgress.alreadySentPercent;
+    if (dBefore <= 0.0 || dBefore >= 100.0)
+        return JobProgress.percentDone;
+    return (JobProgress.percentDone - dBefore) * 100.0 / (100.0 - dBefore);
 }
 
 void SetJobPhase(const char* pszText)
