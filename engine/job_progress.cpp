@@ -12,6 +12,7 @@ void ResetJobReport()
     JobProgress.alreadySentCount = 0;
     JobProgress.notSentCount = 0;
     JobProgress.totalCount = 0;
+    JobProgress.alreadySentPercent = 0.0;
 }
 
 void NoteJobEndReason(const char* pszText)
@@ -23,11 +24,21 @@ void NoteJobEndReason(const char* pszText)
 
 void SetJobStatus(const char* pszText, int n, int nTotal)
 {
+    n += JobProgress.alreadySentCount;
     snprintf(JobProgress.statusText, LC_STATUS_CAPACITY, "%d of %d: %s", n, nTotal, pszText);
     if (nTotal > 0) {
+        JobProgress.alreadySentPercent = JobProgress.alreadySentCount * 100.0 / nTotal;
         JobProgress.percentDone = (n - 1) * 100.0 / nTotal;
         JobProgress.progressPos = (int)JobProgress.percentDone;
     }
+}
+
+double JobOwnPercentDone()
+{
+    double dBefore = JobProgress.alreadySentPercent;
+    if (dBefore <= 0.0 || dBefore >= 100.0)
+        return JobProgress.percentDone;
+    return (JobProgress.percentDone - dBefore) * 100.0 / (100.0 - dBefore);
 }
 
 void SetJobPhase(const char* pszText)

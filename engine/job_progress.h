@@ -36,6 +36,7 @@ struct JobProgressRecord {
     int alreadySentCount;   // passed over by a resumed job: the last job sent them
     int notSentCount;       // recipients whose copy did not go, each with its "Not Sent" line
     int totalCount;         // recipients the counting pass found
+    double alreadySentPercent;   // their share of the list, part of percentDone
 };
 
 extern JobProgressRecord JobProgress;
@@ -47,7 +48,12 @@ void ResetJobReport();
 void NoteJobEndReason(const char* pszText);
 
 // "n of total: text" as the status; the share done follows when total > 0.
+// n counts this job's messages; the recipients a resumed job passes over
+// (alreadySentCount) are added, as done.
 void SetJobStatus(const char* pszText, int n, int nTotal);
+// The share done of what this job itself has to send, 0 to 100: the
+// remaining time is this job's own, whatever a resume passed over.
+double JobOwnPercentDone();
 // A phase text before the loop, as it is; the share done stays.
 void SetJobPhase(const char* pszText);
 

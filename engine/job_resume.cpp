@@ -1,13 +1,17 @@
 #include "engine/job_resume.h"
 
+#include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
+#include <map>
 #include <vector>
 
 #include "engine/engine_report.h"
+#include "engine/host_dispatch.h"
+#include "engine/job_progress.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
+#include "logs/job_log.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
 
@@ -58,7 +62,158 @@ bool SendingAddress(const char* pszLine, char* pszAddress, size_t cchAddress)
 bool IsResultLine(const char* pszLine)
 {
     return pszLine[0] == '(' && strstr(pszLine, "To: ") != NULL &&
-           (EndsWith(pszLine, ". Sent Successfully") || strstr(pszLine, ". Not Sent: ") != NULL);
+           (strstr(pszLine, ". Sent Successfully") != NULL || strstr(pszLine, ". Not Sent: ") != NULL);
+}
+
+// A list read whole, every text UTF-8 as the reader returns it.
+struct WholeList {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> addresses;
+    std::vector<std::string> raws;
+};
+
+void FieldsOf(const ListRecord* pRecord, std::vector<std::string>* pFields)
+{
+    pFields->clear();
+    for (int i = 0; i < pRecord->nCount; ++i)
+        pFields->push_back(pRecord->ppszFields[i]);
+}
+
+// The list's header and every recipient, read as a job reads them; false
+// when it cannot be opened or has no address column.
+bool ReadWholeList(const char* pszPath, WholeList* pList)
+{
+    FILE* pFile = pszPath && pszPath[0] ? OpenListFile(pszPath) : NULL;
+    if (pFile == NULL)
+        return false;
+    // Records of the longest kind do not belong on the stack.
+    std::vector<char> raw(LC_RAW_RECORD_CAPACITY);
+    ListRecord header, record;
+    InitListRecord(&header);
+    InitListRecord(&record);
+    int nColumn = -1;
+    char szAddress[LC_ADDRESS_CAPACITY];
+    bool bHeaderDone = false;
+    while (ReadNextRecipient(&nColumn, pFile, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, raw.data(),
+                             (int)raw.size(), &header, &record)) {
+        if (!bHeaderDone)
+            FieldsOf(&header, &pList->header);
+        bHeaderDone = true;
+        pList->records.emplace_back();
+        FieldsOf(&record, &pList->records.back());
+        pList->addresses.push_back(szAddress);
+        pList->raws.push_back(raw.data());
+    }
+    if (!bHeaderDone && header.nCount > 0)
+        FieldsOf(&header, &pList->header);
+    FreeListRecord(&header);
+    FreeListRecord(&record);
+    fclose(pFile);
+    return nColumn >= 0;
+}
+
+// Column names as the same column: blanks around them and the case of A-Z aside.
+std::string NameKey(const std::string& name)
+{
+    size_t nStart = name.find_first_not_of(" \t");
+    if (nStart == std::string::npos)
+        return std::string();
+    size_t nEnd = name.find_last_not_of(" \t");
+    std::string key = name.substr(nStart, nEnd - nStart + 1);
+    for (char& ch : key) {
+        if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+    }
+    return key;
+}
+
+// The columns both headers have, but the address columns (the address is
+// compared on its own), as pairs of indexes.
+void SharedColumns(const std::vector<std::string>& now, const std::vector<std::string>& then,
+                   std::vector<int>* pNow, std::vector<int>* pThen)
+{
+    pNow->clear();
+    pThen->clear();
+    ListRecord header;
+    InitListRecord(&header);
+    for (const std::string& name : now)
+        AddListField(&header, name.c_str(), name.size());
+    int nNowAddress = FindAddressColumn(&header);
+    FreeListRecord(&header);
+    InitListRecord(&header);
+    for (const std::string& name : then)
+        AddListField(&header, name.c_str(), name.size());
+    int nThenAddress = FindAddressColumn(&header);
+    FreeListRecord(&header);
+    for (int i = 0; i < (int)now.size(); ++i) {
+        if (i == nNowAddress)
+            continue;
+        std::string key = NameKey(now[i]);
+        for (int j = 0; j < (int)then.size(); ++j) {
+            if (j != nThenAddress && NameKey(then[j]) == key) {
+                pNow->push_back(i);
+                pThen->push_back(j);
+                break;
+            }
+        }
+    }
+}
+
+// A recipient as compared: its address, then its values in the shared columns.
+std::string RecipientKey(const std::string& address, const std::vector<std::string>& fields,
+                         const std::vector<int>& columns)
+{
+    std::string key = ResumeKey(address.c_str());
+    for (int nColumn : columns) {
+        key += '\x1f';
+        if (nColumn < (int)fields.size())
+            key += fields[nColumn];
+    }
+    return key;
+}
+
+// A name for the list's record, made from its full path: the same file by
+// any spelling of its path gets the same name.
+void RecordName(const char* pszJobList, char* pszName, size_t cchName)
+{
+    char szFull[MAX_PATH];
+    DWORD cch = GetFullPathNameA(pszJobList, sizeof(szFull), szFull, NULL);
+    if (cch == 0 || cch >= sizeof(szFull))
+        CopyCut(szFull, sizeof(szFull), pszJobList, strlen(pszJobList));
+    unsigned long long ullHash = 14695981039346656037ULL;   // FNV-1a
+    for (const char* p = szFull; *p; ++p) {
+        char ch = *p == '/' ? '\\' : *p;
+        if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+        ullHash = (ullHash ^ (unsigned char)ch) * 1099511628211ULL;
+    }
+    snprintf(pszName, cchName, "%016llx", ullHash);
+}
+
+bool ResumeFolder(char* pszFolder)
+{
+    const char* pszSlash = strrchr(gszCurrentJobPath, '\\');
+    if (pszSlash == NULL)
+        return false;
+    size_t cch = pszSlash + 1 - gszCurrentJobPath;
+    if (cch + 8 >= MAX_PATH)
+        return false;
+    memcpy(pszFolder, gszCurrentJobPath, cch);
+    strcpy(pszFolder + cch, "Resume\\");
+    return true;
+}
+
+// Text for a box (ANSI) from a record's raw text (UTF-8): one line, its line end dropped.
+std::string RecordForBox(const std::string& raw)
+{
+    std::vector<char> text(raw.size() + 1);
+    CopyOneLine(text.data(), text.size(), raw.c_str());
+    size_t cch = strlen(text.data());
+    while (cch > 0 && text[cch - 1] == ' ')
+        text[--cch] = '\0';
+    Utf8ToAnsiInPlace(text.data());
+    return text.data();
 }
 
 }  // namespace
@@ -79,23 +234,39 @@ std::string ResumeKey(const char* pszAddress)
     return key;
 }
 
+std::string SubjectAsLogged(const char* pszSubjectUtf8)
+{
+    if (pszSubjectUtf8 == NULL)
+        return std::string();
+    BSTR bstrSubject = CodePageToBstr(pszSubjectUtf8, CP_UTF8);
+    char* pszAnsi = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
+    SysFreeString(bstrSubject);
+    std::string subject = pszAnsi ? pszAnsi : pszSubjectUtf8;
+    free(pszAnsi);
+    return subject;
+}
+
 void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobRecord* pRecord)
 {
-    memset(pRecord, 0, sizeof(*pRecord));
-    FILE* pLog = pszLogPath[0] ? fopen(pszLogPath, "r") : NULL;
+    *pRecord = LastJobRecord();
+    FILE* pLog = pszLogPath && pszLogPath[0] ? fopen(pszLogPath, "r") : NULL;
     if (pLog == NULL)
         return;
-    bool bListNamed = false, bCompleted = false;
+    bool bSubjectRead = false;
     char szLine[LC_LOG_LINE_CAPACITY];
     while (fgets(szLine, sizeof(szLine), pLog)) {
         TrimLineEnd(szLine);
         char szAddress[LC_ADDRESS_CAPACITY];
         if (StartsWith(szLine, "Job Started: (") && EndsWith(szLine, ")")) {
             CopyCut(pRecord->szStarted, sizeof(pRecord->szStarted), szLine + 14, strlen(szLine + 14) - 1);
+        } else if (!bSubjectRead && StartsWith(szLine, "\tSubject: ")) {
+            pRecord->subject = szLine + 10;
+            bSubjectRead = true;
         } else if (StartsWith(szLine, "\tMailing List: ")) {
-            bListNamed = _stricmp(szLine + 15, pszListPath) == 0;
+            pRecord->list = szLine + 15;
+            pRecord->bNamesList = pszListPath != NULL && _stricmp(szLine + 15, pszListPath) == 0;
         } else if (StartsWith(szLine, "\tResult: ")) {
-            bCompleted = strcmp(szLine + 9, "Completed Successfully") == 0;
+            pRecord->bCompleted = strcmp(szLine + 9, "Completed Successfully") == 0;
         } else if (SendingAddress(szLine, szAddress, sizeof(szAddress))) {
             strcpy(pRecord->szInFlight, szAddress);
         } else if (IsResultLine(szLine)) {
@@ -103,96 +274,192 @@ void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobReco
         }
     }
     fclose(pLog);
-    pRecord->bSameList = bListNamed && !bCompleted;
 }
 
-bool ReadLastSentList(const char* pszSentListPath, const char* pszHeaderRaw, ResumePlan* pPlan)
+bool ResumeRecordPaths(const char* pszJobList, char* pszLog, char* pszSent, char* pszFlight)
 {
-    // Read as the list itself is read, whatever its encoding: the last job
-    // wrote it in the list's own.
-    FILE* pSent = pszSentListPath[0] ? OpenListFile(pszSentListPath) : NULL;
-    if (pSent == NULL)
+    char szFolder[MAX_PATH], szName[32];
+    if (pszJobList == NULL || pszJobList[0] == '\0' || !ResumeFolder(szFolder))
         return false;
-    // Records of the longest kind do not belong on the stack.
-    std::vector<char> header(LC_RAW_RECORD_CAPACITY), wanted(LC_RAW_RECORD_CAPACITY), raw(LC_RAW_RECORD_CAPACITY);
-    CopyCut(wanted.data(), wanted.size(), pszHeaderRaw, strlen(pszHeaderRaw));
-    TrimLineEnd(wanted.data());
-    int nColumn = -1;
-    ListRecord headerRecord, record;
-    InitListRecord(&headerRecord);
-    InitListRecord(&record);
-    char szAddress[LC_ADDRESS_CAPACITY];
-    bool bHeaderDone = false;
-    while (ReadNextRecipient(&nColumn, pSent, bHeaderDone, szAddress, sizeof(szAddress),
-                             bHeaderDone ? NULL : header.data(), (int)header.size(), raw.data(), (int)raw.size(),
-                             &headerRecord, &record)) {
-        bHeaderDone = true;
-        pPlan->keys.push_back(ResumeKey(szAddress));
-        pPlan->earlierRecords.push_back(raw.data());
-    }
-    FreeListRecord(&headerRecord);
-    FreeListRecord(&record);
-    fclose(pSent);
-    TrimLineEnd(header.data());
-    if (strcmp(header.data(), wanted.data()) != 0) {
-        pPlan->keys.clear();
-        pPlan->earlierRecords.clear();
+    RecordName(pszJobList, szName, sizeof(szName));
+    if (strlen(szFolder) + strlen(szName) + 16 >= MAX_PATH)
         return false;
-    }
-    std::sort(pPlan->keys.begin(), pPlan->keys.end());
-    pPlan->nEarlier = (int)pPlan->keys.size();
+    snprintf(pszLog, MAX_PATH, "%s%s-log.txt", szFolder, szName);
+    snprintf(pszSent, MAX_PATH, "%s%s-sent.txt", szFolder, szName);
+    snprintf(pszFlight, MAX_PATH, "%s%s-flight.txt", szFolder, szName);
     return true;
+}
+
+void FindResume(const char* pszJobList, const char* pszReadPath, const char* pszSubjectAnsi, ResumePlan* pPlan)
+{
+    *pPlan = ResumePlan();
+    char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
+    bool bRecord = ResumeRecordPaths(pszJobList, szLog, szSent, szFlight);
+    // The last job of all, when it went to this list; else the last one to
+    // it that did not complete, as the record keeps it.
+    LastJobRecord last;
+    const char* pszSentPath = gszSentListPath;
+    ReadLastJobLog(gszCurrentJobPath, pszJobList, &last);
+    if (!last.bNamesList) {
+        if (!bRecord)
+            return;
+        ReadLastJobLog(szLog, pszJobList, &last);
+        if (!last.bNamesList)
+            return;
+        pszSentPath = szSent;
+    }
+    if (last.bCompleted || last.subject != (pszSubjectAnsi ? pszSubjectAnsi : ""))
+        return;
+
+    WholeList then, now;
+    if (!ReadWholeList(pszSentPath, &then) || !ReadWholeList(pszReadPath, &now))
+        return;
+    pPlan->bHeaderChanged = now.header != then.header;
+    std::vector<int> nowColumns, thenColumns;
+    SharedColumns(now.header, then.header, &nowColumns, &thenColumns);
+    // A record of the sent list stands for one recipient of the list: two
+    // records alike were two copies.
+    std::map<std::string, int> sent;
+    for (size_t i = 0; i < then.records.size(); ++i)
+        ++sent[RecipientKey(then.addresses[i], then.records[i], thenColumns)];
+    pPlan->nTotal = (int)now.records.size();
+    pPlan->passOver.assign(now.records.size(), 0);
+    for (size_t i = 0; i < now.records.size(); ++i) {
+        auto found = sent.find(RecipientKey(now.addresses[i], now.records[i], nowColumns));
+        if (found == sent.end() || found->second == 0)
+            continue;
+        --found->second;
+        pPlan->passOver[i] = 1;
+        pPlan->sentRecords.push_back(now.raws[i]);
+        ++pPlan->nEarlier;
+    }
+
+    // The recipient in flight: the record the job kept, when it is of that
+    // address; else the first recipient of the address not yet sent.
+    if (last.szInFlight[0]) {
+        std::string address = ResumeKey(last.szInFlight);
+        WholeList flight;
+        std::vector<int> nowFlight, flightColumns;
+        std::string flightKey;
+        bool bFlight = bRecord && ReadWholeList(szFlight, &flight) && flight.records.size() == 1 &&
+                       ResumeKey(flight.addresses[0].c_str()) == address;
+        if (bFlight) {
+            SharedColumns(now.header, flight.header, &nowFlight, &flightColumns);
+            flightKey = RecipientKey(flight.addresses[0], flight.records[0], flightColumns);
+        }
+        for (int nPass = bFlight ? 0 : 1; nPass < 2 && pPlan->nInFlight == 0; ++nPass) {
+            for (size_t i = 0; i < now.records.size(); ++i) {
+                if (pPlan->passOver[i] || ResumeKey(now.addresses[i].c_str()) != address)
+                    continue;
+                if (nPass == 0 && RecipientKey(now.addresses[i], now.records[i], nowFlight) != flightKey)
+                    continue;
+                pPlan->nInFlight = (int)i + 1;
+                break;
+            }
+        }
+        if (pPlan->nInFlight > 0) {
+            CopyCut(pPlan->szInFlight, sizeof(pPlan->szInFlight), last.szInFlight, strlen(last.szInFlight));
+            pPlan->inFlightRecord = now.raws[pPlan->nInFlight - 1];
+        }
+    }
+    pPlan->subject = last.subject;
+    memcpy(pPlan->szStarted, last.szStarted, sizeof(pPlan->szStarted));
+    pPlan->bFound = pPlan->nEarlier > 0 || pPlan->nInFlight > 0;
+}
+
+std::string ResumeQuestionText(const ResumePlan* pPlan)
+{
+    int nRest = pPlan->nTotal - pPlan->nEarlier;
+    std::vector<char> text(pPlan->subject.size() + 1024);
+    snprintf(text.data(), text.size(),
+             "The last job to this mailing list, \"%s\" started %s, sent to %d of its %d recipient%s and did not "
+             "complete.%s Send only to the %d recipient%s who %s not had it yet?",
+             pPlan->subject.c_str(), pPlan->szStarted, pPlan->nEarlier, pPlan->nTotal, pPlan->nTotal == 1 ? "" : "s",
+             pPlan->bHeaderChanged ? " The list's header has changed since: a recipient counts as sent when its "
+                                     "address and its values in the columns both headers share are the same."
+                                   : "",
+             nRest, nRest == 1 ? "" : "s", nRest == 1 ? "has" : "have");
+    return text.data();
+}
+
+std::string InFlightQuestionText(const ResumePlan* pPlan)
+{
+    std::string record = RecordForBox(pPlan->inFlightRecord);
+    std::vector<char> text(record.size() + 1024);
+    snprintf(text.data(), text.size(),
+             "The last job stopped while its copy to one recipient was being submitted, so this recipient may or "
+             "may not have received it: %s, in the record \"%s\".\n\nSend to this recipient as well?",
+             pPlan->szInFlight, record.c_str());
+    return text.data();
 }
 
 void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan)
 {
-    LastJobRecord last;
-    ReadLastJobLog(gszCurrentJobPath, JobOptions.ToList, &last);
-    if (!last.bSameList)
+    ResumePlan found;
+    FindResume(JobOptions.ToList, pState->szListCopy, SubjectAsLogged(pState->pszOriginalSubject).c_str(), &found);
+    if (!found.bFound)
         return;
-    ResumePlan found = {};
-    if (!ReadLastSentList(gszSentListPath, pState->szHeaderRaw, &found))
-        return;
-    bool bInFlight = last.szInFlight[0] && !std::binary_search(found.keys.begin(), found.keys.end(),
-                                                               ResumeKey(last.szInFlight));
-    if (found.nEarlier == 0 && !bInFlight)
-        return;
-
-    char szText[LC_ADDRESS_CAPACITY + 512];
-    int nRest = pState->nTotal - found.nEarlier;
-    if (nRest < 0)
-        nRest = 0;
-    snprintf(szText, sizeof(szText),
-             "The last job to this mailing list sent to %d of its %d recipient%s and did not complete. Send only to "
-             "the %d recipient%s who %s not had it yet?\n\nChoose No to send to every recipient of the list.",
-             found.nEarlier, pState->nTotal, pState->nTotal == 1 ? "" : "s", nRest, nRest == 1 ? "" : "s",
-             nRest == 1 ? "has" : "have");
-    if (AskJobQuestion(pJob->m_hWndOwner, szText) != IDYES)
+    std::string question = ResumeQuestionText(&found) + "\n\nChoose No to send to every recipient of the list.";
+    if (AskJobQuestion(pJob->m_hWndOwner, question.c_str()) != IDYES)
         return;
     found.bResumed = true;
-    memcpy(found.szStarted, last.szStarted, sizeof(found.szStarted));
-    if (bInFlight) {
-        memcpy(found.szInFlight, last.szInFlight, sizeof(found.szInFlight));
-        snprintf(szText, sizeof(szText),
-                 "The last job stopped while its copy to one recipient was being submitted, so this recipient may "
-                 "or may not have received it: %s\n\nSend to this recipient as well?",
-                 last.szInFlight);
-        found.bSkipInFlight = AskJobQuestion(pJob->m_hWndOwner, szText) != IDYES;
+    if (found.nInFlight > 0) {
+        found.bSkipInFlight = AskJobQuestion(pJob->m_hWndOwner, InFlightQuestionText(&found).c_str()) != IDYES;
+        if (found.bSkipInFlight) {
+            // Into the new sent list with the others, in list order.
+            size_t nBefore = 0;
+            for (int i = 0; i < found.nInFlight - 1; ++i)
+                nBefore += found.passOver[i];
+            found.sentRecords.insert(found.sentRecords.begin() + nBefore, found.inFlightRecord);
+            found.passOver[found.nInFlight - 1] = 1;
+        }
     }
+    JobProgress.alreadySentCount = (int)found.sentRecords.size();
     *pPlan = found;
 }
 
-bool AlreadySent(const ResumePlan* pPlan, const char* pszAddress, bool* pbInFlight)
+bool AlreadySent(const ResumePlan* pPlan, int nPlace)
 {
-    *pbInFlight = false;
-    if (pPlan == NULL || !pPlan->bResumed)
+    if (pPlan == NULL || !pPlan->bResumed || nPlace < 1 || nPlace > (int)pPlan->passOver.size())
         return false;
-    std::string key = ResumeKey(pszAddress);
-    if (std::binary_search(pPlan->keys.begin(), pPlan->keys.end(), key))
-        return true;
-    if (pPlan->bSkipInFlight && key == ResumeKey(pPlan->szInFlight)) {
-        *pbInFlight = true;
-        return true;
+    return pPlan->passOver[nPlace - 1] != 0;
+}
+
+void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan)
+{
+    pPlan->szFlightPath[0] = '\0';
+    char szFolder[MAX_PATH];
+    if (!ResumeFolder(szFolder))
+        return;
+    CreateDirectoryA(szFolder, NULL);
+    char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
+    LastJobRecord last;
+    ReadLastJobLog(gszCurrentJobPath, NULL, &last);
+    if (!last.list.empty() && !last.bCompleted && ResumeRecordPaths(last.list.c_str(), szLog, szSent, szFlight)) {
+        CopyFileA(gszCurrentJobPath, szLog, FALSE);
+        if (!CopyFileA(gszSentListPath, szSent, FALSE))
+            DeleteFileA(szSent);
     }
-    return false;
+    if (ResumeRecordPaths(pszJobList, szLog, szSent, szFlight))
+        memcpy(pPlan->szFlightPath, szFlight, sizeof(pPlan->szFlightPath));
+}
+
+void NoteRecordInFlight(const ResumePlan* pPlan, const char* pszHeaderRaw, const char* pszRecordRaw)
+{
+    SentListFile flight;
+    if (pPlan->szFlightPath[0] == '\0' || !OpenSentList(pPlan->szFlightPath, ListEncodingUtf8Mark, &flight))
+        return;
+    WriteSentListRecord(&flight, pszHeaderRaw);
+    WriteSentListRecord(&flight, pszRecordRaw);
+    CloseSentList(&flight);
+}
+
+void ForgetIncompleteJob(const char* pszJobList)
+{
+    char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
+    if (!ResumeRecordPaths(pszJobList, szLog, szSent, szFlight))
+        return;
+    DeleteFileA(szLog);
+    DeleteFileA(szSent);
+    DeleteFileA(szFlight);
 }

@@ -1,9 +1,18 @@
-// Resuming an interrupted job: what the last job's current log and sent list
-// say about the list being sent again, and which of its recipients the new
-// job passes over because they already have their copy.
+// Resuming an interrupted job: what the last job to a list that did not
+// complete left (its current log and sent list), which recipients of the
+// list as it is now already have their copy, and the add-in's own record of
+// such jobs, which outlives jobs to other lists.
+//
+// The record: when a job opens its logs while the last job's current log
+// tells of a job that did not complete, that log and its sent list are kept
+// in the Resume folder of the data folder, under a name made from that job's
+// list path; a job that completes removes the record of its list. Each job
+// also keeps there, under its own list's name, the header and record of the
+// recipient it is working on ("in flight"), written before the copy is made.
 #ifndef LETTERCAST_JOB_RESUME_H
 #define LETTERCAST_JOB_RESUME_H
 
+#include <windows.h>
 #include <stdio.h>
 
 #include <string>
@@ -17,44 +26,74 @@ struct SendJobState;
 #define LC_RESUME_DATE_CAPACITY 64
 
 struct ResumePlan {
-    bool bResumed;                          // the user chose to send only to the rest
-    int nEarlier;                           // recipients of the last job's sent list
-    char szStarted[LC_RESUME_DATE_CAPACITY];   // when the last job started, as its log says
-    char szInFlight[LC_ADDRESS_CAPACITY];   // the last job's recipient whose copy was submitted without a result
-    bool bSkipInFlight;                     // the user answered that recipient No
-    std::vector<std::string> keys;          // the sent addresses compared, sorted
-    std::vector<std::string> earlierRecords;   // the last sent list's records, raw, in UTF-8 as read
-    int nPassedOver;                        // records the sending pass passed over as already sent
+    bool bFound;              // the last job to this list with this subject did not complete
+    bool bResumed;            // the user chose to send only to the rest
+    bool bHeaderChanged;      // the list's header is not the one that job's sent list has
+    int nTotal;               // recipients of the list as it is now
+    int nEarlier;             // of them, those the last job's sent list holds
+    std::string subject;      // that job's subject, as its start block has it (ANSI)
+    char szStarted[LC_RESUME_DATE_CAPACITY];   // when it started, as its log says
+    char szInFlight[LC_ADDRESS_CAPACITY];      // its recipient submitted without a result; "" when none
+    int nInFlight;            // that recipient's place in the list (1 on); 0 when it is not in the list
+    std::string inFlightRecord;   // its record's raw text, UTF-8
+    bool bSkipInFlight;       // the user answered that recipient No
+    std::vector<char> passOver;   // by place in the list (0 on): 1 = already has the copy
+    std::vector<std::string> sentRecords;   // raw texts of those records, in list order, for the new sent list
+    int nPassedOver;          // records the sending pass passed over
+    char szFlightPath[MAX_PATH];   // where this job keeps its recipient in flight; "" for none
 };
 
-// What the last job left about this list, read before this job replaces its
-// logs. pszHeaderRaw is this list's header as read.
+// What a current job log tells of its job.
 struct LastJobRecord {
-    bool bSameList;       // same full path, not completed
-    bool bSameHeader;     // its sent list starts with this list's header
-    int nEarlier;
+    bool bNamesList;      // its "Mailing List:" is the path asked about (any case)
+    bool bCompleted;      // "Result: Completed Successfully"
+    std::string list;     // the path it names
+    std::string subject;  // its "Subject:" line
     char szStarted[LC_RESUME_DATE_CAPACITY];
-    char szInFlight[LC_ADDRESS_CAPACITY];
+    char szInFlight[LC_ADDRESS_CAPACITY];   // the last "Sending" line without a result after it
 };
 
-// Reads the current job log at pszLogPath for the job that sent pszListPath:
-// bSameList when it names that list and has no completed end block.
+// Reads the current job log at pszLogPath; pszListPath may be NULL.
 void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobRecord* pRecord);
-
-// Reads the sent list at pszSentListPath into pPlan's keys and records when
-// its header is pszHeaderRaw; false otherwise.
-bool ReadLastSentList(const char* pszSentListPath, const char* pszHeaderRaw, ResumePlan* pPlan);
 
 // The address as compared: blanks around it dropped, A-Z made a-z.
 std::string ResumeKey(const char* pszAddress);
 
-// Before anything is sent: when the last job to this list did not complete,
-// asks whether to send only to the recipients who have not had it yet, and
-// about the recipient it was sending to when it stopped. Fills pPlan.
+// A UTF-8 subject as the start block writes it, in the ANSI code page.
+std::string SubjectAsLogged(const char* pszSubjectUtf8);
+
+// What a resume of the list pszJobList (the path the logs name) would do
+// for a job with the subject pszSubjectAnsi, reading the list as it is now
+// from pszReadPath: pPlan->bFound and everything but the answers. Reads the
+// logs only; asks nothing. The list's delimiter must be detected.
+void FindResume(const char* pszJobList, const char* pszReadPath, const char* pszSubjectAnsi, ResumePlan* pPlan);
+
+// The question's first text (without the paragraph about No), and the one
+// about the recipient in flight, as Send asks them and the Preview shows them.
+std::string ResumeQuestionText(const ResumePlan* pPlan);
+std::string InFlightQuestionText(const ResumePlan* pPlan);
+
+// Before anything is sent: when FindResume finds a job to resume, asks
+// whether to send only to the recipients who have not had it yet, and about
+// the recipient it was sending to when it stopped. Fills pPlan.
 void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan);
 
-// True when the recipient is to be passed over; *pbInFlight when it is the
-// recipient of the last job that was answered No (not in the last sent list).
-bool AlreadySent(const ResumePlan* pPlan, const char* pszAddress, bool* pbInFlight);
+// True when the recipient at nPlace (1 on) of the sending pass is to be
+// passed over: the last job sent it, or it was in flight and answered No.
+bool AlreadySent(const ResumePlan* pPlan, int nPlace);
+
+// As a job opens its logs, before they are replaced: keeps the last job's
+// current log and sent list as the record of its list when it did not
+// complete, and sets where this job keeps its recipient in flight.
+void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan);
+// Before a recipient's copy is made: its header and record, kept as the
+// recipient in flight of this job's list.
+void NoteRecordInFlight(const ResumePlan* pPlan, const char* pszHeaderRaw, const char* pszRecordRaw);
+// A job to the list completed: its record of an incomplete job goes.
+void ForgetIncompleteJob(const char* pszJobList);
+
+// The record's files for a list: its kept current log, sent list and
+// recipient in flight; false when the data folder is unknown.
+bool ResumeRecordPaths(const char* pszJobList, char* pszLog, char* pszSent, char* pszFlight);
 
 #endif

@@ -427,6 +427,10 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     SetJobPhase("Opening Logs");
     AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
 
+    // The last job's log and sent list, when it did not complete, are kept
+    // as the record of its list before they are replaced: another job in
+    // between must not make it lose its resume.
+    KeepIncompleteJob(JobOptions.ToList, pState->pResume);
     pState->pCurrentLog = gszCurrentJobPath[0] ? fopen(gszCurrentJobPath, "w") : NULL;
     if (pState->pCurrentLog == NULL) {
         ShowListMessage(pJob->m_hWndOwner, IDS_CURRENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
@@ -471,19 +475,17 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
     if (szResumed[0])
         LogJobText(pState->pHistory, szResumed);
 
-    bool bWideList = pState->nListEncoding == ListEncodingUtf16Le || pState->nListEncoding == ListEncodingUtf16Be;
-    pState->pSentList = gszSentListPath[0] ? fopen(gszSentListPath, bWideList ? "wb" : "w") : NULL;
-    if (pState->pSentList == NULL) {
+    if (!OpenSentList(gszSentListPath, pState->nListEncoding, &pState->sentList)) {
         ShowListMessage(pJob->m_hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    StartSentList(pState->pSentList, pState->nListEncoding);
-    WriteSentListRecord(pState->pSentList, pState->szHeaderRaw, pState->nListEncoding);
-    // A resumed job's sent list goes on from the last one's, so that another
-    // interruption resumes from here.
+    WriteSentListRecord(&pState->sentList, pState->szHeaderRaw);
+    // A resumed job's sent list starts with the records the last one sent
+    // and the one in flight answered No, before any copy goes, so that
+    // another interruption, wherever it comes, resumes from here.
     if (pResume->bResumed) {
-        for (const std::string& record : pResume->earlierRecords)
-            WriteSentListRecord(pState->pSentList, record.c_str(), pState->nListEncoding);
+        for (const std::string& record : pResume->sentRecords)
+            WriteSentListRecord(&pState->sentList, record.c_str());
     }
 
     pState->pList = OpenListFile(pState->szListCopy);
@@ -672,14 +674,9 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
             return true;
         if (++pState->nCalls > pState->nTotal)
             return true;
-        bool bInFlight = false;
-        if (AlreadySent(pState->pResume, pState->szAddress, &bInFlight)) {
+        // Its record is in the sent list already.
+        if (AlreadySent(pState->pResume, pState->nCalls)) {
             ++pState->pResume->nPassedOver;
-            ++JobProgress.alreadySentCount;
-            // The last job's recipient in flight, answered as received: the
-            // next resume must pass it over too.
-            if (bInFlight)
-                WriteSentListRecord(pState->pSentList, pState->szRecordRaw);
             continue;
         }
 
@@ -710,6 +707,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         pState->nJobStep = 6;
         pState->nCopyRetries = 0;
         pState->bSubmitLogged = false;
+        NoteRecordInFlight(pState->pResume, pState->szHeaderRaw, pState->szRecordRaw);
         RecipientOutcome outcome = SendRecipientCopy(pJob, pState);
         if (outcome == RecipientEndsJob) {
             // Submitted and failed, and the user stopped: the "Sending" line
@@ -732,7 +730,7 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         pState->nJobStep = 17;
         LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles);
         ++JobProgress.sentCount;
-        WriteSentListRecord(pState->pSentList, pState->szRecordRaw, pState->nListEncoding);
+        WriteSentListRecord(&pState->sentList, pState->szRecordRaw);
         ReleaseRecipientObjects(pState);
     }
 }
@@ -798,8 +796,10 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
     free(pState->pszHTMLCopy);
     if (pState->pList)
         fclose(pState->pList);
-    if (pState->pSentList)
-        fclose(pState->pSentList);
+    CloseSentList(&pState->sentList);
+    // The list is done with: no resume is offered for it any more.
+    if (pState->bSuccess)
+        ForgetIncompleteJob(JobOptions.ToList);
     if (pState->pHistory) {
         WriteJobEnd(pState->pHistory, pState->bSuccess, JobProgress.sentCount);
         fclose(pState->pHistory);

@@ -9,6 +9,7 @@
 
 #include "engine/engine_report.h"
 #include "engine/mapi_defs.h"
+#include "logs/job_log.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
@@ -66,7 +67,7 @@ struct SendJobState {
 
     FILE* pCurrentLog;
     FILE* pHistory;
-    FILE* pSentList;
+    SentListFile sentList;
     FILE* pList;
 
     bool bSuccess;

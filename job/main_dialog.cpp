@@ -336,7 +336,7 @@ void OnTimer(HWND hDlg)
 {
     SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_SETPOS, JobProgress.progressPos, 0);
     char szLine[LC_STATUS_LINE_CAPACITY];
-    if (NextStatusLine(&gMainStatusDisplay, JobProgress.statusText, JobProgress.percentDone, JobProgress.runTimeMs,
+    if (NextStatusLine(&gMainStatusDisplay, JobProgress.statusText, JobOwnPercentDone(), JobProgress.runTimeMs,
                        JobProgress.jobState, GetTickCount(), szLine, sizeof(szLine)))
         SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, szLine);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/host_dispatch.h"
+#include "engine/job_resume.h"
 #include "engine/send_job.h"
 #include "logs/job_log.h"
 #include "mailing/list_reader.h"
@@ -43,6 +44,39 @@ std::string Merged(const std::string& text, const ListRecord* pHeader, const Lis
     std::string merged(pszMerged);
     free(pszMerged);
     return merged;
+}
+
+// A text of the add-in's boxes (ANSI) as the preview shows it (UTF-8).
+std::string AnsiAsUtf8(const std::string& text)
+{
+    char* pszUtf8 = AnsiToUtf8Heap(text.c_str());
+    if (pszUtf8 == NULL)
+        return text;
+    std::string utf8(pszUtf8);
+    free(pszUtf8);
+    return utf8;
+}
+
+// What Send would offer of a resume, as it would ask it.
+bool AlreadySentByLastJob(const ResumePlan& plan, int nIndex)
+{
+    return plan.bFound && nIndex >= 1 && nIndex <= (int)plan.passOver.size() && plan.passOver[nIndex - 1] != 0;
+}
+
+std::string ResumeLines(const ResumePlan& plan)
+{
+    if (!plan.bFound)
+        return std::string();
+    std::string text = "Resume: Send will ask: " + ResumeQuestionText(&plan) + "\n";
+    if (plan.nInFlight > 0) {
+        // The question's two paragraphs on one line.
+        std::string question = InFlightQuestionText(&plan);
+        size_t nBreak = question.find("\n\n");
+        if (nBreak != std::string::npos)
+            question.replace(nBreak, 2, " ");
+        text += "Resume: then: " + question + "\n";
+    }
+    return AnsiAsUtf8(text);
 }
 
 // An edit control breaks lines at CR LF only.
@@ -341,6 +375,11 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     }
     FreeListRecord(&header);
     FreeListRecord(&record);
+    // Read after the list's own warnings: the reading of the last job's
+    // sent list sets the reader's state anew.
+    ResumePlan resume;
+    FindResume(pszListPath, pszListPath, SubjectAsLogged(message.subject.c_str()).c_str(), &resume);
+    text += ResumeLines(resume);
 
     if (address.empty()) {
         *pPosition = "No recipient";
@@ -350,6 +389,10 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     *pPosition = "Recipient " + std::to_string(nIndex) + " of " + std::to_string(*pnTotal) + ": " + address;
     text += "\nRecipient " + std::to_string(nIndex) + " of " + std::to_string(*pnTotal) + "\n";
     text += "To: " + address + "\n";
+    if (resume.bFound && resume.nInFlight == nIndex)
+        text += "In flight when the last job stopped: Send asks whether to send to this recipient as well.\n";
+    else if (AlreadySentByLastJob(resume, nIndex))
+        text += "Already sent by the last job: a resumed job passes this recipient over.\n";
     text += "Subject: " + subject + "\n\n";
     text += body;
     *pText = text;

@@ -208,26 +208,49 @@ void LogOriginalError(FILE* pLog, const char* pszVerb)
     fflush(pLog);
 }
 
-void StartSentList(FILE* pSentList, int nEncoding)
+bool OpenSentList(const char* pszPath, int nEncoding, SentListFile* pSentList)
+{
+    pSentList->pFile = NULL;
+    pSentList->nEncoding = nEncoding;
+    bool bWide = nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be;
+    FILE* pFile = pszPath && pszPath[0] ? fopen(pszPath, bWide ? "wb" : "w") : NULL;
+    if (pFile == NULL)
+        return false;
+    StartSentList(pFile, nEncoding, pSentList);
+    return true;
+}
+
+void StartSentList(FILE* pFile, int nEncoding, SentListFile* pSentList)
 {
     static const unsigned char kUtf8Mark[] = { 0xEF, 0xBB, 0xBF };
     static const unsigned char kUtf16LeMark[] = { 0xFF, 0xFE };
     static const unsigned char kUtf16BeMark[] = { 0xFE, 0xFF };
+    pSentList->pFile = pFile;
+    pSentList->nEncoding = nEncoding;
     if (nEncoding == ListEncodingUtf8Mark)
-        fwrite(kUtf8Mark, 1, sizeof(kUtf8Mark), pSentList);
+        fwrite(kUtf8Mark, 1, sizeof(kUtf8Mark), pFile);
     else if (nEncoding == ListEncodingUtf16Le)
-        fwrite(kUtf16LeMark, 1, sizeof(kUtf16LeMark), pSentList);
+        fwrite(kUtf16LeMark, 1, sizeof(kUtf16LeMark), pFile);
     else if (nEncoding == ListEncodingUtf16Be)
-        fwrite(kUtf16BeMark, 1, sizeof(kUtf16BeMark), pSentList);
-    fflush(pSentList);
+        fwrite(kUtf16BeMark, 1, sizeof(kUtf16BeMark), pFile);
+    fflush(pFile);
 }
 
-void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord, int nEncoding)
+void CloseSentList(SentListFile* pSentList)
 {
-    if (pSentList == NULL || pszRawRecord == NULL)
+    if (pSentList->pFile)
+        fclose(pSentList->pFile);
+    pSentList->pFile = NULL;
+}
+
+void WriteSentListRecord(SentListFile* pSentList, const char* pszRawRecord)
+{
+    if (pSentList == NULL || pSentList->pFile == NULL || pszRawRecord == NULL)
         return;
+    FILE* pFile = pSentList->pFile;
+    int nEncoding = pSentList->nEncoding;
     if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {
-        LogText(pSentList, pszRawRecord);
+        LogText(pFile, pszRawRecord);
         return;
     }
     int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszRawRecord, -1, NULL, 0);
@@ -244,16 +267,16 @@ void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord, int nEncodin
                 unsigned char bytes[2];
                 bytes[nEncoding == ListEncodingUtf16Le ? 0 : 1] = (unsigned char)(*pUnits & 0xFF);
                 bytes[nEncoding == ListEncodingUtf16Le ? 1 : 0] = (unsigned char)(*pUnits >> 8);
-                fwrite(bytes, 1, 2, pSentList);
+                fwrite(bytes, 1, 2, pFile);
             }
         }
-        fflush(pSentList);
+        fflush(pFile);
     } else {
         int cbAnsi = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
         char* pszAnsi = cbAnsi > 0 ? (char*)malloc(cbAnsi) : NULL;
         if (pszAnsi) {
             WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszAnsi, cbAnsi, NULL, NULL);
-            LogText(pSentList, pszAnsi);
+            LogText(pFile, pszAnsi);
             free(pszAnsi);
         }
     }

@@ -46,10 +46,24 @@ void LogOriginalError(FILE* pLog, const char* pszVerb);
 // The sent list is itself a mailing list of the same kind as the list read:
 // the byte-order mark of its encoding (a ListEncoding value), the header's raw
 // text, then each sent recipient's raw text exactly as read, with its own
-// line end or none. Raw texts are UTF-8 and are written in that encoding; a
-// UTF-16 sent list is opened in binary mode, the others in text mode.
-void StartSentList(FILE* pSentList, int nEncoding);
-void WriteSentListRecord(FILE* pSentList, const char* pszRawRecord, int nEncoding = 0);
+// line end or none. Raw texts are UTF-8 and are written in the list's
+// encoding, which the open sent list carries: no record can be written in
+// another. A UTF-16 sent list is written in binary mode with CR LF line ends,
+// the others in text mode.
+struct SentListFile {
+    FILE* pFile;      // NULL while none is open
+    int nEncoding;    // the list's, given when it was opened
+};
+
+// Creates (or truncates) the sent list at pszPath for a list in nEncoding and
+// writes its mark; false when it cannot be opened.
+bool OpenSentList(const char* pszPath, int nEncoding, SentListFile* pSentList);
+// The same over a stream already open for writing in the mode the encoding
+// needs (binary for UTF-16), with the mark written first.
+void StartSentList(FILE* pFile, int nEncoding, SentListFile* pSentList);
+// One raw text (UTF-8) in the sent list's encoding, flushed; nothing when none is open.
+void WriteSentListRecord(SentListFile* pSentList, const char* pszRawRecord);
+void CloseSentList(SentListFile* pSentList);
 
 // The text cut to the buffer, with every CR and LF made a space: list data
 // must not split a log line and so forge another.

@@ -725,6 +725,27 @@ TEST_F(EngineEdgeTest, MapiLibraryThatDoesNotLoadEndsTheJobBeforeAnyLog)
     EXPECT_EQ(FaultCallCount("MAPIInitialize"), 0);
 }
 
+// When the job that CurrentJob.txt tells of started, as its "Job Started" line has it.
+std::string StartedOf(const std::string& log)
+{
+    size_t nStart = log.find("Job Started: (");
+    size_t nEnd = nStart == std::string::npos ? nStart : log.find(")", nStart);
+    return nEnd == std::string::npos ? std::string() : log.substr(nStart + 14, nEnd - nStart - 14);
+}
+
+// The resume question as Send asks it.
+std::string ResumeQuestion(const std::string& subject, const std::string& started, int nSent, int nTotal,
+                           bool bHeaderChanged = false)
+{
+    return "The last job to this mailing list, \"" + subject + "\" started " + started + ", sent to " +
+           std::to_string(nSent) + " of its " + std::to_string(nTotal) + " recipients and did not complete." +
+           (bHeaderChanged ? " The list's header has changed since: a recipient counts as sent when its address "
+                             "and its values in the columns both headers share are the same."
+                           : "") +
+           " Send only to the " + std::to_string(nTotal - nSent) +
+           " recipients who have not had it yet?\n\nChoose No to send to every recipient of the list.";
+}
+
 TEST_F(EngineEdgeTest, AFailedJobIsResumedFromItsSentListAndACompletedOneIsNot)
 {
     ComposePlain("S [[Name]]", "B");
@@ -735,16 +756,125 @@ TEST_F(EngineEdgeTest, AFailedJobIsResumedFromItsSentListAndACompletedOneIsNot)
 
     SetFaultPlan("");
     m_boxes->Answer(IDYES);
+    std::string started = StartedOf(CurrentLog());
     RunJob();
-    ExpectJobEnded({ { Question("The last job to this mailing list sent to 2 of its 4 recipients and did not complete. "
-                                "Send only to the 2 recipients who have not had it yet?\n\nChoose No to send to "
-                                "every recipient of the list.") },
+    ExpectJobEnded({ { Question(ResumeQuestion("S [[Name]]", started, 2, 4)) },
                      1, 2, EveryLog, {}, 0, { "r1@example.com", "r2@example.com" } });
-    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tResumed: 2 recipients already sent on ("),
+    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tResumed: 2 recipients already sent on (" + started + ")"),
               std::string::npos)
         << CurrentLog();
     EXPECT_NE(History().find("\tResumed: 2 recipients already sent on ("), std::string::npos);
+    // The progress counts the two passed over: the last copy is the 4th of 4,
+    // three quarters of the list done before it, half of this job's own part.
+    EXPECT_STREQ(JobProgress.statusText, "4 of 4: Flushing Message");
+    EXPECT_DOUBLE_EQ(JobProgress.percentDone, 75.0);
+    EXPECT_DOUBLE_EQ(JobOwnPercentDone(), 50.0);
 
+    RunJob();
+    ExpectJobEnded({ {}, 1, 4, EveryLog });
+}
+
+TEST_F(EngineEdgeTest, TwoRecipientsWhoShareAnAddressAreTwoRecipientsOfTheResume)
+{
+    // Two children's reports to one parent: the first sent, the second refused.
+    ComposePlain("Report for [[Name]]", "B");
+    WriteList("Name,E-Mail Address\r\nAnn,parent@example.com\r\nBob,parent@example.com\r\nCid,c@example.com\r\n");
+    SetFaultPlan("IMessage.ModifyRecipients=fail@2");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: parent@example.com" }, 0, 1, EveryLog });
+
+    SetFaultPlan("");
+    m_boxes->Answer(IDYES);
+    std::string started = StartedOf(CurrentLog());
+    size_t nBefore = DeliveredFiles().size();
+    RunJob();
+    ExpectJobEnded({ { Question(ResumeQuestion("Report for [[Name]]", started, 1, 3)) },
+                     1, 2, EveryLog, {}, 0, { "parent@example.com" } });
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), nBefore + 2);
+    EXPECT_EQ(delivered[nBefore].subject, "Report for Bob");
+    EXPECT_EQ(delivered[nBefore].to, "parent@example.com");
+    EXPECT_EQ(delivered[nBefore + 1].to, "c@example.com");
+}
+
+TEST_F(EngineEdgeTest, AnotherMessageToTheListIsNotOfferedTheResume)
+{
+    ComposePlain("March [[Name]]", "B");
+    WriteList(NumberedList(4));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@3");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r3@example.com" }, 0, 2, EveryLog });
+
+    // The April newsletter goes to everyone, without a question.
+    SetFaultPlan("");
+    m_pMail->Release();
+    m_pMail = NULL;
+    ComposePlain("April [[Name]]", "B");
+    RunJob();
+    ExpectJobEnded({ {}, 1, 4, EveryLog });
+}
+
+TEST_F(EngineEdgeTest, AnEditedListIsResumedOnTheColumnsBothHeadersShare)
+{
+    ComposePlain("S [[Name]]", "B");
+    WriteList(NumberedList(4));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@3");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r3@example.com" }, 0, 2, EveryLog });
+
+    // Saved again with quotes around the header, a column added and the
+    // second recipient deleted: the counts are of the list as it is now.
+    std::string started = StartedOf(CurrentLog());
+    WriteList("\"Name\",\"E-Mail Address\",City\r\nPerson 1,r1@example.com,Oslo\r\nPerson 3,r3@example.com,Oslo\r\n"
+              "Person 4,r4@example.com,Rome\r\n");
+    SetFaultPlan("");
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question(ResumeQuestion("S [[Name]]", started, 1, 3, true)) },
+                     1, 2, EveryLog, {}, 0, { "r1@example.com" } });
+
+    // A value changed in a shared column is another recipient: sent again.
+    WriteList(NumberedList(2));
+    SetFaultPlan("IMessage.ModifyRecipients=fail@2");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r2@example.com" }, 0, 1, EveryLog });
+    WriteList("Name,E-Mail Address\r\nPerson One,r1@example.com\r\nPerson 2,r2@example.com\r\n");
+    SetFaultPlan("");
+    RunJob();
+    ExpectJobEnded({ {}, 1, 2, EveryLog });
+}
+
+TEST_F(EngineEdgeTest, AJobToAnotherListInBetweenKeepsTheResume)
+{
+    ComposePlain("S [[Name]]", "B");
+    WriteList(NumberedList(4));
+    std::string list = JobOptions.ToList;
+    SetFaultPlan("IMessage.ModifyRecipients=fail@3");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: r3@example.com" }, 0, 2, EveryLog });
+    std::string started = StartedOf(CurrentLog());
+
+    // A one-line mailing to another list, which completes.
+    SetFaultPlan("");
+    WriteList("Name,E-Mail Address\r\nOther,other@example.com\r\n", "other.csv");
+    RunJob();
+    ExpectJobEnded({ {}, 1, 1, EveryLog });
+    EXPECT_NE(CurrentLog().find("other.csv"), std::string::npos);
+
+    WriteList(NumberedList(4));
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question(ResumeQuestion("S [[Name]]", started, 2, 4)) },
+                     1, 2, EveryLog, {}, 0, { "r1@example.com", "r2@example.com" } });
+
+    // Completed: its record is gone, and no resume is offered any more,
+    // whichever jobs run in between.
+    WriteList("Name,E-Mail Address\r\nOther,other@example.com\r\n", "other.csv");
+    SetFaultPlan("IMessage.ModifyRecipients=fail@1");
+    RunJob();
+    ExpectJobEnded({ { "Failed to add recipient: other@example.com" }, 0, 0, EveryLog });
+    SetFaultPlan("");
+    WriteList(NumberedList(4));
     RunJob();
     ExpectJobEnded({ {}, 1, 4, EveryLog });
 }
@@ -759,14 +889,15 @@ TEST_F(EngineEdgeTest, FailedJobsInARowEachCloseTheirOwnLogs)
 
     // The same list again after a job that did not complete: the resume
     // question, answered No, sends to everyone.
+    std::string started = StartedOf(CurrentLog());
     SetFaultPlan("IMessage.SubmitMessage=fail@1");
     m_boxes->Answer(IDNO);
     m_boxes->Answer(IDOK);
     m_boxes->Answer(IDNO);
     RunJob();
-    ExpectJobEnded({ { Question("The last job to this mailing list sent to 1 of its 2 recipients and did not complete. "
-                                "Send only to the 1 recipient who has not had it yet?\n\nChoose No to send to "
-                                "every recipient of the list."),
+    ExpectJobEnded({ { Question("The last job to this mailing list, \"S\" started " + started +
+                                ", sent to 1 of its 2 recipients and did not complete. Send only to the 1 recipient "
+                                "who has not had it yet?\n\nChoose No to send to every recipient of the list."),
                        "Failed to submit message to: r1@example.com", Question("Continue Sending Anyway?") },
                      0, 0, EveryLog });
 

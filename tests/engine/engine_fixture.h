@@ -52,7 +52,8 @@ struct JobEnd {
     // MAPI blocks left behind on purpose (a free the case makes fail).
     int nBlocksLeft = 0;
     // A resumed job: the recipients the last job sent, passed over, whose
-    // records the sent list holds before this job's.
+    // records the sent list holds before this job's, in list order (an
+    // address once for each record that holds it).
     std::vector<std::string> alreadySent = {};
 };
 

@@ -193,9 +193,11 @@ TEST_F(JobLogTest, StartBlockUsesTheCurrentTime)
 
 TEST_F(JobLogTest, SentListIsAMailingListThatKeepsTheLastRecordsLineEnd)
 {
-    WriteSentListRecord(m_pFile, "Name,E-Mail\n");
-    WriteSentListRecord(m_pFile, "\"Doe, Jane\",jane@example.com\n");
-    WriteSentListRecord(m_pFile, "Bob,<bob@example.com>");
+    SentListFile sent;
+    StartSentList(m_pFile, ListEncodingAnsi, &sent);
+    WriteSentListRecord(&sent, "Name,E-Mail\n");
+    WriteSentListRecord(&sent, "\"Doe, Jane\",jane@example.com\n");
+    WriteSentListRecord(&sent, "Bob,<bob@example.com>");
     EXPECT_EQ(Written(), "Name,E-Mail\r\n\"Doe, Jane\",jane@example.com\r\nBob,<bob@example.com>");
 }
 

@@ -4,8 +4,9 @@
 #   run_job_test.sh CASE   with CASE samples | delete-original | copy-fails | own-recipients |
 #                          submission-fails | cut-short | nothing-usable | submit-raises |
 #                          old-outlook | attachments | missing-attachment | unicode-texts |
-#                          control-character | sep-line | resume-after-failure | resume-after-stop | completed-never-resumed |
-#                          other-list-never-resumed | preview | outbox-and-flush | stop-question | usage
+#                          control-character | sep-line | resume-after-failure | resume-after-stop |
+#                          completed-never-resumed | other-list-never-resumed | resume-shared-address |
+#                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -406,12 +407,89 @@ PY
       --subject "Hello [[Name]]" --body "$out/body.txt" --kill-after 3 --answer yes >>"$out/run.log" 2>&1
     check "another path is not offered a resume" bash -c "! grep -q 'did not complete' '$out/two/boxes.txt'"
     check "and its job starts from the first recipient" grep -q "^To: r1@example.com" "$out/two/delivered/0001.eml"
-    # The same path as the job just killed, with another header.
-    { echo "Name,Email,City"; for i in $(seq 1 8); do echo "R$i,r$i@example.com,Oslo"; done; } >"$out/same.csv"
-    "$top/scripts/run-job" --list "$out/same.csv" --out "$out/three" --data "$out/data" --pause 0 \
-      --subject "Hello [[Name]]" --body "$out/body.txt" --answer yes >>"$out/run.log" 2>&1
-    check "another header is not offered a resume" bash -c "! grep -q 'did not complete' '$out/three/boxes.txt'"
-    check "everyone again" everyone_once "$(tos three)"
+    # The first list again, after the job to the other one: its resume is
+    # offered as it was, and the recipient in flight answered No.
+    resume_run four --answer yes,no
+    check "the first list is still offered its resume" grep -q "sent to 2 of its 8 recipients and did not complete" "$out/four/boxes.txt"
+    check "with its recipient in flight" grep -q "may or may not have received it: r3@example.com" "$out/four/boxes.txt"
+    check "and each of its recipients got one copy in all" everyone_once "$(tos one four)"
+    # The other list, its job killed, then completed by a job that another
+    # one-line mailing to a third list came before.
+    { echo "Name,Email"; echo "Solo,solo@example.com"; } >"$out/solo.csv"
+    "$top/scripts/run-job" --list "$out/solo.csv" --out "$out/five" --data "$out/data" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" >>"$out/run.log" 2>&1
+    check "the one-line mailing completed" test "$(tos five)" = "solo@example.com"
+    "$top/scripts/run-job" --list "$out/same.csv" --out "$out/six" --data "$out/data" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" --answer yes,no >>"$out/run.log" 2>&1
+    check "the other list is offered its own resume" grep -q "sent to 2 of its 8 recipients and did not complete" "$out/six/boxes.txt"
+    check "and each of its recipients got one copy in all" everyone_once "$(tos two six)"
+    ;;
+  resume-shared-address)
+    # Two children's reports to one parent, then others: the host dies while
+    # the first report is in flight; answered No, the second still goes.
+    { echo "Name,Email"; echo "Ann,parent@example.com"; echo "Bob,parent@example.com"
+      for i in $(seq 3 8); do echo "R$i,r$i@example.com"; done; } >"$out/list.csv"
+    printf 'Dear [[Name]],\nhello.\n' >"$out/body.txt"
+    dear() { grep -l "Dear $2," "$out/$1"/delivered/*.eml 2>/dev/null | wc -l; }
+    resume_run one --kill-after 1
+    check "the first report went, the job died" test "$(dear one Ann)" -eq 1 -a "$(tos one | wc -l)" -eq 1
+    resume_run two --answer yes,no
+    check "the recipient in flight is named with its record" \
+      grep -q 'may or may not have received it: parent@example.com, in the record "Ann,parent@example.com"' "$out/two/boxes.txt"
+    check "the other child's report went" test "$(dear two Bob)" -eq 1
+    check "the one answered No did not go again" test "$(dear two Ann)" -eq 0
+    check "the job completed" grep -q "Result: Completed Successfully" "$out/two/logs/CurrentJob.txt"
+    # The first report sent, the host dies while the second is in flight.
+    rm -rf "$out/data"
+    resume_run three --kill-after 2
+    resume_run four --answer yes,no
+    check "one of the two counts as sent" grep -q "sent to 1 of its 8 recipients" "$out/four/boxes.txt"
+    check "the second is the one in flight" \
+      grep -q 'may or may not have received it: parent@example.com, in the record "Bob,parent@example.com"' "$out/four/boxes.txt"
+    check "neither report went again" test "$(dear four Ann)" -eq 0 -a "$(dear four Bob)" -eq 0
+    check "everyone else got one" test "$(tos three four | sort -u | wc -l)" -eq 7 -a "$(tos three four | wc -l)" -eq 8
+    ;;
+  resume-other-message)
+    # The March newsletter interrupted; the April one to the same list is no resume.
+    resume_list
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/march" --data "$out/data" --pause 0 \
+      --subject "March [[Name]]" --body "$out/body.txt" --kill-after 3 >>"$out/run.log" 2>&1
+    # The Preview tells what Send would ask, for the same message only.
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/pmarch" --data "$out/data" \
+      --subject "March [[Name]]" --body "$out/body.txt" --preview 2
+    check "the preview of the same message tells of the resume" \
+      grep -q '^Resume: Send will ask: The last job to this mailing list, "March \[\[Name\]\]" started .*, sent to 2 of its 8 recipients and did not complete. Send only to the 6 recipients' "$out/pmarch/preview.txt"
+    check "and of the recipient in flight" grep -q "^Resume: then: .*may or may not have received it: r3@example.com" "$out/pmarch/preview.txt"
+    check "and that this recipient already has it" grep -q "^Already sent by the last job" "$out/pmarch/preview.txt"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/papril" --data "$out/data" \
+      --subject "April [[Name]]" --body "$out/body.txt" --preview 2
+    check "the preview of another message tells of none" bash -c "! grep -q '^Resume:\|^Already sent' '$out/papril/preview.txt'"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/april" --data "$out/data" --pause 0 \
+      --subject "April [[Name]]" --body "$out/body.txt" --answer yes >>"$out/run.log" 2>&1
+    check "another message is not offered the resume" bash -c "! grep -q 'did not complete' '$out/april/boxes.txt'"
+    check "everyone gets April" everyone_once "$(tos april)"
+    ;;
+  resume-edited-list)
+    # The header saved again with quotes: the same columns, no word of a change.
+    resume_list
+    resume_run one --kill-after 3
+    { echo '"Name","Email"'; for i in $(seq 1 8); do echo "\"R$i\",r$i@example.com"; done; } >"$out/list.csv"
+    resume_run two --answer yes,no
+    check "a re-quoted header is offered the resume" grep -q "sent to 2 of its 8 recipients and did not complete. Send only to the 6" "$out/two/boxes.txt"
+    check "each recipient got one copy in all" everyone_once "$(tos one two)"
+    # A column added, a row deleted: counted on the list as it is now, and
+    # the question says the header changed.
+    rm -rf "$out/data"
+    resume_list
+    resume_run three --kill-after 4
+    { echo "Name,Email,City"; for i in 1 3 4 5 6 7 8; do echo "R$i,r$i@example.com,Oslo"; done; } >"$out/list.csv"
+    resume_run four --answer yes,no
+    check "an added column is offered the resume, the deleted row not counted" \
+      grep -q "sent to 2 of its 7 recipients and did not complete. The list's header has changed since" "$out/four/boxes.txt"
+    check "each remaining recipient got one copy in all" \
+      test "$(tos three four | grep -v r2@ | sort | tr '\n' ' ')" = "$(for i in 1 3 4 5 6 7 8; do echo "r$i@example.com"; done | sort | tr '\n' ' ')"
+    check "the sent list has the new header and every record under it" \
+      test "$(sed -e 's/\r$//' "$out/data/tosent.txt" | sort | tr '\n' ' ')" = "$(sort "$out/list.csv" | tr '\n' ' ')"
     ;;
   preview)
     # What the preview shows for a recipient is what the job delivers to it.
