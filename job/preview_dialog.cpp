@@ -9,6 +9,7 @@
 #include "engine/host_dispatch.h"
 #include "engine/send_job.h"
 #include "logs/job_log.h"
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
@@ -34,12 +35,13 @@ void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddre
     ((SkippedLines*)pContext)->lines.push_back(szLine);
 }
 
-// The merged text, or what the job would say of a merge that fails.
-std::string Merged(const std::string& text, const ListRecord* pHeader, const ListRecord* pRecord)
+// The merged text, merged as the job merges it (HTML with its values as
+// HTML text), or what the job would say of a merge that fails.
+std::string Merged(const std::string& text, bool bHtml, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    char* pszMerged = MergeText(text.c_str(), pHeader, pRecord);
+    char* pszMerged = bHtml ? MergeHtmlText(text.c_str(), pHeader, pRecord) : MergeText(text.c_str(), pHeader, pRecord);
     if (pszMerged == NULL)
-        return "(Mail merge failed: make sure no fields are greater than 511 characters.)";
+        return "(Mail merge failed: make sure no fields are greater than 32,767 characters.)";
     std::string merged(pszMerged);
     free(pszMerged);
     return merged;
@@ -167,11 +169,6 @@ void OnCommand(HWND hDlg, int nId)
 
 std::string HtmlAsText(const std::string& html)
 {
-    static const struct {
-        const char* pszEntity;
-        const char* pszText;
-    } kEntities[] = { { "&nbsp;", " " }, { "&amp;", "&" }, { "&lt;", "<" }, { "&gt;", ">" }, { "&quot;", "\"" },
-                      { "&#39;", "'" } };
     static const char* const kLineEnds[] = { "<br", "</p", "</div", "</tr", "</li", "</h" };
     std::string text;
     size_t i = 0;
@@ -201,18 +198,19 @@ std::string HtmlAsText(const std::string& html)
             ++i;
             continue;
         }
-        bool bEntity = false;
-        for (const auto& entity : kEntities) {
-            size_t cch = strlen(entity.pszEntity);
-            if (html.compare(i, cch, entity.pszEntity) == 0) {
-                text += entity.pszText;
-                i += cch;
-                bEntity = true;
-                break;
+        // Every reference HTML defines, as the recipient's reader shows it;
+        // a no-break space shows as a space.
+        unsigned uFirst = 0, uSecond = 0;
+        size_t cchReference = html[i] == '&' ? ReadHtmlReference(html.c_str() + i, html.size() - i, &uFirst, &uSecond) : 0;
+        if (cchReference > 0) {
+            for (unsigned uChar : { uFirst, uSecond }) {
+                char szChar[4];
+                if (uChar != 0)
+                    text.append(szChar, uChar == 0xA0 ? PutUtf8(szChar, ' ') : PutUtf8(szChar, uChar));
             }
-        }
-        if (bEntity)
+            i += cchReference;
             continue;
+        }
         // Line ends of the source are no line ends of the page.
         if (html[i] == '\r' || html[i] == '\n') {
             if (!text.empty() && text.back() != ' ' && text.back() != '\n')
@@ -271,15 +269,22 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         if (!bHeaderDone) {
             FindUnknownPlaceholders(message.subject.c_str(), false, &header, &unknown);
             FindUnknownPlaceholders(message.body.c_str(), false, &header, &unknown);
-            FindUnknownPlaceholders(message.html.c_str(), true, &header, &unknown);
+            ListRecord htmlHeader;
+            InitListRecord(&htmlHeader);
+            if (MakeHtmlHeader(&header, &htmlHeader))
+                FindUnknownPlaceholders(message.html.c_str(), true, &htmlHeader, &unknown);
+            FreeListRecord(&htmlHeader);
         }
         bHeaderDone = true;
         if (++*pnTotal != nIndex)
             continue;
         address = szAddress;
-        subject = Merged(message.subject, &header, &record);
-        body = message.html.empty() ? Merged(message.body, &header, &record)
-                                    : HtmlAsText(Merged(message.html, &header, &record));
+        // One line, as the job makes the subject.
+        subject = Merged(message.subject, false, &header, &record);
+        MakeOneLine(&subject[0]);
+        subject.resize(strlen(subject.c_str()));
+        body = message.html.empty() ? Merged(message.body, false, &header, &record)
+                                    : HtmlAsText(Merged(message.html, true, &header, &record));
     }
     gListSkipWatch.pfnSkipped = NULL;
     gListSkipWatch.pContext = NULL;
