@@ -259,14 +259,21 @@ bool ConfirmAddressColumn(SendJob* pJob, SendJobState* pState)
 }
 
 bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord);
+bool MergeTexts(SendJob* pJob, SendJobState* pState, const ListRecord* pPlainHeader, const ListRecord* pPlainRecord);
 
 // Placeholders the merge would leave as they stand: one question for all of
 // them, before anything goes.
 bool ConfirmUnknownPlaceholders(SendJob* pJob, SendJobState* pState)
 {
     std::vector<std::string> names;
-    FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->header, &names);
-    FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->header, &names);
+    // "[[HTML:Name]]" is known in the plain texts too (Outlook's plain body of HTML holds it).
+    ListRecord plainHeader;
+    InitListRecord(&plainHeader);
+    if (MakePlainHeader(&pState->header, &plainHeader)) {
+        FindUnknownPlaceholders(pState->pszOriginalSubject, false, &plainHeader, &names);
+        FindUnknownPlaceholders(pState->pszOriginalBody, false, &plainHeader, &names);
+    }
+    FreeListRecord(&plainHeader);
     // HTML is checked against the names it is merged with.
     if (pState->pszOriginalHTMLBody && MakeHtmlFieldsFor(pState, NULL))
         FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);
@@ -606,14 +613,30 @@ bool MergeRecipient(SendJob* pJob, SendJobState* pState)
     // Values land in HTML as text that shows them, "[[HTML:Name]]" as markup.
     if (pState->pszOriginalHTMLBody && !MakeHtmlFieldsFor(pState, &pState->record))
         return false;
+    // In the subject and the plain body "[[HTML:Name]]" is the value as it stands.
+    ListRecord plainHeader, plainRecord;
+    InitListRecord(&plainHeader);
+    InitListRecord(&plainRecord);
+    bool bMerged = MakePlainHeader(&pState->header, &plainHeader) &&
+                   MakePlainRecord(&pState->record, pState->header.nCount, &plainRecord) &&
+                   MergeTexts(pJob, pState, &plainHeader, &plainRecord);
+    FreeListRecord(&plainHeader);
+    FreeListRecord(&plainRecord);
+    return bMerged;
+}
+
+// The three texts, each merged with its own fields, the limits judged on the
+// list's own.
+bool MergeTexts(SendJob* pJob, SendJobState* pState, const ListRecord* pPlainHeader, const ListRecord* pPlainRecord)
+{
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
         const ListRecord* pHeader;
         const ListRecord* pRecord;
     } texts[] = {
-        { pState->pszOriginalSubject, &pState->pszSubjectCopy, &pState->header, &pState->record },
-        { pState->pszOriginalBody, &pState->pszBodyCopy, &pState->header, &pState->record },
+        { pState->pszOriginalSubject, &pState->pszSubjectCopy, pPlainHeader, pPlainRecord },
+        { pState->pszOriginalBody, &pState->pszBodyCopy, pPlainHeader, pPlainRecord },
         { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy, &pState->htmlHeader, &pState->htmlRecord },
     };
     for (const Text& text : texts) {

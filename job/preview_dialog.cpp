@@ -39,7 +39,8 @@ void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddre
 // HTML text), or what the job would say of a merge that fails.
 std::string Merged(const std::string& text, bool bHtml, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    char* pszMerged = bHtml ? MergeHtmlText(text.c_str(), pHeader, pRecord) : MergeText(text.c_str(), pHeader, pRecord);
+    char* pszMerged =
+        bHtml ? MergeHtmlText(text.c_str(), pHeader, pRecord) : MergePlainText(text.c_str(), pHeader, pRecord);
     if (pszMerged == NULL)
         return "(Mail merge failed: make sure no fields are greater than 32,767 characters.)";
     std::string merged(pszMerged);
@@ -267,12 +268,16 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     while (ReadNextRecipient(&nColumn, pList, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0, &header,
                              &record)) {
         if (!bHeaderDone) {
-            FindUnknownPlaceholders(message.subject.c_str(), false, &header, &unknown);
-            FindUnknownPlaceholders(message.body.c_str(), false, &header, &unknown);
-            ListRecord htmlHeader;
+            ListRecord plainHeader, htmlHeader;
+            InitListRecord(&plainHeader);
             InitListRecord(&htmlHeader);
+            if (MakePlainHeader(&header, &plainHeader)) {
+                FindUnknownPlaceholders(message.subject.c_str(), false, &plainHeader, &unknown);
+                FindUnknownPlaceholders(message.body.c_str(), false, &plainHeader, &unknown);
+            }
             if (MakeHtmlHeader(&header, &htmlHeader))
                 FindUnknownPlaceholders(message.html.c_str(), true, &htmlHeader, &unknown);
+            FreeListRecord(&plainHeader);
             FreeListRecord(&htmlHeader);
         }
         bHeaderDone = true;

@@ -106,3 +106,42 @@ bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRe
     }
     return true;
 }
+
+bool MakePlainHeader(const ListRecord* pHeader, ListRecord* pPlainHeader)
+{
+    ClearListRecord(pPlainHeader);
+    int nColumns = CountOf(pHeader);
+    for (int i = 0; i < nColumns; ++i) {
+        const char* pszName = FieldOf(pHeader, i);
+        if (!AddListField(pPlainHeader, pszName, strlen(pszName)))
+            return false;
+    }
+    size_t cchPrefix = strlen(LC_HTML_MARKUP_PREFIX);
+    for (int i = 0; i < nColumns; ++i) {
+        const char* pszName = FieldOf(pHeader, i);
+        size_t cchName = strlen(pszName);
+        char* pszMarkup = (char*)malloc(cchPrefix + cchName + 1);
+        if (pszMarkup == NULL)
+            return false;
+        memcpy(pszMarkup, LC_HTML_MARKUP_PREFIX, cchPrefix);
+        memcpy(pszMarkup + cchPrefix, pszName, cchName + 1);
+        bool bAdded = AddListField(pPlainHeader, pszMarkup, cchPrefix + cchName);
+        free(pszMarkup);
+        if (!bAdded)
+            return false;
+    }
+    return true;
+}
+
+bool MakePlainRecord(const ListRecord* pRecord, int nColumns, ListRecord* pPlainRecord)
+{
+    ClearListRecord(pPlainRecord);
+    for (int nPass = 0; nPass < 2; ++nPass) {
+        for (int i = 0; i < nColumns; ++i) {
+            const char* pszValue = FieldOf(pRecord, i);
+            if (!AddListField(pPlainRecord, pszValue, strlen(pszValue)))
+                return false;
+        }
+    }
+    return true;
+}

@@ -42,4 +42,11 @@ bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader);
 // stands, for "[[HTML:Name]]". False when memory runs out.
 bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord);
 
+// The header and values for the subject and the plain body: every name, then
+// every name again after "HTML:", each with its value as it stands, so that a
+// placeholder written for the HTML reads as the value in the plain body that
+// Outlook makes of the HTML. False when memory runs out.
+bool MakePlainHeader(const ListRecord* pHeader, ListRecord* pPlainHeader);
+bool MakePlainRecord(const ListRecord* pRecord, int nColumns, ListRecord* pPlainRecord);
+
 #endif

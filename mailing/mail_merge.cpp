@@ -330,6 +330,24 @@ char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRe
     return pszCopy;
 }
 
+char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    ListRecord plainHeader, plainRecord;
+    InitListRecord(&plainHeader);
+    InitListRecord(&plainRecord);
+    char* pszCopy = NULL;
+    bool bMerged = pHeader != NULL && MakePlainHeader(pHeader, &plainHeader) &&
+                   MakePlainRecord(pRecord, FieldCount(pHeader), &plainRecord) &&
+                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &plainHeader, &plainRecord, &pszCopy) == MergeDone;
+    if (!bMerged) {
+        free(pszCopy);
+        pszCopy = NULL;
+    }
+    FreeListRecord(&plainHeader);
+    FreeListRecord(&plainRecord);
+    return pszCopy;
+}
+
 char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
 {
     ListRecord htmlHeader, htmlRecord;

@@ -430,6 +430,7 @@ TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
         { "<img src=\"[[Photo]]\" alt='[[Name]]'>", {"Photo", "Name"}, {"x\" onerror=\"y", "O'Neil"},
           "<img src=\"x&quot; onerror=&quot;y\" alt='O&#39;Neil'>" },
         { "<p>[[HTML:Sig]] and [[Sig]]</p>", {"Sig"}, {"<b>Ann</b>"}, "<p><b>Ann</b> and &lt;b&gt;Ann&lt;/b&gt;</p>" },
+        { "[[HTML:Sig]]", {"Sig"}, {"x"}, "x" },
         { "<p>[[html:sig]]</p>", {"Sig"}, {"<i>x</i>"}, "<p><i>x</i></p>" },
         // An editor writes a name's '&' as "&amp;": the placeholder still matches.
         { "<p>[[Q&amp;A]] [[HTML:Q&amp;A]]</p>", {"Q&A"}, {"<1>"}, "<p>&lt;1&gt; <1></p>" },
@@ -449,8 +450,18 @@ TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
         ReferenceHtmlFields(c.names, c.values, &names, &values);
         EXPECT_EQ(MergeByReference(c.pszText, names, values).text, pszMerged) << c.pszText;
         free(pszMerged);
-        // The plain texts keep the value as it is.
+        // The plain texts keep the value as it is, "[[HTML:Name]]" too.
         EXPECT_EQ(MergeByReference(c.pszText, c.names, c.values).text, MergedOrFailure(c.pszText, header, record));
+        std::vector<std::string> plainNames = c.names, plainValues;
+        for (const std::string& name : c.names)
+            plainNames.push_back("HTML:" + name);
+        for (int nPass = 0; nPass < 2; ++nPass)
+            for (size_t i = 0; i < c.names.size(); ++i)
+                plainValues.push_back(i < c.values.size() ? c.values[i] : std::string());
+        char* pszPlain = MergePlainText(c.pszText, header.Get(), record.Get());
+        ASSERT_TRUE(pszPlain != NULL) << c.pszText;
+        EXPECT_EQ(MergeByReference(c.pszText, plainNames, plainValues).text, pszPlain) << c.pszText;
+        free(pszPlain);
     }
 }
 

@@ -349,10 +349,13 @@ PY
  and ("<p>Dear %s, 12 Main St\nSpringfield</p>" % name.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")) in html
  and ("<p><b>Sig %d</b></p>" % n) in html
  and ('<p title="%s">%s</p>' % (name.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;"), "\u00e9" * 17000)) in html
- and part("plain").startswith("Dear " + name + ", 12 Main St"))(
+ and part("plain").startswith("Dear " + name + ", 12 Main St")
+ and ("Sig %d" % n) in part("plain") and "[[" not in part("plain"))(
  ["amp & <b>not bold</b>", "Tom <Tommy> Smith", "a<b"][n], part("html"))
 PY
 )"
+    check "HTML values: [[HTML:Sig]] is no unknown placeholder, in the HTML or in its plain body" \
+      bash -c "! grep -q 'names no field' '$out/values/boxes.txt'"
     "$top/scripts/run-job" --list "$out/values.csv" --out "$out/htmlbody" --pause 0 --save-original 0 \
       --subject "Hi" --html "$out/cp1252.html" --fault 'IMessage.OpenProperty=fail@2'
     check "HTML read through HTMLBody: exit status 0" test $? -eq 0
