@@ -60,6 +60,47 @@ char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
     return pszText;
 }
 
+char* Utf8ToHtmlCodePage(const char* pszUtf8, UINT uCodePage)
+{
+    if (uCodePage == CP_UTF8)
+        return _strdup(pszUtf8);
+    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, NULL, 0);
+    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
+    // Every UTF-16 unit as at most "&#1114111;" (10 bytes).
+    char* pszOut = pszWide ? (char*)malloc((size_t)cchWide * 10 + 1) : NULL;
+    if (pszOut) {
+        MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, pszWide, cchWide);
+        size_t cb = 0;
+        for (int i = 0; pszWide[i]; ++i) {
+            unsigned uChar = pszWide[i];
+            if (uChar < 0x80) {
+                pszOut[cb++] = (char)uChar;
+                continue;
+            }
+            int cchUnits = 1;
+            if (uChar >= 0xD800 && uChar <= 0xDBFF && pszWide[i + 1] >= 0xDC00 && pszWide[i + 1] <= 0xDFFF) {
+                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (pszWide[i + 1] - 0xDC00);
+                cchUnits = 2;
+            }
+            BOOL bDefaultUsed = FALSE;
+            char szBytes[8];
+            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide + i, cchUnits,
+                                                                    szBytes, sizeof(szBytes), NULL, &bDefaultUsed)
+                                              : 0;
+            if (cbBytes > 0 && !bDefaultUsed) {
+                memcpy(pszOut + cb, szBytes, cbBytes);
+                cb += cbBytes;
+            } else {
+                cb += sprintf(pszOut + cb, "&#%u;", uChar);
+            }
+            i += cchUnits - 1;
+        }
+        pszOut[cb] = '\0';
+    }
+    free(pszWide);
+    return pszOut;
+}
+
 namespace {
 
 // The code page of stored HTML bytes, from the charset its meta element
@@ -157,9 +198,11 @@ char* ReadUnicodeBody(IMessage* pMessage, HWND hWndOwner, bool* pbEndJob)
 }
 
 // PR_BODY_W as a property value, in UTF-8; NULL when the store does not hand
-// it out whole that way (a long body comes only through its stream).
-char* ReadUnicodeBodyValue(IMessage* pMessage)
+// it out whole that way. *pbTooLarge tells a body the store keeps but hands
+// out only through its stream (MAPI_E_NOT_ENOUGH_MEMORY in the value).
+char* ReadUnicodeBodyValue(IMessage* pMessage, bool* pbTooLarge)
 {
+    *pbTooLarge = false;
     SizedSPropTagArray(1, tags) = { 1, { PR_BODY_W } };
     ULONG cValues = 0;
     LPSPropValue pValues = NULL;
@@ -167,6 +210,9 @@ char* ReadUnicodeBodyValue(IMessage* pMessage)
     HRESULT hr = pMessage->GetProps((LPSPropTagArray)&tags, 0, &cValues, &pValues);
     if (hr == S_OK && pValues && cValues >= 1 && pValues[0].ulPropTag == PR_BODY_W && pValues[0].Value.lpszW)
         pszBody = WideToCodePageHeap(pValues[0].Value.lpszW, CP_UTF8);
+    else if (SUCCEEDED(hr) && pValues && cValues >= 1 && PROP_TYPE(pValues[0].ulPropTag) == PT_ERROR &&
+             pValues[0].Value.err == MAPI_E_NOT_ENOUGH_MEMORY)
+        *pbTooLarge = true;
     if (pValues)
         MapiBinding.MAPIFreeBuffer(pValues);
     return pszBody;
@@ -179,9 +225,17 @@ bool ReadBody(SendJob* pJob, SendJobState* pState)
     if (bNoMemory)
         return false;
     if (pState->pszOriginalBody) {
-        // The ANSI body loses what the code page lacks: the Unicode one,
-        // where the store hands it out whole, takes its place.
-        char* pszUnicode = ReadUnicodeBodyValue(pJob->m_pMAPIMessage);
+        // The ANSI body loses what the code page lacks: the Unicode one
+        // takes its place, read through its stream where the store does not
+        // hand it out whole as a value (a long body).
+        bool bTooLarge = false;
+        char* pszUnicode = ReadUnicodeBodyValue(pJob->m_pMAPIMessage, &bTooLarge);
+        if (pszUnicode == NULL && bTooLarge) {
+            bool bEndJob = false;
+            pszUnicode = ReadUnicodeBody(pJob->m_pMAPIMessage, pJob->m_hWndOwner, &bEndJob);
+            if (pszUnicode == NULL)
+                return false;
+        }
         if (pszUnicode) {
             free(pState->pszOriginalBody);
             pState->pszOriginalBody = pszUnicode;
@@ -225,8 +279,12 @@ bool ReadHtmlBodyProperty(SendJob* pJob, SendJobState* pState, int nBodyFormat)
         ShowJobText(pJob->m_hWndOwner, "Failed getting HTMLBody (2)");
         return false;
     }
-    pState->pszOriginalHTMLBody = WideToCodePageHeap(V_BSTR(&html.Get()), CP_UTF8);
-    pState->uHtmlCodePage = CP_UTF8;
+    // The HTML goes on every copy in the charset it declares, whichever way
+    // it was read: Unicode from HTMLBody is written as stored HTML would be.
+    char* pszUtf8 = WideToCodePageHeap(V_BSTR(&html.Get()), CP_UTF8);
+    pState->uHtmlCodePage = pszUtf8 ? HtmlCodePage(pszUtf8) : CP_UTF8;
+    pState->pszOriginalHTMLBody = pszUtf8 ? Utf8ToHtmlCodePage(pszUtf8, pState->uHtmlCodePage) : NULL;
+    free(pszUtf8);
     if (pState->pszOriginalHTMLBody == NULL) {
         ShowJobText(pJob->m_hWndOwner, "Failed (2) to allocate HTML body memory");
         return false;

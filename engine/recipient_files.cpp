@@ -1,5 +1,6 @@
 #include "engine/recipient_files.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "engine/com_holder.h"
@@ -42,6 +43,8 @@ void NoteProblem(RecipientFilesCheck* pCheck, int nLine, const char* pszPath, co
     char szLine[LC_ATTACHMENT_PATH_CAPACITY + 96];
     char szPath[LC_ATTACHMENT_PATH_CAPACITY];
     CopyOneLine(szPath, sizeof(szPath), pszPath);
+    // The box is in the ANSI code page.
+    Utf8ToAnsiInPlace(szPath);
     snprintf(szLine, sizeof(szLine), "Line %d: %s (%s)\n", nLine, szPath, pszWhy);
     AppendLine(pCheck->szProblems, sizeof(pCheck->szProblems), szLine);
 }
@@ -71,7 +74,29 @@ void DeleteUnsentCopy(SendJobState* pState)
     }
 }
 
+// The list's folder, in which relative paths start, as UTF-8 like the paths:
+// the list's path is ANSI.
+void SetListFolder(SendJobState* pState, const char* pszListPath)
+{
+    char szFolder[MAX_PATH];
+    ListFolderOf(pszListPath, szFolder, sizeof(szFolder));
+    char* pszUtf8 = AnsiToUtf8Heap(szFolder);
+    pState->szListFolder[0] = '\0';
+    if (pszUtf8 && strlen(pszUtf8) < sizeof(pState->szListFolder))
+        memcpy(pState->szListFolder, pszUtf8, strlen(pszUtf8) + 1);
+    free(pszUtf8);
+}
+
 }  // namespace
+
+void BeginTestCopyFiles(SendJobState* pState, const char* pszListPath)
+{
+    RecipientFilesCheck* pCheck = (RecipientFilesCheck*)malloc(sizeof(RecipientFilesCheck));
+    if (pCheck)
+        BeginRecipientFiles(pState, pCheck);
+    free(pCheck);
+    SetListFolder(pState, pszListPath);
+}
 
 void BeginRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck)
 {
@@ -91,7 +116,9 @@ void BeginRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck)
         pszName[--cch] = '\0';
     size_t nLead = strspn(pszName, " \t");
     memmove(pszName, pszName + nLead, cch - nLead + 1);
-    ListFolderOf(JobOptions.ToList, pState->szListFolder, sizeof(pState->szListFolder));
+    // Shown in boxes and logs, both in the ANSI code page.
+    Utf8ToAnsiInPlace(pszName);
+    SetListFolder(pState, JobOptions.ToList);
 }
 
 void CheckRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck, int nLine)
@@ -203,13 +230,13 @@ bool AttachRecipientFiles(SendJob* pJob, SendJobState* pState)
             for (VARIANT& arg : args)
                 VariantInit(&arg);
             V_VT(&args[0]) = VT_BSTR;
-            V_BSTR(&args[0]) = AnsiToBstr(szPath);
+            V_BSTR(&args[0]) = CodePageToBstr(szPath, CP_UTF8);
             V_VT(&args[1]) = VT_I4;
             V_I4(&args[1]) = olByValue;
             V_VT(&args[2]) = VT_ERROR;
             V_ERROR(&args[2]) = DISP_E_PARAMNOTFOUND;
             V_VT(&args[3]) = VT_BSTR;
-            V_BSTR(&args[3]) = AnsiToBstr(pszName);
+            V_BSTR(&args[3]) = CodePageToBstr(pszName, CP_UTF8);
             bool bAdded = false;
             try {
                 if (V_VT(&collection.Get()) == VT_EMPTY)
@@ -236,6 +263,8 @@ bool AttachRecipientFiles(SendJob* pJob, SendJobState* pState)
         }
         // The host's text may hold line breaks; a log line must stay one line.
         char szReason[sizeof(pState->szNotSentReason)];
+        // The log and the boxes are in the ANSI code page.
+        Utf8ToAnsiInPlace(szPath);
         snprintf(szReason, sizeof(szReason), "the file %s could not be attached: %s", szPath, szWhy);
         CopyOneLine(pState->szNotSentReason, sizeof(pState->szNotSentReason), szReason);
         DeleteUnsentCopy(pState);

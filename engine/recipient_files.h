@@ -25,6 +25,9 @@ struct RecipientFilesCheck {
 
 // Finds the column in the header the counting pass has read; resets the counts.
 void BeginRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck);
+// The same for one recipient's test copy, its relative paths taken from the
+// folder of pszListPath (ANSI, as the dialog gives it).
+void BeginTestCopyFiles(SendJobState* pState, const char* pszListPath);
 // The files of the record just counted, at line nLine of the list.
 void CheckRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck, int nLine);
 // After the counting pass: false, with the user told, when a file cannot be

@@ -17,6 +17,7 @@
 #include "engine/recipient_files.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
@@ -257,14 +258,25 @@ bool ConfirmAddressColumn(SendJob* pJob, SendJobState* pState)
     return false;
 }
 
+bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord);
+bool MergeTexts(SendJob* pJob, SendJobState* pState, const ListRecord* pPlainHeader, const ListRecord* pPlainRecord);
+
 // Placeholders the merge would leave as they stand: one question for all of
 // them, before anything goes.
 bool ConfirmUnknownPlaceholders(SendJob* pJob, SendJobState* pState)
 {
     std::vector<std::string> names;
-    FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->header, &names);
-    FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->header, &names);
-    FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->header, &names);
+    // "[[HTML:Name]]" is known in the plain texts too (Outlook's plain body of HTML holds it).
+    ListRecord plainHeader;
+    InitListRecord(&plainHeader);
+    if (MakePlainHeader(&pState->header, &plainHeader)) {
+        FindUnknownPlaceholders(pState->pszOriginalSubject, false, &plainHeader, &names);
+        FindUnknownPlaceholders(pState->pszOriginalBody, false, &plainHeader, &names);
+    }
+    FreeListRecord(&plainHeader);
+    // HTML is checked against the names it is merged with.
+    if (pState->pszOriginalHTMLBody && MakeHtmlFieldsFor(pState, NULL))
+        FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);
     std::string question = UnknownPlaceholderQuestion(names);
     if (question.empty() || AskJobQuestion(pJob->m_hWndOwner, question.c_str()) == IDYES)
         return true;
@@ -563,46 +575,12 @@ bool PauseBetweenMessages(SendJobState* pState)
     return true;
 }
 
-// One UTF-8 field as HTML of the given code page holds it: ASCII as it is,
-// what the code page holds in its bytes (CP_ACP), the rest as numeric
-// character references, which read the same whatever the HTML declares.
+// One field, already HTML text in UTF-8, as HTML of the given code page
+// holds it (Utf8ToHtmlCodePage).
 bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
 {
-    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, NULL, 0);
-    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
-    // Every UTF-16 unit as at most "&#1114111;" (10 bytes).
-    char* pszOut = pszWide ? (char*)malloc((size_t)cchWide * 10 + 1) : NULL;
-    bool bAdded = false;
-    if (pszOut) {
-        MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, pszWide, cchWide);
-        size_t cb = 0;
-        for (int i = 0; pszWide[i]; ++i) {
-            unsigned uChar = pszWide[i];
-            if (uChar < 0x80) {
-                pszOut[cb++] = (char)uChar;
-                continue;
-            }
-            int cchUnits = 1;
-            if (uChar >= 0xD800 && uChar <= 0xDBFF && pszWide[i + 1] >= 0xDC00 && pszWide[i + 1] <= 0xDFFF) {
-                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (pszWide[i + 1] - 0xDC00);
-                cchUnits = 2;
-            }
-            BOOL bDefaultUsed = FALSE;
-            char szBytes[8];
-            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide + i, cchUnits, szBytes,
-                                                                    sizeof(szBytes), NULL, &bDefaultUsed)
-                                              : 0;
-            if (cbBytes > 0 && !bDefaultUsed) {
-                memcpy(pszOut + cb, szBytes, cbBytes);
-                cb += cbBytes;
-            } else {
-                cb += sprintf(pszOut + cb, "&#%u;", uChar);
-            }
-            i += cchUnits - 1;
-        }
-        bAdded = AddListField(pTo, pszOut, cb);
-    }
-    free(pszWide);
+    char* pszOut = Utf8ToHtmlCodePage(pszUtf8, uCodePage);
+    bool bAdded = pszOut && AddListField(pTo, pszOut, strlen(pszOut));
     free(pszOut);
     return bAdded;
 }
@@ -617,32 +595,59 @@ bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, UINT uCodePag
     return true;
 }
 
+// The header (and, with pRecord, the recipient's fields) as a text of HTML is
+// merged with them: names and values as HTML text, then the "HTML:" names
+// with the values as markup (mailing/html_text.h), in the HTML's code page.
+bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord)
+{
+    ListRecord escaped;
+    InitListRecord(&escaped);
+    bool bMade = MakeHtmlHeader(&pState->header, &escaped) &&
+                 EncodeFieldsForHtml(&escaped, &pState->htmlHeader, pState->uHtmlCodePage);
+    if (bMade && pRecord)
+        bMade = MakeHtmlRecord(pRecord, pState->header.nCount, &escaped) &&
+                EncodeFieldsForHtml(&escaped, &pState->htmlRecord, pState->uHtmlCodePage);
+    FreeListRecord(&escaped);
+    return bMade;
+}
+
 // G.5: subject, body and HTML merged for this recipient.
 bool MergeRecipient(SendJob* pJob, SendJobState* pState)
 {
-    const ListRecord* pHtmlHeader = &pState->header;
-    const ListRecord* pHtmlRecord = &pState->record;
-    if (pState->pszOriginalHTMLBody && pState->uHtmlCodePage != CP_UTF8) {
-        if (!EncodeFieldsForHtml(&pState->header, &pState->htmlHeader, pState->uHtmlCodePage) ||
-            !EncodeFieldsForHtml(&pState->record, &pState->htmlRecord, pState->uHtmlCodePage))
-            return false;
-        pHtmlHeader = &pState->htmlHeader;
-        pHtmlRecord = &pState->htmlRecord;
-    }
+    // Values land in HTML as text that shows them, "[[HTML:Name]]" as markup.
+    if (pState->pszOriginalHTMLBody && !MakeHtmlFieldsFor(pState, &pState->record))
+        return false;
+    // In the subject and the plain body "[[HTML:Name]]" is the value as it stands.
+    ListRecord plainHeader, plainRecord;
+    InitListRecord(&plainHeader);
+    InitListRecord(&plainRecord);
+    bool bMerged = MakePlainHeader(&pState->header, &plainHeader) &&
+                   MakePlainRecord(&pState->record, pState->header.nCount, &plainRecord) &&
+                   MergeTexts(pJob, pState, &plainHeader, &plainRecord);
+    FreeListRecord(&plainHeader);
+    FreeListRecord(&plainRecord);
+    return bMerged;
+}
+
+// The three texts, each merged with its own fields, the limits judged on the
+// list's own.
+bool MergeTexts(SendJob* pJob, SendJobState* pState, const ListRecord* pPlainHeader, const ListRecord* pPlainRecord)
+{
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
         const ListRecord* pHeader;
         const ListRecord* pRecord;
     } texts[] = {
-        { pState->pszOriginalSubject, &pState->pszSubjectCopy, &pState->header, &pState->record },
-        { pState->pszOriginalBody, &pState->pszBodyCopy, &pState->header, &pState->record },
-        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy, pHtmlHeader, pHtmlRecord },
+        { pState->pszOriginalSubject, &pState->pszSubjectCopy, pPlainHeader, pPlainRecord },
+        { pState->pszOriginalBody, &pState->pszBodyCopy, pPlainHeader, pPlainRecord },
+        { pState->pszOriginalHTMLBody, &pState->pszHTMLCopy, &pState->htmlHeader, &pState->htmlRecord },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeIntoCopy(text.pszOriginal, text.pHeader, text.pRecord, text.ppszCopy);
+        MergeResult result = MergeHtmlIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.pHeader,
+                                               text.pRecord, text.ppszCopy);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed) {
@@ -651,6 +656,8 @@ bool MergeRecipient(SendJob* pJob, SendJobState* pState)
             return false;
         }
     }
+    // A subject is one line: a multi-line value's line breaks become spaces.
+    MakeOneLine(pState->pszSubjectCopy);
     return true;
 }
 
@@ -927,6 +934,8 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
     } else if (!ReadTestRecipient(this, &state, pszListPath, nIndex)) {
         snprintf(pszResult, cchResult, "The mailing list has no recipient %d.", nIndex);
     } else if (BindMapi()) {
+        // The recipient's copy, files included.
+        BeginTestCopyFiles(&state, pszListPath);
         try {
             if (CaptureOriginal(this, &state) && AllocateWorkingCopies(this, &state) && MergeRecipient(this, &state)) {
                 std::string subject = std::string("[Test] ") + state.pszSubjectCopy;

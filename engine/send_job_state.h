@@ -10,6 +10,7 @@
 #include "engine/engine_report.h"
 #include "engine/mapi_defs.h"
 #include "logs/job_log.h"
+#include "mailing/attachment_column.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
@@ -56,7 +57,7 @@ struct SendJobState {
     char szNotSentReason[LC_NOT_SENT_REASON_CAPACITY];  // why the current recipient's copy did not go
     int nAttachmentColumn;    // the list's column of per-recipient files; -1: none
     char szAttachmentColumn[LC_FIELD_NAME_CAPACITY];
-    char szListFolder[MAX_PATH];   // relative paths in that column start here
+    char szListFolder[LC_ATTACHMENT_PATH_CAPACITY];   // relative paths in that column start here (UTF-8)
     int nAttachmentFiles;     // files the column names in all
     int nAttachedFiles;       // files added to the current copy
     int nCalls;               // calls of the sending pass

@@ -31,7 +31,7 @@ typedef std::vector<std::string> Strings;
 
 
 const size_t knNameLimit = LC_MERGE_NAME_LIMIT;       // a name this long cannot make a placeholder
-const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer bytes than this
+const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer characters than this
 const long long knMinimumSize = 10;
 
 REFERENCE_CODE size_t FindFolded(const std::string& text, size_t nFrom, const std::string& pattern)
@@ -63,10 +63,10 @@ REFERENCE_CODE std::string ValueOf(const Strings& values, size_t nColumn)
 REFERENCE_CODE bool WithinLimits(const Strings& names, const Strings& values)
 {
     for (const std::string& name : names)
-        if (name.size() >= knNameLimit)
+        if (ReferenceCharacters(name) >= knNameLimit)
             return false;
     for (const std::string& value : values)
-        if (value.size() >= knValueLimit)
+        if (ReferenceCharacters(value) >= knValueLimit)
             return false;
     return true;
 }
@@ -291,5 +291,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
             FUZZ_CHECK(expected.text == pszMerged);
         free(pszMerged);
     }
+
+    // The same text as HTML: values as HTML text, "[[HTML:Name]]" as markup,
+    // the limits judged on the list's own fields.
+    Strings htmlNames, htmlValues;
+    ReferenceHtmlFields(names, values, &htmlNames, &htmlValues);
+    char* pszHtml = MergeHtmlText(text.c_str(), header.Get(), record.Get());
+    FUZZ_CHECK((pszHtml != NULL) == WithinLimits(names, values));
+    if (pszHtml)
+        FUZZ_CHECK(ReferenceOnePass(text, htmlNames, htmlValues).text == pszHtml);
+    free(pszHtml);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "engine/job_resume.h"
 #include "engine/send_job.h"
 #include "logs/job_log.h"
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
@@ -35,10 +36,12 @@ void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddre
     ((SkippedLines*)pContext)->lines.push_back(szLine);
 }
 
-// The merged text, or what the job would say of a merge that fails.
-std::string Merged(const std::string& text, const ListRecord* pHeader, const ListRecord* pRecord)
+// The merged text, merged as the job merges it (HTML with its values as
+// HTML text), or what the job would say of a merge that fails.
+std::string Merged(const std::string& text, bool bHtml, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    char* pszMerged = MergeText(text.c_str(), pHeader, pRecord);
+    char* pszMerged =
+        bHtml ? MergeHtmlText(text.c_str(), pHeader, pRecord) : MergePlainText(text.c_str(), pHeader, pRecord);
     if (pszMerged == NULL)
         return "(Mail merge failed: make sure no fields are greater than 32,767 characters.)";
     std::string merged(pszMerged);
@@ -201,11 +204,6 @@ void OnCommand(HWND hDlg, int nId)
 
 std::string HtmlAsText(const std::string& html)
 {
-    static const struct {
-        const char* pszEntity;
-        const char* pszText;
-    } kEntities[] = { { "&nbsp;", " " }, { "&amp;", "&" }, { "&lt;", "<" }, { "&gt;", ">" }, { "&quot;", "\"" },
-                      { "&#39;", "'" } };
     static const char* const kLineEnds[] = { "<br", "</p", "</div", "</tr", "</li", "</h" };
     std::string text;
     size_t i = 0;
@@ -235,18 +233,19 @@ std::string HtmlAsText(const std::string& html)
             ++i;
             continue;
         }
-        bool bEntity = false;
-        for (const auto& entity : kEntities) {
-            size_t cch = strlen(entity.pszEntity);
-            if (html.compare(i, cch, entity.pszEntity) == 0) {
-                text += entity.pszText;
-                i += cch;
-                bEntity = true;
-                break;
+        // Every reference HTML defines, as the recipient's reader shows it;
+        // a no-break space shows as a space.
+        unsigned uFirst = 0, uSecond = 0;
+        size_t cchReference = html[i] == '&' ? ReadHtmlReference(html.c_str() + i, html.size() - i, &uFirst, &uSecond) : 0;
+        if (cchReference > 0) {
+            for (unsigned uChar : { uFirst, uSecond }) {
+                char szChar[4];
+                if (uChar != 0)
+                    text.append(szChar, uChar == 0xA0 ? PutUtf8(szChar, ' ') : PutUtf8(szChar, uChar));
             }
-        }
-        if (bEntity)
+            i += cchReference;
             continue;
+        }
         // Line ends of the source are no line ends of the page.
         if (html[i] == '\r' || html[i] == '\n') {
             if (!text.empty() && text.back() != ' ' && text.back() != '\n')
@@ -303,17 +302,28 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     while (ReadNextRecipient(&nColumn, pList, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0, &header,
                              &record)) {
         if (!bHeaderDone) {
-            FindUnknownPlaceholders(message.subject.c_str(), false, &header, &unknown);
-            FindUnknownPlaceholders(message.body.c_str(), false, &header, &unknown);
-            FindUnknownPlaceholders(message.html.c_str(), true, &header, &unknown);
+            ListRecord plainHeader, htmlHeader;
+            InitListRecord(&plainHeader);
+            InitListRecord(&htmlHeader);
+            if (MakePlainHeader(&header, &plainHeader)) {
+                FindUnknownPlaceholders(message.subject.c_str(), false, &plainHeader, &unknown);
+                FindUnknownPlaceholders(message.body.c_str(), false, &plainHeader, &unknown);
+            }
+            if (MakeHtmlHeader(&header, &htmlHeader))
+                FindUnknownPlaceholders(message.html.c_str(), true, &htmlHeader, &unknown);
+            FreeListRecord(&plainHeader);
+            FreeListRecord(&htmlHeader);
         }
         bHeaderDone = true;
         if (++*pnTotal != nIndex)
             continue;
         address = szAddress;
-        subject = Merged(message.subject, &header, &record);
-        body = message.html.empty() ? Merged(message.body, &header, &record)
-                                    : HtmlAsText(Merged(message.html, &header, &record));
+        // One line, as the job makes the subject.
+        subject = Merged(message.subject, false, &header, &record);
+        MakeOneLine(&subject[0]);
+        subject.resize(strlen(subject.c_str()));
+        body = message.html.empty() ? Merged(message.body, false, &header, &record)
+                                    : HtmlAsText(Merged(message.html, true, &header, &record));
     }
     gListSkipWatch.pfnSkipped = NULL;
     gListSkipWatch.pContext = NULL;

@@ -59,6 +59,13 @@ bool SameNameAnyCase(const char* pszName, const char* pszWanted)
     return (size_t)(pEnd - pBegin) == cch && _strnicmp(pBegin, pszWanted, cch) == 0;
 }
 
+// The UTF-8 path as the wide text the file system takes; false when it is not
+// valid UTF-8 or longer than cchWide allows.
+bool WidePath(const char* pszPath, wchar_t* pszWide, int cchWide)
+{
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pszPath, -1, pszWide, cchWide) > 0;
+}
+
 }  // namespace
 
 int FindAttachmentColumn(const ListRecord* pHeader)
@@ -133,9 +140,14 @@ int NextAttachmentPath(const char** ppszCursor, const char* pszListFolder, char*
         snprintf(szJoined, sizeof(szJoined), "%s%s%.*s", bFromFolder ? pszListFolder : "", pszSeparator, (int)cch,
                  pBegin);
         // ".." and "." resolved, "/" made "\", so that the path logged is the
-        // file's own.
-        DWORD cchFull = GetFullPathNameA(szJoined, (DWORD)cchPath, pszPath, NULL);
-        if (cchFull == 0 || cchFull >= cchPath || cchFull >= LC_ATTACHMENT_PATH_CAPACITY) {
+        // file's own; in Unicode, so that every name of the list is found.
+        wchar_t szWide[sizeof(szJoined)];
+        wchar_t szFull[LC_ATTACHMENT_PATH_CHARS];
+        DWORD cchFull = WidePath(szJoined, szWide, (int)(sizeof(szWide) / sizeof(szWide[0])))
+                            ? GetFullPathNameW(szWide, LC_ATTACHMENT_PATH_CHARS, szFull, NULL)
+                            : 0;
+        if (cchFull == 0 || cchFull >= LC_ATTACHMENT_PATH_CHARS ||
+            WideCharToMultiByte(CP_UTF8, 0, szFull, -1, pszPath, (int)cchPath, NULL, NULL) <= 0) {
             snprintf(pszPath, cchPath, "%s", szJoined);
             return AttachmentPathTooLong;
         }
@@ -148,7 +160,10 @@ int NextAttachmentPath(const char** ppszCursor, const char* pszListFolder, char*
 int CheckAttachmentFile(const char* pszPath, unsigned long long* pcbSize)
 {
     *pcbSize = 0;
-    DWORD dwAttributes = GetFileAttributesA(pszPath);
+    wchar_t szWide[LC_ATTACHMENT_PATH_CAPACITY];
+    if (!WidePath(pszPath, szWide, LC_ATTACHMENT_PATH_CAPACITY))
+        return AttachmentFileMissing;
+    DWORD dwAttributes = GetFileAttributesW(szWide);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
         DWORD dwError = GetLastError();
         return (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
@@ -158,7 +173,7 @@ int CheckAttachmentFile(const char* pszPath, unsigned long long* pcbSize)
     }
     if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return AttachmentFileUnreadable;
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+    HANDLE hFile = CreateFileW(szWide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return AttachmentFileUnreadable;

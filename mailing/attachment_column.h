@@ -7,14 +7,20 @@
 
 #include "mailing/list_record.h"
 
-#define LC_ATTACHMENT_PATH_CAPACITY 260   // MAX_PATH: a resolved path holds at most 259 characters
+// Paths are UTF-8, as the list reader hands out its fields, and reach the
+// file system as Unicode. A resolved path holds at most 259 characters
+// (MAX_PATH), each up to 3 bytes of UTF-8 (a character beyond U+FFFF is two
+// of the 259 and 4 bytes).
+#define LC_ATTACHMENT_PATH_CHARS 260
+#define LC_ATTACHMENT_PATH_CAPACITY (3 * LC_ATTACHMENT_PATH_CHARS)
 
 // The index of the first column whose whole name (trimmed, any case) is
 // "Attachment" or "Attachments", or -1.
 int FindAttachmentColumn(const ListRecord* pHeader);
 
 // The folder of the list file, without a trailing separator; "" when the
-// path names no folder (the current one is meant then).
+// path names no folder (the current one is meant then). The folder is in the
+// text of the path given.
 void ListFolderOf(const char* pszListPath, char* pszFolder, size_t cchFolder);
 
 enum AttachmentPathResult {
@@ -34,7 +40,8 @@ enum AttachmentFileState {
     AttachmentFileUnreadable = 2,   // there, but a folder, locked or not ours to read
 };
 
-// Whether the file can be opened for reading now, and its size when it can.
+// Whether the file of the UTF-8 path can be opened for reading now, and its
+// size when it can.
 int CheckAttachmentFile(const char* pszPath, unsigned long long* pcbSize);
 
 #endif

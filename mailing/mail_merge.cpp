@@ -1,5 +1,7 @@
 #include "mailing/mail_merge.h"
 
+#include "mailing/html_text.h"
+
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,18 +45,30 @@ size_t BoundedLength(const char* psz, size_t nLimit)
     return n;
 }
 
+// The characters of a UTF-8 text (every byte that begins a sequence), counted
+// up to nLimit: the limits are the user's characters, not their bytes.
+size_t BoundedCharacters(const char* psz, size_t nLimit)
+{
+    size_t n = 0;
+    for (const unsigned char* p = (const unsigned char*)psz; *p && n < nLimit; ++p) {
+        if ((*p & 0xC0) != 0x80)
+            ++n;
+    }
+    return n;
+}
+
 // Every name and every value is checked before any text changes, used or
 // not, so that one recipient fails for all of its texts alike.
 bool FieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
 {
     int nNames = FieldCount(pHeader);
     for (int i = 0; i < nNames; ++i) {
-        if (BoundedLength(FieldText(pHeader, i), LC_MERGE_NAME_LIMIT) >= LC_MERGE_NAME_LIMIT)
+        if (BoundedCharacters(FieldText(pHeader, i), LC_MERGE_NAME_LIMIT) >= LC_MERGE_NAME_LIMIT)
             return false;
     }
     int nValues = FieldCount(pRecord);
     for (int i = 0; i < nValues; ++i) {
-        if (BoundedLength(FieldText(pRecord, i), LC_MERGE_FIELD_CAPACITY) >= LC_MERGE_FIELD_CAPACITY)
+        if (BoundedCharacters(FieldText(pRecord, i), LC_MERGE_FIELD_CAPACITY) >= LC_MERGE_FIELD_CAPACITY)
             return false;
     }
     return true;
@@ -263,14 +277,21 @@ bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
     return MergeInPlace(pszText, cchCapacity, pHeader, pRecord);
 }
 
-MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
-                          const ListRecord* pRecord, char** ppszCopy)
+namespace {
+
+// The protocol over one text, the limits judged on pLimitHeader and
+// pLimitRecord (the list's own fields), the placeholders replaced from
+// pHeader and pRecord.
+MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader, const ListRecord* pLimitRecord,
+                        const ListRecord* pHeader, const ListRecord* pRecord, char** ppszCopy)
 {
-    if (pszOriginal == NULL || ppszCopy == NULL)
+    if (pszOriginal == NULL || ppszCopy == NULL || pLimitHeader == NULL || pLimitRecord == NULL || pHeader == NULL ||
+        pRecord == NULL)
+        return MergeFailed;
+    if (!FieldsWithinLimits(pLimitHeader, pLimitRecord))
         return MergeFailed;
     int nNeeded = 0;
-    // The sizing call only reads the text.
-    if (!MergeFields(const_cast<char*>(pszOriginal), 0, pHeader, pRecord, &nNeeded))
+    if (!SizeMerge(pszOriginal, pHeader, pRecord, &nNeeded))
         return MergeFailed;
 
     char* pszCopy = (char*)realloc(*ppszCopy, (size_t)nNeeded + LC_MERGE_SLACK);
@@ -280,9 +301,23 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
     // The needed size is never below the original's own size.
     memcpy(pszCopy, pszOriginal, strlen(pszOriginal) + 1);
 
-    if (!MergeFields(pszCopy, nNeeded + 1, pHeader, pRecord, NULL))
+    if (!MergeInPlace(pszCopy, nNeeded + 1, pHeader, pRecord))
         return MergeFailed;
     return MergeDone;
+}
+
+}  // namespace
+
+MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
+                          const ListRecord* pRecord, char** ppszCopy)
+{
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, pRecord, ppszCopy);
+}
+
+MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
+{
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, ppszCopy);
 }
 
 char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
@@ -293,4 +328,53 @@ char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRe
         return NULL;
     }
     return pszCopy;
+}
+
+char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    ListRecord plainHeader, plainRecord;
+    InitListRecord(&plainHeader);
+    InitListRecord(&plainRecord);
+    char* pszCopy = NULL;
+    bool bMerged = pHeader != NULL && MakePlainHeader(pHeader, &plainHeader) &&
+                   MakePlainRecord(pRecord, FieldCount(pHeader), &plainRecord) &&
+                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &plainHeader, &plainRecord, &pszCopy) == MergeDone;
+    if (!bMerged) {
+        free(pszCopy);
+        pszCopy = NULL;
+    }
+    FreeListRecord(&plainHeader);
+    FreeListRecord(&plainRecord);
+    return pszCopy;
+}
+
+char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    ListRecord htmlHeader, htmlRecord;
+    InitListRecord(&htmlHeader);
+    InitListRecord(&htmlRecord);
+    char* pszCopy = NULL;
+    bool bMerged = pHeader != NULL && MakeHtmlHeader(pHeader, &htmlHeader) &&
+                   MakeHtmlRecord(pRecord, FieldCount(pHeader), &htmlRecord) &&
+                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &htmlHeader, &htmlRecord, &pszCopy) == MergeDone;
+    if (!bMerged) {
+        free(pszCopy);
+        pszCopy = NULL;
+    }
+    FreeListRecord(&htmlHeader);
+    FreeListRecord(&htmlRecord);
+    return pszCopy;
+}
+
+void MakeOneLine(char* pszText)
+{
+    if (pszText == NULL)
+        return;
+    char* pszWrite = pszText;
+    for (const char* p = pszText; *p; ++p) {
+        if (*p == '\r' && p[1] == '\n')
+            ++p;
+        *pszWrite++ = (*p == '\r' || *p == '\n') ? ' ' : *p;
+    }
+    *pszWrite = '\0';
 }

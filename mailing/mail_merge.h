@@ -8,8 +8,8 @@
 
 #include "mailing/list_record.h"
 
-// A value or a placeholder holds fewer bytes than this: a whole record's
-// characters, each one byte in the message's ANSI code page.
+// A value holds fewer characters than this (UTF-8 sequences, not bytes): a
+// whole record's characters.
 #define LC_MERGE_FIELD_CAPACITY (LC_RECORD_MAX_CHARS + 1)
 #define LC_MERGE_NAME_LIMIT (LC_MERGE_FIELD_CAPACITY - 5)   // a name this long would make too long a placeholder
 #define LC_MERGE_MIN_SIZE 10          // the sizing call never asks for less
@@ -31,9 +31,9 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
 // characters, never writing at or beyond cchCapacity; a text that would not
 // fit is left as it was. The letters a to z match A to Z; where the names of
 // two columns both fit at one place, the leftmost column's value goes in.
-// False for a name of 507 characters or more, a value of 512 or more, a
-// needed size beyond what an int holds with the slack, or a result that does
-// not fit.
+// False for a name of 32,762 characters or more, a value of 32,767 or more
+// (characters: UTF-8 sequences), a needed size beyond what an int holds with
+// the slack, or a result that does not fit.
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
                  const ListRecord* pRecord, int* pnNeeded);
 
@@ -51,8 +51,24 @@ enum MergeResult {
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy);
 
+// MergeIntoCopy for a text of HTML: the limits judged on the list's own
+// pHeader and pRecord, the placeholders replaced from pHtmlHeader and
+// pHtmlRecord (MakeHtmlHeader and MakeHtmlRecord of mailing/html_text.h, or
+// those in the code page of the HTML), so that "[[Name]]" inserts the value
+// as HTML text and "[[HTML:Name]]" as markup.
+MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy);
+
 // MergeIntoCopy into a fresh block: the merged text for free(), or NULL when
 // the merge failed or memory ran out.
 char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
+// The same for a subject or a plain body: "[[HTML:Name]]" as the value too.
+char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
+// The same for UTF-8 HTML: values as HTML text, "[[HTML:Name]]" as markup.
+char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
+
+// A subject is one line: every line break of the text (CR LF, CR or LF, as a
+// multi-line value brings it) becomes one space, in place.
+void MakeOneLine(char* pszText);
 
 #endif

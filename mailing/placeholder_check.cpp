@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mailing/html_text.h"
 #include "mailing/mail_merge.h"
 
 namespace {
@@ -25,35 +26,18 @@ bool SameNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-// The entity at psz, which holds '&': its text and length, or false.
+// The character reference at psz, which holds '&': its text and length, or
+// false. Only the ASCII range is written back; anything else is one unknown
+// sign.
 bool ReadEntity(const char* psz, size_t cchLeft, std::string* pText, size_t* pcch)
 {
-    static const struct {
-        const char* pszName;
-        const char* pszText;
-    } kNamed[] = { { "&nbsp;", " " }, { "&amp;", "&" }, { "&lt;", "<" }, { "&gt;", ">" }, { "&quot;", "\"" },
-                   { "&apos;", "'" } };
-    for (const auto& entity : kNamed) {
-        size_t cch = strlen(entity.pszName);
-        if (cch <= cchLeft && strncmp(psz, entity.pszName, cch) == 0) {
-            *pText = entity.pszText;
-            *pcch = cch;
-            return true;
-        }
-    }
-    if (cchLeft < 4 || psz[1] != '#')
+    unsigned uFirst = 0, uSecond = 0;
+    *pcch = ReadHtmlReference(psz, cchLeft, &uFirst, &uSecond);
+    if (*pcch == 0)
         return false;
-    const char* pszSemi = (const char*)memchr(psz, ';', cchLeft < 10 ? cchLeft : 10);
-    if (pszSemi == NULL)
-        return false;
-    bool bHex = psz[2] == 'x' || psz[2] == 'X';
-    char* pszEnd = NULL;
-    long nCode = strtol(psz + (bHex ? 3 : 2), &pszEnd, bHex ? 16 : 10);
-    if (pszEnd != pszSemi)
-        return false;
-    // Only the ASCII range is written back; anything else is one unknown sign.
-    *pText = nCode == 160 ? " " : (nCode > 31 && nCode < 127 ? std::string(1, (char)nCode) : "?");
-    *pcch = (size_t)(pszSemi - psz) + 1;
+    *pText = uFirst == 0xA0 ? " " : (uFirst > 31 && uFirst < 127 ? std::string(1, (char)uFirst) : "?");
+    if (uSecond != 0)
+        *pText += uSecond > 31 && uSecond < 127 ? std::string(1, (char)uSecond) : "?";
     return true;
 }
 

@@ -12,6 +12,8 @@
 // Adds to *pNames, once each (letter case aside), every "[[...]]" of pszText
 // that the merge would leave as it stands, as the reader sees it: for HTML
 // (bHtml) with the tags inside the brackets taken out and the entities read.
+// pHeader is the header the text is merged with: for HTML the one of
+// MakeHtmlHeader (mailing/html_text.h), in the HTML's code page.
 void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* pHeader,
                              std::vector<std::string>* pNames);
 

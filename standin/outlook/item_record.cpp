@@ -129,8 +129,14 @@ void ItemRecord::PutHtmlBody(const std::wstring& text)
 {
     m_bHasHtmlBody = true;
     m_wstrHtmlBody = text;
-    if (m_bHasHtml)
-        m_strHtml = WideToAnsiText(text);
+    // The stored HTML is kept in the charset the page declares (the system's
+    // code page without a declaration), so that it reads back as it was put.
+    if (m_bHasHtml) {
+        std::string utf8 = WideToUtf8Text(text);
+        std::string charset = FindHtmlMetaCharset((const unsigned char*)utf8.data(), utf8.size());
+        UINT nCodePage = charset.empty() ? 0 : CodePageForCharsetName(charset.c_str());
+        m_strHtml = WideToCodePage(nCodePage ? nCodePage : CP_ACP, text.data(), text.size());
+    }
     m_nHtmlSource = HtmlFromText;
     m_nBodyFormat = BodyFormatHtml;
     PutBodyText(HtmlToPlainText(text));

@@ -31,6 +31,26 @@ bool IsStringType(ULONG ulType)
     return ulType == PT_STRING8 || ulType == PT_UNICODE;
 }
 
+// GetProps hands out string and binary values of at most this many bytes
+// (as the caller asked for them, terminator included); a longer one comes as
+// an error value of MAPI_E_NOT_ENOUGH_MEMORY. Stores choose their own limit,
+// typically between 4 KB and 16 KB; the stand-in takes the low end.
+const size_t kLargestValueBytes = 4096;
+
+size_t HandedOutBytes(const PropValue& value, ULONG ulWantedTag)
+{
+    ULONG ulType = PROP_TYPE(ulWantedTag) == PT_UNSPECIFIED ? PROP_TYPE(value.m_ulTag) : PROP_TYPE(ulWantedTag);
+    std::wstring wide;
+    std::string narrow;
+    if (ulType == PT_UNICODE && PropWideText(value, &wide))
+        return (wide.size() + 1) * sizeof(wchar_t);
+    if (ulType == PT_STRING8 && PropNarrowText(value, &narrow))
+        return narrow.size() + 1;
+    if (ulType == PT_BINARY && PROP_TYPE(value.m_ulTag) == PT_BINARY)
+        return value.m_strBytes.size();
+    return 0;
+}
+
 class MessageObject final : public MapiPropBase<IMessage>, public StreamTarget {
 public:
     MessageObject(OutlookHost* pHost, ItemRecord* pRecord) : m_pHost(pHost), m_pRecord(pRecord), m_nState(StateOpen)
@@ -171,6 +191,13 @@ public:
             PropValue value;
             if (!ReadValue(vecTags[i], &value)) {
                 SetErrorValue(vecTags[i], MAPI_E_NOT_FOUND, &pValues[i]);
+                bErrors = true;
+                continue;
+            }
+            // A long string or binary value is not handed out whole: the
+            // caller reads it through OpenProperty as a stream.
+            if (HandedOutBytes(value, vecTags[i]) > kLargestValueBytes) {
+                SetErrorValue(vecTags[i], MAPI_E_NOT_ENOUGH_MEMORY, &pValues[i]);
                 bErrors = true;
                 continue;
             }

@@ -3,6 +3,8 @@
 #include <limits.h>
 #include <wchar.h>
 
+#include "mailing/html_text.h"
+
 std::wstring CodePageToWide(UINT nCodePage, const char* pch, size_t cb)
 {
     std::wstring result;
@@ -63,44 +65,32 @@ bool BreaksLine(const std::wstring& name)
     return false;
 }
 
-// One character reference at text[i] ('&'); false when it is not one we know,
-// and the '&' then stands as it is.
-bool DecodeReference(const std::wstring& text, size_t i, wchar_t* pch, size_t* pcchUsed)
+// The character reference at text[i] ('&'), read as HTML reads it (the one
+// table of mailing/html_text.h), appended to *pText; false when none begins
+// there, and the '&' then stands as it is.
+bool AppendReference(const std::wstring& text, size_t i, std::wstring* pText, size_t* pcchUsed)
 {
-    size_t nEnd = text.find(L';', i);
-    if (nEnd == std::wstring::npos || nEnd - i > 10)
+    // Every reference is ASCII, and none is longer than this.
+    char szWindow[48];
+    size_t cch = 0;
+    while (cch + 1 < sizeof(szWindow) && i + cch < text.size() && text[i + cch] < 0x80) {
+        szWindow[cch] = (char)text[i + cch];
+        ++cch;
+    }
+    unsigned uFirst = 0, uSecond = 0;
+    *pcchUsed = ReadHtmlReference(szWindow, cch, &uFirst, &uSecond);
+    if (*pcchUsed == 0)
         return false;
-    std::wstring name = text.substr(i + 1, nEnd - i - 1);
-    *pcchUsed = nEnd - i + 1;
-    static const struct {
-        const wchar_t* pszName;
-        wchar_t ch;
-    } kNamed[] = { { L"amp", L'&' }, { L"lt", L'<' }, { L"gt", L'>' }, { L"quot", L'"' }, { L"apos", L'\'' },
-                   { L"nbsp", 0x00A0 } };
-    for (const auto& entry : kNamed) {
-        if (name == entry.pszName) {
-            *pch = entry.ch;
-            return true;
+    for (unsigned uChar : { uFirst, uSecond }) {
+        if (uChar == 0)
+            continue;
+        if (uChar >= 0x10000) {
+            *pText += (wchar_t)(0xD800 + ((uChar - 0x10000) >> 10));
+            *pText += (wchar_t)(0xDC00 + ((uChar - 0x10000) & 0x3FF));
+        } else {
+            *pText += (wchar_t)uChar;
         }
     }
-    if (name.size() < 2 || name[0] != L'#')
-        return false;
-    bool bHex = name[1] == L'x' || name[1] == L'X';
-    unsigned long nValue = 0;
-    size_t nDigits = 0;
-    for (size_t k = bHex ? 2 : 1; k < name.size(); ++k, ++nDigits) {
-        wchar_t c = name[k];
-        int nDigit = (c >= L'0' && c <= L'9') ? c - L'0'
-                     : bHex && c >= L'a' && c <= L'f' ? c - L'a' + 10
-                     : bHex && c >= L'A' && c <= L'F' ? c - L'A' + 10
-                                                     : -1;
-        if (nDigit < 0 || nValue > 0xFFFF)
-            return false;
-        nValue = nValue * (bHex ? 16 : 10) + (unsigned long)nDigit;
-    }
-    if (nDigits == 0 || nValue == 0 || nValue > 0xFFFF)
-        return false;
-    *pch = (wchar_t)nValue;
     return true;
 }
 
@@ -146,17 +136,14 @@ std::wstring HtmlToPlainText(const std::wstring& html)
             bSpacePending = !text.empty() && text.back() != L'\n';
             continue;
         }
-        if (ch == L'&') {
-            size_t cchUsed = 0;
-            wchar_t decoded = 0;
-            if (DecodeReference(html, i - 1, &decoded, &cchUsed)) {
-                ch = decoded;
-                i += cchUsed - 1;
-            }
-        }
         if (bSpacePending)
             text += L' ';
         bSpacePending = false;
+        size_t cchUsed = 0;
+        if (ch == L'&' && AppendReference(html, i - 1, &text, &cchUsed)) {
+            i += cchUsed - 1;
+            continue;
+        }
         text += ch;
     }
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))

@@ -26,9 +26,10 @@ inline std::string WideToUtf8Text(const std::wstring& text)
 // The text a reader of the page sees: tags dropped (with what script and
 // style elements hold), line breaks for <br>, paragraphs, divisions, list
 // items, table rows and headings, white space of the source collapsed, and
-// the common character references (&amp; &lt; &gt; &quot; &apos; &nbsp;
-// and numeric ones) decoded. Enough to stand for the plain body that
-// Outlook derives from HTML; no attempt at its layout.
+// every character reference that HTML defines read (every named one, and
+// numeric ones to U+10FFFF), as Outlook's conversion reads them. Enough to
+// stand for the plain body that Outlook derives from HTML; no attempt at its
+// layout.
 std::wstring HtmlToPlainText(const std::wstring& html);
 
 #endif

@@ -2,6 +2,7 @@
 // capacity, the field limits, and the calling protocol, checked against a
 // plain std::string replacement over many generated texts and records.
 #include "fuzz/merge_reference.h"
+#include "mailing/html_text.h"
 #include "mailing/mail_merge.h"
 
 #include <gtest/gtest.h>
@@ -363,6 +364,168 @@ TEST(MergeFieldsLimits, NameUpToTheLimitMergesAndBeyondFailsReferredOrNot)
     EXPECT_FALSE(MergeFields(&referred[0], 0, header507.Get(), record.Get(), &nNeeded));
     EXPECT_FALSE(RunInPlace(unreferred, 300000, header507, record).bMerged);
     EXPECT_FALSE(RunInPlace(referred, 300000, header507, record).bMerged);
+}
+
+TEST(MergeFieldsLimits, LimitsCountCharactersNotBytes)
+{
+    // "\xc3\xa9" is one character, two bytes: 17,000 of them fit, as would
+    // 32,767 of any letter.
+    std::string e = "\xc3\xa9";
+    std::string seventeenThousand, limit, beyond;
+    for (int i = 0; i < 17000; ++i)
+        seventeenThousand += e;
+    for (int i = 0; i < LC_MERGE_FIELD_CAPACITY - 1; ++i)
+        limit += e;
+    beyond = limit + e;
+    std::string fourBytes = "\xf0\x9f\x98\x80";
+    std::string limitOfFour;
+    for (int i = 0; i < LC_MERGE_FIELD_CAPACITY - 1; ++i)
+        limitOfFour += fourBytes;
+    TestRecord header({"Note"});
+    struct Case {
+        const char* pszWhat;
+        const std::string& value;
+        bool bMerges;
+    } cases[] = {
+        { "17,000 two-byte letters", seventeenThousand, true },
+        { "32,767 two-byte letters", limit, true },
+        { "32,768 two-byte letters", beyond, false },
+        { "32,767 four-byte letters", limitOfFour, true },
+    };
+    for (const Case& c : cases) {
+        TestRecord record({c.value});
+        std::string expected = c.bMerges ? "<" + c.value + ">" : "<merge failed>";
+        EXPECT_EQ(expected, MergedOrFailure("<[[Note]]>", header, record)) << c.pszWhat;
+        char* pszHtml = MergeHtmlText("<p>[[Note]]</p>", header.Get(), record.Get());
+        EXPECT_EQ(c.bMerges, pszHtml != NULL) << c.pszWhat << ", as HTML";
+        if (pszHtml) {
+            EXPECT_EQ("<p>" + c.value + "</p>", std::string(pszHtml)) << c.pszWhat << ", as HTML";
+        }
+        free(pszHtml);
+    }
+    // A name is counted in characters too.
+    std::string name;
+    for (int i = 0; i < LC_MERGE_NAME_LIMIT - 1; ++i)
+        name += e;
+    TestRecord longName({"A", name});
+    TestRecord values({"a", "b"});
+    EXPECT_EQ("a b", MergedOrFailure("[[A]] [[" + name + "]]", longName, values));
+    TestRecord tooLongName({"A", name + e});
+    EXPECT_EQ("<merge failed>", MergedOrFailure("[[A]]", tooLongName, values));
+}
+
+// ---- HTML
+
+TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
+{
+    struct Case {
+        const char* pszText;
+        std::vector<std::string> names;
+        std::vector<std::string> values;
+        const char* pszMerged;
+    } cases[] = {
+        { "<p>[[Note]]</p>", {"Note"}, {"amp & <b>not bold</b>"}, "<p>amp &amp; &lt;b&gt;not bold&lt;/b&gt;</p>" },
+        { "<p>Dear [[Name]],</p>", {"Name"}, {"Tom <Tommy> Smith"}, "<p>Dear Tom &lt;Tommy&gt; Smith,</p>" },
+        { "<p>[[X]]</p>", {"X"}, {"a<b"}, "<p>a&lt;b</p>" },
+        { "<img src=\"[[Photo]]\" alt='[[Name]]'>", {"Photo", "Name"}, {"x\" onerror=\"y", "O'Neil"},
+          "<img src=\"x&quot; onerror=&quot;y\" alt='O&#39;Neil'>" },
+        { "<p>[[HTML:Sig]] and [[Sig]]</p>", {"Sig"}, {"<b>Ann</b>"}, "<p><b>Ann</b> and &lt;b&gt;Ann&lt;/b&gt;</p>" },
+        { "[[HTML:Sig]]", {"Sig"}, {"x"}, "x" },
+        { "<p>[[html:sig]]</p>", {"Sig"}, {"<i>x</i>"}, "<p><i>x</i></p>" },
+        // An editor writes a name's '&' as "&amp;": the placeholder still matches.
+        { "<p>[[Q&amp;A]] [[HTML:Q&amp;A]]</p>", {"Q&A"}, {"<1>"}, "<p>&lt;1&gt; <1></p>" },
+        { "<p>[[<span>Na</span>me]]</p>", {"Name"}, {"A&B"}, "<p>A&amp;B</p>" },
+        // Beyond the ASCII range a value is as it is: the HTML here is UTF-8.
+        { "<p>[[Name]]</p>", {"Name"}, {"Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x98\x80"}, "<p>Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x98\x80</p>" },
+        { "<p>[[Missing]] [[HTML:Name]]</p>", {"Name", "Missing"}, {"<u>"}, "<p> <u></p>" },
+        { "<p>[[Unknown]]</p>", {"Name"}, {"x"}, "<p>[[Unknown]]</p>" },
+    };
+    for (const Case& c : cases) {
+        TestRecord header(c.names);
+        TestRecord record(c.values);
+        char* pszMerged = MergeHtmlText(c.pszText, header.Get(), record.Get());
+        ASSERT_TRUE(pszMerged != NULL) << c.pszText;
+        EXPECT_STREQ(c.pszMerged, pszMerged) << c.pszText;
+        std::vector<std::string> names, values;
+        ReferenceHtmlFields(c.names, c.values, &names, &values);
+        EXPECT_EQ(MergeByReference(c.pszText, names, values).text, pszMerged) << c.pszText;
+        free(pszMerged);
+        // The plain texts keep the value as it is, "[[HTML:Name]]" too.
+        EXPECT_EQ(MergeByReference(c.pszText, c.names, c.values).text, MergedOrFailure(c.pszText, header, record));
+        std::vector<std::string> plainNames = c.names, plainValues;
+        for (const std::string& name : c.names)
+            plainNames.push_back("HTML:" + name);
+        for (int nPass = 0; nPass < 2; ++nPass)
+            for (size_t i = 0; i < c.names.size(); ++i)
+                plainValues.push_back(i < c.values.size() ? c.values[i] : std::string());
+        char* pszPlain = MergePlainText(c.pszText, header.Get(), record.Get());
+        ASSERT_TRUE(pszPlain != NULL) << c.pszText;
+        EXPECT_EQ(MergeByReference(c.pszText, plainNames, plainValues).text, pszPlain) << c.pszText;
+        free(pszPlain);
+    }
+}
+
+TEST(MergeHtml, ASubjectIsOneLine)
+{
+    struct Case {
+        const char* pszText;
+        const char* pszOneLine;
+    } cases[] = {
+        { "Hello Ann", "Hello Ann" },
+        { "Hello 12 Main St\r\nSpringfield", "Hello 12 Main St Springfield" },
+        { "a\nb\rc\r\n\r\nd", "a b c  d" },
+        { "\r\n", " " },
+        { "", "" },
+    };
+    for (const Case& c : cases) {
+        std::string text = c.pszText;
+        MakeOneLine(&text[0]);
+        EXPECT_STREQ(c.pszOneLine, text.c_str()) << c.pszText;
+    }
+}
+
+TEST(HtmlReferences, EveryReferenceHtmlDefinesReadsAsItsCharacters)
+{
+    struct Case {
+        const char* pszText;
+        size_t cchUsed;
+        unsigned uFirst;
+        unsigned uSecond;
+    } cases[] = {
+        { "&amp;", 5, '&', 0 },
+        { "&eacute;x", 8, 0xE9, 0 },
+        { "&eacute", 7, 0xE9, 0 },            // HTML reads some names without ';'
+        { "&hellip;", 8, 0x2026, 0 },
+        { "&notin;", 7, 0x2209, 0 },
+        { "&notit;", 4, 0xAC, 0 },            // the longest name that fits: "&not"
+        { "&NotEqualTilde;", 15, 0x2242, 0x338 },
+        { "&Afr;", 5, 0x1D504, 0 },
+        { "&#128512;", 9, 0x1F600, 0 },
+        { "&#x1F600;", 9, 0x1F600, 0 },
+        { "&#X1f600", 8, 0x1F600, 0 },
+        { "&#233;", 6, 0xE9, 0 },
+        { "&#x80;", 6, 0x20AC, 0 },           // 0x80 to 0x9F as windows-1252
+        { "&#0;", 4, 0xFFFD, 0 },
+        { "&#xD800;", 8, 0xFFFD, 0 },
+        { "&#1114112;", 10, 0xFFFD, 0 },
+        { "&#99999999999999999999;", 23, 0xFFFD, 0 },
+        { "&#;", 0, 0, 0 },
+        { "&nosuchname;", 0, 0, 0 },
+        { "& x", 0, 0, 0 },
+        { "&", 0, 0, 0 },
+    };
+    for (const Case& c : cases) {
+        unsigned uFirst = 1, uSecond = 1;
+        EXPECT_EQ(c.cchUsed, ReadHtmlReference(c.pszText, strlen(c.pszText), &uFirst, &uSecond)) << c.pszText;
+        if (c.cchUsed > 0) {
+            EXPECT_EQ(c.uFirst, uFirst) << c.pszText;
+            EXPECT_EQ(c.uSecond, uSecond) << c.pszText;
+        }
+    }
+    // Within the bytes given only.
+    unsigned uFirst = 0, uSecond = 0;
+    EXPECT_EQ(4u, ReadHtmlReference("&amp;", 4, &uFirst, &uSecond));
+    EXPECT_EQ((unsigned)'&', uFirst);
 }
 
 // ---- the in-place capacity

@@ -71,6 +71,38 @@ sys.exit(0 if ok else 1)
 PY
 }
 
+
+# Checks the delivered messages of DIR against the expectations of a Python
+# expression file: CHECK is Python with m (the message), part(type) (its
+# decoded text/TYPE part), subject, files (name -> bytes) and n (its number).
+delivered_match() {   # delivered_match DIR COUNT CHECK
+  python3 - "$1" "$2" "$3" <<'PY'
+import email, glob, sys
+from email.header import decode_header, make_header
+folder, count, check = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+files_ = sorted(glob.glob(folder + "/delivered/*.eml"))
+ok = len(files_) == count
+if not ok:
+    print("delivered:", len(files_), "expected:", count)
+for n, path in enumerate(files_):
+    m = email.message_from_binary_file(open(path, "rb"))
+    # Line ends as "\n", however the transfer encoding carried them.
+    def part(kind):
+        for p in m.walk():
+            if p.get_content_type() == "text/" + kind:
+                return p.get_payload(decode=True).decode(p.get_content_charset()).replace("\r\n", "\n")
+        return None
+    subject = str(make_header(decode_header(m["Subject"] or "")))
+    files = dict((str(make_header(decode_header(p.get_filename()))), p.get_payload(decode=True))
+                 for p in m.walk() if p.get_filename())
+    env = dict(m=m, part=part, subject=subject, files=files, n=n, folder=folder)
+    if not eval(check, env):
+        print(path, repr(subject), repr(part("plain"))[:300], repr(part("html"))[:300], list(files))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
+}
+
 case $case_name in
   samples)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0
@@ -135,6 +167,22 @@ case $case_name in
     check "Cid's line counts none" grep -qE "To: cid@example.com. Sent Successfully"$'\r?$' "$out/logs/CurrentJob.txt"
     check "Dan is not in the sent list" bash -c "! grep -q dan@ '$out/logs/tosent.txt'"
     check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
+    # Names beyond ASCII, beside a UTF-8 list and an ANSI one, and the test
+    # copy to oneself with the recipient's files.
+    mkdir -p "$out/u/files"
+    head -c 3000 /dev/urandom >"$out/u/files/Rechnung-M"$'\xc3\xbc'"ller.pdf"
+    printf 'Name,Email,Attachment\nJ\xc3\xb6rg,joerg@example.com,files/Rechnung-M\xc3\xbcller.pdf\n' >"$out/u/utf8.csv"
+    printf 'Name,Email,Attachment\nJ\xf6rg,joerg@example.com,files\\Rechnung-M\xfcller.pdf\n' >"$out/u/ansi.csv"
+    for kind in utf8 ansi; do
+      "$top/scripts/run-job" --list "$out/u/$kind.csv" --out "$out/u/$kind" --pause 0 --save-original 0
+      check "$kind list: exit status 0" test $? -eq 0
+      check "$kind list: the file arrives under its name, byte for byte" delivered_match "$out/u/$kind" 1 \
+        "files == {'Rechnung-M\u00fcller.pdf': open(folder + '/../files/Rechnung-M\u00fcller.pdf', 'rb').read()}"
+    done
+    "$top/scripts/run-job" --list "$out/u/utf8.csv" --out "$out/u/test" --test-send 1
+    check "the test send ran" test $? -eq 0
+    check "the test copy carries the recipient's file" delivered_match "$out/u/test" 1 \
+      "files == {'Rechnung-M\u00fcller.pdf': open(folder + '/../files/Rechnung-M\u00fcller.pdf', 'rb').read()}"
     ;;
   missing-attachment)
     mkdir -p "$out/list"
@@ -177,6 +225,22 @@ case $case_name in
     check "eleven reports in the current job log" \
       test "$(grep -c "Caught exception during message copy A" "$out/logs/CurrentJob.txt")" -eq 11
     check "the job log ends incomplete" grep -q "Result: Incomplete" "$out/logs/CurrentJob.txt"
+    # Names beyond ASCII, beside a UTF-8 list and an ANSI one, and the test
+    # copy to oneself with the recipient's files.
+    mkdir -p "$out/u/files"
+    head -c 3000 /dev/urandom >"$out/u/files/Rechnung-M"$'\xc3\xbc'"ller.pdf"
+    printf 'Name,Email,Attachment\nJ\xc3\xb6rg,joerg@example.com,files/Rechnung-M\xc3\xbcller.pdf\n' >"$out/u/utf8.csv"
+    printf 'Name,Email,Attachment\nJ\xf6rg,joerg@example.com,files\\Rechnung-M\xfcller.pdf\n' >"$out/u/ansi.csv"
+    for kind in utf8 ansi; do
+      "$top/scripts/run-job" --list "$out/u/$kind.csv" --out "$out/u/$kind" --pause 0 --save-original 0
+      check "$kind list: exit status 0" test $? -eq 0
+      check "$kind list: the file arrives under its name, byte for byte" delivered_match "$out/u/$kind" 1 \
+        "files == {'Rechnung-M\u00fcller.pdf': open(folder + '/../files/Rechnung-M\u00fcller.pdf', 'rb').read()}"
+    done
+    "$top/scripts/run-job" --list "$out/u/utf8.csv" --out "$out/u/test" --test-send 1
+    check "the test send ran" test $? -eq 0
+    check "the test copy carries the recipient's file" delivered_match "$out/u/test" 1 \
+      "files == {'Rechnung-M\u00fcller.pdf': open(folder + '/../files/Rechnung-M\u00fcller.pdf', 'rb').read()}"
     ;;
   own-recipients)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 \
@@ -285,6 +349,66 @@ PY
       --subject-file "$out/subject.txt" --body "$out/body.txt"
     check "plain: exit status 0" test $? -eq 0
     check "plain: every body exact" texts_exact plain
+    # Values merged into HTML arrive as the text they are, "[[HTML:Sig]]" as
+    # markup; a multi-line value makes the subject one line; 17,000 letters
+    # of two bytes each are within the limit; a long plain body comes whole.
+    python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+names = ["amp & <b>not bold</b>", "Tom <Tommy> Smith", "a<b"]
+rows = ["Name,E-mail,Note,Sig,Smile,Long\r\n"]
+for i, name in enumerate(names):
+    rows.append('"%s",v%d@example.com,"12 Main St\r\nSpringfield","<b>Sig %d</b>",\U0001F600,%s\r\n' % (name, i, i, "\u00e9" * 17000))
+open(out + "/values.csv", "wb").write("".join(rows).encode())
+open(out + "/values.html", "wb").write('<html><head><meta charset="utf-8"></head><body><p>Dear [[Name]], [[Note]]</p><p>[[HTML:Sig]]</p><p title="[[Name]]">[[Long]]</p></body></html>'.encode())
+open(out + "/values-subject.txt", "wb").write("Re: [[Note]] \u2013 [[Name]]\n".encode())
+# Stored as windows-1252, as the charset says; read through HTMLBody.
+open(out + "/cp1252.html", "wb").write('<html><head><meta http-equiv="Content-Type" content="text/html; charset=windows-1252"></head><body><p>Gr\u00fc\u00dfe [[Name]]</p></body></html>'.encode("cp1252"))
+# ASCII that declares windows-1252: the plain part is made from the HTML.
+open(out + "/refs.html", "wb").write(b'<html><head><meta charset="windows-1252"></head><body><p>Caf&eacute; &hellip; [[Smile]] [[Name]]</p></body></html>')
+open(out + "/long.txt", "wb").write(("\u0141\u00f3d\u017a " * 1200 + "[[Name]] \U0001F600").encode())
+PY
+    "$top/scripts/run-job" --list "$out/values.csv" --out "$out/values" --pause 0 --save-original 0 \
+      --subject-file "$out/values-subject.txt" --html "$out/values.html"
+    check "HTML values: exit status 0" test $? -eq 0
+    check "HTML values: every value shows as it is, [[HTML:Sig]] is markup, the subject is one line" \
+      delivered_match "$out/values" 3 "$(cat <<'PY'
+(lambda name, html: subject == "Re: 12 Main St Springfield \u2013 " + name
+ and ("<p>Dear %s, 12 Main St\nSpringfield</p>" % name.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")) in html
+ and ("<p><b>Sig %d</b></p>" % n) in html
+ and ('<p title="%s">%s</p>' % (name.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;"), "\u00e9" * 17000)) in html
+ and part("plain").startswith("Dear " + name + ", 12 Main St")
+ and ("Sig %d" % n) in part("plain") and "[[" not in part("plain"))(
+ ["amp & <b>not bold</b>", "Tom <Tommy> Smith", "a<b"][n], part("html"))
+PY
+)"
+    check "HTML values: [[HTML:Sig]] is no unknown placeholder, in the HTML or in its plain body" \
+      bash -c "! grep -q 'names no field' '$out/values/boxes.txt'"
+    "$top/scripts/run-job" --list "$out/values.csv" --out "$out/htmlbody" --pause 0 --save-original 0 \
+      --subject "Hi" --html "$out/cp1252.html" --fault 'IMessage.OpenProperty=fail@2'
+    check "HTML read through HTMLBody: exit status 0" test $? -eq 0
+    check "HTML read through HTMLBody arrives in the charset it declares" \
+      delivered_match "$out/htmlbody" 3 "$(cat <<'PY'
+"<p>Gr\u00fc\u00dfe %s</p>" % ["amp &amp; &lt;b&gt;not bold&lt;/b&gt;", "Tom &lt;Tommy&gt; Smith", "a&lt;b"][n] in part("html")
+PY
+)"
+    "$top/scripts/run-job" --list "$out/values.csv" --out "$out/refs" --pause 0 --save-original 0 \
+      --subject "Hi" --html "$out/refs.html"
+    check "references: exit status 0" test $? -eq 0
+    check "the plain part of HTML in windows-1252 reads every reference" \
+      delivered_match "$out/refs" 3 "$(cat <<'PY'
+part("plain") == "Caf\u00e9 \u2026 \U0001F600 " + ["amp & <b>not bold</b>", "Tom <Tommy> Smith", "a<b"][n]
+PY
+)"
+    "$top/scripts/run-job" --list "$out/values.csv" --out "$out/long" --pause 0 --save-original 0 \
+      --subject "Hi" --body "$out/long.txt"
+    check "long body: exit status 0" test $? -eq 0
+    check "a long plain body arrives whole, every typed letter" \
+      delivered_match "$out/long" 3 "$(cat <<'PY'
+part("plain") == "\u0141\u00f3d\u017a " * 1200 + ["amp & <b>not bold</b>", "Tom <Tommy> Smith", "a<b"][n] + " \U0001F600"
+PY
+)"
+    check "the long body was read through its stream" bash -c "! grep -q 'Failed' '$out/long/boxes.txt'"
     ;;
   submit-raises)
     # Raised inside the host, answered in the add-in's DLL: the host lives on.
