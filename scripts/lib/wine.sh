@@ -44,10 +44,21 @@ lc_wine_fonts() {
   mkdir -p "$dest" && cp -f "$fonts"/* "$dest"/
 }
 
+# The user's application data folder as Wine makes it: a test program ended
+# while it pointed the folder elsewhere leaves the prefix so, and every later
+# job would keep its logs there. Only while no server has the prefix open.
+lc_wine_appdata() {
+  sed -i -E \
+    -e 's|^"AppData"=str\(2\):".*"$|"AppData"=str(2):"%USERPROFILE%\\\\AppData\\\\Roaming"|' \
+    -e 's|^"AppData"="C:\\\\users\\\\([^\\]+)\\\\.*"$|"AppData"="C:\\\\users\\\\\1\\\\AppData\\\\Roaming"|' \
+    "$WINEPREFIX/user.reg"
+}
+
 # One persistent server with its output detached: without it every wine call
 # starts Wine's services holding the caller's pipes open.
 lc_wine_start() {
   lc_wine_prefix || return 1
+  lc_wine_appdata
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
