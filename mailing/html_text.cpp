@@ -67,6 +67,27 @@ char* EscapeHtmlText(const char* pszText)
     return pszOut;
 }
 
+// Appends each of the first nColumns names of pNames after "HTML:", the
+// names of "[[HTML:Name]]".
+static bool AddMarkupNames(const ListRecord* pNames, int nColumns, ListRecord* pOut)
+{
+    size_t cchPrefix = strlen(LC_HTML_MARKUP_PREFIX);
+    for (int i = 0; i < nColumns; ++i) {
+        const char* pszName = FieldOf(pNames, i);
+        size_t cchName = strlen(pszName);
+        char* pszMarkup = (char*)malloc(cchPrefix + cchName + 1);
+        if (pszMarkup == NULL)
+            return false;
+        memcpy(pszMarkup, LC_HTML_MARKUP_PREFIX, cchPrefix);
+        memcpy(pszMarkup + cchPrefix, pszName, cchName + 1);
+        bool bAdded = AddListField(pOut, pszMarkup, cchPrefix + cchName);
+        free(pszMarkup);
+        if (!bAdded)
+            return false;
+    }
+    return true;
+}
+
 bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader)
 {
     ClearListRecord(pHtmlHeader);
@@ -75,21 +96,7 @@ bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader)
         if (!AddEscaped(pHtmlHeader, FieldOf(pHeader, i), false))
             return false;
     }
-    size_t cchPrefix = strlen(LC_HTML_MARKUP_PREFIX);
-    for (int i = 0; i < nColumns; ++i) {
-        const char* pszName = FieldOf(pHtmlHeader, i);
-        size_t cchName = strlen(pszName);
-        char* pszMarkup = (char*)malloc(cchPrefix + cchName + 1);
-        if (pszMarkup == NULL)
-            return false;
-        memcpy(pszMarkup, LC_HTML_MARKUP_PREFIX, cchPrefix);
-        memcpy(pszMarkup + cchPrefix, pszName, cchName + 1);
-        bool bAdded = AddListField(pHtmlHeader, pszMarkup, cchPrefix + cchName);
-        free(pszMarkup);
-        if (!bAdded)
-            return false;
-    }
-    return true;
+    return AddMarkupNames(pHtmlHeader, nColumns, pHtmlHeader);
 }
 
 bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord)
@@ -116,21 +123,7 @@ bool MakePlainHeader(const ListRecord* pHeader, ListRecord* pPlainHeader)
         if (!AddListField(pPlainHeader, pszName, strlen(pszName)))
             return false;
     }
-    size_t cchPrefix = strlen(LC_HTML_MARKUP_PREFIX);
-    for (int i = 0; i < nColumns; ++i) {
-        const char* pszName = FieldOf(pHeader, i);
-        size_t cchName = strlen(pszName);
-        char* pszMarkup = (char*)malloc(cchPrefix + cchName + 1);
-        if (pszMarkup == NULL)
-            return false;
-        memcpy(pszMarkup, LC_HTML_MARKUP_PREFIX, cchPrefix);
-        memcpy(pszMarkup + cchPrefix, pszName, cchName + 1);
-        bool bAdded = AddListField(pPlainHeader, pszMarkup, cchPrefix + cchName);
-        free(pszMarkup);
-        if (!bAdded)
-            return false;
-    }
-    return true;
+    return AddMarkupNames(pHeader, nColumns, pPlainHeader);
 }
 
 bool MakePlainRecord(const ListRecord* pRecord, int nColumns, ListRecord* pPlainRecord)

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mailing/html_text.h"
 #include "settings/settings_store.h"
 
 int ListDelimiter = ListDelimiterUnknown;
@@ -259,30 +260,6 @@ static int ReadUtf16Unit(FILE* pFile, OpenList* pList, unsigned* puUnit)
     return 1;
 }
 
-static size_t EncodeUtf8(unsigned uChar, char* pOut)
-{
-    if (uChar < 0x80) {
-        pOut[0] = (char)uChar;
-        return 1;
-    }
-    if (uChar < 0x800) {
-        pOut[0] = (char)(0xC0 | (uChar >> 6));
-        pOut[1] = (char)(0x80 | (uChar & 0x3F));
-        return 2;
-    }
-    if (uChar < 0x10000) {
-        pOut[0] = (char)(0xE0 | (uChar >> 12));
-        pOut[1] = (char)(0x80 | ((uChar >> 6) & 0x3F));
-        pOut[2] = (char)(0x80 | (uChar & 0x3F));
-        return 3;
-    }
-    pOut[0] = (char)(0xF0 | (uChar >> 18));
-    pOut[1] = (char)(0x80 | ((uChar >> 12) & 0x3F));
-    pOut[2] = (char)(0x80 | ((uChar >> 6) & 0x3F));
-    pOut[3] = (char)(0x80 | (uChar & 0x3F));
-    return 4;
-}
-
 // The next character of a UTF-16 list: 1, 0 at the end, -1 when not text.
 static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
 {
@@ -325,7 +302,7 @@ static int ReadUtf16Line(FILE* pFile, OpenList* pList, GrowBuffer* pLine)
             uChar = '\n';
         }
         char bytes[4];
-        if (!PutBytes(pLine, bytes, EncodeUtf8(uChar, bytes)))
+        if (!PutBytes(pLine, bytes, PutUtf8(bytes, uChar)))
             return -2;
         if (uChar == '\n')
             return 1;
