@@ -97,7 +97,7 @@ check "at most the message in flight is missing from the sent list" test $((nd -
 # Each recipient's number in the job is its row, sent or not: r<N> is "# N".
 check "the log names the messages in the order sent, each by its number in the job" \
   test "$(sed -n 's/.*# \([0-9]*\), To: r\([0-9]*\)@.*Sent Successfully.*/\1 \2/p' "$out/logs/CurrentJob.txt" |
-          awk '$1 != $2 { bad = 1 } { n++ } END { print (bad ? "bad" : n) }')" = "$nl"
+          awk '$1 != $2 { bad = 1 } { n++ } END { print (bad ? "bad" : n + 0) }')" = "$nl"
 check "the message in flight has its Sending line" \
   grep -q "# $inflight_n, To: r$inflight_n@example.com. Sending" "$out/logs/CurrentJob.txt"
 
