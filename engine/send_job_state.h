@@ -33,11 +33,10 @@ struct SendJobState {
     // bytes declaring UTF-8), CP_ACP, or 0 for stored bytes in a charset the
     // engine does not write, where values go as character references.
     UINT uHtmlCodePage;
-    // The header and the recipient's fields as the HTML's code page takes
-    // them, used while bHtmlFields (HTML that is not UTF-8).
+    // The header and the recipient's fields the HTML is merged with: as HTML
+    // text in the HTML's code page, then as markup for "[[HTML:Name]]".
     ListRecord htmlRecord;
     ListRecord htmlHeader;
-    bool bHtmlFields;
 
     ListRecord header;
     ListRecord record;

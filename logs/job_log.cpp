@@ -158,37 +158,6 @@ void LogJobStopped(FILE* pLog)
     LogText(pLog, "Job Stopped\n");
 }
 
-void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue)
-{
-    char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
-    fprintf(pLog, "Failed to allocate ADRLIST: %s, %lX, %d\n", szAddress, (unsigned long)hr, nValue);
-    fflush(pLog);
-}
-
-static void LogAddressLine(FILE* pLog, const char* pszText, const char* pszAddress)
-{
-    char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
-    fprintf(pLog, "%s%s\n", pszText, szAddress);
-    fflush(pLog);
-}
-
-void LogPropValueFailure(FILE* pLog, const char* pszAddress)
-{
-    LogAddressLine(pLog, "Failed to allocate SPropValue: ", pszAddress);
-}
-
-void LogAddRecipientFailure(FILE* pLog, const char* pszAddress)
-{
-    LogAddressLine(pLog, "Failed to add recipient: ", pszAddress);
-}
-
-void LogSubmitFailure(FILE* pLog, const char* pszAddress)
-{
-    LogAddressLine(pLog, "Failed to submit message to: ", pszAddress);
-}
-
 void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation)
 {
     fprintf(pLog, "***** Exception 0x%08lx from %s:\n\tError Desc: %s\n\tLocation: %s\n", (unsigned long)hr,

@@ -33,10 +33,6 @@ void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const ch
 void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress);
 void LogMergeError(FILE* pLog);
 void LogJobStopped(FILE* pLog);
-void LogAdrListFailure(FILE* pLog, const char* pszAddress, long hr, int nValue);
-void LogPropValueFailure(FILE* pLog, const char* pszAddress);
-void LogAddRecipientFailure(FILE* pLog, const char* pszAddress);
-void LogSubmitFailure(FILE* pLog, const char* pszAddress);
 void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation);
 
 // Lines of the Announce flow after the job; pszVerb is "close" or "delete".

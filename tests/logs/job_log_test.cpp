@@ -135,10 +135,6 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
     LogRecordSkipped(m_pFile, 13, "too few fields to reach the address column", "");
     LogMergeError(m_pFile);
     LogJobStopped(m_pFile);
-    LogAdrListFailure(m_pFile, "a@b.c", (long)0x8007000E, 1);
-    LogPropValueFailure(m_pFile, "a@b.c");
-    LogAddRecipientFailure(m_pFile, "a@b.c");
-    LogSubmitFailure(m_pFile, "a@b.c\r\n");
     LogComError(m_pFile, (long)0x80004005, "Outlook", "The operation failed.", "Copying the message");
     LogOriginalFailure(m_pFile, "close", -2147467259L);
     LogOriginalError(m_pFile, "delete");
@@ -151,10 +147,6 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
               "Skipped line 13 of the mailing list: too few fields to reach the address column\r\n"
               "Mail merge error\r\n"
               "Job Stopped\r\n"
-              "Failed to allocate ADRLIST: a@b.c, 8007000E, 1\r\n"
-              "Failed to allocate SPropValue: a@b.c\r\n"
-              "Failed to add recipient: a@b.c\r\n"
-              "Failed to submit message to: a@b.c  \r\n"
               "***** Exception 0x80004005 from Outlook:\r\n"
               "\tError Desc: The operation failed.\r\n"
               "\tLocation: Copying the message\r\n"
