@@ -894,6 +894,22 @@ protected:
                                  NULL, 0, &m_header, &m_record);
     }
 
+    // What the reader reports it passes over, from here until the test ends
+    // the watch.
+    struct Skip {
+        int nLine, nReason;
+        std::string address;
+    };
+    static const std::vector<Skip>& RecordSkips()
+    {
+        static std::vector<Skip> skips;
+        skips.clear();
+        gListSkipWatch.pfnSkipped = [](void*, int nLine, int nReason, const char* pszAddress) {
+            skips.push_back({ nLine, nReason, pszAddress });
+        };
+        return skips;
+    }
+
     int m_nEmailColumn = -1;
     ListRecord m_header;
     char m_szAddress[LC_ADDRESS_CAPACITY];
@@ -1043,15 +1059,7 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
 {
     // An address cut to its buffer would go to someone else: it is skipped
     // and the reader says so, with the line.
-    struct Skip {
-        int nLine, nReason;
-        std::string address;
-    };
-    static std::vector<Skip> skips;
-    skips.clear();
-    gListSkipWatch.pfnSkipped = [](void*, int nLine, int nReason, const char* pszAddress) {
-        skips.push_back({ nLine, nReason, pszAddress });
-    };
+    const std::vector<Skip>& skips = RecordSkips();
     std::string fits = "a@" + std::string(253, 'b');
     std::string tooLong = "a@" + std::string(254, 'b');
     std::vector<std::string> addresses =
@@ -1100,15 +1108,7 @@ TEST_F(ReadNextRecipientTest, EveryFieldNamingMoreThanOneAddressIsSkipped)
         { "\"\"\"jane4@x.example\"\" <jane4@x.example> \"", "jane4@x.example" },
         { " plain@x.example ", "plain@x.example" },
     };
-    struct Skip {
-        int nLine, nReason;
-        std::string address;
-    };
-    static std::vector<Skip> skips;
-    skips.clear();
-    gListSkipWatch.pfnSkipped = [](void*, int nLine, int nReason, const char* pszAddress) {
-        skips.push_back({ nLine, nReason, pszAddress });
-    };
+    const std::vector<Skip>& skips = RecordSkips();
     std::string list = "Name,Email\n";
     std::vector<std::string> expected;
     std::vector<int> skippedLines;
