@@ -330,40 +330,36 @@ char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRe
     return pszCopy;
 }
 
-char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
+// The text merged with the fields that pfnMakeHeader and pfnMakeRecord make of the
+// list's header and the recipient's record; NULL when that fails.
+static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
+                             bool (*pfnMakeHeader)(const ListRecord*, ListRecord*),
+                             bool (*pfnMakeRecord)(const ListRecord*, int, ListRecord*))
 {
-    ListRecord plainHeader, plainRecord;
-    InitListRecord(&plainHeader);
-    InitListRecord(&plainRecord);
+    ListRecord fieldHeader, fieldRecord;
+    InitListRecord(&fieldHeader);
+    InitListRecord(&fieldRecord);
     char* pszCopy = NULL;
-    bool bMerged = pHeader != NULL && MakePlainHeader(pHeader, &plainHeader) &&
-                   MakePlainRecord(pRecord, FieldCount(pHeader), &plainRecord) &&
-                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &plainHeader, &plainRecord, &pszCopy) == MergeDone;
+    bool bMerged = pHeader != NULL && pfnMakeHeader(pHeader, &fieldHeader) &&
+                   pfnMakeRecord(pRecord, FieldCount(pHeader), &fieldRecord) &&
+                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &fieldHeader, &fieldRecord, &pszCopy) == MergeDone;
     if (!bMerged) {
         free(pszCopy);
         pszCopy = NULL;
     }
-    FreeListRecord(&plainHeader);
-    FreeListRecord(&plainRecord);
+    FreeListRecord(&fieldHeader);
+    FreeListRecord(&fieldRecord);
     return pszCopy;
+}
+
+char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    return MergeWithFields(pszOriginal, pHeader, pRecord, MakePlainHeader, MakePlainRecord);
 }
 
 char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    ListRecord htmlHeader, htmlRecord;
-    InitListRecord(&htmlHeader);
-    InitListRecord(&htmlRecord);
-    char* pszCopy = NULL;
-    bool bMerged = pHeader != NULL && MakeHtmlHeader(pHeader, &htmlHeader) &&
-                   MakeHtmlRecord(pRecord, FieldCount(pHeader), &htmlRecord) &&
-                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &htmlHeader, &htmlRecord, &pszCopy) == MergeDone;
-    if (!bMerged) {
-        free(pszCopy);
-        pszCopy = NULL;
-    }
-    FreeListRecord(&htmlHeader);
-    FreeListRecord(&htmlRecord);
-    return pszCopy;
+    return MergeWithFields(pszOriginal, pHeader, pRecord, MakeHtmlHeader, MakeHtmlRecord);
 }
 
 void MakeOneLine(char* pszText)
