@@ -9,7 +9,6 @@
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
-#include "engine/send_job.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "settings/data_paths.h"
@@ -393,18 +392,18 @@ std::string InFlightQuestionText(const ResumePlan* pPlan)
     return text.data();
 }
 
-void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan)
+void OfferResume(SendJobState* pState)
 {
     ResumePlan found;
     FindResume(JobOptions.ToList, pState->szListCopy, SubjectAsLogged(pState->pszOriginalSubject).c_str(), &found);
     if (!found.bFound)
         return;
     std::string question = ResumeQuestionText(&found) + "\n\nChoose No to send to every recipient of the list.";
-    if (AskJobQuestion(pJob->m_hWndOwner, question.c_str()) != IDYES)
+    if (AskJobQuestion(pState->hWndOwner, question.c_str()) != IDYES)
         return;
     found.bResumed = true;
     if (found.nInFlight > 0) {
-        found.bSkipInFlight = AskJobQuestion(pJob->m_hWndOwner, InFlightQuestionText(&found).c_str()) != IDYES;
+        found.bSkipInFlight = AskJobQuestion(pState->hWndOwner, InFlightQuestionText(&found).c_str()) != IDYES;
         if (found.bSkipInFlight) {
             // Into the new sent list with the others, in list order.
             size_t nBefore = 0;
@@ -415,7 +414,7 @@ void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan)
         }
     }
     JobProgress.alreadySentCount = (int)found.sentRecords.size();
-    *pPlan = found;
+    pState->resume = found;
 }
 
 bool AlreadySent(const ResumePlan* pPlan, int nPlace)

@@ -20,7 +20,6 @@
 
 #include "mailing/list_reader.h"
 
-class SendJob;
 struct SendJobState;
 
 #define LC_RESUME_DATE_CAPACITY 64
@@ -75,8 +74,8 @@ std::string InFlightQuestionText(const ResumePlan* pPlan);
 
 // Before anything is sent: when FindResume finds a job to resume, asks
 // whether to send only to the recipients who have not had it yet, and about
-// the recipient it was sending to when it stopped. Fills pPlan.
-void OfferResume(SendJob* pJob, SendJobState* pState, ResumePlan* pPlan);
+// the recipient it was sending to when it stopped. Fills the state's plan.
+void OfferResume(SendJobState* pState);
 
 // True when the recipient at nPlace (1 on) of the sending pass is to be
 // passed over: the last job sent it, or it was in flight and answered No.

@@ -11,7 +11,6 @@
 #include "engine/mapi_binding.h"
 #include "engine/recipient_files.h"
 #include "logs/job_log.h"
-#include "engine/send_job.h"
 #include "engine/send_job_state.h"
 
 namespace {
@@ -67,12 +66,12 @@ private:
 };
 
 
-void LogAndShowRecipientText(SendJob* pJob, SendJobState* pState, const char* pszFormat, const char* pszAddress)
+void LogAndShowRecipientText(SendJobState* pState, const char* pszFormat, const char* pszAddress)
 {
     char szText[LC_RECIPIENT_TEXT_CAPACITY];
     snprintf(szText, sizeof(szText), pszFormat, pszAddress);
     LogJobText(pState->pCurrentLog, szText);
-    ShowJobText(pJob->m_hWndOwner, szText);
+    ShowJobText(pState->hWndOwner, szText);
 }
 
 // "... during message %d" texts of the caught stretches.
@@ -93,18 +92,18 @@ IMessage* MessageOfItem(IDispatch* pItem)
     return (IMessage*)QueryVariantInterface(object.Get(), IID_IMessage);
 }
 
-// Step 6: Copy, with an exception retried after a second, 11 attempts in all.
-bool MakeCopy(SendJob* pJob, SendJobState* pState)
+// StepCopy: Copy, with an exception retried after a second, 11 attempts in all.
+bool MakeCopy(SendJobState* pState)
 {
     for (;;) {
         char szText[LC_CAUGHT_TEXT_CAPACITY];
         try {
             ReleaseRecipientObjects(pState);
             ScopedVariant copy;
-            DispCallMethod(pJob->m_pParent, L"Copy", NULL, 0, &copy);
-            pState->pCopy = VariantDispatch(copy.Get());
+            DispCallMethod(pState->pParent, L"Copy", NULL, 0, &copy);
+            pState->pCopy.Reset(VariantDispatch(copy.Get()));
             if (pState->pCopy == NULL) {
-                ShowJobText(pJob->m_hWndOwner, "Failed to make a copy of message");
+                ShowJobText(pState->hWndOwner, "Failed to make a copy of message");
                 return false;
             }
             return true;
@@ -120,7 +119,7 @@ bool MakeCopy(SendJob* pJob, SendJobState* pState)
             LogJobText(pState->pCurrentLog, szText);
         }
         if (pState->nCopyRetries > LC_COPY_RETRY_LIMIT) {
-            ShowJobText(pJob->m_hWndOwner, szText);
+            ShowJobText(pState->hWndOwner, szText);
             return false;
         }
         Sleep(1000);
@@ -151,30 +150,37 @@ bool StoreTakesHtml(IMessage* pMessage)
     return (ulMask & STORE_HTML_OK) != 0;
 }
 
-// Writes a property through its stream: open (at nFirstStep), write the
-// bytes, then commit (the steps after), for a message keeps a stream's writes
-// only once committed. True when every call said exactly S_OK.
-bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText, int nFirstStep,
+// The three steps of writing one property through its stream.
+struct StreamSteps {
+    JobStep open, write, commit;
+};
+const StreamSteps kHtmlStreamSteps = { StepHtmlStreamOpen, StepHtmlStreamWrite, StepHtmlStreamCommit };
+const StreamSteps kPlainStreamSteps = { StepPlainStreamOpen, StepPlainStreamWrite, StepPlainStreamCommit };
+
+// Writes a property through its stream: open, write the bytes, then commit,
+// for a message keeps a stream's writes only once committed. True when every
+// call said exactly S_OK.
+bool WritePropertyStream(SendJobState* pState, ULONG ulTag, const char* pszText, const StreamSteps& steps,
                          ULONG cbText = 0)
 {
-    pState->nJobStep = nFirstStep;
+    pState->nJobStep = steps.open;
     ComHolder<IStream> stream;
     if (FAILED(pState->pCurrentMessage->OpenProperty(ulTag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
                                                      (LPUNKNOWN*)stream.Receive())) ||
         stream.Get() == NULL)
         return false;
-    pState->nJobStep = nFirstStep + 1;
+    pState->nJobStep = steps.write;
     ULONG cbWritten = 0;
     if (cbText == 0)
         cbText = (ULONG)strlen(pszText) + 1;
     if (stream->Write(pszText, cbText, &cbWritten) != S_OK)
         return false;
-    pState->nJobStep = nFirstStep + 2;
+    pState->nJobStep = steps.commit;
     return stream->Commit(STGC_DEFAULT) == S_OK;
 }
 
-// Step 5a: non-ASCII HTML written as the stored bytes, where the store takes
-// them. Written so, the HTML leaves the copy's plain body as the original's,
+// The stream steps, within StepBody: non-ASCII HTML written as the stored
+// bytes, where the store takes them. Written so, the HTML leaves the copy's plain body as the original's,
 // placeholders and all, and a transport sends that body as the text/plain
 // alternative: the merged plain body goes in first, and the HTML, the body
 // the message is read in, last.
@@ -186,16 +192,16 @@ bool WriteHtmlProperty(SendJobState* pState)
     BSTR bstrBody = CodePageToBstr(pState->pszBodyCopy, CP_UTF8);
     if (bstrBody == NULL)
         return false;
-    bool bWritten = WritePropertyStream(pState, PR_BODY_W, (const char*)bstrBody, 103,
+    bool bWritten = WritePropertyStream(pState, PR_BODY_W, (const char*)bstrBody, kPlainStreamSteps,
                                         (SysStringLen(bstrBody) + 1) * sizeof(wchar_t));
     SysFreeString(bstrBody);
-    return bWritten && WritePropertyStream(pState, PR_HTML, pState->pszHTMLCopy, 100);
+    return bWritten && WritePropertyStream(pState, PR_HTML, pState->pszHTMLCopy, kHtmlStreamSteps);
 }
 
-// Step 5. HTMLBody, when it is put, makes the plain body from the merged HTML.
+// StepBody: HTMLBody, when it is put, makes the plain body from the merged HTML.
 void FillBody(SendJobState* pState)
 {
-    pState->nJobStep = 10;
+    pState->nJobStep = StepBody;
     if (pState->pszOriginalHTMLBody) {
         bool bWritten = pState->bNonAsciiHtml && WriteHtmlProperty(pState);
         if (!bWritten)
@@ -215,10 +221,10 @@ bool AllocateString(LPVOID pParent, const char* pszText, LPSTR* ppszOut)
     return true;
 }
 
-// Steps 7 and 8: the one SMTP recipient.
-bool AddRecipient(SendJob* pJob, SendJobState* pState)
+// StepRecipientAllocated and StepModifyRecipients: the one SMTP recipient.
+bool AddRecipient(SendJobState* pState)
 {
-    pState->nJobStep = 12;
+    pState->nJobStep = StepRecipientAllocated;
     MapiHeld<ADRLIST, FreeAddressList> list;
     HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(1), (LPVOID*)list.Receive());
     LPADRLIST pList = list.Get();
@@ -227,7 +233,7 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
         snprintf(szText, sizeof(szText), "Failed to allocate ADRLIST: %s, %X, %d", pState->szRecipientAddress,
                  (unsigned)hr, (int)CbNewADRLIST(1));
         LogJobText(pState->pCurrentLog, szText);
-        ShowJobText(pJob->m_hWndOwner, szText);
+        ShowJobText(pState->hWndOwner, szText);
         return false;
     }
     pList->cEntries = 1;
@@ -238,7 +244,7 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     LPSPropValue pValues = NULL;
     hr = MapiBinding.MAPIAllocateBuffer(5 * sizeof(SPropValue), (LPVOID*)&pValues);
     if (FAILED(hr) || pValues == NULL) {
-        LogAndShowRecipientText(pJob, pState, "Failed to allocate SPropValue: %s", pState->szRecipientAddress);
+        LogAndShowRecipientText(pState, "Failed to allocate SPropValue: %s", pState->szRecipientAddress);
         return false;
     }
     memset(pValues, 0, 5 * sizeof(SPropValue));
@@ -253,7 +259,7 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     LPSTR pszCopies[3] = { NULL, NULL, NULL };
     for (int i = 0; i < 3; ++i) {
         if (!AllocateString(pList, pszStrings[i], &pszCopies[i])) {
-            ShowJobText(pJob->m_hWndOwner, kStringFailures[i]);
+            ShowJobText(pState->hWndOwner, kStringFailures[i]);
             return false;
         }
     }
@@ -268,21 +274,21 @@ bool AddRecipient(SendJob* pJob, SendJobState* pState)
     pValues[4].ulPropTag = PR_SEND_RICH_INFO;
     pValues[4].Value.b = FALSE;
 
-    pState->nJobStep = 13;
+    pState->nJobStep = StepModifyRecipients;
     // The copy comes with the composed message's own To, Cc and Bcc; without
     // MODRECIP_ADD the list replaces them all, so the copy goes to this
     // recipient alone.
     hr = pState->pCurrentMessage->ModifyRecipients(0, pList);
     list.Free();
     if (FAILED(hr)) {
-        LogAndShowRecipientText(pJob, pState, "Failed to add recipient: %s", pState->szRecipientAddress);
+        LogAndShowRecipientText(pState, "Failed to add recipient: %s", pState->szRecipientAddress);
         return false;
     }
     return true;
 }
 
 // SetProps of one value; a failure shows the store's own error text.
-bool SetOneProp(SendJob* pJob, IMessage* pMessage, LPSPropValue pValue)
+bool SetOneProp(HWND hWndOwner, IMessage* pMessage, LPSPropValue pValue)
 {
     HRESULT hr = pMessage->SetProps(1, pValue, NULL);
     if (SUCCEEDED(hr))
@@ -290,34 +296,34 @@ bool SetOneProp(SendJob* pJob, IMessage* pMessage, LPSPropValue pValue)
     LPMAPIERROR pError = NULL;
     if (SUCCEEDED(pMessage->GetLastError(hr, 0, &pError)) && pError) {
         if (pError->lpszError)
-            ShowJobText(pJob->m_hWndOwner, (const char*)pError->lpszError);
+            ShowJobText(hWndOwner, (const char*)pError->lpszError);
         MapiBinding.MAPIFreeBuffer(pError);
     }
     return false;
 }
 
-// Step 9: a plain-text copy is marked as such for the editor.
-bool SetPlainTextFormat(SendJob* pJob, SendJobState* pState)
+// StepCopyProperties: a plain-text copy is marked as such for the editor.
+bool SetPlainTextFormat(SendJobState* pState)
 {
     MapiHeld<SPropValue, FreeMapiBuffer> value;
     HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)value.Receive());
     LPSPropValue pValue = value.Get();
     if (FAILED(hr)) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps");
+        ShowJobText(pState->hWndOwner, "Failed to allocate SPropValue for SetProps");
         return false;
     }
     if (pValue == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed (2) to allocate SPropValue for SetProps");
+        ShowJobText(pState->hWndOwner, "Failed (2) to allocate SPropValue for SetProps");
         return false;
     }
     memset(pValue, 0, sizeof(SPropValue));
     pValue->ulPropTag = PR_MSG_EDITOR_FORMAT;
     pValue->Value.l = EDITOR_FORMAT_PLAINTEXT;
-    return SetOneProp(pJob, pState->pCurrentMessage, pValue);
+    return SetOneProp(pState->hWndOwner, pState->pCurrentMessage, pValue);
 }
 
-// Step 10: the transport property's tag, once per job.
-bool ResolveUseTnef(SendJob* pJob, SendJobState* pState)
+// StepCopyProperties: the transport property's tag, once per job.
+bool ResolveUseTnef(SendJobState* pState)
 {
     if (pState->bUseTnefResolved)
         return true;
@@ -332,43 +338,43 @@ bool ResolveUseTnef(SendJob* pJob, SendJobState* pState)
     if (FAILED(hr) || pTags == NULL || pTags->cValues < 1) {
         if (pTags)
             MapiBinding.MAPIFreeBuffer(pTags);
-        ShowJobText(pJob->m_hWndOwner, "Failed on GetIDsFromNames");
+        ShowJobText(pState->hWndOwner, "Failed on GetIDsFromNames");
         return false;
     }
     memset(&pState->useTnef, 0, sizeof(pState->useTnef));
     pState->useTnef.ulPropTag = (pTags->aulPropTag[0] & 0xFFFF000B) | 0x000B;
     pState->useTnef.Value.b = FALSE;
     if (MapiBinding.MAPIFreeBuffer(pTags) != 0)
-        ShowJobText(pJob->m_hWndOwner, "Failed on PF_MAPIFreeBuffer");
+        ShowJobText(pState->hWndOwner, "Failed on PF_MAPIFreeBuffer");
     pState->bUseTnefResolved = true;
     return true;
 }
 
-// Step 11.
-bool SetUseTnef(SendJob* pJob, SendJobState* pState)
+// StepCopyProperties: the transport property set on the copy.
+bool SetUseTnef(SendJobState* pState)
 {
     MapiHeld<SPropValue, FreeMapiBuffer> value;
     HRESULT hr = MapiBinding.MAPIAllocateBuffer(sizeof(SPropValue), (LPVOID*)value.Receive());
     LPSPropValue pValue = value.Get();
     if (FAILED(hr)) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to allocate SPropValue for SetProps 2");
+        ShowJobText(pState->hWndOwner, "Failed to allocate SPropValue for SetProps 2");
         return false;
     }
     if (pValue == NULL)
         return false;
     *pValue = pState->useTnef;
-    return SetOneProp(pJob, pState->pCurrentMessage, pValue);
+    return SetOneProp(pState->hWndOwner, pState->pCurrentMessage, pValue);
 }
 
 // The recipient and the properties set through MAPI are changes of the open
 // message only: a move takes the stored message, so they are saved first,
 // and the message kept open for the submission.
-bool SaveCopyChanges(SendJob* pJob, SendJobState* pState)
+bool SaveCopyChanges(SendJobState* pState)
 {
-    pState->nJobStep = 106;
+    pState->nJobStep = StepSaveChanges;
     if (SUCCEEDED(pState->pCurrentMessage->SaveChanges(KEEP_OPEN_READWRITE)))
         return true;
-    LogAndShowRecipientText(pJob, pState, "Failed to save message to: %s", pState->szRecipientAddress);
+    LogAndShowRecipientText(pState, "Failed to save message to: %s", pState->szRecipientAddress);
     return false;
 }
 
@@ -388,9 +394,10 @@ enum OutboxResult {
     OutboxEndsJob,
 };
 
-// Step 12: into the Outbox, with Sent Mail for the sent copy; pszCaught is
-// the line logged when the copy stays where it is. Exceptions are the caller's; what can only fail quietly leaves the copy where it is.
-OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCaught)
+// Still StepSaveChanges: into the Outbox, with Sent Mail for the sent copy;
+// pszCaught is the line logged when the copy stays where it is. Exceptions
+// are the caller's; what can only fail quietly leaves the copy where it is.
+OutboxResult MoveToOutbox(SendJobState* pState, const char* pszCaught)
 {
     ScopedVariant session;
     if (gpApplication == NULL || FAILED(DispTryGetProperty(gpApplication, L"Session", &session)))
@@ -418,7 +425,7 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCa
     V_DISPATCH(&folderArg) = outbox;
     ScopedVariant moved;
     DispCallMethod(pState->pCopy, L"Move", &folderArg, 1, &moved);
-    pState->pMovedItem = VariantDispatch(moved.Get());
+    pState->pMovedItem.Reset(VariantDispatch(moved.Get()));
     if (pState->pMovedItem == NULL) {
         LogJobText(pState->pCurrentLog, pszCaught);
         return OutboxDone;
@@ -426,32 +433,31 @@ OutboxResult MoveToOutbox(SendJob* pJob, SendJobState* pState, const char* pszCa
     // The moved item is a new message: the copy's IMessage now points at
     // one that no longer exists, so it goes at once, before anything below
     // can fail and leave it to the submission.
-    pState->pCurrentMessage->Release();
-    pState->pCurrentMessage = NULL;
-    pState->pCurrentMessage = MessageOfItem(pState->pMovedItem);
+    pState->pCurrentMessage.Reset();
+    pState->pCurrentMessage.Reset(MessageOfItem(pState->pMovedItem));
     if (pState->pCurrentMessage == NULL)
         return OutboxEndsJob;
 
     HRESULT hr = S_OK;
     ComHolder<IDispatch> sentMail(DefaultFolder(nameSpace, olFolderSentMail, &hr));
     if (sentMail.Get() == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to find default Sent Mail folder");
+        ShowJobText(pState->hWndOwner, "Failed to find default Sent Mail folder");
         return OutboxEndsJob;
     }
     if (FAILED(DispTryPutRefProperty(pState->pMovedItem, L"SaveSentMessageFolder", sentMail))) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to direct sent message to Sent Items folder");
+        ShowJobText(pState->hWndOwner, "Failed to direct sent message to Sent Items folder");
         return OutboxEndsJob;
     }
     DispCallMethod(pState->pMovedItem, L"Save", NULL, 0, NULL);
     return OutboxDone;
 }
 
-OutboxResult GuardedMoveToOutbox(SendJob* pJob, SendJobState* pState)
+OutboxResult GuardedMoveToOutbox(SendJobState* pState)
 {
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "Error caught moving message to Outbox during message %d", MessageNumber());
     try {
-        return MoveToOutbox(pJob, pState, szText);
+        return MoveToOutbox(pState, szText);
     } catch (const _com_error& error) {
         ReportComError(error, pState->pCurrentLog, szText);
     } catch (...) {
@@ -467,11 +473,11 @@ enum SubmitResult {
     SubmitEndsJob,    // the user chose to stop
 };
 
-// Step 13. A submission that failed or raised sent nothing, whatever the
+// StepSubmit: a submission that failed or raised sent nothing, whatever the
 // user answers; the reason is left in szNotSentReason.
-SubmitResult Submit(SendJob* pJob, SendJobState* pState)
+SubmitResult Submit(SendJobState* pState)
 {
-    pState->nJobStep = 15;
+    pState->nJobStep = StepSubmit;
     SetJobStatus("Sending Message", MessageNumber(), pState->nTotal);
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "SubmitMessage error caught during message %d", MessageNumber());
@@ -483,10 +489,10 @@ SubmitResult Submit(SendJob* pJob, SendJobState* pState)
     try {
         hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
         if (FAILED(hr)) {
-            LogAndShowRecipientText(pJob, pState, "Failed to submit message to: %s", pState->szRecipientAddress);
+            LogAndShowRecipientText(pState, "Failed to submit message to: %s", pState->szRecipientAddress);
             snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
                      "the submission failed (0x%08lX)", (unsigned long)hr);
-            if (AskJobQuestion(pJob->m_hWndOwner, "Continue Sending Anyway?") != IDYES)
+            if (AskJobQuestion(pState->hWndOwner, "Continue Sending Anyway?") != IDYES)
                 return SubmitEndsJob;
             return NotSubmitted;
         }
@@ -503,11 +509,11 @@ SubmitResult Submit(SendJob* pJob, SendJobState* pState)
     return NotSubmitted;
 }
 
-// Step 14. True when the spooler took the outgoing queue: a submitted copy
+// StepFlush: true when the spooler took the outgoing queue: a submitted copy
 // only waits in the store until then, and can still be withdrawn.
 bool Flush(SendJobState* pState)
 {
-    pState->nJobStep = 16;
+    pState->nJobStep = StepFlush;
     SetJobStatus("Flushing Message", MessageNumber(), pState->nTotal);
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "MAPIFlushQueues error caught during message %d", MessageNumber());
@@ -560,47 +566,47 @@ bool WithdrawCopy(SendJobState* pState)
 
 }  // namespace
 
-RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState)
+RecipientOutcome SendRecipientCopy(SendJobState* pState)
 {
-    pState->nJobStep = 6;
-    if (!MakeCopy(pJob, pState))
+    pState->nJobStep = StepCopy;
+    if (!MakeCopy(pState))
         return RecipientEndsJob;
 
-    pState->nJobStep = 7;
+    pState->nJobStep = StepFirstSave;
     DispCallMethod(pState->pCopy, L"Save", NULL, 0, NULL);
 
-    pState->nJobStep = 8;
-    pState->pCurrentMessage = MessageOfItem(pState->pCopy);
+    pState->nJobStep = StepMapiObject;
+    pState->pCurrentMessage.Reset(MessageOfItem(pState->pCopy));
     if (pState->pCurrentMessage == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to get MAPI object from copied message");
+        ShowJobText(pState->hWndOwner, "Failed to get MAPI object from copied message");
         return RecipientEndsJob;
     }
 
-    pState->nJobStep = 9;
+    pState->nJobStep = StepSubjectAndBody;
     PutText(pState->pCopy, L"Subject", pState->pszSubjectCopy);
     FillBody(pState);
     // The recipient's own files join the copy before its second Save; a
     // copy never goes without one of them.
-    if (!AttachRecipientFiles(pJob, pState))
+    if (!AttachRecipientFiles(pState))
         return RecipientNotSent;
 
-    pState->nJobStep = 11;
+    pState->nJobStep = StepSecondSave;
     DispCallMethod(pState->pCopy, L"Save", NULL, 0, NULL);
 
-    if (!AddRecipient(pJob, pState))
+    if (!AddRecipient(pState))
         return RecipientEndsJob;
 
-    pState->nJobStep = 14;
-    if (pState->pszOriginalHTMLBody == NULL && !SetPlainTextFormat(pJob, pState))
+    pState->nJobStep = StepCopyProperties;
+    if (pState->pszOriginalHTMLBody == NULL && !SetPlainTextFormat(pState))
         return RecipientEndsJob;
-    if (!ResolveUseTnef(pJob, pState) || !SetUseTnef(pJob, pState))
+    if (!ResolveUseTnef(pState) || !SetUseTnef(pState))
         return RecipientEndsJob;
-    if (!SaveCopyChanges(pJob, pState))
+    if (!SaveCopyChanges(pState))
         return RecipientEndsJob;
-    if (GuardedMoveToOutbox(pJob, pState) == OutboxEndsJob)
+    if (GuardedMoveToOutbox(pState) == OutboxEndsJob)
         return RecipientEndsJob;
 
-    SubmitResult submitted = Submit(pJob, pState);
+    SubmitResult submitted = Submit(pState);
     if (submitted == SubmitEndsJob)
         return RecipientEndsJob;
     if (submitted == NotSubmitted)

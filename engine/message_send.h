@@ -4,7 +4,6 @@
 #ifndef LETTERCAST_MESSAGE_SEND_H
 #define LETTERCAST_MESSAGE_SEND_H
 
-class SendJob;
 struct SendJobState;
 
 enum RecipientOutcome {
@@ -13,7 +12,7 @@ enum RecipientOutcome {
     RecipientNotSent,     // nothing went; log why (szNotSentReason) and go on with the next
 };
 
-RecipientOutcome SendRecipientCopy(SendJob* pJob, SendJobState* pState);
+RecipientOutcome SendRecipientCopy(SendJobState* pState);
 
 // The number of the recipient being worked on in this job, 1 for the first:
 // every recipient gets its own, sent or not, on each of its log lines.

@@ -11,7 +11,6 @@
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
 #include "engine/mapi_binding.h"
-#include "engine/send_job.h"
 #include "engine/send_job_state.h"
 
 char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
@@ -218,10 +217,10 @@ char* ReadUnicodeBodyValue(IMessage* pMessage, bool* pbTooLarge)
     return pszBody;
 }
 
-bool ReadBody(SendJob* pJob, SendJobState* pState)
+bool ReadBody(SendJobState* pState)
 {
     bool bNoMemory = false;
-    pState->pszOriginalBody = ReadWholeProperty(pJob->m_pMAPIMessage, PR_BODY_A, &bNoMemory);
+    pState->pszOriginalBody.Reset(ReadWholeProperty(pState->pMAPIMessage, PR_BODY_A, &bNoMemory));
     if (bNoMemory)
         return false;
     if (pState->pszOriginalBody) {
@@ -229,64 +228,62 @@ bool ReadBody(SendJob* pJob, SendJobState* pState)
         // takes its place, read through its stream where the store does not
         // hand it out whole as a value (a long body).
         bool bTooLarge = false;
-        char* pszUnicode = ReadUnicodeBodyValue(pJob->m_pMAPIMessage, &bTooLarge);
+        char* pszUnicode = ReadUnicodeBodyValue(pState->pMAPIMessage, &bTooLarge);
         if (pszUnicode == NULL && bTooLarge) {
             bool bEndJob = false;
-            pszUnicode = ReadUnicodeBody(pJob->m_pMAPIMessage, pJob->m_hWndOwner, &bEndJob);
+            pszUnicode = ReadUnicodeBody(pState->pMAPIMessage, pState->hWndOwner, &bEndJob);
             if (pszUnicode == NULL)
                 return false;
         }
         if (pszUnicode) {
-            free(pState->pszOriginalBody);
-            pState->pszOriginalBody = pszUnicode;
+            pState->pszOriginalBody.Reset(pszUnicode);
             return true;
         }
         char* pszUtf8 = AnsiToUtf8Heap(pState->pszOriginalBody);
-        free(pState->pszOriginalBody);
-        pState->pszOriginalBody = pszUtf8;
+        pState->pszOriginalBody.Reset(pszUtf8);
         if (pszUtf8 == NULL)
             return false;
     }
     if (pState->pszOriginalBody == NULL) {
         bool bEndJob = false;
-        pState->pszOriginalBody = ReadUnicodeBody(pJob->m_pMAPIMessage, pJob->m_hWndOwner, &bEndJob);
+        pState->pszOriginalBody.Reset(ReadUnicodeBody(pState->pMAPIMessage, pState->hWndOwner, &bEndJob));
         if (bEndJob)
             return false;
     }
     if (pState->pszOriginalBody == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed to find message body");
+        ShowJobText(pState->hWndOwner, "Failed to find message body");
         return false;
     }
     return true;
 }
 
-bool ReadHtmlBodyProperty(SendJob* pJob, SendJobState* pState, int nBodyFormat)
+bool ReadHtmlBodyProperty(SendJobState* pState, int nBodyFormat)
 {
     if (nBodyFormat != 2 || pState->pszOriginalHTMLBody)
         return true;
     ScopedVariant html;
-    HRESULT hr = DispTryGetProperty(pJob->m_pParent, L"HTMLBody", &html);
+    HRESULT hr = DispTryGetProperty(pState->pParent, L"HTMLBody", &html);
     if (FAILED(hr)) {
-        ShowJobText(pJob->m_hWndOwner, "Failed getting HTMLBody (1)");
+        ShowJobText(pState->hWndOwner, "Failed getting HTMLBody (1)");
         return false;
     }
     if (V_VT(&html.Get()) != VT_BSTR || V_BSTR(&html.Get()) == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed getting HTMLBody (2)");
+        ShowJobText(pState->hWndOwner, "Failed getting HTMLBody (2)");
         return false;
     }
     int cch = WideCharToMultiByte(CP_ACP, 0, V_BSTR(&html.Get()), -1, NULL, 0, NULL, NULL);
     if (cch <= 0) {
-        ShowJobText(pJob->m_hWndOwner, "Failed getting HTMLBody (2)");
+        ShowJobText(pState->hWndOwner, "Failed getting HTMLBody (2)");
         return false;
     }
     // The HTML goes on every copy in the charset it declares, whichever way
     // it was read: Unicode from HTMLBody is written as stored HTML would be.
     char* pszUtf8 = WideToCodePageHeap(V_BSTR(&html.Get()), CP_UTF8);
     pState->uHtmlCodePage = pszUtf8 ? HtmlCodePage(pszUtf8) : CP_UTF8;
-    pState->pszOriginalHTMLBody = pszUtf8 ? Utf8ToHtmlCodePage(pszUtf8, pState->uHtmlCodePage) : NULL;
+    pState->pszOriginalHTMLBody.Reset(pszUtf8 ? Utf8ToHtmlCodePage(pszUtf8, pState->uHtmlCodePage) : NULL);
     free(pszUtf8);
     if (pState->pszOriginalHTMLBody == NULL) {
-        ShowJobText(pJob->m_hWndOwner, "Failed (2) to allocate HTML body memory");
+        ShowJobText(pState->hWndOwner, "Failed (2) to allocate HTML body memory");
         return false;
     }
     return true;
@@ -294,13 +291,13 @@ bool ReadHtmlBodyProperty(SendJob* pJob, SendJobState* pState, int nBodyFormat)
 
 }  // namespace
 
-bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
+bool CaptureOriginal(SendJobState* pState)
 {
-    HWND hWndOwner = pJob->m_hWndOwner;
+    HWND hWndOwner = pState->hWndOwner;
 
     SetJobPhase("Saving Original Message");
     try {
-        DispCallMethod(pJob->m_pParent, L"Save", NULL, 0, NULL);
+        DispCallMethod(pState->pParent, L"Save", NULL, 0, NULL);
     } catch (...) {
         ShowJobText(hWndOwner, "Failed saving original message. (caught)");
         return false;
@@ -308,7 +305,7 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
 
     SetJobPhase("Getting Original Subject");
     try {
-        pState->pszOriginalSubject = ReadSubject(pJob->m_pMAPIMessage);
+        pState->pszOriginalSubject.Reset(ReadSubject(pState->pMAPIMessage));
     } catch (...) {
         ShowJobText(hWndOwner, "Failed getting subject and bext body. (caught)");
         return false;
@@ -320,7 +317,7 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
 
     SetJobPhase("Getting Original Body");
     try {
-        if (!ReadBody(pJob, pState))
+        if (!ReadBody(pState))
             return false;
     } catch (...) {
         ShowJobText(hWndOwner, "Failed getting body. (caught)");
@@ -330,7 +327,7 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
     int nBodyFormat = 0;
     try {
         ScopedVariant format;
-        if (FAILED(DispTryGetProperty(pJob->m_pParent, L"BodyFormat", &format)) ||
+        if (FAILED(DispTryGetProperty(pState->pParent, L"BodyFormat", &format)) ||
             FAILED(VariantChangeType(&format.Get(), &format.Get(), 0, VT_I4))) {
             ShowJobText(hWndOwner, "Failed getting body format");
             return false;
@@ -345,7 +342,7 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
         SetJobPhase("Getting Original HTML Body");
         try {
             bool bNoMemory = false;
-            pState->pszOriginalHTMLBody = ReadWholeProperty(pJob->m_pMAPIMessage, PR_HTML, &bNoMemory);
+            pState->pszOriginalHTMLBody.Reset(ReadWholeProperty(pState->pMAPIMessage, PR_HTML, &bNoMemory));
             if (pState->pszOriginalHTMLBody)
                 pState->uHtmlCodePage = HtmlCodePage(pState->pszOriginalHTMLBody);
             if (bNoMemory) {
@@ -359,7 +356,7 @@ bool CaptureOriginal(SendJob* pJob, SendJobState* pState)
     }
 
     try {
-        if (!ReadHtmlBodyProperty(pJob, pState, nBodyFormat))
+        if (!ReadHtmlBodyProperty(pState, nBodyFormat))
             return false;
     } catch (...) {
         ShowJobText(hWndOwner, "Failed getting HTML body (3)");

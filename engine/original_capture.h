@@ -7,12 +7,11 @@
 
 #include "engine/mapi_defs.h"
 
-class SendJob;
 struct SendJobState;
 
 // Fills the three original texts of the state; false, after its message,
 // when the job cannot run.
-bool CaptureOriginal(SendJob* pJob, SendJobState* pState);
+bool CaptureOriginal(SendJobState* pState);
 
 // The whole of a stream property as a heap text for free(), through a
 // temporary file stream; NULL when the property cannot be opened or the

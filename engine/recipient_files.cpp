@@ -7,7 +7,6 @@
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
-#include "engine/send_job.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "settings/settings_store.h"
@@ -157,7 +156,7 @@ void CheckRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck, int 
     AppendLine(pCheck->szLargeCopies, sizeof(pCheck->szLargeCopies), szLine);
 }
 
-bool ConfirmRecipientFiles(SendJob* pJob, SendJobState* pState, const RecipientFilesCheck* pCheck)
+bool ConfirmRecipientFiles(SendJobState* pState, const RecipientFilesCheck* pCheck)
 {
     if (pState->nAttachmentColumn < 0)
         return true;
@@ -170,7 +169,7 @@ bool ConfirmRecipientFiles(SendJob* pJob, SendJobState* pState, const RecipientF
                  "%d of the files named in the mailing list's column \"%s\" cannot be attached:\n\n%s%s\n"
                  "Correct the paths or the files and send again. No message was sent.",
                  pCheck->nProblems, pState->szAttachmentColumn, pCheck->szProblems, szMore);
-        ShowJobText(pJob->m_hWndOwner, szText);
+        ShowJobText(pState->hWndOwner, szText);
         // The closing box names the reason in a few words, not the list above.
         char szReason[96];
         snprintf(szReason, sizeof(szReason), "%d file%s named in the mailing list cannot be attached",
@@ -188,7 +187,7 @@ bool ConfirmRecipientFiles(SendJob* pJob, SendJobState* pState, const RecipientF
                  "refuse messages of 25 MB:\n\n%s%s\nSend %s anyway?",
                  pCheck->nLargeCopies, pCheck->nLargeCopies == 1 ? "" : "s", pCheck->szLargeCopies, szMore,
                  pCheck->nLargeCopies == 1 ? "this copy" : "these copies");
-        if (AskJobQuestion(pJob->m_hWndOwner, szText) != IDYES) {
+        if (AskJobQuestion(pState->hWndOwner, szText) != IDYES) {
             NoteJobEndReason("copies with more than 20 MB of files were not sent");
             return false;
         }
@@ -206,7 +205,7 @@ void LogRecipientFilesStart(FILE* pLog, const SendJobState* pState)
     LogJobText(pLog, szLine);
 }
 
-bool AttachRecipientFiles(SendJob* pJob, SendJobState* pState)
+bool AttachRecipientFiles(SendJobState* pState)
 {
     pState->nAttachedFiles = 0;
     const char* pszCursor = RecordCell(pState);

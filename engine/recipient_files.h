@@ -8,7 +8,6 @@
 
 #include "mailing/attachment_column.h"
 
-class SendJob;
 struct SendJobState;
 
 #define LC_FILE_PROBLEMS_SHOWN 5       // unreadable files named in the box; the rest are counted
@@ -32,7 +31,7 @@ void BeginTestCopyFiles(SendJobState* pState, const char* pszListPath);
 void CheckRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck, int nLine);
 // After the counting pass: false, with the user told, when a file cannot be
 // read or the user does not send copies that large.
-bool ConfirmRecipientFiles(SendJob* pJob, SendJobState* pState, const RecipientFilesCheck* pCheck);
+bool ConfirmRecipientFiles(SendJobState* pState, const RecipientFilesCheck* pCheck);
 
 // The start block's line naming the column and the files in all; nothing
 // without the column.
@@ -42,6 +41,6 @@ void LogRecipientFilesStart(FILE* pLog, const SendJobState* pState);
 // counting them in pState->nAttachedFiles. False when the host refuses one:
 // szNotSentReason names the file and the host's error, and the copy, which
 // must not go without it, is deleted.
-bool AttachRecipientFiles(SendJob* pJob, SendJobState* pState);
+bool AttachRecipientFiles(SendJobState* pState);
 
 #endif

@@ -7,9 +7,8 @@
 #include <oaidl.h>
 #include <stdio.h>
 
-#include "mailing/list_record.h"
-
-struct IMessage;
+#include "engine/com_holder.h"
+#include "engine/mapi_defs.h"
 
 // Why the list reader passed over a record, as the logs and the preview say it.
 const char* SkippedRecordReason(int nReason, const char* pszAddress);
@@ -19,7 +18,6 @@ public:
     // Takes the item's MAPI object; a job whose item gives none still exists
     // and refuses to run.
     explicit SendJob(IDispatch* pMailItem);
-    ~SendJob();
     SendJob(const SendJob&) = delete;
     SendJob& operator=(const SendJob&) = delete;
 
@@ -31,16 +29,9 @@ public:
     // log, no sent list. The reason in pszResult when it did not go.
     bool SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, char* pszResult, int cchResult);
 
-    // The next recipient with an address, from the list's header on (see
-    // ReadNextRecipient); reads and sets m_nEmailColumn.
-    bool NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int cchAddress,
-                       char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
-                       ListRecord* pHeader, ListRecord* pRecord);
-
     IDispatch* m_pParent;       // the composed message, borrowed
-    IMessage* m_pMAPIMessage;   // its MAPI object, owned
+    ComHolder<IMessage> m_pMAPIMessage;   // its MAPI object
     HWND m_hWndOwner;           // owner of the job's message boxes
-    int m_nEmailColumn;         // the list's address column, -1 while none is known
 };
 
 #endif

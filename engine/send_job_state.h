@@ -1,13 +1,18 @@
-// The working state of one run of a job, owned by SendJob::Run and shared by
-// the pieces of the engine it calls.
+// The working state of one run of a job or of one test copy: constructed
+// when it starts, destroyed when it ends, owner of every text, record,
+// stream and object it holds. Shared by the pieces of the engine it runs
+// through, each of which takes it alone.
 #ifndef LETTERCAST_SEND_JOB_STATE_H
 #define LETTERCAST_SEND_JOB_STATE_H
 
 #include <stdio.h>
 
 #include <windows.h>
+#include <oaidl.h>
 
+#include "engine/com_holder.h"
 #include "engine/engine_report.h"
+#include "engine/job_resume.h"
 #include "engine/mapi_defs.h"
 #include "logs/job_log.h"
 #include "mailing/attachment_column.h"
@@ -19,15 +24,58 @@
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 
+// Where the job is with the current recipient: an unexpected error names
+// the step by its number ("Unknown error caught during message 3 at line 15").
+// The numbers are those the reports have always printed; new steps take new
+// numbers.
+enum JobStep {
+    StepStarting = 0,              // before the working copies exist
+    StepWorkingCopies = 2,         // the working copies are allocated
+    StepPause = 3,                 // the pause between messages
+    StepSendReceive = 4,           // the Send/Receive every so many messages
+    StepMerge = 5,                 // subject, body and HTML merged for the recipient
+    StepCopy = 6,                  // the composed message copied
+    StepFirstSave = 7,             // the copy saved, so that it has a MAPI object
+    StepMapiObject = 8,            // the copy's MAPI object fetched
+    StepSubjectAndBody = 9,        // the merged subject put
+    StepBody = 10,                 // the merged body put, then the recipient's files attached
+    StepSecondSave = 11,           // the filled copy saved
+    StepRecipientAllocated = 12,   // the recipient's address list allocated and filled
+    StepModifyRecipients = 13,     // the copy's recipients replaced by the one
+    StepCopyProperties = 14,       // plain-text format and the transport property set
+    StepSubmit = 15,               // the copy submitted
+    StepFlush = 16,                // the outgoing queue flushed
+    StepSentLogged = 17,           // the recipient logged as sent
+    StepEndOfList = 18,            // the list's end reached
+    StepHtmlStreamOpen = 100,      // the HTML written through its stream (WriteHtmlProperty)
+    StepHtmlStreamWrite = 101,
+    StepHtmlStreamCommit = 102,
+    StepPlainStreamOpen = 103,     // the plain body written through its stream before it
+    StepPlainStreamWrite = 104,
+    StepPlainStreamCommit = 105,
+    StepSaveChanges = 106,         // the copy's MAPI changes saved, then the move to the Outbox
+};
+
 struct SendJobState {
+    // For the composed message pParent with its MAPI object, both borrowed
+    // from the job, whose boxes belong to hWndOwner.
+    SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWND hWndBoxOwner);
+    ~SendJobState();
+    SendJobState(const SendJobState&) = delete;
+    SendJobState& operator=(const SendJobState&) = delete;
+
+    IDispatch* const pParent;
+    IMessage* const pMAPIMessage;
+    const HWND hWndOwner;
+
     // The composed message's texts, read once; the HTML is NULL when there is none.
-    char* pszOriginalSubject;
-    char* pszOriginalBody;
-    char* pszOriginalHTMLBody;
+    HeapText pszOriginalSubject;
+    HeapText pszOriginalBody;
+    HeapText pszOriginalHTMLBody;
     // Working copies, merged for each recipient.
-    char* pszSubjectCopy;
-    char* pszBodyCopy;
-    char* pszHTMLCopy;
+    HeapText pszSubjectCopy;
+    HeapText pszBodyCopy;
+    HeapText pszHTMLCopy;
     bool bNonAsciiHtml;
     // The code page of the HTML text: CP_UTF8 (read as Unicode, or stored
     // bytes declaring UTF-8), CP_ACP, or 0 for stored bytes in a charset the
@@ -40,6 +88,7 @@ struct SendJobState {
 
     ListRecord header;
     ListRecord record;
+    int nEmailColumn;         // the list's address column, -1 while none is known
     char szAddress[LC_ADDRESS_CAPACITY];
     char szHeaderRaw[LC_RAW_RECORD_CAPACITY];
     char szRecordRaw[LC_RAW_RECORD_CAPACITY];
@@ -62,29 +111,28 @@ struct SendJobState {
     int nCalls;               // calls of the sending pass
     int nSinceSendReceive;
     int nCopyRetries;         // for the current recipient
-    int nJobStep;             // where the current recipient is; reported with unexpected errors
+    JobStep nJobStep;         // where the current recipient is; reported with unexpected errors
     DWORD dwLastTick;
 
-    FILE* pCurrentLog;
-    FILE* pHistory;
+    FileHolder pCurrentLog;
+    FileHolder pHistory;
     SentListFile sentList;
     FILE* pList;
 
     bool bSuccess;
     bool bSubmitLogged;       // the current recipient's "Sending" line is written, its result not yet
 
-    struct ResumePlan* pResume;   // which recipients already have their copy; never NULL while a job runs
+    ResumePlan resume;        // which recipients already have their copy
 
     SPropValue useTnef;       // PidLidUseTnef = FALSE, its tag resolved once per job
     bool bUseTnefResolved;
 
     // Objects of the current recipient, released when it is done.
-    IDispatch* pCopy;
-    IDispatch* pMovedItem;
-    IMessage* pCurrentMessage;
+    ComHolder<IDispatch> pCopy;
+    ComHolder<IDispatch> pMovedItem;
+    ComHolder<IMessage> pCurrentMessage;
 };
 
-void InitSendJobState(SendJobState* pState);
 void ReleaseRecipientObjects(SendJobState* pState);
 
 #endif

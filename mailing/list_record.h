@@ -10,7 +10,21 @@
 #define LC_RECORD_MAX_CHARS 32767
 #define LC_FIELD_TABLE_STEP 100      // the field table grows by this many slots
 
+struct ListRecord;
+// A fresh record: no fields, no table, empty raw text.
+void InitListRecord(ListRecord* pRecord);
+// Frees every field text and the table (count and capacity 0); the record
+// is fresh again.
+void FreeListRecord(ListRecord* pRecord);
+
+// Starts fresh and frees what it holds when it goes; not copyable, for its
+// texts are its own.
 struct ListRecord {
+    ListRecord() { InitListRecord(this); }
+    ~ListRecord() { FreeListRecord(this); }
+    ListRecord(const ListRecord&) = delete;
+    ListRecord& operator=(const ListRecord&) = delete;
+
     int nCount;                           // fields in the record
     int nCapacity;                        // slots allocated in the field table
     char** ppszFields;                    // owned heap texts, in column order
@@ -18,13 +32,9 @@ struct ListRecord {
     size_t cbRawCapacity;                 // bytes of pszRaw's own block, 0 while it has none
 };
 
-// A fresh record: no fields, no table, empty raw text.
-void InitListRecord(ListRecord* pRecord);
 // Count 0 and raw text empty. The table stays, and so do the field texts
 // beyond the count, emptied, for later fields to be copied into when they fit.
 void ClearListRecord(ListRecord* pRecord);
-// Frees every field text and the table (count and capacity 0).
-void FreeListRecord(ListRecord* pRecord);
 
 // Adds a field holding a copy of cchText characters of pszText, in the text
 // the slot keeps from an earlier record when that is large enough, else in a

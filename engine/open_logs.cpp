@@ -1,0 +1,93 @@
+#include "engine/open_logs.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "engine/engine_report.h"
+#include "engine/host_dispatch.h"
+#include "engine/job_progress.h"
+#include "engine/job_questions.h"
+#include "engine/job_resume.h"
+#include "engine/recipient_files.h"
+#include "engine/send_job_state.h"
+#include "logs/job_log.h"
+#include "mailing/list_reader.h"
+#include "resources/resource.h"
+#include "settings/data_paths.h"
+#include "settings/settings_store.h"
+
+bool OpenLogs(SendJobState* pState)
+{
+    SetJobPhase("Opening Logs");
+    AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
+
+    // The last job's log and sent list, when it did not complete, are kept
+    // as the record of its list before they are replaced: another job in
+    // between must not make it lose its resume.
+    KeepIncompleteJob(JobOptions.ToList, &pState->resume);
+    pState->pCurrentLog.Reset(gszCurrentJobPath[0] ? fopen(gszCurrentJobPath, "w") : NULL);
+    if (pState->pCurrentLog == NULL) {
+        ShowListMessage(pState->hWndOwner, IDS_CURRENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    // From here on the last job's record is replaced, the sent list with it.
+    JobProgress.logsOpened = true;
+    if (gszSentListPath[0])
+        DeleteFileA(gszSentListPath);
+    // The logs are in the ANSI code page; what it cannot hold shows as '?'.
+    BSTR bstrSubject = CodePageToBstr(pState->pszOriginalSubject, CP_UTF8);
+    char* pszLogSubject = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
+    SysFreeString(bstrSubject);
+    const char* pszSubjectForLogs = pszLogSubject ? pszLogSubject : pState->pszOriginalSubject;
+    WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
+    LogRecipientFilesStart(pState->pCurrentLog, pState);
+    if (pState->bListCutShort)
+        LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 32,767 characters");
+    if (pState->szOwnRecipients[0]) {
+        char szLine[LC_OWN_RECIPIENTS_CAPACITY + 96];
+        snprintf(szLine, sizeof(szLine), "\tThe composed message's own recipients get no copy: %s",
+                 pState->szOwnRecipients);
+        LogJobText(pState->pCurrentLog, szLine);
+    }
+    const ResumePlan* pResume = &pState->resume;
+    char szResumed[LC_RESUME_DATE_CAPACITY + 96] = "";
+    if (pResume->bResumed) {
+        snprintf(szResumed, sizeof(szResumed), "\tResumed: %d recipient%s already sent on (%s)", pResume->nEarlier,
+                 pResume->nEarlier == 1 ? "" : "s", pResume->szStarted);
+        LogJobText(pState->pCurrentLog, szResumed);
+    }
+
+    pState->pHistory.Reset(gszJobHistoryPath[0] ? fopen(gszJobHistoryPath, "a+") : NULL);
+    if (pState->pHistory == NULL) {
+        free(pszLogSubject);
+        ShowListMessage(pState->hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
+    LogRecipientFilesStart(pState->pHistory, pState);
+    free(pszLogSubject);
+    if (szResumed[0])
+        LogJobText(pState->pHistory, szResumed);
+
+    if (!OpenSentList(gszSentListPath, pState->nListEncoding, &pState->sentList)) {
+        ShowListMessage(pState->hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    WriteSentListRecord(&pState->sentList, pState->szHeaderRaw);
+    // A resumed job's sent list starts with the records the last one sent
+    // and the one in flight answered No, before any copy goes, so that
+    // another interruption, wherever it comes, resumes from here.
+    if (pResume->bResumed) {
+        for (const std::string& record : pResume->sentRecords)
+            WriteSentListRecord(&pState->sentList, record.c_str());
+    }
+
+    pState->pList = OpenListFile(pState->szListCopy);
+    if (pState->pList == NULL) {
+        ShowListMessage(pState->hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
+        return false;
+    }
+    return true;
+}
