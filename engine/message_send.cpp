@@ -13,6 +13,7 @@
 #include "logs/job_log.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
+#include "mailing/text_conversion.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "engine/mapi_binding.h"
 #include "engine/send_job.h"
 #include "engine/send_job_state.h"
+#include "mailing/text_conversion.h"
 
 char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
 {

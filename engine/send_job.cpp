@@ -17,10 +17,12 @@
 #include "engine/recipient_files.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
 #include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
+#include "mailing/text_conversion.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -125,7 +127,8 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
     {
         // The logs are written in the ANSI code page.
         char szAddress[LC_ADDRESS_CAPACITY];
-        CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+        CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+        SpaceEveryLineBreak(szAddress);
         Utf8ToAnsiInPlace(szAddress);
         LogRecordSkipped(pState->pCurrentLog, nLine, SkippedRecordReason(nReason, pszAddress), szAddress);
     }
@@ -412,8 +415,9 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     }
     if (pJob->m_nEmailColumn < pState->header.nCount)
     {
-        CopyOneLine(pState->szAddressColumn, sizeof(pState->szAddressColumn),
+        CopyBounded(pState->szAddressColumn, sizeof(pState->szAddressColumn),
                     pState->header.ppszFields[pJob->m_nEmailColumn]);
+        SpaceEveryLineBreak(pState->szAddressColumn);
         // Shown in boxes and logs, both in the ANSI code page.
         Utf8ToAnsiInPlace(pState->szAddressColumn);
     }
@@ -661,15 +665,6 @@ bool MergeTexts(SendJob* pJob, SendJobState* pState, const ListRecord* pPlainHea
     return true;
 }
 
-void CopyAddress(char* pszOut, const char* pszAddress)
-{
-    size_t cch = strlen(pszAddress);
-    if (cch >= LC_ADDRESS_CAPACITY)
-        cch = LC_ADDRESS_CAPACITY - 1;
-    memcpy(pszOut, pszAddress, cch);
-    pszOut[cch] = '\0';
-}
-
 // Phase G; false when the job ends before the list does.
 bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 {
@@ -708,8 +703,8 @@ bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
         if (!MergeRecipient(pJob, pState))
             return false;
 
-        CopyAddress(pState->szDisplayName, pState->szAddress);
-        CopyAddress(pState->szRecipientAddress, pState->szAddress);
+        CopyBounded(pState->szDisplayName, LC_ADDRESS_CAPACITY, pState->szAddress);
+        CopyBounded(pState->szRecipientAddress, LC_ADDRESS_CAPACITY, pState->szAddress);
 
         pState->nJobStep = 6;
         pState->nCopyRetries = 0;
@@ -941,9 +936,9 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
                 std::string subject = std::string("[Test] ") + state.pszSubjectCopy;
                 free(state.pszSubjectCopy);
                 state.pszSubjectCopy = _strdup(subject.c_str());
-                CopyAddress(state.szAddress, szOwn);
-                CopyAddress(state.szDisplayName, szOwn);
-                CopyAddress(state.szRecipientAddress, szOwn);
+                CopyBounded(state.szAddress, LC_ADDRESS_CAPACITY, szOwn);
+                CopyBounded(state.szDisplayName, LC_ADDRESS_CAPACITY, szOwn);
+                CopyBounded(state.szRecipientAddress, LC_ADDRESS_CAPACITY, szOwn);
                 if (state.pszSubjectCopy) {
                     RecipientOutcome outcome = SendRecipientCopy(this, &state);
                     bSent = outcome == RecipientCompleted;
