@@ -579,26 +579,6 @@ bool PauseBetweenMessages(SendJobState* pState)
     return true;
 }
 
-// One field, already HTML text in UTF-8, as HTML of the given code page
-// holds it (Utf8ToHtmlCodePage).
-bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
-{
-    char* pszOut = Utf8ToHtmlCodePage(pszUtf8, uCodePage);
-    bool bAdded = pszOut && AddListField(pTo, pszOut, strlen(pszOut));
-    free(pszOut);
-    return bAdded;
-}
-
-bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, UINT uCodePage)
-{
-    ClearListRecord(pTo);
-    for (int i = 0; i < pFrom->nCount; ++i) {
-        if (!AddHtmlField(pTo, pFrom->ppszFields[i], uCodePage))
-            return false;
-    }
-    return true;
-}
-
 // The header (and, with pRecord, the recipient's fields) as a text of HTML is
 // merged with them: names and values as HTML text, then the "HTML:" names
 // with the values as markup (mailing/html_text.h), in the HTML's code page.

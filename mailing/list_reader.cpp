@@ -274,7 +274,7 @@ static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
         unsigned uLow;
         if (ReadUtf16Unit(pFile, pList, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
             return -1;
-        uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
+        uUnit = JoinSurrogates(uUnit, uLow);
     }
     *puChar = uUnit;
     return 1;

@@ -15,11 +15,6 @@
 #define LC_MERGE_MIN_SIZE 10          // the sizing call never asks for less
 #define LC_MERGE_SLACK 10             // the working copy gets this much beyond the needed size
 
-// Position of the first match of pszPlaceholder in pszText at or after nStart,
-// the letters compared without regard to case; -1 when there is none.
-// nStart must not lie beyond the text's terminator.
-int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder);
-
 // The column of the placeholder that begins at pszAt, which holds "[[", as
 // the merge finds it (a placeholder split by tags included), and its length;
 // -1 when the merge would leave it as it stands.

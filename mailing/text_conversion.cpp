@@ -3,7 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
+
+// The HTML text code (portable) names the two code pages as Windows does.
+static_assert(LC_HTML_CP_UTF8 == CP_UTF8 && LC_HTML_CP_ANSI == CP_ACP, "HTML code pages");
 
 void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut)
 {
@@ -122,4 +126,20 @@ char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemor
     free(pszWide);
     *pcbOut = (size_t)cbUtf8;
     return pszUtf8;
+}
+
+size_t AnsiBytesOf(unsigned uChar, char* pszOut)
+{
+    wchar_t units[2];
+    int cUnits = 1;
+    if (uChar >= 0x10000) {
+        units[0] = (wchar_t)(0xD800 + ((uChar - 0x10000) >> 10));
+        units[1] = (wchar_t)(0xDC00 + ((uChar - 0x10000) & 0x3FF));
+        cUnits = 2;
+    } else {
+        units[0] = (wchar_t)uChar;
+    }
+    BOOL bDefaultUsed = FALSE;
+    int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, cUnits, pszOut, 8, NULL, &bDefaultUsed);
+    return cb > 0 && !bDefaultUsed ? (size_t)cb : 0;
 }
