@@ -116,16 +116,6 @@ void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult)
     ThrowIfFailed(DispTryGetProperty(pObject, pszName, pResult));
 }
 
-void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value)
-{
-    ThrowIfFailed(DispTryPutProperty(pObject, pszName, value));
-}
-
-void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue)
-{
-    ThrowIfFailed(DispTryPutRefProperty(pObject, pszName, pValue));
-}
-
 void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult)
 {
     ThrowIfFailed(DispTryCallMethod(pObject, pszName, pArgs, nArgs, pResult));

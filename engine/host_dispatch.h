@@ -47,8 +47,6 @@ HRESULT DispTryCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* 
 // The wrapped calls: each raises _com_error when the member is unknown or the
 // call fails.
 void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult);
-void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value);
-void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue);
 // Arguments in their natural order, first argument first.
 void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult);
 

@@ -52,21 +52,6 @@ int CountOf(const ListRecord* pRecord)
 
 }  // namespace
 
-char* EscapeHtmlText(const char* pszText)
-{
-    if (pszText == NULL)
-        return NULL;
-    ListRecord one;
-    InitListRecord(&one);
-    char* pszOut = NULL;
-    if (AddEscaped(&one, pszText, true) && one.nCount == 1) {
-        pszOut = one.ppszFields[0];
-        one.ppszFields[0] = NULL;
-    }
-    FreeListRecord(&one);
-    return pszOut;
-}
-
 // Appends each of the first nColumns names of pNames after "HTML:", the
 // names of "[[HTML:Name]]".
 static bool AddMarkupNames(const ListRecord* pNames, int nColumns, ListRecord* pOut)

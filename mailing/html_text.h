@@ -53,20 +53,16 @@ char* Utf8ToHtmlCodePage(const char* pszUtf8, unsigned uCodePage);
 // the given code page holds it (Utf8ToHtmlCodePage). False when memory runs out.
 bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCodePage);
 
-// The UTF-8 text pszText as HTML text that shows it: '&', '<', '>', '"' and
-// '\'' as character references (so that it is text in an element and in a
-// quoted attribute alike), everything else as it is. A heap block for free(),
-// or NULL when memory runs out.
-char* EscapeHtmlText(const char* pszText);
-
 // The header that a text of HTML is merged with: every name of pHeader as an
 // HTML editor writes it in the text ('&', '<' and '>' as references), then
 // every such name again after "HTML:". False when memory runs out.
 bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader);
 
 // The values for MakeHtmlHeader's nColumns names: each value as HTML text
-// (EscapeHtmlText; a column the record lacks is empty), then each value as it
-// stands, for "[[HTML:Name]]". False when memory runs out.
+// that shows it ('&', '<', '>', '"' and '\'' as character references, so that
+// it is text in an element and in a quoted attribute alike; a column the
+// record lacks is empty), then each value as it stands, for "[[HTML:Name]]".
+// False when memory runs out.
 bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord);
 
 // The header and values for the subject and the plain body: every name, then

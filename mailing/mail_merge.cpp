@@ -300,16 +300,6 @@ MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader
     return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, ppszCopy);
 }
 
-char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
-{
-    char* pszCopy = NULL;
-    if (MergeIntoCopy(pszOriginal, pHeader, pRecord, &pszCopy) != MergeDone) {
-        free(pszCopy);
-        return NULL;
-    }
-    return pszCopy;
-}
-
 // The text merged with the fields that pfnMakeHeader and pfnMakeRecord make of the
 // list's header and the recipient's record; NULL when that fails.
 static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,

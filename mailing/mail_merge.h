@@ -54,10 +54,9 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy);
 
-// MergeIntoCopy into a fresh block: the merged text for free(), or NULL when
+// MergeIntoCopy into a fresh block for a subject or a plain body,
+// "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when
 // the merge failed or memory ran out.
-char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
-// The same for a subject or a plain body: "[[HTML:Name]]" as the value too.
 char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
 // The same for UTF-8 HTML: values as HTML text, "[[HTML:Name]]" as markup.
 char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);

@@ -123,7 +123,7 @@ TEST(HostDispatch, GetsAndPutsPropertiesByName)
     VARIANT value;
     V_VT(&value) = VT_BSTR;
     V_BSTR(&value) = SysAllocString(L"Merged");
-    DispPutProperty(&object, L"subject", value);
+    EXPECT_EQ(S_OK, DispTryPutProperty(&object, L"subject", value));
     VariantClear(&value);
     EXPECT_EQ(object.m_subject, L"Merged");
     EXPECT_EQ(object.m_wLastFlags, DISPATCH_PROPERTYPUT);
@@ -132,7 +132,7 @@ TEST(HostDispatch, GetsAndPutsPropertiesByName)
 TEST(HostDispatch, PutsByReferenceAndPassesArgumentsInOrder)
 {
     TestObject object, folder;
-    DispPutRefProperty(&object, L"Folder", &folder);
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(&object, L"Folder", &folder));
     EXPECT_EQ(object.m_pFolder, &folder);
 
     VARIANT args[2];

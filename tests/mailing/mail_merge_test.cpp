@@ -96,9 +96,12 @@ InPlaceRun RunProtocol(const std::string& text, const TestRecord& header, const 
 
 std::string MergedOrFailure(const std::string& text, const TestRecord& header, const TestRecord& record)
 {
-    char* psz = MergeText(text.c_str(), header.Get(), record.Get());
-    if (psz == NULL)
+    // The protocol from no copy at all, as into a fresh block.
+    char* psz = NULL;
+    if (MergeIntoCopy(text.c_str(), header.Get(), record.Get(), &psz) != MergeDone) {
+        free(psz);
         return "<merge failed>";
+    }
     std::string merged(psz);
     free(psz);
     return merged;
