@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mailing/bounded_copy.h"
 #include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 
@@ -21,7 +22,7 @@ void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut)
     // Too long for the buffer: keep what fits.
     char* pszAll = WideToAnsiHeap(pszWide);
     if (pszAll) {
-        lstrcpynA(pszOut, pszAll, cchOut);
+        CopyBounded(pszOut, cchOut, pszAll);
         free(pszAll);
     }
 }
