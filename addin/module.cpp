@@ -16,8 +16,7 @@ CPigeonflight_ATLModule gAtlModule;
 
 CPigeonflight_ATLModule::CPigeonflight_ATLModule()
     : m_libid(LIBID_Pigeonflight_ATLLib), m_nAppIdResource(IDR_PIGEONFLIGHT_ATL),
-      m_pszAppId("{24E867AF-C5C8-4349-ADB3-DF78975C06BF}"), m_nLockCount(0), m_bCriticalSectionReady(false),
-      m_pGIT(NULL)
+      m_pszAppId("{24E867AF-C5C8-4349-ADB3-DF78975C06BF}"), m_nLockCount(0), m_bCriticalSectionReady(false)
 {
     m_bCriticalSectionReady = InitializeCriticalSectionAndSpinCount(&m_csModule, 0) != FALSE;
     if (!m_bCriticalSectionReady)
@@ -32,10 +31,6 @@ CPigeonflight_ATLModule::~CPigeonflight_ATLModule()
         IUnknown* pFactory = (IUnknown*)DecodePointer(gaClassObjects[i].pEncodedFactory);
         gaClassObjects[i].pEncodedFactory = NULL;
         pFactory->Release();
-    }
-    if (m_pGIT) {
-        m_pGIT->Release();
-        m_pGIT = NULL;
     }
     if (m_bCriticalSectionReady)
         DeleteCriticalSection(&m_csModule);
@@ -54,26 +49,6 @@ LONG CPigeonflight_ATLModule::Unlock()
 LONG CPigeonflight_ATLModule::GetLockCount()
 {
     return m_nLockCount;
-}
-
-HRESULT CPigeonflight_ATLModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
-{
-    if (ppGIT == NULL)
-        return E_POINTER;
-    *ppGIT = NULL;
-    if (!m_bCriticalSectionReady)
-        return E_UNEXPECTED;
-    HRESULT hr = S_OK;
-    EnterCriticalSection(&m_csModule);
-    if (m_pGIT == NULL)
-        hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, NULL, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
-                              (void**)&m_pGIT);
-    if (SUCCEEDED(hr)) {
-        m_pGIT->AddRef();
-        *ppGIT = m_pGIT;
-    }
-    LeaveCriticalSection(&m_csModule);
-    return hr;
 }
 
 HRESULT CPigeonflight_ATLModule::AddCommonRGSReplacements(RegistryReplacements* pReplacements)

@@ -33,8 +33,6 @@ public:
     virtual LONG Lock();
     virtual LONG Unlock();
     virtual LONG GetLockCount();
-    // The process's global interface table, made on first use; with a reference.
-    virtual HRESULT GetGITPtr(IGlobalInterfaceTable** ppGIT);
     // What every registry script of the module may refer to: %APPID%.
     virtual HRESULT AddCommonRGSReplacements(RegistryReplacements* pReplacements);
 
@@ -54,7 +52,6 @@ private:
     LONG m_nLockCount;
     CRITICAL_SECTION m_csModule;
     bool m_bCriticalSectionReady;
-    IGlobalInterfaceTable* m_pGIT;
 };
 
 // The one module object of the DLL.

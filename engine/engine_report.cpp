@@ -3,6 +3,8 @@
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
+#include "mailing/text_conversion.h"
 #include "resources/product.h"
 
 #define LC_LOG_LINE_CAPACITY 1024
@@ -24,7 +26,8 @@ void LogJobText(FILE* pLog, const char* pszText)
         return;
     // Texts here may carry an address read from the list.
     char szLine[LC_LOG_LINE_CAPACITY];
-    CopyOneLine(szLine, sizeof(szLine), pszText);
+    CopyBounded(szLine, sizeof(szLine), pszText);
+    SpaceEveryLineBreak(szLine);
     fprintf(pLog, "%s\n", szLine);
     fflush(pLog);
 }

@@ -3,23 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut)
-{
-    if (cchOut <= 0)
-        return;
-    pszOut[0] = '\0';
-    if (pszWide == NULL)
-        return;
-    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszOut, cchOut, NULL, NULL) != 0)
-        return;
-    // Too long for the buffer: keep what fits.
-    char* pszAll = WideToAnsiHeap(pszWide);
-    if (pszAll) {
-        lstrcpynA(pszOut, pszAll, cchOut);
-        free(pszAll);
-    }
-}
-
 void ThrowComError(HRESULT hr)
 {
     IErrorInfo* pErrorInfo = NULL;
@@ -133,70 +116,9 @@ void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult)
     ThrowIfFailed(DispTryGetProperty(pObject, pszName, pResult));
 }
 
-void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value)
-{
-    ThrowIfFailed(DispTryPutProperty(pObject, pszName, value));
-}
-
-void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue)
-{
-    ThrowIfFailed(DispTryPutRefProperty(pObject, pszName, pValue));
-}
-
 void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult)
 {
     ThrowIfFailed(DispTryCallMethod(pObject, pszName, pArgs, nArgs, pResult));
-}
-
-char* WideToCodePageHeap(const wchar_t* pszWide, UINT uCodePage)
-{
-    if (pszWide == NULL)
-        return NULL;
-    int cch = WideCharToMultiByte(uCodePage, 0, pszWide, -1, NULL, 0, NULL, NULL);
-    if (cch <= 0)
-        return NULL;
-    char* psz = (char*)malloc((size_t)cch);
-    if (psz == NULL)
-        return NULL;
-    if (WideCharToMultiByte(uCodePage, 0, pszWide, -1, psz, cch, NULL, NULL) != cch) {
-        free(psz);
-        return NULL;
-    }
-    return psz;
-}
-
-char* WideToAnsiHeap(const wchar_t* pszWide)
-{
-    return WideToCodePageHeap(pszWide, CP_ACP);
-}
-
-BSTR CodePageToBstr(const char* pszText, UINT uCodePage)
-{
-    if (pszText == NULL)
-        pszText = "";
-    int cch = MultiByteToWideChar(uCodePage, 0, pszText, -1, NULL, 0);
-    if (cch <= 0)
-        return NULL;
-    BSTR bstr = SysAllocStringLen(NULL, (UINT)(cch - 1));
-    if (bstr == NULL)
-        return NULL;
-    MultiByteToWideChar(uCodePage, 0, pszText, -1, bstr, cch);
-    return bstr;
-}
-
-BSTR AnsiToBstr(const char* pszAnsi)
-{
-    return CodePageToBstr(pszAnsi, CP_ACP);
-}
-
-char* AnsiToUtf8Heap(const char* pszAnsi)
-{
-    BSTR bstr = AnsiToBstr(pszAnsi);
-    if (bstr == NULL)
-        return NULL;
-    char* psz = WideToCodePageHeap(bstr, CP_UTF8);
-    SysFreeString(bstr);
-    return psz;
 }
 
 void* QueryVariantInterface(const VARIANT& value, REFIID riid)
@@ -218,26 +140,4 @@ IDispatch* VariantDispatch(const VARIANT& value)
         return NULL;
     V_DISPATCH(&value)->AddRef();
     return V_DISPATCH(&value);
-}
-
-void Utf8ToAnsiInPlace(char* pszText)
-{
-    if (pszText == NULL)
-        return;
-    const unsigned char* p = (const unsigned char*)pszText;
-    while (*p && *p < 0x80)
-        ++p;
-    if (*p == '\0')
-        return;
-    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszText, -1, NULL, 0);
-    if (cchWide <= 0)
-        return;
-    wchar_t* pszWide = (wchar_t*)malloc(cchWide * sizeof(wchar_t));
-    if (pszWide == NULL)
-        return;
-    MultiByteToWideChar(CP_UTF8, 0, pszText, -1, pszWide, cchWide);
-    int cbAnsi = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, NULL, 0, NULL, NULL);
-    if (cbAnsi > 0 && (size_t)cbAnsi <= strlen(pszText) + 1)
-        WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszText, cbAnsi, NULL, NULL);
-    free(pszWide);
 }

@@ -47,26 +47,8 @@ HRESULT DispTryCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* 
 // The wrapped calls: each raises _com_error when the member is unknown or the
 // call fails.
 void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult);
-void DispPutProperty(IDispatch* pObject, LPCOLESTR pszName, const VARIANT& value);
-void DispPutRefProperty(IDispatch* pObject, LPCOLESTR pszName, IDispatch* pValue);
 // Arguments in their natural order, first argument first.
 void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult);
-
-// Narrows a wide text into the ANSI code page, cut to the buffer; NULL gives "".
-void WideToAnsi(const wchar_t* pszWide, char* pszOut, int cchOut);
-// The whole wide text (up to its first zero) narrowed into a heap text for
-// free(); NULL when the conversion or the allocation fails.
-char* WideToAnsiHeap(const wchar_t* pszWide);
-// An ANSI text widened into a fresh BSTR; NULL when out of memory.
-BSTR AnsiToBstr(const char* pszAnsi);
-// The same in a given code page (CP_UTF8 for the job's working text).
-char* WideToCodePageHeap(const wchar_t* pszWide, UINT uCodePage);
-BSTR CodePageToBstr(const char* pszText, UINT uCodePage);
-// ANSI text as UTF-8 in a new block (free); NULL out of memory.
-char* AnsiToUtf8Heap(const char* pszAnsi);
-// UTF-8 text made ANSI in place (never longer); what the code page cannot
-// hold becomes its default character.
-void Utf8ToAnsiInPlace(char* pszText);
 
 // The interface that a VT_UNKNOWN or VT_DISPATCH result answers for riid,
 // with its own reference; NULL for an empty result or a refusal.

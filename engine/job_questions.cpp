@@ -16,6 +16,7 @@
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
+#include "mailing/text_conversion.h"
 #include "resources/product.h"
 #include "settings/data_paths.h"
 #include "ui/message_box.h"

@@ -11,6 +11,8 @@
 #include "engine/job_progress.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
+#include "mailing/text_conversion.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
 
@@ -36,14 +38,6 @@ bool EndsWith(const char* pszText, const char* pszSuffix)
     return cch >= cchSuffix && strcmp(pszText + cch - cchSuffix, pszSuffix) == 0;
 }
 
-void CopyCut(char* pszOut, size_t cchOut, const char* pszText, size_t cchText)
-{
-    if (cchText >= cchOut)
-        cchText = cchOut - 1;
-    memcpy(pszOut, pszText, cchText);
-    pszOut[cchText] = '\0';
-}
-
 // "(h:mm.ss) # n, To: ADDRESS. Sending": the address, or false.
 bool SendingAddress(const char* pszLine, char* pszAddress, size_t cchAddress)
 {
@@ -53,7 +47,7 @@ bool SendingAddress(const char* pszLine, char* pszAddress, size_t cchAddress)
         return false;
     pszTo += 6;
     size_t cch = strlen(pszTo) - (sizeof(kszSending) - 1);
-    CopyCut(pszAddress, cchAddress, pszTo, cch);
+    CopyBounded(pszAddress, cchAddress, pszTo, cch);
     return true;
 }
 
@@ -179,7 +173,7 @@ void RecordName(const char* pszJobList, char* pszName, size_t cchName)
     char szFull[MAX_PATH];
     DWORD cch = GetFullPathNameA(pszJobList, sizeof(szFull), szFull, NULL);
     if (cch == 0 || cch >= sizeof(szFull))
-        CopyCut(szFull, sizeof(szFull), pszJobList, strlen(pszJobList));
+        CopyBounded(szFull, sizeof(szFull), pszJobList, strlen(pszJobList));
     unsigned long long ullHash = 14695981039346656037ULL;   // FNV-1a
     for (const char* p = szFull; *p; ++p) {
         char ch = *p == '/' ? '\\' : *p;
@@ -207,7 +201,8 @@ bool ResumeFolder(char* pszFolder)
 std::string RecordForBox(const std::string& raw)
 {
     std::vector<char> text(raw.size() + 1);
-    CopyOneLine(text.data(), text.size(), raw.c_str());
+    CopyBounded(text.data(), text.size(), raw.c_str());
+    SpaceEveryLineBreak(text.data());
     size_t cch = strlen(text.data());
     while (cch > 0 && text[cch - 1] == ' ')
         text[--cch] = '\0';
@@ -257,7 +252,7 @@ void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobReco
         TrimLineEnd(szLine);
         char szAddress[LC_ADDRESS_CAPACITY];
         if (StartsWith(szLine, "Job Started: (") && EndsWith(szLine, ")")) {
-            CopyCut(pRecord->szStarted, sizeof(pRecord->szStarted), szLine + 14, strlen(szLine + 14) - 1);
+            CopyBounded(pRecord->szStarted, sizeof(pRecord->szStarted), szLine + 14, strlen(szLine + 14) - 1);
         } else if (!bSubjectRead && StartsWith(szLine, "\tSubject: ")) {
             pRecord->subject = szLine + 10;
             bSubjectRead = true;
@@ -357,7 +352,7 @@ void FindResume(const char* pszJobList, const char* pszReadPath, const char* psz
             }
         }
         if (pPlan->nInFlight > 0) {
-            CopyCut(pPlan->szInFlight, sizeof(pPlan->szInFlight), last.szInFlight, strlen(last.szInFlight));
+            CopyBounded(pPlan->szInFlight, sizeof(pPlan->szInFlight), last.szInFlight, strlen(last.szInFlight));
             pPlan->inFlightRecord = now.raws[pPlan->nInFlight - 1];
         }
     }

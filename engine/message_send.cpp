@@ -12,6 +12,7 @@
 #include "engine/recipient_files.h"
 #include "logs/job_log.h"
 #include "engine/send_job_state.h"
+#include "mailing/text_conversion.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "mailing/list_reader.h"
+#include "mailing/text_conversion.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"

@@ -12,6 +12,8 @@
 #include "engine/job_progress.h"
 #include "engine/mapi_binding.h"
 #include "engine/send_job_state.h"
+#include "mailing/html_text.h"
+#include "mailing/text_conversion.h"
 
 char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
 {
@@ -57,47 +59,6 @@ char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
         cbGot = 0;
     pszText[cbGot] = '\0';
     return pszText;
-}
-
-char* Utf8ToHtmlCodePage(const char* pszUtf8, UINT uCodePage)
-{
-    if (uCodePage == CP_UTF8)
-        return _strdup(pszUtf8);
-    int cchWide = MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, NULL, 0);
-    wchar_t* pszWide = cchWide > 0 ? (wchar_t*)malloc(cchWide * sizeof(wchar_t)) : NULL;
-    // Every UTF-16 unit as at most "&#1114111;" (10 bytes).
-    char* pszOut = pszWide ? (char*)malloc((size_t)cchWide * 10 + 1) : NULL;
-    if (pszOut) {
-        MultiByteToWideChar(CP_UTF8, 0, pszUtf8, -1, pszWide, cchWide);
-        size_t cb = 0;
-        for (int i = 0; pszWide[i]; ++i) {
-            unsigned uChar = pszWide[i];
-            if (uChar < 0x80) {
-                pszOut[cb++] = (char)uChar;
-                continue;
-            }
-            int cchUnits = 1;
-            if (uChar >= 0xD800 && uChar <= 0xDBFF && pszWide[i + 1] >= 0xDC00 && pszWide[i + 1] <= 0xDFFF) {
-                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (pszWide[i + 1] - 0xDC00);
-                cchUnits = 2;
-            }
-            BOOL bDefaultUsed = FALSE;
-            char szBytes[8];
-            int cbBytes = uCodePage == CP_ACP ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide + i, cchUnits,
-                                                                    szBytes, sizeof(szBytes), NULL, &bDefaultUsed)
-                                              : 0;
-            if (cbBytes > 0 && !bDefaultUsed) {
-                memcpy(pszOut + cb, szBytes, cbBytes);
-                cb += cbBytes;
-            } else {
-                cb += sprintf(pszOut + cb, "&#%u;", uChar);
-            }
-            i += cchUnits - 1;
-        }
-        pszOut[cb] = '\0';
-    }
-    free(pszWide);
-    return pszOut;
 }
 
 namespace {

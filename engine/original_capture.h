@@ -19,11 +19,4 @@ bool CaptureOriginal(SendJobState* pState);
 // buffer cannot be allocated.
 char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory);
 
-// UTF-8 text as HTML of the given code page holds it: ASCII as it is, what
-// the code page holds in its own bytes (CP_ACP, no best-fit letters), the rest
-// as numeric character references, which read the same whatever the HTML
-// declares; CP_UTF8 keeps it as it is. A heap text for free(), or NULL when
-// memory runs out.
-char* Utf8ToHtmlCodePage(const char* pszUtf8, UINT uCodePage);
-
 #endif

@@ -9,6 +9,8 @@
 #include "engine/job_progress.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
+#include "mailing/text_conversion.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -41,7 +43,8 @@ void NoteProblem(RecipientFilesCheck* pCheck, int nLine, const char* pszPath, co
         return;
     char szLine[LC_ATTACHMENT_PATH_CAPACITY + 96];
     char szPath[LC_ATTACHMENT_PATH_CAPACITY];
-    CopyOneLine(szPath, sizeof(szPath), pszPath);
+    CopyBounded(szPath, sizeof(szPath), pszPath);
+    SpaceEveryLineBreak(szPath);
     // The box is in the ANSI code page.
     Utf8ToAnsiInPlace(szPath);
     snprintf(szLine, sizeof(szLine), "Line %d: %s (%s)\n", nLine, szPath, pszWhy);
@@ -106,8 +109,9 @@ void BeginRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck)
     pState->szListFolder[0] = '\0';
     if (pState->nAttachmentColumn < 0)
         return;
-    CopyOneLine(pState->szAttachmentColumn, sizeof(pState->szAttachmentColumn),
+    CopyBounded(pState->szAttachmentColumn, sizeof(pState->szAttachmentColumn),
                 pState->header.ppszFields[pState->nAttachmentColumn]);
+    SpaceEveryLineBreak(pState->szAttachmentColumn);
     // The name as the user wrote it, without the blanks around it.
     char* pszName = pState->szAttachmentColumn;
     size_t cch = strlen(pszName);
@@ -149,7 +153,8 @@ void CheckRecipientFiles(SendJobState* pState, RecipientFilesCheck* pCheck, int 
     if (++pCheck->nLargeCopies > LC_LARGE_COPIES_SHOWN)
         return;
     char szAddress[LC_ADDRESS_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pState->szAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pState->szAddress);
+    SpaceEveryLineBreak(szAddress);
     char szLine[LC_ADDRESS_CAPACITY + 64];
     snprintf(szLine, sizeof(szLine), "Line %d: %s (%.1f MB)\n", nLine, szAddress,
              (double)cbCopy / (1024.0 * 1024.0));
@@ -265,7 +270,8 @@ bool AttachRecipientFiles(SendJobState* pState)
         // The log and the boxes are in the ANSI code page.
         Utf8ToAnsiInPlace(szPath);
         snprintf(szReason, sizeof(szReason), "the file %s could not be attached: %s", szPath, szWhy);
-        CopyOneLine(pState->szNotSentReason, sizeof(pState->szNotSentReason), szReason);
+        CopyBounded(pState->szNotSentReason, sizeof(pState->szNotSentReason), szReason);
+        SpaceEveryLineBreak(pState->szNotSentReason);
         DeleteUnsentCopy(pState);
         return false;
     }

@@ -10,7 +10,6 @@
 #include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
-#include "engine/original_capture.h"
 #include "resources/resource.h"
 
 namespace {
@@ -52,30 +51,6 @@ bool AllocateWorkingCopies(SendJobState* pState)
     pState->nSinceSendReceive = 0;
     return true;
 }
-
-namespace {
-
-// One field, already HTML text in UTF-8, as HTML of the given code page
-// holds it (Utf8ToHtmlCodePage).
-bool AddHtmlField(ListRecord* pTo, const char* pszUtf8, UINT uCodePage)
-{
-    char* pszOut = Utf8ToHtmlCodePage(pszUtf8, uCodePage);
-    bool bAdded = pszOut && AddListField(pTo, pszOut, strlen(pszOut));
-    free(pszOut);
-    return bAdded;
-}
-
-bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, UINT uCodePage)
-{
-    ClearListRecord(pTo);
-    for (int i = 0; i < pFrom->nCount; ++i) {
-        if (!AddHtmlField(pTo, pFrom->ppszFields[i], uCodePage))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 // The header (and, with pRecord, the recipient's fields) as a text of HTML is
 // merged with them: names and values as HTML text, then the "HTML:" names
@@ -138,13 +113,4 @@ bool MergeRecipient(SendJobState* pState)
                    MakePlainRecord(&pState->record, pState->header.nCount, &plainRecord) &&
                    MergeTexts(pState, &plainHeader, &plainRecord);
     return bMerged;
-}
-
-void CopyAddress(char* pszOut, const char* pszAddress)
-{
-    size_t cch = strlen(pszAddress);
-    if (cch >= LC_ADDRESS_CAPACITY)
-        cch = LC_ADDRESS_CAPACITY - 1;
-    memcpy(pszOut, pszAddress, cch);
-    pszOut[cch] = '\0';
 }

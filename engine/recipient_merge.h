@@ -21,7 +21,4 @@ bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord);
 // cannot go on (the merge's failure is logged and shown).
 bool MergeRecipient(SendJobState* pState);
 
-// An address cut to an address buffer.
-void CopyAddress(char* pszOut, const char* pszAddress);
-
 #endif

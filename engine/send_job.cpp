@@ -20,7 +20,9 @@
 #include "engine/recipient_merge.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
+#include "mailing/text_conversion.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
@@ -68,7 +70,8 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
     {
         // The logs are written in the ANSI code page.
         char szAddress[LC_ADDRESS_CAPACITY];
-        CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+        CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+        SpaceEveryLineBreak(szAddress);
         Utf8ToAnsiInPlace(szAddress);
         LogRecordSkipped(pState->pCurrentLog, nLine, SkippedRecordReason(nReason, pszAddress), szAddress);
     }
@@ -140,8 +143,9 @@ bool CountRecipients(SendJobState* pState)
     }
     if (pState->nEmailColumn < pState->header.nCount)
     {
-        CopyOneLine(pState->szAddressColumn, sizeof(pState->szAddressColumn),
+        CopyBounded(pState->szAddressColumn, sizeof(pState->szAddressColumn),
                     pState->header.ppszFields[pState->nEmailColumn]);
+        SpaceEveryLineBreak(pState->szAddressColumn);
         // Shown in boxes and logs, both in the ANSI code page.
         Utf8ToAnsiInPlace(pState->szAddressColumn);
     }
@@ -231,8 +235,8 @@ bool SendToEveryRecipient(SendJobState* pState)
         if (!MergeRecipient(pState))
             return false;
 
-        CopyAddress(pState->szDisplayName, pState->szAddress);
-        CopyAddress(pState->szRecipientAddress, pState->szAddress);
+        CopyBounded(pState->szDisplayName, LC_ADDRESS_CAPACITY, pState->szAddress);
+        CopyBounded(pState->szRecipientAddress, LC_ADDRESS_CAPACITY, pState->szAddress);
 
         pState->nJobStep = StepCopy;
         pState->nCopyRetries = 0;

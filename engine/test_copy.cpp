@@ -17,7 +17,9 @@
 #include "engine/recipient_files.h"
 #include "engine/recipient_merge.h"
 #include "engine/send_job_state.h"
+#include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
+#include "mailing/text_conversion.h"
 
 namespace {
 
@@ -128,9 +130,9 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
             if (CaptureOriginal(&state) && AllocateWorkingCopies(&state) && MergeRecipient(&state)) {
                 std::string subject = std::string("[Test] ") + state.pszSubjectCopy.Get();
                 state.pszSubjectCopy.Reset(_strdup(subject.c_str()));
-                CopyAddress(state.szAddress, szOwn);
-                CopyAddress(state.szDisplayName, szOwn);
-                CopyAddress(state.szRecipientAddress, szOwn);
+                CopyBounded(state.szAddress, LC_ADDRESS_CAPACITY, szOwn);
+                CopyBounded(state.szDisplayName, LC_ADDRESS_CAPACITY, szOwn);
+                CopyBounded(state.szRecipientAddress, LC_ADDRESS_CAPACITY, szOwn);
                 if (state.pszSubjectCopy) {
                     RecipientOutcome outcome = SendRecipientCopy(&state);
                     bSent = outcome == RecipientCompleted;

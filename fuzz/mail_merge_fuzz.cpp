@@ -1,5 +1,7 @@
 // Feeds arbitrary texts, header names and record values to the mail merge and
-// holds every result against a plain std::string replacement written here.
+// holds every result against a plain std::string replacement written here;
+// the values and the text also go into an HTML's code page, each checked
+// character by character.
 //
 // Input layout, sections separated by NUL bytes:
 //   text NUL header-fields NUL record-fields NUL slack
@@ -20,6 +22,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/merge_reference.h"
+#include "mailing/html_text.h"
 #include "mailing/list_record.h"
 #include "mailing/mail_merge.h"
 
@@ -33,20 +36,6 @@ typedef std::vector<std::string> Strings;
 const size_t knNameLimit = LC_MERGE_NAME_LIMIT;       // a name this long cannot make a placeholder
 const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer characters than this
 const long long knMinimumSize = 10;
-
-REFERENCE_CODE size_t FindFolded(const std::string& text, size_t nFrom, const std::string& pattern)
-{
-    if (pattern.size() > text.size())
-        return std::string::npos;
-    for (size_t i = nFrom; i + pattern.size() <= text.size(); ++i) {
-        size_t j = 0;
-        while (j < pattern.size() && ReferenceFoldCase(text[i + j]) == ReferenceFoldCase(pattern[j]))
-            ++j;
-        if (j == pattern.size())
-            return i;
-    }
-    return std::string::npos;
-}
 
 REFERENCE_CODE std::string PlaceholderOf(const std::string& name)
 {
@@ -140,6 +129,104 @@ REFERENCE_CODE ReferenceMerge ReferenceInPlace(const std::string& original, long
     result.bMerged = true;
     result.text = pass.text;
     return result;
+}
+
+// ---- The HTML's code page -------------------------------------------------
+
+// The UTF-8 sequence at nAt of text: its length with its character in
+// *puChar, or 0 when the bytes there are not one (a stray or missing
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
+REFERENCE_CODE size_t ReferenceUtf8At(const std::string& text, size_t nAt, unsigned* puChar)
+{
+    static const unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    unsigned char ch = (unsigned char)text[nAt];
+    size_t cb = ch < 0x80 ? 1 : ch >= 0xF8 ? 0 : ch >= 0xF0 ? 4 : ch >= 0xE0 ? 3 : ch >= 0xC0 ? 2 : 0;
+    if (cb == 0 || nAt + cb > text.size())
+        return 0;
+    unsigned uChar = cb == 1 ? ch : ch & (0x7Fu >> cb);
+    for (size_t i = 1; i < cb; ++i) {
+        unsigned char chMore = (unsigned char)text[nAt + i];
+        if ((chMore & 0xC0) != 0x80)
+            return 0;
+        uChar = (uChar << 6) | (chMore & 0x3F);
+    }
+    if (uChar < kMinimum[cb] || uChar > 0x10FFFF || (uChar >= 0xD800 && uChar <= 0xDFFF))
+        return 0;
+    *puChar = uChar;
+    return cb;
+}
+
+// How many bytes at nAt, where no UTF-8 sequence is, read as one U+FFFD:
+// the longest start of a sequence that some continuation would make whole,
+// else the one byte.
+REFERENCE_CODE size_t ReferenceBrokenLength(const std::string& text, size_t nAt)
+{
+    unsigned char ch = (unsigned char)text[nAt];
+    size_t cbWhole = ch >= 0xF0 ? 4 : ch >= 0xE0 ? 3 : 2;
+    if (ch < 0xC2 || ch > 0xF4)
+        return 1;
+    size_t cbStart = 1;
+    for (size_t cb = 2; cb < cbWhole && nAt + cb <= text.size(); ++cb) {
+        // Completed with the smallest continuation bytes, which every place
+        // after the second takes.
+        std::string whole = text.substr(nAt, cb) + std::string(cbWhole - cb, (char)0x80);
+        unsigned uChar = 0;
+        if (ReferenceUtf8At(whole, 0, &uChar) != cbWhole)
+            break;
+        cbStart = cb;
+    }
+    return cbStart;
+}
+
+// A value (already HTML text in UTF-8) in the HTML's code page: as it is for
+// UTF-8. For the ANSI code page (Latin-1 in this build) and for any other,
+// ASCII stays, a character the code page holds becomes its byte, every other
+// one exactly "&#N;" with N its number, which HTML reads back as that very
+// character (but for 0x80 to 0x9F, which HTML reads as windows-1252 does),
+// and bytes that are not UTF-8 become U+FFFD's reference.
+void CheckHtmlCodePage(const std::string& value)
+{
+    char* pszSame = Utf8ToHtmlCodePage(value.c_str(), LC_HTML_CP_UTF8);
+    FUZZ_CHECK(pszSame != NULL);
+    FUZZ_CHECK(value == pszSame);
+    free(pszSame);
+    static const char kszReplacement[] = "&#65533;";
+    const unsigned kCodePages[] = {LC_HTML_CP_ANSI, 1251};
+    for (unsigned uCodePage : kCodePages) {
+        char* pszOut = Utf8ToHtmlCodePage(value.c_str(), uCodePage);
+        FUZZ_CHECK(pszOut != NULL);
+        std::string out = pszOut;
+        free(pszOut);
+        size_t nOut = 0;
+        for (size_t nAt = 0; nAt < value.size();) {
+            unsigned uChar = 0;
+            size_t cb = ReferenceUtf8At(value, nAt, &uChar);
+            if (cb == 0) {
+                // One replacement for the longest start of a sequence that
+                // breaks off, or for the one byte that starts none.
+                FUZZ_CHECK(out.compare(nOut, sizeof(kszReplacement) - 1, kszReplacement) == 0);
+                nOut += sizeof(kszReplacement) - 1;
+                nAt += ReferenceBrokenLength(value, nAt);
+                continue;
+            }
+            nAt += cb;
+            FUZZ_CHECK(nOut < out.size());
+            if (uChar < 0x80 || (uCodePage == LC_HTML_CP_ANSI && uChar <= 0xFF)) {
+                FUZZ_CHECK((unsigned char)out[nOut] == uChar);
+                ++nOut;
+                continue;
+            }
+            std::string reference = "&#" + std::to_string(uChar) + ";";
+            FUZZ_CHECK(out.compare(nOut, reference.size(), reference) == 0);
+            unsigned uFirst = 0, uSecond = 0;
+            size_t cchRead = ReadHtmlReference(out.c_str() + nOut, out.size() - nOut, &uFirst, &uSecond);
+            FUZZ_CHECK(cchRead == reference.size());
+            FUZZ_CHECK(uSecond == 0);
+            FUZZ_CHECK(uFirst == uChar || (uChar >= 0x80 && uChar <= 0x9F));
+            nOut += cchRead;
+        }
+        FUZZ_CHECK(nOut == out.size());
+    }
 }
 
 // ---- Driving the merge ----------------------------------------------------
@@ -241,16 +328,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     FuzzRecord header(names);
     FuzzRecord record(values);
 
-    // The search for each column's placeholder, from the start and from a
-    // position inside the text.
-    for (const std::string& name : names) {
-        std::string placeholder = PlaceholderOf(name);
-        size_t nFrom = text.empty() ? 0 : (size_t)nSlack % (text.size() + 1);
-        size_t nExpected = FindFolded(text, nFrom, placeholder);
-        int nFound = FindNoCase(text.c_str(), (int)nFrom, placeholder.c_str());
-        FUZZ_CHECK(nExpected == std::string::npos ? nFound == -1 : nFound == (int)nExpected);
-    }
-
     // Sizing on an exactly sized copy, which must come back unchanged.
     long long nExpectedSize = 0;
     bool bSizable = ReferenceSize(text, names, values, &nExpectedSize);
@@ -271,7 +348,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     CheckInPlace(text, (int)text.size() + 1 + nSlack, ExactBuffer, names, values, header, record);
 
     // The calling protocol: with a copy left over as from the recipient
-    // before, or in the fresh-copy form, which wraps it; the slack picks one.
+    // before, or from no copy at all; the slack picks one.
     ReferenceMerge expected = bSized ? ReferenceInPlace(text, (long long)nNeeded + 1, names, values)
                                      : ReferenceMerge{false, std::string()};
     if (nSlack % 2 == 0) {
@@ -285,9 +362,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
             FUZZ_CHECK(expected.text == pszCopy);
         free(pszCopy);
     } else {
-        char* pszMerged = MergeText(text.c_str(), header.Get(), record.Get());
-        FUZZ_CHECK((pszMerged != NULL) == expected.bMerged);
-        if (pszMerged)
+        char* pszMerged = NULL;
+        MergeResult result = MergeIntoCopy(text.c_str(), header.Get(), record.Get(), &pszMerged);
+        FUZZ_CHECK(result == (expected.bMerged ? MergeDone : MergeFailed));
+        FUZZ_CHECK(result != MergeDone || pszMerged != NULL);
+        if (result == MergeDone)
             FUZZ_CHECK(expected.text == pszMerged);
         free(pszMerged);
     }
@@ -301,5 +380,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     if (pszHtml)
         FUZZ_CHECK(ReferenceOnePass(text, htmlNames, htmlValues).text == pszHtml);
     free(pszHtml);
+
+    // Each value of the record, and the text itself, in the HTML's code page;
+    // the record's values all at once as the engine encodes them.
+    CheckHtmlCodePage(text);
+    for (const std::string& value : values)
+        CheckHtmlCodePage(value);
+    ListRecord encoded;
+    InitListRecord(&encoded);
+    FUZZ_CHECK(EncodeFieldsForHtml(record.Get(), &encoded, 1251));
+    FUZZ_CHECK(encoded.nCount == (int)values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        char* pszOne = Utf8ToHtmlCodePage(values[i].c_str(), 1251);
+        FUZZ_CHECK(pszOne != NULL);
+        FUZZ_CHECK(strcmp(pszOne, encoded.ppszFields[i]) == 0);
+        free(pszOne);
+    }
+    FreeListRecord(&encoded);
     return 0;
 }

@@ -1,5 +1,5 @@
 // What the mailing code needs from the rest of the add-in, for the native
-// fuzz build: the options record that names the list, and the two pieces that
+// fuzz build: the options record that names the list, and the pieces that
 // only exist on Windows. The fuzz targets write their lists as ordinary files,
 // so the shared-access way in is never needed; an out-of-memory report has no
 // one to show it to and is only counted.
@@ -7,6 +7,7 @@
 
 #include "fuzz/native_shim.h"
 
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "settings/settings_store.h"
 
@@ -50,4 +51,13 @@ char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemor
     pszOut[cbOut] = '\0';
     *pcbOut = cbOut;
     return pszOut;
+}
+
+// The same Latin-1: the characters up to U+00FF are its bytes.
+size_t AnsiBytesOf(unsigned uChar, char* pszOut)
+{
+    if (uChar > 0xFF)
+        return 0;
+    pszOut[0] = (char)uChar;
+    return 1;
 }

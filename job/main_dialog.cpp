@@ -9,6 +9,7 @@
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
 #include "job/preview_dialog.h"
+#include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
 #include "resources/product.h"
 #include "resources/resource.h"
@@ -341,15 +342,6 @@ void OnTimer(HWND hDlg)
         SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, szLine);
 }
 
-// The text up to its first line end, cut to the buffer.
-void CopyFirstLine(char* pszOut, size_t cchOut, const char* pszText)
-{
-    size_t i = 0;
-    for (; pszText[i] && pszText[i] != '\n' && pszText[i] != '\r' && i + 1 < cchOut; ++i)
-        pszOut[i] = pszText[i];
-    pszOut[i] = '\0';
-}
-
 void OnJobDone(HWND hDlg, WPARAM wCompleted)
 {
     // After a cancel the engine's own WM_JOBDONE may still find the window
@@ -372,7 +364,8 @@ void OnJobDone(HWND hDlg, WPARAM wCompleted)
         pszResult = kszCompletedText;
     } else if (!JobProgress.logsOpened) {
         char szReason[LC_STATUS_CAPACITY];
-        CopyFirstLine(szReason, sizeof(szReason), JobProgress.endReason);
+        // The reason up to its first line end, cut to the buffer.
+        CopyBounded(szReason, sizeof(szReason), JobProgress.endReason, strcspn(JobProgress.endReason, "\r\n"));
         if (szReason[0])
             snprintf(szNotStarted, sizeof(szNotStarted), "%s (%s)", kszNotStartedText, szReason);
         else

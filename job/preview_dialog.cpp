@@ -10,10 +10,12 @@
 #include "engine/job_resume.h"
 #include "engine/send_job.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
 #include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
+#include "mailing/text_conversion.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -30,7 +32,8 @@ void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddre
 {
     char szLine[LC_ADDRESS_CAPACITY + 128];
     char szAddress[LC_ADDRESS_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+    SpaceEveryLineBreak(szAddress);
     snprintf(szLine, sizeof(szLine), "  Line %d: %s%s%s", nLine, SkippedRecordReason(nReason, pszAddress),
              szAddress[0] ? ": " : "", szAddress);
     ((SkippedLines*)pContext)->lines.push_back(szLine);
@@ -333,7 +336,8 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     text += "Delimiter: " + std::string(DelimiterName(ListDelimiter)) + "\n";
     if (nColumn >= 0 && nColumn < header.nCount) {
         char szColumn[LC_FIELD_NAME_CAPACITY];
-        CopyOneLine(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+        CopyBounded(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+        SpaceEveryLineBreak(szColumn);
         text += "Address column: " + std::string(szColumn) + "\n";
     } else {
         text += "Address column: none (no column is named for the e-mail address)\n";
@@ -373,7 +377,8 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         int nCandidates = CountAddressColumns(&header);
         if (nCandidates > 1 && nColumn < header.nCount) {
             char szColumn[LC_FIELD_NAME_CAPACITY];
-            CopyOneLine(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+            CopyBounded(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
+            SpaceEveryLineBreak(szColumn);
             text += "Send asks first: the mailing list has " + std::to_string(nCandidates) +
                     " columns that could hold the e-mail address; each copy goes to the address in the column \"" +
                     szColumn + "\".\n";

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
 #include "resources/product.h"
 #include "settings/settings_store.h"
@@ -32,16 +33,6 @@ static void WriteStamp(FILE* pLog, const char* pszLabel, const SYSTEMTIME* pTime
             pTime->wHour, pTime->wMinute, pTime->wSecond);
 }
 
-void CopyOneLine(char* pszOut, size_t cchOut, const char* pszText)
-{
-    if (cchOut == 0)
-        return;
-    size_t i = 0;
-    for (; pszText && pszText[i] && i + 1 < cchOut; ++i)
-        pszOut[i] = (pszText[i] == '\r' || pszText[i] == '\n') ? ' ' : pszText[i];
-    pszOut[i] = '\0';
-}
-
 // List data in a log line, with its line breaks made spaces.
 #define LC_LOG_VALUE_CAPACITY 1024
 
@@ -59,7 +50,8 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fprintf(pLog, "\t\tEmails In File: %d\n", nEmailsInFile);
     if (pszAddressColumn) {
         char szColumn[LC_LOG_VALUE_CAPACITY];
-        CopyOneLine(szColumn, sizeof(szColumn), pszAddressColumn);
+        CopyBounded(szColumn, sizeof(szColumn), pszAddressColumn);
+        SpaceEveryLineBreak(szColumn);
         fprintf(pLog, "\t\tAddress Column: %s\n", szColumn);
     }
     fprintf(pLog, "\tOptions:\n");
@@ -96,7 +88,8 @@ void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent)
 void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+    SpaceEveryLineBreak(szAddress);
     char szFiles[40] = "";
     if (nAttachments > 0)
         snprintf(szFiles, sizeof(szFiles), " (%d attachment%s)", nAttachments, nAttachments == 1 ? "" : "s");
@@ -114,7 +107,8 @@ void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachme
 void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+    SpaceEveryLineBreak(szAddress);
     SYSTEMTIME time = Now();
     fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sending\n", time.wHour, time.wMinute, time.wSecond, nNumber,
             szAddress);
@@ -130,7 +124,8 @@ static void LogText(FILE* pLog, const char* pszText)
 void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const char* pszReason)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+    SpaceEveryLineBreak(szAddress);
     SYSTEMTIME time = Now();
     fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Not Sent: %s\n", time.wHour, time.wMinute, time.wSecond, nNumber,
             szAddress, pszReason);
@@ -140,7 +135,8 @@ void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const ch
 void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
-    CopyOneLine(szAddress, sizeof(szAddress), pszAddress);
+    CopyBounded(szAddress, sizeof(szAddress), pszAddress);
+    SpaceEveryLineBreak(szAddress);
     if (szAddress[0])
         fprintf(pLog, "Skipped line %d of the mailing list: %s: %s\n", nLine, pszReason, szAddress);
     else

@@ -61,10 +61,6 @@ void StartSentList(FILE* pFile, int nEncoding, SentListFile* pSentList);
 void WriteSentListRecord(SentListFile* pSentList, const char* pszRawRecord);
 void CloseSentList(SentListFile* pSentList);
 
-// The text cut to the buffer, with every CR and LF made a space: list data
-// must not split a log line and so forge another.
-void CopyOneLine(char* pszOut, size_t cchOut, const char* pszText);
-
 // "Comma", "Tab" or "Unknown" for a delimiter mode.
 const char* DelimiterName(int nDelimiter);
 

@@ -131,3 +131,7 @@ size_t PutUtf8(char* pszOut, unsigned uChar)
     return 4;
 }
 
+unsigned JoinSurrogates(unsigned uHigh, unsigned uLow)
+{
+    return 0x10000 + ((uHigh - 0xD800) << 10) + (uLow - 0xDC00);
+}

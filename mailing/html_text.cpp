@@ -52,21 +52,6 @@ int CountOf(const ListRecord* pRecord)
 
 }  // namespace
 
-char* EscapeHtmlText(const char* pszText)
-{
-    if (pszText == NULL)
-        return NULL;
-    ListRecord one;
-    InitListRecord(&one);
-    char* pszOut = NULL;
-    if (AddEscaped(&one, pszText, true) && one.nCount == 1) {
-        pszOut = one.ppszFields[0];
-        one.ppszFields[0] = NULL;
-    }
-    FreeListRecord(&one);
-    return pszOut;
-}
-
 // Appends each of the first nColumns names of pNames after "HTML:", the
 // names of "[[HTML:Name]]".
 static bool AddMarkupNames(const ListRecord* pNames, int nColumns, ListRecord* pOut)
@@ -135,6 +120,119 @@ bool MakePlainRecord(const ListRecord* pRecord, int nColumns, ListRecord* pPlain
             if (!AddListField(pPlainRecord, pszValue, strlen(pszValue)))
                 return false;
         }
+    }
+    return true;
+}
+
+// The character that begins at p (not at its end) and how many bytes it
+// takes; a byte that begins no UTF-8 sequence, or the longest start of one
+// that breaks off, reads as U+FFFD. The engine hands over only UTF-8 (the
+// list reader checks every line, the HTML is made from UTF-16), so that never
+// reaches a message; it only keeps the bytes from being read as anything else.
+static size_t ReadUtf8Char(const unsigned char* p, unsigned* puChar)
+{
+    unsigned ch = p[0];
+    if (ch < 0x80) {
+        *puChar = ch;
+        return 1;
+    }
+    size_t cbMore = 0;
+    unsigned uChar = 0;
+    if (ch >= 0xC2 && ch <= 0xDF) {
+        cbMore = 1;
+        uChar = ch & 0x1F;
+    } else if (ch >= 0xE0 && ch <= 0xEF) {
+        cbMore = 2;
+        uChar = ch & 0x0F;
+    } else if (ch >= 0xF0 && ch <= 0xF4) {
+        cbMore = 3;
+        uChar = ch & 0x07;
+    } else {
+        *puChar = 0xFFFD;
+        return 1;
+    }
+    for (size_t i = 1; i <= cbMore; ++i) {
+        // The second byte also rules out overlong forms, surrogates and
+        // numbers past U+10FFFF; the terminator is outside every range.
+        unsigned uLow = 0x80, uHigh = 0xBF;
+        if (i == 1) {
+            if (ch == 0xE0)
+                uLow = 0xA0;
+            else if (ch == 0xED)
+                uHigh = 0x9F;
+            else if (ch == 0xF0)
+                uLow = 0x90;
+            else if (ch == 0xF4)
+                uHigh = 0x8F;
+        }
+        if (p[i] < uLow || p[i] > uHigh) {
+            *puChar = 0xFFFD;
+            return i;
+        }
+        uChar = (uChar << 6) | (p[i] & 0x3F);
+    }
+    *puChar = uChar;
+    return cbMore + 1;
+}
+
+char* Utf8ToHtmlCodePage(const char* pszUtf8, unsigned uCodePage)
+{
+    if (pszUtf8 == NULL)
+        pszUtf8 = "";
+    size_t cb = strlen(pszUtf8);
+    if (uCodePage == LC_HTML_CP_UTF8) {
+        char* pszCopy = (char*)malloc(cb + 1);
+        if (pszCopy)
+            memcpy(pszCopy, pszUtf8, cb + 1);
+        return pszCopy;
+    }
+    // Every byte as at most "&#65533;" (8 bytes); a character of two bytes
+    // or more needs at most four per byte ("&#1114111;" for four).
+    if (cb > ((size_t)-1 - 1) / 8)
+        return NULL;
+    char* pszOut = (char*)malloc(cb * 8 + 1);
+    if (pszOut == NULL)
+        return NULL;
+    const unsigned char* p = (const unsigned char*)pszUtf8;
+    size_t cbOut = 0;
+    while (*p) {
+        unsigned uChar = 0;
+        p += ReadUtf8Char(p, &uChar);
+        if (uChar < 0x80) {
+            pszOut[cbOut++] = (char)uChar;
+            continue;
+        }
+        size_t cbBytes = uCodePage == LC_HTML_CP_ANSI ? AnsiBytesOf(uChar, pszOut + cbOut) : 0;
+        if (cbBytes > 0) {
+            cbOut += cbBytes;
+            continue;
+        }
+        // Decimal, as the engine has always written them.
+        char szDigits[8];
+        size_t nDigits = 0;
+        do {
+            szDigits[nDigits++] = (char)('0' + uChar % 10);
+            uChar /= 10;
+        } while (uChar);
+        pszOut[cbOut++] = '&';
+        pszOut[cbOut++] = '#';
+        while (nDigits)
+            pszOut[cbOut++] = szDigits[--nDigits];
+        pszOut[cbOut++] = ';';
+    }
+    pszOut[cbOut] = '\0';
+    return pszOut;
+}
+
+bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCodePage)
+{
+    ClearListRecord(pTo);
+    for (int i = 0; i < CountOf(pFrom); ++i) {
+        char* pszOut = Utf8ToHtmlCodePage(pFrom->ppszFields[i], uCodePage);
+        bool bAdded = pszOut && AddListField(pTo, pszOut, strlen(pszOut));
+        free(pszOut);
+        if (!bAdded)
+            return false;
     }
     return true;
 }

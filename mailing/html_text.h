@@ -26,11 +26,32 @@ size_t ReadHtmlReference(const char* psz, size_t cch, unsigned* puFirst, unsigne
 // how many it wrote.
 size_t PutUtf8(char* pszOut, unsigned uChar);
 
-// The UTF-8 text pszText as HTML text that shows it: '&', '<', '>', '"' and
-// '\'' as character references (so that it is text in an element and in a
-// quoted attribute alike), everything else as it is. A heap block for free(),
-// or NULL when memory runs out.
-char* EscapeHtmlText(const char* pszText);
+// The character of a UTF-16 surrogate pair: uHigh in D800-DBFF, uLow in
+// DC00-DFFF, which the caller has checked.
+unsigned JoinSurrogates(unsigned uHigh, unsigned uLow);
+
+// The code pages an HTML text is put into, as Windows numbers them:
+// CP_UTF8, and CP_ACP for the system's ANSI code page.
+#define LC_HTML_CP_UTF8 65001u
+#define LC_HTML_CP_ANSI 0u
+
+// The bytes of uChar in the system's ANSI code page, no best-fit letter
+// taken for it, into pszOut (room for 8); 0 when the code page does not hold
+// it. On Windows with the other text conversions (mailing/text_conversion.cpp);
+// the native fuzz build has its own.
+size_t AnsiBytesOf(unsigned uChar, char* pszOut);
+
+// UTF-8 text as HTML of the given code page holds it: ASCII as it is, what
+// the code page holds in its own bytes (LC_HTML_CP_ANSI, no best-fit
+// letters), the rest as decimal character references, which read the same
+// whatever the HTML declares; LC_HTML_CP_UTF8 keeps it as it is. Bytes that
+// are not UTF-8 read as U+FFFD. A heap text for free(), or NULL when memory
+// runs out.
+char* Utf8ToHtmlCodePage(const char* pszUtf8, unsigned uCodePage);
+
+// Every field of pFrom, each already HTML text in UTF-8, into pTo as HTML of
+// the given code page holds it (Utf8ToHtmlCodePage). False when memory runs out.
+bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCodePage);
 
 // The header that a text of HTML is merged with: every name of pHeader as an
 // HTML editor writes it in the text ('&', '<' and '>' as references), then
@@ -38,8 +59,10 @@ char* EscapeHtmlText(const char* pszText);
 bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader);
 
 // The values for MakeHtmlHeader's nColumns names: each value as HTML text
-// (EscapeHtmlText; a column the record lacks is empty), then each value as it
-// stands, for "[[HTML:Name]]". False when memory runs out.
+// that shows it ('&', '<', '>', '"' and '\'' as character references, so that
+// it is text in an element and in a quoted attribute alike; a column the
+// record lacks is empty), then each value as it stands, for "[[HTML:Name]]".
+// False when memory runs out.
 bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord);
 
 // The header and values for the subject and the plain body: every name, then

@@ -40,32 +40,3 @@ void SetListFileBinary(FILE* pFile)
 {
     _setmode(_fileno(pFile), _O_BINARY);
 }
-
-char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemory)
-{
-    *pbNoMemory = false;
-    *pcbOut = 0;
-    if (cb == 0 || cb > 0x3FFFFFFF)
-        return NULL;
-    int cchWide = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszAnsi, (int)cb, NULL, 0);
-    if (cchWide <= 0)
-        return NULL;
-    wchar_t* pszWide = (wchar_t*)malloc(cchWide * sizeof(wchar_t));
-    if (!pszWide) {
-        *pbNoMemory = true;
-        return NULL;
-    }
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszAnsi, (int)cb, pszWide, cchWide);
-    int cbUtf8 = WideCharToMultiByte(CP_UTF8, 0, pszWide, cchWide, NULL, 0, NULL, NULL);
-    char* pszUtf8 = cbUtf8 > 0 ? (char*)malloc(cbUtf8 + 1) : NULL;
-    if (!pszUtf8) {
-        free(pszWide);
-        *pbNoMemory = cbUtf8 > 0;
-        return NULL;
-    }
-    WideCharToMultiByte(CP_UTF8, 0, pszWide, cchWide, pszUtf8, cbUtf8, NULL, NULL);
-    pszUtf8[cbUtf8] = '\0';
-    free(pszWide);
-    *pcbOut = (size_t)cbUtf8;
-    return pszUtf8;
-}

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mailing/bounded_copy.h"
 #include "mailing/html_text.h"
 #include "settings/settings_store.h"
 
@@ -273,7 +274,7 @@ static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
         unsigned uLow;
         if (ReadUtf16Unit(pFile, pList, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
             return -1;
-        uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
+        uUnit = JoinSurrogates(uUnit, uLow);
     }
     *puChar = uUnit;
     return 1;
@@ -395,20 +396,6 @@ int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
     *ppszLine = sLine.p;
     *pcbLine = sLine.cb;
     return 1;
-}
-
-// Copies at most cchCapacity - 1 characters and always terminates.
-static void CopyBounded(char* pszTo, int cchCapacity, const char* pszFrom, size_t cchMax)
-{
-    if (!pszTo || cchCapacity <= 0)
-        return;
-    size_t cchCopy = strlen(pszFrom);
-    if (cchCopy > cchMax)
-        cchCopy = cchMax;
-    if (cchCopy > (size_t)cchCapacity - 1)
-        cchCopy = (size_t)cchCapacity - 1;
-    memcpy(pszTo, pszFrom, cchCopy);
-    pszTo[cchCopy] = '\0';
 }
 
 static bool IsAddressBlank(char ch)

@@ -1,7 +1,7 @@
 // The mailing-list reader: opening the list, choosing its delimiter, reading
 // its records and handing out one usable recipient at a time. Plain C++ over
-// the C runtime, so it also builds natively; the two Windows-only pieces live
-// in mailing/list_file_win.cpp.
+// the C runtime, so it also builds natively; the Windows-only pieces live in
+// mailing/list_file_win.cpp and, for AnsiToUtf8, mailing/text_conversion.cpp.
 #ifndef LETTERCAST_LIST_READER_H
 #define LETTERCAST_LIST_READER_H
 

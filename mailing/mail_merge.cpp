@@ -245,26 +245,6 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
     return MatchColumn(pszAt, pHeader, pnLength);
 }
 
-int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder)
-{
-    if (pszText == NULL || pszPlaceholder == NULL || nStart < 0)
-        return -1;
-    if (pszPlaceholder[0] == '\0')
-        return nStart;
-    for (int i = nStart; pszText[i] != '\0'; ++i) {
-        int j = 0;
-        while (pszPlaceholder[j] != '\0' && pszText[i + j] != '\0' &&
-               FoldCase(pszText[i + j]) == FoldCase(pszPlaceholder[j]))
-            ++j;
-        if (pszPlaceholder[j] == '\0')
-            return i;
-        // The text ran out first: no later start has more room.
-        if (pszText[i + j] == '\0')
-            return -1;
-    }
-    return -1;
-}
-
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
                  const ListRecord* pRecord, int* pnNeeded)
 {
@@ -318,16 +298,6 @@ MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
 {
     return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, ppszCopy);
-}
-
-char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
-{
-    char* pszCopy = NULL;
-    if (MergeIntoCopy(pszOriginal, pHeader, pRecord, &pszCopy) != MergeDone) {
-        free(pszCopy);
-        return NULL;
-    }
-    return pszCopy;
 }
 
 // The text merged with the fields that pfnMakeHeader and pfnMakeRecord make of the

@@ -15,11 +15,6 @@
 #define LC_MERGE_MIN_SIZE 10          // the sizing call never asks for less
 #define LC_MERGE_SLACK 10             // the working copy gets this much beyond the needed size
 
-// Position of the first match of pszPlaceholder in pszText at or after nStart,
-// the letters compared without regard to case; -1 when there is none.
-// nStart must not lie beyond the text's terminator.
-int FindNoCase(const char* pszText, int nStart, const char* pszPlaceholder);
-
 // The column of the placeholder that begins at pszAt, which holds "[[", as
 // the merge finds it (a placeholder split by tags included), and its length;
 // -1 when the merge would leave it as it stands.
@@ -59,10 +54,9 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy);
 
-// MergeIntoCopy into a fresh block: the merged text for free(), or NULL when
+// MergeIntoCopy into a fresh block for a subject or a plain body,
+// "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when
 // the merge failed or memory ran out.
-char* MergeText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
-// The same for a subject or a plain body: "[[HTML:Name]]" as the value too.
 char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);
 // The same for UTF-8 HTML: values as HTML text, "[[HTML:Name]]" as markup.
 char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord);

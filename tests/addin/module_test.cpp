@@ -88,21 +88,6 @@ TEST(ModuleTest, LockAndUnlockGiveTheNewCount)
     EXPECT_EQ(gAtlModule.Unlock(), 0);
 }
 
-TEST(ModuleTest, TheGlobalInterfaceTableIsMadeOnce)
-{
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-    IGlobalInterfaceTable* pFirst = NULL;
-    IGlobalInterfaceTable* pSecond = NULL;
-    ASSERT_EQ(S_OK, gAtlModule.GetGITPtr(&pFirst));
-    ASSERT_EQ(S_OK, gAtlModule.GetGITPtr(&pSecond));
-    EXPECT_NE(pFirst, nullptr);
-    EXPECT_EQ(pFirst, pSecond);
-    pFirst->Release();
-    pSecond->Release();
-    EXPECT_EQ(E_POINTER, gAtlModule.GetGITPtr(NULL));
-    CoUninitialize();
-}
-
 TEST(ModuleTest, EveryScriptMayReferToTheAppId)
 {
     RegistryReplacements replacements;

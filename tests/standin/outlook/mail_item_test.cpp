@@ -103,10 +103,10 @@ TEST_F(MailItemTest, BodyFormatOutOfRangeRaisesAndChangesNothing)
     VariantInit(&value);
     V_VT(&value) = VT_I4;
     V_I4(&value) = 7;
-    EXPECT_COM_ERROR(DispPutProperty(item.Get(), L"BodyFormat", value), E_INVALIDARG);
+    EXPECT_EQ(E_INVALIDARG, DispTryPutProperty(item.Get(), L"BodyFormat", value));
     EXPECT_EQ(2, GetLong(item.Get(), L"BodyFormat"));
     V_I4(&value) = 1;
-    DispPutProperty(item.Get(), L"BodyFormat", value);
+    EXPECT_EQ(S_OK, DispTryPutProperty(item.Get(), L"BodyFormat", value));
     EXPECT_EQ(1, GetLong(item.Get(), L"BodyFormat"));
     EXPECT_EQ(L"", GetText(item.Get(), L"HTMLBody"));
 }
@@ -174,11 +174,11 @@ TEST_F(MailItemTest, SaveSentMessageFolderIsSetByReference)
     Ref<IDispatch> none(GetObjectProp(item.Get(), L"SaveSentMessageFolder"));
     EXPECT_FALSE(none);
     Ref<IDispatch> sentMail(DefaultFolder(5));
-    DispPutRefProperty(item.Get(), L"SaveSentMessageFolder", sentMail.Get());
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(item.Get(), L"SaveSentMessageFolder", sentMail.Get()));
     Ref<IDispatch> folder(GetObjectProp(item.Get(), L"SaveSentMessageFolder"));
     ASSERT_TRUE(folder);
     EXPECT_EQ(L"Sent Mail", GetText(folder.Get(), L"Name"));
-    EXPECT_COM_ERROR(DispPutRefProperty(item.Get(), L"SaveSentMessageFolder", item.Get()), E_INVALIDARG);
+    EXPECT_EQ(E_INVALIDARG, DispTryPutRefProperty(item.Get(), L"SaveSentMessageFolder", item.Get()));
 }
 
 TEST_F(MailItemTest, CloseWithSaveWritesTheItemAndClosesItsInspector)

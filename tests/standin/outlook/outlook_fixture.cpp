@@ -112,13 +112,11 @@ void OutlookTest::PutText(IDispatch* pObject, LPCOLESTR pszName, const wchar_t* 
     VariantInit(&value);
     V_VT(&value) = VT_BSTR;
     V_BSTR(&value) = SysAllocString(pszValue);
-    try {
-        DispPutProperty(pObject, pszName, value);
-    } catch (...) {
-        VariantClear(&value);
-        throw;
-    }
+    // The add-in's own call, raising as the host type library's wrappers do.
+    HRESULT hr = DispTryPutProperty(pObject, pszName, value);
     VariantClear(&value);
+    if (FAILED(hr))
+        ThrowComError(hr);
 }
 
 IDispatch* OutlookTest::Call(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs)
@@ -368,7 +366,9 @@ HRESULT OutlookTest::SendCopy(IDispatch* pOriginal, const wchar_t* pszSubject, c
         return hr;
     Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     Ref<IDispatch> sentMail(DefaultFolder(5));
-    DispPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get());
+    hr = DispTryPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get());
+    if (FAILED(hr))
+        return hr;
     Call(moved.Get(), L"Save");
     message.Reset(MessageOf(moved.Get()));
     return message->SubmitMessage(FORCE_SUBMIT);
