@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 
 #include "addin/host_state.h"
@@ -48,12 +49,12 @@ SendJob::~SendJob()
         m_pMAPIMessage->Release();
 }
 
-bool SendJob::NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int cchAddress,
+bool SendJob::NextRecipient(ListReader* pList, bool bHeaderDone, char* pszAddress, int cchAddress,
                             char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                             ListRecord* pHeader, ListRecord* pRecord)
 {
-    return ReadNextRecipient(&m_nEmailColumn, pFile, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
-                             cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
+    return pList && pList->ReadNextRecipient(&m_nEmailColumn, bHeaderDone, pszAddress, cchAddress, pszHeaderRaw,
+                                             cchHeaderRaw, pszRecordRaw, cchRecordRaw, pHeader, pRecord);
 }
 
 const char* SkippedRecordReason(int nReason, const char* pszAddress)
@@ -134,16 +135,22 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 // Watches the records the reader passes over while it is alive.
 class SkipWatch {
 public:
-    SkipWatch(void (*pfnSkipped)(void*, int, int, const char*), SendJobState* pState)
+    SkipWatch(ListReader* pList, void (*pfnSkipped)(void*, int, int, const char*), SendJobState* pState)
+        : m_pList(pList)
     {
-        gListSkipWatch.pfnSkipped = pfnSkipped;
-        gListSkipWatch.pContext = pState;
+        if (m_pList)
+            m_pList->WatchSkipped(pfnSkipped, pState);
     }
     ~SkipWatch()
     {
-        gListSkipWatch.pfnSkipped = NULL;
-        gListSkipWatch.pContext = NULL;
+        if (m_pList)
+            m_pList->WatchSkipped(NULL, NULL);
     }
+    SkipWatch(const SkipWatch&) = delete;
+    SkipWatch& operator=(const SkipWatch&) = delete;
+
+private:
+    ListReader* m_pList;
 };
 
 // The list as it is now, copied to a private file that both passes read: a
@@ -370,8 +377,8 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     SetJobPhase("Reading Mailing List");
     if (!TakeListSnapshot(pJob, pState))
         return false;
-    FILE* pList = OpenListFile(pState->szListCopy);
-    if (pList == NULL) {
+    ListReader list;
+    if (!list.Open(pState->szListCopy, ListDelimiter)) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
@@ -383,27 +390,27 @@ bool CountRecipients(SendJob* pJob, SendJobState* pState)
     bool bHeaderDone = false;
     RecipientFilesCheck files = {};
     {
-        SkipWatch watch(CountSkipped, pState);
-        while (pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
+        SkipWatch watch(&list, CountSkipped, pState);
+        while (pJob->NextRecipient(&list, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
                                    bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
                                    &pState->header, &pState->record)) {
             if (!bHeaderDone)
                 BeginRecipientFiles(pState, &files);
-            CheckRecipientFiles(pState, &files, gnListRecordLine);
+            CheckRecipientFiles(pState, &files, list.RecordLine());
             ++pState->nTotal;
             bHeaderDone = true;
         }
     }
-    fclose(pList);
-    pState->bListCutShort = gbListCutShort;
+    list.Close();
+    pState->bListCutShort = list.CutShort();
     JobProgress.skippedCount = pState->nSkipped;
     JobProgress.totalCount = pState->nTotal;
 
-    pState->nListEncoding = gnListEncoding;
-    if (gnListBadTextLine > 0)
-        return RefuseBadText(pJob, gnListBadTextLine, gnListEncoding, gnListBadTextChar);
-    if (gnListUnclosedQuoteLine > 0)
-        return RefuseUnclosedQuote(pJob, gnListUnclosedQuoteLine);
+    pState->nListEncoding = list.Encoding();
+    if (list.BadTextLine() > 0)
+        return RefuseBadText(pJob, list.BadTextLine(), list.Encoding(), list.BadTextChar());
+    if (list.UnclosedQuoteLine() > 0)
+        return RefuseUnclosedQuote(pJob, list.UnclosedQuoteLine());
     if (pJob->m_nEmailColumn == -1) {
         ShowListMessage(pJob->m_hWndOwner, IDS_NO_EMAIL_FIELD, MB_ICONWARNING | MB_OK);
         if (ShowListMessage(pJob->m_hWndOwner, IDS_ASK_MAILING_LIST_HELP, MB_ICONQUESTION | MB_YESNO) == IDYES)
@@ -500,8 +507,8 @@ bool OpenLogs(SendJob* pJob, SendJobState* pState)
             WriteSentListRecord(&pState->sentList, record.c_str());
     }
 
-    pState->pList = OpenListFile(pState->szListCopy);
-    if (pState->pList == NULL) {
+    pState->pList = new (std::nothrow) ListReader;
+    if (pState->pList == NULL || !pState->pList->Open(pState->szListCopy, ListDelimiter)) {
         ShowListMessage(pJob->m_hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
@@ -673,7 +680,7 @@ void CopyAddress(char* pszOut, const char* pszAddress)
 // Phase G; false when the job ends before the list does.
 bool SendToEveryRecipient(SendJob* pJob, SendJobState* pState)
 {
-    SkipWatch watch(LogSkipped, pState);
+    SkipWatch watch(pState->pList, LogSkipped, pState);
     for (;;) {
         bool bHeaderDone = pState->nCalls > 0;
         if (!pJob->NextRecipient(pState->pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0,
@@ -801,8 +808,8 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
     free(pState->pszSubjectCopy);
     free(pState->pszBodyCopy);
     free(pState->pszHTMLCopy);
-    if (pState->pList)
-        fclose(pState->pList);
+    delete pState->pList;
+    pState->pList = NULL;
     CloseSentList(&pState->sentList);
     // The list is done with: no resume is offered for it any more.
     if (pState->bSuccess)
@@ -881,12 +888,12 @@ bool ReadOwnAddress(char* pszAddress, int cchAddress)
 // The list read up to its recipient nIndex, into the state's header and record.
 bool ReadTestRecipient(SendJob* pJob, SendJobState* pState, const char* pszListPath, int nIndex)
 {
-    FILE* pList = OpenListFile(pszListPath);
-    if (pList == NULL)
+    ListReader list;
+    if (!list.Open(pszListPath, ListDelimiter))
         return false;
     pJob->m_nEmailColumn = -1;
     bool bHeaderDone = false, bFound = false;
-    for (int n = 1; pJob->NextRecipient(pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0,
+    for (int n = 1; pJob->NextRecipient(&list, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0,
                                          &pState->header, &pState->record);
          ++n) {
         bHeaderDone = true;
@@ -895,7 +902,7 @@ bool ReadTestRecipient(SendJob* pJob, SendJobState* pState, const char* pszListP
             break;
         }
     }
-    fclose(pList);
+    list.Close();
     return bFound;
 }
 

@@ -10,6 +10,7 @@
 #include "mailing/list_record.h"
 
 struct IMessage;
+class ListReader;
 
 // Why the list reader passed over a record, as the logs and the preview say it.
 const char* SkippedRecordReason(int nReason, const char* pszAddress);
@@ -33,7 +34,7 @@ public:
 
     // The next recipient with an address, from the list's header on (see
     // ReadNextRecipient); reads and sets m_nEmailColumn.
-    bool NextRecipient(FILE* pFile, bool bHeaderDone, char* pszAddress, int cchAddress,
+    bool NextRecipient(ListReader* pList, bool bHeaderDone, char* pszAddress, int cchAddress,
                        char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                        ListRecord* pHeader, ListRecord* pRecord);
 

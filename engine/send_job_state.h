@@ -68,7 +68,7 @@ struct SendJobState {
     FILE* pCurrentLog;
     FILE* pHistory;
     SentListFile sentList;
-    FILE* pList;
+    ListReader* pList;        // the sending pass's reading of the list's copy; deleted at the end
 
     bool bSuccess;
     bool bSubmitLogged;       // the current recipient's "Sending" line is written, its result not yet

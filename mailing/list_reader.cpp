@@ -8,14 +8,6 @@
 #include "settings/settings_store.h"
 
 int ListDelimiter = ListDelimiterUnknown;
-bool gbListCutShort = false;
-int gnListRecordLine = 0;
-int gnListUnclosedQuoteLine = 0;
-ListSkipWatch gListSkipWatch = { NULL, NULL };
-
-int gnListEncoding = ListEncodingAnsi;
-int gnListBadTextLine = 0;
-int gnListBadTextChar = 0;
 
 const char* ListEncodingName(int nEncoding)
 {
@@ -42,14 +34,8 @@ static const char kszListRead[] = "r";
 
 #define LC_ADDRESS_MAX_CHARS (LC_ADDRESS_CAPACITY - 1)
 
-// A block that grows as needed and is kept for the next use. The field
-// tables and texts alone go through gpfnListRealloc.
-struct GrowBuffer {
-    char* p;
-    size_t cb;      // bytes in use
-    size_t cbCap;   // bytes allocated
-};
-
+// The reader's blocks grow through realloc itself: the field tables and
+// texts alone go through gpfnListRealloc.
 static bool Reserve(GrowBuffer* pBuffer, size_t cbNeeded)
 {
     if (cbNeeded <= pBuffer->cbCap)
@@ -74,10 +60,6 @@ static bool PutBytes(GrowBuffer* pBuffer, const char* pBytes, size_t cb)
     pBuffer->p[pBuffer->cb] = '\0';
     return true;
 }
-
-// The reader's blocks: the physical line, the line with CR LF ends, one piece
-// of field text.
-static GrowBuffer sLine, sNormal, sPiece;
 
 // Checks UTF-8 a byte at a time: shortest forms only, no surrogates, nothing
 // beyond U+10FFFF.
@@ -152,49 +134,6 @@ static bool IsValidUtf8(const char* pText, size_t cb)
     return !check.bBad && check.nNeed == 0;
 }
 
-// The encoding of every list open through OpenListFile, by stream; a stream
-// the table does not know is read as ANSI.
-struct OpenList {
-    FILE* pFile;
-    int nEncoding;
-    int nPendingUnit;   // a UTF-16 unit read ahead after a CR, -1 when none
-    int nLinesRead;     // physical lines read from it, comment lines included
-};
-#define LC_OPEN_LIST_SLOTS 8
-static OpenList sOpenLists[LC_OPEN_LIST_SLOTS];
-static int snNextOpenListSlot = 0;
-
-static OpenList* FindOpenList(FILE* pFile)
-{
-    for (OpenList& list : sOpenLists) {
-        if (list.pFile == pFile)
-            return &list;
-    }
-    return NULL;
-}
-
-static void RememberOpenList(FILE* pFile, int nEncoding)
-{
-    OpenList* pList = FindOpenList(pFile);
-    if (!pList) {
-        pList = &sOpenLists[snNextOpenListSlot];
-        snNextOpenListSlot = (snNextOpenListSlot + 1) % LC_OPEN_LIST_SLOTS;
-    }
-    pList->pFile = pFile;
-    pList->nEncoding = nEncoding;
-    pList->nPendingUnit = -1;
-    pList->nLinesRead = 0;
-}
-
-// The line count of one reading: another opening of a list in between (the
-// delimiter detection of a resume click) leaves it alone.
-static int* LinesReadOf(FILE* pFile)
-{
-    static int snUnknownListLines = 0;
-    OpenList* pList = FindOpenList(pFile);
-    return pList ? &pList->nLinesRead : &snUnknownListLines;
-}
-
 // Reads the byte-order mark, or failing one the whole file, and leaves the
 // stream where the text begins.
 static int SniffEncoding(FILE* pFile)
@@ -224,30 +163,67 @@ static int SniffEncoding(FILE* pFile)
     return !check.bBad && check.nNeed == 0 && check.bNonAscii ? ListEncodingUtf8 : ListEncodingAnsi;
 }
 
-FILE* OpenListFile(const char* pszPath)
+ListReader::ListReader()
+    : m_pFile(NULL), m_nEncoding(ListEncodingAnsi), m_nDelimiter(ListDelimiterUnknown), m_nPendingUnit(-1),
+      m_nLinesRead(0), m_nLastControlChar(0), m_nRecordLine(0), m_nBadTextLine(0), m_nBadTextChar(0),
+      m_nUnclosedQuoteLine(0), m_bCutShort(false), m_skipWatch{ NULL, NULL }, m_line{ NULL, 0, 0 },
+      m_normal{ NULL, 0, 0 }, m_piece{ NULL, 0, 0 }
 {
+}
+
+ListReader::~ListReader()
+{
+    Close();
+    free(m_line.p);
+    free(m_normal.p);
+    free(m_piece.p);
+}
+
+void ListReader::Close()
+{
+    if (m_pFile)
+        fclose(m_pFile);
+    m_pFile = NULL;
+}
+
+bool ListReader::Open(const char* pszPath, int nDelimiter)
+{
+    Close();
+    m_nEncoding = ListEncodingAnsi;
+    m_nDelimiter = nDelimiter;
+    m_nPendingUnit = -1;
+    m_nLinesRead = 0;
+    m_nLastControlChar = 0;
+    m_nRecordLine = 0;
+    m_nUnclosedQuoteLine = 0;
+    m_nBadTextLine = 0;
+    m_nBadTextChar = 0;
+    m_bCutShort = false;
     if (!pszPath || !pszPath[0])
-        return NULL;
-    gnListRecordLine = 0;
-    gnListUnclosedQuoteLine = 0;
-    gnListBadTextLine = 0;
-    gnListBadTextChar = 0;
+        return false;
     FILE* pFile = fopen(pszPath, kszListRead);
     if (!pFile)
         pFile = OpenListFileShared(pszPath);
     if (!pFile)
-        return NULL;
-    gnListEncoding = SniffEncoding(pFile);
-    RememberOpenList(pFile, gnListEncoding);
-    return pFile;
+        return false;
+    m_nEncoding = SniffEncoding(pFile);
+    m_pFile = pFile;
+    return true;
+}
+
+void ListReader::WatchSkipped(void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress),
+                              void* pContext)
+{
+    m_skipWatch.pfnSkipped = pfnSkipped;
+    m_skipWatch.pContext = pfnSkipped ? pContext : NULL;
 }
 
 // The next UTF-16 unit: 1 with the unit, 0 at the end, -1 for half a unit.
-static int ReadUtf16Unit(FILE* pFile, OpenList* pList, unsigned* puUnit)
+static int ReadUtf16Unit(FILE* pFile, int nEncoding, int* pnPendingUnit, unsigned* puUnit)
 {
-    if (pList->nPendingUnit >= 0) {
-        *puUnit = (unsigned)pList->nPendingUnit;
-        pList->nPendingUnit = -1;
+    if (*pnPendingUnit >= 0) {
+        *puUnit = (unsigned)*pnPendingUnit;
+        *pnPendingUnit = -1;
         return 1;
     }
     int b0 = getc(pFile);
@@ -256,22 +232,22 @@ static int ReadUtf16Unit(FILE* pFile, OpenList* pList, unsigned* puUnit)
     int b1 = getc(pFile);
     if (b1 == EOF)
         return -1;
-    *puUnit = pList->nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
+    *puUnit = nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
     return 1;
 }
 
 // The next character of a UTF-16 list: 1, 0 at the end, -1 when not text.
-static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
+static int ReadUtf16Char(FILE* pFile, int nEncoding, int* pnPendingUnit, unsigned* puChar)
 {
     unsigned uUnit;
-    int nRead = ReadUtf16Unit(pFile, pList, &uUnit);
+    int nRead = ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uUnit);
     if (nRead <= 0)
         return nRead;
     if (uUnit >= 0xDC00 && uUnit <= 0xDFFF)
         return -1;
     if (uUnit >= 0xD800 && uUnit <= 0xDBFF) {
         unsigned uLow;
-        if (ReadUtf16Unit(pFile, pList, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
+        if (ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
             return -1;
         uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
     }
@@ -279,12 +255,12 @@ static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
     return 1;
 }
 
-static int ReadUtf16Line(FILE* pFile, OpenList* pList, GrowBuffer* pLine)
+static int ReadUtf16Line(FILE* pFile, int nEncoding, int* pnPendingUnit, GrowBuffer* pLine)
 {
     bool bAny = false;
     for (;;) {
         unsigned uChar;
-        int nRead = ReadUtf16Char(pFile, pList, &uChar);
+        int nRead = ReadUtf16Char(pFile, nEncoding, pnPendingUnit, &uChar);
         if (nRead < 0)
             return -1;
         if (nRead == 0)
@@ -294,11 +270,11 @@ static int ReadUtf16Line(FILE* pFile, OpenList* pList, GrowBuffer* pLine)
             return -1;
         if (uChar == '\r') {
             unsigned uNext;
-            int nNext = ReadUtf16Unit(pFile, pList, &uNext);
+            int nNext = ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uNext);
             if (nNext < 0)
                 return -1;
             if (nNext == 1 && uNext != '\n')
-                pList->nPendingUnit = (int)uNext;
+                *pnPendingUnit = (int)uNext;
             uChar = '\n';
         }
         char bytes[4];
@@ -334,10 +310,6 @@ static int ReadByteLine(FILE* pFile, GrowBuffer* pLine)
     }
 }
 
-// The control character that made ReadListLine refuse its last line, 0 when
-// that line was refused for bytes that are no text in the encoding.
-static int snLastControlChar = 0;
-
 // The first control character of a line of UTF-8 (C0 but tab and LF, DEL,
 // C1), 0 when none: no exporter writes one as text, and one written for a
 // character it could not map must not reach a message unseen.
@@ -353,47 +325,48 @@ static int FirstControlChar(const char* pszText, size_t cb)
     return 0;
 }
 
-int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
+int ListReader::ReadLine(const char** ppszLine, size_t* pcbLine)
 {
-    snLastControlChar = 0;
-    OpenList* pList = FindOpenList(pFile);
-    int nEncoding = pList ? pList->nEncoding : ListEncodingAnsi;
-    sLine.cb = 0;
-    if (!Reserve(&sLine, 1))
+    m_nLastControlChar = 0;
+    if (!m_pFile)
+        return 0;
+    int nEncoding = m_nEncoding;
+    m_line.cb = 0;
+    if (!Reserve(&m_line, 1))
         return -2;
-    sLine.p[0] = '\0';
+    m_line.p[0] = '\0';
     int nRead;
     if (nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be)
-        nRead = pList ? ReadUtf16Line(pFile, pList, &sLine) : -1;
+        nRead = ReadUtf16Line(m_pFile, nEncoding, &m_nPendingUnit, &m_line);
     else
-        nRead = ReadByteLine(pFile, &sLine);
+        nRead = ReadByteLine(m_pFile, &m_line);
     if (nRead != 1)
         return nRead;
     if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {
-        if (!IsValidUtf8(sLine.p, sLine.cb))
+        if (!IsValidUtf8(m_line.p, m_line.cb))
             return -1;
     } else if (nEncoding == ListEncodingAnsi) {
         bool bHigh = false;
-        for (size_t i = 0; i < sLine.cb && !bHigh; ++i)
-            bHigh = (unsigned char)sLine.p[i] >= 0x80;
+        for (size_t i = 0; i < m_line.cb && !bHigh; ++i)
+            bHigh = (unsigned char)m_line.p[i] >= 0x80;
         if (bHigh) {
             size_t cbUtf8 = 0;
             bool bNoMemory = false;
-            char* pszUtf8 = AnsiToUtf8(sLine.p, sLine.cb, &cbUtf8, &bNoMemory);
+            char* pszUtf8 = AnsiToUtf8(m_line.p, m_line.cb, &cbUtf8, &bNoMemory);
             if (!pszUtf8)
                 return bNoMemory ? -2 : -1;
-            sLine.cb = 0;
-            bool bPut = PutBytes(&sLine, pszUtf8, cbUtf8);
+            m_line.cb = 0;
+            bool bPut = PutBytes(&m_line, pszUtf8, cbUtf8);
             free(pszUtf8);
             if (!bPut)
                 return -2;
         }
     }
-    snLastControlChar = FirstControlChar(sLine.p, sLine.cb);
-    if (snLastControlChar != 0)
+    m_nLastControlChar = FirstControlChar(m_line.p, m_line.cb);
+    if (m_nLastControlChar != 0)
         return -1;
-    *ppszLine = sLine.p;
-    *pcbLine = sLine.cb;
+    *ppszLine = m_line.p;
+    *pcbLine = m_line.cb;
     return 1;
 }
 
@@ -486,6 +459,54 @@ static bool IsBlankLine(const char* pszLine)
     return true;
 }
 
+// Whether the path holds ".csv" in any case.
+static bool NamesCsv(const char* pszPath)
+{
+    static const char kszCsv[] = ".csv";
+    for (const char* p = pszPath; *p; ++p) {
+        size_t i = 0;
+        while (kszCsv[i] && tolower((unsigned char)p[i]) == kszCsv[i])
+            ++i;
+        if (!kszCsv[i])
+            return true;
+    }
+    return false;
+}
+
+int DetectListDelimiter(const char* pszPath)
+{
+    if (!pszPath)
+        pszPath = "";
+    ListReader reader;
+    if (reader.Open(pszPath, ListDelimiterUnknown)) {
+        bool bComma = false;
+        bool bTab = false;
+        bool bHeaderSeen = false;
+        const char* pszLine;
+        size_t cbLine;
+        bool bFirstLine = true;
+        while (!(bComma && bTab) && reader.ReadLine(&pszLine, &cbLine) == 1) {
+            int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+            bFirstLine = false;
+            if (nNamed != ListDelimiterUnknown)
+                return nNamed;
+            bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
+            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
+                bHeaderSeen = true;
+                if (IsSemicolonHeader(pszLine))
+                    return ListDelimiterSemicolon;
+            }
+            if (strchr(pszLine, ','))
+                bComma = true;
+            if (strchr(pszLine, '\t'))
+                bTab = true;
+        }
+        if (bComma != bTab)
+            return bComma ? ListDelimiterComma : ListDelimiterTab;
+    }
+    return NamesCsv(pszPath) ? ListDelimiterComma : ListDelimiterTab;
+}
+
 void DetectDelimiter()
 {
     // ToList is a fixed buffer that need not be terminated.
@@ -495,46 +516,7 @@ void DetectDelimiter()
         ++cchPath;
     memcpy(szPath, JobOptions.ToList, cchPath);
     szPath[cchPath] = '\0';
-
-    FILE* pFile = szPath[0] ? OpenListFile(szPath) : NULL;
-    if (pFile) {
-        bool bComma = false;
-        bool bTab = false;
-        bool bHeaderSeen = false;
-        const char* pszLine;
-        size_t cbLine;
-        bool bFirstLine = true;
-        while (!(bComma && bTab) && ReadListLine(pFile, &pszLine, &cbLine) == 1) {
-            int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
-            bFirstLine = false;
-            if (nNamed != ListDelimiterUnknown) {
-                fclose(pFile);
-                ListDelimiter = nNamed;
-                return;
-            }
-            bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
-            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
-                bHeaderSeen = true;
-                if (IsSemicolonHeader(pszLine)) {
-                    fclose(pFile);
-                    ListDelimiter = ListDelimiterSemicolon;
-                    return;
-                }
-            }
-            if (strchr(pszLine, ','))
-                bComma = true;
-            if (strchr(pszLine, '\t'))
-                bTab = true;
-        }
-        fclose(pFile);
-        if (bComma != bTab) {
-            ListDelimiter = bComma ? ListDelimiterComma : ListDelimiterTab;
-            return;
-        }
-    }
-
-    LowerCase(szPath);
-    ListDelimiter = strstr(szPath, ".csv") ? ListDelimiterComma : ListDelimiterTab;
+    ListDelimiter = DetectListDelimiter(szPath);
 }
 
 // Lines end in one LF; field texts carry CR LF instead.
@@ -600,24 +582,26 @@ struct RecordScan {
     char chDelimiter;
     bool bInQuote;        // a quoted field is open at the end of the last line
     bool bOpenFieldLost;  // that field was dropped for want of memory
+    GrowBuffer* pPiece;   // the reader's block for one piece of field text
 };
 
-// The text of one piece with its quote pairs collapsed, in sPiece; NULL when
-// memory ran out.
-static const char* CollapsedPiece(const char* pszFrom, const char* pszTo, size_t* pcchPiece)
+// The text of one piece with its quote pairs collapsed, in the scan's piece
+// block; NULL when memory ran out.
+static const char* CollapsedPiece(RecordScan* pScan, const char* pszFrom, const char* pszTo, size_t* pcchPiece)
 {
-    sPiece.cb = 0;
-    if (!Reserve(&sPiece, (size_t)(pszTo - pszFrom) + 1))
+    GrowBuffer* pPiece = pScan->pPiece;
+    pPiece->cb = 0;
+    if (!Reserve(pPiece, (size_t)(pszTo - pszFrom) + 1))
         return NULL;
-    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, sPiece.p);
-    return sPiece.p;
+    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, pPiece->p);
+    return pPiece->p;
 }
 
 static bool AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
                      bool bOpensQuote)
 {
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
     bool bAdded = pszPiece && AddListField(pRecord, pszPiece, cchPiece);
     if (!bAdded)
         ReportListOutOfMemory();
@@ -634,7 +618,7 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
     if (pScan->bOpenFieldLost)
         return;
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
     if (!pszPiece || !AppendToLastField(pRecord, pszPiece, cchPiece)) {
         pScan->bOpenFieldLost = true;
         ReportListOutOfMemory();
@@ -713,21 +697,21 @@ static size_t CountChars(const char* pszText, size_t cb)
 }
 
 // Reads physical lines into the cleared record until it is complete.
-static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDelimiter)
+// Returns a LineOutcome.
+int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
 {
-    RecordScan scan = { chDelimiter, false, false };
+    RecordScan scan = { chDelimiter, false, false, &m_piece };
     bool bAnyLine = false;
     size_t cchRaw = 0;
-    int* pnLinesRead = LinesReadOf(pFile);
     for (;;) {
         const char* pszLine = NULL;
         size_t cbLine = 0;
-        int nRead = ReadListLine(pFile, &pszLine, &cbLine);
-        int nLine = *pnLinesRead + 1;
+        int nRead = ReadLine(&pszLine, &cbLine);
+        int nLine = m_nLinesRead + 1;
         if (nRead == -1) {
-            if (gnListBadTextLine == 0) {
-                gnListBadTextLine = nLine;
-                gnListBadTextChar = snLastControlChar;
+            if (m_nBadTextLine == 0) {
+                m_nBadTextLine = nLine;
+                m_nBadTextChar = m_nLastControlChar;
             }
             return RecordBadText;
         }
@@ -738,7 +722,7 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
                 return RecordNone;
             return scan.bInQuote ? RecordQuoteOpenAtEnd : RecordComplete;
         }
-        ++*pnLinesRead;
+        ++m_nLinesRead;
         // A comment is a whole record: inside a quoted value the line is text.
         if (!scan.bInQuote && cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
             continue;
@@ -749,22 +733,22 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
             return RecordNoMemory;
         // Excel's first line "sep=;" names the delimiter; the header follows.
         // It stays in the header's raw text, so that the sent list says it too.
-        int nNamed = *pnLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+        int nNamed = m_nLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
         if (nNamed != ListDelimiterUnknown) {
-            ListDelimiter = nNamed;
+            m_nDelimiter = nNamed;
             scan.chDelimiter = DelimiterChar(nNamed);
             continue;
         }
         if (!bAnyLine)
-            gnListRecordLine = nLine;
+            m_nRecordLine = nLine;
         bAnyLine = true;
 
-        if (!NormaliseLineEnds(pszLine, cbLine, &sNormal))
+        if (!NormaliseLineEnds(pszLine, cbLine, &m_normal))
             return RecordNoMemory;
-        size_t cchNormal = sNormal.cb;
-        char chLast = cchNormal > 0 ? sNormal.p[cchNormal - 1] : '\0';
+        size_t cchNormal = m_normal.cb;
+        char chLast = cchNormal > 0 ? m_normal.p[cchNormal - 1] : '\0';
         if (cchNormal > 0)
-            TokeniseLine(pRecord, &scan, sNormal.p, cchNormal);
+            TokeniseLine(pRecord, &scan, m_normal.p, cchNormal);
         if (chLast == '\n' && !scan.bInQuote)
             return RecordComplete;
     }
@@ -779,24 +763,24 @@ static void TrimFieldLineEnd(char* pszField)
         pszField[--cch] = '\0';
 }
 
-bool ReadRecord(FILE* pFile, ListRecord* pRecord)
+bool ListReader::ReadRecord(ListRecord* pRecord)
 {
-    gbListCutShort = false;
-    if (!pFile || !pRecord)
+    m_bCutShort = false;
+    if (!m_pFile || !pRecord)
         return false;
     for (;;) {
         ClearListRecord(pRecord);
-        char chDelimiter = DelimiterChar(ListDelimiter);
+        char chDelimiter = DelimiterChar(m_nDelimiter);
         if (chDelimiter == '\0')
             return false;
 
-        LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
-        if (outcome == RecordNoMemory)
+        int nOutcome = ReadRecordLines(pRecord, chDelimiter);
+        if (nOutcome == RecordNoMemory)
             ReportListOutOfMemory();
-        gbListCutShort = outcome == RecordTooLong || outcome == RecordNoMemory;
-        if (outcome == RecordQuoteOpenAtEnd && gnListUnclosedQuoteLine == 0)
-            gnListUnclosedQuoteLine = gnListRecordLine;
-        if (outcome != RecordComplete && outcome != RecordQuoteOpenAtEnd)
+        m_bCutShort = nOutcome == RecordTooLong || nOutcome == RecordNoMemory;
+        if (nOutcome == RecordQuoteOpenAtEnd && m_nUnclosedQuoteLine == 0)
+            m_nUnclosedQuoteLine = m_nRecordLine;
+        if (nOutcome != RecordComplete && nOutcome != RecordQuoteOpenAtEnd)
             return false;
 
         bool bAllEmpty = true;
@@ -930,25 +914,23 @@ static bool NamesSeveralAddresses(const char* pszField)
     return false;
 }
 
-static void ReportSkipped(int nReason, const char* pszAddress)
+void ListReader::ReportSkipped(int nReason, const char* pszAddress)
 {
-    if (gListSkipWatch.pfnSkipped)
-        gListSkipWatch.pfnSkipped(gListSkipWatch.pContext, gnListRecordLine, nReason, pszAddress ? pszAddress : "");
+    if (m_skipWatch.pfnSkipped)
+        m_skipWatch.pfnSkipped(m_skipWatch.pContext, m_nRecordLine, nReason, pszAddress ? pszAddress : "");
 }
 
-bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
-                       char* pszAddress, int cchAddress,
-                       char* pszHeaderRaw, int cchHeaderRaw,
-                       char* pszRecordRaw, int cchRecordRaw,
-                       ListRecord* pHeader, ListRecord* pRecord)
+bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* pszAddress, int cchAddress,
+                                   char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
+                                   ListRecord* pHeader, ListRecord* pRecord)
 {
-    if (!pnEmailColumn || !pFile || !pszAddress || cchAddress <= 0 || !pRecord)
+    if (!pnEmailColumn || !m_pFile || !pszAddress || cchAddress <= 0 || !pRecord)
         return false;
     pszAddress[0] = '\0';
 
     if (!bHeaderDone) {
         if (pHeader) {
-            if (!ReadRecord(pFile, pHeader))
+            if (!ReadRecord(pHeader))
                 return false;
             int nColumn = FindAddressColumn(pHeader);
             if (nColumn >= 0)
@@ -957,7 +939,7 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
         } else {
             ListRecord header;
             InitListRecord(&header);
-            bool bRead = ReadRecord(pFile, &header);
+            bool bRead = ReadRecord(&header);
             if (bRead)
                 CopyBounded(pszHeaderRaw, cchHeaderRaw, header.pszRaw, (size_t)-1);
             FreeListRecord(&header);
@@ -972,7 +954,7 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
         return false;
 
     for (;;) {
-        if (!ReadRecord(pFile, pRecord))
+        if (!ReadRecord(pRecord))
             return false;
         if (pRecord->nCount <= nColumn) {
             ReportSkipped(ListSkipTooFewFields, NULL);
