@@ -33,7 +33,7 @@ public:
     bool SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, char* pszResult, int cchResult);
 
     // The next recipient with an address, from the list's header on (see
-    // ReadNextRecipient); reads and sets m_nEmailColumn.
+    // ListReader::ReadNextRecipient); reads and sets m_nEmailColumn.
     bool NextRecipient(ListReader* pList, bool bHeaderDone, char* pszAddress, int cchAddress,
                        char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                        ListRecord* pHeader, ListRecord* pRecord);

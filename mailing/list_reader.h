@@ -1,7 +1,8 @@
 // The mailing-list reader: opening the list, choosing its delimiter, reading
 // its records and handing out one usable recipient at a time. Plain C++ over
-// the C runtime, so it also builds natively; the two Windows-only pieces live
-// in mailing/list_file_win.cpp.
+// the C runtime, so it also builds natively: mailing/list_lines.cpp reads the
+// lines, mailing/list_reader.cpp the records; the two Windows-only pieces
+// live in mailing/list_file_win.cpp.
 #ifndef LETTERCAST_LIST_READER_H
 #define LETTERCAST_LIST_READER_H
 
@@ -71,6 +72,9 @@ struct GrowBuffer {
     size_t cb;      // bytes in use
     size_t cbCap;   // bytes allocated
 };
+// Makes room for cbNeeded bytes in the block, keeping what it holds; false
+// when memory ran out, the block as it was.
+bool ReserveGrowBuffer(GrowBuffer* pBuffer, size_t cbNeeded);
 
 // One reading of a mailing list: its file, its encoding, the delimiter it
 // reads with, where it is and what it met. Each reading has its own, so that
