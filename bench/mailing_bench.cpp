@@ -54,22 +54,21 @@ struct Buffers {
 // recipient.
 long CountRecipients(const char* pszList, int* pnEmailColumn, ListRecord* pHeader, Buffers* pBuffers)
 {
-    FILE* pFile = OpenListFile(pszList);
-    if (!pFile)
+    ListReader reader;
+    if (!reader.Open(pszList, ListDelimiter))
         return -1;
     ListRecord record;
     InitListRecord(&record);
     *pnEmailColumn = -1;
     long nCount = 0;
     bool bHeaderDone = false;
-    while (ReadNextRecipient(pnEmailColumn, pFile, bHeaderDone, pBuffers->szAddress, LC_ADDRESS_CAPACITY,
-                             bHeaderDone ? NULL : pBuffers->szHeaderRaw, LC_RECORD_RAW_CAPACITY, NULL, 0,
-                             bHeaderDone ? NULL : pHeader, &record)) {
+    while (reader.ReadNextRecipient(pnEmailColumn, bHeaderDone, pBuffers->szAddress, LC_ADDRESS_CAPACITY,
+                                    bHeaderDone ? NULL : pBuffers->szHeaderRaw, LC_RECORD_RAW_CAPACITY, NULL, 0,
+                                    bHeaderDone ? NULL : pHeader, &record)) {
         bHeaderDone = true;
         ++nCount;
     }
     FreeListRecord(&record);
-    fclose(pFile);
     return nCount;
 }
 
@@ -95,16 +94,16 @@ int RunMerge(const char* pszList, int nTexts, char** ppszTexts)
     double dStart = Now();
     int nEmailColumn = -1;
     long nCounted = CountRecipients(pszList, &nEmailColumn, &header, &buffers);
-    FILE* pFile = nCounted > 0 ? OpenListFile(pszList) : NULL;
-    if (!pFile) {
+    ListReader reader;
+    if (nCounted <= 0 || !reader.Open(pszList, ListDelimiter)) {
         fprintf(stderr, "mailing_bench: no recipients in %s\n", pszList);
         return 1;
     }
     long nMerged = 0;
     long cbMerged = 0;
     bool bHeaderDone = false;
-    while (ReadNextRecipient(&nEmailColumn, pFile, bHeaderDone, buffers.szAddress, LC_ADDRESS_CAPACITY, NULL, 0,
-                             buffers.szRecordRaw, LC_RECORD_RAW_CAPACITY, NULL, &record)) {
+    while (reader.ReadNextRecipient(&nEmailColumn, bHeaderDone, buffers.szAddress, LC_ADDRESS_CAPACITY, NULL, 0,
+                                    buffers.szRecordRaw, LC_RECORD_RAW_CAPACITY, NULL, &record)) {
         bHeaderDone = true;
         for (int i = 0; i < nTexts; ++i) {
             if (MergeIntoCopy(texts[(size_t)i].c_str(), &header, &record, &copies[(size_t)i]) != MergeDone) {
@@ -116,7 +115,7 @@ int RunMerge(const char* pszList, int nTexts, char** ppszTexts)
         ++nMerged;
     }
     double dSeconds = Now() - dStart;
-    fclose(pFile);
+    reader.Close();
     if (nMerged != nCounted) {
         fprintf(stderr, "mailing_bench: %ld counted but %ld merged\n", nCounted, nMerged);
         return 1;
@@ -132,9 +131,8 @@ int RunMerge(const char* pszList, int nTexts, char** ppszTexts)
 
 int RunRead(const char* pszList)
 {
-    ListDelimiter = ListDelimiterComma;
-    FILE* pFile = OpenListFile(pszList);
-    if (!pFile) {
+    ListReader reader;
+    if (!reader.Open(pszList, ListDelimiterComma)) {
         fprintf(stderr, "mailing_bench: cannot open %s\n", pszList);
         return 1;
     }
@@ -143,20 +141,20 @@ int RunRead(const char* pszList)
     long nRecords = 0;
     long nFields = 0;
     double dStart = Now();
-    while (ReadRecord(pFile, &record)) {
+    while (reader.ReadRecord(&record)) {
         ++nRecords;
         nFields += record.nCount;
     }
     double dReader = Now() - dStart;
-    bool bCutShort = gbListCutShort;
-    fclose(pFile);
+    bool bCutShort = reader.CutShort();
+    reader.Close();
     FreeListRecord(&record);
     if (bCutShort) {
         fprintf(stderr, "mailing_bench: the list ended early at a record too long to read\n");
         return 1;
     }
 
-    pFile = fopen(pszList, "rb");
+    FILE* pFile = fopen(pszList, "rb");
     if (!pFile)
         return 1;
     static char buffer[65536];

@@ -77,8 +77,8 @@ void FieldsOf(const ListRecord* pRecord, std::vector<std::string>* pFields)
 // when it cannot be opened or has no address column.
 bool ReadWholeList(const char* pszPath, WholeList* pList)
 {
-    FILE* pFile = pszPath && pszPath[0] ? OpenListFile(pszPath) : NULL;
-    if (pFile == NULL)
+    ListReader reader;
+    if (!pszPath || !pszPath[0] || !reader.Open(pszPath, ListDelimiter))
         return false;
     // Records of the longest kind do not belong on the stack.
     std::vector<char> raw(LC_RAW_RECORD_CAPACITY);
@@ -88,8 +88,8 @@ bool ReadWholeList(const char* pszPath, WholeList* pList)
     int nColumn = -1;
     char szAddress[LC_ADDRESS_CAPACITY];
     bool bHeaderDone = false;
-    while (ReadNextRecipient(&nColumn, pFile, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, raw.data(),
-                             (int)raw.size(), &header, &record)) {
+    while (reader.ReadNextRecipient(&nColumn, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, raw.data(),
+                                    (int)raw.size(), &header, &record)) {
         if (!bHeaderDone)
             FieldsOf(&header, &pList->header);
         bHeaderDone = true;
@@ -102,7 +102,7 @@ bool ReadWholeList(const char* pszPath, WholeList* pList)
         FieldsOf(&header, &pList->header);
     FreeListRecord(&header);
     FreeListRecord(&record);
-    fclose(pFile);
+    reader.Close();
     return nColumn >= 0;
 }
 

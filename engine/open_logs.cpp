@@ -85,8 +85,7 @@ bool OpenLogs(SendJobState* pState)
             WriteSentListRecord(&pState->sentList, record.c_str());
     }
 
-    pState->pList = OpenListFile(pState->szListCopy);
-    if (pState->pList == NULL) {
+    if (!pState->list.Open(pState->szListCopy, ListDelimiter)) {
         ShowListMessage(pState->hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }

@@ -77,22 +77,6 @@ void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
     }
 }
 
-// Watches the records the reader passes over while it is alive.
-class SkipWatch {
-public:
-    SkipWatch(void (*pfnSkipped)(void*, int, int, const char*), SendJobState* pState)
-    {
-        gListSkipWatch.pfnSkipped = pfnSkipped;
-        gListSkipWatch.pContext = pState;
-    }
-    ~SkipWatch()
-    {
-        gListSkipWatch.pfnSkipped = NULL;
-        gListSkipWatch.pContext = NULL;
-    }
-};
-
-
 // The counting pass over the list's copy, which also finds the address
 // column and the header's raw text for the sent list; then every question
 // and refusal, before anything goes.
@@ -101,8 +85,8 @@ bool CountRecipients(SendJobState* pState)
     SetJobPhase("Reading Mailing List");
     if (!TakeListSnapshot(pState))
         return false;
-    FILE* pList = OpenListFile(pState->szListCopy);
-    if (pList == NULL) {
+    ListReader list;
+    if (!list.Open(pState->szListCopy, ListDelimiter)) {
         ShowListMessage(pState->hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
@@ -113,28 +97,26 @@ bool CountRecipients(SendJobState* pState)
     pState->nSkipped = 0;
     bool bHeaderDone = false;
     RecipientFilesCheck files = {};
-    {
-        SkipWatch watch(CountSkipped, pState);
-        while (ReadNextRecipient(&pState->nEmailColumn, pList, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
-                                 bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
-                                 &pState->header, &pState->record)) {
-            if (!bHeaderDone)
-                BeginRecipientFiles(pState, &files);
-            CheckRecipientFiles(pState, &files, gnListRecordLine);
-            ++pState->nTotal;
-            bHeaderDone = true;
-        }
+    list.WatchSkipped(CountSkipped, pState);
+    while (list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
+                                  bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
+                                  &pState->header, &pState->record)) {
+        if (!bHeaderDone)
+            BeginRecipientFiles(pState, &files);
+        CheckRecipientFiles(pState, &files, list.RecordLine());
+        ++pState->nTotal;
+        bHeaderDone = true;
     }
-    fclose(pList);
-    pState->bListCutShort = gbListCutShort;
+    list.Close();
+    pState->bListCutShort = list.CutShort();
     JobProgress.skippedCount = pState->nSkipped;
     JobProgress.totalCount = pState->nTotal;
 
-    pState->nListEncoding = gnListEncoding;
-    if (gnListBadTextLine > 0)
-        return RefuseBadText(pState, gnListBadTextLine, gnListEncoding, gnListBadTextChar);
-    if (gnListUnclosedQuoteLine > 0)
-        return RefuseUnclosedQuote(pState, gnListUnclosedQuoteLine);
+    pState->nListEncoding = list.Encoding();
+    if (list.BadTextLine() > 0)
+        return RefuseBadText(pState, list.BadTextLine(), list.Encoding(), list.BadTextChar());
+    if (list.UnclosedQuoteLine() > 0)
+        return RefuseUnclosedQuote(pState, list.UnclosedQuoteLine());
     if (pState->nEmailColumn == -1) {
         ShowListMessage(pState->hWndOwner, IDS_NO_EMAIL_FIELD, MB_ICONWARNING | MB_OK);
         if (ShowListMessage(pState->hWndOwner, IDS_ASK_MAILING_LIST_HELP, MB_ICONQUESTION | MB_YESNO) == IDYES)
@@ -199,12 +181,12 @@ bool PauseBetweenMessages(SendJobState* pState)
 // The sending pass: false when the job ends before the list does.
 bool SendToEveryRecipient(SendJobState* pState)
 {
-    SkipWatch watch(LogSkipped, pState);
+    pState->list.WatchSkipped(LogSkipped, pState);
     for (;;) {
         bool bHeaderDone = pState->nCalls > 0;
-        if (!ReadNextRecipient(&pState->nEmailColumn, pState->pList, bHeaderDone, pState->szAddress,
-                               LC_ADDRESS_CAPACITY, NULL, 0, pState->szRecordRaw, LC_RAW_RECORD_CAPACITY, NULL,
-                               &pState->record))
+        if (!pState->list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress,
+                                            LC_ADDRESS_CAPACITY, NULL, 0, pState->szRecordRaw,
+                                            LC_RAW_RECORD_CAPACITY, NULL, &pState->record))
             return true;
         if (++pState->nCalls > pState->nTotal)
             return true;
@@ -326,10 +308,7 @@ void SendSteps(SendJobState* pState)
 void FinishJob(SendJobState* pState, bool bMapiTried)
 {
     ReleaseRecipientObjects(pState);
-    if (pState->pList) {
-        fclose(pState->pList);
-        pState->pList = NULL;
-    }
+    pState->list.Close();
     CloseSentList(&pState->sentList);
     // The list is done with: no resume is offered for it any more.
     if (pState->bSuccess)

@@ -6,7 +6,7 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
     : pParent(pParentItem), pMAPIMessage(pParentMessage), hWndOwner(hWndBoxOwner), bNonAsciiHtml(false),
       uHtmlCodePage(0), nEmailColumn(-1), nTotal(0), bListCutShort(false), nSkipped(0),
       nListEncoding(ListEncodingAnsi), nAttachmentColumn(-1), nAttachmentFiles(0), nAttachedFiles(0), nCalls(0),
-      nSinceSendReceive(0), nCopyRetries(0), nJobStep(StepStarting), dwLastTick(0), sentList(), pList(NULL),
+      nSinceSendReceive(0), nCopyRetries(0), nJobStep(StepStarting), dwLastTick(0), sentList(),
       bSuccess(false), bSubmitLogged(false), resume(), bUseTnefResolved(false)
 {
     szAddress[0] = '\0';
@@ -28,8 +28,6 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
 SendJobState::~SendJobState()
 {
     ReleaseRecipientObjects(this);
-    if (pList)
-        fclose(pList);
     CloseSentList(&sentList);
 }
 

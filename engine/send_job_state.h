@@ -117,7 +117,7 @@ struct SendJobState {
     FileHolder pCurrentLog;
     FileHolder pHistory;
     SentListFile sentList;
-    FILE* pList;
+    ListReader list;          // the sending pass's reading of the list's copy
 
     bool bSuccess;
     bool bSubmitLogged;       // the current recipient's "Sending" line is written, its result not yet

@@ -74,13 +74,13 @@ bool ReadOwnAddress(char* pszAddress, int cchAddress)
 // The list read up to its recipient nIndex, into the state's header and record.
 bool ReadTestRecipient(SendJobState* pState, const char* pszListPath, int nIndex)
 {
-    FILE* pList = OpenListFile(pszListPath);
-    if (pList == NULL)
+    ListReader list;
+    if (!list.Open(pszListPath, ListDelimiter))
         return false;
     pState->nEmailColumn = -1;
     bool bHeaderDone = false, bFound = false;
-    for (int n = 1; ReadNextRecipient(&pState->nEmailColumn, pList, bHeaderDone, pState->szAddress,
-                                      LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0, &pState->header, &pState->record);
+    for (int n = 1; list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress,
+                                           LC_ADDRESS_CAPACITY, NULL, 0, NULL, 0, &pState->header, &pState->record);
          ++n) {
         bHeaderDone = true;
         if (n == nIndex) {
@@ -88,7 +88,6 @@ bool ReadTestRecipient(SendJobState* pState, const char* pszListPath, int nIndex
             break;
         }
     }
-    fclose(pList);
     return bFound;
 }
 

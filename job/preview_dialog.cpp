@@ -285,8 +285,8 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     *pnTotal = 0;
     pPosition->clear();
     pText->clear();
-    FILE* pList = OpenListFile(pszListPath);
-    if (pList == NULL) {
+    ListReader list;
+    if (!list.Open(pszListPath, ListDelimiter)) {
         *pPosition = "No recipient";
         *pText = "Could not open the mailing list file for reading.";
         return false;
@@ -295,15 +295,14 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     InitListRecord(&header);
     InitListRecord(&record);
     SkippedLines skipped;
-    gListSkipWatch.pfnSkipped = CollectSkipped;
-    gListSkipWatch.pContext = &skipped;
+    list.WatchSkipped(CollectSkipped, &skipped);
     int nColumn = -1;
     bool bHeaderDone = false;
     char szAddress[LC_ADDRESS_CAPACITY];
     std::string address, subject, body;
     std::vector<std::string> unknown;
-    while (ReadNextRecipient(&nColumn, pList, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0, &header,
-                             &record)) {
+    while (list.ReadNextRecipient(&nColumn, bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0, &header,
+                                  &record)) {
         if (!bHeaderDone) {
             ListRecord plainHeader, htmlHeader;
             InitListRecord(&plainHeader);
@@ -328,12 +327,11 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         body = message.html.empty() ? Merged(message.body, false, &header, &record)
                                     : HtmlAsText(Merged(message.html, true, &header, &record));
     }
-    gListSkipWatch.pfnSkipped = NULL;
-    gListSkipWatch.pContext = NULL;
-    fclose(pList);
+    list.WatchSkipped(NULL, NULL);
+    list.Close();
 
     std::string text = "Mailing list: " + std::string(pszListPath) + "\n";
-    text += "Delimiter: " + std::string(DelimiterName(ListDelimiter)) + "\n";
+    text += "Delimiter: " + std::string(DelimiterName(list.Delimiter())) + "\n";
     if (nColumn >= 0 && nColumn < header.nCount) {
         char szColumn[LC_FIELD_NAME_CAPACITY];
         CopyBounded(szColumn, sizeof(szColumn), header.ppszFields[nColumn]);
@@ -349,18 +347,18 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
     // What Send would refuse, in the order it checks, or ask before anything
     // goes: the preview never shows a list as usable that Send refuses.
     char szRefusal[LC_FIELD_NAME_CAPACITY + 256] = "";
-    if (gnListBadTextLine > 0 && gnListBadTextChar != 0)
+    if (list.BadTextLine() > 0 && list.BadTextChar() != 0)
         snprintf(szRefusal, sizeof(szRefusal), "line %d of the mailing list holds the control character 0x%02X where "
-                 "text belongs", gnListBadTextLine, (unsigned)gnListBadTextChar);
-    else if (gnListBadTextLine > 0)
+                 "text belongs", list.BadTextLine(), (unsigned)list.BadTextChar());
+    else if (list.BadTextLine() > 0)
         snprintf(szRefusal, sizeof(szRefusal), "line %d of the mailing list is not valid text in %s",
-                 gnListBadTextLine, ListEncodingName(gnListEncoding));
-    else if (gnListUnclosedQuoteLine > 0)
+                 list.BadTextLine(), ListEncodingName(list.Encoding()));
+    else if (list.UnclosedQuoteLine() > 0)
         snprintf(szRefusal, sizeof(szRefusal), "the record at line %d opens a double quote that is never closed",
-                 gnListUnclosedQuoteLine);
+                 list.UnclosedQuoteLine());
     else if (nColumn < 0)
         snprintf(szRefusal, sizeof(szRefusal), "no column is named for the e-mail address");
-    else if (gbListCutShort && *pnTotal == 0)
+    else if (list.CutShort() && *pnTotal == 0)
         snprintf(szRefusal, sizeof(szRefusal), "the mailing list holds a record longer than 32,767 characters "
                  "before its first recipient");
     else if (*pnTotal == 0)
@@ -371,7 +369,7 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         address.clear();
         *pnTotal = 0;
     } else {
-        if (gbListCutShort)
+        if (list.CutShort())
             text += "Send asks first: the mailing list holds a record longer than 32,767 characters after its "
                     "recipient " + std::to_string(*pnTotal) + ", and is read only up to it.\n";
         int nCandidates = CountAddressColumns(&header);

@@ -16,7 +16,7 @@ FILE* OpenListFileShared(const char* pszPath)
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return NULL;
-    // Binary, as OpenListFile reads: text mode would end the list at a byte 1A.
+    // Binary, as ListReader::Open reads: text mode would end the list at a byte 1A.
     int nFd = _open_osfhandle((intptr_t)hFile, _O_RDONLY | _O_BINARY);
     if (nFd == -1) {
         CloseHandle(hFile);

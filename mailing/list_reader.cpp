@@ -1,3 +1,6 @@
+// The list reader's record layer: the delimiter detection, the records read
+// from the lines of mailing/list_lines.cpp, the address column and the
+// recipients handed out one at a time.
 #include "mailing/list_reader.h"
 
 #include <ctype.h>
@@ -5,398 +8,11 @@
 #include <string.h>
 
 #include "mailing/bounded_copy.h"
-#include "mailing/html_text.h"
 #include "settings/settings_store.h"
 
 int ListDelimiter = ListDelimiterUnknown;
-bool gbListCutShort = false;
-int gnListRecordLine = 0;
-int gnListUnclosedQuoteLine = 0;
-ListSkipWatch gListSkipWatch = { NULL, NULL };
-
-int gnListEncoding = ListEncodingAnsi;
-int gnListBadTextLine = 0;
-int gnListBadTextChar = 0;
-
-const char* ListEncodingName(int nEncoding)
-{
-    switch (nEncoding) {
-    case ListEncodingUtf8:
-    case ListEncodingUtf8Mark:
-        return "UTF-8";
-    case ListEncodingUtf16Le:
-    case ListEncodingUtf16Be:
-        return "UTF-16";
-    default:
-        return "the system's ANSI code page";
-    }
-}
-
-// Binary: in text mode the C runtime takes a byte 1A for the end of the file
-// and the records after it would never be read. Line ends are the reader's
-// own business (ReadByteLine).
-#ifdef _WIN32
-static const char kszListRead[] = "rb";
-#else
-static const char kszListRead[] = "r";
-#endif
 
 #define LC_ADDRESS_MAX_CHARS (LC_ADDRESS_CAPACITY - 1)
-
-// A block that grows as needed and is kept for the next use. The field
-// tables and texts alone go through gpfnListRealloc.
-struct GrowBuffer {
-    char* p;
-    size_t cb;      // bytes in use
-    size_t cbCap;   // bytes allocated
-};
-
-static bool Reserve(GrowBuffer* pBuffer, size_t cbNeeded)
-{
-    if (cbNeeded <= pBuffer->cbCap)
-        return true;
-    size_t cbNew = pBuffer->cbCap < 1024 ? 1024 : pBuffer->cbCap;
-    while (cbNew < cbNeeded)
-        cbNew *= 2;
-    char* pGrown = (char*)realloc(pBuffer->p, cbNew);
-    if (!pGrown)
-        return false;
-    pBuffer->p = pGrown;
-    pBuffer->cbCap = cbNew;
-    return true;
-}
-
-static bool PutBytes(GrowBuffer* pBuffer, const char* pBytes, size_t cb)
-{
-    if (!Reserve(pBuffer, pBuffer->cb + cb + 1))
-        return false;
-    memcpy(pBuffer->p + pBuffer->cb, pBytes, cb);
-    pBuffer->cb += cb;
-    pBuffer->p[pBuffer->cb] = '\0';
-    return true;
-}
-
-// The reader's blocks: the physical line, the line with CR LF ends, one piece
-// of field text.
-static GrowBuffer sLine, sNormal, sPiece;
-
-// Checks UTF-8 a byte at a time: shortest forms only, no surrogates, nothing
-// beyond U+10FFFF.
-struct Utf8Check {
-    int nNeed;
-    unsigned char chLow, chHigh;
-    bool bBad;
-    bool bNonAscii;
-    bool bSequence;      // a whole sequence of two bytes or more was met
-    bool bInSequence;    // the sequence under way has been valid so far
-};
-
-static void StartUtf8Check(Utf8Check* pCheck)
-{
-    pCheck->nNeed = 0;
-    pCheck->chLow = 0x80;
-    pCheck->chHigh = 0xBF;
-    pCheck->bBad = false;
-    pCheck->bNonAscii = false;
-    pCheck->bSequence = false;
-    pCheck->bInSequence = false;
-}
-
-static void CheckUtf8Byte(Utf8Check* pCheck, unsigned char ch)
-{
-    if (pCheck->nNeed > 0) {
-        bool bFits = ch >= pCheck->chLow && ch <= pCheck->chHigh;
-        pCheck->chLow = 0x80;
-        pCheck->chHigh = 0xBF;
-        if (!bFits) {
-            // The sequence is broken; the byte starts afresh.
-            pCheck->bBad = true;
-            pCheck->nNeed = 0;
-            pCheck->bInSequence = false;
-            CheckUtf8Byte(pCheck, ch);
-            return;
-        }
-        if (--pCheck->nNeed == 0 && pCheck->bInSequence)
-            pCheck->bSequence = true;
-        return;
-    }
-    if (ch < 0x80)
-        return;
-    pCheck->bNonAscii = true;
-    pCheck->bInSequence = true;
-    if (ch >= 0xC2 && ch <= 0xDF) {
-        pCheck->nNeed = 1;
-    } else if (ch >= 0xE0 && ch <= 0xEF) {
-        pCheck->nNeed = 2;
-        if (ch == 0xE0)
-            pCheck->chLow = 0xA0;
-        else if (ch == 0xED)
-            pCheck->chHigh = 0x9F;
-    } else if (ch >= 0xF0 && ch <= 0xF4) {
-        pCheck->nNeed = 3;
-        if (ch == 0xF0)
-            pCheck->chLow = 0x90;
-        else if (ch == 0xF4)
-            pCheck->chHigh = 0x8F;
-    } else {
-        pCheck->bBad = true;
-        pCheck->bInSequence = false;
-    }
-}
-
-static bool IsValidUtf8(const char* pText, size_t cb)
-{
-    Utf8Check check;
-    StartUtf8Check(&check);
-    for (size_t i = 0; i < cb && !check.bBad; ++i)
-        CheckUtf8Byte(&check, (unsigned char)pText[i]);
-    return !check.bBad && check.nNeed == 0;
-}
-
-// The encoding of every list open through OpenListFile, by stream; a stream
-// the table does not know is read as ANSI.
-struct OpenList {
-    FILE* pFile;
-    int nEncoding;
-    int nPendingUnit;   // a UTF-16 unit read ahead after a CR, -1 when none
-    int nLinesRead;     // physical lines read from it, comment lines included
-};
-#define LC_OPEN_LIST_SLOTS 8
-static OpenList sOpenLists[LC_OPEN_LIST_SLOTS];
-static int snNextOpenListSlot = 0;
-
-static OpenList* FindOpenList(FILE* pFile)
-{
-    for (OpenList& list : sOpenLists) {
-        if (list.pFile == pFile)
-            return &list;
-    }
-    return NULL;
-}
-
-static void RememberOpenList(FILE* pFile, int nEncoding)
-{
-    OpenList* pList = FindOpenList(pFile);
-    if (!pList) {
-        pList = &sOpenLists[snNextOpenListSlot];
-        snNextOpenListSlot = (snNextOpenListSlot + 1) % LC_OPEN_LIST_SLOTS;
-    }
-    pList->pFile = pFile;
-    pList->nEncoding = nEncoding;
-    pList->nPendingUnit = -1;
-    pList->nLinesRead = 0;
-}
-
-// The line count of one reading: another opening of a list in between (the
-// delimiter detection of a resume click) leaves it alone.
-static int* LinesReadOf(FILE* pFile)
-{
-    static int snUnknownListLines = 0;
-    OpenList* pList = FindOpenList(pFile);
-    return pList ? &pList->nLinesRead : &snUnknownListLines;
-}
-
-// Reads the byte-order mark, or failing one the whole file, and leaves the
-// stream where the text begins.
-static int SniffEncoding(FILE* pFile)
-{
-    unsigned char mark[3];
-    size_t cbMark = fread(mark, 1, sizeof(mark), pFile);
-    if (cbMark == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
-        return ListEncodingUtf8Mark;
-    if (cbMark >= 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF))) {
-        fseek(pFile, 2, SEEK_SET);
-        return mark[0] == 0xFF ? ListEncodingUtf16Le : ListEncodingUtf16Be;
-    }
-    rewind(pFile);
-    Utf8Check check;
-    StartUtf8Check(&check);
-    unsigned char buffer[4096];
-    size_t cb;
-    while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
-        for (size_t i = 0; i < cb; ++i)
-            CheckUtf8Byte(&check, buffer[i]);
-    }
-    rewind(pFile);
-    // A whole UTF-8 sequence tells a UTF-8 list: a stray byte in it is
-    // refused with its line rather than turning every name into ANSI.
-    if (check.bSequence)
-        return ListEncodingUtf8;
-    return !check.bBad && check.nNeed == 0 && check.bNonAscii ? ListEncodingUtf8 : ListEncodingAnsi;
-}
-
-FILE* OpenListFile(const char* pszPath)
-{
-    if (!pszPath || !pszPath[0])
-        return NULL;
-    gnListRecordLine = 0;
-    gnListUnclosedQuoteLine = 0;
-    gnListBadTextLine = 0;
-    gnListBadTextChar = 0;
-    FILE* pFile = fopen(pszPath, kszListRead);
-    if (!pFile)
-        pFile = OpenListFileShared(pszPath);
-    if (!pFile)
-        return NULL;
-    gnListEncoding = SniffEncoding(pFile);
-    RememberOpenList(pFile, gnListEncoding);
-    return pFile;
-}
-
-// The next UTF-16 unit: 1 with the unit, 0 at the end, -1 for half a unit.
-static int ReadUtf16Unit(FILE* pFile, OpenList* pList, unsigned* puUnit)
-{
-    if (pList->nPendingUnit >= 0) {
-        *puUnit = (unsigned)pList->nPendingUnit;
-        pList->nPendingUnit = -1;
-        return 1;
-    }
-    int b0 = getc(pFile);
-    if (b0 == EOF)
-        return 0;
-    int b1 = getc(pFile);
-    if (b1 == EOF)
-        return -1;
-    *puUnit = pList->nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
-    return 1;
-}
-
-// The next character of a UTF-16 list: 1, 0 at the end, -1 when not text.
-static int ReadUtf16Char(FILE* pFile, OpenList* pList, unsigned* puChar)
-{
-    unsigned uUnit;
-    int nRead = ReadUtf16Unit(pFile, pList, &uUnit);
-    if (nRead <= 0)
-        return nRead;
-    if (uUnit >= 0xDC00 && uUnit <= 0xDFFF)
-        return -1;
-    if (uUnit >= 0xD800 && uUnit <= 0xDBFF) {
-        unsigned uLow;
-        if (ReadUtf16Unit(pFile, pList, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
-            return -1;
-        uUnit = JoinSurrogates(uUnit, uLow);
-    }
-    *puChar = uUnit;
-    return 1;
-}
-
-static int ReadUtf16Line(FILE* pFile, OpenList* pList, GrowBuffer* pLine)
-{
-    bool bAny = false;
-    for (;;) {
-        unsigned uChar;
-        int nRead = ReadUtf16Char(pFile, pList, &uChar);
-        if (nRead < 0)
-            return -1;
-        if (nRead == 0)
-            return bAny ? 1 : 0;
-        bAny = true;
-        if (uChar == 0)
-            return -1;
-        if (uChar == '\r') {
-            unsigned uNext;
-            int nNext = ReadUtf16Unit(pFile, pList, &uNext);
-            if (nNext < 0)
-                return -1;
-            if (nNext == 1 && uNext != '\n')
-                pList->nPendingUnit = (int)uNext;
-            uChar = '\n';
-        }
-        char bytes[4];
-        if (!PutBytes(pLine, bytes, PutUtf8(bytes, uChar)))
-            return -2;
-        if (uChar == '\n')
-            return 1;
-    }
-}
-
-// A line of a byte encoding, as its bytes; CR LF and CR end it like LF.
-static int ReadByteLine(FILE* pFile, GrowBuffer* pLine)
-{
-    bool bAny = false;
-    for (;;) {
-        int ch = getc(pFile);
-        if (ch == EOF)
-            return bAny ? 1 : 0;
-        bAny = true;
-        if (ch == 0)
-            return -1;
-        if (ch == '\r') {
-            int chNext = getc(pFile);
-            if (chNext != '\n' && chNext != EOF)
-                ungetc(chNext, pFile);
-            ch = '\n';
-        }
-        char b = (char)ch;
-        if (!PutBytes(pLine, &b, 1))
-            return -2;
-        if (ch == '\n')
-            return 1;
-    }
-}
-
-// The control character that made ReadListLine refuse its last line, 0 when
-// that line was refused for bytes that are no text in the encoding.
-static int snLastControlChar = 0;
-
-// The first control character of a line of UTF-8 (C0 but tab and LF, DEL,
-// C1), 0 when none: no exporter writes one as text, and one written for a
-// character it could not map must not reach a message unseen.
-static int FirstControlChar(const char* pszText, size_t cb)
-{
-    for (size_t i = 0; i < cb; ++i) {
-        unsigned char ch = (unsigned char)pszText[i];
-        if ((ch < 0x20 && ch != '\t' && ch != '\n') || ch == 0x7F)
-            return ch;
-        if (ch == 0xC2 && i + 1 < cb && (unsigned char)pszText[i + 1] >= 0x80 && (unsigned char)pszText[i + 1] <= 0x9F)
-            return (unsigned char)pszText[i + 1];
-    }
-    return 0;
-}
-
-int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine)
-{
-    snLastControlChar = 0;
-    OpenList* pList = FindOpenList(pFile);
-    int nEncoding = pList ? pList->nEncoding : ListEncodingAnsi;
-    sLine.cb = 0;
-    if (!Reserve(&sLine, 1))
-        return -2;
-    sLine.p[0] = '\0';
-    int nRead;
-    if (nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be)
-        nRead = pList ? ReadUtf16Line(pFile, pList, &sLine) : -1;
-    else
-        nRead = ReadByteLine(pFile, &sLine);
-    if (nRead != 1)
-        return nRead;
-    if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {
-        if (!IsValidUtf8(sLine.p, sLine.cb))
-            return -1;
-    } else if (nEncoding == ListEncodingAnsi) {
-        bool bHigh = false;
-        for (size_t i = 0; i < sLine.cb && !bHigh; ++i)
-            bHigh = (unsigned char)sLine.p[i] >= 0x80;
-        if (bHigh) {
-            size_t cbUtf8 = 0;
-            bool bNoMemory = false;
-            char* pszUtf8 = AnsiToUtf8(sLine.p, sLine.cb, &cbUtf8, &bNoMemory);
-            if (!pszUtf8)
-                return bNoMemory ? -2 : -1;
-            sLine.cb = 0;
-            bool bPut = PutBytes(&sLine, pszUtf8, cbUtf8);
-            free(pszUtf8);
-            if (!bPut)
-                return -2;
-        }
-    }
-    snLastControlChar = FirstControlChar(sLine.p, sLine.cb);
-    if (snLastControlChar != 0)
-        return -1;
-    *ppszLine = sLine.p;
-    *pcbLine = sLine.cb;
-    return 1;
-}
 
 static bool IsAddressBlank(char ch)
 {
@@ -473,6 +89,54 @@ static bool IsBlankLine(const char* pszLine)
     return true;
 }
 
+// Whether the path holds ".csv" in any case.
+static bool NamesCsv(const char* pszPath)
+{
+    static const char kszCsv[] = ".csv";
+    for (const char* p = pszPath; *p; ++p) {
+        size_t i = 0;
+        while (kszCsv[i] && tolower((unsigned char)p[i]) == kszCsv[i])
+            ++i;
+        if (!kszCsv[i])
+            return true;
+    }
+    return false;
+}
+
+int DetectListDelimiter(const char* pszPath)
+{
+    if (!pszPath)
+        pszPath = "";
+    ListReader reader;
+    if (reader.Open(pszPath, ListDelimiterUnknown)) {
+        bool bComma = false;
+        bool bTab = false;
+        bool bHeaderSeen = false;
+        const char* pszLine;
+        size_t cbLine;
+        bool bFirstLine = true;
+        while (!(bComma && bTab) && reader.ReadLine(&pszLine, &cbLine) == 1) {
+            int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+            bFirstLine = false;
+            if (nNamed != ListDelimiterUnknown)
+                return nNamed;
+            bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
+            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
+                bHeaderSeen = true;
+                if (IsSemicolonHeader(pszLine))
+                    return ListDelimiterSemicolon;
+            }
+            if (strchr(pszLine, ','))
+                bComma = true;
+            if (strchr(pszLine, '\t'))
+                bTab = true;
+        }
+        if (bComma != bTab)
+            return bComma ? ListDelimiterComma : ListDelimiterTab;
+    }
+    return NamesCsv(pszPath) ? ListDelimiterComma : ListDelimiterTab;
+}
+
 void DetectDelimiter()
 {
     // ToList is a fixed buffer that need not be terminated.
@@ -482,53 +146,14 @@ void DetectDelimiter()
         ++cchPath;
     memcpy(szPath, JobOptions.ToList, cchPath);
     szPath[cchPath] = '\0';
-
-    FILE* pFile = szPath[0] ? OpenListFile(szPath) : NULL;
-    if (pFile) {
-        bool bComma = false;
-        bool bTab = false;
-        bool bHeaderSeen = false;
-        const char* pszLine;
-        size_t cbLine;
-        bool bFirstLine = true;
-        while (!(bComma && bTab) && ReadListLine(pFile, &pszLine, &cbLine) == 1) {
-            int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
-            bFirstLine = false;
-            if (nNamed != ListDelimiterUnknown) {
-                fclose(pFile);
-                ListDelimiter = nNamed;
-                return;
-            }
-            bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
-            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
-                bHeaderSeen = true;
-                if (IsSemicolonHeader(pszLine)) {
-                    fclose(pFile);
-                    ListDelimiter = ListDelimiterSemicolon;
-                    return;
-                }
-            }
-            if (strchr(pszLine, ','))
-                bComma = true;
-            if (strchr(pszLine, '\t'))
-                bTab = true;
-        }
-        fclose(pFile);
-        if (bComma != bTab) {
-            ListDelimiter = bComma ? ListDelimiterComma : ListDelimiterTab;
-            return;
-        }
-    }
-
-    LowerCase(szPath);
-    ListDelimiter = strstr(szPath, ".csv") ? ListDelimiterComma : ListDelimiterTab;
+    ListDelimiter = DetectListDelimiter(szPath);
 }
 
 // Lines end in one LF; field texts carry CR LF instead.
 static bool NormaliseLineEnds(const char* pszLine, size_t cchLine, GrowBuffer* pOut)
 {
     pOut->cb = 0;
-    if (!Reserve(pOut, 2 * cchLine + 1))
+    if (!ReserveGrowBuffer(pOut, 2 * cchLine + 1))
         return false;
     char* pszOut = pOut->p;
     size_t cchOut = 0;
@@ -587,24 +212,26 @@ struct RecordScan {
     char chDelimiter;
     bool bInQuote;        // a quoted field is open at the end of the last line
     bool bOpenFieldLost;  // that field was dropped for want of memory
+    GrowBuffer* pPiece;   // the reader's block for one piece of field text
 };
 
-// The text of one piece with its quote pairs collapsed, in sPiece; NULL when
-// memory ran out.
-static const char* CollapsedPiece(const char* pszFrom, const char* pszTo, size_t* pcchPiece)
+// The text of one piece with its quote pairs collapsed, in the scan's piece
+// block; NULL when memory ran out.
+static const char* CollapsedPiece(RecordScan* pScan, const char* pszFrom, const char* pszTo, size_t* pcchPiece)
 {
-    sPiece.cb = 0;
-    if (!Reserve(&sPiece, (size_t)(pszTo - pszFrom) + 1))
+    GrowBuffer* pPiece = pScan->pPiece;
+    pPiece->cb = 0;
+    if (!ReserveGrowBuffer(pPiece, (size_t)(pszTo - pszFrom) + 1))
         return NULL;
-    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, sPiece.p);
-    return sPiece.p;
+    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, pPiece->p);
+    return pPiece->p;
 }
 
 static bool AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
                      bool bOpensQuote)
 {
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
     bool bAdded = pszPiece && AddListField(pRecord, pszPiece, cchPiece);
     if (!bAdded)
         ReportListOutOfMemory();
@@ -621,7 +248,7 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
     if (pScan->bOpenFieldLost)
         return;
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
     if (!pszPiece || !AppendToLastField(pRecord, pszPiece, cchPiece)) {
         pScan->bOpenFieldLost = true;
         ReportListOutOfMemory();
@@ -700,21 +327,21 @@ static size_t CountChars(const char* pszText, size_t cb)
 }
 
 // Reads physical lines into the cleared record until it is complete.
-static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDelimiter)
+// Returns a LineOutcome.
+int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
 {
-    RecordScan scan = { chDelimiter, false, false };
+    RecordScan scan = { chDelimiter, false, false, &m_piece };
     bool bAnyLine = false;
     size_t cchRaw = 0;
-    int* pnLinesRead = LinesReadOf(pFile);
     for (;;) {
         const char* pszLine = NULL;
         size_t cbLine = 0;
-        int nRead = ReadListLine(pFile, &pszLine, &cbLine);
-        int nLine = *pnLinesRead + 1;
+        int nRead = ReadLine(&pszLine, &cbLine);
+        int nLine = m_nLinesRead + 1;
         if (nRead == -1) {
-            if (gnListBadTextLine == 0) {
-                gnListBadTextLine = nLine;
-                gnListBadTextChar = snLastControlChar;
+            if (m_nBadTextLine == 0) {
+                m_nBadTextLine = nLine;
+                m_nBadTextChar = m_nLastControlChar;
             }
             return RecordBadText;
         }
@@ -725,7 +352,7 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
                 return RecordNone;
             return scan.bInQuote ? RecordQuoteOpenAtEnd : RecordComplete;
         }
-        ++*pnLinesRead;
+        ++m_nLinesRead;
         // A comment is a whole record: inside a quoted value the line is text.
         if (!scan.bInQuote && cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
             continue;
@@ -736,22 +363,22 @@ static LineOutcome ReadRecordLines(FILE* pFile, ListRecord* pRecord, char chDeli
             return RecordNoMemory;
         // Excel's first line "sep=;" names the delimiter; the header follows.
         // It stays in the header's raw text, so that the sent list says it too.
-        int nNamed = *pnLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
+        int nNamed = m_nLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
         if (nNamed != ListDelimiterUnknown) {
-            ListDelimiter = nNamed;
+            m_nDelimiter = nNamed;
             scan.chDelimiter = DelimiterChar(nNamed);
             continue;
         }
         if (!bAnyLine)
-            gnListRecordLine = nLine;
+            m_nRecordLine = nLine;
         bAnyLine = true;
 
-        if (!NormaliseLineEnds(pszLine, cbLine, &sNormal))
+        if (!NormaliseLineEnds(pszLine, cbLine, &m_normal))
             return RecordNoMemory;
-        size_t cchNormal = sNormal.cb;
-        char chLast = cchNormal > 0 ? sNormal.p[cchNormal - 1] : '\0';
+        size_t cchNormal = m_normal.cb;
+        char chLast = cchNormal > 0 ? m_normal.p[cchNormal - 1] : '\0';
         if (cchNormal > 0)
-            TokeniseLine(pRecord, &scan, sNormal.p, cchNormal);
+            TokeniseLine(pRecord, &scan, m_normal.p, cchNormal);
         if (chLast == '\n' && !scan.bInQuote)
             return RecordComplete;
     }
@@ -766,24 +393,24 @@ static void TrimFieldLineEnd(char* pszField)
         pszField[--cch] = '\0';
 }
 
-bool ReadRecord(FILE* pFile, ListRecord* pRecord)
+bool ListReader::ReadRecord(ListRecord* pRecord)
 {
-    gbListCutShort = false;
-    if (!pFile || !pRecord)
+    m_bCutShort = false;
+    if (!m_pFile || !pRecord)
         return false;
     for (;;) {
         ClearListRecord(pRecord);
-        char chDelimiter = DelimiterChar(ListDelimiter);
+        char chDelimiter = DelimiterChar(m_nDelimiter);
         if (chDelimiter == '\0')
             return false;
 
-        LineOutcome outcome = ReadRecordLines(pFile, pRecord, chDelimiter);
-        if (outcome == RecordNoMemory)
+        int nOutcome = ReadRecordLines(pRecord, chDelimiter);
+        if (nOutcome == RecordNoMemory)
             ReportListOutOfMemory();
-        gbListCutShort = outcome == RecordTooLong || outcome == RecordNoMemory;
-        if (outcome == RecordQuoteOpenAtEnd && gnListUnclosedQuoteLine == 0)
-            gnListUnclosedQuoteLine = gnListRecordLine;
-        if (outcome != RecordComplete && outcome != RecordQuoteOpenAtEnd)
+        m_bCutShort = nOutcome == RecordTooLong || nOutcome == RecordNoMemory;
+        if (nOutcome == RecordQuoteOpenAtEnd && m_nUnclosedQuoteLine == 0)
+            m_nUnclosedQuoteLine = m_nRecordLine;
+        if (nOutcome != RecordComplete && nOutcome != RecordQuoteOpenAtEnd)
             return false;
 
         bool bAllEmpty = true;
@@ -917,25 +544,23 @@ static bool NamesSeveralAddresses(const char* pszField)
     return false;
 }
 
-static void ReportSkipped(int nReason, const char* pszAddress)
+void ListReader::ReportSkipped(int nReason, const char* pszAddress)
 {
-    if (gListSkipWatch.pfnSkipped)
-        gListSkipWatch.pfnSkipped(gListSkipWatch.pContext, gnListRecordLine, nReason, pszAddress ? pszAddress : "");
+    if (m_skipWatch.pfnSkipped)
+        m_skipWatch.pfnSkipped(m_skipWatch.pContext, m_nRecordLine, nReason, pszAddress ? pszAddress : "");
 }
 
-bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
-                       char* pszAddress, int cchAddress,
-                       char* pszHeaderRaw, int cchHeaderRaw,
-                       char* pszRecordRaw, int cchRecordRaw,
-                       ListRecord* pHeader, ListRecord* pRecord)
+bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* pszAddress, int cchAddress,
+                                   char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
+                                   ListRecord* pHeader, ListRecord* pRecord)
 {
-    if (!pnEmailColumn || !pFile || !pszAddress || cchAddress <= 0 || !pRecord)
+    if (!pnEmailColumn || !m_pFile || !pszAddress || cchAddress <= 0 || !pRecord)
         return false;
     pszAddress[0] = '\0';
 
     if (!bHeaderDone) {
         if (pHeader) {
-            if (!ReadRecord(pFile, pHeader))
+            if (!ReadRecord(pHeader))
                 return false;
             int nColumn = FindAddressColumn(pHeader);
             if (nColumn >= 0)
@@ -944,7 +569,7 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
         } else {
             ListRecord header;
             InitListRecord(&header);
-            bool bRead = ReadRecord(pFile, &header);
+            bool bRead = ReadRecord(&header);
             if (bRead)
                 CopyBounded(pszHeaderRaw, cchHeaderRaw, header.pszRaw, (size_t)-1);
             FreeListRecord(&header);
@@ -959,7 +584,7 @@ bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
         return false;
 
     for (;;) {
-        if (!ReadRecord(pFile, pRecord))
+        if (!ReadRecord(pRecord))
             return false;
         if (pRecord->nCount <= nColumn) {
             ReportSkipped(ListSkipTooFewFields, NULL);

@@ -1,6 +1,7 @@
 // The mailing-list reader: opening the list, choosing its delimiter, reading
 // its records and handing out one usable recipient at a time. Plain C++ over
-// the C runtime, so it also builds natively; the Windows-only pieces live in
+// the C runtime, so it also builds natively: mailing/list_lines.cpp reads the
+// lines, mailing/list_reader.cpp the records; the Windows-only pieces live in
 // mailing/list_file_win.cpp and, for AnsiToUtf8, mailing/text_conversion.cpp.
 #ifndef LETTERCAST_LIST_READER_H
 #define LETTERCAST_LIST_READER_H
@@ -26,38 +27,13 @@ enum {
     ListEncodingUtf16Be = 4,   // after the mark FE FF
 };
 
-// The encoding of the list opened last by OpenListFile.
-extern int gnListEncoding;
 // How messages name an encoding: "UTF-8", "UTF-16" or "the system's ANSI
 // code page".
 const char* ListEncodingName(int nEncoding);
 
-// The first line of the list opened last that is not text in the list's
-// encoding (an invalid sequence, a NUL) or holds a control character, 0
-// while none was met. Reading ends there.
-extern int gnListBadTextLine;
-// The control character (C0 but tab and line ends, DEL, C1) that made
-// gnListBadTextLine, 0 when that line is no text in the encoding.
-extern int gnListBadTextChar;
-
-// Rewritten by each delimiter detection; read by the record reader and the logs.
+// The delimiter detected for the job's list (DetectDelimiter): the readings
+// of that list are opened with it, and the logs print it. No reader writes it.
 extern int ListDelimiter;
-
-// Set by ReadRecord when the list ended at a record too long to read rather
-// than at the end of the file, cleared by every other outcome: the records
-// after it are never reached, and the engine must say so.
-extern bool gbListCutShort;
-
-// The line in the list (1 for the first, comment lines counted) where the
-// record read last began; reset when a list is opened. The count of lines
-// belongs to each open list, so that opening another list in between (the
-// delimiter detection of a resume click) does not restart it.
-extern int gnListRecordLine;
-
-// The first line of a record whose quoted field was still open at the end of
-// the file (everything after its opening quote became one field), 0 when
-// none; reset when a list is opened.
-extern int gnListUnclosedQuoteLine;
 
 // Why ReadNextRecipient passed over a record.
 enum {
@@ -74,19 +50,10 @@ struct ListSkipWatch {
     void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress);
     void* pContext;
 };
-extern ListSkipWatch gListSkipWatch;
 
 #define LC_ADDRESS_CAPACITY 256        // an address holds at most 255 characters
 #define LC_FIELD_NAME_CAPACITY 256     // header names are compared on their first 255
 
-// The list opened for reading in binary mode, every byte of it data (text
-// mode would end it at a byte 1A); when that fails (another program holding
-// the file), opened again with shared read and write access. NULL when
-// neither works. Its encoding is told by its byte-order mark, else it is
-// UTF-8 when it holds a whole UTF-8 sequence of two bytes or more (a stray
-// byte in it is then refused with its line) or all its bytes are valid UTF-8
-// and one is not ASCII, else ANSI; the stream is left after the mark.
-FILE* OpenListFile(const char* pszPath);
 // The shared-access way in alone (Windows only).
 FILE* OpenListFileShared(const char* pszPath);
 // Puts an open list into binary mode (Windows only; nothing elsewhere).
@@ -96,33 +63,139 @@ void SetListFileBinary(FILE* pFile);
 // page, or, with *pbNoMemory set, when memory ran out.
 char* AnsiToUtf8(const char* pszAnsi, size_t cb, size_t* pcbOut, bool* pbNoMemory);
 
-// Reads one physical line of a list opened by OpenListFile as UTF-8 into a
-// block that stays the reader's: LF, CR LF and CR alone each end a line, and
-// arrive as one LF. 1 for a line, 0 at the end of the file, -1 for bytes that
-// are not text in the list's encoding or a control character (C0 but tab and
-// line ends, DEL, C1), -2 out of memory.
-int ReadListLine(FILE* pFile, const char** ppszLine, size_t* pcbLine);
-
 // Tells the user that memory ran out while a record was read (Windows only).
 void ReportListOutOfMemory();
 
-// Sets ListDelimiter for the list named by JobOptions.ToList: the one that a
-// first line "sep=," "sep=;" or "sep=" and a tab names, else semicolon when
-// its header line holds semicolons and neither commas nor tabs, else the one
-// of comma and tab that the file holds alone, else comma exactly when the
-// lower-cased path contains ".csv".
-void DetectDelimiter();
+// A block that grows as needed and is kept for the next use.
+struct GrowBuffer {
+    char* p;
+    size_t cb;      // bytes in use
+    size_t cbCap;   // bytes allocated
+};
+// Makes room for cbNeeded bytes in the block, keeping what it holds; false
+// when memory ran out, the block as it was.
+bool ReserveGrowBuffer(GrowBuffer* pBuffer, size_t cbNeeded);
 
-// Reads the next record with at least one non-empty field. A first line
-// "sep=X" sets ListDelimiter and is part of the first record's raw text, not
-// of its fields; a line beginning "//" is a comment only where a record
-// begins; text after a closing quote up to the delimiter belongs to the
-// field ("Dee"x is Deex). False at the end of
-// the list, when ListDelimiter is none of comma, tab and semicolon, when the
-// record's raw text would pass LC_RECORD_MAX_CHARS characters or memory ran
-// out (gbListCutShort: the list ends there), and at bytes that are not text
-// (gnListBadTextLine).
-bool ReadRecord(FILE* pFile, ListRecord* pRecord);
+// One reading of a mailing list: its file, its encoding, the delimiter it
+// reads with, where it is and what it met. Each reading has its own, so that
+// another one meanwhile (the Preview, a test copy, a resume click's delimiter
+// detection, the job's other pass) leaves it alone. Closes its file when it
+// goes.
+class ListReader {
+public:
+    ListReader();
+    ~ListReader();
+    ListReader(const ListReader&) = delete;
+    ListReader& operator=(const ListReader&) = delete;
+
+    // Opens the list for reading in binary mode, every byte of it data (text
+    // mode would end it at a byte 1A); when that fails (another program
+    // holding the file), opens it again with shared read and write access.
+    // False when neither works. Its encoding is told by its byte-order mark,
+    // else it is UTF-8 when it holds a whole UTF-8 sequence of two bytes or
+    // more (a stray byte in it is then refused with its line) or all its
+    // bytes are valid UTF-8 and one is not ASCII, else ANSI; the stream is
+    // left after the mark. Its records are read with nDelimiter. A list open
+    // before is closed, and what its reading met is forgotten; the skip
+    // watch stays.
+    bool Open(const char* pszPath, int nDelimiter);
+    // Closes the file; what the reading met can still be asked.
+    void Close();
+    bool IsOpen() const { return m_pFile != NULL; }
+
+    // Reads one physical line as UTF-8 into a block that stays the reader's
+    // until its next line: LF, CR LF and CR alone each end a line, and arrive
+    // as one LF. 1 for a line, 0 at the end of the file (or with no file
+    // open), -1 for bytes that are not text in the list's encoding or a
+    // control character (C0 but tab and line ends, DEL, C1), -2 out of memory.
+    int ReadLine(const char** ppszLine, size_t* pcbLine);
+
+    // Reads the next record with at least one non-empty field. A first line
+    // "sep=X" sets the reader's delimiter and is part of the first record's
+    // raw text, not of its fields; a line beginning "//" is a comment only
+    // where a record begins; text after a closing quote up to the delimiter
+    // belongs to the field ("Dee"x is Deex). False at the end of the list,
+    // when the delimiter is none of comma, tab and semicolon, when the
+    // record's raw text would pass LC_RECORD_MAX_CHARS characters or memory
+    // ran out (CutShort: the list ends there), and at bytes that are not text
+    // (BadTextLine).
+    bool ReadRecord(ListRecord* pRecord);
+
+    // Finds the next recipient with an address. *pnEmailColumn is the address
+    // column, -1 while none is known. Unless bHeaderDone, the header is read
+    // first: into pHeader, which then also sets *pnEmailColumn, or, without
+    // pHeader, read and discarded so that *pnEmailColumn keeps its value. Its
+    // raw text goes to pszHeaderRaw when given. Records too short for the
+    // address column, whose address field names more than one address (two
+    // '@', two angle brackets, an address beside or after the brackets),
+    // whose address holds no '@', holds a blank, ',', ';', '<' or '>' (not one
+    // address), or is longer than LC_ADDRESS_CAPACITY - 1 characters are
+    // skipped, and the skip watch is told. On true pRecord holds the
+    // recipient (its address field reduced to the bare address when it was
+    // given in angle brackets), pszAddress the trimmed address and
+    // pszRecordRaw, when given, the record's raw text. Every copy is cut to
+    // its buffer's capacity.
+    bool ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* pszAddress, int cchAddress,
+                           char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
+                           ListRecord* pHeader, ListRecord* pRecord);
+
+    // Who is told of the records ReadNextRecipient passes over; NULL to stop.
+    void WatchSkipped(void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress),
+                      void* pContext);
+
+    // The encoding of the list opened last.
+    int Encoding() const { return m_nEncoding; }
+    // The delimiter the records are read with: the one the list was opened
+    // with, or the one its first line "sep=X" names.
+    int Delimiter() const { return m_nDelimiter; }
+    // The line in the list (1 for the first, comment lines counted) where the
+    // record read last began, 0 before any.
+    int RecordLine() const { return m_nRecordLine; }
+    // The first line that is not text in the list's encoding (an invalid
+    // sequence, a NUL) or holds a control character, 0 while none was met.
+    // Reading ends there.
+    int BadTextLine() const { return m_nBadTextLine; }
+    // The control character (C0 but tab and line ends, DEL, C1) that made
+    // BadTextLine, 0 when that line is no text in the encoding.
+    int BadTextChar() const { return m_nBadTextChar; }
+    // The first line of a record whose quoted field was still open at the
+    // end of the file (everything after its opening quote became one field),
+    // 0 when none.
+    int UnclosedQuoteLine() const { return m_nUnclosedQuoteLine; }
+    // Whether the last ReadRecord ended the list at a record too long to read
+    // (or out of memory) rather than at the end of the file: the records
+    // after it are never reached, and the engine must say so.
+    bool CutShort() const { return m_bCutShort; }
+
+private:
+    int ReadRecordLines(ListRecord* pRecord, char chDelimiter);
+    void ReportSkipped(int nReason, const char* pszAddress);
+
+    FILE* m_pFile;
+    int m_nEncoding;
+    int m_nDelimiter;
+    int m_nPendingUnit;     // a UTF-16 unit read ahead after a CR, -1 when none
+    int m_nLinesRead;       // physical lines read, comment lines included
+    int m_nLastControlChar; // the one that made ReadLine refuse its last line, 0 for none
+    int m_nRecordLine;
+    int m_nBadTextLine;
+    int m_nBadTextChar;
+    int m_nUnclosedQuoteLine;
+    bool m_bCutShort;
+    ListSkipWatch m_skipWatch;
+    // The physical line, the line with CR LF ends, one piece of field text.
+    GrowBuffer m_line, m_normal, m_piece;
+};
+
+// The delimiter of the list at pszPath: the one that a first line "sep=,"
+// "sep=;" or "sep=" and a tab names, else semicolon when its header line
+// holds semicolons and neither commas nor tabs, else the one of comma and tab
+// that the file holds alone, else comma exactly when the lower-cased path
+// contains ".csv".
+int DetectListDelimiter(const char* pszPath);
+// Sets ListDelimiter for the list named by JobOptions.ToList (its first 259
+// characters), through DetectListDelimiter.
+void DetectDelimiter();
 
 // The index of the address column that a header names, or -1: its only column,
 // else the first whose whole name (trimmed, any case) is "E-mail", "Email",
@@ -132,24 +205,5 @@ int FindAddressColumn(const ListRecord* pHeader);
 // How many columns of the header could hold the address: 1 for a single
 // column, else those whose name contains "e-mail" or "email".
 int CountAddressColumns(const ListRecord* pHeader);
-
-// Finds the next recipient with an address. *pnEmailColumn is the address
-// column, -1 while none is known. Unless bHeaderDone, the header is read
-// first: into pHeader, which then also sets *pnEmailColumn, or, without
-// pHeader, read and discarded so that *pnEmailColumn keeps its value. Its raw
-// text goes to pszHeaderRaw when given. Records too short for the address
-// column, whose address field names more than one address (two '@', two
-// angle brackets, an address beside or after the brackets), whose address
-// holds no '@', holds a blank, ',', ';', '<' or '>' (not one address), or is
-// longer than LC_ADDRESS_CAPACITY - 1 characters are
-// skipped, and gListSkipWatch is told. On true pRecord holds the
-// recipient (its address field reduced to the bare address when it was given
-// in angle brackets), pszAddress the trimmed address and pszRecordRaw, when
-// given, the record's raw text. Every copy is cut to its buffer's capacity.
-bool ReadNextRecipient(int* pnEmailColumn, FILE* pFile, bool bHeaderDone,
-                       char* pszAddress, int cchAddress,
-                       char* pszHeaderRaw, int cchHeaderRaw,
-                       char* pszRecordRaw, int cchRecordRaw,
-                       ListRecord* pHeader, ListRecord* pRecord);
 
 #endif

@@ -62,7 +62,6 @@ protected:
     ListReaderTest()
     {
         ghInstance = GetModuleHandleA(NULL);
-        ListDelimiter = ListDelimiterComma;
         InitListRecord(&m_record);
     }
 
@@ -78,29 +77,24 @@ protected:
         CloseList();
         std::string path = m_folder.File("list.txt");
         WriteListFile(path, text, mode);
-        m_pFile = OpenListFile(path.c_str());
-        ASSERT_NE(m_pFile, nullptr);
+        ASSERT_TRUE(m_reader.Open(path.c_str(), m_nDelimiter));
     }
 
-    void CloseList()
-    {
-        if (m_pFile)
-            fclose(m_pFile);
-        m_pFile = NULL;
-    }
+    void CloseList() { m_reader.Close(); }
 
     // Every record of the list, until ReadRecord says no.
     std::vector<Fields> ReadAll()
     {
         std::vector<Fields> records;
-        while (ReadRecord(m_pFile, &m_record))
+        while (m_reader.ReadRecord(&m_record))
             records.push_back(FieldsOf(m_record));
         return records;
     }
 
     TempFolder m_folder;
     MessageBoxRecorder m_boxes;
-    FILE* m_pFile = NULL;
+    int m_nDelimiter = ListDelimiterComma;   // the one the list is opened with
+    ListReader m_reader;
     ListRecord m_record;
 };
 
@@ -112,18 +106,30 @@ TEST_F(ListReaderTest, OpenListFileReadsEveryByte)
 {
     std::string path = m_folder.File("crlf.txt");
     WriteListFile(path, "a,b\r\nc\x1A\r\nd\r\n", BinaryMode);
-    FILE* pFile = OpenListFile(path.c_str());
-    ASSERT_NE(pFile, nullptr);
-    char szText[64] = {};
-    size_t cchRead = fread(szText, 1, sizeof(szText) - 1, pFile);
-    EXPECT_EQ(std::string(szText, cchRead), "a,b\r\nc\x1A\r\nd\r\n");
-    fclose(pFile);
+    ListReader reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), ListDelimiterComma));
+    EXPECT_TRUE(reader.IsOpen());
+    const char* pszLine = NULL;
+    size_t cbLine = 0;
+    ASSERT_EQ(reader.ReadLine(&pszLine, &cbLine), 1);
+    EXPECT_EQ(std::string(pszLine, cbLine), "a,b\n");
+    EXPECT_EQ(reader.ReadLine(&pszLine, &cbLine), -1) << "the byte 1A is a character of its line, not the end";
+    ASSERT_EQ(reader.ReadLine(&pszLine, &cbLine), 1);
+    EXPECT_EQ(std::string(pszLine, cbLine), "d\n");
+    EXPECT_EQ(reader.ReadLine(&pszLine, &cbLine), 0);
+    reader.Close();
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(reader.ReadLine(&pszLine, &cbLine), 0) << "a closed reader has no more lines";
 }
 
 TEST_F(ListReaderTest, OpenListFileFailsWithoutFileOrPath)
 {
-    EXPECT_EQ(OpenListFile(m_folder.File("missing.txt").c_str()), nullptr);
-    EXPECT_EQ(OpenListFile(""), nullptr);
+    ListReader reader;
+    EXPECT_FALSE(reader.Open(m_folder.File("missing.txt").c_str(), ListDelimiterComma));
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_FALSE(reader.Open("", ListDelimiterComma));
+    EXPECT_FALSE(reader.Open(NULL, ListDelimiterComma));
+    EXPECT_FALSE(reader.ReadRecord(&m_record));
     EXPECT_EQ(OpenListFileShared(m_folder.File("missing.txt").c_str()), nullptr);
 }
 
@@ -146,11 +152,11 @@ TEST_F(ListReaderTest, ListHeldOpenForWritingIsStillRead)
     HANDLE hWriter = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(hWriter, INVALID_HANDLE_VALUE);
-    FILE* pFile = OpenListFile(path.c_str());
-    ASSERT_NE(pFile, nullptr);
-    EXPECT_TRUE(ReadRecord(pFile, &m_record));
+    ListReader reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), ListDelimiterComma));
+    EXPECT_TRUE(reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "Email" }));
-    fclose(pFile);
+    reader.Close();
     CloseHandle(hWriter);
 }
 
@@ -165,6 +171,7 @@ protected:
     {
         snprintf(JobOptions.ToList, sizeof(JobOptions.ToList), "%s", path.c_str());
         DetectDelimiter();
+        EXPECT_EQ(DetectListDelimiter(path.c_str()), ListDelimiter) << path;
         return ListDelimiter;
     }
 
@@ -295,7 +302,7 @@ TEST_F(DelimiterTest, UnterminatedPathIsCutAt259)
 
 TEST_F(ListReaderTest, SemicolonFields)
 {
-    ListDelimiter = ListDelimiterSemicolon;
+    m_nDelimiter = ListDelimiterSemicolon;
     OpenList("Name;Email;Amount\n\"Doe; Jane\";j@x;1,5\n");
     EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "Email", "Amount" }, { "Doe; Jane", "j@x", "1,5" } }));
 }
@@ -304,12 +311,12 @@ TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
 {
     for (WriteMode mode : { TextMode, BinaryMode }) {
         OpenList("Name,Email\nAnn Lee, ann@x.org \n", mode);
-        ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << mode;
+        ASSERT_TRUE(m_reader.ReadRecord(&m_record)) << mode;
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Name", "Email" }));
-        ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+        ASSERT_TRUE(m_reader.ReadRecord(&m_record));
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Ann Lee", " ann@x.org " })) << "fields are never trimmed";
         EXPECT_STREQ(m_record.pszRaw, "Ann Lee, ann@x.org \n");
-        EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+        EXPECT_FALSE(m_reader.ReadRecord(&m_record));
     }
 }
 
@@ -317,27 +324,27 @@ TEST_F(ListReaderTest, CommaFieldsInBothLineEnds)
 // it names, and the header's raw text keeps it for the sent list.
 TEST_F(ListReaderTest, SepLineIsNoRecordAndNamesTheDelimiter)
 {
-    ListDelimiter = ListDelimiterComma;
+    m_nDelimiter = ListDelimiterComma;
     OpenList("sep=;\nName,Nick;E-mail\nAnn;ann@x\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(ListDelimiter, ListDelimiterSemicolon);
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
+    EXPECT_EQ(m_reader.Delimiter(), ListDelimiterSemicolon);
     EXPECT_EQ(FieldsOf(m_record), Fields({ "Name,Nick", "E-mail" }));
     EXPECT_STREQ(m_record.pszRaw, "sep=;\nName,Nick;E-mail\n");
-    EXPECT_EQ(gnListRecordLine, 2);
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_reader.RecordLine(), 2);
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "Ann", "ann@x" }));
-    EXPECT_EQ(gnListRecordLine, 3);
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_EQ(m_reader.RecordLine(), 3);
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
 
     // Only the first line names the delimiter.
-    ListDelimiter = ListDelimiterComma;
+    m_nDelimiter = ListDelimiterComma;
     OpenList("Name,Email\nsep=;\n");
     EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "Email" }, { "sep=;" } }));
 }
 
 TEST_F(ListReaderTest, TabFieldsKeepCommas)
 {
-    ListDelimiter = ListDelimiterTab;
+    m_nDelimiter = ListDelimiterTab;
     OpenList("Name\tEmail\nDoe, Jane\tj@x\n");
     std::vector<Fields> records = ReadAll();
     ASSERT_EQ(records.size(), 2u);
@@ -346,30 +353,36 @@ TEST_F(ListReaderTest, TabFieldsKeepCommas)
 
 TEST_F(ListReaderTest, UndetectedDelimiterFailsWithoutReading)
 {
+    m_nDelimiter = ListDelimiterUnknown;
     OpenList("a,b\n");
-    ListDelimiter = ListDelimiterUnknown;
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
-    ListDelimiter = 7;
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
-    ListDelimiter = ListDelimiterComma;
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
+    m_nDelimiter = 7;
+    OpenList("a,b\n");
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
+    const char* pszLine = NULL;
+    size_t cbLine = 0;
+    ASSERT_EQ(m_reader.ReadLine(&pszLine, &cbLine), 1);
+    EXPECT_EQ(std::string(pszLine, cbLine), "a,b\n") << "nothing was read";
+    m_nDelimiter = ListDelimiterComma;
+    OpenList("a,b\n");
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b" }));
 }
 
 TEST_F(ListReaderTest, EmptyOrCommentOnlyListHasNoRecord)
 {
     OpenList("");
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
     OpenList("// nothing here\n\n,,\n");
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(m_record.nCount, 0);
 }
 
 TEST_F(ListReaderTest, ReusedRecordHoldsOnlyTheNewFields)
 {
     OpenList("a,b,c\nd\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "d" }));
     EXPECT_STREQ(m_record.pszRaw, "d\n");
 }
@@ -377,13 +390,13 @@ TEST_F(ListReaderTest, ReusedRecordHoldsOnlyTheNewFields)
 TEST_F(ListReaderTest, TrailingDelimiterWithAndWithoutLineEnd)
 {
     OpenList("a,b,\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b", "" }));
 
     OpenList("a,b,");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "b" }));
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
 }
 
 TEST_F(ListReaderTest, LastLineWithoutLineEndIsARecord)
@@ -411,14 +424,14 @@ TEST_F(ListReaderTest, CarriageReturnAloneEndsALine)
 TEST_F(ListReaderTest, QuotedFieldHoldsTheDelimiter)
 {
     OpenList("\"Doe, Jane\",jane@x.org\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "Doe, Jane", "jane@x.org" }));
 }
 
 TEST_F(ListReaderTest, DoubledQuotesBecomeOne)
 {
     OpenList("\"say \"\"hi\"\"\",\"\"\"\",\"\"\"x\"\"\",\"\"\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "say \"hi\"", "\"", "\"x\"", "" }));
 }
 
@@ -426,10 +439,10 @@ TEST_F(ListReaderTest, QuotedFieldSpansLines)
 {
     for (WriteMode mode : { TextMode, BinaryMode }) {
         OpenList("\"Doe\nJane\",j@x\nnext,n@x\n", mode);
-        ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << mode;
+        ASSERT_TRUE(m_reader.ReadRecord(&m_record)) << mode;
         EXPECT_EQ(FieldsOf(m_record), Fields({ "Doe\r\nJane", "j@x" }));
         EXPECT_STREQ(m_record.pszRaw, "\"Doe\nJane\",j@x\n");
-        ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+        ASSERT_TRUE(m_reader.ReadRecord(&m_record));
         EXPECT_EQ(FieldsOf(m_record), Fields({ "next", "n@x" }));
     }
 }
@@ -437,16 +450,16 @@ TEST_F(ListReaderTest, QuotedFieldSpansLines)
 TEST_F(ListReaderTest, QuotedFieldOverSeveralLinesAndDelimiters)
 {
     OpenList("a,\"one,\n\ntwo\nthree\",b\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "one,\r\n\r\ntwo\r\nthree", "b" }));
 }
 
 TEST_F(ListReaderTest, QuoteStillOpenAtEndOfList)
 {
     OpenList("a,\"open\nmore");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "open\r\nmore" }));
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
 }
 
 TEST_F(ListReaderTest, AQuoteOpensAFieldOnlyWhereTheFieldBegins)
@@ -467,11 +480,11 @@ TEST_F(ListReaderTest, AQuoteLeftOpenAtTheEndIsToldWithTheLineOfItsRecord)
 {
     OpenList("// a comment\nName,Email\nAnn,ann@x\n\"Ben,ben@x\nCara,cara@x\n");
     EXPECT_EQ(ReadAll().size(), 3u);
-    EXPECT_EQ(gnListUnclosedQuoteLine, 4);
+    EXPECT_EQ(m_reader.UnclosedQuoteLine(), 4);
     OpenList("Name,Email\nAnn,ann@x\n");
-    EXPECT_EQ(gnListUnclosedQuoteLine, 0) << "opening a list starts afresh";
+    EXPECT_EQ(m_reader.UnclosedQuoteLine(), 0) << "opening a list starts afresh";
     EXPECT_EQ(ReadAll().size(), 2u);
-    EXPECT_EQ(gnListUnclosedQuoteLine, 0);
+    EXPECT_EQ(m_reader.UnclosedQuoteLine(), 0);
 }
 
 // ---- Skipped lines ---------------------------------------------------------
@@ -489,7 +502,7 @@ TEST_F(ListReaderTest, BlankCommentAndBareDelimiterLinesAreSkipped)
 TEST_F(ListReaderTest, SkippedLinesLeaveNoRawText)
 {
     OpenList("\n,,\n// note\nA,a@x\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_STREQ(m_record.pszRaw, "A,a@x\n");
 }
 
@@ -498,12 +511,12 @@ TEST_F(ListReaderTest, SkippedLinesLeaveNoRawText)
 TEST_F(ListReaderTest, SlashesInsideAQuotedValueAreText)
 {
     OpenList("// a comment\n\"one\n//two, three\nfour\",x@y\n// another\nA,a@x\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "one\r\n//two, three\r\nfour", "x@y" }));
     EXPECT_STREQ(m_record.pszRaw, "\"one\n//two, three\nfour\",x@y\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "A", "a@x" }));
-    EXPECT_EQ(gnListRecordLine, 6);
+    EXPECT_EQ(m_reader.RecordLine(), 6);
 }
 
 TEST_F(ListReaderTest, OneSlashIsNoComment)
@@ -551,17 +564,17 @@ TEST_F(ListReaderTest, EveryEncodingAndLineEndReadsAsUtf8)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         OpenList(c.bytes, BinaryMode);
-        EXPECT_EQ(gnListEncoding, c.nEncoding);
+        EXPECT_EQ(m_reader.Encoding(), c.nEncoding);
         EXPECT_EQ(ReadAll(), expected);
-        EXPECT_EQ(gnListBadTextLine, 0);
+        EXPECT_EQ(m_reader.BadTextLine(), 0);
     }
 
     // ANSI (code page 1252 here) becomes UTF-8 too; a file of ASCII alone is ANSI.
     OpenList("Name,E-mail\nJos\xE9,a@x\r\x80,b@x\n", BinaryMode);
-    EXPECT_EQ(gnListEncoding, ListEncodingAnsi);
+    EXPECT_EQ(m_reader.Encoding(), ListEncodingAnsi);
     EXPECT_EQ(ReadAll(), std::vector<Fields>({ { "Name", "E-mail" }, { "Jos\xC3\xA9", "a@x" }, { "\xE2\x82\xAC", "b@x" } }));
     OpenList("Name,E-mail\nAnn,a@x\n");
-    EXPECT_EQ(gnListEncoding, ListEncodingAnsi);
+    EXPECT_EQ(m_reader.Encoding(), ListEncodingAnsi);
 }
 
 // Bytes that are no text in the declared encoding, and control characters
@@ -600,16 +613,16 @@ TEST_F(ListReaderTest, InvalidTextNamesItsLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         OpenList(c.bytes, BinaryMode);
-        EXPECT_EQ(gnListEncoding, c.nEncoding);
+        EXPECT_EQ(m_reader.Encoding(), c.nEncoding);
         std::vector<Fields> records = ReadAll();
-        EXPECT_EQ(gnListBadTextLine, c.nLine);
-        EXPECT_EQ(gnListBadTextChar, c.nControlChar);
+        EXPECT_EQ(m_reader.BadTextLine(), c.nLine);
+        EXPECT_EQ(m_reader.BadTextChar(), c.nControlChar);
         EXPECT_EQ((int)records.size(), c.nRecords);
     }
     // Tab and the line ends are no such characters.
     OpenList("Name\tE-mail\r\nA\tB\rC\tD\n", BinaryMode);
     EXPECT_EQ(ReadAll().size(), 3u);
-    EXPECT_EQ(gnListBadTextLine, 0);
+    EXPECT_EQ(m_reader.BadTextLine(), 0);
 }
 
 // ---- Record length ---------------------------------------------------------
@@ -618,13 +631,13 @@ TEST_F(ListReaderTest, RawTextOf32767FitsAnd32768Fails)
 {
     std::string fits = std::string(32764, 'a') + ",b";   // 32,766 characters and the LF
     OpenList(fits + "\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(strlen(m_record.pszRaw), 32767u);
     EXPECT_EQ(FieldsOf(m_record), Fields({ std::string(32764, 'a'), "b" }));
 
     OpenList(std::string(32765, 'a') + ",b\n");
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
-    EXPECT_TRUE(gbListCutShort);
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
+    EXPECT_TRUE(m_reader.CutShort());
 
     // Characters count, not bytes, in every encoding: 32,766 letters of two,
     // three or four bytes of UTF-8 and the LF fit, one more does not.
@@ -635,19 +648,19 @@ TEST_F(ListReaderTest, RawTextOf32767FitsAnd32768Fails)
             wide += pszLetter;
         for (bool bUtf16 : { false, true }) {
             OpenList(bUtf16 ? Utf16Bytes(wide + "\n", false) : wide + "\n", BinaryMode);
-            ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+            ASSERT_TRUE(m_reader.ReadRecord(&m_record));
             EXPECT_EQ(FieldsOf(m_record), Fields({ wide }));
             OpenList(bUtf16 ? Utf16Bytes(wide + pszLetter + "\n", true) : wide + pszLetter + "\n", BinaryMode);
-            EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
-            EXPECT_TRUE(gbListCutShort);
+            EXPECT_FALSE(m_reader.ReadRecord(&m_record));
+            EXPECT_TRUE(m_reader.CutShort());
         }
     }
     // ANSI letters count once each too, though they become two bytes.
     OpenList(std::string(32766, '\xE9') + "\n", BinaryMode);
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(strlen(m_record.pszRaw), 2 * 32766u + 1);
     OpenList(std::string(32767, '\xE9') + "\n", BinaryMode);
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
 }
 
 // The line count belongs to the reading: opening the list again in between,
@@ -655,24 +668,24 @@ TEST_F(ListReaderTest, RawTextOf32767FitsAnd32768Fails)
 TEST_F(ListReaderTest, TheLineCountBelongsToEachOpenList)
 {
     OpenList("Name,Email\nA,a@x\n\nB,b@x\n// note\nC,c@x\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(gnListRecordLine, 2);
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
+    EXPECT_EQ(m_reader.RecordLine(), 2);
     std::string path = m_folder.File("list.txt");
     snprintf(JobOptions.ToList, sizeof(JobOptions.ToList), "%s", path.c_str());
     DetectDelimiter();
-    FILE* pOther = OpenListFile(path.c_str());
-    ASSERT_NE(pOther, nullptr);
+    ListReader otherReader;
+    ASSERT_TRUE(otherReader.Open(path.c_str(), ListDelimiter));
     ListRecord other;
     InitListRecord(&other);
-    EXPECT_TRUE(ReadRecord(pOther, &other));
+    EXPECT_TRUE(otherReader.ReadRecord(&other));
     FreeListRecord(&other);
-    fclose(pOther);
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    otherReader.Close();
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "B", "b@x" }));
-    EXPECT_EQ(gnListRecordLine, 4);
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
-    EXPECT_EQ(gnListRecordLine, 6);
+    EXPECT_EQ(m_reader.RecordLine(), 4);
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
+    EXPECT_EQ(m_reader.RecordLine(), 6);
     JobOptions = BuiltInJobOptions();
 }
 
@@ -680,11 +693,11 @@ TEST_F(ListReaderTest, RawTextLimitCountsEveryLineOfTheRecord)
 {
     std::string line = std::string(16379, 'a') + "\n";   // two lines: 32,760 characters
     OpenList("\"" + line + line + "\",ok\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(strlen(m_record.pszRaw), 32766u);
 
     OpenList("\"" + line + line + std::string(8, 'b') + "\",ok\n");
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
 }
 
 TEST_F(ListReaderTest, LongRecordEndsTheList)
@@ -693,18 +706,18 @@ TEST_F(ListReaderTest, LongRecordEndsTheList)
     std::vector<Fields> records = ReadAll();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1], Fields({ "A", "a@x" }));
-    EXPECT_TRUE(gbListCutShort) << "the list ended early, not at its end";
+    EXPECT_TRUE(m_reader.CutShort()) << "the list ended early, not at its end";
 
     OpenList("Name,Email\nA,a@x\n");
     EXPECT_EQ(ReadAll().size(), 2u);
-    EXPECT_FALSE(gbListCutShort);
+    EXPECT_FALSE(m_reader.CutShort());
 }
 
 TEST_F(ListReaderTest, LinesLongerThanTheLineBufferEndTheList)
 {
     OpenList(std::string(40000, 'x') + "\nA,a@x\n");
-    EXPECT_FALSE(ReadRecord(m_pFile, &m_record));
-    EXPECT_TRUE(gbListCutShort);
+    EXPECT_FALSE(m_reader.ReadRecord(&m_record));
+    EXPECT_TRUE(m_reader.CutShort());
 }
 
 // ---- The field table -------------------------------------------------------
@@ -720,20 +733,20 @@ std::string FieldLine(int nFields)
 TEST_F(ListReaderTest, FieldTableGrowsByHundredBeforeItFills)
 {
     OpenList(FieldLine(99) + FieldLine(100) + FieldLine(150) + "x\n");
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(m_record.nCount, 99);
     EXPECT_EQ(m_record.nCapacity, 100);
 
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(m_record.nCount, 100);
     EXPECT_EQ(m_record.nCapacity, 200);
 
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     ASSERT_EQ(m_record.nCount, 150);
     for (int i = 0; i < 150; ++i)
         ASSERT_EQ(m_record.ppszFields[i], std::to_string(i % 10)) << i;
 
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(m_record.nCount, 1);
     EXPECT_EQ(m_record.nCapacity, 200) << "clearing keeps the table";
 }
@@ -822,10 +835,10 @@ TEST_F(ListReaderMemoryTest, FailedFieldTextDropsThatFieldOnly)
 {
     OpenList("a,b,c\nd,e\n");
     FailAllocation(3);   // the table, "a", then "b"
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "c" }));
     ExpectOneOutOfMemoryBox();
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record)) << "reading goes on";
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record)) << "reading goes on";
     EXPECT_EQ(FieldsOf(m_record), Fields({ "d", "e" }));
 }
 
@@ -833,13 +846,13 @@ TEST_F(ListReaderMemoryTest, FailedGrowthDropsTheTable)
 {
     OpenList(FieldLine(150) + "x\n");
     FailAllocation(101);   // the first table, 99 texts, then the growth
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     ExpectOneOutOfMemoryBox();
     ASSERT_EQ(m_record.nCount, 50) << "the fields before are lost with the table, the one being added too";
     EXPECT_EQ(m_record.nCapacity, 100);
     EXPECT_STREQ(m_record.ppszFields[0], "0");   // field 100
     EXPECT_STREQ(m_record.ppszFields[49], "9");  // field 149
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "x" }));
 }
 
@@ -847,7 +860,7 @@ TEST_F(ListReaderMemoryTest, DroppedQuotedFieldDoesNotSpillIntoTheFieldBefore)
 {
     OpenList("a,\"b\nc\nd\",e\n");
     FailAllocation(4);   // the table, "a", "b", then appending "c"
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "a", "e" }));
     ExpectOneOutOfMemoryBox();
 }
@@ -856,7 +869,7 @@ TEST_F(ListReaderMemoryTest, QuotedFieldLostWithTheTableIsNotAppendedToNothing)
 {
     OpenList("\"b\nc\",e\n");
     FailAllocation(1);   // the table for the opening field
-    ASSERT_TRUE(ReadRecord(m_pFile, &m_record));
+    ASSERT_TRUE(m_reader.ReadRecord(&m_record));
     EXPECT_EQ(FieldsOf(m_record), Fields({ "e" }));
     ExpectOneOutOfMemoryBox();
 }
@@ -873,12 +886,12 @@ protected:
     {
         OpenList(text);
         std::vector<std::string> addresses;
-        if (!m_pFile)
+        if (!m_reader.IsOpen())
             return addresses;
         m_nEmailColumn = -1;
         bool bHeaderDone = false;
         m_szHeaderRaw[0] = '\0';
-        while (ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress),
+        while (m_reader.ReadNextRecipient(&m_nEmailColumn, bHeaderDone, m_szAddress, sizeof(m_szAddress),
                                  bHeaderDone ? NULL : m_szHeaderRaw, sizeof(m_szHeaderRaw), NULL, 0,
                                  &m_header, &m_record)) {
             addresses.push_back(m_szAddress);
@@ -890,7 +903,7 @@ protected:
     // One call of the counting pass after the header.
     bool Next()
     {
-        return ReadNextRecipient(&m_nEmailColumn, m_pFile, true, m_szAddress, sizeof(m_szAddress), NULL, 0,
+        return m_reader.ReadNextRecipient(&m_nEmailColumn, true, m_szAddress, sizeof(m_szAddress), NULL, 0,
                                  NULL, 0, &m_header, &m_record);
     }
 
@@ -900,14 +913,15 @@ protected:
         int nLine, nReason;
         std::string address;
     };
-    static const std::vector<Skip>& RecordSkips()
+    static void CollectSkip(void* pContext, int nLine, int nReason, const char* pszAddress)
     {
-        static std::vector<Skip> skips;
-        skips.clear();
-        gListSkipWatch.pfnSkipped = [](void*, int nLine, int nReason, const char* pszAddress) {
-            skips.push_back({ nLine, nReason, pszAddress });
-        };
-        return skips;
+        ((std::vector<Skip>*)pContext)->push_back({ nLine, nReason, pszAddress });
+    }
+    const std::vector<Skip>& RecordSkips()
+    {
+        m_skips.clear();
+        m_reader.WatchSkipped(CollectSkip, &m_skips);
+        return m_skips;
     }
 
     int m_nEmailColumn = -1;
@@ -915,6 +929,7 @@ protected:
     char m_szAddress[LC_ADDRESS_CAPACITY];
     char m_szHeaderRaw[LC_RECORD_MAX_CHARS + 1];
     char m_szRecordRaw[LC_RECORD_MAX_CHARS + 1];
+    std::vector<Skip> m_skips;
 };
 
 TEST_F(ReadNextRecipientTest, SingleColumnIsTheAddressWhateverItsName)
@@ -1064,7 +1079,7 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
     std::string tooLong = "a@" + std::string(254, 'b');
     std::vector<std::string> addresses =
         CountingPass("Name,Email\nA," + tooLong + "\nB, " + fits + " \nC,no-at\nD\nE,a@x.org;b@y.org\n");
-    gListSkipWatch.pfnSkipped = NULL;
+    m_reader.WatchSkipped(NULL, NULL);
     EXPECT_EQ(addresses, std::vector<std::string>({ fits }));
     ASSERT_EQ(skips.size(), 4u);
     EXPECT_EQ(skips[0].nLine, 2);
@@ -1122,7 +1137,7 @@ TEST_F(ReadNextRecipientTest, EveryFieldNamingMoreThanOneAddressIsSkipped)
         nLine += std::string(c.pszField).find('\n') != std::string::npos ? 2 : 1;
     }
     std::vector<std::string> addresses = CountingPass(list);
-    gListSkipWatch.pfnSkipped = NULL;
+    m_reader.WatchSkipped(NULL, NULL);
     EXPECT_EQ(addresses, expected);
     ASSERT_EQ(skips.size(), skippedLines.size());
     for (size_t i = 0; i < skips.size(); ++i) {
@@ -1142,7 +1157,7 @@ TEST_F(ReadNextRecipientTest, CopiesKeepToSmallBuffers)
     memset(szAddress, '#', sizeof(szAddress));
     memset(szHeader, '#', sizeof(szHeader));
     memset(szRaw, '#', sizeof(szRaw));
-    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, szAddress, 8, szHeader, 6, szRaw, 5,
+    ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, szAddress, 8, szHeader, 6, szRaw, 5,
                                   &m_header, &m_record));
     EXPECT_STREQ(szAddress, "a@x.org");
     EXPECT_STREQ(szHeader, "Name,");
@@ -1175,11 +1190,10 @@ TEST_F(ReadNextRecipientTest, BothPassesInTheEnginesOrder)
 
     // The sending pass: a fresh stream, no header record, the column kept.
     CloseList();
-    m_pFile = OpenListFile(m_folder.File("list.txt").c_str());
-    ASSERT_NE(m_pFile, nullptr);
+    ASSERT_TRUE(m_reader.Open(m_folder.File("list.txt").c_str(), m_nDelimiter));
     std::vector<std::string> addresses, raws;
     for (bool bHeaderDone = false;; bHeaderDone = true) {
-        if (!ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress),
+        if (!m_reader.ReadNextRecipient(&m_nEmailColumn, bHeaderDone, m_szAddress, sizeof(m_szAddress),
                                NULL, 0, m_szRecordRaw, sizeof(m_szRecordRaw), NULL, &m_record))
             break;
         addresses.push_back(m_szAddress);
@@ -1199,7 +1213,7 @@ TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
     OpenList("Name,Email,Other\nA,a@x,o@x\n");
     m_nEmailColumn = 2;
     char szHeaderRaw[LC_RECORD_MAX_CHARS + 1] = "stale";
-    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress),
+    ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress),
                                   szHeaderRaw, sizeof(szHeaderRaw), NULL, 0, NULL, &m_record));
     EXPECT_STREQ(m_szAddress, "o@x");
     EXPECT_STREQ(szHeaderRaw, "Name,Email,Other\n");
@@ -1207,7 +1221,7 @@ TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
 
     OpenList("Name,Email\nA,a@x\n");
     m_nEmailColumn = -1;
-    EXPECT_FALSE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress),
+    EXPECT_FALSE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress),
                                    NULL, 0, NULL, 0, NULL, &m_record))
         << "without a header record no column is found";
 }
@@ -1219,11 +1233,10 @@ TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
     EXPECT_EQ(CountingPass(list), expected);
 
     CloseList();
-    m_pFile = OpenListFile(m_folder.File("list.txt").c_str());
-    ASSERT_NE(m_pFile, nullptr);
+    ASSERT_TRUE(m_reader.Open(m_folder.File("list.txt").c_str(), m_nDelimiter));
     std::vector<std::string> sent;
     for (bool bHeaderDone = false;
-         ReadNextRecipient(&m_nEmailColumn, m_pFile, bHeaderDone, m_szAddress, sizeof(m_szAddress), NULL, 0,
+         m_reader.ReadNextRecipient(&m_nEmailColumn, bHeaderDone, m_szAddress, sizeof(m_szAddress), NULL, 0,
                            m_szRecordRaw, sizeof(m_szRecordRaw), NULL, &m_record);
          bHeaderDone = true)
         sent.push_back(m_szAddress);
@@ -1232,14 +1245,86 @@ TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
 
 TEST_F(ReadNextRecipientTest, TabListWithQuotedMultiLineField)
 {
-    ListDelimiter = ListDelimiterTab;
+    m_nDelimiter = ListDelimiterTab;
     OpenList("Note\tEmail\n\"two\nlines\"\tt@x\n");
-    ASSERT_TRUE(ReadNextRecipient(&m_nEmailColumn, m_pFile, false, m_szAddress, sizeof(m_szAddress), NULL, 0,
+    ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress), NULL, 0,
                                   NULL, 0, &m_header, &m_record));
     EXPECT_STREQ(m_szAddress, "t@x");
     EXPECT_EQ(m_nEmailColumn, 1);
     EXPECT_STREQ(m_record.ppszFields[0], "two\r\nlines");
     EXPECT_FALSE(Next());
+}
+
+
+// Each reading is its own: a second list read while the first is half read
+// (the Preview or a test copy during a job, a resume click's delimiter
+// detection) leaves the first one's line count, encoding, delimiter, first
+// bad line and skip watch alone, and neither writes the job's delimiter.
+TEST_F(ReadNextRecipientTest, TwoReadersOpenAtOnceKeepTheirOwnState)
+{
+    ListDelimiter = ListDelimiterTab;
+    std::vector<Skip> firstSkips, secondSkips;
+    m_nDelimiter = ListDelimiterComma;
+    OpenList(Utf16Bytes("sep=;\nName;Email\nAnn;ann@x\nBob;nobody\nCy;cy@x\nDi;d\x07i@x\nEd;ed@x\n", false),
+             BinaryMode);
+    m_reader.WatchSkipped(CollectSkip, &firstSkips);
+    ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress), NULL, 0, NULL, 0,
+                                           &m_header, &m_record));
+    EXPECT_STREQ(m_szAddress, "ann@x");
+    EXPECT_EQ(m_reader.RecordLine(), 3);
+
+    std::string firstPath = m_folder.File("list.txt");
+    EXPECT_EQ(DetectListDelimiter(firstPath.c_str()), ListDelimiterSemicolon);
+    std::string secondPath = m_folder.File("second.csv");
+    WriteListFile(secondPath, "Name,Email\n// note\nEve,eve@x\nFay\nGus\x7F,gus@x\nHal,hal@x\n");
+    ListReader second;
+    ASSERT_TRUE(second.Open(secondPath.c_str(), ListDelimiterComma));
+    second.WatchSkipped(CollectSkip, &secondSkips);
+    int nSecondColumn = -1;
+    ListRecord secondHeader, secondRecord;
+    InitListRecord(&secondHeader);
+    InitListRecord(&secondRecord);
+    std::vector<std::string> secondAddresses;
+    char szSecondAddress[LC_ADDRESS_CAPACITY];
+    for (bool bHeaderDone = false;
+         second.ReadNextRecipient(&nSecondColumn, bHeaderDone, szSecondAddress, sizeof(szSecondAddress), NULL, 0, NULL,
+                                  0, &secondHeader, &secondRecord);
+         bHeaderDone = true)
+        secondAddresses.push_back(szSecondAddress);
+    FreeListRecord(&secondHeader);
+    FreeListRecord(&secondRecord);
+    EXPECT_EQ(secondAddresses, std::vector<std::string>({ "eve@x" }));
+    EXPECT_EQ(second.Encoding(), ListEncodingAnsi);
+    EXPECT_EQ(second.Delimiter(), ListDelimiterComma);
+    EXPECT_EQ(second.BadTextLine(), 5);
+    EXPECT_EQ(second.BadTextChar(), 0x7F);
+    ASSERT_EQ(secondSkips.size(), 1u);
+    EXPECT_EQ(secondSkips[0].nLine, 4);
+    EXPECT_EQ(secondSkips[0].nReason, ListSkipTooFewFields);
+
+    // The first reading goes on where it was, as it was.
+    EXPECT_EQ(m_reader.Encoding(), ListEncodingUtf16Le);
+    EXPECT_EQ(m_reader.Delimiter(), ListDelimiterSemicolon);
+    EXPECT_EQ(m_reader.RecordLine(), 3);
+    EXPECT_EQ(m_reader.BadTextLine(), 0);
+    EXPECT_TRUE(firstSkips.empty());
+    ASSERT_TRUE(Next());
+    EXPECT_STREQ(m_szAddress, "cy@x");
+    EXPECT_EQ(m_reader.RecordLine(), 5);
+    EXPECT_FALSE(Next());
+    EXPECT_EQ(m_reader.BadTextLine(), 6);
+    EXPECT_EQ(m_reader.BadTextChar(), 0x07);
+    ASSERT_EQ(firstSkips.size(), 1u);
+    EXPECT_EQ(firstSkips[0].nLine, 4);
+    EXPECT_EQ(firstSkips[0].nReason, ListSkipNoAt);
+    EXPECT_EQ(firstSkips[0].address, "nobody");
+
+    // And the second one still tells what it met.
+    EXPECT_EQ(secondSkips.size(), 1u);
+    EXPECT_EQ(second.BadTextLine(), 5);
+    EXPECT_EQ(second.Encoding(), ListEncodingAnsi);
+    EXPECT_EQ(ListDelimiter, ListDelimiterTab) << "the job's delimiter is the detection's alone";
+    m_reader.WatchSkipped(NULL, NULL);
 }
 
 }  // namespace
