@@ -64,8 +64,8 @@ char* ReadWholeProperty(IMessage* pMessage, ULONG ulTag, bool* pbNoMemory)
 namespace {
 
 // The code page of stored HTML bytes, from the charset its meta element
-// declares: CP_UTF8, CP_ACP for the system's own code page, 0 for any other
-// or none the engine can tell (then only ASCII is safe to add).
+// declares: CP_UTF8, CP_ACP for the system's own code page or none declared,
+// LC_HTML_CP_REFERENCES for any other (then only ASCII is safe to add).
 UINT HtmlCodePage(const char* pszHtml)
 {
     char szHead[2048];
@@ -92,7 +92,8 @@ UINT HtmlCodePage(const char* pszHtml)
     if (strcmp(szName, szAnsi) == 0 || (GetACP() == 1252 && (strcmp(szName, "iso-8859-1") == 0 ||
                                                              strcmp(szName, "us-ascii") == 0)))
         return CP_ACP;
-    return 0;
+    // Bytes of the ANSI code page would read as other letters there.
+    return LC_HTML_CP_REFERENCES;
 }
 
 void ShowCodeText(HWND hWndOwner, const char* pszFormat, HRESULT hr)

@@ -78,8 +78,9 @@ struct SendJobState {
     HeapText pszHTMLCopy;
     bool bNonAsciiHtml;
     // The code page of the HTML text: CP_UTF8 (read as Unicode, or stored
-    // bytes declaring UTF-8), CP_ACP, or 0 for stored bytes in a charset the
-    // engine does not write, where values go as character references.
+    // bytes declaring UTF-8), CP_ACP (the system's, or no charset declared),
+    // or LC_HTML_CP_REFERENCES for a charset the engine does not write, where
+    // values go as character references.
     UINT uHtmlCodePage;
     // The header and the recipient's fields the HTML is merged with: as HTML
     // text in the HTML's code page, then as markup for "[[HTML:Name]]".

@@ -31,9 +31,12 @@ size_t PutUtf8(char* pszOut, unsigned uChar);
 unsigned JoinSurrogates(unsigned uHigh, unsigned uLow);
 
 // The code pages an HTML text is put into, as Windows numbers them:
-// CP_UTF8, and CP_ACP for the system's ANSI code page.
+// CP_UTF8, and CP_ACP for the system's ANSI code page; and, for HTML that
+// declares a charset the engine does not write, a value of its own, where
+// everything beyond ASCII goes as a character reference.
 #define LC_HTML_CP_UTF8 65001u
 #define LC_HTML_CP_ANSI 0u
+#define LC_HTML_CP_REFERENCES 0xFFFFFFFFu
 
 // The bytes of uChar in the system's ANSI code page, no best-fit letter
 // taken for it, into pszOut (room for 8); 0 when the code page does not hold

@@ -679,7 +679,10 @@ INSTANTIATE_TEST_SUITE_P(
         CharacterCase{ "Utf16ListHtml1252", true,
                        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
                        "</head><body><p>Dear [[Name]]</p> caf\xE9</body></html>" },
-        CharacterCase{ "Utf8ListHtmlNoCharset", false, "<html><body><p>Dear [[Name]]</p></body></html>" }),
+        CharacterCase{ "Utf8ListHtmlNoCharset", false, "<html><body><p>Dear [[Name]]</p></body></html>" },
+        CharacterCase{ "Utf8ListHtml1251", false,
+                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+                       "</head><body><p>Dear [[Name]]</p> \xC6</body></html>" }),
     [](const ::testing::TestParamInfo<CharacterCase>& info) { return std::string(info.param.pszName); });
 
 }  // namespace
