@@ -6,41 +6,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-template <class T>
-class ComHolder {
-public:
-    ComHolder() : m_p(NULL) {}
-    explicit ComHolder(T* p) : m_p(p) {}
-    ~ComHolder() { Reset(); }
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-
-    T* Get() const { return m_p; }
-    T* operator->() const { return m_p; }
-    operator T*() const { return m_p; }
-    // For out-parameters: releases what is held first.
-    T** Receive()
-    {
-        Reset();
-        return &m_p;
-    }
-    void Reset(T* p = NULL)
-    {
-        if (m_p)
-            m_p->Release();
-        m_p = p;
-    }
-    T* Detach()
-    {
-        T* p = m_p;
-        m_p = NULL;
-        return p;
-    }
-
-private:
-    T* m_p;
-};
-
 // A heap text for free(). The merge reallocates a working copy in place,
 // through Slot(); everything else hands a new text over with Reset.
 class HeapText {
@@ -64,26 +29,59 @@ private:
     char* m_psz;
 };
 
-// A stream closed when it goes; Reset closes it earlier, where the order of
-// closing matters.
-class FileHolder {
+// What a function frees (a COM object, MAPI memory, a stream), given back
+// when the holder goes; Reset gives it back earlier, where the order matters.
+template <class T, void (*pfnFree)(T*)>
+class Held {
 public:
-    FileHolder() : m_pFile(NULL) {}
-    ~FileHolder() { Reset(); }
-    FileHolder(const FileHolder&) = delete;
-    FileHolder& operator=(const FileHolder&) = delete;
+    Held() : m_p(NULL) {}
+    explicit Held(T* p) : m_p(p) {}
+    ~Held() { Reset(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
 
-    FILE* Get() const { return m_pFile; }
-    operator FILE*() const { return m_pFile; }
-    void Reset(FILE* pFile = NULL)
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    operator T*() const { return m_p; }
+    // For out-parameters: gives back what is held first.
+    T** Receive()
     {
-        if (m_pFile)
-            fclose(m_pFile);
-        m_pFile = pFile;
+        Reset();
+        return &m_p;
+    }
+    void Reset(T* p = NULL)
+    {
+        if (m_p)
+            pfnFree(m_p);
+        m_p = p;
+    }
+    T* Detach()
+    {
+        T* p = m_p;
+        m_p = NULL;
+        return p;
     }
 
 private:
-    FILE* m_pFile;
+    T* m_p;
 };
+
+inline void CloseStream(FILE* pFile)
+{
+    fclose(pFile);
+}
+
+// A stream closed when it goes.
+typedef Held<FILE, CloseStream> FileHolder;
+
+template <class T>
+void ReleaseComObject(T* p)
+{
+    p->Release();
+}
+
+// A COM pointer released when it goes out of scope.
+template <class T>
+using ComHolder = Held<T, ReleaseComObject<T>>;
 
 #endif

@@ -41,30 +41,7 @@ void FreeRowSet(SRowSet* pRows)
 // MAPI memory given back on every way out, including an exception raised by
 // the store while it is held.
 template <class T, void (*pfnFree)(T*)>
-class MapiHeld {
-public:
-    MapiHeld() : m_p(NULL) {}
-    ~MapiHeld() { Free(); }
-    MapiHeld(const MapiHeld&) = delete;
-    MapiHeld& operator=(const MapiHeld&) = delete;
-
-    T* Get() const { return m_p; }
-    T* operator->() const { return m_p; }
-    T** Receive()
-    {
-        Free();
-        return &m_p;
-    }
-    void Free()
-    {
-        if (m_p)
-            pfnFree(m_p);
-        m_p = NULL;
-    }
-
-private:
-    T* m_p;
-};
+using MapiHeld = Held<T, pfnFree>;
 
 
 void LogAndShowRecipientText(SendJobState* pState, const char* pszFormat, const char* pszAddress)
@@ -280,7 +257,7 @@ bool AddRecipient(SendJobState* pState)
     // MODRECIP_ADD the list replaces them all, so the copy goes to this
     // recipient alone.
     hr = pState->pCurrentMessage->ModifyRecipients(0, pList);
-    list.Free();
+    list.Reset();
     if (FAILED(hr)) {
         LogAndShowRecipientText(pState, "Failed to add recipient: %s", pState->szRecipientAddress);
         return false;

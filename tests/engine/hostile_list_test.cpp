@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/job_progress.h"
+#include "mailing/html_text.h"
 #include "mailing/list_reader.h"
 #include "settings/settings_store.h"
 #include "tests/engine/engine_fixture.h"
@@ -614,18 +615,8 @@ std::string HtmlShown(const std::string& html)
             continue;
         }
         unsigned long uChar = strtoul(html.substr(i + 2, end - i - 2).c_str(), NULL, 10);
-        wchar_t units[2];
-        int cUnits = 1;
-        if (uChar >= 0x10000) {
-            units[0] = (wchar_t)(0xD800 + ((uChar - 0x10000) >> 10));
-            units[1] = (wchar_t)(0xDC00 + ((uChar - 0x10000) & 0x3FF));
-            cUnits = 2;
-        } else {
-            units[0] = (wchar_t)uChar;
-        }
-        char szUtf8[8];
-        int cb = WideCharToMultiByte(CP_UTF8, 0, units, cUnits, szUtf8, sizeof(szUtf8), NULL, NULL);
-        shown.append(szUtf8, cb);
+        char szUtf8[4];
+        shown.append(szUtf8, PutUtf8(szUtf8, (unsigned)uChar));
         i = end;
     }
     return shown;
