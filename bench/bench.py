@@ -2,7 +2,10 @@
 """The mailing path measured end to end, and the add-in's own cost natively.
 
 Run by scripts/bench, which builds what this needs first:
-  bench.py --top DIR --native BINARY --work DIR [--quick]
+  bench.py --top DIR --native BINARY --work DIR [--size smoke|quick|full] [--no-jobs]
+
+--size smoke runs the native program once on tiny lists and checks what it
+prints, no jobs: the test suite's check that the bench still builds and runs.
 
 Prints one table. Every figure comes from work that was checked to have been
 done: a job whose delivered files do not number its recipients, or a native
@@ -20,11 +23,11 @@ import threading
 import time
 
 FIELDS_8 = ["First Name", "Last Name", "E-Mail Address", "Company", "City", "Country", "Phone", "Member Since"]
-MERGE_RECIPIENTS = {True: 2000, False: 20000}
-READER_RECORDS = {True: 100000, False: 1000000}
+MERGE_RECIPIENTS = {"smoke": 20, "quick": 2000, "full": 20000}
+READER_RECORDS = {"smoke": 200, "quick": 100000, "full": 1000000}
 JOBS = {
-    True: [("plain", 1000), ("html", 1000)],
-    False: [("plain", 1000), ("plain", 10000), ("plain", 100000), ("html", 1000), ("html", 10000)],
+    "quick": [("plain", 1000), ("html", 1000)],
+    "full": [("plain", 1000), ("plain", 10000), ("plain", 100000), ("html", 1000), ("html", 10000)],
 }
 
 
@@ -107,12 +110,12 @@ def run_native(args):
 
 # ---- the add-in's own cost --------------------------------------------------
 
-def measure_merge(native, work, quick):
+def measure_merge(native, work, size):
     rows = []
     for columns in (8, 90):
         bodies = write_bodies(work, columns)
         listing = os.path.join(work, "merge-%d.csv" % columns)
-        write_list(listing, MERGE_RECIPIENTS[quick], columns)
+        write_list(listing, MERGE_RECIPIENTS[size], columns)
         for kind, texts in (("20 KB HTML", [bodies["subject"], bodies["html_plain"], bodies["html"]]),
                             ("plain", [bodies["subject"], bodies["plain"]])):
             # The best of three runs: the machine is shared, and the slower runs
@@ -120,6 +123,11 @@ def measure_merge(native, work, quick):
             best = None
             for _ in range(3):
                 figures = run_native([native, "merge", listing] + texts)
+                if figures is not None and (int(figures["columns"]) != columns or
+                                            int(figures["recipients"]) != MERGE_RECIPIENTS[size]):
+                    sys.stderr.write("bench: the merge read %s recipients of %s columns, not %d of %d\n" %
+                                     (figures["recipients"], figures["columns"], MERGE_RECIPIENTS[size], columns))
+                    figures = None
                 if figures is None:
                     best = None
                     break
@@ -138,9 +146,9 @@ def python_csv_pass(path):
     return n, time.perf_counter() - start
 
 
-def measure_reader(native, work, quick):
+def measure_reader(native, work, size):
     path = os.path.join(work, "reader.csv")
-    write_list(path, READER_RECORDS[quick], 8)
+    write_list(path, READER_RECORDS[size], 8)
     size = os.path.getsize(path)
     best_reader = best_plain = best_python = None
     records = None
@@ -258,9 +266,11 @@ def main():
     parser.add_argument("--top", required=True)
     parser.add_argument("--native", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--size", choices=("smoke", "quick", "full"), default="full")
     parser.add_argument("--no-jobs", action="store_true")
     options = parser.parse_args()
+    if options.size == "smoke":
+        options.no_jobs = True
     os.makedirs(options.work, exist_ok=True)
     failed = False
     lines = []
@@ -269,12 +279,13 @@ def main():
         print(text, flush=True)
         lines.append(text)
 
-    say("Lettercast benchmark (%s), %s, %d cores" % ("quick" if options.quick else "native" if options.no_jobs else "full",
+    mode = options.size if options.size != "full" or not options.no_jobs else "native"
+    say("Lettercast benchmark (%s), %s, %d cores" % (mode,
                                                       time.strftime("%Y-%m-%d %H:%M"), os.cpu_count()))
     say("")
     say("The add-in's own cost per recipient (native, -O2; reading both passes and merging; best of 3)")
     say("  %-12s %8s %14s" % ("body", "columns", "us/recipient"))
-    for kind, columns, us in measure_merge(options.native, options.work, options.quick):
+    for kind, columns, us in measure_merge(options.native, options.work, options.size):
         if us is None:
             failed = True
             say("  %-12s %8d %14s" % (kind, columns, "FAILED"))
@@ -282,7 +293,7 @@ def main():
             say("  %-12s %8d %14.1f" % (kind, columns, us))
     say("")
 
-    reader = measure_reader(options.native, options.work, options.quick)
+    reader = measure_reader(options.native, options.work, options.size)
     if reader is None:
         failed = True
         say("List reader: FAILED")
@@ -303,7 +314,7 @@ def main():
     say("  %-6s %10s %9s %9s %12s %12s %11s %5s" % ("body", "recipients", "seconds", "msg/s", "ms first 10%",
                                                     "ms last 10%", "host peak MB", "load"))
     tenths = []
-    for kind, count in JOBS[options.quick]:
+    for kind, count in JOBS[options.size]:
         row = run_job(options.top, options.work, kind, count)
         if "failed" in row:
             failed = True

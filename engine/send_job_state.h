@@ -19,8 +19,6 @@
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
-// A record of LC_RECORD_MAX_CHARS characters, each up to 4 bytes of UTF-8.
-#define LC_RAW_RECORD_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 

@@ -9,6 +9,9 @@
 // not bytes); its block grows as the record is read.
 #define LC_RECORD_MAX_CHARS 32767
 #define LC_FIELD_TABLE_STEP 100      // the field table grows by this many slots
+// A buffer that holds any record's raw text: LC_RECORD_MAX_CHARS
+// characters, each up to 4 bytes of UTF-8.
+#define LC_RAW_RECORD_CAPACITY (4 * LC_RECORD_MAX_CHARS + 1)
 
 struct ListRecord;
 // A fresh record: no fields, no table, empty raw text.
