@@ -160,11 +160,13 @@ static int SniffEncoding(FILE* pFile)
     return !check.bBad && check.nNeed == 0 && check.bNonAscii ? ListEncodingUtf8 : ListEncodingAnsi;
 }
 
+#define LC_LIST_BLOCK_BYTES 65536
+
 ListReader::ListReader()
     : m_pFile(NULL), m_nEncoding(ListEncodingAnsi), m_nDelimiter(ListDelimiterUnknown), m_nPendingUnit(-1),
       m_nLinesRead(0), m_nLastControlChar(0), m_nRecordLine(0), m_nBadTextLine(0), m_nBadTextChar(0),
       m_nUnclosedQuoteLine(0), m_bCutShort(false), m_skipWatch{ NULL, NULL }, m_line{ NULL, 0, 0 },
-      m_normal{ NULL, 0, 0 }, m_piece{ NULL, 0, 0 }
+      m_normal{ NULL, 0, 0 }, m_piece{ NULL, 0, 0 }, m_pBlock(NULL), m_cbBlock(0), m_nBlockPos(0)
 {
 }
 
@@ -174,6 +176,7 @@ ListReader::~ListReader()
     free(m_line.p);
     free(m_normal.p);
     free(m_piece.p);
+    free(m_pBlock);
 }
 
 void ListReader::Close()
@@ -196,6 +199,8 @@ bool ListReader::Open(const char* pszPath, int nDelimiter)
     m_nBadTextLine = 0;
     m_nBadTextChar = 0;
     m_bCutShort = false;
+    m_cbBlock = 0;
+    m_nBlockPos = 0;
     if (!pszPath || !pszPath[0])
         return false;
     FILE* pFile = fopen(pszPath, kszListRead);
@@ -203,6 +208,14 @@ bool ListReader::Open(const char* pszPath, int nDelimiter)
         pFile = OpenListFileShared(pszPath);
     if (!pFile)
         return false;
+    // The block is had before anything is read, so that no want of memory
+    // can look like the end of the list.
+    if (!m_pBlock)
+        m_pBlock = (unsigned char*)malloc(LC_LIST_BLOCK_BYTES);
+    if (!m_pBlock) {
+        fclose(pFile);
+        return false;
+    }
     m_nEncoding = SniffEncoding(pFile);
     m_pFile = pFile;
     return true;
@@ -215,36 +228,55 @@ void ListReader::WatchSkipped(void (*pfnSkipped)(void* pContext, int nLine, int 
     m_skipWatch.pContext = pfnSkipped ? pContext : NULL;
 }
 
-// The next UTF-16 unit: 1 with the unit, 0 at the end, -1 for half a unit.
-static int ReadUtf16Unit(FILE* pFile, int nEncoding, int* pnPendingUnit, unsigned* puUnit)
+// The next block of the file; false at its end (or a read that failed,
+// which ends the list as the end of the file would).
+bool ListReader::FillBlock()
 {
-    if (*pnPendingUnit >= 0) {
-        *puUnit = (unsigned)*pnPendingUnit;
-        *pnPendingUnit = -1;
+    if (!m_pFile)
+        return false;
+    m_cbBlock = fread(m_pBlock, 1, LC_LIST_BLOCK_BYTES, m_pFile);
+    m_nBlockPos = 0;
+    return m_cbBlock > 0;
+}
+
+// The next byte of the file, EOF at its end.
+inline int ListReader::NextByte()
+{
+    if (m_nBlockPos == m_cbBlock && !FillBlock())
+        return EOF;
+    return m_pBlock[m_nBlockPos++];
+}
+
+// The next UTF-16 unit: 1 with the unit, 0 at the end, -1 for half a unit.
+int ListReader::ReadUtf16Unit(unsigned* puUnit)
+{
+    if (m_nPendingUnit >= 0) {
+        *puUnit = (unsigned)m_nPendingUnit;
+        m_nPendingUnit = -1;
         return 1;
     }
-    int b0 = getc(pFile);
+    int b0 = NextByte();
     if (b0 == EOF)
         return 0;
-    int b1 = getc(pFile);
+    int b1 = NextByte();
     if (b1 == EOF)
         return -1;
-    *puUnit = nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
+    *puUnit = m_nEncoding == ListEncodingUtf16Le ? (unsigned)(b0 | (b1 << 8)) : (unsigned)((b0 << 8) | b1);
     return 1;
 }
 
 // The next character of a UTF-16 list: 1, 0 at the end, -1 when not text.
-static int ReadUtf16Char(FILE* pFile, int nEncoding, int* pnPendingUnit, unsigned* puChar)
+int ListReader::ReadUtf16Char(unsigned* puChar)
 {
     unsigned uUnit;
-    int nRead = ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uUnit);
+    int nRead = ReadUtf16Unit(&uUnit);
     if (nRead <= 0)
         return nRead;
     if (uUnit >= 0xDC00 && uUnit <= 0xDFFF)
         return -1;
     if (uUnit >= 0xD800 && uUnit <= 0xDBFF) {
         unsigned uLow;
-        if (ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
+        if (ReadUtf16Unit(&uLow) != 1 || uLow < 0xDC00 || uLow > 0xDFFF)
             return -1;
         uUnit = JoinSurrogates(uUnit, uLow);
     }
@@ -252,12 +284,12 @@ static int ReadUtf16Char(FILE* pFile, int nEncoding, int* pnPendingUnit, unsigne
     return 1;
 }
 
-static int ReadUtf16Line(FILE* pFile, int nEncoding, int* pnPendingUnit, GrowBuffer* pLine)
+int ListReader::ReadUtf16Line()
 {
     bool bAny = false;
     for (;;) {
         unsigned uChar;
-        int nRead = ReadUtf16Char(pFile, nEncoding, pnPendingUnit, &uChar);
+        int nRead = ReadUtf16Char(&uChar);
         if (nRead < 0)
             return -1;
         if (nRead == 0)
@@ -267,43 +299,51 @@ static int ReadUtf16Line(FILE* pFile, int nEncoding, int* pnPendingUnit, GrowBuf
             return -1;
         if (uChar == '\r') {
             unsigned uNext;
-            int nNext = ReadUtf16Unit(pFile, nEncoding, pnPendingUnit, &uNext);
+            int nNext = ReadUtf16Unit(&uNext);
             if (nNext < 0)
                 return -1;
             if (nNext == 1 && uNext != '\n')
-                *pnPendingUnit = (int)uNext;
+                m_nPendingUnit = (int)uNext;
             uChar = '\n';
         }
         char bytes[4];
-        if (!PutBytes(pLine, bytes, PutUtf8(bytes, uChar)))
+        if (!PutBytes(&m_line, bytes, PutUtf8(bytes, uChar)))
             return -2;
         if (uChar == '\n')
             return 1;
     }
 }
 
-// A line of a byte encoding, as its bytes; CR LF and CR end it like LF.
-static int ReadByteLine(FILE* pFile, GrowBuffer* pLine)
+// A line of a byte encoding, as its bytes; CR LF and CR end it like LF. The
+// bytes up to the next CR, LF or NUL go in as one piece.
+int ListReader::ReadByteLine()
 {
     bool bAny = false;
     for (;;) {
-        int ch = getc(pFile);
-        if (ch == EOF)
+        if (m_nBlockPos == m_cbBlock && !FillBlock())
             return bAny ? 1 : 0;
         bAny = true;
+        const unsigned char* pFrom = m_pBlock + m_nBlockPos;
+        const unsigned char* pEnd = m_pBlock + m_cbBlock;
+        const unsigned char* p = pFrom;
+        while (p < pEnd && *p != '\n' && *p != '\r' && *p != 0)
+            ++p;
+        if (p > pFrom && !PutBytes(&m_line, (const char*)pFrom, (size_t)(p - pFrom)))
+            return -2;
+        m_nBlockPos = (size_t)(p - m_pBlock);
+        if (p == pEnd)
+            continue;
+        int ch = m_pBlock[m_nBlockPos++];
         if (ch == 0)
             return -1;
         if (ch == '\r') {
-            int chNext = getc(pFile);
+            int chNext = NextByte();
             if (chNext != '\n' && chNext != EOF)
-                ungetc(chNext, pFile);
-            ch = '\n';
+                --m_nBlockPos;   // NextByte left it in the block
         }
-        char b = (char)ch;
-        if (!PutBytes(pLine, &b, 1))
+        if (!PutBytes(&m_line, "\n", 1))
             return -2;
-        if (ch == '\n')
-            return 1;
+        return 1;
     }
 }
 
@@ -334,9 +374,9 @@ int ListReader::ReadLine(const char** ppszLine, size_t* pcbLine)
     m_line.p[0] = '\0';
     int nRead;
     if (nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be)
-        nRead = ReadUtf16Line(m_pFile, nEncoding, &m_nPendingUnit, &m_line);
+        nRead = ReadUtf16Line();
     else
-        nRead = ReadByteLine(m_pFile, &m_line);
+        nRead = ReadByteLine();
     if (nRead != 1)
         return nRead;
     if (nEncoding == ListEncodingUtf8 || nEncoding == ListEncodingUtf8Mark) {

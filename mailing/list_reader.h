@@ -170,6 +170,14 @@ public:
 private:
     int ReadRecordLines(ListRecord* pRecord, char chDelimiter);
     void ReportSkipped(int nReason, const char* pszAddress);
+    // The file's bytes come through a block the reader fills itself: a call
+    // into the C runtime per byte was a third of a pass.
+    bool FillBlock();
+    int NextByte();
+    int ReadUtf16Unit(unsigned* puUnit);
+    int ReadUtf16Char(unsigned* puChar);
+    int ReadUtf16Line();
+    int ReadByteLine();
 
     FILE* m_pFile;
     int m_nEncoding;
@@ -185,6 +193,9 @@ private:
     ListSkipWatch m_skipWatch;
     // The physical line, the line with CR LF ends, one piece of field text.
     GrowBuffer m_line, m_normal, m_piece;
+    unsigned char* m_pBlock;   // LC_LIST_BLOCK_BYTES of the file, read ahead
+    size_t m_cbBlock;          // bytes in the block
+    size_t m_nBlockPos;        // the next of them
 };
 
 // The delimiter of the list at pszPath: the one that a first line "sep=,"

@@ -754,7 +754,7 @@ TEST_F(ListReaderTest, FieldTableGrowsByHundredBeforeItFills)
 TEST(ListRecordTest, FreshClearedAndFreedRecords)
 {
     ListRecord record;
-    memset(&record, 0x5A, sizeof(record));
+    memset((void*)&record, 0x5A, sizeof(record));
     InitListRecord(&record);
     EXPECT_EQ(record.nCount, 0);
     EXPECT_EQ(record.nCapacity, 0);
