@@ -103,7 +103,6 @@ bool ConfirmAddressColumn(SendJobState* pState)
     return false;
 }
 
-
 // Placeholders the merge would leave as they stand: one question for all of
 // them, before anything goes.
 bool ConfirmUnknownPlaceholders(SendJobState* pState)

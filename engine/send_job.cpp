@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "addin/host_state.h"
 #include "engine/engine_report.h"
 #include "engine/host_dispatch.h"
 #include "engine/job_progress.h"
@@ -146,7 +145,6 @@ bool CountRecipients(SendJobState* pState)
     return true;
 }
 
-
 bool SendReceiveDue(const SendJobState* pState)
 {
     return JobOptions.DoSendRecv == 1 && pState->nSinceSendReceive >= JobOptions.SendRecvCount;
@@ -176,7 +174,6 @@ bool PauseBetweenMessages(SendJobState* pState)
     }
     return true;
 }
-
 
 // The sending pass: false when the job ends before the list does.
 bool SendToEveryRecipient(SendJobState* pState)
