@@ -2,7 +2,10 @@
 """The mailing path measured end to end, and the add-in's own cost natively.
 
 Run by scripts/bench, which builds what this needs first:
-  bench.py --top DIR --native BINARY --work DIR [--size smoke|quick|full] [--no-jobs]
+  bench.py --top DIR --native BINARY [--wine EXE] --work DIR [--size smoke|quick|full] [--no-jobs]
+
+--wine names the same program built as the add-in is built (32-bit, the
+DLL's compiler), run under Wine through scripts/wine-run beside the native one.
 
 --size smoke runs the native program once on tiny lists and checks what it
 prints, no jobs: the test suite's check that the bench still builds and runs.
@@ -110,7 +113,20 @@ def run_native(args):
 
 # ---- the add-in's own cost --------------------------------------------------
 
-def measure_merge(native, work, size):
+def windows_path(path):
+    """A path as the program under Wine names it: Wine's Z: drive is the root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def program_args(program, args):
+    """The command for one run: the native program as it is, the Windows one
+    through scripts/wine-run with its paths as Windows names them."""
+    if program[0] == "native":
+        return [program[1]] + args
+    return [program[2], program[1]] + [windows_path(a) if os.path.isabs(a) else a for a in args]
+
+
+def measure_merge(program, work, size):
     rows = []
     for columns in (8, 90):
         bodies = write_bodies(work, columns)
@@ -122,7 +138,7 @@ def measure_merge(native, work, size):
             # measure the neighbours rather than the code.
             best = None
             for _ in range(3):
-                figures = run_native([native, "merge", listing] + texts)
+                figures = run_native(program_args(program, ["merge", listing] + texts))
                 if figures is not None and (int(figures["columns"]) != columns or
                                             int(figures["recipients"]) != MERGE_RECIPIENTS[size]):
                     sys.stderr.write("bench: the merge read %s recipients of %s columns, not %d of %d\n" %
@@ -146,14 +162,14 @@ def python_csv_pass(path):
     return n, time.perf_counter() - start
 
 
-def measure_reader(native, work, size):
+def measure_reader(program, work, size):
     path = os.path.join(work, "reader.csv")
     write_list(path, READER_RECORDS[size], 8)
     size = os.path.getsize(path)
     best_reader = best_plain = best_python = None
     records = None
     for _ in range(3):
-        figures = run_native([native, "read", path])
+        figures = run_native(program_args(program, ["read", path]))
         if figures is None:
             return None
         records = int(figures["records"])
@@ -265,6 +281,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--top", required=True)
     parser.add_argument("--native", required=True)
+    parser.add_argument("--wine")
     parser.add_argument("--work", required=True)
     parser.add_argument("--size", choices=("smoke", "quick", "full"), default="full")
     parser.add_argument("--no-jobs", action="store_true")
@@ -283,28 +300,33 @@ def main():
     say("Lettercast benchmark (%s), %s, %d cores" % (mode,
                                                       time.strftime("%Y-%m-%d %H:%M"), os.cpu_count()))
     say("")
-    say("The add-in's own cost per recipient (native, -O2; reading both passes and merging; best of 3)")
-    say("  %-12s %8s %14s" % ("body", "columns", "us/recipient"))
-    for kind, columns, us in measure_merge(options.native, options.work, options.size):
-        if us is None:
-            failed = True
-            say("  %-12s %8d %14s" % (kind, columns, "FAILED"))
-        else:
-            say("  %-12s %8d %14.1f" % (kind, columns, us))
-    say("")
+    programs = [("native, -O2", ("native", options.native))]
+    if options.wine:
+        programs.append(("32-bit under Wine", ("wine", options.wine, os.path.join(options.top, "scripts", "wine-run"))))
+    for build, program in programs:
+        say("The add-in's own cost per recipient (%s; reading both passes and merging; best of 3)" % build)
+        say("  %-12s %8s %14s" % ("body", "columns", "us/recipient"))
+        for kind, columns, us in measure_merge(program, options.work, options.size):
+            if us is None:
+                failed = True
+                say("  %-12s %8d %14s" % (kind, columns, "FAILED"))
+            else:
+                say("  %-12s %8d %14.1f" % (kind, columns, us))
+        say("")
 
-    reader = measure_reader(options.native, options.work, options.size)
-    if reader is None:
-        failed = True
-        say("List reader: FAILED")
-    else:
-        say("List reader, one pass over %d records (%.1f MB), best of 3" % (reader["records"], reader["mb"]))
-        say("  %-28s %10s" % ("reader", "MB/s"))
-        say("  %-28s %10.1f" % ("Lettercast list reader", reader["reader"]))
-        say("  %-28s %10.1f" % ("Python csv module", reader["python"]))
-        say("  %-28s %10.1f" % ("plain read (the limit)", reader["plain"]))
-        say("  ratio reader / Python csv: %.2f" % (reader["reader"] / reader["python"]))
-    say("")
+        reader = measure_reader(program, options.work, options.size)
+        if reader is None:
+            failed = True
+            say("List reader (%s): FAILED" % build)
+        else:
+            say("List reader (%s), one pass over %d records (%.1f MB), best of 3" % (build, reader["records"],
+                                                                                  reader["mb"]))
+            say("  %-28s %10s" % ("reader", "MB/s"))
+            say("  %-28s %10.1f" % ("Lettercast list reader", reader["reader"]))
+            say("  %-28s %10.1f" % ("Python csv module", reader["python"]))
+            say("  %-28s %10.1f" % ("plain read (the limit)", reader["plain"]))
+            say("  ratio reader / Python csv: %.2f" % (reader["reader"] / reader["python"]))
+        say("")
 
     if options.no_jobs:
         with open(os.path.join(options.work, "last-table.txt"), "w") as f:

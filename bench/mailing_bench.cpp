@@ -1,4 +1,6 @@
-// The add-in's own cost, built natively from the same sources as the DLL:
+// The add-in's own cost, built from the same sources as the DLL: natively by
+// scripts/bench, and with the DLL's compiler into build/bench/ to be run under
+// Wine as the add-in runs:
 //
 //   mailing_bench merge LIST TEXT...   reads LIST twice as a job does (the
 //       counting pass, then the sending pass) and merges every TEXT file for
@@ -118,8 +120,8 @@ int RunMerge(const char* pszList, int nTexts, char** ppszTexts)
         return 1;
     }
     // The header's columns are counted before the header goes.
-    printf("recipients %ld columns %d text_bytes %zu merged_bytes %ld seconds %.6f us_per_recipient %.2f\n",
-           nMerged, header.nCount, cbTexts, cbMerged, dSeconds, dSeconds * 1e6 / (double)nMerged);
+    printf("recipients %ld columns %d text_bytes %lu merged_bytes %ld seconds %.6f us_per_recipient %.2f\n",
+           nMerged, header.nCount, (unsigned long)cbTexts, cbMerged, dSeconds, dSeconds * 1e6 / (double)nMerged);
     for (char* psz : copies)
         free(psz);
     return 0;
@@ -165,8 +167,8 @@ int RunRead(const char* pszList)
     }
     double dPlain = Now() - dStart;
     fclose(pFile);
-    printf("records %ld fields %ld bytes %lld reader_seconds %.6f plain_seconds %.6f check %u\n", nRecords, nFields,
-           cbFile, dReader, dPlain, nSum);
+    printf("records %ld fields %ld bytes %.0f reader_seconds %.6f plain_seconds %.6f check %u\n", nRecords, nFields,
+           (double)cbFile, dReader, dPlain, nSum);
     return 0;
 }
 
