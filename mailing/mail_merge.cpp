@@ -6,6 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+#include <vector>
+
 namespace {
 
 // The caller adds the slack to the needed size and passes it + 1 as capacity,
@@ -151,31 +154,82 @@ const char* NextPlaceholder(const char* psz, const ListRecord* pHeader, int* pnC
     }
 }
 
+// One placeholder of a text: where it begins, its length, and the length of
+// the value that replaces it.
+struct FoundPlaceholder {
+    size_t nAt;
+    int nPlaceholder;
+    const char* pszValue;
+    size_t cchValue;
+};
+
+// A text's placeholders, found in one pass from left to right: the search
+// goes on behind each one, so no value is ever searched for placeholders.
+// What the sizing and the writing both take, so that each is one pass over
+// the list of them rather than over the text. False when memory runs out.
 struct MergePlan {
+    std::vector<FoundPlaceholder> found;
     long long nGrowth;   // what the longer values add, the shorter ones not taken off
     long long nPeak;     // the longest the text becomes, replacing left to right
 };
 
-// One pass over the text: every placeholder is found once, and the search
-// goes on behind it, so no value is ever searched for placeholders.
-MergePlan PlanMerge(const char* pszText, long long cchText, const ListRecord* pHeader,
-                    const ListRecord* pRecord)
+bool PlanMerge(const char* pszText, long long cchText, const ListRecord* pHeader, const ListRecord* pRecord,
+               MergePlan* pPlan)
 {
-    MergePlan plan = {0, cchText};
+    pPlan->nGrowth = 0;
+    pPlan->nPeak = cchText;
     long long nLength = cchText;
     int nColumn = 0;
     int nPlaceholder = 0;
-    const char* psz = NextPlaceholder(pszText, pHeader, &nColumn, &nPlaceholder);
-    while (psz != NULL) {
-        long long nDelta = (long long)strlen(FieldText(pRecord, nColumn)) - nPlaceholder;
-        if (nDelta > 0)
-            plan.nGrowth += nDelta;
-        nLength += nDelta;
-        if (nLength > plan.nPeak)
-            plan.nPeak = nLength;
-        psz = NextPlaceholder(psz + nPlaceholder, pHeader, &nColumn, &nPlaceholder);
+    try {
+        const char* psz = NextPlaceholder(pszText, pHeader, &nColumn, &nPlaceholder);
+        while (psz != NULL) {
+            const char* pszValue = FieldText(pRecord, nColumn);
+            size_t cchValue = strlen(pszValue);
+            pPlan->found.push_back({ (size_t)(psz - pszText), nPlaceholder, pszValue, cchValue });
+            long long nDelta = (long long)cchValue - nPlaceholder;
+            if (nDelta > 0)
+                pPlan->nGrowth += nDelta;
+            nLength += nDelta;
+            if (nLength > pPlan->nPeak)
+                pPlan->nPeak = nLength;
+            psz = NextPlaceholder(psz + nPlaceholder, pHeader, &nColumn, &nPlaceholder);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    return plan;
+    return true;
+}
+
+// The size the merge needs, terminator included and at least
+// LC_MERGE_MIN_SIZE; false when it is beyond what an int holds with the slack.
+bool NeededSize(long long cchText, const MergePlan& plan, int* pnNeeded)
+{
+    // Shorter values never lower the size, so it is never below the text's
+    // own, and a wrapped int would hand the caller a small buffer.
+    long long nNeeded = cchText + 1 + plan.nGrowth;
+    if (nNeeded > knMaxNeeded)
+        return false;
+    *pnNeeded = nNeeded < LC_MERGE_MIN_SIZE ? LC_MERGE_MIN_SIZE : (int)nNeeded;
+    return true;
+}
+
+// The merged text of pszRead (cchRead characters and its terminator) written
+// from pszWrite on, the values in place of the planned placeholders. pszWrite
+// may lie before pszRead in the same block: it never overtakes what is still
+// to be read, as long as pszRead lies as far on as the text ever grows.
+void WriteMerged(const char* pszRead, size_t cchRead, const MergePlan& plan, char* pszWrite)
+{
+    size_t nRead = 0;
+    for (const FoundPlaceholder& found : plan.found) {
+        size_t cchBefore = found.nAt - nRead;
+        memmove(pszWrite, pszRead + nRead, cchBefore);
+        pszWrite += cchBefore;
+        memcpy(pszWrite, found.pszValue, found.cchValue);
+        pszWrite += found.cchValue;
+        nRead = found.nAt + (size_t)found.nPlaceholder;
+    }
+    memmove(pszWrite, pszRead + nRead, cchRead - nRead + 1);
 }
 
 bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord,
@@ -184,14 +238,9 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
     size_t cchText = strlen(pszText);
     if ((long long)cchText + 1 > knMaxNeeded)
         return false;
-    MergePlan plan = PlanMerge(pszText, (long long)cchText, pHeader, pRecord);
-    // Shorter values never lower the size, so it is never below the text's
-    // own, and a wrapped int would hand the caller a small buffer.
-    long long nNeeded = (long long)cchText + 1 + plan.nGrowth;
-    if (nNeeded > knMaxNeeded)
-        return false;
-    *pnNeeded = nNeeded < LC_MERGE_MIN_SIZE ? LC_MERGE_MIN_SIZE : (int)nNeeded;
-    return true;
+    MergePlan plan;
+    return PlanMerge(pszText, (long long)cchText, pHeader, pRecord, &plan) &&
+           NeededSize((long long)cchText, plan, pnNeeded);
 }
 
 bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -207,8 +256,8 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
 
     // The text after every replacement, terminator included, must fit the
     // capacity; judged before anything moves, so a failure leaves it as it was.
-    MergePlan plan = PlanMerge(pszText, cchText, pHeader, pRecord);
-    if (plan.nPeak >= cchCapacity)
+    MergePlan plan;
+    if (!PlanMerge(pszText, cchText, pHeader, pRecord, &plan) || plan.nPeak >= cchCapacity)
         return false;
 
     // The text moves right once by as much as it ever grows; the merged text
@@ -216,23 +265,7 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     size_t nShift = (size_t)(plan.nPeak - cchText);
     if (nShift > 0)
         memmove(pszText + nShift, pszText, (size_t)cchText + 1);
-    const char* pszRead = pszText + nShift;
-    char* pszWrite = pszText;
-    int nColumn = 0;
-    int nPlaceholder = 0;
-    const char* psz = NextPlaceholder(pszRead, pHeader, &nColumn, &nPlaceholder);
-    while (psz != NULL) {
-        size_t cchBefore = (size_t)(psz - pszRead);
-        memmove(pszWrite, pszRead, cchBefore);
-        pszWrite += cchBefore;
-        const char* pszValue = FieldText(pRecord, nColumn);
-        size_t cchValue = strlen(pszValue);
-        memcpy(pszWrite, pszValue, cchValue);
-        pszWrite += cchValue;
-        pszRead = psz + nPlaceholder;
-        psz = NextPlaceholder(pszRead, pHeader, &nColumn, &nPlaceholder);
-    }
-    memmove(pszWrite, pszRead, strlen(pszRead) + 1);
+    WriteMerged(pszText + nShift, cchFound, plan, pszText);
     return true;
 }
 
@@ -270,19 +303,24 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
         return MergeFailed;
     if (!FieldsWithinLimits(pLimitHeader, pLimitRecord))
         return MergeFailed;
+    // One pass over the original finds its placeholders; the copy is then
+    // written from them, the original read once more.
+    size_t cchText = strlen(pszOriginal);
+    if ((long long)cchText + 1 > knMaxNeeded)
+        return MergeFailed;
+    MergePlan plan;
+    if (!PlanMerge(pszOriginal, (long long)cchText, pHeader, pRecord, &plan))
+        return MergeNoMemory;
     int nNeeded = 0;
-    if (!SizeMerge(pszOriginal, pHeader, pRecord, &nNeeded))
+    if (!NeededSize((long long)cchText, plan, &nNeeded))
         return MergeFailed;
 
     char* pszCopy = (char*)realloc(*ppszCopy, (size_t)nNeeded + LC_MERGE_SLACK);
     if (pszCopy == NULL)
         return MergeNoMemory;
     *ppszCopy = pszCopy;
-    // The needed size is never below the original's own size.
-    memcpy(pszCopy, pszOriginal, strlen(pszOriginal) + 1);
-
-    if (!MergeInPlace(pszCopy, nNeeded + 1, pHeader, pRecord))
-        return MergeFailed;
+    // The needed size holds the longest the text ever becomes.
+    WriteMerged(pszOriginal, cchText, plan, pszCopy);
     return MergeDone;
 }
 
