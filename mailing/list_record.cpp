@@ -29,6 +29,15 @@ static size_t BlockSize(const char* pszField)
 #endif
 }
 
+// The table's block holds the slots' texts and, after them, how large each
+// text's block is: asking the heap for a block's size on every field of every
+// record was a fifth of a pass under Wine. A slot's size is taken from the
+// heap once, when its block is made.
+static size_t* SlotSizes(ListRecord* pRecord)
+{
+    return (size_t*)(pRecord->ppszFields + pRecord->nCapacity);
+}
+
 void ClearListRecord(ListRecord* pRecord)
 {
     // The texts stay allocated in their slots, empty, for the next record's
@@ -89,27 +98,38 @@ bool AddListField(ListRecord* pRecord, const char* pszText, size_t cchText)
 {
     // Growing before the slot is needed keeps one spare slot at all times.
     if (pRecord->nCount + 1 >= pRecord->nCapacity) {
-        int nNewCapacity = pRecord->nCapacity + LC_FIELD_TABLE_STEP;
-        char** ppszGrown = (char**)gpfnListRealloc(pRecord->ppszFields, nNewCapacity * sizeof(char*));
+        int nOldCapacity = pRecord->nCapacity;
+        int nNewCapacity = nOldCapacity + LC_FIELD_TABLE_STEP;
+        char** ppszGrown =
+            (char**)gpfnListRealloc(pRecord->ppszFields, nNewCapacity * (sizeof(char*) + sizeof(size_t)));
         if (!ppszGrown) {
             DropFieldTable(pRecord);
             return false;
         }
-        for (int i = pRecord->nCapacity; i < nNewCapacity; ++i)
+        // The sizes move behind the longer row of texts.
+        size_t* pcbOld = (size_t*)(ppszGrown + nOldCapacity);
+        size_t* pcbNew = (size_t*)(ppszGrown + nNewCapacity);
+        memmove(pcbNew, pcbOld, nOldCapacity * sizeof(size_t));
+        for (int i = nOldCapacity; i < nNewCapacity; ++i) {
             ppszGrown[i] = NULL;
+            pcbNew[i] = 0;
+        }
         pRecord->ppszFields = ppszGrown;
         pRecord->nCapacity = nNewCapacity;
     }
 
     // A text left in the slot by an earlier record takes the field when it
     // is large enough; otherwise a block of the field's own size replaces it.
+    size_t* pcbSlots = SlotSizes(pRecord);
     char* pszField = pRecord->ppszFields[pRecord->nCount];
-    if (!pszField || BlockSize(pszField) < cchText + 1) {
+    if (!pszField || pcbSlots[pRecord->nCount] < cchText + 1) {
         free(pszField);
         pRecord->ppszFields[pRecord->nCount] = NULL;
+        pcbSlots[pRecord->nCount] = 0;
         pszField = (char*)gpfnListRealloc(NULL, cchText + 1);
         if (!pszField)
             return false;
+        pcbSlots[pRecord->nCount] = BlockSize(pszField);
     }
     memcpy(pszField, pszText, cchText);
     pszField[cchText] = '\0';
@@ -126,9 +146,11 @@ bool AppendToLastField(ListRecord* pRecord, const char* pszText, size_t cchText)
     char* pszGrown = (char*)gpfnListRealloc(pszLast, cchLast + cchText + 1);
     if (!pszGrown) {
         free(pszLast);
+        SlotSizes(pRecord)[pRecord->nCount - 1] = 0;
         pRecord->ppszFields[--pRecord->nCount] = NULL;
         return false;
     }
+    SlotSizes(pRecord)[pRecord->nCount - 1] = BlockSize(pszGrown);
     memcpy(pszGrown + cchLast, pszText, cchText);
     pszGrown[cchLast + cchText] = '\0';
     pRecord->ppszFields[pRecord->nCount - 1] = pszGrown;

@@ -30,7 +30,9 @@ struct ListRecord {
 
     int nCount;                           // fields in the record
     int nCapacity;                        // slots allocated in the field table
-    char** ppszFields;                    // owned heap texts, in column order
+    // Owned heap texts, in column order; the table's block holds each text's
+    // block size after them.
+    char** ppszFields;
     char* pszRaw;                         // the record's text as read, UTF-8; never NULL
     size_t cbRawCapacity;                 // bytes of pszRaw's own block, 0 while it has none
 };
