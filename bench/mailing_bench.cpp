@@ -57,7 +57,6 @@ long CountRecipients(const char* pszList, int* pnEmailColumn, ListRecord* pHeade
     if (!reader.Open(pszList, ListDelimiter))
         return -1;
     ListRecord record;
-    InitListRecord(&record);
     *pnEmailColumn = -1;
     long nCount = 0;
     bool bHeaderDone = false;
@@ -67,7 +66,6 @@ long CountRecipients(const char* pszList, int* pnEmailColumn, ListRecord* pHeade
         bHeaderDone = true;
         ++nCount;
     }
-    FreeListRecord(&record);
     return nCount;
 }
 
@@ -85,8 +83,6 @@ int RunMerge(const char* pszList, int nTexts, char** ppszTexts)
     std::vector<char*> copies((size_t)nTexts, (char*)NULL);
     ListRecord header;
     ListRecord record;
-    InitListRecord(&header);
-    InitListRecord(&record);
     Buffers buffers;
     ListDelimiter = ListDelimiterComma;
 
@@ -135,7 +131,6 @@ int RunRead(const char* pszList)
         return 1;
     }
     ListRecord record;
-    InitListRecord(&record);
     long nRecords = 0;
     long nFields = 0;
     double dStart = Now();
@@ -146,7 +141,6 @@ int RunRead(const char* pszList)
     double dReader = Now() - dStart;
     bool bCutShort = reader.CutShort();
     reader.Close();
-    FreeListRecord(&record);
     if (bCutShort) {
         fprintf(stderr, "mailing_bench: the list ended early at a record too long to read\n");
         return 1;

@@ -29,8 +29,6 @@ int ShowListMessage(HWND hWndOwner, UINT uId, UINT uType)
     return ShowStringMessage(hWndOwner, uId, LC_PRODUCT_NAME, uType);
 }
 
-// Ends the job before any log is opened with a question answered No: the
-// closing box names this as the reason.
 void NoteStopBeforeLogs(const char* pszReason)
 {
     NoteJobEndReason(pszReason);
@@ -110,12 +108,10 @@ bool ConfirmUnknownPlaceholders(SendJobState* pState)
     std::vector<std::string> names;
     // "[[HTML:Name]]" is known in the plain texts too (Outlook's plain body of HTML holds it).
     ListRecord plainHeader;
-    InitListRecord(&plainHeader);
     if (MakePlainHeader(&pState->header, &plainHeader)) {
         FindUnknownPlaceholders(pState->pszOriginalSubject, false, &plainHeader, &names);
         FindUnknownPlaceholders(pState->pszOriginalBody, false, &plainHeader, &names);
     }
-    FreeListRecord(&plainHeader);
     // HTML is checked against the names it is merged with.
     if (pState->pszOriginalHTMLBody && MakeHtmlFieldsFor(pState, NULL))
         FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);

@@ -83,8 +83,6 @@ bool ReadWholeList(const char* pszPath, WholeList* pList)
     // Records of the longest kind do not belong on the stack.
     std::vector<char> raw(LC_RAW_RECORD_CAPACITY);
     ListRecord header, record;
-    InitListRecord(&header);
-    InitListRecord(&record);
     int nColumn = -1;
     char szAddress[LC_ADDRESS_CAPACITY];
     bool bHeaderDone = false;
@@ -100,8 +98,6 @@ bool ReadWholeList(const char* pszPath, WholeList* pList)
     }
     if (!bHeaderDone && header.nCount > 0)
         FieldsOf(&header, &pList->header);
-    FreeListRecord(&header);
-    FreeListRecord(&record);
     reader.Close();
     return nColumn >= 0;
 }
@@ -129,16 +125,13 @@ void SharedColumns(const std::vector<std::string>& now, const std::vector<std::s
     pNow->clear();
     pThen->clear();
     ListRecord header;
-    InitListRecord(&header);
     for (const std::string& name : now)
         AddListField(&header, name.c_str(), name.size());
     int nNowAddress = FindAddressColumn(&header);
-    FreeListRecord(&header);
-    InitListRecord(&header);
+    ClearListRecord(&header);
     for (const std::string& name : then)
         AddListField(&header, name.c_str(), name.size());
     int nThenAddress = FindAddressColumn(&header);
-    FreeListRecord(&header);
     for (int i = 0; i < (int)now.size(); ++i) {
         if (i == nNowAddress)
             continue;

@@ -292,8 +292,6 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         return false;
     }
     ListRecord header, record;
-    InitListRecord(&header);
-    InitListRecord(&record);
     SkippedLines skipped;
     list.WatchSkipped(CollectSkipped, &skipped);
     int nColumn = -1;
@@ -305,16 +303,12 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
                                   &record)) {
         if (!bHeaderDone) {
             ListRecord plainHeader, htmlHeader;
-            InitListRecord(&plainHeader);
-            InitListRecord(&htmlHeader);
             if (MakePlainHeader(&header, &plainHeader)) {
                 FindUnknownPlaceholders(message.subject.c_str(), false, &plainHeader, &unknown);
                 FindUnknownPlaceholders(message.body.c_str(), false, &plainHeader, &unknown);
             }
             if (MakeHtmlHeader(&header, &htmlHeader))
                 FindUnknownPlaceholders(message.html.c_str(), true, &htmlHeader, &unknown);
-            FreeListRecord(&plainHeader);
-            FreeListRecord(&htmlHeader);
         }
         bHeaderDone = true;
         if (++*pnTotal != nIndex)
@@ -386,8 +380,6 @@ bool BuildPreviewText(const char* pszListPath, const PreviewMessage& message, in
         std::string question = UnknownPlaceholderQuestion(unknown);
         text += "Warning: " + question.substr(0, question.find(" Send anyway?")) + "\n";
     }
-    FreeListRecord(&header);
-    FreeListRecord(&record);
     // Read after the list's own warnings: the reading of the last job's
     // sent list sets the reader's state anew.
     ResumePlan resume;

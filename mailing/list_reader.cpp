@@ -568,11 +568,9 @@ bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* p
             CopyBounded(pszHeaderRaw, cchHeaderRaw, pHeader->pszRaw, (size_t)-1);
         } else {
             ListRecord header;
-            InitListRecord(&header);
             bool bRead = ReadRecord(&header);
             if (bRead)
                 CopyBounded(pszHeaderRaw, cchHeaderRaw, header.pszRaw, (size_t)-1);
-            FreeListRecord(&header);
             if (!bRead)
                 return false;
         }

@@ -345,8 +345,6 @@ static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader,
                              bool (*pfnMakeRecord)(const ListRecord*, int, ListRecord*))
 {
     ListRecord fieldHeader, fieldRecord;
-    InitListRecord(&fieldHeader);
-    InitListRecord(&fieldRecord);
     char* pszCopy = NULL;
     bool bMerged = pHeader != NULL && pfnMakeHeader(pHeader, &fieldHeader) &&
                    pfnMakeRecord(pRecord, FieldCount(pHeader), &fieldRecord) &&
@@ -355,8 +353,6 @@ static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader,
         free(pszCopy);
         pszCopy = NULL;
     }
-    FreeListRecord(&fieldHeader);
-    FreeListRecord(&fieldRecord);
     return pszCopy;
 }
 
