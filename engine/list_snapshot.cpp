@@ -2,12 +2,21 @@
 
 #include <stdio.h>
 
+#include <memory>
+#include <new>
+
 #include "engine/engine_report.h"
 #include "engine/job_questions.h"
 #include "engine/send_job_state.h"
 #include "mailing/list_reader.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
+
+namespace {
+
+const size_t kCopyBlockBytes = 1 << 20;
+
+}  // namespace
 
 bool TakeListSnapshot(SendJobState* pState)
 {
@@ -30,15 +39,14 @@ bool TakeListSnapshot(SendJobState* pState)
         pState->szListCopy[0] = '\0';
     if (pState->szListCopy[0]) {
         FILE* pCopy = fopen(pState->szListCopy, "wb");
+        // Large blocks: the copy is the one reading of the user's file.
+        std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBlockBytes]);
         if (pCopy) {
-            char buffer[4096];
             size_t cb;
-            bCopied = true;
-            while ((cb = fread(buffer, 1, sizeof(buffer), pList)) > 0) {
-                if (fwrite(buffer, 1, cb, pCopy) != cb) {
+            bCopied = buffer != nullptr;
+            while (bCopied && (cb = fread(buffer.get(), 1, kCopyBlockBytes, pList)) > 0) {
+                if (fwrite(buffer.get(), 1, cb, pCopy) != cb)
                     bCopied = false;
-                    break;
-                }
             }
             if (ferror(pList))
                 bCopied = false;

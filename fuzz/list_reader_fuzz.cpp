@@ -73,9 +73,9 @@ void WriteList(const std::string& path, const uint8_t* pData, size_t cbData)
     FUZZ_CHECK(fclose(pFile) == 0);
 }
 
-// What the detection must decide. Bytes after a NUL escape the C string
-// functions that look at each piece, so such lists only have to come out as
-// one of the two delimiters.
+// What the detection must decide from the header line. Bytes after a NUL
+// escape the C string functions that look at each line, so such lists only
+// have to come out as one of the two delimiters.
 int ExpectedDelimiter(const std::string& path, const uint8_t* pData, size_t cbData)
 {
     // NUL and the other control characters end the reading as bytes that are
@@ -93,10 +93,23 @@ int ExpectedDelimiter(const std::string& path, const uint8_t* pData, size_t cbDa
         return ListDelimiterUnknown;
     if (cbData >= 2 && (pData[0] == 0xEF || pData[0] == 0xFF || pData[0] == 0xFE))
         return ListDelimiterUnknown;
-    bool bComma = memchr(pData, ',', cbData) != NULL;
-    bool bTab = memchr(pData, '\t', cbData) != NULL;
-    if (bComma != bTab)
-        return bComma ? ListDelimiterComma : ListDelimiterTab;
+    // The header line, the first that is neither a comment nor blank, decides;
+    // a line ends at LF, CR LF or CR.
+    size_t nStart = 0;
+    while (nStart < cbData) {
+        size_t nEnd = nStart;
+        while (nEnd < cbData && pData[nEnd] != '\n' && pData[nEnd] != '\r')
+            ++nEnd;
+        std::string line((const char*)pData + nStart, nEnd - nStart);
+        nStart = nEnd + (nEnd + 1 < cbData && pData[nEnd] == '\r' && pData[nEnd + 1] == '\n' ? 2 : 1);
+        if (line.compare(0, 2, "//") == 0 || line.find_first_not_of(' ') == std::string::npos)
+            continue;
+        bool bComma = line.find(',') != std::string::npos;
+        bool bTab = line.find('\t') != std::string::npos;
+        if (bComma != bTab)
+            return bComma ? ListDelimiterComma : ListDelimiterTab;
+        break;
+    }
     std::string lower = path;
     for (char& ch : lower)
         if (ch >= 'A' && ch <= 'Z')

@@ -107,32 +107,30 @@ int DetectListDelimiter(const char* pszPath)
 {
     if (!pszPath)
         pszPath = "";
+    // Only the lines up to the header are read: the header names the columns
+    // every record follows, and a list of a million records must not hold
+    // the window while it is read to its end.
     ListReader reader;
     if (reader.Open(pszPath, ListDelimiterUnknown)) {
-        bool bComma = false;
-        bool bTab = false;
-        bool bHeaderSeen = false;
         const char* pszLine;
         size_t cbLine;
         bool bFirstLine = true;
-        while (!(bComma && bTab) && reader.ReadLine(&pszLine, &cbLine) == 1) {
+        while (reader.ReadLine(&pszLine, &cbLine) == 1) {
             int nNamed = bFirstLine ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
             bFirstLine = false;
             if (nNamed != ListDelimiterUnknown)
                 return nNamed;
             bool bComment = cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/';
-            if (!bHeaderSeen && !bComment && !IsBlankLine(pszLine)) {
-                bHeaderSeen = true;
-                if (IsSemicolonHeader(pszLine))
-                    return ListDelimiterSemicolon;
-            }
-            if (strchr(pszLine, ','))
-                bComma = true;
-            if (strchr(pszLine, '\t'))
-                bTab = true;
+            if (bComment || IsBlankLine(pszLine))
+                continue;
+            if (IsSemicolonHeader(pszLine))
+                return ListDelimiterSemicolon;
+            bool bComma = strchr(pszLine, ',') != NULL;
+            bool bTab = strchr(pszLine, '\t') != NULL;
+            if (bComma != bTab)
+                return bComma ? ListDelimiterComma : ListDelimiterTab;
+            break;
         }
-        if (bComma != bTab)
-            return bComma ? ListDelimiterComma : ListDelimiterTab;
     }
     return NamesCsv(pszPath) ? ListDelimiterComma : ListDelimiterTab;
 }

@@ -201,8 +201,8 @@ private:
 // The delimiter of the list at pszPath: the one that a first line "sep=,"
 // "sep=;" or "sep=" and a tab names, else semicolon when its header line
 // holds semicolons and neither commas nor tabs, else the one of comma and tab
-// that the file holds alone, else comma exactly when the lower-cased path
-// contains ".csv".
+// that the header line holds alone, else comma exactly when the lower-cased
+// path contains ".csv". Reads no further than the header line.
 int DetectListDelimiter(const char* pszPath);
 // Sets ListDelimiter for the list named by JobOptions.ToList (its first 259
 // characters), through DetectListDelimiter.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "addin/host_state.h"
@@ -908,6 +909,54 @@ TEST_F(MainDialogHelpTest, PreviewStepsThroughTheRecipientsAndOpensItsOwnTopic)
         EXPECT_STREQ(calls[i].szKeywords, "preview");
         EXPECT_EQ(calls[i].hWndCaller, hPreview);
     }
+}
+
+// A long list: the first recipient shows at once and the rest is counted on
+// while the window answers; the totals and Send Test to Me come at the end.
+TEST_F(MainDialogTest, APreviewOfALongListCountsOnWhileItShows)
+{
+    const int kRecipients = 400000;
+    WriteList(NumberedList(kRecipients) + "No address,\r\n");
+    ComposeInWindow("Hello [[Name]]", "Dear [[Name]],");
+    SendJob job(m_pMail);
+    UiDriver driver;
+    std::string firstPosition, firstText, lastPosition, lastText;
+    bool bTestAtFirst = true, bNextAtFirst = false, bTestAtLast = false;
+    int nTicks = 0;
+    std::function<void(HWND)> waitForTheEnd = [&](HWND h) {
+        lastPosition = ControlText(h, IDC_PREVIEW_POSITION);
+        if (lastPosition.find("so far") != std::string::npos && ++nTicks < 600) {
+            driver.After(100, [&, h]() { waitForTheEnd(h); });
+            return;
+        }
+        lastText = ControlText(h, IDC_PREVIEW_TEXT);
+        bTestAtLast = IsWindowEnabled(GetDlgItem(h, IDC_PREVIEW_TEST)) != FALSE;
+        Click(h, IDCANCEL);
+        driver.After(200, [&]() { Click(ghOpenMainDialog, IDCANCEL); });
+    };
+    driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_PREVIEW); });
+    driver.When("Lettercast Preview", [&](HWND h) {
+        firstPosition = ControlText(h, IDC_PREVIEW_POSITION);
+        firstText = ControlText(h, IDC_PREVIEW_TEXT);
+        bTestAtFirst = IsWindowEnabled(GetDlgItem(h, IDC_PREVIEW_TEST)) != FALSE;
+        bNextAtFirst = IsWindowEnabled(GetDlgItem(h, IDC_PREVIEW_NEXT)) != FALSE;
+        waitForTheEnd(h);
+    });
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+    EXPECT_TRUE(driver.Done());
+
+    EXPECT_EQ(firstPosition.find("Recipient 1 of "), 0u) << firstPosition;
+    EXPECT_NE(firstPosition.find(" so far: r1@example.com"), std::string::npos) << firstPosition;
+    EXPECT_NE(firstText.find("Usable recipients: still being counted\r\n"), std::string::npos) << firstText;
+    EXPECT_NE(firstText.find("Subject: Hello Person 1\r\n\r\nDear Person 1,"), std::string::npos);
+    EXPECT_FALSE(bTestAtFirst) << "a test copy waits for the whole list";
+    EXPECT_TRUE(bNextAtFirst);
+    EXPECT_EQ(lastPosition, "Recipient 1 of " + std::to_string(kRecipients) + ": r1@example.com");
+    EXPECT_NE(lastText.find("Usable recipients: " + std::to_string(kRecipients) + "\r\nSkipped records: 1\r\n  Line " +
+                            std::to_string(kRecipients + 2) + ": the address is empty\r\n"),
+              std::string::npos)
+        << lastText.substr(0, 400);
+    EXPECT_TRUE(bTestAtLast);
 }
 
 TEST_F(MainDialogTest, BrowseChoosesAListFromTheRememberedFolder)

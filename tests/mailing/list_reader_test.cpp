@@ -195,9 +195,9 @@ TEST_F(DelimiterTest, TabsAloneMeanTabWhateverTheName)
     EXPECT_EQ(DetectWith("list.csv", "Name\tEmail\nA\ta@x\n"), ListDelimiterTab);
 }
 
-TEST_F(DelimiterTest, BothDecidedByCsvInThePath)
+TEST_F(DelimiterTest, BothInTheHeaderDecidedByCsvInThePath)
 {
-    const char kszBoth[] = "Name\tEmail\nDoe, Jane\tj@x\n";
+    const char kszBoth[] = "Name,Nick\tEmail\nDoe\tj@x\n";
     EXPECT_EQ(DetectWith("both.txt", kszBoth), ListDelimiterTab);
     EXPECT_EQ(DetectWith("both.CSV", kszBoth), ListDelimiterComma);
     EXPECT_EQ(DetectWith("both.csv.txt", kszBoth), ListDelimiterComma);
@@ -227,21 +227,17 @@ TEST_F(DelimiterTest, NoFileOrEmptyPathDecidedByPath)
     EXPECT_EQ(DetectFor(""), ListDelimiterTab);
 }
 
-TEST_F(DelimiterTest, CommentsAndQuotedTextCount)
+TEST_F(DelimiterTest, TheHeaderDecidesNotCommentsOrRecords)
 {
-    // A comma in a comment and a tab elsewhere make both: the path decides.
-    EXPECT_EQ(DetectWith("c.csv", "// a, comment\nName\tEmail\n"), ListDelimiterComma);
+    // A comma in a comment before the header, or in the records after it,
+    // does not count; quoted text in the header does.
+    EXPECT_EQ(DetectWith("c.csv", "// a, comment\nName\tEmail\n"), ListDelimiterTab);
+    EXPECT_EQ(DetectWith("r.csv", "Name\tEmail\nDoe, Jane\tj@x\n"), ListDelimiterTab);
+    EXPECT_EQ(DetectWith("r.txt", "Email\n\"a@x\",b\n"), ListDelimiterTab);
     EXPECT_EQ(DetectWith("q.csv", "\"Doe\tJane\"\n"), ListDelimiterTab);
-}
-
-TEST_F(DelimiterTest, SeparatorsFarIntoTheFileAreSeen)
-{
-    // Well past the first piece of 254 characters, and on a later line.
-    std::string text(600, 'a');
-    text += "\nb\n\nc,d\n";
-    EXPECT_EQ(DetectWith("late.txt", text), ListDelimiterComma);
-    std::string tabs(300, 'a');
-    tabs += "\tb\n";
+    // A header well past the first piece of 254 characters, after blank lines.
+    std::string tabs = "\n\n" + std::string(300, 'a');
+    tabs += "\tb\nc,d\n";
     EXPECT_EQ(DetectWith("late.csv", tabs), ListDelimiterTab);
 }
 
