@@ -58,14 +58,6 @@ bool IsResultLine(const char* pszLine)
            (strstr(pszLine, ". Sent Successfully") != NULL || strstr(pszLine, ". Not Sent: ") != NULL);
 }
 
-// A list read whole, every text UTF-8 as the reader returns it.
-struct WholeList {
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> addresses;
-    std::vector<std::string> raws;
-};
-
 void FieldsOf(const ListRecord* pRecord, std::vector<std::string>* pFields)
 {
     pFields->clear();
@@ -75,7 +67,7 @@ void FieldsOf(const ListRecord* pRecord, std::vector<std::string>* pFields)
 
 // The list's header and every recipient, read as a job reads them; false
 // when it cannot be opened or has no address column.
-bool ReadWholeList(const char* pszPath, WholeList* pList)
+bool ReadResumeList(const char* pszPath, ResumeList* pList)
 {
     ListReader reader;
     if (!pszPath || !pszPath[0] || !reader.Open(pszPath, ListDelimiter))
@@ -277,81 +269,115 @@ bool ResumeRecordPaths(const char* pszJobList, char* pszLog, char* pszSent, char
     return true;
 }
 
-void FindResume(const char* pszJobList, const char* pszReadPath, const char* pszSubjectAnsi, ResumePlan* pPlan)
+ResumeFinder::ResumeFinder()
+    : m_bActive(false), m_bHeaderSeen(false), m_last(), m_nExact(0), m_nAny(0), m_plan()
 {
-    *pPlan = ResumePlan();
+}
+
+void ResumeFinder::Begin(const char* pszJobList, const char* pszSubjectAnsi)
+{
+    m_bActive = false;
+    m_bHeaderSeen = false;
+    m_plan = ResumePlan();
+    m_then = ResumeList();
+    m_flight = ResumeList();
+    m_sent.clear();
+    m_nExact = m_nAny = 0;
     char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
     bool bRecord = ResumeRecordPaths(pszJobList, szLog, szSent, szFlight);
     // The last job of all, when it went to this list; else the last one to
     // it that did not complete, as the record keeps it.
-    LastJobRecord last;
     const char* pszSentPath = gszSentListPath;
-    ReadLastJobLog(gszCurrentJobPath, pszJobList, &last);
-    if (!last.bNamesList) {
+    ReadLastJobLog(gszCurrentJobPath, pszJobList, &m_last);
+    if (!m_last.bNamesList) {
         if (!bRecord)
             return;
-        ReadLastJobLog(szLog, pszJobList, &last);
-        if (!last.bNamesList)
+        ReadLastJobLog(szLog, pszJobList, &m_last);
+        if (!m_last.bNamesList)
             return;
         pszSentPath = szSent;
     }
-    if (last.bCompleted || last.subject != (pszSubjectAnsi ? pszSubjectAnsi : ""))
+    if (m_last.bCompleted || m_last.subject != (pszSubjectAnsi ? pszSubjectAnsi : ""))
         return;
-
-    WholeList then, now;
-    if (!ReadWholeList(pszSentPath, &then) || !ReadWholeList(pszReadPath, &now))
+    if (!ReadResumeList(pszSentPath, &m_then))
         return;
-    pPlan->bHeaderChanged = now.header != then.header;
-    std::vector<int> nowColumns, thenColumns;
-    SharedColumns(now.header, then.header, &nowColumns, &thenColumns);
-    // A record of the sent list stands for one recipient of the list: two
-    // records alike were two copies.
-    std::map<std::string, int> sent;
-    for (size_t i = 0; i < then.records.size(); ++i)
-        ++sent[RecipientKey(then.addresses[i], then.records[i], thenColumns)];
-    pPlan->nTotal = (int)now.records.size();
-    pPlan->passOver.assign(now.records.size(), 0);
-    for (size_t i = 0; i < now.records.size(); ++i) {
-        auto found = sent.find(RecipientKey(now.addresses[i], now.records[i], nowColumns));
-        if (found == sent.end() || found->second == 0)
-            continue;
-        --found->second;
-        pPlan->passOver[i] = 1;
-        pPlan->sentRecords.push_back(now.raws[i]);
-        ++pPlan->nEarlier;
-    }
-
     // The recipient in flight: the record the job kept, when it is of that
     // address; else the first recipient of the address not yet sent.
-    if (last.szInFlight[0]) {
-        std::string address = ResumeKey(last.szInFlight);
-        WholeList flight;
-        std::vector<int> nowFlight, flightColumns;
-        std::string flightKey;
-        bool bFlight = bRecord && ReadWholeList(szFlight, &flight) && flight.records.size() == 1 &&
-                       ResumeKey(flight.addresses[0].c_str()) == address;
-        if (bFlight) {
-            SharedColumns(now.header, flight.header, &nowFlight, &flightColumns);
-            flightKey = RecipientKey(flight.addresses[0], flight.records[0], flightColumns);
-        }
-        for (int nPass = bFlight ? 0 : 1; nPass < 2 && pPlan->nInFlight == 0; ++nPass) {
-            for (size_t i = 0; i < now.records.size(); ++i) {
-                if (pPlan->passOver[i] || ResumeKey(now.addresses[i].c_str()) != address)
-                    continue;
-                if (nPass == 0 && RecipientKey(now.addresses[i], now.records[i], nowFlight) != flightKey)
-                    continue;
-                pPlan->nInFlight = (int)i + 1;
-                break;
-            }
-        }
-        if (pPlan->nInFlight > 0) {
-            CopyBounded(pPlan->szInFlight, sizeof(pPlan->szInFlight), last.szInFlight, strlen(last.szInFlight));
-            pPlan->inFlightRecord = now.raws[pPlan->nInFlight - 1];
-        }
+    m_flightAddress = m_last.szInFlight[0] ? ResumeKey(m_last.szInFlight) : std::string();
+    if (m_flightAddress.empty() || !bRecord || !ReadResumeList(szFlight, &m_flight) || m_flight.records.size() != 1 ||
+        ResumeKey(m_flight.addresses[0].c_str()) != m_flightAddress)
+        m_flight = ResumeList();
+    m_bActive = true;
+}
+
+// The columns to compare, once the list's header is known.
+void ResumeFinder::MatchHeader(const std::vector<std::string>& now)
+{
+    m_bHeaderSeen = true;
+    m_plan.bHeaderChanged = now != m_then.header;
+    std::vector<int> thenColumns;
+    SharedColumns(now, m_then.header, &m_nowColumns, &thenColumns);
+    // A record of the sent list stands for one recipient of the list: two
+    // records alike were two copies.
+    for (size_t i = 0; i < m_then.records.size(); ++i)
+        ++m_sent[RecipientKey(m_then.addresses[i], m_then.records[i], thenColumns)];
+    m_then = ResumeList();
+    if (!m_flight.records.empty()) {
+        std::vector<int> flightColumns;
+        SharedColumns(now, m_flight.header, &m_nowFlight, &flightColumns);
+        m_flightKey = RecipientKey(m_flight.addresses[0], m_flight.records[0], flightColumns);
     }
-    pPlan->subject = last.subject;
-    memcpy(pPlan->szStarted, last.szStarted, sizeof(pPlan->szStarted));
-    pPlan->bFound = pPlan->nEarlier > 0 || pPlan->nInFlight > 0;
+}
+
+void ResumeFinder::Add(const ListRecord* pHeader, const ListRecord* pRecord, const char* pszAddress,
+                       const char* pszRaw)
+{
+    if (!m_bActive)
+        return;
+    if (!m_bHeaderSeen) {
+        FieldsOf(pHeader, &m_fields);
+        MatchHeader(m_fields);
+    }
+    FieldsOf(pRecord, &m_fields);
+    std::string address = pszAddress ? pszAddress : "";
+    int nPlace = ++m_plan.nTotal;
+    auto found = m_sent.find(RecipientKey(address, m_fields, m_nowColumns));
+    if (found != m_sent.end() && found->second > 0) {
+        --found->second;
+        m_plan.passOver.push_back(1);
+        m_plan.sentRecords.push_back(pszRaw ? pszRaw : "");
+        ++m_plan.nEarlier;
+        return;
+    }
+    m_plan.passOver.push_back(0);
+    if (m_flightAddress.empty() || ResumeKey(address.c_str()) != m_flightAddress)
+        return;
+    if (m_nAny == 0) {
+        m_nAny = nPlace;
+        m_anyRaw = pszRaw ? pszRaw : "";
+    }
+    if (m_nExact == 0 && !m_flight.records.empty() && RecipientKey(address, m_fields, m_nowFlight) == m_flightKey) {
+        m_nExact = nPlace;
+        m_exactRaw = pszRaw ? pszRaw : "";
+    }
+}
+
+void ResumeFinder::Finish(ResumePlan* pPlan)
+{
+    *pPlan = ResumePlan();
+    if (!m_bActive)
+        return;
+    m_plan.nInFlight = m_nExact > 0 ? m_nExact : m_nAny;
+    if (m_plan.nInFlight > 0) {
+        CopyBounded(m_plan.szInFlight, sizeof(m_plan.szInFlight), m_last.szInFlight, strlen(m_last.szInFlight));
+        m_plan.inFlightRecord = m_nExact > 0 ? m_exactRaw : m_anyRaw;
+    }
+    m_plan.subject = m_last.subject;
+    memcpy(m_plan.szStarted, m_last.szStarted, sizeof(m_plan.szStarted));
+    m_plan.bFound = m_plan.nEarlier > 0 || m_plan.nInFlight > 0;
+    *pPlan = std::move(m_plan);
+    m_plan = ResumePlan();
+    m_bActive = false;
 }
 
 std::string ResumeQuestionText(const ResumePlan* pPlan)
@@ -380,10 +406,10 @@ std::string InFlightQuestionText(const ResumePlan* pPlan)
     return text.data();
 }
 
-void OfferResume(SendJobState* pState)
+void OfferResume(SendJobState* pState, ResumeFinder* pFinder)
 {
     ResumePlan found;
-    FindResume(JobOptions.ToList, pState->szListCopy, SubjectAsLogged(pState->pszOriginalSubject).c_str(), &found);
+    pFinder->Finish(&found);
     if (!found.bFound)
         return;
     std::string question = ResumeQuestionText(&found) + "\n\nChoose No to send to every recipient of the list.";

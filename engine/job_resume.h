@@ -15,6 +15,7 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,21 +62,64 @@ std::string ResumeKey(const char* pszAddress);
 // A UTF-8 subject as the start block writes it, in the ANSI code page.
 std::string SubjectAsLogged(const char* pszSubjectUtf8);
 
-// What a resume of the list pszJobList (the path the logs name) would do
-// for a job with the subject pszSubjectAnsi, reading the list as it is now
-// from pszReadPath: pPlan->bFound and everything but the answers. Reads the
-// logs only; asks nothing. The list's delimiter must be detected.
-void FindResume(const char* pszJobList, const char* pszReadPath, const char* pszSubjectAnsi, ResumePlan* pPlan);
+// What a resume of a list would do, found alongside a reading of the list
+// that is made anyway (the counting pass, the Preview's): Begin reads the
+// last job's log and sent list, Add takes each recipient of the list as it
+// is now, in order, and Finish fills the plan. Reads the logs only; asks
+// nothing. Inactive (Add does nothing) when there is nothing to resume.
+// A list read whole, every text UTF-8 as the reader returns it.
+struct ResumeList {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> addresses;
+    std::vector<std::string> raws;
+};
+
+class ResumeFinder {
+public:
+    ResumeFinder();
+    ResumeFinder(const ResumeFinder&) = delete;
+    ResumeFinder& operator=(const ResumeFinder&) = delete;
+
+    // For the list pszJobList (the path the logs name) and a job with the
+    // subject pszSubjectAnsi. The list's delimiter must be detected.
+    void Begin(const char* pszJobList, const char* pszSubjectAnsi);
+    bool Active() const { return m_bActive; }
+    // A recipient as ReadNextRecipient hands it out: the header, its record,
+    // its address and its record's raw text.
+    void Add(const ListRecord* pHeader, const ListRecord* pRecord, const char* pszAddress, const char* pszRaw);
+    // pPlan->bFound and everything but the answers.
+    void Finish(ResumePlan* pPlan);
+
+private:
+    void MatchHeader(const std::vector<std::string>& now);
+
+    bool m_bActive;
+    bool m_bHeaderSeen;
+    LastJobRecord m_last;
+    ResumeList m_then;      // the last job's sent list
+    ResumeList m_flight;    // the record it kept in flight, when of the address in flight
+    std::string m_flightAddress;   // the address in flight, as compared; "" for none
+    std::map<std::string, int> m_sent;   // the sent list's recipients by key, and how many alike
+    std::vector<int> m_nowColumns, m_nowFlight;
+    std::string m_flightKey;
+    std::vector<std::string> m_fields;
+    int m_nExact, m_nAny;   // the first recipient not yet sent of that record, of that address
+    std::string m_exactRaw, m_anyRaw;
+    ResumePlan m_plan;
+};
+
 
 // The question's first text (without the paragraph about No), and the one
 // about the recipient in flight, as Send asks them and the Preview shows them.
 std::string ResumeQuestionText(const ResumePlan* pPlan);
 std::string InFlightQuestionText(const ResumePlan* pPlan);
 
-// Before anything is sent: when FindResume finds a job to resume, asks
-// whether to send only to the recipients who have not had it yet, and about
-// the recipient it was sending to when it stopped. Fills the state's plan.
-void OfferResume(SendJobState* pState);
+// Before anything is sent: when the finder, fed by the counting pass, finds
+// a job to resume, asks whether to send only to the recipients who have not
+// had it yet, and about the recipient it was sending to when it stopped.
+// Fills the state's plan.
+void OfferResume(SendJobState* pState, ResumeFinder* pFinder);
 
 // True when the recipient at nPlace (1 on) of the sending pass is to be
 // passed over: the last job sent it, or it was in flight and answered No.

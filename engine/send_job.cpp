@@ -96,12 +96,17 @@ bool CountRecipients(SendJobState* pState)
     pState->nSkipped = 0;
     bool bHeaderDone = false;
     RecipientFilesCheck files = {};
+    // A resume is found in this pass too, so that the list is not read again.
+    ResumeFinder resume;
+    resume.Begin(JobOptions.ToList, SubjectAsLogged(pState->pszOriginalSubject).c_str());
+    char* pszRaw = resume.Active() ? pState->szRecordRaw : NULL;
     list.WatchSkipped(CountSkipped, pState);
     while (list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
-                                  bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, NULL, 0,
-                                  &pState->header, &pState->record)) {
+                                  bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, pszRaw,
+                                  pszRaw ? LC_RAW_RECORD_CAPACITY : 0, &pState->header, &pState->record)) {
         if (!bHeaderDone)
             BeginRecipientFiles(pState, &files);
+        resume.Add(&pState->header, &pState->record, pState->szAddress, pszRaw);
         CheckRecipientFiles(pState, &files, list.RecordLine());
         ++pState->nTotal;
         bHeaderDone = true;
@@ -141,7 +146,7 @@ bool CountRecipients(SendJobState* pState)
     if (!ConfirmUnknownPlaceholders(pState))
         return false;
     TellOfOwnRecipients(pState);
-    OfferResume(pState);
+    OfferResume(pState, &resume);
     return true;
 }
 

@@ -122,6 +122,10 @@ PreviewReading::PreviewReading(const char* pszListPath, const PreviewMessage& me
     m_bOpened = m_list.Open(m_listPath.c_str(), ListDelimiter);
     m_bDone = !m_bOpened;
     m_list.WatchSkipped(CollectSkipped, &m_skipped);
+    if (m_bOpened)
+        m_finder.Begin(m_listPath.c_str(), SubjectAsLogged(m_message.subject.c_str()).c_str());
+    if (m_finder.Active())
+        m_raw.resize(LC_RAW_RECORD_CAPACITY);
 }
 
 bool PreviewReading::ReadOn(int nBudgetMs)
@@ -131,8 +135,9 @@ bool PreviewReading::ReadOn(int nBudgetMs)
     DWORD dwStart = GetTickCount();
     char szAddress[LC_ADDRESS_CAPACITY];
     for (int nRead = 1;; ++nRead) {
-        if (!m_list.ReadNextRecipient(&m_nColumn, m_bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, NULL, 0,
-                                      &m_header, &m_record)) {
+        char* pszRaw = m_raw.empty() ? NULL : m_raw.data();
+        if (!m_list.ReadNextRecipient(&m_nColumn, m_bHeaderDone, szAddress, sizeof(szAddress), NULL, 0, pszRaw,
+                                      (int)m_raw.size(), &m_header, &m_record)) {
             Finish();
             return true;
         }
@@ -146,6 +151,7 @@ bool PreviewReading::ReadOn(int nBudgetMs)
                 FindUnknownPlaceholders(m_message.html.c_str(), true, &htmlHeader, &m_unknown);
         }
         m_bHeaderDone = true;
+        m_finder.Add(&m_header, &m_record, szAddress, pszRaw);
         ++m_nCounted;
         if (nBudgetMs >= 0 && nRead % kRecordsPerLook == 0 && GetTickCount() - dwStart >= (DWORD)nBudgetMs)
             return false;
@@ -189,11 +195,9 @@ void PreviewReading::Finish()
                          " columns that could hold the e-mail address; each copy goes to the address in the column \"" +
                          ColumnName(m_header, m_nColumn) + "\".\n";
     }
-    // Read after the list's own facts: the reading of the last job's sent
-    // list sets the reader's state anew.
-    if (m_bOpened)
-        FindResume(m_listPath.c_str(), m_listPath.c_str(), SubjectAsLogged(m_message.subject.c_str()).c_str(),
-                   &m_resume);
+    // A list without an address column has nothing to resume.
+    if (m_nColumn >= 0)
+        m_finder.Finish(&m_resume);
 }
 
 std::string PreviewReading::ListFacts() const

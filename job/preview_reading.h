@@ -51,6 +51,8 @@ private:
     bool m_bDone;
     bool m_bRefused;
     std::string m_refusal;   // what Send would refuse or ask, once Done
+    ResumeFinder m_finder;   // fed by this reading, so that the list is not read again
+    std::vector<char> m_raw; // a record's raw text, while the finder wants it
     ResumePlan m_resume;
 };
 
