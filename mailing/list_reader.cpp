@@ -147,33 +147,14 @@ void DetectDelimiter()
     ListDelimiter = DetectListDelimiter(szPath);
 }
 
-// Lines end in one LF; field texts carry CR LF instead.
-static bool NormaliseLineEnds(const char* pszLine, size_t cchLine, GrowBuffer* pOut)
-{
-    pOut->cb = 0;
-    if (!ReserveGrowBuffer(pOut, 2 * cchLine + 1))
-        return false;
-    char* pszOut = pOut->p;
-    size_t cchOut = 0;
-    for (size_t i = 0; i < cchLine; ++i) {
-        if (pszLine[i] == '\n')
-            pszOut[cchOut++] = '\r';
-        pszOut[cchOut++] = pszLine[i];
-    }
-    pszOut[cchOut] = '\0';
-    pOut->cb = cchOut;
-    return true;
-}
-
 // The first double quote at or after pszFrom that is not followed by another;
 // a pair stands for one quote character inside the field. NULL when none.
 static const char* FindClosingQuote(const char* pszFrom, const char* pszEnd)
 {
-    for (const char* p = pszFrom; p < pszEnd; ++p) {
-        if (*p != '"')
-            continue;
+    const char* p = pszFrom;
+    while ((p = (const char*)memchr(p, '"', (size_t)(pszEnd - p))) != NULL) {
         if (p + 1 < pszEnd && p[1] == '"') {
-            ++p;
+            p += 2;
             continue;
         }
         return p;
@@ -191,12 +172,6 @@ static const char* NextDelimiterOrEnd(const char* pszFrom, const char* pszEnd, c
 
 static size_t CollapseQuotePairs(const char* pszText, size_t cchText, char* pszOut)
 {
-    if (cchText == 0)
-        return 0;
-    if (!memchr(pszText, '"', cchText)) {
-        memcpy(pszOut, pszText, cchText);
-        return cchText;
-    }
     size_t cchOut = 0;
     for (size_t i = 0; i < cchText; ++i) {
         pszOut[cchOut++] = pszText[i];
@@ -206,33 +181,72 @@ static size_t CollapseQuotePairs(const char* pszText, size_t cchText, char* pszO
     return cchOut;
 }
 
+// A record's fields are cut from its lines as they lie: a line ends in one LF
+// (or in nothing at the end of the file), and in a field text a line end is
+// CR LF. No field ends in a line end: the one a piece of text reaches is kept
+// pending, written only when more text of the field follows it, and dropped
+// when the field ends.
 struct RecordScan {
     char chDelimiter;
     bool bInQuote;        // a quoted field is open at the end of the last line
     bool bOpenFieldLost;  // that field was dropped for want of memory
-    GrowBuffer* pPiece;   // the reader's block for one piece of field text
+    bool bLineEndPending; // the last field's text ends in a line end not yet written
+    bool bLineEnd;        // the line being cut ends in its LF
+    const char* pszEnd;   // the end of the line being cut, after its LF
+    GrowBuffer* pPiece;   // the reader's block for a piece of field text that must be rewritten
 };
 
-// The text of one piece with its quote pairs collapsed, in the scan's piece
-// block; NULL when memory ran out.
-static const char* CollapsedPiece(RecordScan* pScan, const char* pszFrom, const char* pszTo, size_t* pcchPiece)
+// The text of one piece, [pszFrom, *ppszTo), with its quote pairs collapsed
+// and the pending line end before it when bWithLineEnd: where it lies when it
+// needs neither, else in the scan's piece block. NULL when memory ran out.
+static const char* PieceText(RecordScan* pScan, const char* pszFrom, const char* pszTo, bool bMayHoldQuotes,
+                             bool bWithLineEnd, size_t* pcchPiece)
 {
+    size_t cchFrom = (size_t)(pszTo - pszFrom);
+    bool bQuotes = bMayHoldQuotes && memchr(pszFrom, '"', cchFrom) != NULL;
+    if (!bQuotes && !bWithLineEnd) {
+        *pcchPiece = cchFrom;
+        return pszFrom;
+    }
     GrowBuffer* pPiece = pScan->pPiece;
     pPiece->cb = 0;
-    if (!ReserveGrowBuffer(pPiece, (size_t)(pszTo - pszFrom) + 1))
+    if (!ReserveGrowBuffer(pPiece, cchFrom + 3))
         return NULL;
-    *pcchPiece = CollapseQuotePairs(pszFrom, pszTo - pszFrom, pPiece->p);
+    size_t cchEnd = 0;
+    if (bWithLineEnd) {
+        pPiece->p[0] = '\r';
+        pPiece->p[1] = '\n';
+        cchEnd = 2;
+    }
+    if (bQuotes) {
+        *pcchPiece = cchEnd + CollapseQuotePairs(pszFrom, cchFrom, pPiece->p + cchEnd);
+    } else {
+        memcpy(pPiece->p + cchEnd, pszFrom, cchFrom);
+        *pcchPiece = cchEnd + cchFrom;
+    }
     return pPiece->p;
 }
 
-static bool AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
-                     bool bOpensQuote)
+// Whether a piece ending at pszTo reaches the line's LF, which it then leaves
+// out (*ppszTo stepping back over it).
+static bool ReachesLineEnd(const RecordScan* pScan, const char** ppszTo)
 {
+    if (*ppszTo != pScan->pszEnd || !pScan->bLineEnd)
+        return false;
+    --*ppszTo;
+    return true;
+}
+
+static bool AddPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszFrom, const char* pszTo,
+                     bool bOpensQuote, bool bMayHoldQuotes = true)
+{
+    bool bLineEnd = ReachesLineEnd(pScan, &pszTo);
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = PieceText(pScan, pszFrom, pszTo, bMayHoldQuotes, false, &cchPiece);
     bool bAdded = pszPiece && AddListField(pRecord, pszPiece, cchPiece);
     if (!bAdded)
         ReportListOutOfMemory();
+    pScan->bLineEndPending = bAdded && bLineEnd;
     if (bOpensQuote) {
         pScan->bInQuote = true;
         pScan->bOpenFieldLost = !bAdded;
@@ -245,10 +259,19 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
     // The rest of a dropped field must not land in the field before it.
     if (pScan->bOpenFieldLost)
         return;
+    bool bLineEnd = ReachesLineEnd(pScan, &pszTo);
+    if (pszTo == pszFrom && !bLineEnd)
+        return;
+    // The pending line end is written only before more of the field.
+    bool bWithLineEnd = pScan->bLineEndPending;
+    pScan->bLineEndPending = bLineEnd;
+    if (pszTo == pszFrom && !bWithLineEnd)
+        return;
     size_t cchPiece = 0;
-    const char* pszPiece = CollapsedPiece(pScan, pszFrom, pszTo, &cchPiece);
+    const char* pszPiece = PieceText(pScan, pszFrom, pszTo, true, bWithLineEnd, &cchPiece);
     if (!pszPiece || !AppendToLastField(pRecord, pszPiece, cchPiece)) {
         pScan->bOpenFieldLost = true;
+        pScan->bLineEndPending = false;
         ReportListOutOfMemory();
     }
 }
@@ -256,8 +279,9 @@ static void AppendPiece(ListRecord* pRecord, RecordScan* pScan, const char* pszF
 // After the closing quote at pszClose: the text up to the next delimiter
 // still belongs to the field, as spreadsheet programs read it ("Dee"x is
 // Deex). Returns where the next field begins.
-static const char* EndQuotedField(ListRecord* pRecord, RecordScan* pScan, const char* pszClose, const char* pszEnd)
+static const char* EndQuotedField(ListRecord* pRecord, RecordScan* pScan, const char* pszClose)
 {
+    const char* pszEnd = pScan->pszEnd;
     const char* pszTextEnd = NextDelimiterOrEnd(pszClose + 1, pszEnd, pScan->chDelimiter);
     if (pszTextEnd > pszClose + 1)
         AppendPiece(pRecord, pScan, pszClose + 1, pszTextEnd);
@@ -266,9 +290,10 @@ static const char* EndQuotedField(ListRecord* pRecord, RecordScan* pScan, const 
     return pszTextEnd < pszEnd ? pszTextEnd + 1 : pszEnd;
 }
 
-static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* pszLine, size_t cchLine)
+static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* pszLine)
 {
-    const char* pszEnd = pszLine + cchLine;
+    const char* pszEnd = pScan->pszEnd;
+    const char chDelimiter = pScan->chDelimiter;
     const char* pszCursor = pszLine;
     while (pszCursor < pszEnd) {
         if (pScan->bInQuote) {
@@ -279,7 +304,7 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
                 continue;
             }
             AppendPiece(pRecord, pScan, pszCursor, pszClose);
-            pszCursor = EndQuotedField(pRecord, pScan, pszClose, pszEnd);
+            pszCursor = EndQuotedField(pRecord, pScan, pszClose);
             continue;
         }
 
@@ -289,8 +314,6 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
         const char* pszStart = pszCursor;
         while (pszStart < pszEnd && *pszStart == ' ')
             ++pszStart;
-        size_t cchRest = pszEnd - pszCursor;
-        const char* pszDelimiter = (const char*)memchr(pszCursor, pScan->chDelimiter, cchRest);
         if (pszStart < pszEnd && *pszStart == '"') {
             const char* pszQuote = pszStart;
             const char* pszClose = FindClosingQuote(pszQuote + 1, pszEnd);
@@ -299,42 +322,36 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
                 pszCursor = pszEnd;
             } else {
                 pScan->bOpenFieldLost = !AddPiece(pRecord, pScan, pszQuote + 1, pszClose, false);
-                pszCursor = EndQuotedField(pRecord, pScan, pszClose, pszEnd);
+                pszCursor = EndQuotedField(pRecord, pScan, pszClose);
             }
-        } else if (pszDelimiter) {
-            AddPiece(pRecord, pScan, pszCursor, pszDelimiter, false);
-            pszCursor = pszDelimiter + 1;
-        } else {
-            AddPiece(pRecord, pScan, pszCursor, pszEnd, false);
-            pszCursor = pszEnd;
+            continue;
         }
+        // An unquoted field runs to the next delimiter; its quotes, if any,
+        // are seen on the way.
+        const char* p = pszStart;
+        bool bQuotes = false;
+        while (p < pszEnd && *p != chDelimiter) {
+            bQuotes |= *p == '"';
+            ++p;
+        }
+        AddPiece(pRecord, pScan, pszCursor, p, false, bQuotes);
+        pszCursor = p < pszEnd ? p + 1 : pszEnd;
     }
 }
 
 enum LineOutcome { RecordComplete, RecordNone, RecordTooLong, RecordQuoteOpenAtEnd, RecordBadText, RecordNoMemory };
 
-// Characters of UTF-8 text: every byte but the continuation bytes.
-static size_t CountChars(const char* pszText, size_t cb)
-{
-    size_t cch = 0;
-    for (size_t i = 0; i < cb; ++i) {
-        if (((unsigned char)pszText[i] & 0xC0) != 0x80)
-            ++cch;
-    }
-    return cch;
-}
-
 // Reads physical lines into the cleared record until it is complete.
 // Returns a LineOutcome.
 int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
 {
-    RecordScan scan = { chDelimiter, false, false, &m_piece };
+    RecordScan scan = { chDelimiter, false, false, false, false, NULL, &m_piece };
     bool bAnyLine = false;
     size_t cchRaw = 0;
     for (;;) {
         const char* pszLine = NULL;
         size_t cbLine = 0;
-        int nRead = ReadLine(&pszLine, &cbLine);
+        int nRead = ReadLineText(&pszLine, &cbLine);
         int nLine = m_nLinesRead + 1;
         if (nRead == -1) {
             if (m_nBadTextLine == 0) {
@@ -354,41 +371,34 @@ int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
         // A comment is a whole record: inside a quoted value the line is text.
         if (!scan.bInQuote && cbLine >= 2 && pszLine[0] == '/' && pszLine[1] == '/')
             continue;
-        cchRaw += CountChars(pszLine, cbLine);
+        cchRaw += m_cchLine;
         if (cchRaw > LC_RECORD_MAX_CHARS)
             return RecordTooLong;
         if (!AppendListRaw(pRecord, pszLine, cbLine))
             return RecordNoMemory;
         // Excel's first line "sep=;" names the delimiter; the header follows.
         // It stays in the header's raw text, so that the sent list says it too.
-        int nNamed = m_nLinesRead == 1 ? SepLineDelimiter(pszLine) : ListDelimiterUnknown;
-        if (nNamed != ListDelimiterUnknown) {
-            m_nDelimiter = nNamed;
-            scan.chDelimiter = DelimiterChar(nNamed);
-            continue;
+        if (m_nLinesRead == 1 && cbLine <= 6) {
+            char szLine[8];
+            memcpy(szLine, pszLine, cbLine);
+            szLine[cbLine] = '\0';
+            int nNamed = SepLineDelimiter(szLine);
+            if (nNamed != ListDelimiterUnknown) {
+                m_nDelimiter = nNamed;
+                scan.chDelimiter = DelimiterChar(nNamed);
+                continue;
+            }
         }
         if (!bAnyLine)
             m_nRecordLine = nLine;
         bAnyLine = true;
 
-        if (!NormaliseLineEnds(pszLine, cbLine, &m_normal))
-            return RecordNoMemory;
-        size_t cchNormal = m_normal.cb;
-        char chLast = cchNormal > 0 ? m_normal.p[cchNormal - 1] : '\0';
-        if (cchNormal > 0)
-            TokeniseLine(pRecord, &scan, m_normal.p, cchNormal);
-        if (chLast == '\n' && !scan.bInQuote)
+        scan.bLineEnd = pszLine[cbLine - 1] == '\n';
+        scan.pszEnd = pszLine + cbLine;
+        TokeniseLine(pRecord, &scan, pszLine);
+        if (scan.bLineEnd && !scan.bInQuote)
             return RecordComplete;
     }
-}
-
-static void TrimFieldLineEnd(char* pszField)
-{
-    size_t cch = strlen(pszField);
-    if (cch > 0 && pszField[cch - 1] == '\n')
-        pszField[--cch] = '\0';
-    if (cch > 0 && pszField[cch - 1] == '\r')
-        pszField[--cch] = '\0';
 }
 
 bool ListReader::ReadRecord(ListRecord* pRecord)
@@ -411,14 +421,10 @@ bool ListReader::ReadRecord(ListRecord* pRecord)
         if (nOutcome != RecordComplete && nOutcome != RecordQuoteOpenAtEnd)
             return false;
 
-        bool bAllEmpty = true;
         for (int i = 0; i < pRecord->nCount; ++i) {
-            TrimFieldLineEnd(pRecord->ppszFields[i]);
             if (pRecord->ppszFields[i][0])
-                bAllEmpty = false;
+                return true;
         }
-        if (!bAllEmpty)
-            return true;
     }
 }
 

@@ -91,11 +91,14 @@ public:
     // Opens the list for reading in binary mode, every byte of it data (text
     // mode would end it at a byte 1A); when that fails (another program
     // holding the file), opens it again with shared read and write access.
-    // False when neither works. Its encoding is told by its byte-order mark,
-    // else it is UTF-8 when it holds a whole UTF-8 sequence of two bytes or
-    // more (a stray byte in it is then refused with its line) or all its
-    // bytes are valid UTF-8 and one is not ASCII, else ANSI; the stream is
-    // left after the mark. Its records are read with nDelimiter. A list open
+    // False when neither works. Its encoding is told by its byte-order mark;
+    // without one, the first byte past ASCII tells it from the bytes from
+    // there to the end of the block the reader holds (at least four after
+    // it unless the file ends first): UTF-8 when they hold a whole UTF-8
+    // sequence of two bytes or more (a stray byte in it is then refused with
+    // its line), else ANSI. The file is never read ahead for it; until then
+    // the text is ASCII, the same in both. The first block is read here, the
+    // mark passed over. Its records are read with nDelimiter. A list open
     // before is closed, and what its reading met is forgotten; the skip
     // watch stays.
     bool Open(const char* pszPath, int nDelimiter);
@@ -143,7 +146,8 @@ public:
     void WatchSkipped(void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress),
                       void* pContext);
 
-    // The encoding of the list opened last.
+    // The encoding of the list opened last, as far as it is decided: ANSI
+    // while no byte past ASCII has been met, and for a list of ASCII alone.
     int Encoding() const { return m_nEncoding; }
     // The delimiter the records are read with: the one the list was opened
     // with, or the one its first line "sep=X" names.
@@ -172,28 +176,31 @@ private:
     void ReportSkipped(int nReason, const char* pszAddress);
     // The file's bytes come through a block the reader fills itself: a call
     // into the C runtime per byte was a third of a pass.
-    bool FillBlock();
-    int NextByte();
+    size_t TopUpBlock(size_t cbWanted);
+    void DecideEncoding();
     int ReadUtf16Unit(unsigned* puUnit);
     int ReadUtf16Char(unsigned* puChar);
-    int ReadUtf16Line();
-    int ReadByteLine();
+    int ReadUtf16Line(int* pnControl);
+    int ReadByteLine(const char** ppLine, size_t* pcbLine, bool* pbHigh, int* pnControl);
+    int ReadLineText(const char** ppLine, size_t* pcbLine);
 
     FILE* m_pFile;
     int m_nEncoding;
+    bool m_bEncodingOpen;   // no mark, and no byte past ASCII met yet
     int m_nDelimiter;
-    int m_nPendingUnit;     // a UTF-16 unit read ahead after a CR, -1 when none
     int m_nLinesRead;       // physical lines read, comment lines included
     int m_nLastControlChar; // the one that made ReadLine refuse its last line, 0 for none
+    size_t m_cchLine;       // characters in the last line read
     int m_nRecordLine;
     int m_nBadTextLine;
     int m_nBadTextChar;
     int m_nUnclosedQuoteLine;
     bool m_bCutShort;
     ListSkipWatch m_skipWatch;
-    // The physical line, the line with CR LF ends, one piece of field text.
-    GrowBuffer m_line, m_normal, m_piece;
-    unsigned char* m_pBlock;   // LC_LIST_BLOCK_BYTES of the file, read ahead
+    // The line when the block cannot hand it out as it lies, one piece of
+    // field text when it must be rewritten.
+    GrowBuffer m_line, m_piece;
+    unsigned char* m_pBlock;   // LC_LIST_BLOCK_BYTES of the file read ahead, and a few for a decision
     size_t m_cbBlock;          // bytes in the block
     size_t m_nBlockPos;        // the next of them
 };

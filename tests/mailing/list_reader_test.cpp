@@ -573,19 +573,79 @@ TEST_F(ListReaderTest, EveryEncodingAndLineEndReadsAsUtf8)
     EXPECT_EQ(m_reader.Encoding(), ListEncodingAnsi);
 }
 
+// Exactly cch characters of records "A,a@x" (the last one "A,x...x"), each
+// ended by pszEnd: text that puts what follows it where a block of the file
+// ends.
+std::string FillerLines(size_t cch, const std::string& end)
+{
+    std::string line = "A,a@x" + end;
+    std::string text;
+    while (text.size() + 2 * line.size() <= cch)
+        text += line;
+    return text + "A," + std::string(cch - text.size() - 2 - end.size(), 'x') + end;
+}
+
+// The lines before the one that begins with pszBad, each ended by LF, CR LF
+// or CR alone.
+int LinesBefore(const std::string& text, const char* pszBad)
+{
+    size_t nAt = text.find(pszBad);
+    int nLines = 0;
+    for (size_t i = 0; i < nAt; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+            ++nLines;
+    }
+    return nLines;
+}
+
 // Bytes that are no text in the declared encoding, and control characters
 // where text belongs, end the list at their line: every byte is data, so a
 // byte 1A is one such character, not the end of the file.
 TEST_F(ListReaderTest, InvalidTextNamesItsLine)
 {
+    // The reader takes the file a block of 65,536 bytes at a time: lines,
+    // line ends, UTF-8 sequences and UTF-16 pairs run across a block's end,
+    // and a list without a mark is decided by its first byte past ASCII and
+    // what follows it in its block, never by a look at the whole file.
+    const std::string header = "Name,E-mail\n";
+    const std::string filler = FillerLines(70000, "\n");
+    // UTF-8 first met in the second block: the list is UTF-8 from there.
+    const std::string lateUtf8 = header + filler + "Jos\xC3\xA9,a@x\nB\xE9,b@x\n";
+    // A stray byte whose block holds no UTF-8 sequence: ANSI, whatever follows.
+    const std::string strayFirst = header + "B\xE9,b@x\n" + filler + "Jos\xC3\xA9,a@x\nC\x07,c@x\n";
+    // A sequence cut by the first block's end still tells UTF-8: the block
+    // is extended past it for the decision.
+    const std::string cutSequence =
+        header + FillerLines(65532 - header.size(), "\n") + "Jos\xC3\xA9,a@x\nB\xE9,b@x\n";
+    // CR at the first block's end, its LF in the next: one line end.
+    const std::string crlfHeader = "Name,E-mail\r\n";
+    std::string splitCrLf = crlfHeader + FillerLines(65537 - crlfHeader.size(), "\r\n") + "A,a@x\r\n";
+    // A CR alone at the second block's end, a line after it in the next.
+    splitCrLf += FillerLines(2 * 65536 - splitCrLf.size(), "\r") + "B,b@x\rC\x07,c@x\r\n";
+    // UTF-16: a surrogate pair, then a CR LF, each across a block's end
+    // (the mark is the first block's first unit).
+    const std::string wideHeader = "Name,E-mail\r\n";
+    std::string wideText = wideHeader + FillerLines(32766 - wideHeader.size(), "\r\n") + "\xF0\x9F\x98\x80,a@x\r\n";
+    wideText += FillerLines(65536 - (wideText.size() - 2), "\r\n") + "B,b@x\r\nC\x07,c@x\r\n";
     struct Case {
         const char* pszName;
         std::string bytes;
         int nLine;
         int nRecords;       // read before it
         int nControlChar;   // 0: no text in the encoding
-        int nEncoding;
+        int nEncoding;      // after reading to the bad line
+        int nEncodingAtOpen = -1;   // -1: nEncoding
     } cases[] = {
+        { "UTF-8 first met in the second block", lateUtf8, LinesBefore(lateUtf8, "B\xE9") + 1,
+          LinesBefore(lateUtf8, "B\xE9"), 0, ListEncodingUtf8, ListEncodingAnsi },
+        { "a stray byte, UTF-8 only in a later block", strayFirst, LinesBefore(strayFirst, "C\x07") + 1,
+          LinesBefore(strayFirst, "C\x07"), 0x07, ListEncodingAnsi },
+        { "UTF-8 cut by the first block's end", cutSequence, LinesBefore(cutSequence, "B\xE9") + 1,
+          LinesBefore(cutSequence, "B\xE9"), 0, ListEncodingUtf8 },
+        { "CR LF and CR across blocks", splitCrLf, LinesBefore(splitCrLf, "C\x07") + 1,
+          LinesBefore(splitCrLf, "C\x07"), 0x07, ListEncodingAnsi },
+        { "UTF-16, a pair and CR LF across blocks", Utf16Bytes(wideText, false), LinesBefore(wideText, "C\x07") + 1,
+          LinesBefore(wideText, "C\x07"), 0x07, ListEncodingUtf16Le },
         { "UTF-8 mark, bad byte", "\xEF\xBB\xBFName,E-mail\nA,a@x\nB\xC3,b@x\n", 3, 2, 0, ListEncodingUtf8Mark },
         { "UTF-16, lone surrogate", Utf16Bytes("Name,E-mail\nA,a@x\n", false) + std::string("\x00\xD8,\x00", 4), 3, 2, 0,
           ListEncodingUtf16Le },
@@ -609,8 +669,9 @@ TEST_F(ListReaderTest, InvalidTextNamesItsLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         OpenList(c.bytes, BinaryMode);
-        EXPECT_EQ(m_reader.Encoding(), c.nEncoding);
+        EXPECT_EQ(m_reader.Encoding(), c.nEncodingAtOpen >= 0 ? c.nEncodingAtOpen : c.nEncoding);
         std::vector<Fields> records = ReadAll();
+        EXPECT_EQ(m_reader.Encoding(), c.nEncoding);
         EXPECT_EQ(m_reader.BadTextLine(), c.nLine);
         EXPECT_EQ(m_reader.BadTextChar(), c.nControlChar);
         EXPECT_EQ((int)records.size(), c.nRecords);
