@@ -2,13 +2,19 @@
 """The mailing path measured end to end, and the add-in's own cost natively.
 
 Run by scripts/bench, which builds what this needs first:
-  bench.py --top DIR --native BINARY [--wine EXE] --work DIR [--size smoke|quick|full] [--no-jobs]
+  bench.py --top DIR --native BINARY [--wine EXE] [--wine64 EXE] --work DIR [--size smoke|quick|full] [--no-jobs]
 
 --wine names the same program built as the add-in is built (32-bit, the
-DLL's compiler), run under Wine through scripts/wine-run beside the native one.
+DLL's compiler), run under Wine through scripts/wine-run beside the native one;
+--wine64 the same built for 64-bit Windows, whose rows say "not built" without it.
 
---size smoke runs the native program once on tiny lists and checks what it
-prints, no jobs: the test suite's check that the bench still builds and runs.
+--size smoke runs every build once on tiny lists and checks what each prints
+and that they agree (the same recipients, columns and merged bytes, the same
+records), no jobs: the test suite's check that the bench still builds and runs.
+
+Beside every figure stands the machine's 1-minute load average as it was
+taken (/proc/loadavg): the machine is shared, and a figure taken at a load of
+4 measures the neighbours as much as the code.
 
 Prints one table. Every figure comes from work that was checked to have been
 done: a job whose delivered files do not number its recipients, or a native
@@ -111,6 +117,15 @@ def run_native(args):
     return dict(zip(words[0::2], words[1::2]))
 
 
+def load_now():
+    """The 1-minute load average as /proc/loadavg gives it now."""
+    try:
+        with open("/proc/loadavg") as f:
+            return float(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return os.getloadavg()[0]
+
+
 # ---- the add-in's own cost --------------------------------------------------
 
 def windows_path(path):
@@ -127,6 +142,10 @@ def program_args(program, args):
 
 
 def measure_merge(program, work, size):
+    """Per body and column count: the best of three runs of what the engine
+    does per recipient (both reading passes, the HTML's fields in its code
+    page, the merge of subject, plain body and HTML), its parts, what was
+    merged (for the builds to be held against each other) and the load."""
     rows = []
     for columns in (8, 90):
         bodies = write_bodies(work, columns)
@@ -147,12 +166,10 @@ def measure_merge(program, work, size):
                 if figures is None:
                     best = None
                     break
-                us = float(figures["us_per_recipient"])
-                best = us if best is None else min(best, us)
+                if best is None or float(figures["us_per_recipient"]) < float(best["us_per_recipient"]):
+                    best = dict(figures, load=load_now())
             rows.append((kind, columns, best))
     return rows
-
-
 def python_csv_pass(path):
     start = time.perf_counter()
     n = 0
@@ -164,39 +181,50 @@ def python_csv_pass(path):
 
 def measure_reader(program, work, size):
     path = os.path.join(work, "reader.csv")
-    write_list(path, READER_RECORDS[size], 8)
+    if not os.path.exists(path):
+        write_list(path, READER_RECORDS[size], 8)
     size = os.path.getsize(path)
     best_reader = best_plain = best_python = None
-    records = None
+    records = fields = None
     for _ in range(3):
         figures = run_native(program_args(program, ["read", path]))
         if figures is None:
             return None
-        records = int(figures["records"])
+        records, fields = int(figures["records"]), int(figures["fields"])
         r, p = float(figures["reader_seconds"]), float(figures["plain_seconds"])
         best_reader = r if best_reader is None else min(best_reader, r)
         best_plain = p if best_plain is None else min(best_plain, p)
+        # Python's csv on the same file right after each pass of the reader,
+        # so that both meet the same machine.
         n, seconds = python_csv_pass(path)
         if n != records:
             sys.stderr.write("bench: the reader found %d records, Python's csv %d\n" % (records, n))
             return None
         best_python = seconds if best_python is None else min(best_python, seconds)
     mb = size / 1e6
-    return {"records": records, "mb": mb, "reader": mb / best_reader, "python": mb / best_python,
-            "plain": mb / best_plain}
+    return {"records": records, "fields": fields, "mb": mb, "reader": mb / best_reader, "python": mb / best_python,
+            "plain": mb / best_plain, "load": load_now()}
 
 
 # ---- the whole path through run-job ---------------------------------------
 
-class PeakMemory(threading.Thread):
-    """Samples the peak resident size (VmHWM) of the stand-in host that runs
-    under the given temporary folder; other jobs on the machine have hosts of
-    their own in other folders."""
+SENT_LINE = re.compile(rb"# (\d+), To: [^\n]*Sent Successfully")
+TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
+
+
+class HostWatch(threading.Thread):
+    """Watches the stand-in host that runs under the given temporary folder
+    (other jobs on the machine have hosts of their own in other folders):
+    its peak resident size (VmHWM), and, as the job log advances, its CPU
+    time (user and system, /proc/PID/stat) against the messages the log
+    says were sent, so that the CPU time per message of any stretch of the
+    job can be read off the samples."""
 
     def __init__(self, marker):
         super().__init__(daemon=True)
-        self.marker = marker.encode()
+        self.marker = marker
         self.peak_kb = 0
+        self.samples = []   # (messages sent, host CPU seconds), one per step of the log
         self.stopped = threading.Event()
 
     def host_pids(self):
@@ -207,25 +235,66 @@ class PeakMemory(threading.Thread):
                         continue
                 pid = status.split("/")[2]
                 with open("/proc/%s/environ" % pid, "rb") as f:
-                    if self.marker in f.read():
+                    if self.marker.encode() in f.read():
                         yield pid
             except OSError:
                 continue
 
+    def job_log(self):
+        found = glob.glob(os.path.join(self.marker, "lettercast-job.*", "prefix", "drive_c", "users", "*",
+                                       "AppData", "Roaming", "Lettercast", "CurrentJob.txt"))
+        return found[0] if found else None
+
+    @staticmethod
+    def last_sent(log):
+        """The number of the last message the job log says was sent."""
+        try:
+            with open(log, "rb") as f:
+                f.seek(0, os.SEEK_END)
+                f.seek(max(f.tell() - 4096, 0))
+                found = SENT_LINE.findall(f.read())
+        except OSError:
+            return None
+        return int(found[-1]) if found else None
+
+    @staticmethod
+    def cpu_seconds(pid):
+        with open("/proc/%s/stat" % pid) as f:
+            # The command name may hold blanks; the fields after it do not.
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / float(TICKS_PER_SECOND)
+
     def run(self):
         pids = []
+        log = None
         while not self.stopped.is_set():
             if not pids:
                 pids = list(self.host_pids())
+            if log is None:
+                log = self.job_log()
             for pid in list(pids):
                 try:
                     with open("/proc/%s/status" % pid) as f:
                         for line in f:
                             if line.startswith("VmHWM:"):
                                 self.peak_kb = max(self.peak_kb, int(line.split()[1]))
-                except OSError:
+                    sent = self.last_sent(log) if log else None
+                    if sent is not None and (not self.samples or sent > self.samples[-1][0]):
+                        self.samples.append((sent, self.cpu_seconds(pid)))
+                except (OSError, IndexError, ValueError):
                     pids.remove(pid)
-            self.stopped.wait(0.25)
+            self.stopped.wait(0.1)
+
+    def cpu_ms_per_message(self, first, last):
+        """Host CPU ms per message from message first to message last, read
+        off the samples nearest to each; None when the samples do not reach
+        both or stand too close together."""
+        before = [s for s in self.samples if s[0] <= first]
+        after = [s for s in self.samples if s[0] >= last]
+        if not before or not after or after[0][0] - before[-1][0] < 2:
+            return None
+        (n0, c0), (n1, c1) = before[-1], after[0]
+        return (c1 - c0) * 1000.0 / (n1 - n0)
 
 
 def run_job(top, work, kind, count):
@@ -244,7 +313,7 @@ def run_job(top, work, kind, count):
     else:
         args += ["--body", bodies["plain"]]
     env = dict(os.environ, TMPDIR=tmp)
-    sampler = PeakMemory(tmp)
+    sampler = HostWatch(tmp)
     sampler.start()
     start = time.perf_counter()
     with open(os.path.join(work, "job-%s-%d.log" % (kind, count)), "w") as log:
@@ -267,9 +336,14 @@ def run_job(top, work, kind, count):
     # tenth only.
     row["tenths"] = [(times[min((i + 1) * tenth, count - 1)] - times[i * tenth]) * 1000.0 /
                      (min((i + 1) * tenth, count - 1) - i * tenth) for i in range(10)]
-    row["load"] = os.getloadavg()[0]
+    row["load"] = load_now()
     row["first_ms"] = (times[tenth - 1] - times[0]) * 1000.0 / (tenth - 1)
     row["last_ms"] = (times[-1] - times[-tenth]) * 1000.0 / (tenth - 1)
+    # The host's own CPU time over the same stretches: what the neighbours
+    # take from the machine shows in the wall time, not in this.
+    row["first_cpu"] = sampler.cpu_ms_per_message(1, tenth)
+    row["last_cpu"] = sampler.cpu_ms_per_message(count - tenth + 1, count)
+    row["cpu_tenths"] = [sampler.cpu_ms_per_message(i * tenth + 1, min((i + 1) * tenth, count)) for i in range(10)]
     # The whole job: from the first delivery to the last, and per second of
     # the run-job command, set-up and collection included.
     row["per_second"] = count / seconds
@@ -277,11 +351,16 @@ def run_job(top, work, kind, count):
     return row
 
 
+def fmt(value, spec):
+    return "-" if value is None else spec % value
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--top", required=True)
     parser.add_argument("--native", required=True)
     parser.add_argument("--wine")
+    parser.add_argument("--wine64")
     parser.add_argument("--work", required=True)
     parser.add_argument("--size", choices=("smoke", "quick", "full"), default="full")
     parser.add_argument("--no-jobs", action="store_true")
@@ -300,52 +379,107 @@ def main():
     say("Lettercast benchmark (%s), %s, %d cores" % (mode,
                                                       time.strftime("%Y-%m-%d %H:%M"), os.cpu_count()))
     say("")
-    programs = [("native, -O2", ("native", options.native))]
-    if options.wine:
-        programs.append(("32-bit under Wine", ("wine", options.wine, os.path.join(options.top, "scripts", "wine-run"))))
-    for build, program in programs:
-        say("The add-in's own cost per recipient (%s; reading both passes and merging; best of 3)" % build)
-        say("  %-12s %8s %14s" % ("body", "columns", "us/recipient"))
-        for kind, columns, us in measure_merge(program, options.work, options.size):
-            if us is None:
+    wine_run = os.path.join(options.top, "scripts", "wine-run")
+    # Every build the add-in has, each with its program when it was built.
+    builds = [("native, -O2", ("native", options.native)),
+              ("32-bit, Wine", ("wine", options.wine, wine_run) if options.wine else None),
+              ("64-bit, Wine", ("wine", options.wine64, wine_run) if options.wine64 else None)]
+    merges = {}
+    readers = {}
+    for build, program in builds:
+        if program is not None:
+            merges[build] = measure_merge(program, options.work, options.size)
+            readers[build] = measure_reader(program, options.work, options.size)
+
+    say("The add-in's own cost per recipient: both reading passes, the HTML's names and values made and put into")
+    say("its code page (EncodeFieldsForHtml), the merge of subject, plain body and HTML; best of 3, us")
+    say("  %-13s %-11s %7s %9s %8s %7s %8s %5s" % ("build", "body", "columns", "total", "reading", "fields",
+                                                 "merging", "load"))
+    for build, program in builds:
+        if program is None:
+            say("  %-13s not built" % build)
+            continue
+        for kind, columns, figures in merges[build]:
+            if figures is None:
                 failed = True
-                say("  %-12s %8d %14s" % (kind, columns, "FAILED"))
-            else:
-                say("  %-12s %8d %14.1f" % (kind, columns, us))
+                say("  %-13s %-11s %7d %9s" % (build, kind, columns, "FAILED"))
+                continue
+            say("  %-13s %-11s %7d %9.1f %8.1f %7.1f %8.1f %5.2f" % (
+                build, kind, columns, float(figures["us_per_recipient"]), float(figures["us_reading"]),
+                float(figures["us_fields"]), float(figures["us_merging"]), figures["load"]))
+    say("")
+
+    # Every build merges the same lists into the same texts and reads the same
+    # records: a build that merged or read otherwise is broken, however fast.
+    built = [b for b, p in builds if p is not None]
+    for build in built[1:]:
+        for (kind, columns, mine), (_, _, native) in zip(merges[build], merges[built[0]]):
+            if mine is None or native is None:
+                continue
+            if (mine["recipients"], mine["merged_bytes"]) != (native["recipients"], native["merged_bytes"]):
+                failed = True
+                say("DISAGREE: %s merged %s bytes for %s recipients (%s, %d columns), %s %s for %s" % (
+                    build, mine["merged_bytes"], mine["recipients"], kind, columns, built[0],
+                    native["merged_bytes"], native["recipients"]))
+        mine, native = readers[build], readers[built[0]]
+        if mine and native and (mine["records"], mine["fields"]) != (native["records"], native["fields"]):
+            failed = True
+            say("DISAGREE: %s read %d records of %d fields, %s %d of %d" % (
+                build, mine["records"], mine["fields"], built[0], native["records"], native["fields"]))
+
+    if len(built) > 1 and not failed:
+        say("Every build merged the same bytes for the same recipients and read the same records.")
         say("")
 
-        reader = measure_reader(program, options.work, options.size)
+    first = next((r for r in readers.values() if r), None)
+    if first:
+        say("The list reader, one pass over %d records (%.1f MB), beside Python's csv module on the same file in"
+            % (first["records"], first["mb"]))
+        say("the same run; best of 3, MB/s")
+    else:
+        say("The list reader")
+    say("  %-13s %8s %11s %6s %10s %5s" % ("build", "reader", "Python csv", "ratio", "plain read", "load"))
+    for build, program in builds:
+        if program is None:
+            say("  %-13s not built" % build)
+            continue
+        reader = readers[build]
         if reader is None:
             failed = True
-            say("List reader (%s): FAILED" % build)
-        else:
-            say("List reader (%s), one pass over %d records (%.1f MB), best of 3" % (build, reader["records"],
-                                                                                  reader["mb"]))
-            say("  %-28s %10s" % ("reader", "MB/s"))
-            say("  %-28s %10.1f" % ("Lettercast list reader", reader["reader"]))
-            say("  %-28s %10.1f" % ("Python csv module", reader["python"]))
-            say("  %-28s %10.1f" % ("plain read (the limit)", reader["plain"]))
-            say("  ratio reader / Python csv: %.2f" % (reader["reader"] / reader["python"]))
-        say("")
+            say("  %-13s FAILED" % build)
+            continue
+        say("  %-13s %8.1f %11.1f %6.2f %10.1f %5.2f" % (build, reader["reader"], reader["python"],
+                                                      reader["reader"] / reader["python"], reader["plain"],
+                                                      reader["load"]))
+    say("")
 
     if options.no_jobs:
         with open(os.path.join(options.work, "last-table.txt"), "w") as f:
             f.write("\n".join(lines) + "\n")
         return 1 if failed else 0
-    say("The whole path through scripts/run-job, Pause 0")
-    say("  %-6s %10s %9s %9s %12s %12s %11s %5s" % ("body", "recipients", "seconds", "msg/s", "ms first 10%",
-                                                    "ms last 10%", "host peak MB", "load"))
+    say("The whole path through scripts/run-job, Pause 0: ms per message over the first and the last tenth, by the")
+    say("delivered files' times (wall) and by the stand-in host's own CPU time; flat when the last tenth takes at")
+    say("most 1.3 times the first")
+    say("  %-6s %10s %8s %7s %8s %7s %5s %8s %7s %5s %7s %5s" % (
+        "body", "recipients", "seconds", "msg/s", "wall 1st", "last", "flat", "CPU 1st", "last", "flat",
+        "peak MB", "load"))
     tenths = []
+
+    def flat(first, last):
+        return "-" if first is None or last is None or first <= 0 else ("yes" if last <= 1.3 * first else "no")
+
     for kind, count in JOBS[options.size]:
         row = run_job(options.top, options.work, kind, count)
         if "failed" in row:
             failed = True
             say("  %-6s %10d FAILED: %s" % (kind, count, row["failed"]))
             continue
-        say("  %-6s %10d %9.1f %9.1f %12.2f %12.2f %11.1f %5.1f" % (kind, count, row["seconds"], row["per_second"],
-                                                                    row["first_ms"], row["last_ms"], row["peak_mb"],
-                                                                    row["load"]))
-        tenths.append("  %-6s %10d  %s" % (kind, count, " ".join("%.2f" % ms for ms in row["tenths"])))
+        say("  %-6s %10d %8.1f %7.1f %8.2f %7.2f %5s %8s %7s %5s %7.1f %5.2f" % (
+            kind, count, row["seconds"], row["per_second"], row["first_ms"], row["last_ms"],
+            flat(row["first_ms"], row["last_ms"]), fmt(row["first_cpu"], "%.2f"), fmt(row["last_cpu"], "%.2f"),
+            flat(row["first_cpu"], row["last_cpu"]), row["peak_mb"], row["load"]))
+        tenths.append("  %-6s %10d wall %s" % (kind, count, " ".join("%.2f" % ms for ms in row["tenths"])))
+        tenths.append("  %-6s %10d CPU  %s" % (kind, count, " ".join(fmt(ms, "%.2f") for ms in row["cpu_tenths"])))
     say("")
     say("ms per message in each tenth of the job (load: the 1-minute load average as it ended)")
     for line in tenths:

@@ -5,12 +5,22 @@
 
 namespace {
 
+// A field's text made in a block of the stack when it fits, so that making a
+// field costs no heap block beyond the one the record keeps: the engine makes
+// these fields again for every recipient.
+const size_t kcchOnStack = 512;
+
 bool AddEscaped(ListRecord* pTo, const char* pszText, bool bQuotes)
 {
+    size_t cchText = 0;
     size_t cch = 0;
-    for (const char* p = pszText; *p; ++p)
+    for (const char* p = pszText; *p; ++p, ++cchText)
         cch += (*p == '&' || *p == '<' || *p == '>' || (bQuotes && (*p == '"' || *p == '\''))) ? 6 : 1;
-    char* pszOut = (char*)malloc(cch + 1);
+    // Nothing to replace: the text goes in as it is.
+    if (cch == cchText)
+        return AddListField(pTo, pszText, cchText);
+    char szOnStack[kcchOnStack];
+    char* pszOut = cch < kcchOnStack ? szOnStack : (char*)malloc(cch + 1);
     if (pszOut == NULL)
         return false;
     size_t n = 0;
@@ -34,7 +44,8 @@ bool AddEscaped(ListRecord* pTo, const char* pszText, bool bQuotes)
     }
     pszOut[n] = '\0';
     bool bAdded = AddListField(pTo, pszOut, n);
-    free(pszOut);
+    if (pszOut != szOnStack)
+        free(pszOut);
     return bAdded;
 }
 
@@ -60,13 +71,16 @@ static bool AddMarkupNames(const ListRecord* pNames, int nColumns, ListRecord* p
     for (int i = 0; i < nColumns; ++i) {
         const char* pszName = FieldOf(pNames, i);
         size_t cchName = strlen(pszName);
-        char* pszMarkup = (char*)malloc(cchPrefix + cchName + 1);
+        char szOnStack[kcchOnStack];
+        bool bOnStack = cchPrefix + cchName < kcchOnStack;
+        char* pszMarkup = bOnStack ? szOnStack : (char*)malloc(cchPrefix + cchName + 1);
         if (pszMarkup == NULL)
             return false;
         memcpy(pszMarkup, LC_HTML_MARKUP_PREFIX, cchPrefix);
         memcpy(pszMarkup + cchPrefix, pszName, cchName + 1);
         bool bAdded = AddListField(pOut, pszMarkup, cchPrefix + cchName);
-        free(pszMarkup);
+        if (!bOnStack)
+            free(pszMarkup);
         if (!bAdded)
             return false;
     }
@@ -228,7 +242,19 @@ bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCod
 {
     ClearListRecord(pTo);
     for (int i = 0; i < CountOf(pFrom); ++i) {
-        char* pszOut = Utf8ToHtmlCodePage(pFrom->ppszFields[i], uCodePage);
+        const char* pszField = pFrom->ppszFields[i] ? pFrom->ppszFields[i] : "";
+        // UTF-8 goes as it is, and so does ASCII into every code page: no
+        // converted copy to make and free for the common field.
+        size_t cch = 0;
+        bool bAscii = true;
+        for (; pszField[cch]; ++cch)
+            bAscii = bAscii && (unsigned char)pszField[cch] < 0x80;
+        if (bAscii || uCodePage == LC_HTML_CP_UTF8) {
+            if (!AddListField(pTo, pszField, cch))
+                return false;
+            continue;
+        }
+        char* pszOut = Utf8ToHtmlCodePage(pszField, uCodePage);
         bool bAdded = pszOut && AddListField(pTo, pszOut, strlen(pszOut));
         free(pszOut);
         if (!bAdded)

@@ -3,11 +3,17 @@
 #include "mailing/html_text.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <new>
 #include <vector>
+
+#if defined(_WIN32) && (defined(__i386__) || defined(__x86_64__))
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -122,7 +128,8 @@ int PlaceholderLength(const char* pszAt, const char* pszField)
 
 // The column whose placeholder begins at pszAt, which holds "[[", and the
 // placeholder's length; -1 when no header field's name follows. When several
-// names would fit, the leftmost column wins.
+// names would fit, the leftmost column wins. Every name in turn: what the
+// lookup below stands in for, and what it falls back on.
 int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder)
 {
     int nColumns = FieldCount(pHeader);
@@ -136,26 +143,327 @@ int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder
     return -1;
 }
 
-// The next placeholder of a header field at or after psz: its position (NULL
-// when there is none), column and length.
-const char* NextPlaceholder(const char* psz, const ListRecord* pHeader, int* pnColumn, int* pnPlaceholder)
+// The hash of a name as the merge compares it: its letters folded.
+inline unsigned HashStep(unsigned uHash, char ch)
 {
-    for (;;) {
-        psz = strchr(psz, '[');
-        if (psz == NULL)
-            return NULL;
-        if (psz[1] == '[') {
-            *pnColumn = MatchColumn(psz, pHeader, pnPlaceholder);
-            if (*pnColumn >= 0)
-                return psz;
-        }
-        // "[[[Name]]" holds its placeholder one character further on.
-        ++psz;
+    return (uHash ^ (unsigned char)FoldCase(ch)) * 16777619u;
+}
+const unsigned kHashStart = 2166136261u;
+
+// Whether a name holds "]]": such a name can only be found by trying it.
+bool HoldsClosing(const char* pszName)
+{
+    for (; *pszName; ++pszName) {
+        if (pszName[0] == ']' && pszName[1] == ']')
+            return true;
     }
+    return false;
 }
 
-// One placeholder of a text: where it begins, its length, and the length of
-// the value that replaces it.
+// The columns of one header by their folded names, so that a placeholder is
+// found by what follows its "[[" rather than by trying every name. What can
+// follow is narrow: a name without "]]" placed as it stands ends at the first
+// "]]" after the "[[", or one character later when that is "]]]" (the name
+// then ends in ']'); split by tags, its characters are those outside the tags
+// up to the first "]]". Those two or three texts are looked up, and the
+// leftmost column among what they find, confirmed by PlaceholderLength, is
+// the one that trying every name in turn would take. The few names that hold
+// "]]" are tried in turn. Kept with a copy of the names it was made from, so
+// that a header with the same names finds it again.
+class NameLookup {
+public:
+    // False when memory ran out: the lookup is then empty and unusable.
+    bool Build(const ListRecord* pHeader)
+    {
+        Reset();
+        try {
+            int nNames = FieldCount(pHeader);
+            size_t nSlots = 16;
+            while (nSlots < (size_t)nNames * 2)
+                nSlots *= 2;
+            m_slots.assign(nSlots, Slot{ 0, -1, 0 });
+            m_offsets.reserve((size_t)nNames);
+            for (int i = 0; i < nNames; ++i) {
+                const char* pszName = FieldText(pHeader, i);
+                size_t cchName = strlen(pszName);
+                m_offsets.push_back(m_names.size());
+                m_names.insert(m_names.end(), pszName, pszName + cchName + 1);
+                if (HoldsClosing(pszName)) {
+                    m_tried.push_back(i);
+                    continue;
+                }
+                unsigned uHash = kHashStart;
+                for (size_t j = 0; j < cchName; ++j)
+                    uHash = HashStep(uHash, pszName[j]);
+                Insert(pHeader, i, uHash, cchName);
+                if (cchName > m_cchLongest)
+                    m_cchLongest = cchName;
+            }
+        } catch (const std::bad_alloc&) {
+            Reset();
+            return false;
+        }
+        m_bBuilt = true;
+        return true;
+    }
+
+    // Whether pHeader holds exactly the names this was made from: every
+    // byte of every name compared, which for a job's header of short names
+    // costs less than one name tried at every placeholder did.
+    bool MadeFrom(const ListRecord* pHeader) const
+    {
+        if (!m_bBuilt || (size_t)FieldCount(pHeader) != m_offsets.size())
+            return false;
+        const char* pszKept = m_names.data();
+        for (size_t i = 0; i < m_offsets.size(); ++i) {
+            const char* pszName = pHeader->ppszFields[i] != NULL ? pHeader->ppszFields[i] : "";
+            // Names are short: a loop here beats a call to the C runtime's
+            // strcmp, which under Wine goes a byte at a time too.
+            while (*pszName == *pszKept && *pszName != '\0')
+                ++pszName, ++pszKept;
+            if (*pszName != *pszKept)
+                return false;
+            ++pszKept;
+        }
+        return true;
+    }
+
+    // MatchColumn's answer for pHeader, the header this was made from.
+    int Find(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder) const
+    {
+        const char* pszName = pszAt + 2;
+        int nBest = INT_MAX;
+        // As it stands: up to the first "]]" (and one character on), hashed
+        // on the way; a '<' on the way means a split reading may differ.
+        unsigned uHash = kHashStart;
+        bool bTag = false;
+        size_t i = 0;
+        for (; i <= m_cchLongest && pszName[i] != '\0'; ++i) {
+            if (pszName[i] == ']' && pszName[i + 1] == ']')
+                break;
+            bTag = bTag || pszName[i] == '<';
+            uHash = HashStep(uHash, pszName[i]);
+        }
+        if (i <= m_cchLongest && pszName[i] == ']') {
+            Consider(pszAt, pHeader, uHash, i, &nBest);
+            if (pszName[i + 2] == ']' && i + 1 <= m_cchLongest)
+                Consider(pszAt, pHeader, HashStep(uHash, ']'), i + 1, &nBest);
+        }
+        if (bTag)
+            ConsiderSplit(pszAt, pHeader, &nBest);
+        for (int nColumn : m_tried) {
+            if (nColumn >= nBest)
+                break;
+            if (PlaceholderLength(pszAt, FieldText(pHeader, nColumn)) > 0)
+                nBest = nColumn;
+        }
+        if (nBest == INT_MAX)
+            return -1;
+        *pnPlaceholder = PlaceholderLength(pszAt, FieldText(pHeader, nBest));
+        return nBest;
+    }
+
+private:
+    struct Slot {
+        unsigned uHash;
+        int nColumn;   // -1 while the slot is free
+        size_t cchName;
+    };
+
+    void Reset()
+    {
+        m_bBuilt = false;
+        m_slots.clear();
+        m_names.clear();
+        m_offsets.clear();
+        m_tried.clear();
+        m_cchLongest = 0;
+    }
+
+    // A name that folds like one already held is never taken: the earlier
+    // column always fits where it does.
+    void Insert(const ListRecord* pHeader, int nColumn, unsigned uHash, size_t cchName)
+    {
+        const char* pszName = FieldText(pHeader, nColumn);
+        size_t nMask = m_slots.size() - 1;
+        for (size_t n = uHash & nMask;; n = (n + 1) & nMask) {
+            Slot& slot = m_slots[n];
+            if (slot.nColumn < 0) {
+                slot = Slot{ uHash, nColumn, cchName };
+                return;
+            }
+            if (slot.uHash == uHash && slot.cchName == cchName &&
+                FoldsAlike(FieldText(pHeader, slot.nColumn), pszName, cchName))
+                return;
+        }
+    }
+
+    static bool FoldsAlike(const char* pszA, const char* pszB, size_t cch)
+    {
+        for (size_t i = 0; i < cch; ++i) {
+            if (FoldCase(pszA[i]) != FoldCase(pszB[i]))
+                return false;
+        }
+        return true;
+    }
+
+    // Every held column of that hash and length whose placeholder fits at
+    // pszAt, the leftmost kept in *pnBest.
+    void Consider(const char* pszAt, const ListRecord* pHeader, unsigned uHash, size_t cchName, int* pnBest) const
+    {
+        size_t nMask = m_slots.size() - 1;
+        for (size_t n = uHash & nMask; m_slots[n].nColumn >= 0; n = (n + 1) & nMask) {
+            const Slot& slot = m_slots[n];
+            if (slot.uHash == uHash && slot.cchName == cchName && slot.nColumn < *pnBest &&
+                PlaceholderLength(pszAt, FieldText(pHeader, slot.nColumn)) > 0)
+                *pnBest = slot.nColumn;
+        }
+    }
+
+    // The name's characters outside the tags, as PlaceholderLength reads a
+    // split placeholder.
+    void ConsiderSplit(const char* pszAt, const ListRecord* pHeader, int* pnBest) const
+    {
+        const char* psz = pszAt + 2;
+        unsigned uHash = kHashStart;
+        for (size_t n = 0;; ++n) {
+            while (psz != NULL && *psz == '<')
+                psz = SkipTag(psz);
+            if (psz == NULL)
+                return;
+            if (psz[0] == ']' && psz[1] == ']') {
+                Consider(pszAt, pHeader, uHash, n, pnBest);
+                return;
+            }
+            if (*psz == '\0' || n >= m_cchLongest)
+                return;
+            uHash = HashStep(uHash, *psz++);
+        }
+    }
+
+    bool m_bBuilt = false;
+    std::vector<Slot> m_slots;       // open addressing, a power of two long
+    std::vector<char> m_names;       // the names it was made from, each with its terminator
+    std::vector<size_t> m_offsets;   // where each name begins in m_names
+    std::vector<int> m_tried;        // the columns whose names hold "]]", in order
+    size_t m_cchLongest = 0;         // the longest held name, in bytes
+};
+
+// The lookups of the headers merged with last: a job merges every recipient
+// with the same two or three headers, made again for each. One thread at a
+// time uses them; another meanwhile tries every name, as does a merge when
+// memory for a lookup runs out.
+const int knKeptLookups = 4;
+NameLookup sLookups[knKeptLookups];
+int snNextLookup = 0;
+std::atomic_flag sLookupsBusy = ATOMIC_FLAG_INIT;
+
+// The lookup for one header while one text is merged with it.
+class HeldLookup {
+public:
+    explicit HeldLookup(const ListRecord* pHeader) : m_pHeader(pHeader)
+    {
+        if (sLookupsBusy.test_and_set(std::memory_order_acquire))
+            return;
+        m_bHeld = true;
+        for (NameLookup& lookup : sLookups) {
+            if (lookup.MadeFrom(pHeader)) {
+                m_pLookup = &lookup;
+                return;
+            }
+        }
+        NameLookup& lookup = sLookups[snNextLookup];
+        snNextLookup = (snNextLookup + 1) % knKeptLookups;
+        if (lookup.Build(pHeader))
+            m_pLookup = &lookup;
+    }
+    ~HeldLookup()
+    {
+        if (m_bHeld)
+            sLookupsBusy.clear(std::memory_order_release);
+    }
+    HeldLookup(const HeldLookup&) = delete;
+    HeldLookup& operator=(const HeldLookup&) = delete;
+
+    int Find(const char* pszAt, int* pnPlaceholder) const
+    {
+        return m_pLookup ? m_pLookup->Find(pszAt, m_pHeader, pnPlaceholder)
+                         : MatchColumn(pszAt, m_pHeader, pnPlaceholder);
+    }
+
+private:
+    const ListRecord* m_pHeader;
+    const NameLookup* m_pLookup = NULL;
+    bool m_bHeld = false;
+};
+
+#if defined(_WIN32) && (defined(__i386__) || defined(__x86_64__))
+// The C runtime's string functions go a byte at a time under Wine: a text is
+// searched here sixteen bytes at a time where the processor has SSE2 (every
+// one since the Pentium 4), else a word at a time. Both read whole blocks
+// only where aligned, and an aligned block never reaches into the next page,
+// so the bytes it holds beyond the terminator are read without harm.
+bool HasSse2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+}
+const bool kbSse2 = HasSse2();
+
+__attribute__((target("sse2"))) const char* NextBracketOrEndSse2(const char* psz)
+{
+    while ((uintptr_t)psz % 16 != 0) {
+        if (*psz == '[' || *psz == '\0')
+            return psz;
+        ++psz;
+    }
+    const __m128i kZeros = _mm_setzero_si128();
+    const __m128i kBrackets = _mm_set1_epi8('[');
+    for (;; psz += 16) {
+        __m128i block = _mm_load_si128((const __m128i*)psz);
+        int nFound = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, kZeros), _mm_cmpeq_epi8(block, kBrackets)));
+        if (nFound != 0)
+            return psz + __builtin_ctz((unsigned)nFound);
+    }
+}
+#endif
+
+// The first '[' or the terminator at or after psz.
+inline const char* NextBracketOrEnd(const char* psz)
+{
+#ifdef _WIN32
+#if defined(__i386__) || defined(__x86_64__)
+    if (kbSse2)
+        return NextBracketOrEndSse2(psz);
+#endif
+    while ((uintptr_t)psz % sizeof(size_t) != 0) {
+        if (*psz == '[' || *psz == '\0')
+            return psz;
+        ++psz;
+    }
+    const size_t kOnes = (size_t)-1 / 0xFF;
+    const size_t kHighs = kOnes * 0x80;
+    const size_t kBrackets = kOnes * (unsigned char)'[';
+    for (;; psz += sizeof(size_t)) {
+        size_t nWord;
+        memcpy(&nWord, psz, sizeof(nWord));
+        size_t nBrackets = nWord ^ kBrackets;
+        if (((nWord - kOnes) & ~nWord & kHighs) != 0 || ((nBrackets - kOnes) & ~nBrackets & kHighs) != 0)
+            break;
+    }
+    while (*psz != '[' && *psz != '\0')
+        ++psz;
+    return psz;
+#elif defined(__GLIBC__)
+    return strchrnul(psz, '[');
+#else
+    const char* pszBracket = strchr(psz, '[');
+    return pszBracket != NULL ? pszBracket : psz + strlen(psz);
+#endif
+}
+
+// One placeholder of a text: where it begins, its length, and the value that
+// replaces it.
 struct FoundPlaceholder {
     size_t nAt;
     int nPlaceholder;
@@ -163,65 +471,90 @@ struct FoundPlaceholder {
     size_t cchValue;
 };
 
-// A text's placeholders, found in one pass from left to right: the search
-// goes on behind each one, so no value is ever searched for placeholders.
-// What the sizing and the writing both take, so that each is one pass over
-// the list of them rather than over the text. False when memory runs out.
+// A text's placeholders, found in its one pass from left to right (the
+// search goes on behind each one, so no value is ever searched), with the
+// text's length, which the same pass finds, and what the sizing and the
+// in-place merge judge. The first few are kept without a heap block.
 struct MergePlan {
-    std::vector<FoundPlaceholder> found;
-    long long nGrowth;   // what the longer values add, the shorter ones not taken off
-    long long nPeak;     // the longest the text becomes, replacing left to right
+    static const size_t knInline = 32;
+    FoundPlaceholder inlineFound[knInline];
+    size_t nFound = 0;
+    std::vector<FoundPlaceholder> moreFound;
+    size_t cchText = 0;
+    long long nGrowth = 0;   // what the longer values add, the shorter ones not taken off
+    long long nRise = 0;     // the most the text is ever longer than it was, replacing left to right
+
+    void Add(const FoundPlaceholder& found)
+    {
+        if (nFound < knInline)
+            inlineFound[nFound] = found;
+        else
+            moreFound.push_back(found);
+        ++nFound;
+    }
+    const FoundPlaceholder& At(size_t n) const { return n < knInline ? inlineFound[n] : moreFound[n - knInline]; }
+    long long Peak() const { return (long long)cchText + nRise; }
 };
 
-bool PlanMerge(const char* pszText, long long cchText, const ListRecord* pHeader, const ListRecord* pRecord,
-               MergePlan* pPlan)
+// The one pass over a text: its placeholders and its length. False when
+// memory runs out.
+bool PlanMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord, MergePlan* pPlan)
 {
-    pPlan->nGrowth = 0;
-    pPlan->nPeak = cchText;
-    long long nLength = cchText;
-    int nColumn = 0;
-    int nPlaceholder = 0;
+    HeldLookup lookup(pHeader);
+    long long nDelta = 0;
+    const char* psz = pszText;
     try {
-        const char* psz = NextPlaceholder(pszText, pHeader, &nColumn, &nPlaceholder);
-        while (psz != NULL) {
+        for (;;) {
+            psz = NextBracketOrEnd(psz);
+            if (*psz == '\0')
+                break;
+            int nPlaceholder = 0;
+            int nColumn = psz[1] == '[' ? lookup.Find(psz, &nPlaceholder) : -1;
+            if (nColumn < 0) {
+                // "[[[Name]]" holds its placeholder one character further on.
+                ++psz;
+                continue;
+            }
             const char* pszValue = FieldText(pRecord, nColumn);
             size_t cchValue = strlen(pszValue);
-            pPlan->found.push_back({ (size_t)(psz - pszText), nPlaceholder, pszValue, cchValue });
-            long long nDelta = (long long)cchValue - nPlaceholder;
-            if (nDelta > 0)
-                pPlan->nGrowth += nDelta;
-            nLength += nDelta;
-            if (nLength > pPlan->nPeak)
-                pPlan->nPeak = nLength;
-            psz = NextPlaceholder(psz + nPlaceholder, pHeader, &nColumn, &nPlaceholder);
+            pPlan->Add({ (size_t)(psz - pszText), nPlaceholder, pszValue, cchValue });
+            long long nStep = (long long)cchValue - nPlaceholder;
+            if (nStep > 0)
+                pPlan->nGrowth += nStep;
+            nDelta += nStep;
+            if (nDelta > pPlan->nRise)
+                pPlan->nRise = nDelta;
+            psz += nPlaceholder;
         }
     } catch (const std::bad_alloc&) {
         return false;
     }
+    pPlan->cchText = (size_t)(psz - pszText);
     return true;
 }
 
 // The size the merge needs, terminator included and at least
 // LC_MERGE_MIN_SIZE; false when it is beyond what an int holds with the slack.
-bool NeededSize(long long cchText, const MergePlan& plan, int* pnNeeded)
+bool NeededSize(const MergePlan& plan, int* pnNeeded)
 {
     // Shorter values never lower the size, so it is never below the text's
     // own, and a wrapped int would hand the caller a small buffer.
-    long long nNeeded = cchText + 1 + plan.nGrowth;
+    long long nNeeded = (long long)plan.cchText + 1 + plan.nGrowth;
     if (nNeeded > knMaxNeeded)
         return false;
     *pnNeeded = nNeeded < LC_MERGE_MIN_SIZE ? LC_MERGE_MIN_SIZE : (int)nNeeded;
     return true;
 }
 
-// The merged text of pszRead (cchRead characters and its terminator) written
+// The merged text of pszRead (the planned text and its terminator) written
 // from pszWrite on, the values in place of the planned placeholders. pszWrite
 // may lie before pszRead in the same block: it never overtakes what is still
 // to be read, as long as pszRead lies as far on as the text ever grows.
-void WriteMerged(const char* pszRead, size_t cchRead, const MergePlan& plan, char* pszWrite)
+void WriteMerged(const char* pszRead, const MergePlan& plan, char* pszWrite)
 {
     size_t nRead = 0;
-    for (const FoundPlaceholder& found : plan.found) {
+    for (size_t n = 0; n < plan.nFound; ++n) {
+        const FoundPlaceholder& found = plan.At(n);
         size_t cchBefore = found.nAt - nRead;
         memmove(pszWrite, pszRead + nRead, cchBefore);
         pszWrite += cchBefore;
@@ -229,18 +562,15 @@ void WriteMerged(const char* pszRead, size_t cchRead, const MergePlan& plan, cha
         pszWrite += found.cchValue;
         nRead = found.nAt + (size_t)found.nPlaceholder;
     }
-    memmove(pszWrite, pszRead + nRead, cchRead - nRead + 1);
+    memmove(pszWrite, pszRead + nRead, plan.cchText - nRead + 1);
 }
 
 bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord,
                int* pnNeeded)
 {
-    size_t cchText = strlen(pszText);
-    if ((long long)cchText + 1 > knMaxNeeded)
-        return false;
     MergePlan plan;
-    return PlanMerge(pszText, (long long)cchText, pHeader, pRecord, &plan) &&
-           NeededSize((long long)cchText, plan, pnNeeded);
+    return PlanMerge(pszText, pHeader, pRecord, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
+           NeededSize(plan, pnNeeded);
 }
 
 bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -248,24 +578,23 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
 {
     if (cchCapacity <= 0)
         return false;
-    // A text with no terminator inside the buffer cannot be shifted safely.
-    size_t cchFound = BoundedLength(pszText, (size_t)cchCapacity);
-    if (cchFound >= (size_t)cchCapacity)
+    // A text with no terminator inside the buffer cannot be searched or
+    // shifted safely: the one check that reads the text before its pass.
+    if (BoundedLength(pszText, (size_t)cchCapacity) >= (size_t)cchCapacity)
         return false;
-    long long cchText = (long long)cchFound;
 
     // The text after every replacement, terminator included, must fit the
     // capacity; judged before anything moves, so a failure leaves it as it was.
     MergePlan plan;
-    if (!PlanMerge(pszText, cchText, pHeader, pRecord, &plan) || plan.nPeak >= cchCapacity)
+    if (!PlanMerge(pszText, pHeader, pRecord, &plan) || plan.Peak() >= cchCapacity)
         return false;
 
     // The text moves right once by as much as it ever grows; the merged text
     // is then written from the front, never overtaking what is still to be read.
-    size_t nShift = (size_t)(plan.nPeak - cchText);
+    size_t nShift = (size_t)plan.nRise;
     if (nShift > 0)
-        memmove(pszText + nShift, pszText, (size_t)cchText + 1);
-    WriteMerged(pszText + nShift, cchFound, plan, pszText);
+        memmove(pszText + nShift, pszText, plan.cchText + 1);
+    WriteMerged(pszText + nShift, plan, pszText);
     return true;
 }
 
@@ -275,7 +604,8 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
 {
     if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
         return -1;
-    return MatchColumn(pszAt, pHeader, pnLength);
+    HeldLookup lookup(pHeader);
+    return lookup.Find(pszAt, pnLength);
 }
 
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -303,16 +633,13 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
         return MergeFailed;
     if (!FieldsWithinLimits(pLimitHeader, pLimitRecord))
         return MergeFailed;
-    // One pass over the original finds its placeholders; the copy is then
-    // written from them, the original read once more.
-    size_t cchText = strlen(pszOriginal);
-    if ((long long)cchText + 1 > knMaxNeeded)
-        return MergeFailed;
+    // One pass over the original finds its placeholders and its length; the
+    // copy is then written from them.
     MergePlan plan;
-    if (!PlanMerge(pszOriginal, (long long)cchText, pHeader, pRecord, &plan))
+    if (!PlanMerge(pszOriginal, pHeader, pRecord, &plan))
         return MergeNoMemory;
     int nNeeded = 0;
-    if (!NeededSize((long long)cchText, plan, &nNeeded))
+    if ((long long)plan.cchText + 1 > knMaxNeeded || !NeededSize(plan, &nNeeded))
         return MergeFailed;
 
     char* pszCopy = (char*)realloc(*ppszCopy, (size_t)nNeeded + LC_MERGE_SLACK);
@@ -320,7 +647,7 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
         return MergeNoMemory;
     *ppszCopy = pszCopy;
     // The needed size holds the longest the text ever becomes.
-    WriteMerged(pszOriginal, cchText, plan, pszCopy);
+    WriteMerged(pszOriginal, plan, pszCopy);
     return MergeDone;
 }
 

@@ -1,8 +1,12 @@
 // Mail merge: replaces every placeholder "[[name]]" of a text by the value of
 // that header field in one recipient's record, in one pass from left to right:
 // an inserted value is never searched again, so the result does not depend on
-// the order of the columns. Plain C++ over the C runtime, so it also builds
-// natively.
+// the order of the columns. A text's merge is one pass that finds its
+// placeholders and its length, then the write of the result; a placeholder's
+// name is looked up by what follows its "[[" in a table of the header's
+// names, made once and kept while the same names come back (a job's every
+// recipient), so that it costs the same with 8 columns or 90. Plain C++ over
+// the C runtime, so it also builds natively.
 #ifndef LETTERCAST_MAIL_MERGE_H
 #define LETTERCAST_MAIL_MERGE_H
 

@@ -436,6 +436,13 @@ TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
         { "<p>[[Name]]</p>", {"Name"}, {"Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x98\x80"}, "<p>Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x98\x80</p>" },
         { "<p>[[Missing]] [[HTML:Name]]</p>", {"Name", "Missing"}, {"<u>"}, "<p> <u></p>" },
         { "<p>[[Unknown]]</p>", {"Name"}, {"x"}, "<p>[[Unknown]]</p>" },
+        // Names that fold alike: the leftmost column's value goes in.
+        { "<p>[[Name]] [[NAME]]</p>", {"name", "NAME"}, {"first", "second"}, "<p>first first</p>" },
+        // A name may end in ']' or hold "]]"; the leftmost name that fits wins.
+        { "<p>[[a]]]</p>", {"a]", "a"}, {"1", "2"}, "<p>1</p>" },
+        { "<p>[[X]]y]] [[x]]</p>", {"x]]y", "x"}, {"1", "2"}, "<p>1 2</p>" },
+        // Split by a tag, the characters outside it make the name.
+        { "<p>[[a<i>b]]</p>", {"a<i>b", "ab"}, {"1", "2"}, "<p>2</p>" },
     };
     for (const Case& c : cases) {
         TestRecord header(c.names);
