@@ -6,7 +6,8 @@
 //       reads LIST twice as a job does (the counting pass, then the sending
 //       pass) and, for each recipient of the second pass, does what the
 //       engine does for it (engine/recipient_merge.cpp, MergeRecipient): the
-//       HTML's names and values made and put into its code page
+//       header's fields and names once, the HTML's values made and put into
+//       its code page
 //       (EncodeFieldsForHtml; the HTML declares windows-1252, which a Western
 //       system writes as its ANSI code page), the subject and the plain body
 //       merged with the plain fields, the HTML with the HTML ones. Prints the
@@ -76,11 +77,15 @@ long CountRecipients(const char* pszList, int* pnEmailColumn, ListRecord* pHeade
     return nCount;
 }
 
-// What the engine keeps from recipient to recipient: the HTML's fields, which
-// it makes again for each, and the working copies of the three texts.
+// What the engine keeps from recipient to recipient: the fields of the
+// header for each text and their names, made once per job, the recipient's
+// fields, made again for each in the blocks of the last, and the working
+// copies of the three texts.
 struct MergeState {
-    ListRecord htmlHeader;
-    ListRecord htmlRecord;
+    ListRecord plainHeader, plainRecord;
+    ListRecord htmlHeader, htmlRecord, htmlEscaped;
+    MergeNames plainNames, htmlNames;
+    bool bHeadersMade = false;
     char* ppszCopies[3] = { NULL, NULL, NULL };
     ~MergeState()
     {
@@ -90,29 +95,35 @@ struct MergeState {
 };
 
 // The fields of one recipient and the merge of its texts, call for call as
-// MergeRecipient makes them; the seconds of each part are added up.
+// MergeRecipient (engine/recipient_merge.cpp) makes them; the seconds of each
+// part are added up.
 bool MergeOneRecipient(const ListRecord& header, const ListRecord& record, const std::vector<std::string>& texts,
                        MergeState* pState, double* pdFields, double* pdMerge)
 {
     double dStart = Now();
     bool bHtml = texts.size() > 2;
-    if (bHtml) {
-        ListRecord escaped;
-        if (!MakeHtmlHeader(&header, &escaped) ||
-            !EncodeFieldsForHtml(&escaped, &pState->htmlHeader, LC_HTML_CP_ANSI) ||
-            !MakeHtmlRecord(&record, header.nCount, &escaped) ||
-            !EncodeFieldsForHtml(&escaped, &pState->htmlRecord, LC_HTML_CP_ANSI))
+    if (!pState->bHeadersMade) {
+        if (!MakePlainHeader(&header, &pState->plainHeader) ||
+            (bHtml && !(MakeHtmlHeader(&header, &pState->htmlEscaped) &&
+                        EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlHeader, LC_HTML_CP_ANSI))))
             return false;
+        pState->plainNames.Build(&pState->plainHeader);
+        if (bHtml)
+            pState->htmlNames.Build(&pState->htmlHeader);
+        pState->bHeadersMade = true;
     }
-    ListRecord plainHeader, plainRecord;
-    if (!MakePlainHeader(&header, &plainHeader) || !MakePlainRecord(&record, header.nCount, &plainRecord))
+    if (bHtml && !(MakeHtmlRecord(&record, header.nCount, &pState->htmlEscaped) &&
+                   EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, LC_HTML_CP_ANSI)))
+        return false;
+    if (!MakePlainRecord(&record, header.nCount, &pState->plainRecord))
         return false;
     double dMade = Now();
     *pdFields += dMade - dStart;
     for (size_t i = 0; i < texts.size(); ++i) {
         bool bHtmlText = i == 2;
-        if (MergeHtmlIntoCopy(texts[i].c_str(), &header, &record, bHtmlText ? &pState->htmlHeader : &plainHeader,
-                              bHtmlText ? &pState->htmlRecord : &plainRecord, &pState->ppszCopies[i]) != MergeDone)
+        if (MergeHtmlIntoCopy(texts[i].c_str(), &header, &record, bHtmlText ? &pState->htmlHeader : &pState->plainHeader,
+                              bHtmlText ? &pState->htmlRecord : &pState->plainRecord, &pState->ppszCopies[i],
+                              bHtmlText ? &pState->htmlNames : &pState->plainNames) != MergeDone)
             return false;
     }
     MakeOneLine(pState->ppszCopies[0]);

@@ -106,15 +106,14 @@ bool ConfirmAddressColumn(SendJobState* pState)
 bool ConfirmUnknownPlaceholders(SendJobState* pState)
 {
     std::vector<std::string> names;
-    // "[[HTML:Name]]" is known in the plain texts too (Outlook's plain body of HTML holds it).
-    ListRecord plainHeader;
-    if (MakePlainHeader(&pState->header, &plainHeader)) {
-        FindUnknownPlaceholders(pState->pszOriginalSubject, false, &plainHeader, &names);
-        FindUnknownPlaceholders(pState->pszOriginalBody, false, &plainHeader, &names);
+    // Each text is checked against the names it is merged with: "[[HTML:Name]]"
+    // is known in the plain texts too (Outlook's plain body of HTML holds it).
+    if (MakeMergeHeaders(pState)) {
+        FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->plainHeader, &names);
+        FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->plainHeader, &names);
+        if (pState->pszOriginalHTMLBody)
+            FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);
     }
-    // HTML is checked against the names it is merged with.
-    if (pState->pszOriginalHTMLBody && MakeHtmlFieldsFor(pState, NULL))
-        FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);
     std::string question = UnknownPlaceholderQuestion(names);
     if (question.empty() || AskJobQuestion(pState->hWndOwner, question.c_str()) == IDYES)
         return true;

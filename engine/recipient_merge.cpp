@@ -52,41 +52,52 @@ bool AllocateWorkingCopies(SendJobState* pState)
     return true;
 }
 
-// The header (and, with pRecord, the recipient's fields) as a text of HTML is
-// merged with them: names and values as HTML text, then the "HTML:" names
-// with the values as markup (mailing/html_text.h), in the HTML's code page.
-bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord)
+bool MakeMergeHeaders(SendJobState* pState)
 {
-    ListRecord escaped;
-    bool bMade = MakeHtmlHeader(&pState->header, &escaped) &&
-                 EncodeFieldsForHtml(&escaped, &pState->htmlHeader, pState->uHtmlCodePage);
-    if (bMade && pRecord)
-        bMade = MakeHtmlRecord(pRecord, pState->header.nCount, &escaped) &&
-                EncodeFieldsForHtml(&escaped, &pState->htmlRecord, pState->uHtmlCodePage);
-    return bMade;
+    if (pState->bMergeHeadersMade)
+        return true;
+    // In the subject and the plain body "[[HTML:Name]]" is the value as it
+    // stands; HTML is merged with names and values as HTML text, then the
+    // "HTML:" names with the values as markup, in the HTML's code page.
+    if (!MakePlainHeader(&pState->header, &pState->plainHeader))
+        return false;
+    if (pState->pszOriginalHTMLBody &&
+        !(MakeHtmlHeader(&pState->header, &pState->htmlEscaped) &&
+          EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlHeader, pState->uHtmlCodePage)))
+        return false;
+    // Without memory for them the merge finds the names each time itself.
+    pState->plainNames.Build(&pState->plainHeader);
+    if (pState->pszOriginalHTMLBody)
+        pState->htmlNames.Build(&pState->htmlHeader);
+    pState->bMergeHeadersMade = true;
+    return true;
 }
 
 namespace {
 
 // The three texts, each merged with its own fields, the limits judged on the
 // list's own.
-bool MergeTexts(SendJobState* pState, const ListRecord* pPlainHeader, const ListRecord* pPlainRecord)
+bool MergeTexts(SendJobState* pState)
 {
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
         const ListRecord* pHeader;
         const ListRecord* pRecord;
+        const MergeNames* pNames;
     } texts[] = {
-        { pState->pszOriginalSubject, pState->pszSubjectCopy.Slot(), pPlainHeader, pPlainRecord },
-        { pState->pszOriginalBody, pState->pszBodyCopy.Slot(), pPlainHeader, pPlainRecord },
-        { pState->pszOriginalHTMLBody, pState->pszHTMLCopy.Slot(), &pState->htmlHeader, &pState->htmlRecord },
+        { pState->pszOriginalSubject, pState->pszSubjectCopy.Slot(), &pState->plainHeader, &pState->plainRecord,
+          &pState->plainNames },
+        { pState->pszOriginalBody, pState->pszBodyCopy.Slot(), &pState->plainHeader, &pState->plainRecord,
+          &pState->plainNames },
+        { pState->pszOriginalHTMLBody, pState->pszHTMLCopy.Slot(), &pState->htmlHeader, &pState->htmlRecord,
+          &pState->htmlNames },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
         MergeResult result = MergeHtmlIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.pHeader,
-                                               text.pRecord, text.ppszCopy);
+                                               text.pRecord, text.ppszCopy, text.pNames);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed) {
@@ -104,13 +115,12 @@ bool MergeTexts(SendJobState* pState, const ListRecord* pPlainHeader, const List
 
 bool MergeRecipient(SendJobState* pState)
 {
-    // Values land in HTML as text that shows them, "[[HTML:Name]]" as markup.
-    if (pState->pszOriginalHTMLBody && !MakeHtmlFieldsFor(pState, &pState->record))
+    int nColumns = pState->header.nCount;
+    if (!MakeMergeHeaders(pState))
         return false;
-    // In the subject and the plain body "[[HTML:Name]]" is the value as it stands.
-    ListRecord plainHeader, plainRecord;
-    bool bMerged = MakePlainHeader(&pState->header, &plainHeader) &&
-                   MakePlainRecord(&pState->record, pState->header.nCount, &plainRecord) &&
-                   MergeTexts(pState, &plainHeader, &plainRecord);
-    return bMerged;
+    if (pState->pszOriginalHTMLBody &&
+        !(MakeHtmlRecord(&pState->record, nColumns, &pState->htmlEscaped) &&
+          EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, pState->uHtmlCodePage)))
+        return false;
+    return MakePlainRecord(&pState->record, nColumns, &pState->plainRecord) && MergeTexts(pState);
 }

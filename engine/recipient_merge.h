@@ -4,16 +4,17 @@
 #ifndef LETTERCAST_RECIPIENT_MERGE_H
 #define LETTERCAST_RECIPIENT_MERGE_H
 
-struct ListRecord;
 struct SendJobState;
 
 // The working copies, one per original text; false, after its message, when
 // memory runs out. Starts the sending steps.
 bool AllocateWorkingCopies(SendJobState* pState);
 
-// The header (and, with pRecord, the recipient's fields) as a text of HTML is
-// merged with them, into the state's htmlHeader and htmlRecord.
-bool MakeHtmlFieldsFor(SendJobState* pState, const ListRecord* pRecord);
+// The header's fields each text is merged with, and their names, into the
+// state's plainHeader and, for HTML, htmlHeader: once per job, since the
+// header does not change from recipient to recipient. False when memory
+// runs out.
+bool MakeMergeHeaders(SendJobState* pState);
 
 // Subject, body and HTML merged for the state's record: values land in HTML
 // as text that shows them, "[[HTML:Name]]" as markup; in the subject and the

@@ -18,6 +18,7 @@
 #include "mailing/attachment_column.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
+#include "mailing/mail_merge.h"
 
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
@@ -81,9 +82,18 @@ struct SendJobState {
     // values go as character references.
     UINT uHtmlCodePage;
     // The header and the recipient's fields the HTML is merged with: as HTML
-    // text in the HTML's code page, then as markup for "[[HTML:Name]]".
+    // text in the HTML's code page, then as markup for "[[HTML:Name]]"; and
+    // those the subject and the plain body are merged with. The headers and
+    // their names are made once per job (MakeMergeHeaders); the records are
+    // made again for each recipient, in blocks kept from the last.
     ListRecord htmlRecord;
     ListRecord htmlHeader;
+    ListRecord htmlEscaped;
+    ListRecord plainHeader;
+    ListRecord plainRecord;
+    MergeNames htmlNames;
+    MergeNames plainNames;
+    bool bMergeHeadersMade;
 
     ListRecord header;
     ListRecord record;

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
 #include <new>
 #include <vector>
 
@@ -160,6 +159,8 @@ bool HoldsClosing(const char* pszName)
     return false;
 }
 
+}  // namespace
+
 // The columns of one header by their folded names, so that a placeholder is
 // found by what follows its "[[" rather than by trying every name. What can
 // follow is narrow: a name without "]]" placed as it stands ends at the first
@@ -168,8 +169,7 @@ bool HoldsClosing(const char* pszName)
 // up to the first "]]". Those two or three texts are looked up, and the
 // leftmost column among what they find, confirmed by PlaceholderLength, is
 // the one that trying every name in turn would take. The few names that hold
-// "]]" are tried in turn. Kept with a copy of the names it was made from, so
-// that a header with the same names finds it again.
+// "]]" are tried in turn.
 class NameLookup {
 public:
     // False when memory ran out: the lookup is then empty and unusable.
@@ -204,27 +204,6 @@ public:
             return false;
         }
         m_bBuilt = true;
-        return true;
-    }
-
-    // Whether pHeader holds exactly the names this was made from: every
-    // byte of every name compared, which for a job's header of short names
-    // costs less than one name tried at every placeholder did.
-    bool MadeFrom(const ListRecord* pHeader) const
-    {
-        if (!m_bBuilt || (size_t)FieldCount(pHeader) != m_offsets.size())
-            return false;
-        const char* pszKept = m_names.data();
-        for (size_t i = 0; i < m_offsets.size(); ++i) {
-            const char* pszName = pHeader->ppszFields[i] != NULL ? pHeader->ppszFields[i] : "";
-            // Names are short: a loop here beats a call to the C runtime's
-            // strcmp, which under Wine goes a byte at a time too.
-            while (*pszName == *pszKept && *pszName != '\0')
-                ++pszName, ++pszKept;
-            if (*pszName != *pszKept)
-                return false;
-            ++pszKept;
-        }
         return true;
     }
 
@@ -349,38 +328,19 @@ private:
     size_t m_cchLongest = 0;         // the longest held name, in bytes
 };
 
-// The lookups of the headers merged with last: a job merges every recipient
-// with the same two or three headers, made again for each. One thread at a
-// time uses them; another meanwhile tries every name, as does a merge when
-// memory for a lookup runs out.
-const int knKeptLookups = 4;
-NameLookup sLookups[knKeptLookups];
-int snNextLookup = 0;
-std::atomic_flag sLookupsBusy = ATOMIC_FLAG_INIT;
+namespace {
 
-// The lookup for one header while one text is merged with it.
+// The lookup for one header while one text is merged with it: the caller's,
+// made once for that header, or one made for this text; every name in turn
+// when memory for it runs out.
 class HeldLookup {
 public:
-    explicit HeldLookup(const ListRecord* pHeader) : m_pHeader(pHeader)
+    HeldLookup(const ListRecord* pHeader, const MergeNames* pNames) : m_pHeader(pHeader)
     {
-        if (sLookupsBusy.test_and_set(std::memory_order_acquire))
-            return;
-        m_bHeld = true;
-        for (NameLookup& lookup : sLookups) {
-            if (lookup.MadeFrom(pHeader)) {
-                m_pLookup = &lookup;
-                return;
-            }
-        }
-        NameLookup& lookup = sLookups[snNextLookup];
-        snNextLookup = (snNextLookup + 1) % knKeptLookups;
-        if (lookup.Build(pHeader))
-            m_pLookup = &lookup;
-    }
-    ~HeldLookup()
-    {
-        if (m_bHeld)
-            sLookupsBusy.clear(std::memory_order_release);
+        if (pNames != NULL && pNames->Header() == pHeader && pNames->Lookup() != NULL)
+            m_pLookup = pNames->Lookup();
+        else if (m_own.Build(pHeader))
+            m_pLookup = &m_own;
     }
     HeldLookup(const HeldLookup&) = delete;
     HeldLookup& operator=(const HeldLookup&) = delete;
@@ -393,8 +353,8 @@ public:
 
 private:
     const ListRecord* m_pHeader;
+    NameLookup m_own;
     const NameLookup* m_pLookup = NULL;
-    bool m_bHeld = false;
 };
 
 #if defined(_WIN32) && (defined(__i386__) || defined(__x86_64__))
@@ -498,9 +458,10 @@ struct MergePlan {
 
 // The one pass over a text: its placeholders and its length. False when
 // memory runs out.
-bool PlanMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord, MergePlan* pPlan)
+bool PlanMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord, const MergeNames* pNames,
+               MergePlan* pPlan)
 {
-    HeldLookup lookup(pHeader);
+    HeldLookup lookup(pHeader, pNames);
     long long nDelta = 0;
     const char* psz = pszText;
     try {
@@ -569,7 +530,7 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
                int* pnNeeded)
 {
     MergePlan plan;
-    return PlanMerge(pszText, pHeader, pRecord, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
+    return PlanMerge(pszText, pHeader, pRecord, NULL, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
            NeededSize(plan, pnNeeded);
 }
 
@@ -586,7 +547,7 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     // The text after every replacement, terminator included, must fit the
     // capacity; judged before anything moves, so a failure leaves it as it was.
     MergePlan plan;
-    if (!PlanMerge(pszText, pHeader, pRecord, &plan) || plan.Peak() >= cchCapacity)
+    if (!PlanMerge(pszText, pHeader, pRecord, NULL, &plan) || plan.Peak() >= cchCapacity)
         return false;
 
     // The text moves right once by as much as it ever grows; the merged text
@@ -604,8 +565,8 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
 {
     if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
         return -1;
-    HeldLookup lookup(pHeader);
-    return lookup.Find(pszAt, pnLength);
+    // One place: the names in turn find what a lookup would.
+    return MatchColumn(pszAt, pHeader, pnLength);
 }
 
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -626,7 +587,8 @@ namespace {
 // pLimitRecord (the list's own fields), the placeholders replaced from
 // pHeader and pRecord.
 MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader, const ListRecord* pLimitRecord,
-                        const ListRecord* pHeader, const ListRecord* pRecord, char** ppszCopy)
+                        const ListRecord* pHeader, const ListRecord* pRecord, const MergeNames* pNames,
+                        char** ppszCopy)
 {
     if (pszOriginal == NULL || ppszCopy == NULL || pLimitHeader == NULL || pLimitRecord == NULL || pHeader == NULL ||
         pRecord == NULL)
@@ -636,7 +598,7 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
     // One pass over the original finds its placeholders and its length; the
     // copy is then written from them.
     MergePlan plan;
-    if (!PlanMerge(pszOriginal, pHeader, pRecord, &plan))
+    if (!PlanMerge(pszOriginal, pHeader, pRecord, pNames, &plan))
         return MergeNoMemory;
     int nNeeded = 0;
     if ((long long)plan.cchText + 1 > knMaxNeeded || !NeededSize(plan, &nNeeded))
@@ -656,13 +618,37 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, pRecord, ppszCopy);
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, pRecord, NULL, ppszCopy);
 }
 
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
+                              const MergeNames* pNames)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, ppszCopy);
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, pNames, ppszCopy);
+}
+
+MergeNames::MergeNames() : m_pHeader(NULL), m_pLookup(NULL)
+{
+}
+
+MergeNames::~MergeNames()
+{
+    delete m_pLookup;
+}
+
+bool MergeNames::Build(const ListRecord* pHeader)
+{
+    delete m_pLookup;
+    m_pHeader = NULL;
+    m_pLookup = pHeader != NULL ? new (std::nothrow) NameLookup : NULL;
+    if (m_pLookup == NULL || !m_pLookup->Build(pHeader)) {
+        delete m_pLookup;
+        m_pLookup = NULL;
+        return false;
+    }
+    m_pHeader = pHeader;
+    return true;
 }
 
 // The text merged with the fields that pfnMakeHeader and pfnMakeRecord make of the

@@ -4,9 +4,8 @@
 // the order of the columns. A text's merge is one pass that finds its
 // placeholders and its length, then the write of the result; a placeholder's
 // name is looked up by what follows its "[[" in a table of the header's
-// names, made once and kept while the same names come back (a job's every
-// recipient), so that it costs the same with 8 columns or 90. Plain C++ over
-// the C runtime, so it also builds natively.
+// names (MergeNames), so that it costs the same with 8 columns or 90. Plain
+// C++ over the C runtime, so it also builds natively.
 #ifndef LETTERCAST_MAIL_MERGE_H
 #define LETTERCAST_MAIL_MERGE_H
 
@@ -36,6 +35,29 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
                  const ListRecord* pRecord, int* pnNeeded);
 
+class NameLookup;
+
+// A header's names as the merge looks them up, made once for a header that
+// many texts are merged with (a job's, for its every recipient), so that
+// each text need not make its own. It serves that header alone, and only
+// while its names stay as they were.
+class MergeNames {
+public:
+    MergeNames();
+    ~MergeNames();
+    MergeNames(const MergeNames&) = delete;
+    MergeNames& operator=(const MergeNames&) = delete;
+
+    // False when memory ran out: a merge then makes its own, as without one.
+    bool Build(const ListRecord* pHeader);
+    const ListRecord* Header() const { return m_pHeader; }
+    const NameLookup* Lookup() const { return m_pLookup; }
+
+private:
+    const ListRecord* m_pHeader;
+    NameLookup* m_pLookup;
+};
+
 enum MergeResult {
     MergeNoMemory = -1,   // the working copy could not be reallocated
     MergeFailed = 0,      // a limit was exceeded or the result did not fit
@@ -54,9 +76,11 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
 // pHeader and pRecord, the placeholders replaced from pHtmlHeader and
 // pHtmlRecord (MakeHtmlHeader and MakeHtmlRecord of mailing/html_text.h, or
 // those in the code page of the HTML), so that "[[Name]]" inserts the value
-// as HTML text and "[[HTML:Name]]" as markup.
+// as HTML text and "[[HTML:Name]]" as markup. pNames, when given and made
+// for pHtmlHeader, finds the names.
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy);
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
+                              const MergeNames* pNames = NULL);
 
 // MergeIntoCopy into a fresh block for a subject or a plain body,
 // "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when
