@@ -27,6 +27,7 @@
 //
 // Lists are comma-delimited. A failed read or merge ends the run with status 1:
 // a figure is only printed for work that was really done.
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -90,7 +91,7 @@ long CountRecipients(const char* pszList, int* pnEmailColumn, ListRecord* pHeade
 // fields, made again for each in the blocks of the last, and the working
 // copies of the three texts.
 struct MergeState {
-    ListRecord plainHeader, plainRecord;
+    ListRecord plainHeader;
     ListRecord htmlHeader, htmlRecord, htmlEscaped;
     MergeNames plainNames, htmlNames;
     bool bHeadersMade = false;
@@ -110,6 +111,7 @@ bool MergeOneRecipient(const ListRecord& header, const ListRecord& record, const
 {
     double dStart = Now();
     bool bHtml = texts.size() > 2;
+    int nColumns = header.nCount;
     if (!pState->bHeadersMade) {
         if (!MakePlainHeader(&header, &pState->plainHeader) ||
             (bHtml && !(MakeHtmlHeader(&header, &pState->htmlEscaped) &&
@@ -120,18 +122,27 @@ bool MergeOneRecipient(const ListRecord& header, const ListRecord& record, const
             pState->htmlNames.Build(&pState->htmlHeader);
         pState->bHeadersMade = true;
     }
-    if (bHtml && !(MakeHtmlRecord(&record, header.nCount, &pState->htmlEscaped) &&
-                   EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, LC_HTML_CP_ANSI)))
-        return false;
-    if (!MakePlainRecord(&record, header.nCount, &pState->plainRecord))
-        return false;
+    MergeValues plainValues = { &record, nColumns, &record };
+    MergeValues htmlValues = { &pState->htmlEscaped, nColumns, &record };
+    if (bHtml) {
+        if (FieldsStandInHtmlCodePage(&record, LC_HTML_CP_ANSI)) {
+            if (!MakeHtmlValues(&record, nColumns, &pState->htmlEscaped))
+                return false;
+        } else {
+            if (!MakeHtmlRecord(&record, nColumns, &pState->htmlEscaped) ||
+                !EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, LC_HTML_CP_ANSI))
+                return false;
+            htmlValues = MergeValues{ &pState->htmlRecord, INT_MAX, NULL };
+        }
+    }
     double dMade = Now();
     *pdFields += dMade - dStart;
     for (size_t i = 0; i < texts.size(); ++i) {
         bool bHtmlText = i == 2;
-        if (MergeHtmlIntoCopy(texts[i].c_str(), &header, &record, bHtmlText ? &pState->htmlHeader : &pState->plainHeader,
-                              bHtmlText ? &pState->htmlRecord : &pState->plainRecord, &pState->ppszCopies[i],
-                              bHtmlText ? &pState->htmlNames : &pState->plainNames) != MergeDone)
+        if (MergeValuesIntoCopy(texts[i].c_str(), &header, &record,
+                                bHtmlText ? &pState->htmlHeader : &pState->plainHeader,
+                                bHtmlText ? htmlValues : plainValues, &pState->ppszCopies[i],
+                                bHtmlText ? &pState->htmlNames : &pState->plainNames) != MergeDone)
             return false;
     }
     MakeOneLine(pState->ppszCopies[0]);

@@ -1,5 +1,6 @@
 #include "engine/recipient_merge.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -75,29 +76,29 @@ bool MakeMergeHeaders(SendJobState* pState)
 
 namespace {
 
-// The three texts, each merged with its own fields, the limits judged on the
-// list's own.
-bool MergeTexts(SendJobState* pState)
+// The three texts, each merged with its own names and values, the limits
+// judged on the list's own fields.
+bool MergeTexts(SendJobState* pState, const MergeValues& plainValues, const MergeValues& htmlValues)
 {
     struct Text {
         const char* pszOriginal;
         char** ppszCopy;
         const ListRecord* pHeader;
-        const ListRecord* pRecord;
+        const MergeValues& values;
         const MergeNames* pNames;
     } texts[] = {
-        { pState->pszOriginalSubject, pState->pszSubjectCopy.Slot(), &pState->plainHeader, &pState->plainRecord,
+        { pState->pszOriginalSubject, pState->pszSubjectCopy.Slot(), &pState->plainHeader, plainValues,
           &pState->plainNames },
-        { pState->pszOriginalBody, pState->pszBodyCopy.Slot(), &pState->plainHeader, &pState->plainRecord,
+        { pState->pszOriginalBody, pState->pszBodyCopy.Slot(), &pState->plainHeader, plainValues,
           &pState->plainNames },
-        { pState->pszOriginalHTMLBody, pState->pszHTMLCopy.Slot(), &pState->htmlHeader, &pState->htmlRecord,
+        { pState->pszOriginalHTMLBody, pState->pszHTMLCopy.Slot(), &pState->htmlHeader, htmlValues,
           &pState->htmlNames },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeHtmlIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.pHeader,
-                                               text.pRecord, text.ppszCopy, text.pNames);
+        MergeResult result = MergeValuesIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.pHeader,
+                                                 text.values, text.ppszCopy, text.pNames);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed) {
@@ -118,9 +119,23 @@ bool MergeRecipient(SendJobState* pState)
     int nColumns = pState->header.nCount;
     if (!MakeMergeHeaders(pState))
         return false;
-    if (pState->pszOriginalHTMLBody &&
-        !(MakeHtmlRecord(&pState->record, nColumns, &pState->htmlEscaped) &&
-          EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, pState->uHtmlCodePage)))
-        return false;
-    return MakePlainRecord(&pState->record, nColumns, &pState->plainRecord) && MergeTexts(pState);
+    // The plain names are the list's and then their "HTML:" names, both
+    // taking the values as they stand: the record's own, twice over.
+    MergeValues plainValues = { &pState->record, nColumns, &pState->record };
+    // In HTML the list's names take the values as HTML text that shows them,
+    // the "HTML:" names the values as markup; both in the HTML's code page,
+    // which leaves the record's own values as they are for ASCII or UTF-8.
+    MergeValues htmlValues = { &pState->htmlEscaped, nColumns, &pState->record };
+    if (pState->pszOriginalHTMLBody) {
+        if (FieldsStandInHtmlCodePage(&pState->record, pState->uHtmlCodePage)) {
+            if (!MakeHtmlValues(&pState->record, nColumns, &pState->htmlEscaped))
+                return false;
+        } else {
+            if (!MakeHtmlRecord(&pState->record, nColumns, &pState->htmlEscaped) ||
+                !EncodeFieldsForHtml(&pState->htmlEscaped, &pState->htmlRecord, pState->uHtmlCodePage))
+                return false;
+            htmlValues = MergeValues{ &pState->htmlRecord, INT_MAX, NULL };
+        }
+    }
+    return MergeTexts(pState, plainValues, htmlValues);
 }

@@ -81,16 +81,17 @@ struct SendJobState {
     // or LC_HTML_CP_REFERENCES for a charset the engine does not write, where
     // values go as character references.
     UINT uHtmlCodePage;
-    // The header and the recipient's fields the HTML is merged with: as HTML
-    // text in the HTML's code page, then as markup for "[[HTML:Name]]"; and
-    // those the subject and the plain body are merged with. The headers and
-    // their names are made once per job (MakeMergeHeaders); the records are
-    // made again for each recipient, in blocks kept from the last.
+    // The names each text is merged with, made once per job with their
+    // lookups (MakeMergeHeaders): the HTML's as HTML text in its code page,
+    // then its "HTML:" names; the subject's and the plain body's, the list's
+    // and then their "HTML:" names. The recipient's values as HTML text
+    // (htmlEscaped), and, where the HTML's code page changes them, every
+    // value in it (htmlRecord), made again for each recipient in the blocks
+    // of the last.
     ListRecord htmlRecord;
     ListRecord htmlHeader;
     ListRecord htmlEscaped;
     ListRecord plainHeader;
-    ListRecord plainRecord;
     MergeNames htmlNames;
     MergeNames plainNames;
     bool bMergeHeadersMade;

@@ -98,13 +98,20 @@ bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader)
     return AddMarkupNames(pHtmlHeader, nColumns, pHtmlHeader);
 }
 
-bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord)
+bool MakeHtmlValues(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlValues)
 {
-    ClearListRecord(pHtmlRecord);
+    ClearListRecord(pHtmlValues);
     for (int i = 0; i < nColumns; ++i) {
-        if (!AddEscaped(pHtmlRecord, FieldOf(pRecord, i), true))
+        if (!AddEscaped(pHtmlValues, FieldOf(pRecord, i), true))
             return false;
     }
+    return true;
+}
+
+bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord)
+{
+    if (!MakeHtmlValues(pRecord, nColumns, pHtmlRecord))
+        return false;
     for (int i = 0; i < nColumns; ++i) {
         const char* pszValue = FieldOf(pRecord, i);
         if (!AddListField(pHtmlRecord, pszValue, strlen(pszValue)))
@@ -236,6 +243,19 @@ char* Utf8ToHtmlCodePage(const char* pszUtf8, unsigned uCodePage)
     }
     pszOut[cbOut] = '\0';
     return pszOut;
+}
+
+bool FieldsStandInHtmlCodePage(const ListRecord* pFrom, unsigned uCodePage)
+{
+    if (uCodePage == LC_HTML_CP_UTF8)
+        return true;
+    for (int i = 0; i < CountOf(pFrom); ++i) {
+        for (const char* psz = pFrom->ppszFields[i] ? pFrom->ppszFields[i] : ""; *psz; ++psz) {
+            if ((unsigned char)*psz >= 0x80)
+                return false;
+        }
+    }
+    return true;
 }
 
 bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCodePage)

@@ -55,6 +55,9 @@ char* Utf8ToHtmlCodePage(const char* pszUtf8, unsigned uCodePage);
 // Every field of pFrom, each already HTML text in UTF-8, into pTo as HTML of
 // the given code page holds it (Utf8ToHtmlCodePage). False when memory runs out.
 bool EncodeFieldsForHtml(const ListRecord* pFrom, ListRecord* pTo, unsigned uCodePage);
+// Whether EncodeFieldsForHtml would hand back pFrom's fields as they stand:
+// for UTF-8, and for fields all ASCII in any code page.
+bool FieldsStandInHtmlCodePage(const ListRecord* pFrom, unsigned uCodePage);
 
 // The header that a text of HTML is merged with: every name of pHeader as an
 // HTML editor writes it in the text ('&', '<' and '>' as references), then
@@ -67,6 +70,8 @@ bool MakeHtmlHeader(const ListRecord* pHeader, ListRecord* pHtmlHeader);
 // record lacks is empty), then each value as it stands, for "[[HTML:Name]]".
 // False when memory runs out.
 bool MakeHtmlRecord(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlRecord);
+// The first half of that alone: the nColumns values as HTML text.
+bool MakeHtmlValues(const ListRecord* pRecord, int nColumns, ListRecord* pHtmlValues);
 
 // The header and values for the subject and the plain body: every name, then
 // every name again after "HTML:", each with its value as it stands, so that a

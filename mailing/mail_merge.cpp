@@ -43,6 +43,20 @@ const char* FieldText(const ListRecord* pRecord, int nColumn)
     return pRecord->ppszFields[nColumn];
 }
 
+// The value of a column as the values hand it out.
+const char* ValueText(const MergeValues& values, int nColumn)
+{
+    if (values.pThen == NULL || nColumn < values.nFirst)
+        return FieldText(values.pFirst, nColumn);
+    return FieldText(values.pThen, nColumn - values.nFirst);
+}
+
+// Every column from one record.
+MergeValues AllFrom(const ListRecord* pRecord)
+{
+    return MergeValues{ pRecord, INT_MAX, NULL };
+}
+
 // Stops counting at nLimit, so an overlong field is judged without reading
 // all of it.
 size_t BoundedLength(const char* psz, size_t nLimit)
@@ -458,7 +472,7 @@ struct MergePlan {
 
 // The one pass over a text: its placeholders and its length. False when
 // memory runs out.
-bool PlanMerge(const char* pszText, const ListRecord* pHeader, const ListRecord* pRecord, const MergeNames* pNames,
+bool PlanMerge(const char* pszText, const ListRecord* pHeader, const MergeValues& values, const MergeNames* pNames,
                MergePlan* pPlan)
 {
     HeldLookup lookup(pHeader, pNames);
@@ -476,7 +490,7 @@ bool PlanMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
                 ++psz;
                 continue;
             }
-            const char* pszValue = FieldText(pRecord, nColumn);
+            const char* pszValue = ValueText(values, nColumn);
             size_t cchValue = strlen(pszValue);
             pPlan->Add({ (size_t)(psz - pszText), nPlaceholder, pszValue, cchValue });
             long long nStep = (long long)cchValue - nPlaceholder;
@@ -530,7 +544,7 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
                int* pnNeeded)
 {
     MergePlan plan;
-    return PlanMerge(pszText, pHeader, pRecord, NULL, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
+    return PlanMerge(pszText, pHeader, AllFrom(pRecord), NULL, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
            NeededSize(plan, pnNeeded);
 }
 
@@ -547,7 +561,7 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     // The text after every replacement, terminator included, must fit the
     // capacity; judged before anything moves, so a failure leaves it as it was.
     MergePlan plan;
-    if (!PlanMerge(pszText, pHeader, pRecord, NULL, &plan) || plan.Peak() >= cchCapacity)
+    if (!PlanMerge(pszText, pHeader, AllFrom(pRecord), NULL, &plan) || plan.Peak() >= cchCapacity)
         return false;
 
     // The text moves right once by as much as it ever grows; the merged text
@@ -585,20 +599,20 @@ namespace {
 
 // The protocol over one text, the limits judged on pLimitHeader and
 // pLimitRecord (the list's own fields), the placeholders replaced from
-// pHeader and pRecord.
+// pHeader's names and the values.
 MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader, const ListRecord* pLimitRecord,
-                        const ListRecord* pHeader, const ListRecord* pRecord, const MergeNames* pNames,
+                        const ListRecord* pHeader, const MergeValues& values, const MergeNames* pNames,
                         char** ppszCopy)
 {
     if (pszOriginal == NULL || ppszCopy == NULL || pLimitHeader == NULL || pLimitRecord == NULL || pHeader == NULL ||
-        pRecord == NULL)
+        values.pFirst == NULL)
         return MergeFailed;
     if (!FieldsWithinLimits(pLimitHeader, pLimitRecord))
         return MergeFailed;
     // One pass over the original finds its placeholders and its length; the
     // copy is then written from them.
     MergePlan plan;
-    if (!PlanMerge(pszOriginal, pHeader, pRecord, pNames, &plan))
+    if (!PlanMerge(pszOriginal, pHeader, values, pNames, &plan))
         return MergeNoMemory;
     int nNeeded = 0;
     if ((long long)plan.cchText + 1 > knMaxNeeded || !NeededSize(plan, &nNeeded))
@@ -618,14 +632,21 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, pRecord, NULL, ppszCopy);
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, AllFrom(pRecord), NULL, ppszCopy);
 }
 
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
                               const MergeNames* pNames)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, pHtmlRecord, pNames, ppszCopy);
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, AllFrom(pHtmlRecord), pNames, ppszCopy);
+}
+
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
+                                const ListRecord* pTextHeader, const MergeValues& values, char** ppszCopy,
+                                const MergeNames* pNames)
+{
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pTextHeader, values, pNames, ppszCopy);
 }
 
 MergeNames::MergeNames() : m_pHeader(NULL), m_pLookup(NULL)

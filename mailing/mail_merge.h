@@ -82,6 +82,22 @@ MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
                               const MergeNames* pNames = NULL);
 
+// The values a text's placeholders take, by column: the first nFirst from
+// pFirst (a column it lacks is the empty value), those after from pThen, or
+// every one from pFirst when pThen is NULL. So the values that a text's own
+// names add to the list's, those of "[[HTML:Name]]", can be the record's own
+// rather than a copy made for each recipient.
+struct MergeValues {
+    const ListRecord* pFirst;
+    int nFirst;
+    const ListRecord* pThen;
+};
+
+// MergeHtmlIntoCopy with the values handed out as above.
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
+                                const ListRecord* pTextHeader, const MergeValues& values, char** ppszCopy,
+                                const MergeNames* pNames);
+
 // MergeIntoCopy into a fresh block for a subject or a plain body,
 // "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when
 // the merge failed or memory ran out.
