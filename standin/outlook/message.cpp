@@ -485,10 +485,10 @@ public:
         char szWhy[320];
         hr = m_pHost->SubmitItem(m_pRecord, szWhy, sizeof(szWhy));
         if (FAILED(hr)) {
-            if (m_pending) {
+            if (m_pending)
                 m_pRecord->SwapContent(*m_pending.Get());
-                m_pHost->RestoreItemFile(m_pRecord);
-            }
+            // A refusal wrote nothing; a failed write is undone.
+            m_pHost->RestoreItemFile(m_pRecord);
             return m_lastError.Set(hr, szWhy);
         }
         m_pending.Reset();

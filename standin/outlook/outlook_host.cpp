@@ -511,7 +511,6 @@ HRESULT OutlookHost::SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy)
     HRESULT hr = SaveItem(pRecord);
     if (FAILED(hr)) {
         pRecord->m_nSubmitOrder = nSubmitOrder;
-        RestoreItemFile(pRecord);
         snprintf(pszWhy, cchWhy, "The message could not be saved for sending (0x%08lX).", (unsigned long)hr);
     }
     return hr;

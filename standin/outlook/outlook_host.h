@@ -76,7 +76,8 @@ public:
     void RestoreItemFile(ItemRecord* pRecord);
     HRESULT DeleteItem(ItemRecord* pRecord);
     // Queues the item for the spooler, after the checks a transport makes.
-    // On failure *pszWhy (cchWhy) says why.
+    // On failure *pszWhy (cchWhy) says why; after a failed write the caller
+    // puts its record back and calls RestoreItemFile.
     HRESULT SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy);
     // Delivers every submitted item of the store (the outgoing queue), in
     // submission order, whichever folder it lies in.

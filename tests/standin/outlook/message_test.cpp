@@ -280,6 +280,38 @@ TEST_F(MessageTest, ItemFileReadsBackEveryBodyExactly)
     EXPECT_EQ(std::string::npos, file.find("<html>")) << file;
 }
 
+// A save or a submission whose file cannot be written changes nothing: the
+// file stays as it was, the changes stay pending, and a later save keeps them.
+TEST_F(MessageTest, AFailedWriteLeavesTheFileAndThePendingChanges)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    std::string path = ItemPath(item.Get());
+    const std::string stored = ReadWholeFile(path);
+    SPropValue value;
+    memset(&value, 0, sizeof(value));
+    value.ulPropTag = PR_MSG_EDITOR_FORMAT;
+    value.Value.l = 1;
+    EXPECT_EQ(S_OK, message->SetProps(1, &value, NULL));
+    HANDLE hLock = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    EXPECT_TRUE(FAILED(message->SaveChanges(KEEP_OPEN_READWRITE)));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_TRUE(FAILED(message->SubmitMessage(FORCE_SUBMIT)));
+    CloseHandle(hLock);
+    EXPECT_EQ(stored, ReadWholeFile(path));
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+
+    EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    std::string file = ReadWholeFile(path);
+    EXPECT_NE(std::string::npos, file.find("Property: 59090003 1\r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nSubmitted: ")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nRecipient 1: ")) << file;
+}
+
 TEST_F(MessageTest, ChangesAreKeptBySaveChangesAndTheItemsSaveOnly)
 {
     Start();
