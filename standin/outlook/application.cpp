@@ -179,6 +179,7 @@ HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* p
         record->m_strBodyA = pMail->pszBody;
         record->m_bHasBodyW = true;
         record->m_wstrBodyW = pMail->pszBodyW ? std::wstring(pMail->pszBodyW) : AnsiToWideText(pMail->pszBody);
+        record->m_bBodyWOfA = !pMail->pszBodyW;
     } else if (pMail->pszBodyW) {
         record->m_bHasBodyW = true;
         record->m_wstrBodyW = pMail->pszBodyW;
@@ -236,6 +237,40 @@ bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath)
     bool bOk = record && pObject->Host()->ItemPath(record.Get(), pszPath, cchPath);
     pObject->Release();
     return bOk;
+}
+
+int StandinItemFileWrites(IDispatch* pApplication)
+{
+    Ref<OutlookHost> host(HostOfApplication(pApplication));
+    return host ? host->ItemFileWrites() : -1;
+}
+
+bool StandinReadItemBodies(const char* pszPath, StandinItemBodies* pBodies)
+{
+    if (!pszPath || !pBodies)
+        return false;
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    std::string text;
+    char buffer[65536];
+    DWORD cbRead = 0;
+    bool bRead = true;
+    while ((bRead = ReadFile(hFile, buffer, sizeof(buffer), &cbRead, NULL) != FALSE) && cbRead > 0)
+        text.append(buffer, cbRead);
+    CloseHandle(hFile);
+    Ref<ItemRecord> record(new ItemRecord);
+    if (!bRead || !ItemRecord::ReadFileBodies(text, record.Get()))
+        return false;
+    pBodies->bHasBodyA = record->m_bHasBodyA;
+    pBodies->bodyA = record->m_strBodyA;
+    pBodies->bHasBodyW = record->m_bHasBodyW;
+    pBodies->bodyW = record->m_wstrBodyW;
+    pBodies->bHasHtml = record->m_bHasHtml;
+    pBodies->html = record->m_strHtml;
+    pBodies->bHasHtmlBody = record->m_bHasHtmlBody;
+    pBodies->htmlBody = record->m_wstrHtmlBody;
+    return true;
 }
 
 int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName)

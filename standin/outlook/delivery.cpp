@@ -655,12 +655,6 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
     return true;
 }
 
-bool FolderExists(const char* pszFolder)
-{
-    DWORD dwAttributes = GetFileAttributesA(pszFolder);
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ public
@@ -793,8 +787,10 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
                 return false;
         }
     }
+    // A missing folder fails the temporary file's creation, and a delivered
+    // file already there the move to its name: nothing asks beforehand.
     size_t cchFolder = strlen(pszFolder);
-    if (cchFolder == 0 || !FolderExists(pszFolder))
+    if (cchFolder == 0)
         return false;
     const char* pszSeparator = (pszFolder[cchFolder - 1] == '\\' || pszFolder[cchFolder - 1] == '/') ? "" : "\\";
     // The longest name is "~99999999-4294967295.tmp".
@@ -806,8 +802,6 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
     snprintf(szPath, sizeof(szPath), "%s%s%04d.eml", pszFolder, pszSeparator, nNumber);
     snprintf(szTemp, sizeof(szTemp), "%s%s~%04d-%lu.tmp", pszFolder, pszSeparator, nNumber,
              (unsigned long)GetCurrentProcessId());
-    if (GetFileAttributesA(szPath) != INVALID_FILE_ATTRIBUTES)
-        return false;
 
     std::string text;
     if (!BuildMessage(pMessage, nNumber, &text))

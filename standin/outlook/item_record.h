@@ -50,6 +50,9 @@ public:
     // attachments, the folder for the sent copy); where the item lies and how far it went
     // stay as they are.
     void AssignContent(const ItemRecord& source);
+    // Exchanges the content of the two records, as AssignContent names it,
+    // without copying it.
+    void SwapContent(ItemRecord& other);
 
     // The texts as the object model shows them ("" when missing).
     std::wstring SubjectText() const;
@@ -65,18 +68,32 @@ public:
     void PutHtmlBody(const std::wstring& text);
     void PutHtmlBytes(const std::string& bytes);
     void PutBodyFormat(int nFormat);
+    // The plain body alone, as PR_BODY_A or PR_BODY_W sets it: the other form
+    // follows in the ANSI code page; the HTML stays as it was.
+    void PutNarrowBody(const std::string& bytes);
+    void PutWideBody(const std::wstring& text);
 
     // The HTML that goes out, if any: bytes (pbHtml) or text.
     bool OutgoingHtml(const std::string** ppBytes, const std::wstring** ppText) const;
 
     // The item file: a header line, then one "Name: value" line per field.
-    std::string FileText(const char* pszFolderName, const char* pszSentFolderName) const;
+    // Each body is kept once, as its own bytes ("Body.W: 24 bytes", a line
+    // end, the bytes, a line end; UTF-16LE for the wide texts); a text made
+    // from another is a note of how it is made ("Body.A: Body.W in the ANSI
+    // code page"). The folder is the one the file lies in, the item number
+    // the one of its name, so that a file moves with its item unchanged.
+    std::string FileText(const char* pszSentFolderName) const;
+    // The bodies of an item file back, exactly as FileText wrote them, made
+    // texts made again: subject to nothing else of the record; false for a
+    // text that is not such a file.
+    static bool ReadFileBodies(const std::string& text, ItemRecord* pRecord);
 
     int m_nNumber;          // names the file; 0 until first saved
     int m_nFolder;          // StandinFolder of outlook_host.h
     bool m_bSaved;          // the file exists
     bool m_bDeleted;
     bool m_bFiled;          // counted among the host's Sent Mail items
+    bool m_bFileCurrent;    // the file holds the record as it is now
 
     bool m_bHasSubject;
     std::wstring m_wstrSubject;
@@ -90,6 +107,13 @@ public:
     std::wstring m_wstrHtmlBody;
     HtmlSource m_nHtmlSource;
     int m_nBodyFormat;
+    // Which of the texts above are made from another rather than set, so
+    // that the file keeps a made text as a note rather than a second copy.
+    bool m_bBodyAOfW;       // m_strBodyA is m_wstrBodyW in the ANSI code page
+    bool m_bBodyWOfA;       // m_wstrBodyW is m_strBodyA read in the ANSI code page
+    bool m_bBodyOfHtml;     // m_wstrBodyW is HtmlToPlainText(m_wstrHtmlBody)
+    bool m_bHtmlOfText;     // m_strHtml is m_wstrHtmlBody in code page m_nHtmlCodePage
+    UINT m_nHtmlCodePage;
 
     PropList m_props;                     // every other property, by id
     std::vector<PropList> m_vecRecipients;
@@ -104,6 +128,7 @@ public:
 private:
     ~ItemRecord() {}
     void PutBodyText(const std::wstring& text);
+    void DropHtml();
     LONG m_nRefs;
 };
 

@@ -234,14 +234,9 @@ private:
         Ref<ItemRecord> moved(m_pRecord->CopyContent());
         moved->m_bSent = m_pRecord->m_bSent;
         moved->m_ftSent = m_pRecord->m_ftSent;
-        hr = Host()->AddItem(moved.Get(), nFolder);
+        hr = Host()->MoveToNewItem(m_pRecord, moved.Get(), nFolder);
         if (FAILED(hr))
             return RaiseError(pError, hr, L"The item could not be moved.");
-        hr = Host()->DeleteItem(m_pRecord);
-        if (FAILED(hr)) {
-            Host()->DeleteItem(moved.Get());
-            return RaiseError(pError, hr, L"The item could not be moved.");
-        }
         ReturnObject(pResult, NewMailItem(Host(), moved.Get()));
         return S_OK;
     }

@@ -72,20 +72,21 @@ public:
     bool Usable() const { return m_nState != StateEnded; }
     void Discard() { m_pending.Reset(); }
 
-    // The pending changes made the stored record, and the item file written.
-    // A failure leaves both the stored record and the pending changes as
-    // they were.
+    // The pending changes made the stored record, and the item file written:
+    // the one write of a save. Nothing pending and the file as the record
+    // is: nothing to commit, nothing written. A failure leaves both the
+    // stored record and the pending changes as they were.
     HRESULT Commit()
     {
         if (m_pRecord->m_bDeleted)
             return MAPI_E_OBJECT_DELETED;
         if (!m_pending)
-            return m_pHost->SaveItem(m_pRecord);
-        Ref<ItemRecord> before(m_pRecord->CopyContent());
-        m_pRecord->AssignContent(*m_pending.Get());
+            return m_pRecord->m_bFileCurrent ? S_OK : m_pHost->SaveItem(m_pRecord);
+        m_pRecord->SwapContent(*m_pending.Get());
         HRESULT hr = m_pHost->SaveItem(m_pRecord);
         if (FAILED(hr)) {
-            m_pRecord->AssignContent(*before.Get());
+            m_pRecord->SwapContent(*m_pending.Get());
+            m_pHost->RestoreItemFile(m_pRecord);
             return hr;
         }
         m_pending.Reset();
@@ -479,16 +480,15 @@ public:
             return hr;
         // Submission saves every change first; a message refused for what it
         // lacks stays open with its changes, as MAPI leaves it.
-        Ref<ItemRecord> before;
-        if (m_pending) {
-            before.Reset(m_pRecord->CopyContent());
-            m_pRecord->AssignContent(*m_pending.Get());
-        }
+        if (m_pending)
+            m_pRecord->SwapContent(*m_pending.Get());
         char szWhy[320];
         hr = m_pHost->SubmitItem(m_pRecord, szWhy, sizeof(szWhy));
         if (FAILED(hr)) {
-            if (before)
-                m_pRecord->AssignContent(*before.Get());
+            if (m_pending)
+                m_pRecord->SwapContent(*m_pending.Get());
+            // A refusal wrote nothing; a failed write is undone.
+            m_pHost->RestoreItemFile(m_pRecord);
             return m_lastError.Set(hr, szWhy);
         }
         m_pending.Reset();
@@ -664,13 +664,10 @@ private:
                 return S_OK;
             }
             // The plain body alone: the HTML stays as it was.
-            pRecord->m_bHasBodyW = true;
-            pRecord->m_wstrBodyW = text;
-            pRecord->m_bHasBodyA = true;
             if (ulType == PT_STRING8)
-                pRecord->m_strBodyA = value.m_strBytes;
+                pRecord->PutNarrowBody(value.m_strBytes);
             else
-                pRecord->m_strBodyA = WideToAnsiText(text);
+                pRecord->PutWideBody(text);
             return S_OK;
         }
         if (ulPropId == PROP_ID(PR_HTML)) {

@@ -108,21 +108,33 @@ int HighestNumber(const char* pszFolder, const char* pszPattern, const char* psz
 // the only time its name is looked up without being there.
 bool WriteWholeFile(const char* pszPath, const std::string& text);
 
-bool WriteFileInBlock(const char* pszPath, const std::string& text)
+bool CreateBlockFolderOf(const char* pszPath)
 {
-    if (WriteWholeFile(pszPath, text))
-        return true;
-    if (GetLastError() != ERROR_PATH_NOT_FOUND)
-        return false;
     char szFolder[MAX_PATH];
     const char* pszSlash = strrchr(pszPath, '\\');
     if (!pszSlash || (size_t)(pszSlash - pszPath) >= sizeof(szFolder))
         return false;
     memcpy(szFolder, pszPath, (size_t)(pszSlash - pszPath));
     szFolder[pszSlash - pszPath] = '\0';
-    if (!CreateDirectoryA(szFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return CreateDirectoryA(szFolder, NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteFileInBlock(const char* pszPath, const std::string& text)
+{
+    if (WriteWholeFile(pszPath, text))
+        return true;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND || !CreateBlockFolderOf(pszPath))
         return false;
     return WriteWholeFile(pszPath, text);
+}
+
+bool MoveFileInBlock(const char* pszFrom, const char* pszTo)
+{
+    if (MoveFileExA(pszFrom, pszTo, 0))
+        return true;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND || !CreateBlockFolderOf(pszTo))
+        return false;
+    return MoveFileExA(pszFrom, pszTo, 0) != FALSE;
 }
 
 bool WriteWholeFile(const char* pszPath, const std::string& text)
@@ -199,6 +211,7 @@ OutlookHost::OutlookHost()
       m_bNoSpoolerRow(false),
       m_bShutDown(false),
       m_nNextItemNumber(1),
+      m_nItemFileWrites(0),
       m_nFiledItems(0),
       m_nNextDelivery(1),
       m_nKillAfterDeliveries(0),
@@ -321,21 +334,23 @@ HRESULT OutlookHost::WriteItemFile(ItemRecord* pRecord, int nFolder)
     if (pRecord->m_nNumber == 0)
         pRecord->m_nNumber = m_nNextItemNumber++;
     char szPath[MAX_PATH];
-    char szTemporary[MAX_PATH];
-    if (!ItemPathIn(nFolder, pRecord->m_nNumber, szPath, sizeof(szPath)) ||
-        snprintf(szTemporary, sizeof(szTemporary), "%s.new", szPath) >= (int)sizeof(szTemporary))
+    if (!ItemPathIn(nFolder, pRecord->m_nNumber, szPath, sizeof(szPath)))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    std::string text = pRecord->FileText(StandinFolderName(nFolder), StandinFolderName(pRecord->m_nSentFolder));
-    // Written aside and then put in place, so that a failed write never
-    // leaves half a file where the last good one was.
-    if (!WriteFileInBlock(szTemporary, text))
+    // Written in place, one opening of the file per save: the host never
+    // reads its item files back, and the one who changes the record puts
+    // the file back as it was when a write fails (RestoreItemFile).
+    pRecord->m_bFileCurrent = false;
+    ++m_nItemFileWrites;
+    if (!WriteFileInBlock(szPath, pRecord->FileText(StandinFolderName(pRecord->m_nSentFolder))))
         return LastErrorResult();
-    if (!MoveFileExA(szTemporary, szPath, MOVEFILE_REPLACE_EXISTING)) {
-        HRESULT hr = LastErrorResult();
-        DeleteFileA(szTemporary);
-        return hr;
-    }
+    pRecord->m_bFileCurrent = true;
     return S_OK;
+}
+
+void OutlookHost::RestoreItemFile(ItemRecord* pRecord)
+{
+    if (pRecord->m_bSaved && !pRecord->m_bDeleted && !pRecord->m_bFileCurrent)
+        WriteItemFile(pRecord, pRecord->m_nFolder);
 }
 
 HRESULT OutlookHost::AddItem(ItemRecord* pRecord, int nFolder)
@@ -387,6 +402,41 @@ HRESULT OutlookHost::MoveItem(ItemRecord* pRecord, int nFolder)
     Track(pRecord);
     pRecord->Release();
     return S_OK;
+}
+
+HRESULT OutlookHost::MoveToNewItem(ItemRecord* pRecord, ItemRecord* pMoved, int nFolder)
+{
+    if (pRecord->m_bDeleted)
+        return MAPI_E_OBJECT_DELETED;
+    if (!StandinFolderName(nFolder) || pMoved->m_nNumber != 0)
+        return E_INVALIDARG;
+    char szOldPath[MAX_PATH];
+    // The file moves with the item when it holds what the new item holds:
+    // the stored content, not queued (a queued item's file says so).
+    bool bRename = pRecord->m_bFileCurrent && pRecord->m_nSubmitOrder == 0 &&
+                   ItemPath(pRecord, szOldPath, sizeof(szOldPath));
+    if (!bRename) {
+        HRESULT hr = AddItem(pMoved, nFolder);
+        if (FAILED(hr))
+            return hr;
+        hr = DeleteItem(pRecord);
+        if (FAILED(hr))
+            DeleteItem(pMoved);
+        return hr;
+    }
+    pMoved->m_nNumber = m_nNextItemNumber++;
+    char szPath[MAX_PATH];
+    if (!ItemPathIn(nFolder, pMoved->m_nNumber, szPath, sizeof(szPath)))
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    if (!MoveFileInBlock(szOldPath, szPath))
+        return LastErrorResult();
+    pMoved->m_nFolder = nFolder;
+    pMoved->m_bSaved = true;
+    pMoved->m_bFileCurrent = true;
+    Track(pMoved);
+    // Its file went with the new item: nothing is left to delete.
+    pRecord->m_bSaved = false;
+    return DeleteItem(pRecord);
 }
 
 void OutlookHost::Track(ItemRecord* pRecord)

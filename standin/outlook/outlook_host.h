@@ -61,18 +61,29 @@ public:
     // explorer's window. The store stays usable for objects still held.
     void Shutdown();
 
-    // Items. Each writes the item's file; a failure leaves the item as it was.
+    // Items. Each writes the item's file once (in place: see WriteItemFile);
+    // a failure leaves the record as it was.
     HRESULT AddItem(ItemRecord* pRecord, int nFolder);
     HRESULT SaveItem(ItemRecord* pRecord);
     HRESULT MoveItem(ItemRecord* pRecord, int nFolder);
+    // MailItem.Move: pMoved (a new record with the stored content of
+    // pRecord) becomes the item in nFolder and pRecord is gone. The file
+    // itself moves when it holds what pMoved holds; otherwise pMoved's is
+    // written and pRecord's deleted.
+    HRESULT MoveToNewItem(ItemRecord* pRecord, ItemRecord* pMoved, int nFolder);
+    // After a failed write, the file of the record as the record is again
+    // (the record put back by its caller); nothing when the file already is.
+    void RestoreItemFile(ItemRecord* pRecord);
     HRESULT DeleteItem(ItemRecord* pRecord);
     // Queues the item for the spooler, after the checks a transport makes.
-    // On failure *pszWhy (cchWhy) says why.
+    // On failure *pszWhy (cchWhy) says why; after a failed write the caller
+    // puts its record back and calls RestoreItemFile.
     HRESULT SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy);
     // Delivers every submitted item of the store (the outgoing queue), in
     // submission order, whichever folder it lies in.
     HRESULT FlushOutbox();
     int CountItems(int nFolder) const;
+    int ItemFileWrites() const { return m_nItemFileWrites; }
     bool ItemPath(const ItemRecord* pRecord, char* pszPath, int cchPath) const;
     bool FolderPath(const char* pszFolderName, char* pszPath, int cchPath) const;
 
@@ -134,6 +145,7 @@ private:
 
     std::vector<ItemRecord*> m_vecItems;   // one reference each; none in Sent Mail
     int m_nNextItemNumber;
+    int m_nItemFileWrites;
     int m_nFiledItems;                     // saved items in Sent Mail
     int m_nNextDelivery;
     int m_nKillAfterDeliveries;

@@ -94,6 +94,8 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     if (m_nKillAfterDeliveries > 0 && ++m_nDeliveredHere >= m_nKillAfterDeliveries)
         TerminateProcess(GetCurrentProcess(), 137);
 
+    // Sent: the record changes, and its file is written where it goes.
+    pRecord->m_bFileCurrent = false;
     pRecord->m_bSent = true;
     pRecord->m_ftSent = ftNow;
     pRecord->m_nSubmitOrder = 0;

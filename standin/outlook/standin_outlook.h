@@ -24,6 +24,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <string>
+
 struct StandinOutlookOptions {
     char szStoreDir[MAX_PATH];   // created when missing
     const wchar_t* pszVersion;   // Application.Version; NULL gives L"12.0.0.6423"
@@ -72,6 +74,25 @@ LONG StandinLiveObjects();
 bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath);
 // Saved items in "Drafts", "Outbox" or "Sent Mail"; -1 for another name.
 int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName);
+// Item files the store has written (made or written over) since it opened:
+// one per Save, SaveChanges or SubmitMessage that had something to keep, one
+// per Copy, and one when a sent item is filed; a file that moves with its
+// item (MailItem.Move) is not written again. -1 for no application.
+int StandinItemFileWrites(IDispatch* pApplication);
+// The bodies an item file keeps, read back: each as it was stored, the ones
+// the file notes as made from another made again.
+struct StandinItemBodies {
+    bool bHasBodyA;          // PR_BODY_A
+    std::string bodyA;
+    bool bHasBodyW;          // PR_BODY_W
+    std::wstring bodyW;
+    bool bHasHtml;           // PR_HTML
+    std::string html;
+    bool bHasHtmlBody;       // HTMLBody as set
+    std::wstring htmlBody;
+};
+// False when the file cannot be read or is no item file.
+bool StandinReadItemBodies(const char* pszPath, StandinItemBodies* pBodies);
 
 #define STANDIN_BLOCK_SIZE 100
 // The block folder of a numbered file: <pszFolder>\<nNumber / 100 as %04d>.

@@ -1,5 +1,7 @@
 // IMessage over an item: properties that are there and properties that are
 // not, property streams, named properties, recipients and submission.
+#include <functional>
+
 #include "tests/standin/outlook/outlook_fixture.h"
 
 namespace {
@@ -153,6 +155,161 @@ TEST_F(MessageTest, WrittenBytesCountOnlyOnceCommitted)
     EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("HTML: "));
     EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
     EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("HTML: "));
+}
+
+// The item file keeps each body once; read back, every body is what the
+// message shows, however it was set and whichever texts were made from it.
+TEST_F(MessageTest, ItemFileReadsBackEveryBodyExactly)
+{
+    Start();
+    const std::wstring htmlText = L"<html><head><meta charset=\"utf-8\"></head><body><p>Caf\u00e9 \U0001F600 "
+                                  L"&amp; &eacute;</p>\r\nHTML: 3 bytes\r\n</body></html>";
+    auto composeHtml = [&]() {
+        StandinComposedMail mail;
+        memset(&mail, 0, sizeof(mail));
+        mail.pszSubject = "S";
+        mail.pszBody = "Plain \xe9\r\nBody.W: 2 bytes\r\n";
+        mail.pszHtml = "<html><body>HTML \xe9</body></html>";
+        mail.pszHtmlBody = L"<html><body>HTML \u00e9</body></html>";
+        mail.nBodyFormat = 2;
+        return Compose(mail);
+    };
+    auto setNarrowBody = [&](IMessage* pMessage, const char* pszBytes) {
+        SPropValue value;
+        memset(&value, 0, sizeof(value));
+        value.ulPropTag = PR_BODY_A;
+        value.Value.lpszA = const_cast<char*>(pszBytes);
+        EXPECT_EQ(S_OK, pMessage->SetProps(1, &value, NULL));
+    };
+    struct Case {
+        const char* pszName;
+        std::function<IDispatch*()> make;
+    };
+    const Case cases[] = {
+        { "composed with both bodies in both forms", composeHtml },
+        { "composed with an ANSI body alone", [&]() { return ComposeSimple(); } },
+        { "HTMLBody put over stored HTML",
+          [&]() {
+              IDispatch* pItem = composeHtml();
+              PutText(pItem, L"HTMLBody", htmlText.c_str());
+              return pItem;
+          } },
+        { "HTMLBody put where no HTML is stored",
+          [&]() {
+              IDispatch* pItem = ComposeSimple();
+              PutText(pItem, L"HTMLBody", htmlText.c_str());
+              return pItem;
+          } },
+        { "Body put after HTMLBody",
+          [&]() {
+              IDispatch* pItem = composeHtml();
+              PutText(pItem, L"HTMLBody", htmlText.c_str());
+              PutText(pItem, L"Body", L"Only \u20ac\r\nHTMLBody: 9 bytes");
+              return pItem;
+          } },
+        { "PR_HTML written after HTMLBody: the body it made stays",
+          [&]() {
+              IDispatch* pItem = ComposeSimple();
+              PutText(pItem, L"HTMLBody", htmlText.c_str());
+              Ref<IMessage> message(MessageOf(pItem));
+              EXPECT_EQ(S_OK, WriteStream(message.Get(), PR_HTML, std::string("<p>\0\xff bytes</p>\0", 16)));
+              return pItem;
+          } },
+        { "PR_BODY_A set, PR_BODY_W read from it",
+          [&]() {
+              IDispatch* pItem = composeHtml();
+              Ref<IMessage> message(MessageOf(pItem));
+              setNarrowBody(message.Get(), "\x80 line\r\nBody.A: 99 bytes\r\n\xff");
+              return pItem;
+          } },
+        { "PR_BODY_W streamed, with lines that look like fields",
+          [&]() {
+              IDispatch* pItem = ComposeSimple();
+              Ref<IMessage> message(MessageOf(pItem));
+              std::wstring text = L"a\r\nHTML: 3 bytes\r\nxyz\r\n\u20ac\U0001F600";
+              EXPECT_EQ(S_OK, WriteStream(message.Get(), PR_BODY_W,
+                                          std::string((const char*)text.data(), text.size() * sizeof(wchar_t))));
+              return pItem;
+          } },
+        { "plain after HTML",
+          [&]() {
+              IDispatch* pItem = composeHtml();
+              PutText(pItem, L"HTMLBody", htmlText.c_str());
+              VARIANT plain;
+              VariantInit(&plain);
+              V_VT(&plain) = VT_I4;
+              V_I4(&plain) = 1;
+              EXPECT_EQ(S_OK, DispTryPutProperty(pItem, L"BodyFormat", plain));
+              return pItem;
+          } },
+    };
+    for (const Case& c : cases) {
+        Ref<IDispatch> item(c.make());
+        Call(item.Get(), L"Save");
+        Ref<IMessage> message(MessageOf(item.Get()));
+        StandinItemBodies bodies;
+        ASSERT_TRUE(StandinReadItemBodies(ItemPath(item.Get()).c_str(), &bodies)) << c.pszName;
+        std::string bodyW, bodyA, html;
+        EXPECT_EQ(bodies.bHasBodyW ? S_OK : MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_BODY_W, &bodyW)) << c.pszName;
+        EXPECT_EQ(bodyW, std::string((const char*)bodies.bodyW.data(), bodies.bodyW.size() * sizeof(wchar_t)))
+            << c.pszName;
+        EXPECT_EQ(bodies.bHasBodyA ? S_OK : MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_BODY_A, &bodyA)) << c.pszName;
+        EXPECT_EQ(bodyA, bodies.bodyA) << c.pszName;
+        EXPECT_EQ(bodies.bHasHtml ? S_OK : MAPI_E_NOT_FOUND, ReadStream(message.Get(), PR_HTML, &html)) << c.pszName;
+        EXPECT_EQ(html, bodies.html) << c.pszName;
+        if (bodies.bHasHtmlBody) {
+            EXPECT_EQ(GetText(item.Get(), L"HTMLBody"), bodies.htmlBody) << c.pszName;
+        }
+        // Each body once: no text is in the file twice.
+        std::string file = ReadWholeFile(ItemPath(item.Get()));
+        if (bodies.bodyW.size() > 8) {
+            std::string wide((const char*)bodies.bodyW.data(), bodies.bodyW.size() * sizeof(wchar_t));
+            size_t nFirst = file.find(wide);
+            if (nFirst != std::string::npos) {
+                EXPECT_EQ(std::string::npos, file.find(wide, nFirst + 1)) << c.pszName;
+            }
+        }
+    }
+    // One that has been set through HTMLBody keeps the page once, as text.
+    Ref<IDispatch> item(cases[2].make());
+    Call(item.Get(), L"Save");
+    std::string file = ReadWholeFile(ItemPath(item.Get()));
+    EXPECT_NE(std::string::npos, file.find("\r\nHTML: HTMLBody in code page 65001\r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nBody.W: the text of HTMLBody\r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nBody.A: Body.W in the ANSI code page\r\n")) << file;
+    EXPECT_EQ(std::string::npos, file.find("<html>")) << file;
+}
+
+// A save or a submission whose file cannot be written changes nothing: the
+// file stays as it was, the changes stay pending, and a later save keeps them.
+TEST_F(MessageTest, AFailedWriteLeavesTheFileAndThePendingChanges)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IMessage> message(MessageOf(item.Get()));
+    std::string path = ItemPath(item.Get());
+    const std::string stored = ReadWholeFile(path);
+    SPropValue value;
+    memset(&value, 0, sizeof(value));
+    value.ulPropTag = PR_MSG_EDITOR_FORMAT;
+    value.Value.l = 1;
+    EXPECT_EQ(S_OK, message->SetProps(1, &value, NULL));
+    HANDLE hLock = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    EXPECT_TRUE(FAILED(message->SaveChanges(KEEP_OPEN_READWRITE)));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_TRUE(FAILED(message->SubmitMessage(FORCE_SUBMIT)));
+    CloseHandle(hLock);
+    EXPECT_EQ(stored, ReadWholeFile(path));
+    EXPECT_EQ(1u, PropLong(message.Get(), PR_MSG_EDITOR_FORMAT, &hr));
+
+    EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    std::string file = ReadWholeFile(path);
+    EXPECT_NE(std::string::npos, file.find("Property: 59090003 1\r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nSubmitted: ")) << file;
+    EXPECT_NE(std::string::npos, file.find("\r\nRecipient 1: ")) << file;
 }
 
 TEST_F(MessageTest, ChangesAreKeptBySaveChangesAndTheItemsSaveOnly)

@@ -344,6 +344,71 @@ TEST_F(SessionTest, SendReceiveAlsoSendsTheOutbox)
     EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
 }
 
+// A recipient's copy goes the engine's way: its item file is written once
+// for each Copy, Save, SaveChanges and SubmitMessage that has something to
+// keep, and once where the sent item is filed; it moves with the item.
+TEST_F(SessionTest, EachSaveThatKeepsSomethingWritesTheItemOnce)
+{
+    Start();
+    Ref<IDispatch> original(ComposeHtmlOriginal());
+    const int nBefore = StandinItemFileWrites(App());
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    EXPECT_EQ(nBefore + 1, StandinItemFileWrites(App()));
+    Call(copy.Get(), L"Save");
+    EXPECT_EQ(nBefore + 1, StandinItemFileWrites(App()));
+    std::string draftPath = ItemPath(copy.Get());
+    Ref<IMessage> message(MessageOf(copy.Get()));
+    PutText(copy.Get(), L"Subject", L"Offer for Ann");
+    EXPECT_EQ(std::string::npos, ReadWholeFile(draftPath).find("Subject: Offer for Ann\r\n"));
+    Call(copy.Get(), L"Save");
+    EXPECT_EQ(nBefore + 2, StandinItemFileWrites(App()));
+    EXPECT_NE(std::string::npos, ReadWholeFile(draftPath).find("Subject: Offer for Ann\r\n"));
+    EXPECT_EQ(S_OK, AddRecipient(message.Get(), "ann@example.org"));
+    EXPECT_EQ(S_OK, SetUseTnef(message.Get()));
+    EXPECT_EQ(nBefore + 2, StandinItemFileWrites(App()));
+    EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+    EXPECT_EQ(nBefore + 3, StandinItemFileWrites(App()));
+    EXPECT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+    EXPECT_EQ(nBefore + 3, StandinItemFileWrites(App()));
+
+    std::string draft = ReadWholeFile(draftPath);
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
+    EXPECT_EQ(nBefore + 3, StandinItemFileWrites(App()));
+    EXPECT_FALSE(FileExists(draftPath));
+    std::string outboxPath = ItemPath(moved.Get());
+    EXPECT_EQ(draft, ReadWholeFile(outboxPath));
+    Ref<IDispatch> sentMail(DefaultFolder(5));
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(moved.Get(), L"SaveSentMessageFolder", sentMail.Get()));
+    Call(moved.Get(), L"Save");
+    EXPECT_EQ(nBefore + 4, StandinItemFileWrites(App()));
+    message.Reset(MessageOf(moved.Get()));
+    EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+    EXPECT_EQ(nBefore + 5, StandinItemFileWrites(App()));
+    EXPECT_NE(std::string::npos, ReadWholeFile(outboxPath).find("Submitted: 1\r\n"));
+
+    // A queued item moved is no longer queued: its file is written anew.
+    Ref<IDispatch> drafts(DefaultFolder(16));
+    VARIANT folderArg;
+    VariantInit(&folderArg);
+    V_VT(&folderArg) = VT_DISPATCH;
+    V_DISPATCH(&folderArg) = drafts.Get();
+    Ref<IDispatch> back(Call(moved.Get(), L"Move", &folderArg, 1));
+    EXPECT_EQ(nBefore + 6, StandinItemFileWrites(App()));
+    EXPECT_FALSE(FileExists(outboxPath));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(back.Get())).find("Submitted: "));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    EXPECT_FALSE(FileExists(Delivered(1)));
+
+    // The next recipient's copy costs the same, and its flush one more.
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Offer for Bo", "bo@example.org"));
+    EXPECT_EQ(nBefore + 11, StandinItemFileWrites(App()));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    EXPECT_EQ(nBefore + 12, StandinItemFileWrites(App()));
+    EXPECT_TRUE(FileExists(Delivered(1)));
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
+    EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
+}
+
 TEST_F(SessionTest, DeliveryNumbersContinueAfterAnEarlierRun)
 {
     Start();
