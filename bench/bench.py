@@ -36,7 +36,8 @@ MERGE_RECIPIENTS = {"smoke": 20, "quick": 2000, "full": 20000}
 READER_RECORDS = {"smoke": 200, "quick": 100000, "full": 1000000}
 JOBS = {
     "quick": [("plain", 1000), ("html", 1000)],
-    "full": [("plain", 1000), ("plain", 10000), ("plain", 100000), ("html", 1000), ("html", 10000)],
+    "full": [("plain", 1000), ("plain", 10000), ("plain", 100000), ("html", 1000), ("html", 10000),
+             ("html", 100000)],
 }
 
 
