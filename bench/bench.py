@@ -377,6 +377,21 @@ def fmt(value, spec):
     return "-" if value is None else spec % value
 
 
+def say_builds(say, builds, results, line):
+    """One line a build: "not built", FAILED, or what line makes of its
+    figures; False when a build's figures failed."""
+    good = True
+    for build, program in builds:
+        if program is None:
+            say("  %-13s not built" % build)
+        elif results[build] is None:
+            good = False
+            say("  %-13s FAILED" % build)
+        else:
+            say(line(build, results[build]))
+    return good
+
+
 def known(text):
     """A count the bench program printed, None where it printed -1: unknown."""
     value = float(text)
@@ -469,18 +484,9 @@ def main():
     else:
         say("The list reader")
     say("  %-13s %8s %11s %6s %10s %5s" % ("build", "reader", "Python csv", "ratio", "plain read", "load"))
-    for build, program in builds:
-        if program is None:
-            say("  %-13s not built" % build)
-            continue
-        reader = readers[build]
-        if reader is None:
-            failed = True
-            say("  %-13s FAILED" % build)
-            continue
-        say("  %-13s %8.1f %11.1f %6.2f %10.1f %5.2f" % (build, reader["reader"], reader["python"],
-                                                      reader["reader"] / reader["python"], reader["plain"],
-                                                      reader["load"]))
+    failed = not say_builds(say, builds, readers, lambda build, reader: "  %-13s %8.1f %11.1f %6.2f %10.1f %5.2f" % (
+        build, reader["reader"], reader["python"], reader["reader"] / reader["python"], reader["plain"],
+        reader["load"])) or failed
     say("")
 
     say("The same list chosen in the dialog (the delimiter, the header and the first recipient, as a Preview's")
@@ -488,19 +494,9 @@ def main():
     say("copy, the counting pass, the sending pass's first record); best of 3, with the times the list and its copy")
     say("were read, by the bytes read over the list's size")
     say("  %-13s %10s %6s %10s %6s %5s" % ("build", "dialog ms", "reads", "Send s", "reads", "load"))
-    for build, program in builds:
-        if program is None:
-            say("  %-13s not built" % build)
-            continue
-        first_figures = firsts[build]
-        if first_figures is None:
-            failed = True
-            say("  %-13s FAILED" % build)
-            continue
-        say("  %-13s %10.1f %6s %10.2f %6s %5.2f" % (
-            build, 1000 * float(first_figures["dialog_seconds"]),
-            fmt(known(first_figures["dialog_reads"]), "%.2f"), float(first_figures["send_seconds"]),
-            fmt(known(first_figures["send_reads"]), "%.2f"), first_figures["load"]))
+    failed = not say_builds(say, builds, firsts, lambda build, first: "  %-13s %10.1f %6s %10.2f %6s %5.2f" % (
+        build, 1000 * float(first["dialog_seconds"]), fmt(known(first["dialog_reads"]), "%.2f"),
+        float(first["send_seconds"]), fmt(known(first["send_reads"]), "%.2f"), first["load"])) or failed
     say("")
 
     if options.no_jobs:
