@@ -311,8 +311,11 @@ class HostWatch(threading.Thread):
         """Host CPU ms per message from message first to message last, read
         off the samples nearest to each; None when the samples do not reach
         both or stand too close together."""
-        before = [s for s in self.samples if s[0] <= first]
-        after = [s for s in self.samples if s[0] >= last]
+        # The log may tell of several messages at once, and the host may end
+        # before the last is sampled: a stretch then starts at the first
+        # sample the job gave and ends at the last, however far on they are.
+        before = [s for s in self.samples if s[0] <= first] or [s for s in self.samples[:1] if s[0] < last]
+        after = [s for s in self.samples if s[0] >= last] or [s for s in self.samples[-1:] if s[0] > first]
         if not before or not after or after[0][0] - before[-1][0] < 2:
             return None
         (n0, c0), (n1, c1) = before[-1], after[0]
