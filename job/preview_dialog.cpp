@@ -160,6 +160,9 @@ void OnCommand(HWND hDlg, int nId)
         }
         break;
     case IDC_PREVIEW_TEST: {
+        // As its button: a test copy waits for the whole list.
+        if (!pState->reading->Done())
+            break;
         char szResult[LC_ADDRESS_CAPACITY + 128] = "No message to send.";
         bool bSent = pState->pRequest->pJob &&
                      pState->pRequest->pJob->SendTestCopy(hDlg, pState->pRequest->pszListPath,

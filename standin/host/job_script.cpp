@@ -121,6 +121,12 @@ void CALLBACK ReadPreview(HWND, UINT, UINT_PTR idTimer, DWORD)
     KillTimer(NULL, idTimer);
     if (!gpScript || !IsWindow(ghPreviewDialog))
         return;
+    // As a user would, it waits while a long list is still being counted:
+    // until then Next goes no further than the count and the test waits.
+    if (WindowText(GetDlgItem(ghPreviewDialog, IDC_PREVIEW_POSITION)).find(" so far") != std::string::npos) {
+        SetTimer(NULL, 0, 100, ReadPreview);
+        return;
+    }
     for (int i = 1; i < gpScript->nPreview; ++i)
         SendMessageA(ghPreviewDialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_NEXT, BN_CLICKED),
                      (LPARAM)GetDlgItem(ghPreviewDialog, IDC_PREVIEW_NEXT));

@@ -635,6 +635,16 @@ PY
     check "a recipient beyond the list shows the last one" grep -q "^Recipient 4 of 4: " <<<"$shown"
     check "the warning names the unknown placeholder" \
       grep -qx "Warning: \[\[Nmae\]\] names no field of the mailing list and will be sent as it stands." <<<"$shown"
+    # A long list is counted on while the first recipient shows; the script,
+    # as a user, steps and tests once the count is done.
+    { echo "Name,E-mail"; seq 1 300000 | sed -e 's/.*/Person &,p&@example.com/'; } >"$out/long.csv"
+    "$top/scripts/run-job" --list "$out/long.csv" --out "$out/long" --test-send 2
+    check "the long list's preview was written" test $? -eq 0
+    shown=$(sed -e 's/\r$//' "$out/long/preview.txt")
+    check "it shows the second recipient of the whole count" grep -qx "Recipient 2 of 300000: p2@example.com" <<<"$shown"
+    check "and the count" grep -qx "Usable recipients: 300000" <<<"$shown"
+    check "the test copy went once the count was done" \
+      test "$(find "$out/long/delivered" -name '*.eml' | wc -l)" -eq 1
     ;;
   usage)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"
