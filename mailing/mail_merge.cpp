@@ -636,10 +636,9 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
 }
 
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
-                              const MergeNames* pNames)
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, AllFrom(pHtmlRecord), pNames, ppszCopy);
+    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, AllFrom(pHtmlRecord), NULL, ppszCopy);
 }
 
 MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,

@@ -76,11 +76,9 @@ MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
 // pHeader and pRecord, the placeholders replaced from pHtmlHeader and
 // pHtmlRecord (MakeHtmlHeader and MakeHtmlRecord of mailing/html_text.h, or
 // those in the code page of the HTML), so that "[[Name]]" inserts the value
-// as HTML text and "[[HTML:Name]]" as markup. pNames, when given and made
-// for pHtmlHeader, finds the names.
+// as HTML text and "[[HTML:Name]]" as markup.
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy,
-                              const MergeNames* pNames = NULL);
+                              const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy);
 
 // The values a text's placeholders take, by column: the first nFirst from
 // pFirst (a column it lacks is the empty value), those after from pThen, or
@@ -93,7 +91,8 @@ struct MergeValues {
     const ListRecord* pThen;
 };
 
-// MergeHtmlIntoCopy with the values handed out as above.
+// MergeHtmlIntoCopy with the values handed out as above; pNames, when given
+// and made for pTextHeader, finds the names.
 MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                                 const ListRecord* pTextHeader, const MergeValues& values, char** ppszCopy,
                                 const MergeNames* pNames);
