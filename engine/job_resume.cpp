@@ -459,12 +459,8 @@ void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan)
 
 void NoteRecordInFlight(const ResumePlan* pPlan, const char* pszHeaderRaw, const char* pszRecordRaw)
 {
-    SentListFile flight;
-    if (pPlan->szFlightPath[0] == '\0' || !OpenSentList(pPlan->szFlightPath, ListEncodingUtf8Mark, &flight))
-        return;
-    WriteSentListRecord(&flight, pszHeaderRaw);
-    WriteSentListRecord(&flight, pszRecordRaw);
-    CloseSentList(&flight);
+    const char* ppszRecords[] = { pszHeaderRaw, pszRecordRaw };
+    RewriteSentList(pPlan->szFlightPath, ListEncodingUtf8Mark, ppszRecords, 2);
 }
 
 void ForgetIncompleteJob(const char* pszJobList)

@@ -76,8 +76,14 @@ bool MakeMergeHeaders(SendJobState* pState)
 
 namespace {
 
-// The three texts, each merged with its own names and values, the limits
-// judged on the list's own fields.
+bool MergeFailedFor(SendJobState* pState)
+{
+    LogMergeError(pState->pCurrentLog);
+    ShowListMessage(pState->hWndOwner, IDS_MERGE_FAILED, MB_ICONWARNING | MB_OK);
+    return false;
+}
+
+// The three texts, each merged with its own names and values.
 bool MergeTexts(SendJobState* pState, const MergeValues& plainValues, const MergeValues& htmlValues)
 {
     struct Text {
@@ -97,15 +103,12 @@ bool MergeTexts(SendJobState* pState, const MergeValues& plainValues, const Merg
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeValuesIntoCopy(text.pszOriginal, &pState->header, &pState->record, text.pHeader,
-                                                 text.values, text.ppszCopy, text.pNames);
+        MergeResult result = MergeValuesIntoCopy(text.pszOriginal, text.pHeader, text.values, text.ppszCopy,
+                                                 text.pNames);
         if (result == MergeNoMemory)
             return false;
-        if (result == MergeFailed) {
-            LogMergeError(pState->pCurrentLog);
-            ShowListMessage(pState->hWndOwner, IDS_MERGE_FAILED, MB_ICONWARNING | MB_OK);
-            return false;
-        }
+        if (result == MergeFailed)
+            return MergeFailedFor(pState);
     }
     // A subject is one line: a multi-line value's line breaks become spaces.
     MakeOneLine(pState->pszSubjectCopy);
@@ -119,6 +122,8 @@ bool MergeRecipient(SendJobState* pState)
     int nColumns = pState->header.nCount;
     if (!MakeMergeHeaders(pState))
         return false;
+    if (!MergeFieldsWithinLimits(&pState->header, &pState->record))
+        return MergeFailedFor(pState);
     // The plain names are the list's and then their "HTML:" names, both
     // taking the values as they stand: the record's own, twice over.
     MergeValues plainValues = { &pState->record, nColumns, &pState->record };

@@ -1,5 +1,6 @@
 #include "logs/job_log.h"
 
+#include <io.h>
 #include <stdlib.h>
 
 #include "mailing/bounded_copy.h"
@@ -206,6 +207,29 @@ void CloseSentList(SentListFile* pSentList)
     if (pSentList->pFile)
         fclose(pSentList->pFile);
     pSentList->pFile = NULL;
+}
+
+bool RewriteSentList(const char* pszPath, int nEncoding, const char* const* ppszRecords, int nRecords)
+{
+    if (pszPath == NULL || pszPath[0] == '\0')
+        return false;
+    // Written over what it held and then cut at its new end, never emptied
+    // first: a file system that sees a file emptied and written again (ext4)
+    // writes it to disk at once when it is closed, once per recipient here.
+    bool bWide = nEncoding == ListEncodingUtf16Le || nEncoding == ListEncodingUtf16Be;
+    FILE* pFile = fopen(pszPath, bWide ? "r+b" : "r+");
+    if (pFile == NULL)
+        pFile = fopen(pszPath, bWide ? "wb" : "w");
+    if (pFile == NULL)
+        return false;
+    SentListFile list;
+    StartSentList(pFile, nEncoding, &list);
+    for (int i = 0; i < nRecords; ++i)
+        WriteSentListRecord(&list, ppszRecords[i]);
+    long nEnd = fflush(pFile) == 0 ? ftell(pFile) : -1;
+    bool bOk = nEnd >= 0 && _chsize(_fileno(pFile), nEnd) == 0;
+    CloseSentList(&list);
+    return bOk;
 }
 
 void WriteSentListRecord(SentListFile* pSentList, const char* pszRawRecord)

@@ -60,6 +60,9 @@ void StartSentList(FILE* pFile, int nEncoding, SentListFile* pSentList);
 // One raw text (UTF-8) in the sent list's encoding, flushed; nothing when none is open.
 void WriteSentListRecord(SentListFile* pSentList, const char* pszRawRecord);
 void CloseSentList(SentListFile* pSentList);
+// The whole sent list at pszPath made anew of nRecords raw texts, for a list
+// that is written again for every recipient; false when it cannot be written.
+bool RewriteSentList(const char* pszPath, int nEncoding, const char* const* ppszRecords, int nRecords);
 
 // "Comma", "Tab" or "Unknown" for a delimiter mode.
 const char* DelimiterName(int nDelimiter);

@@ -79,23 +79,6 @@ size_t BoundedCharacters(const char* psz, size_t nLimit)
     return n;
 }
 
-// Every name and every value is checked before any text changes, used or
-// not, so that one recipient fails for all of its texts alike.
-bool FieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
-{
-    int nNames = FieldCount(pHeader);
-    for (int i = 0; i < nNames; ++i) {
-        if (BoundedCharacters(FieldText(pHeader, i), LC_MERGE_NAME_LIMIT) >= LC_MERGE_NAME_LIMIT)
-            return false;
-    }
-    int nValues = FieldCount(pRecord);
-    for (int i = 0; i < nValues; ++i) {
-        if (BoundedCharacters(FieldText(pRecord, i), LC_MERGE_FIELD_CAPACITY) >= LC_MERGE_FIELD_CAPACITY)
-            return false;
-    }
-    return true;
-}
-
 // The end of the HTML tag that begins at psz, which holds '<': the character
 // after its '>'; NULL when the tag is not closed before "]]" or the text ends.
 const char* SkipTag(const char* psz)
@@ -575,6 +558,21 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
 
 }  // namespace
 
+bool MergeFieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord)
+{
+    int nNames = FieldCount(pHeader);
+    for (int i = 0; i < nNames; ++i) {
+        if (BoundedCharacters(FieldText(pHeader, i), LC_MERGE_NAME_LIMIT) >= LC_MERGE_NAME_LIMIT)
+            return false;
+    }
+    int nValues = FieldCount(pRecord);
+    for (int i = 0; i < nValues; ++i) {
+        if (BoundedCharacters(FieldText(pRecord, i), LC_MERGE_FIELD_CAPACITY) >= LC_MERGE_FIELD_CAPACITY)
+            return false;
+    }
+    return true;
+}
+
 int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLength)
 {
     if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
@@ -588,7 +586,7 @@ bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
 {
     if (pszText == NULL || pHeader == NULL || pRecord == NULL)
         return false;
-    if (!FieldsWithinLimits(pHeader, pRecord))
+    if (!MergeFieldsWithinLimits(pHeader, pRecord))
         return false;
     if (pnNeeded != NULL)
         return SizeMerge(pszText, pHeader, pRecord, pnNeeded);
@@ -604,10 +602,10 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
                         const ListRecord* pHeader, const MergeValues& values, const MergeNames* pNames,
                         char** ppszCopy)
 {
-    if (pszOriginal == NULL || ppszCopy == NULL || pLimitHeader == NULL || pLimitRecord == NULL || pHeader == NULL ||
-        values.pFirst == NULL)
+    if (pszOriginal == NULL || ppszCopy == NULL || pHeader == NULL || values.pFirst == NULL)
         return MergeFailed;
-    if (!FieldsWithinLimits(pLimitHeader, pLimitRecord))
+    // Without the list's fields the caller has judged them for all its texts.
+    if (pLimitHeader != NULL && (pLimitRecord == NULL || !MergeFieldsWithinLimits(pLimitHeader, pLimitRecord)))
         return MergeFailed;
     // One pass over the original finds its placeholders and its length; the
     // copy is then written from them.
@@ -641,11 +639,10 @@ MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader
     return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, AllFrom(pHtmlRecord), NULL, ppszCopy);
 }
 
-MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                                const ListRecord* pTextHeader, const MergeValues& values, char** ppszCopy,
-                                const MergeNames* pNames)
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pTextHeader, const MergeValues& values,
+                                char** ppszCopy, const MergeNames* pNames)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pTextHeader, values, pNames, ppszCopy);
+    return MergeCopyOf(pszOriginal, NULL, NULL, pTextHeader, values, pNames, ppszCopy);
 }
 
 MergeNames::MergeNames() : m_pHeader(NULL), m_pLookup(NULL)

@@ -91,11 +91,16 @@ struct MergeValues {
     const ListRecord* pThen;
 };
 
-// MergeHtmlIntoCopy with the values handed out as above; pNames, when given
-// and made for pTextHeader, finds the names.
-MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                                const ListRecord* pTextHeader, const MergeValues& values, char** ppszCopy,
-                                const MergeNames* pNames);
+// Every name of the list's pHeader and every value of pRecord within the
+// limits, used or not: judged once before any of a recipient's texts changes,
+// so that one recipient fails for all of its texts alike.
+bool MergeFieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord);
+
+// MergeHtmlIntoCopy with the values handed out as above, for a caller that
+// has judged the list's fields with MergeFieldsWithinLimits for all the
+// recipient's texts; pNames, when given and made for pTextHeader, finds the names.
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pTextHeader, const MergeValues& values,
+                                char** ppszCopy, const MergeNames* pNames);
 
 // MergeIntoCopy into a fresh block for a subject or a plain body,
 // "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when

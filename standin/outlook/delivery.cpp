@@ -814,7 +814,12 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
     bool bWritten = false;
     bool bDone = false;
     DWORD cbWritten = 0;
-    HANDLE hFile = CreateFileA(szTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Made new, not emptied: a file system that sees a file emptied and then
+    // written (ext4) writes it to disk at once when it is closed. Only one
+    // left behind by an earlier process of the same number is emptied.
+    HANDLE hFile = CreateFileA(szTemp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        hFile = CreateFileA(szTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     bWritten = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size();

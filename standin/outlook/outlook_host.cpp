@@ -139,11 +139,17 @@ bool MoveFileInBlock(const char* pszFrom, const char* pszTo)
 
 bool WriteWholeFile(const char* pszPath, const std::string& text)
 {
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Written over what it held and then cut at its new end, never emptied
+    // first: a file system that sees a file emptied and written again (ext4)
+    // writes it to disk at once when it is closed, which made every save of
+    // an item a disk write even when the item moved on a moment later.
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
+    bool bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     DWORD cbWritten = 0;
-    bool bOk = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size();
+    bool bOk = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size() &&
+               (!bExisted || SetEndOfFile(hFile));
     if (!CloseHandle(hFile))
         bOk = false;
     if (!bOk) {
@@ -386,6 +392,17 @@ HRESULT OutlookHost::MoveItem(ItemRecord* pRecord, int nFolder)
         return SaveItem(pRecord);
     char szOldPath[MAX_PATH];
     bool bHadFile = ItemPath(pRecord, szOldPath, sizeof(szOldPath));
+    // The file goes with the item and is then written where it lies, rather
+    // than made anew there and deleted here: a file system that must pass
+    // over recently deleted files to make a new one (ext4) slowed every new
+    // file of a long job. A file that moved and could not be written is made
+    // again where the record still lies, by whoever changed the record.
+    char szNewPath[MAX_PATH];
+    if (bHadFile && ItemPathIn(nFolder, pRecord->m_nNumber, szNewPath, sizeof(szNewPath)) &&
+        MoveFileInBlock(szOldPath, szNewPath)) {
+        bHadFile = false;
+        pRecord->m_bFileCurrent = false;
+    }
     // An item leaving the Outbox is no longer on its way out.
     LONG nSubmitOrder = pRecord->m_nSubmitOrder;
     pRecord->m_nSubmitOrder = 0;

@@ -193,4 +193,21 @@ TEST_F(JobLogTest, SentListIsAMailingListThatKeepsTheLastRecordsLineEnd)
     EXPECT_EQ(Written(), "Name,E-Mail\r\n\"Doe, Jane\",jane@example.com\r\nBob,<bob@example.com>");
 }
 
+// The recipient in flight is written again for every recipient: each time the
+// file holds exactly the new records, however long the ones before were.
+TEST_F(JobLogTest, ARewrittenSentListHoldsOnlyItsNewRecords)
+{
+    std::string flight = m_folder.File("flight.txt");
+    const char* ppszLong[] = { "Name,E-Mail\n", "\"Doe, Jane Elizabeth\",jane.elizabeth.doe@example.com\n" };
+    const char* ppszShort[] = { "Name,E-Mail\n", "Bob,bob@example.com" };
+    ASSERT_TRUE(RewriteSentList(flight.c_str(), ListEncodingUtf8Mark, ppszLong, 2));
+    ASSERT_TRUE(RewriteSentList(flight.c_str(), ListEncodingUtf8Mark, ppszShort, 2));
+    EXPECT_EQ(ReadWholeFile(flight), "\xEF\xBB\xBFName,E-Mail\r\nBob,bob@example.com");
+    const char* ppszWide[] = { "N\n", "b@example.com\n" };
+    ASSERT_TRUE(RewriteSentList(flight.c_str(), ListEncodingUtf16Le, ppszWide, 2));
+    static const char kWide[] = "\xFF\xFEN\0\r\0\n\0b\0@\0e\0x\0a\0m\0p\0l\0e\0.\0c\0o\0m\0\r\0\n\0";
+    EXPECT_EQ(ReadWholeFile(flight), std::string(kWide, sizeof(kWide) - 1));
+    EXPECT_FALSE(RewriteSentList(m_folder.File("missing\\flight.txt").c_str(), ListEncodingUtf8Mark, ppszShort, 2));
+}
+
 }  // namespace
