@@ -16,7 +16,8 @@ const char kMainTitle[] = "Lettercast 4.3";
 
 static BoxWatcher* gpBoxWatcher = NULL;
 
-BoxWatcher::BoxWatcher(std::function<void(HWND)> fn) : m_fn(std::move(fn))
+BoxWatcher::BoxWatcher(std::function<void(HWND)> fn, const char* pszDialogTitle)
+    : m_fn(std::move(fn)), m_pszDialogTitle(pszDialogTitle)
 {
     gpBoxWatcher = this;
     m_hHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
@@ -36,7 +37,11 @@ LRESULT CALLBACK BoxWatcher::CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
         HWND hWnd = (HWND)wParam;
         char szClass[16] = "";
         GetClassNameA(hWnd, szClass, sizeof(szClass));
-        if (strcmp(szClass, "#32770") == 0 && GetDlgItem(hWnd, 0xFFFF) != NULL)
+        char szTitle[64] = "";
+        GetWindowTextA(hWnd, szTitle, sizeof(szTitle));
+        const char* pszTitle = gpBoxWatcher->m_pszDialogTitle;
+        if (strcmp(szClass, "#32770") == 0 &&
+            (pszTitle ? strcmp(szTitle, pszTitle) == 0 : GetDlgItem(hWnd, 0xFFFF) != NULL))
             gpBoxWatcher->m_fn(hWnd);
     }
     return CallNextHookEx(NULL, nCode, wParam, lParam);

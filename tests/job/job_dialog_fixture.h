@@ -19,10 +19,12 @@ class SendJob;
 extern const char kMainTitle[];   // the dialog's title with version 4.3
 
 // Calls fn for every message box of the thread as it becomes active, before
-// MessageBoxRecorder answers it: a view of the dialog behind the box.
+// MessageBoxRecorder answers it: a view of the dialog behind the box. Given a
+// title, for every dialog of that title instead, as it first shows: after its
+// WM_INITDIALOG and before any of its timers.
 class BoxWatcher {
 public:
-    explicit BoxWatcher(std::function<void(HWND hBox)> fn);
+    explicit BoxWatcher(std::function<void(HWND hBox)> fn, const char* pszDialogTitle = NULL);
     ~BoxWatcher();
     BoxWatcher(const BoxWatcher&) = delete;
     BoxWatcher& operator=(const BoxWatcher&) = delete;
@@ -31,6 +33,7 @@ private:
     static LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam);
     HHOOK m_hHook;
     std::function<void(HWND)> m_fn;
+    const char* m_pszDialogTitle;
 };
 
 // Runs fn once cond holds, checked every 20 ms from the driver's timer; after
