@@ -59,10 +59,19 @@ bool BindMapi()
         reinterpret_cast<FARPROC*>(&MapiBinding.MAPIFreeBuffer),
         reinterpret_cast<FARPROC*>(&MapiBinding.MAPIInitialize),
     };
+    // 32-bit MAPI exports its stdcall functions decorated with their argument
+    // bytes; 64-bit Windows has one calling convention and no decoration.
+#ifdef _WIN64
+    static const char* const kExports[] = {
+        "MAPIUninitialize", "MAPIAllocateBuffer", "FreeProws", "HrQueryAllRows", "FreePadrlist",
+        "OpenStreamOnFile", "MAPIAllocateMore", "MAPIFreeBuffer", "MAPIInitialize",
+    };
+#else
     static const char* const kExports[] = {
         "MAPIUninitialize@0", "MAPIAllocateBuffer@8", "FreeProws@4", "HrQueryAllRows@24", "FreePadrlist@4",
         "OpenStreamOnFile@24", "MAPIAllocateMore@12", "MAPIFreeBuffer@4", "MAPIInitialize@4",
     };
+#endif
     for (int i = 0; i < (int)(sizeof(kExports) / sizeof(kExports[0])); ++i) {
         *pSlots[i] = GetProcAddress(MapiBinding.hModule, kExports[i]);
         if (*pSlots[i] == NULL) {
