@@ -595,17 +595,12 @@ bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
 
 namespace {
 
-// The protocol over one text, the limits judged on pLimitHeader and
-// pLimitRecord (the list's own fields), the placeholders replaced from
-// pHeader's names and the values.
-MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader, const ListRecord* pLimitRecord,
-                        const ListRecord* pHeader, const MergeValues& values, const MergeNames* pNames,
-                        char** ppszCopy)
+// The protocol over one text whose fields' limits the caller has judged: the
+// placeholders replaced from pHeader's names and the values.
+MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pHeader, const MergeValues& values,
+                        const MergeNames* pNames, char** ppszCopy)
 {
     if (pszOriginal == NULL || ppszCopy == NULL || pHeader == NULL || values.pFirst == NULL)
-        return MergeFailed;
-    // Without the list's fields the caller has judged them for all its texts.
-    if (pLimitHeader != NULL && (pLimitRecord == NULL || !MergeFieldsWithinLimits(pLimitHeader, pLimitRecord)))
         return MergeFailed;
     // One pass over the original finds its placeholders and its length; the
     // copy is then written from them.
@@ -630,19 +625,21 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pLimitHeader,
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHeader, AllFrom(pRecord), NULL, ppszCopy);
+    return MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, pHeader, pRecord, ppszCopy);
 }
 
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
 {
-    return MergeCopyOf(pszOriginal, pHeader, pRecord, pHtmlHeader, AllFrom(pHtmlRecord), NULL, ppszCopy);
+    if (pHeader == NULL || pRecord == NULL || !MergeFieldsWithinLimits(pHeader, pRecord))
+        return MergeFailed;
+    return MergeCopyOf(pszOriginal, pHtmlHeader, AllFrom(pHtmlRecord), NULL, ppszCopy);
 }
 
 MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pTextHeader, const MergeValues& values,
                                 char** ppszCopy, const MergeNames* pNames)
 {
-    return MergeCopyOf(pszOriginal, NULL, NULL, pTextHeader, values, pNames, ppszCopy);
+    return MergeCopyOf(pszOriginal, pTextHeader, values, pNames, ppszCopy);
 }
 
 MergeNames::MergeNames() : m_pHeader(NULL), m_pLookup(NULL)
