@@ -1,5 +1,7 @@
 #include "addin/dual_dispatch.h"
 
+#include "addin/module.h"
+
 // The language of the add-in's own library, tried when the caller's has no
 // registration of its own.
 #define LC_TYPELIB_LCID 0x0409
@@ -9,12 +11,38 @@ TypeInfoHolder::TypeInfoHolder(const GUID* pLibid, const IID* pIid, WORD wMajor,
 {
 }
 
+HRESULT TypeInfoHolder::LoadModuleLibrary(ITypeLib** ppLib)
+{
+    wchar_t szPath[MAX_PATH];
+    HRESULT hr = LoadOwnTypeLibrary(ppLib, szPath, MAX_PATH);
+    if (FAILED(hr))
+        return hr;
+    TLIBATTR* pAttr = NULL;
+    hr = (*ppLib)->GetLibAttr(&pAttr);
+    if (SUCCEEDED(hr)) {
+        bool bAsked = IsEqualGUID(pAttr->guid, *m_pLibid) && pAttr->wMajorVerNum == m_wMajor &&
+                      pAttr->wMinorVerNum == m_wMinor;
+        (*ppLib)->ReleaseTLibAttr(pAttr);
+        hr = bAsked ? S_OK : TYPE_E_LIBNOTREGISTERED;
+    }
+    if (FAILED(hr)) {
+        (*ppLib)->Release();
+        *ppLib = NULL;
+    }
+    return hr;
+}
+
 HRESULT TypeInfoHolder::Load(LCID lcid)
 {
     if (m_pInfo)
         return S_OK;
+    // The library in the DLL itself first: both builds of the add-in register
+    // the one type library, and the registration may name the other build's
+    // file, whose library describes the interfaces for the other pointer size.
     ITypeLib* pLib = NULL;
-    HRESULT hr = LoadRegTypeLib(*m_pLibid, m_wMajor, m_wMinor, lcid, &pLib);
+    HRESULT hr = LoadModuleLibrary(&pLib);
+    if (FAILED(hr))
+        hr = LoadRegTypeLib(*m_pLibid, m_wMajor, m_wMinor, lcid, &pLib);
     if (FAILED(hr) && lcid != LC_TYPELIB_LCID)
         hr = LoadRegTypeLib(*m_pLibid, m_wMajor, m_wMinor, LC_TYPELIB_LCID, &pLib);
     if (FAILED(hr))

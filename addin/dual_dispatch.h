@@ -1,5 +1,6 @@
-// IDispatch for one dual interface of the add-in object, described by a type
-// library that the registry locates. GetTypeInfoCount, GetTypeInfo and
+// IDispatch for one dual interface of the add-in object, described by the
+// type library in the add-in's own DLL (or, failing that, the one the
+// registry locates). GetTypeInfoCount, GetTypeInfo and
 // GetIDsOfNames stay per interface; Invoke is left to the object, which
 // decides which dispatch ids go through the type information.
 #ifndef LETTERCAST_DUAL_DISPATCH_H
@@ -25,6 +26,7 @@ public:
 
 private:
     HRESULT Load(LCID lcid);
+    HRESULT LoadModuleLibrary(ITypeLib** ppLib);
 
     const GUID* m_pLibid;
     const IID* m_pIid;

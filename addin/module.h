@@ -63,4 +63,8 @@ extern bool gbModuleInitFailed;
 extern ClassObjectEntry gaClassObjects[];
 extern const int gnClassObjects;
 
+// The type library embedded in the DLL, or failing that the .tlb file beside
+// it of the same name; pszPath says where it came from.
+HRESULT LoadOwnTypeLibrary(ITypeLib** ppLib, wchar_t* pszPath, DWORD cchPath);
+
 #endif

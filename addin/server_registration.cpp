@@ -22,30 +22,6 @@ HRESULT ModulePathA(char* pszPath, DWORD cchPath)
     return S_OK;
 }
 
-// The type library embedded in the DLL, or failing that the .tlb file beside
-// it of the same name; pszPath says where it came from.
-HRESULT LoadOwnTypeLibrary(ITypeLib** ppLib, wchar_t* pszPath, DWORD cchPath)
-{
-    *ppLib = NULL;
-    DWORD cch = GetModuleFileNameW(ghInstance, pszPath, cchPath);
-    if (cch == 0)
-        return HRESULT_FROM_WIN32(GetLastError());
-    if (cch >= cchPath)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    HRESULT hr = LoadTypeLibEx(pszPath, REGKIND_NONE, ppLib);
-    if (SUCCEEDED(hr))
-        return hr;
-
-    wchar_t* pszName = wcsrchr(pszPath, L'\\');
-    wchar_t* pszDot = wcsrchr(pszName ? pszName : pszPath, L'.');
-    size_t cchStem = pszDot ? (size_t)(pszDot - pszPath) : cch;
-    if (cchStem + 5 > cchPath)
-        return hr;
-    wcscpy(pszPath + cchStem, L".tlb");
-    HRESULT hrFile = LoadTypeLibEx(pszPath, REGKIND_NONE, ppLib);
-    return SUCCEEDED(hrFile) ? hrFile : hr;
-}
-
 HRESULT RunClassScript(CPigeonflight_ATLModule* pModule, UINT nResource, bool bRegister)
 {
     RegistryReplacements replacements;
@@ -73,6 +49,30 @@ HRESULT RunAppIdScript(CPigeonflight_ATLModule* pModule, bool bRegister)
 }
 
 }  // namespace
+
+// The type library embedded in the DLL, or failing that the .tlb file beside
+// it of the same name; pszPath says where it came from.
+HRESULT LoadOwnTypeLibrary(ITypeLib** ppLib, wchar_t* pszPath, DWORD cchPath)
+{
+    *ppLib = NULL;
+    DWORD cch = GetModuleFileNameW(ghInstance, pszPath, cchPath);
+    if (cch == 0)
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (cch >= cchPath)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    HRESULT hr = LoadTypeLibEx(pszPath, REGKIND_NONE, ppLib);
+    if (SUCCEEDED(hr))
+        return hr;
+
+    wchar_t* pszName = wcsrchr(pszPath, L'\\');
+    wchar_t* pszDot = wcsrchr(pszName ? pszName : pszPath, L'.');
+    size_t cchStem = pszDot ? (size_t)(pszDot - pszPath) : cch;
+    if (cchStem + 5 > cchPath)
+        return hr;
+    wcscpy(pszPath + cchStem, L".tlb");
+    HRESULT hrFile = LoadTypeLibEx(pszPath, REGKIND_NONE, ppLib);
+    return SUCCEEDED(hrFile) ? hrFile : hr;
+}
 
 HRESULT CPigeonflight_ATLModule::RegisterTypeLibrary()
 {

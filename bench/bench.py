@@ -141,7 +141,7 @@ def program_args(program, args):
     through scripts/wine-run with its paths as Windows names them."""
     if program[0] == "native":
         return [program[1]] + args
-    return [program[2], program[1]] + [windows_path(a) if os.path.isabs(a) else a for a in args]
+    return list(program[2]) + [program[1]] + [windows_path(a) if os.path.isabs(a) else a for a in args]
 
 
 def measure_merge(program, work, size):
@@ -425,10 +425,14 @@ def main():
                                                       time.strftime("%Y-%m-%d %H:%M"), os.cpu_count()))
     say("")
     wine_run = os.path.join(options.top, "scripts", "wine-run")
+    # The 64-bit program runs in its own build's 64-bit prefix (BUILD/x64/bench/...).
+    wine64_run = ["/usr/bin/env", "LETTERCAST_ARCH=x64",
+                  "LETTERCAST_BUILD_DIR=" + os.path.dirname(os.path.dirname(os.path.abspath(options.wine64 or "."))),
+                  wine_run]
     # Every build the add-in has, each with its program when it was built.
     builds = [("native, -O2", ("native", options.native)),
-              ("32-bit, Wine", ("wine", options.wine, wine_run) if options.wine else None),
-              ("64-bit, Wine", ("wine", options.wine64, wine_run) if options.wine64 else None)]
+              ("32-bit, Wine", ("wine", options.wine, [wine_run]) if options.wine else None),
+              ("64-bit, Wine", ("wine", options.wine64, wine64_run) if options.wine64 else None)]
     merges = {}
     readers = {}
     firsts = {}

@@ -18,5 +18,12 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# Test programs run under Wine in the build tree's private prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")
+# Test programs run under Wine in the build tree's private prefix, a 32-bit
+# one for the i686 build and a 64-bit one for the x86_64 build.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(LC_WINE_ARCH x64)
+else()
+  set(LC_WINE_ARCH x86)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env LETTERCAST_ARCH=${LC_WINE_ARCH}
+    "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")

@@ -1,12 +1,19 @@
-# Shared Wine set-up for the scripts: one private 32-bit prefix inside the build
+# Shared Wine set-up for the scripts: one private prefix inside the build
 # folder, headless through the null graphics driver, never downloading anything.
+# LETTERCAST_ARCH picks the build: x86 (the default; build/, a 32-bit prefix)
+# or x64 (build/x64/, a 64-bit prefix, which runs 32-bit programs too).
+# LETTERCAST_BUILD_DIR names that build's folder when it is elsewhere.
 # Source this file; it defines the variables and the functions below.
 
 lc_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build}
+lc_arch=${LETTERCAST_ARCH:-x86}
+case $lc_arch in
+  x86) lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build}; export WINEARCH=win32 ;;
+  x64) lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build/x64}; export WINEARCH=win64 ;;
+  *) echo "wine: LETTERCAST_ARCH is x86 or x64, not $lc_arch" >&2; return 2 2>/dev/null || exit 2 ;;
+esac
 
 export WINEPREFIX=${LETTERCAST_WINEPREFIX:-$lc_build/wineprefix}
-export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
@@ -14,12 +21,22 @@ export LC_ALL=C.UTF-8
 unset DISPLAY
 
 # Creates the prefix once; a marker file says it is complete, so an interrupted
-# creation is redone rather than reused half made.
+# creation is redone rather than reused half made. Two steps of one build may
+# start at once: the second waits on the lock beside the prefix and then finds
+# it made, rather than removing what the first is making.
 lc_wine_prefix() {
   if [ -f "$WINEPREFIX/.lettercast-ready" ]; then lc_wine_fonts; return 0; fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9 || exit 1
+    if [ -f "$WINEPREFIX/.lettercast-ready" ]; then exit 0; fi
+    lc_wine_create_prefix
+  ) 9>"$WINEPREFIX.lock"
+}
+
+lc_wine_create_prefix() {
   echo "wine: creating the test prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
   wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
@@ -58,6 +75,11 @@ lc_wine_appdata() {
 # starts Wine's services holding the caller's pipes open.
 lc_wine_start() {
   lc_wine_prefix || return 1
+  lc_wine_serve
+}
+
+# The same for a prefix made elsewhere, as it stands.
+lc_wine_serve() {
   lc_wine_appdata
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <string>
+
 namespace {
 
 const char kAddinsKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins";
@@ -25,22 +27,83 @@ SAFEARRAY* EmptyCustom()
     return SafeArrayCreate(VT_VARIANT, 1, &bound);
 }
 
+// The default value of HKCU\Software\Classes\SUBKEY, empty when missing.
+std::string UserClassesValue(const std::string& subkey)
+{
+    std::string key = "Software\\Classes\\" + subkey;
+    char szValue[MAX_PATH];
+    LONG cb = sizeof(szValue);
+    if (RegQueryValueA(HKEY_CURRENT_USER, key.c_str(), szValue, &cb) != ERROR_SUCCESS || cb <= 0 ||
+        cb > (LONG)sizeof(szValue))
+        return std::string();
+    szValue[cb - 1] = '\0';
+    return szValue;
+}
+
+// Windows finds a class in the user's own classes (HKCU\Software\Classes, a
+// per-user installation's) before the machine's, through the merged view
+// HKEY_CLASSES_ROOT. Wine's COM reads only the machine's, so the host looks in
+// the user's first itself and loads the server there as COM would.
+HRESULT CreateFromUserClasses(const char* pszProgId, IUnknown** ppUnknown)
+{
+    *ppUnknown = NULL;
+    std::string clsidText = UserClassesValue(std::string(pszProgId) + "\\CLSID");
+    if (clsidText.empty())
+        return REGDB_E_CLASSNOTREG;
+    std::string path = UserClassesValue("CLSID\\" + clsidText + "\\InprocServer32");
+    wchar_t szClsid[64];
+    CLSID clsid;
+    if (path.empty() || MultiByteToWideChar(CP_ACP, 0, clsidText.c_str(), -1, szClsid, 64) == 0 ||
+        FAILED(CLSIDFromString(szClsid, &clsid)))
+        return REGDB_E_CLASSNOTREG;
+    HMODULE hServer = LoadLibraryA(path.c_str());
+    if (!hServer)
+        return HRESULT_FROM_WIN32(GetLastError());
+    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    GetClassObjectFn pfnGetClassObject = (GetClassObjectFn)(void*)GetProcAddress(hServer, "DllGetClassObject");
+    if (!pfnGetClassObject)
+        return CO_E_ERRORINDLL;
+    IClassFactory* pFactory = NULL;
+    HRESULT hr = pfnGetClassObject(clsid, IID_IClassFactory, (void**)&pFactory);
+    if (FAILED(hr))
+        return hr;
+    hr = pFactory->CreateInstance(NULL, IID_IUnknown, (void**)ppUnknown);
+    pFactory->Release();
+    return hr;
+}
+
+// The module whose code serves the object: which build of the add-in this is.
+std::string ServingModule(IUnknown* pUnknown)
+{
+    HMODULE hModule = NULL;
+    char szPath[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            *(const char**)pUnknown, &hModule))
+        return "an unknown module";
+    DWORD cch = GetModuleFileNameA(hModule, szPath, MAX_PATH);
+    return cch == 0 || cch >= MAX_PATH ? std::string("an unknown module") : std::string(szPath, cch);
+}
+
 bool Connect(IDispatch* pApplication, const char* pszProgId, LoadedAddin* pAddin)
 {
-    wchar_t szProgId[256];
-    MultiByteToWideChar(CP_ACP, 0, pszProgId, -1, szProgId, 256);
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(szProgId, &clsid);
-    if (FAILED(hr)) {
-        fprintf(stderr, "outlook-standin: %s: no class for this ProgID (0x%08lx)\n", pszProgId, (unsigned long)hr);
-        return false;
-    }
     IUnknown* pUnknown = NULL;
-    hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&pUnknown);
+    HRESULT hr = CreateFromUserClasses(pszProgId, &pUnknown);
     if (FAILED(hr)) {
-        fprintf(stderr, "outlook-standin: %s: cannot be created (0x%08lx)\n", pszProgId, (unsigned long)hr);
-        return false;
+        wchar_t szProgId[256];
+        MultiByteToWideChar(CP_ACP, 0, pszProgId, -1, szProgId, 256);
+        CLSID clsid;
+        hr = CLSIDFromProgID(szProgId, &clsid);
+        if (FAILED(hr)) {
+            fprintf(stderr, "outlook-standin: %s: no class for this ProgID (0x%08lx)\n", pszProgId, (unsigned long)hr);
+            return false;
+        }
+        hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&pUnknown);
+        if (FAILED(hr)) {
+            fprintf(stderr, "outlook-standin: %s: cannot be created (0x%08lx)\n", pszProgId, (unsigned long)hr);
+            return false;
+        }
     }
+    fprintf(stderr, "outlook-standin: %s is served by %s\n", pszProgId, ServingModule(pUnknown).c_str());
     pAddin->progId = pszProgId;
     pAddin->pExtensibility = NULL;
     pAddin->pRibbon = NULL;

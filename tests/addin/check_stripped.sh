@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 stripped=$work/stripped.dll
 lc_strip_dll "$dll" "$stripped" || { echo "strip failed"; exit 1; }
 
-od() { i686-w64-mingw32-objdump "$@"; }
+od() { x86_64-w64-mingw32-objdump "$@"; }
 fail=0
 # The export table: names, ordinals and addresses.
 exports() { od -p "$1" | sed -n '/^The Export Tables/,/^PE File Base Relocations/p' | grep -v -e 'Time/Date' -e '^PE File'; }
