@@ -432,6 +432,11 @@ HRESULT ScriptRunner::Run()
 
 }  // namespace
 
+LONG DeleteRegistryTree(HKEY hParent, const char* pszName)
+{
+    return DeleteKeyTree(hParent, pszName);
+}
+
 HRESULT RunRegistryScript(const char* pszScript, int cchScript, bool bRegister,
                           const RegistryReplacements* pReplacements)
 {

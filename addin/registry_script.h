@@ -54,6 +54,10 @@ bool AddReplacement(RegistryReplacements* pReplacements, const char* pszName, co
 HRESULT RunRegistryScript(const char* pszScript, int cchScript, bool bRegister,
                           const RegistryReplacements* pReplacements);
 
+// Deletes a key with everything below it; a key that is not there is no
+// failure.
+LONG DeleteRegistryTree(HKEY hParent, const char* pszName);
+
 // Runs the "REGISTRY" resource nId of the module.
 HRESULT RunRegistryScriptResource(HINSTANCE hModule, UINT nId, bool bRegister,
                                   const RegistryReplacements* pReplacements);

@@ -25,18 +25,40 @@ unset DISPLAY
 # start at once: the second waits on the lock beside the prefix and then finds
 # it made, rather than removing what the first is making.
 lc_wine_prefix() {
-  if [ -f "$WINEPREFIX/.lettercast-ready" ]; then lc_wine_fonts; return 0; fi
+  if lc_wine_ready; then lc_wine_fonts; return 0; fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9 || exit 1
-    if [ -f "$WINEPREFIX/.lettercast-ready" ]; then exit 0; fi
+    if lc_wine_ready; then exit 0; fi
     lc_wine_create_prefix
   ) 9>"$WINEPREFIX.lock"
 }
 
+# The prefix and its untouched copy beside it (PREFIX.clean), which no
+# program ever runs in: a job's fresh prefix is copied from that, since the
+# tests that run in the prefix itself make and remove files while it is copied.
+lc_wine_ready() {
+  [ -f "$WINEPREFIX/.lettercast-ready" ] && [ -f "$WINEPREFIX.clean/.lettercast-ready" ]
+}
+
+# A fresh prefix at DEST, as the build's was when it was made. Wine's own
+# DLLs (system32, syswow64, winsxs: nearly all of a prefix's 600 MB to 1.3 GB)
+# are hard links to the clean copy's, which Wine only ever reads once a prefix
+# is made; everything else (registry, user folders, windows/) is copied.
+lc_wine_fresh() {   # lc_wine_fresh DEST
+  lc_wine_prefix || return 1
+  local clean=$WINEPREFIX.clean dest=$1 d
+  local shared=(system32 syswow64 winsxs)
+  mkdir -p "$dest" || return 1
+  tar -C "$clean" "${shared[@]/#/--exclude=./drive_c/windows/}" -cf - . | tar -C "$dest" -xf - || return 1
+  for d in "${shared[@]}"; do
+    [ ! -d "$clean/drive_c/windows/$d" ] || cp -al "$clean/drive_c/windows/$d" "$dest/drive_c/windows/$d" || return 1
+  done
+}
+
 lc_wine_create_prefix() {
   echo "wine: creating the test prefix in $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.clean"
   wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
@@ -48,6 +70,8 @@ lc_wine_create_prefix() {
   fi
   lc_wine_fonts
   touch "$WINEPREFIX/.lettercast-ready"
+  rm -rf "$WINEPREFIX.clean"
+  cp -a "$WINEPREFIX" "$WINEPREFIX.clean"
 }
 
 # Wine's own fonts (Debian's fonts-wine: MS Sans Serif, Marlett, Tahoma, ...)

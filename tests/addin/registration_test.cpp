@@ -26,6 +26,12 @@ const char kAppIdDllKey[] = "AppID\\Pigeonflight_ATL.DLL";
 const char kProgIdKey[] = "Pigeonflight_ATL.Connect.1";
 const char kIndependentProgIdKey[] = "Pigeonflight_ATL.Connect";
 const char kTypeLibKey[] = "TypeLib\\{6EB38DB3-97C4-4446-A085-9C590A97C559}";
+// The type library's entry for the platform of this build.
+#ifdef _WIN64
+const char kTypeLibPlatform[] = "win64";
+#else
+const char kTypeLibPlatform[] = "win32";
+#endif
 const char kCallbackInterfaceKey[] = "Interface\\{CE895442-9981-4315-AA85-4B9A5C7739D8}";
 const char kAddinsKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins";
 const char kAddinKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins\\Pigeonflight_ATL.Connect";
@@ -157,7 +163,7 @@ protected:
         ASSERT_EQ(data.size(), 4u);
         EXPECT_EQ(*(const DWORD*)data.data(), 3u);
 
-        EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kTypeLibKey) + "\\1.0\\409\\win32", NULL), m_dllPath);
+        EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kTypeLibKey) + "\\1.0\\409\\" + kTypeLibPlatform, NULL), m_dllPath);
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kCallbackInterfaceKey)) << "the dual interface is registered";
     }
 

@@ -58,7 +58,11 @@ TEST_F(TypeLibraryTest, TheLibraryHasItsIdVersionAndLanguage)
     EXPECT_EQ(pAttr->wMajorVerNum, 1);
     EXPECT_EQ(pAttr->wMinorVerNum, 0);
     EXPECT_EQ(pAttr->lcid, 0x0409u);
+#ifdef _WIN64
+    EXPECT_EQ(pAttr->syskind, SYS_WIN64);
+#else
     EXPECT_EQ(pAttr->syskind, SYS_WIN32);
+#endif
     m_pLib->ReleaseTLibAttr(pAttr);
     std::wstring help;
     EXPECT_EQ(Documentation(m_pLib, -1, &help), L"Pigeonflight_ATLLib");

@@ -17,6 +17,14 @@
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/registry_fixtures.h"
 
+
+// The bytes of a one-entry ADRLIST (CbNewADRLIST(1)): its count and one entry
+// of two counts and a pointer, aligned for the pointer.
+#ifdef _WIN64
+#define LC_ONE_ENTRY_ADRLIST "24"
+#else
+#define LC_ONE_ENTRY_ADRLIST "16"
+#endif
 namespace {
 
 enum MailKind {
@@ -451,8 +459,8 @@ const FailureCase kCases[] = {
 
     // Addressing.
     { "RecipientListCannotBeAllocated", "MAPIAllocateBuffer=fail:0x8007000E@1", PlainMail, 2, {},
-      { "Failed to allocate ADRLIST: r1@example.com, 8007000E, 16" },
-      { "Failed to allocate ADRLIST: r1@example.com, 8007000E, 16\r\n", kIncomplete }, 0, 0 },
+      { "Failed to allocate ADRLIST: r1@example.com, 8007000E, " LC_ONE_ENTRY_ADRLIST },
+      { "Failed to allocate ADRLIST: r1@example.com, 8007000E, " LC_ONE_ENTRY_ADRLIST "\r\n", kIncomplete }, 0, 0 },
     { "RecipientValuesCannotBeAllocated", "MAPIAllocateBuffer=fail@2", PlainMail, 2, {},
       { "Failed to allocate SPropValue: r1@example.com" },
       { "Failed to allocate SPropValue: r1@example.com\r\n", kIncomplete }, 0, 0 },

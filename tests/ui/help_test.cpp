@@ -63,7 +63,8 @@ TEST_F(HelpTest, ShowHelpTopicOpensTheFileThenLooksUpTheKeyword)
     EXPECT_EQ(std::string(lookup.szFile), ProductDir() + "Lettercast.chm");
     EXPECT_EQ(lookup.uCommand, (UINT)HH_KEYWORD_LOOKUP);
     ASSERT_TRUE(lookup.bHasLink);
-    EXPECT_EQ(lookup.cbStruct, 32);
+    // HH_AKLINK as HTML Help reads it: 32 bytes, 56 with 64-bit pointers.
+    EXPECT_EQ(lookup.cbStruct, sizeof(void*) == 8 ? 56 : 32);
     EXPECT_EQ(lookup.fReserved, FALSE);
     EXPECT_STREQ(lookup.szKeywords, "mailing lists");
     EXPECT_TRUE(lookup.bUrlNull);
