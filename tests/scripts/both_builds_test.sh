@@ -61,26 +61,22 @@ nothing_left() {
   done
 }
 
-for first in x86 x64; do
+view() { [ "$1" = x86 ] && echo 32 || echo 64; }
+for order in "x86 x64" "x64 x86"; do
+  read -r first second <<<"$order"
   check "both builds register" regsvr "$(dll "$x86")"
   regsvr "$(dll "$x64")"
   works "$first-first-both-x86" x86
   works "$first-first-both-x64" x64
-  if [ "$first" = x86 ]; then
-    check "the 32-bit build unregisters" regsvr /u "$(dll "$x86")"
-    check "its class key goes from the 32-bit view" sh -c '! wine reg query "$1" /reg:32 </dev/null >/dev/null 2>&1' - "$clsid"
-    check "the keys both builds share stay for the 64-bit one" shared_keys_stay
-    works "x86-gone-x64" x64
-    refused "x86-gone-x86" x86
-    check "the 64-bit build unregisters" regsvr /u "$(dll "$x64")"
-  else
-    check "the 64-bit build unregisters" regsvr /u "$(dll "$x64")"
-    check "its class key goes from the 64-bit view" sh -c '! wine reg query "$1" /reg:64 </dev/null >/dev/null 2>&1' - "$clsid"
-    check "the keys both builds share stay for the 32-bit one" shared_keys_stay
-    works "x64-gone-x86" x86
-    refused "x64-gone-x64" x64
-    check "the 32-bit build unregisters" regsvr /u "$(dll "$x86")"
-  fi
+  build=$x86; [ "$first" = x86 ] || build=$x64
+  check "the $first build unregisters first" regsvr /u "$(dll "$build")"
+  check "its class key goes from the $(view "$first")-bit view" \
+    sh -c '! wine reg query "$1" "/reg:$2" </dev/null >/dev/null 2>&1' - "$clsid" "$(view "$first")"
+  check "the keys both builds share stay for the $second build" shared_keys_stay
+  works "$first-gone-$second" "$second"
+  refused "$first-gone-$first" "$first"
+  build=$x64; [ "$second" = x64 ] || build=$x86
+  check "the $second build unregisters" regsvr /u "$(dll "$build")"
   check "unregistering both leaves no key of either" nothing_left
 done
 [ $failed -eq 0 ] || { sed -n '1,$p' "$out"/*.log | tail -40; }
