@@ -226,9 +226,9 @@ status=$(wine_status msiexec /x "$(winpath "$msi")" /qn /l*v "$(winpath "$work/u
 check "msiexec /x /qn succeeds ($status)" test "$status" -eq 0
 snap removed
 
-for part in user system files; do
-  added "$work/before.$part" "$work/installed.$part" >"$work/wrote.$part"
-  added "$work/installed.$part" "$work/job.$part" >"$work/job-wrote.$part"
+for kind in user system files; do
+  added "$work/before.$kind" "$work/installed.$kind" >"$work/wrote.$kind"
+  added "$work/installed.$kind" "$work/job.$kind" >"$work/job-wrote.$kind"
 done
 check "the install wrote the registration under HKCU ($(wc -l <"$work/wrote.user") entries)" test -s "$work/wrote.user"
 # The package's registry values are all under HKCU\Software\Classes and
@@ -236,17 +236,17 @@ check "the install wrote the registration under HKCU ($(wc -l <"$work/wrote.user
 # product, which the removal must take away like the rest.
 grep -v -E '^\[Software\\\\(Classes|Microsoft\\\\Office\\\\Outlook\\\\Addins)\\\\' "$work/wrote.user" >"$work/elsewhere.user"
 check_none "the install wrote no other user keys" "$work/elsewhere.user"
-for part in user system files; do
-  common "$work/wrote.$part" "$work/removed.$part" >"$work/left.$part"
-  LC_ALL=C comm -23 "$work/before.$part" "$work/removed.$part" >"$work/lost.$part"
+for kind in user system files; do
+  common "$work/wrote.$kind" "$work/removed.$kind" >"$work/left.$kind"
+  LC_ALL=C comm -23 "$work/before.$kind" "$work/removed.$kind" >"$work/lost.$kind"
   # Whatever is new once the package is gone was written by the job (the
   # add-in's options and logs, the stand-in host's store), or is one of the
   # empty keys that Windows Installer keeps its records of products,
   # features and components under (Wine's msiexec leaves them once made), or
   # its cache folder C:\windows\Installer.
-  added "$work/before.$part" "$work/removed.$part" | LC_ALL=C comm -23 - "$work/job-wrote.$part" |
+  added "$work/before.$kind" "$work/removed.$kind" | LC_ALL=C comm -23 - "$work/job-wrote.$kind" |
     grep -v -E '^\[Software\\\\(Classes|Microsoft\\\\Windows\\\\CurrentVersion)\\\\Installer(\\\\[^]]*)?\]$' |
-    grep -v -x 'd windows/Installer' >"$work/new.$part"
+    grep -v -x 'd windows/Installer' >"$work/new.$kind"
 done
 check_none "the removal took away every HKCU key and value the install wrote" "$work/left.user"
 check_none "the removal took away every HKLM key and value the install wrote" "$work/left.system"
@@ -304,9 +304,9 @@ if [ "$arch" = x64 ]; then
     snap after32
     # Nothing changes but Windows Installer's own cache folder, which Wine's
     # msiexec makes (empty) as it opens a package.
-    for part in user system files; do
-      LC_ALL=C comm -3 "$work/before32.$part" "$work/after32.$part" | grep -v -x $'\td windows/Installer' >"$work/changed32.$part"
-      check_none "on 32-bit Windows nothing is installed ($part)" "$work/changed32.$part"
+    for kind in user system files; do
+      LC_ALL=C comm -3 "$work/before32.$kind" "$work/after32.$kind" | grep -v -x $'\td windows/Installer' >"$work/changed32.$kind"
+      check_none "on 32-bit Windows nothing is installed ($kind)" "$work/changed32.$kind"
     done
   else
     echo "FAILED: the 32-bit prefix could not be made"; cat "$work/prefix32.log"; fail=1
