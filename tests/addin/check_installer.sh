@@ -129,16 +129,22 @@ wine_quiet() { wine "$@" </dev/null >>"$work/wine.log" 2>&1; }
 wine_status() { wine "$@" </dev/null >>"$work/wine.log" 2>&1; echo $?; }
 tab=$'\t'
 
-export LETTERCAST_ARCH=$arch LETTERCAST_WINEPREFIX=$work/prefix
+# Fresh prefixes of each kind, copied from the builds' untouched ones (which
+# no program ever ran in).
+export LETTERCAST_ARCH=$arch
+[ "$arch" = x86 ] || export LETTERCAST_BUILD_DIR=$build/x64
 source "$top/scripts/lib/wine.sh"
+lc_wine_fresh "$work/prefix" >/dev/null || { echo "FAILED: the Wine prefix could not be made"; exit 1; }
+export WINEPREFIX=$work/prefix
 prefixes+=("$WINEPREFIX")
 if [ "$arch" = x64 ]; then
-  # The 32-bit Windows for the refusal below, made meanwhile.
+  # The 32-bit Windows for the refusal below.
   prefixes+=("$work/prefix32")
-  (export LETTERCAST_ARCH=x86 LETTERCAST_WINEPREFIX=$work/prefix32
-   source "$top/scripts/lib/wine.sh" && lc_wine_prefix) >"$work/prefix32.log" 2>&1 &
+  (export LETTERCAST_ARCH=x86 LETTERCAST_BUILD_DIR=$build
+   source "$top/scripts/lib/wine.sh" && lc_wine_fresh "$work/prefix32") >"$work/prefix32.log" 2>&1 ||
+    { echo "FAILED: the 32-bit Wine prefix could not be made"; exit 1; }
 fi
-lc_wine_start >/dev/null || { echo "FAILED: the Wine prefix could not be made"; exit 1; }
+lc_wine_serve
 
 # --- Outlook of the other bitness -----------------------------------------
 # Each Outlook writes its Bitness in its own registry view: 64-bit Outlook in
@@ -210,7 +216,7 @@ check "HKCU\\Software\\Classes\\CLSID\\{2BF6E8F5-...}\\InprocServer32 names the 
 
 job_args=(--prefix "$WINEPREFIX" --list "$top/samples/SampleTo.txt" --out "$work/job" --pause 0)
 [ "$arch" = x86 ] || job_args+=(--x64)
-(unset LETTERCAST_ARCH LETTERCAST_WINEPREFIX; "$top/scripts/run-job" "${job_args[@]}") >"$work/job.out" 2>"$work/job.err"
+(unset LETTERCAST_ARCH LETTERCAST_WINEPREFIX; export LETTERCAST_BUILD_DIR=$build; "$top/scripts/run-job" "${job_args[@]}") >"$work/job.out" 2>"$work/job.err"
 status=$?
 check "run-job --prefix completes the mailing ($status)" test "$status" -eq 0
 check "4 messages delivered" test "$(find "$work/job/delivered" -name '*.eml' 2>/dev/null | wc -l)" -eq 4
