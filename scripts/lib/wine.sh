@@ -109,6 +109,14 @@ lc_wine_serve() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# A hidden window that holds the prefix's desktop open until the server
+# ends (tests/support/desktop_keeper.cpp): for a run of many test programs.
+lc_wine_keep_desktop() {
+  local keeper=$lc_build/tests/desktop_keeper.exe
+  [ -f "$keeper" ] || return 0
+  (wine "$keeper" </dev/null >/dev/null 2>&1 &)
+}
+
 lc_wine_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
