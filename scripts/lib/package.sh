@@ -14,6 +14,7 @@
 lc_package_folder=Lettercast
 lc_package_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$lc_package_top/scripts/lib/strip.sh"
+source "$lc_package_top/scripts/lib/builds.sh"
 
 # The version of the build, as the project states it (x.y.z): the package's
 # ProductVersion, as the DLL's version resource is made from the same line.
@@ -21,20 +22,11 @@ lc_package_version() {
   sed -n 's/^project(Lettercast VERSION \([0-9][0-9.]*\).*/\1/p' "$lc_package_top/CMakeLists.txt"
 }
 
-# The build folder of ARCH within BUILD.
-lc_package_build_of() {   # lc_package_build_of BUILD ARCH
-  case $2 in
-    x86) printf '%s' "$1" ;;
-    x64) printf '%s' "$1/x64" ;;
-    *) echo "package: the architecture is x86 or x64, not $2" >&2; return 2 ;;
-  esac
-}
-
 # One build's files as shipped, into DIR: the stripped DLL, the help file and
 # the sample list with CR LF line ends (Windows users open it with Notepad).
 lc_package_build_files() {   # lc_package_build_files BUILD ARCH DIR
   local bin f
-  bin=$(lc_package_build_of "$1" "$2")/bin || return
+  bin=$(lc_build_of "$1" "$2")/bin || return
   for f in "$bin/Pigeonflight_ATL.dll" "$bin/Lettercast.chm"; do
     [ -f "$f" ] || { echo "package: $f is missing: build first (scripts/build)" >&2; return 1; }
   done
@@ -49,7 +41,7 @@ lc_package_build_files() {   # lc_package_build_files BUILD ARCH DIR
 lc_package_msi() {   # lc_package_msi BUILD ARCH MSI_FILE [FILES]
   local build=$1 arch=$2 msi=$3 files=${4:-} version work status
   command -v wixl >/dev/null || { echo "package: wixl is missing (Debian package wixl)" >&2; return 1; }
-  lc_package_build_of "$build" "$arch" >/dev/null || return
+  lc_build_of "$build" "$arch" >/dev/null || return
   version=$(lc_package_version)
   [ -n "$version" ] || { echo "package: no version in $lc_package_top/CMakeLists.txt" >&2; return 1; }
   work=$(mktemp -d "${TMPDIR:-/tmp}/lettercast-msi.XXXXXX") || return

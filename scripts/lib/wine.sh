@@ -6,10 +6,11 @@
 # Source this file; it defines the variables and the functions below.
 
 lc_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$lc_top/scripts/lib/builds.sh"
 lc_arch=${LETTERCAST_ARCH:-x86}
 case $lc_arch in
   x86) lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build}; export WINEARCH=win32 ;;
-  x64) lc_build=${LETTERCAST_BUILD_DIR:-$lc_top/build/x64}; export WINEARCH=win64 ;;
+  x64) lc_build=${LETTERCAST_BUILD_DIR:-$(lc_build_of "$lc_top/build" x64)}; export WINEARCH=win64 ;;
   *) echo "wine: LETTERCAST_ARCH is x86 or x64, not $lc_arch" >&2; return 2 2>/dev/null || exit 2 ;;
 esac
 

@@ -132,7 +132,8 @@ tab=$'\t'
 # Fresh prefixes of each kind, copied from the builds' untouched ones (which
 # no program ever ran in).
 export LETTERCAST_ARCH=$arch
-[ "$arch" = x86 ] || export LETTERCAST_BUILD_DIR=$build/x64
+source "$top/scripts/lib/builds.sh"
+export LETTERCAST_BUILD_DIR=$(lc_build_of "$build" "$arch")
 source "$top/scripts/lib/wine.sh"
 lc_wine_fresh "$work/prefix" >/dev/null || { echo "FAILED: the Wine prefix could not be made"; exit 1; }
 export WINEPREFIX=$work/prefix
