@@ -2,7 +2,7 @@
 
 #include "logs/job_log.h"
 
-JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL, false, "", 0, 0, 0, 0 };
+JobProgressRecord JobProgress = { "Not Running", 0.0, 0, 0, 0, JobIdle, NULL, false, "", 0, 0, 0, 0, 0.0, -1, 0 };
 
 void ResetJobReport()
 {
@@ -13,6 +13,8 @@ void ResetJobReport()
     JobProgress.notSentCount = 0;
     JobProgress.totalCount = 0;
     JobProgress.alreadySentPercent = 0.0;
+    JobProgress.limitedRemainingMs = -1;
+    JobProgress.limitedEstimateTick = 0;
 }
 
 void NoteJobEndReason(const char* pszText)

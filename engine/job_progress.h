@@ -37,6 +37,11 @@ struct JobProgressRecord {
     int notSentCount;       // recipients whose copy did not go, each with its "Not Sent" line
     int totalCount;         // recipients the counting pass found
     double alreadySentPercent;   // their share of the list, part of percentDone
+    // The remaining time as the engine works it out when the sending limits
+    // or a start time make the job wait (-1: none; the dialog then scales
+    // the running time), taken at the tick count limitedEstimateTick.
+    LONGLONG limitedRemainingMs;
+    DWORD limitedEstimateTick;
 };
 
 extern JobProgressRecord JobProgress;

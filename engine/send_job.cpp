@@ -28,7 +28,7 @@
 #include "ui/help.h"
 #include "ui/message_box.h"
 
-SendJob::SendJob(IDispatch* pMailItem) : m_pParent(pMailItem), m_hWndOwner(NULL)
+SendJob::SendJob(IDispatch* pMailItem) : m_pParent(pMailItem), m_hWndOwner(NULL), m_ftSendAt()
 {
     if (pMailItem == NULL)
         return;

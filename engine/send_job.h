@@ -32,6 +32,9 @@ public:
     IDispatch* m_pParent;       // the composed message, borrowed
     ComHolder<IMessage> m_pMAPIMessage;   // its MAPI object
     HWND m_hWndOwner;           // owner of the job's message boxes
+    // When the first copy goes (UTC); zero: at once. Everything before the
+    // first recipient is done and asked at Send all the same.
+    FILETIME m_ftSendAt;
 };
 
 #endif

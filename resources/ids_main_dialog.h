@@ -13,5 +13,6 @@
 #define IDC_MAIN_STATUS             1021
 #define IDC_MAIN_OPEN               1026
 #define IDC_MAIN_PREVIEW            1027
+#define IDC_MAIN_SEND_AT            1028
 
 #endif

@@ -25,6 +25,9 @@ JobOptionsRecord BuiltInJobOptions()
     options.SaveOrig = 1;
     options.DoSendRecv = 0;
     options.SendRecvCount = 100;
+    options.PerMinute = 0;
+    options.PerDay = 0;
+    options.PauseVariation = 0;
     return options;
 }
 
@@ -155,6 +158,11 @@ void LoadOptions()
     JobOptions.DoSendRecv = ReadNumber(gszOptionsSection, "DoSendRecv", JobOptions.DoSendRecv);
     JobOptions.SendRecvCount = ClampInt(ReadNumber(gszOptionsSection, "SendRecvCount", JobOptions.SendRecvCount),
                                         LC_SENDRECV_COUNT_MIN, LC_SENDRECV_COUNT_MAX);
+    JobOptions.PerMinute = ClampInt(ReadNumber(gszOptionsSection, "PerMinute", JobOptions.PerMinute),
+                                    0, LC_PER_MINUTE_MAX);
+    JobOptions.PerDay = ClampInt(ReadNumber(gszOptionsSection, "PerDay", JobOptions.PerDay), 0, LC_PER_DAY_MAX);
+    JobOptions.PauseVariation = ClampInt(ReadNumber(gszOptionsSection, "PauseVariation", JobOptions.PauseVariation),
+                                         0, LC_PAUSE_VARIATION_MAX);
 }
 
 int SaveOptions()
@@ -164,5 +172,11 @@ int SaveOptions()
     WriteNumber(gszOptionsSection, "Pause", JobOptions.Pause);
     WriteNumber(gszOptionsSection, "SaveOrig", JobOptions.SaveOrig);
     WriteNumber(gszOptionsSection, "DoSendRecv", JobOptions.DoSendRecv);
-    return WriteNumber(gszOptionsSection, "SendRecvCount", JobOptions.SendRecvCount);
+    int nResult = WriteNumber(gszOptionsSection, "SendRecvCount", JobOptions.SendRecvCount);
+    // The limits after the values every earlier version wrote: the result
+    // stays that of the count.
+    WriteNumber(gszOptionsSection, "PerMinute", JobOptions.PerMinute);
+    WriteNumber(gszOptionsSection, "PerDay", JobOptions.PerDay);
+    WriteNumber(gszOptionsSection, "PauseVariation", JobOptions.PauseVariation);
+    return nResult;
 }

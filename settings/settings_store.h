@@ -9,6 +9,9 @@
 #define LC_PAUSE_MAX 9999
 #define LC_SENDRECV_COUNT_MIN 1
 #define LC_SENDRECV_COUNT_MAX 9999
+#define LC_PER_MINUTE_MAX 9999
+#define LC_PER_DAY_MAX 1000000
+#define LC_PAUSE_VARIATION_MAX 9999
 
 // Field names are those of the registry values in section "options".
 struct JobOptionsRecord {
@@ -18,6 +21,10 @@ struct JobOptionsRecord {
     int SaveOrig;                         // non-zero keeps the composed message after a job, 0 deletes it
     int DoSendRecv;                       // exactly 1 runs a Send/Receive every SendRecvCount e-mails
     int SendRecvCount;
+    // The sending limits; 0 turns each off.
+    int PerMinute;                        // messages in any 60 seconds
+    int PerDay;                           // recipients (To, Cc and Bcc) in any 24 hours
+    int PauseVariation;                   // seconds the pause is varied by, either way
 };
 
 extern JobOptionsRecord JobOptions;

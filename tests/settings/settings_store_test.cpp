@@ -60,9 +60,12 @@ TEST_F(SettingsStoreTest, DefaultsWithNoKey)
     EXPECT_EQ(JobOptions.SaveOrig, 1);
     EXPECT_EQ(JobOptions.DoSendRecv, 0);
     EXPECT_EQ(JobOptions.SendRecvCount, 100);
+    EXPECT_EQ(JobOptions.PerMinute, 0);
+    EXPECT_EQ(JobOptions.PerDay, 0);
+    EXPECT_EQ(JobOptions.PauseVariation, 0);
 }
 
-TEST_F(SettingsStoreTest, SaveWritesSixTextValuesWithTheirTerminators)
+TEST_F(SettingsStoreTest, SaveWritesEveryValueAsTextWithItsTerminator)
 {
     strcpy(JobOptions.ToList, "D:\\Lists\\club.csv");
     strcpy(JobOptions.LastToFolder, "D:\\Lists\\");
@@ -70,13 +73,17 @@ TEST_F(SettingsStoreTest, SaveWritesSixTextValuesWithTheirTerminators)
     JobOptions.SaveOrig = 0;
     JobOptions.DoSendRecv = 1;
     JobOptions.SendRecvCount = -3;   // saving applies no ranges
+    JobOptions.PerMinute = 30;
+    JobOptions.PerDay = 10000;
+    JobOptions.PauseVariation = 2;
     EXPECT_EQ(SaveOptions(), 1);
 
     std::vector<StoredValue> values = OptionValues();
-    ASSERT_EQ(values.size(), 6u);
+    ASSERT_EQ(values.size(), 9u);
     const std::vector<std::pair<std::string, std::string>> expected = {
         { "ToList", "D:\\Lists\\club.csv" }, { "LastToFolder", "D:\\Lists\\" }, { "Pause", "15" },
         { "SaveOrig", "0" }, { "DoSendRecv", "1" }, { "SendRecvCount", "-3" },
+        { "PerMinute", "30" }, { "PerDay", "10000" }, { "PauseVariation", "2" },
     };
     for (const auto& want : expected) {
         bool bFound = false;
@@ -111,6 +118,9 @@ TEST_F(SettingsStoreTest, SavedOptionsLoadBack)
     JobOptions.SaveOrig = 0;
     JobOptions.DoSendRecv = 1;
     JobOptions.SendRecvCount = 1;
+    JobOptions.PerMinute = 2;
+    JobOptions.PerDay = 1000000;
+    JobOptions.PauseVariation = 9999;
     SaveOptions();
     JobOptionsRecord saved = JobOptions;
 
@@ -122,22 +132,36 @@ TEST_F(SettingsStoreTest, SavedOptionsLoadBack)
     EXPECT_EQ(JobOptions.SaveOrig, saved.SaveOrig);
     EXPECT_EQ(JobOptions.DoSendRecv, saved.DoSendRecv);
     EXPECT_EQ(JobOptions.SendRecvCount, saved.SendRecvCount);
+    EXPECT_EQ(JobOptions.PerMinute, saved.PerMinute);
+    EXPECT_EQ(JobOptions.PerDay, saved.PerDay);
+    EXPECT_EQ(JobOptions.PauseVariation, saved.PauseVariation);
 }
 
 TEST_F(SettingsStoreTest, RangesAreAppliedAtLoad)
 {
-    struct Case { const char* pszPause; int nPause; const char* pszCount; int nCount; };
+    // The limits: 0 (off) to their maximum, whatever was stored.
+    struct Case {
+        const char* pszPause; int nPause; const char* pszCount; int nCount;
+        const char* pszLimit; int nPerMinute; int nPerDay; int nVariation;
+    };
     const Case cases[] = {
-        { "-5", 0, "0", 1 }, { "12000", 9999, "-3", 1 }, { "9999", 9999, "10000", 9999 },
-        { "0", 0, "1", 1 }, { "99999999999", 9999, "-99999999999", 1 },
+        { "-5", 0, "0", 1, "-1", 0, 0, 0 }, { "12000", 9999, "-3", 1, "10000", 9999, 10000, 9999 },
+        { "9999", 9999, "10000", 9999, "1000001", 9999, 1000000, 9999 },
+        { "0", 0, "1", 1, "0", 0, 0, 0 }, { "99999999999", 9999, "-99999999999", 1, "30", 30, 30, 30 },
     };
     for (const Case& c : cases) {
         Store("Pause", c.pszPause);
         Store("SendRecvCount", c.pszCount);
+        Store("PerMinute", c.pszLimit);
+        Store("PerDay", c.pszLimit);
+        Store("PauseVariation", c.pszLimit);
         JobOptions = BuiltInJobOptions();
         LoadOptions();
         EXPECT_EQ(JobOptions.Pause, c.nPause) << c.pszPause;
         EXPECT_EQ(JobOptions.SendRecvCount, c.nCount) << c.pszCount;
+        EXPECT_EQ(JobOptions.PerMinute, c.nPerMinute) << c.pszLimit;
+        EXPECT_EQ(JobOptions.PerDay, c.nPerDay) << c.pszLimit;
+        EXPECT_EQ(JobOptions.PauseVariation, c.nVariation) << c.pszLimit;
     }
 }
 
