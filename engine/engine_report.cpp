@@ -34,23 +34,38 @@ void LogJobText(FILE* pLog, const char* pszText)
 
 #define LC_ERROR_TEXT_CAPACITY 512
 
+// The error information's source and description, each left as it is
+// when the error carries none.
+static void ReadErrorTexts(const _com_error& error, char* pszSource, char* pszDescription)
+{
+    IErrorInfo* pInfo = error.ErrorInfo();
+    if (pInfo) {
+        BSTR bstr = NULL;
+        if (SUCCEEDED(pInfo->GetSource(&bstr)) && bstr)
+            WideToAnsi(bstr, pszSource, LC_ERROR_TEXT_CAPACITY);
+        SysFreeString(bstr);
+        bstr = NULL;
+        if (SUCCEEDED(pInfo->GetDescription(&bstr)) && bstr)
+            WideToAnsi(bstr, pszDescription, LC_ERROR_TEXT_CAPACITY);
+        SysFreeString(bstr);
+        pInfo->Release();
+    }
+}
+
+std::string ComErrorDescription(const _com_error& error)
+{
+    char szSource[LC_ERROR_TEXT_CAPACITY] = "";
+    char szDescription[LC_ERROR_TEXT_CAPACITY] = "";
+    ReadErrorTexts(error, szSource, szDescription);
+    return szDescription;
+}
+
 void ReportComError(const _com_error& error, FILE* pLog, const char* pszLocation)
 {
     if (pLog == NULL)
         return;
     char szSource[LC_ERROR_TEXT_CAPACITY] = "(null)";
     char szDescription[LC_ERROR_TEXT_CAPACITY] = "(null)";
-    IErrorInfo* pInfo = error.ErrorInfo();
-    if (pInfo) {
-        BSTR bstr = NULL;
-        if (SUCCEEDED(pInfo->GetSource(&bstr)) && bstr)
-            WideToAnsi(bstr, szSource, LC_ERROR_TEXT_CAPACITY);
-        SysFreeString(bstr);
-        bstr = NULL;
-        if (SUCCEEDED(pInfo->GetDescription(&bstr)) && bstr)
-            WideToAnsi(bstr, szDescription, LC_ERROR_TEXT_CAPACITY);
-        SysFreeString(bstr);
-        pInfo->Release();
-    }
+    ReadErrorTexts(error, szSource, szDescription);
     LogComError(pLog, (long)error.Error(), szSource, szDescription, pszLocation);
 }

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <comdef.h>
 
+#include <string>
+
 #define LC_CAUGHT_TEXT_CAPACITY 128      // texts of caught failures
 #define LC_RECIPIENT_TEXT_CAPACITY 306   // per-recipient failures with an address of up to 255
 
@@ -20,5 +22,7 @@ void LogJobText(FILE* pLog, const char* pszText);
 // "***** Exception 0x%08x from %s: ..." with the error's source and
 // description, "(null)" for each when it carries no error information.
 void ReportComError(const _com_error& error, FILE* pLog, const char* pszLocation);
+// The error's own description (ANSI), empty when it carries none.
+std::string ComErrorDescription(const _com_error& error);
 
 #endif

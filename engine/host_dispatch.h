@@ -50,6 +50,12 @@ void DispGetProperty(IDispatch* pObject, LPCOLESTR pszName, VARIANT* pResult);
 // Arguments in their natural order, first argument first.
 void DispCallMethod(IDispatch* pObject, LPCOLESTR pszName, const VARIANT* pArgs, int nArgs, VARIANT* pResult);
 
+// Outlook's numbers of the default folders the engine uses (OlDefaultFolders).
+enum {
+    olFolderOutbox = 4,
+    olFolderSentMail = 5,
+};
+
 // The interface that a VT_UNKNOWN or VT_DISPATCH result answers for riid,
 // with its own reference; NULL for an empty result or a refusal.
 void* QueryVariantInterface(const VARIANT& value, REFIID riid);

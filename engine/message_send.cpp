@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "addin/host_state.h"
 #include "engine/com_holder.h"
 #include "engine/engine_report.h"
@@ -12,14 +14,10 @@
 #include "engine/recipient_files.h"
 #include "logs/job_log.h"
 #include "engine/send_job_state.h"
+#include "engine/server_pushback.h"
 #include "mailing/text_conversion.h"
 
 namespace {
-
-enum {
-    olFolderOutbox = 4,
-    olFolderSentMail = 5,
-};
 
 #define LC_COPY_RETRY_LIMIT 10
 
@@ -50,6 +48,29 @@ void LogAndShowRecipientText(SendJobState* pState, const char* pszFormat, const 
     snprintf(szText, sizeof(szText), pszFormat, pszAddress);
     LogJobText(pState->pCurrentLog, szText);
     ShowJobText(pState->hWndOwner, szText);
+}
+
+// The store's own text for a failure of pMessage, or empty.
+std::string MessageErrorText(IMessage* pMessage, HRESULT hr)
+{
+    std::string text;
+    LPMAPIERROR pError = NULL;
+    if (pMessage && SUCCEEDED(pMessage->GetLastError(hr, 0, &pError)) && pError) {
+        if (pError->lpszError)
+            text = (const char*)pError->lpszError;
+        MapiBinding.MAPIFreeBuffer(pError);
+    }
+    return text;
+}
+
+// The server refuses more mail for now: the job stops after this recipient.
+void NotePushBack(SendJobState* pState, const char* pszWhat, HRESULT hr, const std::string& text)
+{
+    if (text.empty())
+        snprintf(pState->szPushBack, sizeof(pState->szPushBack), "%s (0x%08lX)", pszWhat, (unsigned long)hr);
+    else
+        snprintf(pState->szPushBack, sizeof(pState->szPushBack), "%s (0x%08lX: %s)", pszWhat, (unsigned long)hr,
+                 text.c_str());
 }
 
 // "... during message %d" texts of the caught stretches.
@@ -397,6 +418,11 @@ OutboxResult MoveToOutbox(SendJobState* pState, const char* pszCaught)
         return OutboxDone;
     }
 
+    // What the Outbox held before the job's first copy: the measure of what
+    // a server holding mail back leaves there.
+    if (pState->nOutboxBefore == LC_OUTBOX_UNCOUNTED)
+        pState->nOutboxBefore = CountFolderItems(outbox);
+
     VARIANT folderArg;
     VariantInit(&folderArg);
     V_VT(&folderArg) = VT_DISPATCH;
@@ -404,6 +430,7 @@ OutboxResult MoveToOutbox(SendJobState* pState, const char* pszCaught)
     ScopedVariant moved;
     DispCallMethod(pState->pCopy, L"Move", &folderArg, 1, &moved);
     pState->pMovedItem.Reset(VariantDispatch(moved.Get()));
+    pState->pOutbox.Reset(outbox.Detach());
     if (pState->pMovedItem == NULL) {
         LogJobText(pState->pCurrentLog, pszCaught);
         return OutboxDone;
@@ -467,9 +494,15 @@ SubmitResult Submit(SendJobState* pState)
     try {
         hr = pState->pCurrentMessage->SubmitMessage(FORCE_SUBMIT);
         if (FAILED(hr)) {
-            LogAndShowRecipientText(pState, "Failed to submit message to: %s", pState->szRecipientAddress);
             snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
                      "the submission failed (0x%08lX)", (unsigned long)hr);
+            std::string errorText = MessageErrorText(pState->pCurrentMessage, hr);
+            // Every copy after it would be refused too: no question, the job stops.
+            if (IsServerPushBack(hr, errorText.c_str())) {
+                NotePushBack(pState, "the submission was refused", hr, errorText);
+                return NotSubmitted;
+            }
+            LogAndShowRecipientText(pState, "Failed to submit message to: %s", pState->szRecipientAddress);
             if (AskJobQuestion(pState->hWndOwner, "Continue Sending Anyway?") != IDYES)
                 return SubmitEndsJob;
             return NotSubmitted;
@@ -478,6 +511,9 @@ SubmitResult Submit(SendJobState* pState)
     } catch (const _com_error& error) {
         hr = error.Error();
         ReportComError(error, pState->pCurrentLog, szText);
+        std::string errorText = ComErrorDescription(error);
+        if (IsServerPushBack(hr, errorText.c_str()))
+            NotePushBack(pState, "the submission was refused", hr, errorText);
     } catch (...) {
         hr = E_UNEXPECTED;
         LogJobText(pState->pCurrentLog, szText);
@@ -496,13 +532,35 @@ bool Flush(SendJobState* pState)
     char szText[LC_CAUGHT_TEXT_CAPACITY];
     FormatCaught(szText, "MAPIFlushQueues error caught during message %d", MessageNumber());
     try {
-        return FlushOutgoingQueue();
+        HRESULT hrFlush = S_OK;
+        if (FlushOutgoingQueue(&hrFlush))
+            return true;
+        if (IsServerPushBack(hrFlush, NULL))
+            NotePushBack(pState, "the outgoing queue was refused", hrFlush, std::string());
+        return false;
     } catch (const _com_error& error) {
         ReportComError(error, pState->pCurrentLog, szText);
+        std::string errorText = ComErrorDescription(error);
+        if (IsServerPushBack(error.Error(), errorText.c_str()))
+            NotePushBack(pState, "the outgoing queue was refused", error.Error(), errorText);
     } catch (...) {
         LogJobText(pState->pCurrentLog, szText);
     }
     return false;
+}
+
+// After a flush: copies of this job that stay in the Outbox, beyond a few on
+// their way, are held back by the server.
+void CheckOutboxHeld(SendJobState* pState)
+{
+    if (pState->nOutboxBefore < 0 || pState->pOutbox == NULL)
+        return;
+    int nItems = CountFolderItems(pState->pOutbox);
+    int nHeld = nItems - pState->nOutboxBefore;
+    if (nItems < 0 || nHeld <= LC_OUTBOX_HELD_LIMIT)
+        return;
+    snprintf(pState->szPushBack, sizeof(pState->szPushBack),
+             "%d copies stay in the Outbox after a flush; they go when the server takes them", nHeld);
 }
 
 // The item that was submitted: the moved one, or the copy where it lay.
@@ -590,8 +648,10 @@ RecipientOutcome SendRecipientCopy(SendJobState* pState)
     if (submitted == NotSubmitted)
         return RecipientNotSent;
     // Sent is what the host has taken for delivery, not what waits in its queue.
-    if (Flush(pState) || CopyHasGone(pState))
+    if (Flush(pState) || CopyHasGone(pState)) {
+        CheckOutboxHeld(pState);
         return RecipientCompleted;
+    }
     if (WithdrawCopy(pState))
         snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
                  "the outgoing queue could not be flushed; the copy was taken back out of it");
@@ -602,13 +662,21 @@ RecipientOutcome SendRecipientCopy(SendJobState* pState)
     return RecipientNotSent;
 }
 
+int CopyRecipientCount(const SendJobState*)
+{
+    // Each copy goes to its list recipient alone.
+    return 1;
+}
+
 int RecipientNumber()
 {
     return JobProgress.sentCount + JobProgress.notSentCount + 1;
 }
 
-bool FlushOutgoingQueue()
+bool FlushOutgoingQueue(HRESULT* phrFlush)
 {
+    if (phrFlush)
+        *phrFlush = S_OK;
     if (gpMAPISession == NULL)
         return false;
     ComHolder<IMAPITable> table;
@@ -641,8 +709,12 @@ bool FlushOutgoingQueue()
         ComHolder<IMAPIStatus> status;
         if (SUCCEEDED(gpMAPISession->OpenEntry(entry.cb, (LPENTRYID)entry.lpb, &IID_IMAPIStatus, MAPI_BEST_ACCESS,
                                                &ulType, (LPUNKNOWN*)status.Receive())) &&
-            status.Get() != NULL)
-            bFlushed = SUCCEEDED(status->FlushQueues(0, 0, NULL, FLUSH_UPLOAD));
+            status.Get() != NULL) {
+            HRESULT hr = status->FlushQueues(0, 0, NULL, FLUSH_UPLOAD);
+            if (phrFlush)
+                *phrFlush = hr;
+            bFlushed = SUCCEEDED(hr);
+        }
     }
     return bFlushed;
 }

@@ -10,6 +10,7 @@
 #include "engine/job_progress.h"
 #include "engine/job_questions.h"
 #include "engine/job_resume.h"
+#include "engine/job_waits.h"
 #include "engine/list_snapshot.h"
 #include "engine/mapi_binding.h"
 #include "engine/message_send.h"
@@ -17,6 +18,8 @@
 #include "engine/original_capture.h"
 #include "engine/recipient_files.h"
 #include "engine/recipient_merge.h"
+#include "engine/send_limits.h"
+#include "engine/server_pushback.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "mailing/bounded_copy.h"
@@ -163,21 +166,20 @@ void SendReceiveIgnoringErrors()
     }
 }
 
-// The pause before every message but the first, in steps of 100 ms.
-bool PauseBetweenMessages(SendJobState* pState)
+// The server takes no more mail for now: the job stops before the next copy,
+// and says so in its log and in a box; what is left of the list can be
+// resumed once the server takes mail again.
+void StopForPushBack(SendJobState* pState)
 {
-    if (JobProgress.sentCount <= 0 || JobOptions.Pause <= 0)
-        return true;
-    SetJobStatus("Pausing Between Mails", JobProgress.sentCount + 1, pState->nTotal);
-    int nSteps = JobOptions.Pause * 10;
-    for (int i = 0; i < nSteps; ++i) {
-        Sleep(100);
-        AccumulateRunTime(&pState->dwLastTick, &JobProgress.runTimeMs);
-        if (!PumpAndCheckJob(pState->pCurrentLog))
-            return false;
-        pState->dwLastTick = GetTickCount();
-    }
-    return true;
+    char szText[LC_NOT_SENT_REASON_CAPACITY + 256];
+    snprintf(szText, sizeof(szText), "Stopped: the mail server takes no more mail for now (%s)", pState->szPushBack);
+    if (pState->pCurrentLog)
+        LogTimedText(pState->pCurrentLog, szText);
+    snprintf(szText, sizeof(szText),
+             "The mail server takes no more mail for now: %s.\n\nIt may have reached a sending limit. The job stops "
+             "here; the rest of the list can be resumed later with the same list, once the server takes mail again.",
+             pState->szPushBack);
+    ShowJobText(pState->hWndOwner, szText);
 }
 
 // The sending pass: false when the job ends before the list does.
@@ -204,7 +206,8 @@ bool SendToEveryRecipient(SendJobState* pState)
         pState->dwLastTick = GetTickCount();
 
         pState->nJobStep = StepPause;
-        if (!PauseBetweenMessages(pState))
+        UpdateLimitedEstimate(pState, false);
+        if (!PauseBetweenMessages(pState) || !WaitForSendingLimits(pState, CopyRecipientCount(pState)))
             return false;
 
         pState->nJobStep = StepSendReceive;
@@ -241,15 +244,19 @@ bool SendToEveryRecipient(SendJobState* pState)
             LogMessageNotSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->szNotSentReason);
             ++JobProgress.notSentCount;
             ReleaseRecipientObjects(pState);
-            continue;
+        } else {
+            NoteCopySubmitted(pState, CopyRecipientCount(pState));
+            ++pState->nSinceSendReceive;
+            pState->nJobStep = StepSentLogged;
+            LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles);
+            ++JobProgress.sentCount;
+            WriteSentListRecord(&pState->sentList, pState->szRecordRaw);
+            ReleaseRecipientObjects(pState);
         }
-
-        ++pState->nSinceSendReceive;
-        pState->nJobStep = StepSentLogged;
-        LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles);
-        ++JobProgress.sentCount;
-        WriteSentListRecord(&pState->sentList, pState->szRecordRaw);
-        ReleaseRecipientObjects(pState);
+        if (pState->szPushBack[0]) {
+            StopForPushBack(pState);
+            return false;
+        }
     }
 }
 
@@ -290,6 +297,9 @@ void SendSteps(SendJobState* pState)
 {
     try {
         if (!AllocateWorkingCopies(pState))
+            return;
+        BeginSendingLimits(pState);
+        if (!WaitForStartTime(pState))
             return;
         if (!SendToEveryRecipient(pState))
             return;
@@ -345,6 +355,8 @@ void SendJob::Run()
         return;
     }
     SendJobState& state = *pState;
+    if (m_ftSendAt.dwLowDateTime || m_ftSendAt.dwHighDateTime)
+        state.tSendAt = LimitTimeOfFileTime(m_ftSendAt);
     bool bMapiTried = false;
     ResetJobReport();
 

@@ -7,7 +7,9 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
       uHtmlCodePage(0), bMergeHeadersMade(false), nEmailColumn(-1), nTotal(0), bListCutShort(false), nSkipped(0),
       nListEncoding(ListEncodingAnsi), nAttachmentColumn(-1), nAttachmentFiles(0), nAttachedFiles(0), nCalls(0),
       nSinceSendReceive(0), nCopyRetries(0), nJobStep(StepStarting), dwLastTick(0), sentList(),
-      bSuccess(false), bSubmitLogged(false), resume(), bUseTnefResolved(false)
+      bSuccess(false), bSubmitLogged(false), resume(), tSendAt(0), bCopySubmitted(false), dwLastSubmitTick(0),
+      dwCopyStartTick(0), dwLastCopyMs(0), uPauseRandom(0), dwEstimateTick(0), bEstimateMade(false),
+      nOutboxBefore(LC_OUTBOX_UNCOUNTED), bUseTnefResolved(false)
 {
     szAddress[0] = '\0';
     szHeaderRaw[0] = '\0';
@@ -20,6 +22,7 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
     szNotSentReason[0] = '\0';
     szAttachmentColumn[0] = '\0';
     szListFolder[0] = '\0';
+    szPushBack[0] = '\0';
     memset(&useTnef, 0, sizeof(useTnef));
 }
 
@@ -35,5 +38,6 @@ void ReleaseRecipientObjects(SendJobState* pState)
 {
     pState->pCurrentMessage.Reset();
     pState->pMovedItem.Reset();
+    pState->pOutbox.Reset();
     pState->pCopy.Reset();
 }

@@ -14,6 +14,7 @@
 #include "engine/engine_report.h"
 #include "engine/job_resume.h"
 #include "engine/mapi_defs.h"
+#include "engine/send_limits.h"
 #include "logs/job_log.h"
 #include "mailing/attachment_column.h"
 #include "mailing/list_reader.h"
@@ -21,6 +22,7 @@
 #include "mailing/mail_merge.h"
 
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
+#define LC_OUTBOX_UNCOUNTED (-2)
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 
 // Where the job is with the current recipient: an unexpected error names
@@ -134,12 +136,32 @@ struct SendJobState {
 
     ResumePlan resume;        // which recipients already have their copy
 
+    // The sending limits and the waits (job_waits): what went in the last
+    // 24 hours, when the first copy may go (0: at once), when the last copy
+    // went and how long making it took, the varied pause's generator, and
+    // when the dialog's estimate was last worked out.
+    SentTimes sentTimes;
+    LimitTime tSendAt;
+    bool bCopySubmitted;
+    DWORD dwLastSubmitTick;
+    DWORD dwCopyStartTick;
+    DWORD dwLastCopyMs;
+    unsigned uPauseRandom;
+    DWORD dwEstimateTick;
+    bool bEstimateMade;
+    // The server's push back: the Outbox's items before the first copy went
+    // into it (LC_OUTBOX_UNCOUNTED before then, -1 when they could not be
+    // counted), and why the job stops before the next copy (empty: it goes on).
+    int nOutboxBefore;
+    char szPushBack[LC_NOT_SENT_REASON_CAPACITY];
+
     SPropValue useTnef;       // PidLidUseTnef = FALSE, its tag resolved once per job
     bool bUseTnefResolved;
 
     // Objects of the current recipient, released when it is done.
     ComHolder<IDispatch> pCopy;
     ComHolder<IDispatch> pMovedItem;
+    ComHolder<IDispatch> pOutbox;   // the Outbox the copy was moved to
     ComHolder<IMessage> pCurrentMessage;
 };
 

@@ -12,6 +12,7 @@
 #include "engine/com_holder.h"
 #include "engine/host_dispatch.h"
 #include "engine/mapi_binding.h"
+#include "engine/job_waits.h"
 #include "engine/message_send.h"
 #include "engine/original_capture.h"
 #include "engine/recipient_files.h"
@@ -135,6 +136,11 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
                 if (state.pszSubjectCopy) {
                     RecipientOutcome outcome = SendRecipientCopy(&state);
                     bSent = outcome == RecipientCompleted;
+                    // A test copy counts against the sending limits as any other.
+                    if (bSent) {
+                        BeginSendingLimits(&state);
+                        NoteCopySubmitted(&state, CopyRecipientCount(&state));
+                    }
                     if (!bSent)
                         snprintf(pszResult, cchResult, "The test copy was not sent%s%s", state.szNotSentReason[0] ? ": " : ".",
                                  state.szNotSentReason);

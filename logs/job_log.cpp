@@ -63,6 +63,14 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     else
         fprintf(pLog, "\t\tSend/Receive off\n");
     fprintf(pLog, "\t\tSave Original: %d\n", JobOptions.SaveOrig);
+    // The sending limits only when on: a job without them logs as before.
+    if (JobOptions.PerMinute > 0)
+        fprintf(pLog, "\t\tAt most %d message%s a minute\n", JobOptions.PerMinute, JobOptions.PerMinute == 1 ? "" : "s");
+    if (JobOptions.PerDay > 0)
+        fprintf(pLog, "\t\tAt most %d recipient%s in any 24 hours\n", JobOptions.PerDay, JobOptions.PerDay == 1 ? "" : "s");
+    if (JobOptions.PauseVariation > 0)
+        fprintf(pLog, "\t\tPause varied by up to %d second%s\n", JobOptions.PauseVariation,
+                JobOptions.PauseVariation == 1 ? "" : "s");
     fflush(pLog);
 }
 
@@ -119,6 +127,30 @@ void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress)
 static void LogText(FILE* pLog, const char* pszText)
 {
     fputs(pszText, pLog);
+    fflush(pLog);
+}
+
+void LogTimedText(FILE* pLog, const char* pszText)
+{
+    SYSTEMTIME time = Now();
+    fprintf(pLog, "(%d:%02d.%02d) %s\n", time.wHour, time.wMinute, time.wSecond, pszText);
+    fflush(pLog);
+}
+
+void LogSentTimesRecord(FILE* pLog, bool bMissing, int nDamagedLine, int nCutShortLine, int nMessages,
+                        long long llRecipients)
+{
+    if (bMissing)
+        fprintf(pLog, "\tNo record of copies sent in the last 24 hours was found: the limits count from this job on\n");
+    else if (nDamagedLine > 0)
+        fprintf(pLog, "\tThe record of copies sent in the last 24 hours is damaged (line %d): the limits count from zero\n",
+                nDamagedLine);
+    else if (nCutShortLine > 0)
+        fprintf(pLog, "\tThe record of copies sent in the last 24 hours ended in a line cut short (line %d), left out\n",
+                nCutShortLine);
+    if (!bMissing && nDamagedLine == 0)
+        fprintf(pLog, "\tSent in the last 24 hours before this job: %d message%s to %lld recipient%s\n", nMessages,
+                nMessages == 1 ? "" : "s", llRecipients, llRecipients == 1 ? "" : "s");
     fflush(pLog);
 }
 

@@ -32,6 +32,13 @@ void LogMessageNotSent(FILE* pLog, int nNumber, const char* pszAddress, const ch
 // A record of the list passed over, with its line in the list and why.
 void LogRecordSkipped(FILE* pLog, int nLine, const char* pszReason, const char* pszAddress);
 void LogMergeError(FILE* pLog);
+// A line of the job's own with the time before it: "(16:40.05) Waiting ...".
+void LogTimedText(FILE* pLog, const char* pszText);
+// What the job found of the record of copies sent in the last 24 hours:
+// none, a damaged line (the count starts from zero) or a last line cut
+// short (left out), each 0 when not so; then what it counts.
+void LogSentTimesRecord(FILE* pLog, bool bMissing, int nDamagedLine, int nCutShortLine, int nMessages,
+                        long long llRecipients);
 void LogJobStopped(FILE* pLog);
 void LogComError(FILE* pLog, long hr, const char* pszSource, const char* pszDescription, const char* pszLocation);
 

@@ -13,6 +13,7 @@ char gszDllDir[LC_PATH_CAPACITY];
 char gszSentListPath[LC_PATH_CAPACITY];
 char gszJobHistoryPath[LC_PATH_CAPACITY];
 char gszCurrentJobPath[LC_PATH_CAPACITY];
+char gszSentTimesPath[LC_PATH_CAPACITY];
 
 void Trace(const char* pszFormat, ...)
 {
@@ -85,6 +86,7 @@ int InitDataPaths(HINSTANCE hModule)
     FormDataPath(gszSentListPath, szBase, "tosent.txt");
     FormDataPath(gszJobHistoryPath, szBase, "JobHistory.txt");
     FormDataPath(gszCurrentJobPath, szBase, "CurrentJob.txt");
+    FormDataPath(gszSentTimesPath, szBase, "SentTimes.dat");
 
     LoadOptions();
     Trace("   DllMain DLL_PROCESS_ATTACH\r\n");

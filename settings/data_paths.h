@@ -11,6 +11,7 @@ extern char gszDllDir[LC_PATH_CAPACITY];          // long form, trailing backsla
 extern char gszSentListPath[LC_PATH_CAPACITY];    // <data folder>\tosent.txt
 extern char gszJobHistoryPath[LC_PATH_CAPACITY];  // <data folder>\JobHistory.txt
 extern char gszCurrentJobPath[LC_PATH_CAPACITY];  // <data folder>\CurrentJob.txt
+extern char gszSentTimesPath[LC_PATH_CAPACITY];   // <data folder>\SentTimes.dat: what went in the last 24 hours
 
 // Finds the folders, forms the log paths and loads the options. Returns 1 when
 // the DLL may stay loaded, 0 when its own folder cannot be found.

@@ -76,16 +76,6 @@ struct FailureCase {
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.pszName; }
 
-// Where the folder exists; a path made unwritable on purpose stays so.
-void WriteWholeFile(const char* pszPath, const std::string& text)
-{
-    FILE* pFile = fopen(pszPath, "wb");
-    if (pFile == NULL)
-        return;
-    fwrite(text.data(), 1, text.size(), pFile);
-    fclose(pFile);
-}
-
 class EngineFailureTest : public EngineJobTest, public ::testing::WithParamInterface<FailureCase> {};
 
 const char kR1[] = "r1@example.com";
@@ -606,6 +596,25 @@ const FailureCase kCases[] = {
       { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0 },
     { "NoSpoolerToFlush", "", PlainMail, 2, {}, {}, { kTakenBack1, kTakenBack2, kIncomplete }, 0, 0, {},
       NoSpoolerRow },
+    // A server over its quota refuses every copy after it: no question, the
+    // job stops before the next one, and what is left can be resumed.
+    { "SubmissionOverQuotaStopsTheJob", "IMessage.SubmitMessage=fail:0x8004060C@2", PlainMail, 3, {},
+      { "The mail server takes no more mail for now: the submission was refused (0x8004060C: Injected fault in "
+        "IMessage.SubmitMessage).\n\nIt may have "
+        "reached a sending limit. The job stops here; the rest of the list can be resumed later with the same "
+        "list, once the server takes mail again." },
+      { "# 1, To: r1@example.com. Sent Successfully\r\n(", "To: r2@example.com. Not Sent: the submission failed (0x8004060C)\r\n(",
+        ") Stopped: the mail server takes no more mail for now (the submission was refused (0x8004060C: "
+        "Injected fault in IMessage.SubmitMessage))\r\n",
+        kIncomplete },
+      0, 1 },
+    { "FlushOverQuotaStopsTheJob", "IMAPIStatus.FlushQueues=fail:0x8004060C@1", PlainMail, 2, {},
+      { "The mail server takes no more mail for now: the outgoing queue was refused (0x8004060C).\n\nIt may have "
+        "reached a sending limit. The job stops here; the rest of the list can be resumed later with the same "
+        "list, once the server takes mail again." },
+      { kTakenBack1, "Stopped: the mail server takes no more mail for now (the outgoing queue was refused (0x8004060C))",
+        kIncomplete },
+      0, 0 },
     // Taken back, the first copy is not sent by the second flush either.
     { "FirstFlushFailsAndItsCopyIsTakenBack", "IMAPIStatus.FlushQueues=fail@1", PlainMail, 2, {}, {},
       { kTakenBack1, "# 2, To: r2@example.com. Sent Successfully", kIncomplete }, 0, 1 },

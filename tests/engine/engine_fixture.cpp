@@ -122,6 +122,7 @@ void EngineJobTest::SetUp()
 {
     ghInstance = GetModuleHandleA(NULL);
     CopyPath(gszCurrentJobPath, m_data.File("CurrentJob.txt"));
+    CopyPath(gszSentTimesPath, m_data.File("SentTimes.dat"));
     CopyPath(gszJobHistoryPath, m_data.File("JobHistory.txt"));
     CopyPath(gszSentListPath, m_data.File("tosent.txt"));
     JobOptions = BuiltInJobOptions();

@@ -74,6 +74,15 @@ bool FolderExists(const std::string& path)
     return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool bWritten = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && bWritten;
+}
+
 std::string ReadWholeFile(const std::string& path)
 {
     std::string text;

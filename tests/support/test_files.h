@@ -29,6 +29,7 @@ std::string TestProgramDir();   // with a trailing backslash
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::string& bytes);   // false when it cannot be written
 bool CopyTo(const std::string& from, const std::string& to);
 void DeleteTree(const std::string& path);
 std::string CurrentDirectory();
