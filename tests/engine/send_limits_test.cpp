@@ -132,8 +132,9 @@ TEST_F(SendLimitsTest, TheRecordIsReadForWhatItHolds)
     };
     for (const Case& c : cases) {
         DeleteFileA(m_path.c_str());
-        if (c.bWrite)
+        if (c.bWrite) {
             ASSERT_TRUE(WriteWholeFile(m_path, c.text));
+        }
         LimitTime tNow = kStart + kDay + kSecond / 2;
         if (std::string(c.pszWhat) != "copies older than a day are dropped")
             tNow = kStart + 10 * kSecond;

@@ -6,7 +6,8 @@
 #                          old-outlook | attachments | missing-attachment | unicode-texts |
 #                          control-character | sep-line | resume-after-failure | resume-after-stop |
 #                          completed-never-resumed | other-list-never-resumed | resume-shared-address |
-#                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question | usage
+#                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question |
+#                          per-minute | per-day | pause-variation | send-at | server-pushback | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -103,6 +104,18 @@ sys.exit(0 if ok else 1)
 PY
 }
 
+# The delivery time of each delivered message of DIR, in ms, in delivery
+# order: the stand-in puts its FILETIME in the Message-ID.
+delivery_times() {   # delivery_times DIR
+  for f in $(ls "$1"/delivered/*.eml 2>/dev/null | sort); do
+    sed -n -e 's/^Message-ID: <[0-9]*\.\([0-9A-F]\{16\}\)@.*/\1/p' "$f" | head -n 1
+  done | while read -r ft; do echo $(( 16#$ft / 10000 )); done
+}
+# A list of N recipients r1@example.com on.
+numbered_list() {   # numbered_list N FILE
+  { echo "Name,Email"; for i in $(seq 1 "$1"); do echo "R$i,r$i@example.com"; done; } >"$2"
+}
+
 case $case_name in
   samples)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0
@@ -126,6 +139,8 @@ case $case_name in
     check "a list without a file column gives copies without files" \
       test -z "$(grep -l 'multipart/mixed' "$out"/delivered/*.eml)"
     check "nor a line for files in the log" bash -c "! grep -q 'Attachments:' '$out/logs/CurrentJob.txt'"
+    check "without limits the log says nothing of them" \
+      bash -c "! grep -qE 'At most|in the last 24 hours|varied|Waiting' '$out/logs/CurrentJob.txt'"
     ;;
   attachments)
     # One, two and no files; the fourth recipient's file is refused by the host.
@@ -645,6 +660,113 @@ PY
     check "and the count" grep -qx "Usable recipients: 300000" <<<"$shown"
     check "the test copy went once the count was done" \
       test "$(find "$out/long/delivered" -name '*.eml' | wc -l)" -eq 1
+    ;;
+  per-minute)
+    # Seven recipients at two a minute: no minute holds three, and all go.
+    numbered_list 7 "$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/job" --pause 0 --per-minute 2 >"$out/run.log" 2>&1
+    check "the job completed" test $? -eq 0
+    check "all seven delivered" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 7
+    mapfile -t times < <(delivery_times "$out/job")
+    check "seven delivery times" test ${#times[@]} -eq 7
+    for i in 2 3 4 5 6; do
+      check "messages $((i - 1)) and $((i + 1)) are a minute apart" test $(( times[i] - times[i - 2] )) -ge 60000
+    done
+    check "the log names the limit" grep -qF $'\t\tAt most 2 messages a minute' "$out/job/logs/CurrentJob.txt"
+    ;;
+  per-day)
+    # Three recipients a day of five: the first job sends three and waits
+    # until it is cancelled.
+    numbered_list 5 "$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/first" --data "$out/data" --pause 0 --per-day 3 \
+      --cancel-after 8 --answer yes >"$out/run.log" 2>&1
+    check "the first job did not complete" test $? -eq 1
+    check "it sent three" test "$(find "$out/first/delivered" -name '*.eml' | wc -l)" -eq 3
+    log=$out/first/logs/CurrentJob.txt
+    check "it found no record before it" grep -q "No record of copies sent in the last 24 hours was found" "$log"
+    check "it waited for the daily limit, saying when" \
+      grep -qE "\) Waiting for the daily limit: the next message goes at [0-9]{2}:[0-9]{2} tomorrow" "$log"
+    check "it was stopped" grep -q "^Job Stopped" "$log"
+    check "its box says Not Complete with three sent" \
+      grep -qF "$(printf 'Job Not Complete (See Current Job Log)\\n\\nSent: 3')" "$out/first/boxes.txt"
+    check "the record holds its three copies" test "$(grep -c ' 1$' "$out/data/SentTimes.dat")" -eq 3
+    # The second job the same day counts them: it sends none and says when.
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/second" --data "$out/data" --pause 0 --per-day 3 \
+      --cancel-after 8 --answer yes >>"$out/run.log" 2>&1
+    check "the second job did not complete" test $? -eq 1
+    check "it sent none" test "$(find "$out/second/delivered" -name '*.eml' | wc -l)" -eq 0
+    log=$out/second/logs/CurrentJob.txt
+    check "it counted the first job's" grep -qF "Sent in the last 24 hours before this job: 3 messages to 3 recipients" "$log"
+    check "and said when the next goes" \
+      grep -qE "\) Waiting for the daily limit: the next message goes at [0-9]{2}:[0-9]{2} tomorrow" "$log"
+    # A damaged record counts from zero, and the job says so.
+    printf 'Lettercast sent times 1\nnot a record\n' >"$out/data/SentTimes.dat"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/third" --data "$out/data" --pause 0 --per-day 3 \
+      --answer yes >>"$out/run.log" 2>&1
+    check "after a damaged record the rest went" test $? -eq 0
+    check "the last two delivered" test "$(grep -h '^To: ' "$out"/third/delivered/*.eml | tr -d '\r' | sort | tr '\n' ' ')" = \
+      "To: r4@example.com To: r5@example.com "
+    check "the log says the record was damaged" \
+      grep -qF "The record of copies sent in the last 24 hours is damaged (line 2): the limits count from zero" \
+      "$out/third/logs/CurrentJob.txt"
+    check "the record holds the two since" test "$(grep -c ' 1$' "$out/data/SentTimes.dat")" -eq 2
+    ;;
+  pause-variation)
+    # A pause of 2 s varied by 1 over 20 messages: every gap from 1 to 3 s,
+    # their mean within a tenth of 2.
+    numbered_list 20 "$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/job" --pause 2 --pause-variation 1 >"$out/run.log" 2>&1
+    check "the job completed" test $? -eq 0
+    mapfile -t times < <(delivery_times "$out/job")
+    check "twenty delivered" test ${#times[@]} -eq 20
+    total=0
+    for i in $(seq 1 19); do
+      gap=$(( times[i] - times[i - 1] ))
+      total=$(( total + gap ))
+      check "gap $i ($gap ms) within 1 to 3 s" test $gap -ge 1000 -a $gap -le 3000
+    done
+    check "the mean gap ($(( total / 19 )) ms) within 10 % of 2 s" test $(( total / 19 )) -ge 1800 -a $(( total / 19 )) -le 2200
+    check "the log names the variation" grep -qF $'\t\tPause varied by up to 1 second' "$out/job/logs/CurrentJob.txt"
+    ;;
+  send-at)
+    # Set to start in two minutes: checked and asked at once, then it waits,
+    # and Cancel ends it with nothing sent.
+    at=$(date -d '+2 minutes' +%H:%M)
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --send-at "$at" --cancel-after 5 \
+      --preset gmail --answer yes >"$out/run.log" 2>&1
+    check "the job did not complete" test $? -eq 1
+    check "nothing went" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 0
+    log=$out/job/logs/CurrentJob.txt
+    check "the log says when it was to start" grep -qE "\) Waiting to start: the first message goes at $at" "$log"
+    check "it was stopped" grep -q "^Job Stopped" "$log"
+    check "the preset's limit is in the log" grep -qF $'\t\tAt most 500 recipients in any 24 hours' "$log"
+    ;;
+  server-pushback)
+    # The server refuses the third copy for its quota: the job stops there,
+    # and a resume sends the rest.
+    numbered_list 5 "$out/list.csv"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/refused" --data "$out/data" --pause 0 \
+      --fault 'IMessage.SubmitMessage=fail:0x8004060C@3' >"$out/run.log" 2>&1
+    check "the refused job did not complete" test $? -eq 1
+    check "two went" test "$(find "$out/refused/delivered" -name '*.eml' | wc -l)" -eq 2
+    check "the box says the server takes no more" grep -qF "The mail server takes no more mail for now" "$out/refused/boxes.txt"
+    check "and asked nothing" bash -c "! grep -q 'Continue Sending Anyway' '$out/refused/boxes.txt'"
+    check "the log says why it stopped" grep -qF ") Stopped: the mail server takes no more mail for now" \
+      "$out/refused/logs/CurrentJob.txt"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/resumed" --data "$out/data" --pause 0 \
+      --answer yes >>"$out/run.log" 2>&1
+    check "the resumed job completed" test $? -eq 0
+    check "the rest went" test "$(grep -h '^To: ' "$out"/resumed/delivered/*.eml | tr -d '\r' | sort | tr '\n' ' ')" = \
+      "To: r3@example.com To: r4@example.com To: r5@example.com "
+    # A server that takes the copies and holds them in the Outbox.
+    numbered_list 10 "$out/ten.csv"
+    "$top/scripts/run-job" --list "$out/ten.csv" --out "$out/held" --pause 0 --outbox-holds-after 2 >>"$out/run.log" 2>&1
+    check "the held job did not complete" test $? -eq 1
+    check "two were delivered" test "$(find "$out/held/delivered" -name '*.eml' | wc -l)" -eq 2
+    check "it stopped once six stayed in the Outbox" \
+      grep -qF "6 copies stay in the Outbox after a flush; they go when the server takes them" "$out/held/boxes.txt"
+    check "the eight submitted are logged as sent" \
+      test "$(grep -c 'Sent Successfully' "$out/held/logs/CurrentJob.txt")" -eq 8
     ;;
   usage)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"
