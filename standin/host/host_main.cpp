@@ -2,7 +2,8 @@
 // loads the stand-in MAPI library beside it, connects every add-in that
 // Outlook's registry key names, composes a message in a compose window and
 // shows each add-in's ribbon buttons. With --list it runs one job headless:
-// Announce, the list typed into the main dialog, Send, every box answered.
+// Announce, the list typed into the main dialog, a preset chosen in Options
+// and the send-at time set when asked for, Send, every box answered.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/limit_presets.h"
 #include "standin/common/fault_plan.h"
 #include "standin/host/addin_loader.h"
 #include "standin/host/host_options.h"
@@ -239,6 +241,8 @@ bool RunOneJob(const HostOptions& options, JobScript* pScript, const std::vector
             fclose(pFile);
         }
     }
+    if (pScript->bScriptFailed)
+        return false;
     return pScript->nPreview > 0 ? pScript->bPreviewWritten : pScript->bCompleted;
 }
 
@@ -312,6 +316,8 @@ int main(int argc, char** argv)
     outlook.bHtmlOk = options.bHtmlOk;
     outlook.bCallersInOtherModules = true;
     outlook.nKillAfterDeliveries = options.killAfter.empty() ? 0 : atoi(options.killAfter.c_str());
+    outlook.bOutboxHolds = !options.outboxHoldsAfter.empty();
+    outlook.nOutboxHoldsAfter = outlook.bOutboxHolds ? atoi(options.outboxHoldsAfter.c_str()) : 0;
     IDispatch* pApplication = NULL;
     if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
         fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
@@ -331,6 +337,11 @@ int main(int argc, char** argv)
         const std::string& stopAfter = options.escapeAfter.empty() ? options.closeAfter : options.escapeAfter;
         script.nStopAfter = stopAfter.empty() ? -1 : atoi(stopAfter.c_str());
         script.bStopWithClose = !options.closeAfter.empty();
+        unsigned uCancelAfterMs = 0;
+        script.nCancelAfterMs = ParseSeconds(options.cancelAfter, &uCancelAfterMs) ? (int)uCancelAfterMs : -1;
+        script.bSendAt = ParseClockTime(options.sendAt, &script.nSendAtHour, &script.nSendAtMinute);
+        int nPreset = options.preset.empty() ? -1 : FindLimitPreset(options.preset.c_str());
+        script.presetName = nPreset >= 0 ? LimitPresetAt(nPreset)->pszName : "";
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

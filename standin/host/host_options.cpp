@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "settings/limit_presets.h"
+
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
     "                           [--body FILE] [--html FILE]\n"
@@ -10,7 +12,8 @@ const char gszHostUsage[] =
     "                           [--kill-after N] [--escape-after N | --close-after N]\n"
     "                           [--preview K --preview-out FILE [--test-send]]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
-    "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n";
+    "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n"
+    "                           [--outbox-holds-after N] [--cancel-after S] [--send-at HH:MM] [--preset KEY]\n";
 
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError)
 {
@@ -26,6 +29,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--kill-after", &pOptions->killAfter },
         { "--escape-after", &pOptions->escapeAfter }, { "--close-after", &pOptions->closeAfter },
         { "--preview", &pOptions->preview },     { "--preview-out", &pOptions->previewFile },
+        { "--outbox-holds-after", &pOptions->outboxHoldsAfter }, { "--cancel-after", &pOptions->cancelAfter },
+        { "--send-at", &pOptions->sendAt },      { "--preset", &pOptions->preset },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
@@ -102,6 +107,67 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         *pError = "--escape-after and --close-after cannot be given together";
         return false;
     }
+    if (!pOptions->outboxHoldsAfter.empty() &&
+        (pOptions->outboxHoldsAfter.find_first_not_of("0123456789") != std::string::npos ||
+         pOptions->outboxHoldsAfter.size() > 9)) {
+        *pError = "--outbox-holds-after takes a number";
+        return false;
+    }
+    unsigned uMilliseconds = 0;
+    if (!pOptions->cancelAfter.empty() && !ParseSeconds(pOptions->cancelAfter, &uMilliseconds)) {
+        *pError = "--cancel-after takes a number of seconds, such as 2 or 2.5";
+        return false;
+    }
+    if (!pOptions->cancelAfter.empty() && !pOptions->preview.empty()) {
+        *pError = "--cancel-after cannot be given with --preview";
+        return false;
+    }
+    int nHour = 0, nMinute = 0;
+    if (!pOptions->sendAt.empty() && !ParseClockTime(pOptions->sendAt, &nHour, &nMinute)) {
+        *pError = "--send-at takes a time of day from 00:00 to 23:59";
+        return false;
+    }
+    if (!pOptions->preset.empty() && FindLimitPreset(pOptions->preset.c_str()) < 0) {
+        *pError = "--preset takes one of";
+        for (int i = 0; i < LimitPresetCount(); ++i)
+            *pError += std::string(i == 0 ? " " : ", ") + LimitPresetAt(i)->pszKey;
+        return false;
+    }
+    return true;
+}
+
+bool ParseClockTime(const std::string& text, int* pnHour, int* pnMinute)
+{
+    if (text.size() != 5 || text[2] != ':')
+        return false;
+    for (size_t i : { 0, 1, 3, 4 }) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    }
+    int nHour = (text[0] - '0') * 10 + (text[1] - '0');
+    int nMinute = (text[3] - '0') * 10 + (text[4] - '0');
+    if (nHour > 23 || nMinute > 59)
+        return false;
+    *pnHour = nHour;
+    *pnMinute = nMinute;
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, unsigned* puMilliseconds)
+{
+    size_t nDot = text.find('.');
+    std::string whole = text.substr(0, nDot);
+    std::string fraction = nDot == std::string::npos ? std::string() : text.substr(nDot + 1);
+    if (whole.empty() || whole.find_first_not_of("0123456789") != std::string::npos ||
+        (nDot != std::string::npos && (fraction.empty() || fraction.find_first_not_of("0123456789") != std::string::npos)))
+        return false;
+    // Ten digits of whole seconds are already past the longest wait.
+    if (whole.size() > 10)
+        return false;
+    double dMilliseconds = strtod(text.c_str(), NULL) * 1000.0 + 0.5;
+    if (dMilliseconds > (double)LC_HOST_LONGEST_WAIT_MS)
+        return false;
+    *puMilliseconds = (unsigned)dMilliseconds;
     return true;
 }
 

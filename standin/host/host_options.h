@@ -30,10 +30,22 @@ struct HostOptions {
     // --to / --cc / --bcc ADDR, repeatable, joined with ';': recipients the
     // composed message has of its own
     std::string to, cc, bcc;
+    // --outbox-holds-after N: the spooler delivers the first N messages of
+    // the process; every later flush leaves what is queued in the Outbox
+    std::string outboxHoldsAfter;
+    std::string cancelAfter;      // --cancel-after S: Cancel clicked S seconds (a fraction allowed) after Send
+    std::string sendAt;           // --send-at HH:MM: the send-at picker set to the next such local time before Send
+    std::string preset;           // --preset KEY: the sending limits' preset chosen in Options before Send
 };
 
 // The answers of --answer in order; false when one is neither yes nor no.
 bool SplitAnswers(const std::string& answer, std::vector<bool>* pYes);
+// "HH:MM" from 00:00 to 23:59, two digits each; false for anything else.
+bool ParseClockTime(const std::string& text, int* pnHour, int* pnMinute);
+// Seconds as digits with an optional fraction ("2", "2.5"), in milliseconds,
+// at most LC_HOST_LONGEST_WAIT_MS; false for anything else.
+bool ParseSeconds(const std::string& text, unsigned* puMilliseconds);
+#define LC_HOST_LONGEST_WAIT_MS 2000000000u
 
 // False with a message in *pError for a usage error.
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError);

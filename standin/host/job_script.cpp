@@ -1,6 +1,7 @@
 #include "standin/host/job_script.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -15,6 +16,10 @@ namespace {
 JobScript* gpScript = NULL;
 HHOOK ghHook = NULL;
 HWND ghMainDialog = NULL;
+// The Options dialog while the script waits for it (bAwaitingOptions) and
+// chooses the preset there.
+bool gbAwaitingOptions = false;
+HWND ghOptionsDialog = NULL;
 // A box activated again (after a window above it closed) is the same box.
 std::vector<HWND> gSeenBoxes;
 
@@ -93,6 +98,95 @@ void CALLBACK StopJobWhenDue(HWND, UINT, UINT_PTR idTimer, DWORD)
         PostMessageA(GetDlgItem(ghMainDialog, IDC_MAIN_SEND_PAUSE), WM_KEYDOWN, VK_ESCAPE, 0);
 }
 
+// Cancel in a dialog; in the main dialog before Send it closes the dialog
+// and sends nothing.
+void PressCancel(HWND hDlg)
+{
+    if (IsWindow(hDlg))
+        PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(hDlg, IDCANCEL));
+}
+
+// Clicks Cancel in the main dialog, once; the question that follows is
+// answered like every other.
+void CALLBACK CancelJobWhenDue(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    if (gpScript)
+        PressCancel(ghMainDialog);
+}
+
+// Says why on stderr; the dialog is closed unchanged and the job not started.
+void FailScript(const char* pszWhy, HWND hDlg)
+{
+    fprintf(stderr, "outlook-standin: %s\n", pszWhy);
+    gpScript->bScriptFailed = true;
+    PressCancel(hDlg);
+}
+
+// The next nHour:nMinute of local time, seconds 0: today while it is still
+// ahead, else tomorrow.
+SYSTEMTIME NextLocalTime(int nHour, int nMinute)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    SYSTEMTIME at = now;
+    at.wHour = (WORD)nHour;
+    at.wMinute = (WORD)nMinute;
+    at.wSecond = 0;
+    at.wMilliseconds = 0;
+    if (nHour * 60 + nMinute > now.wHour * 60 + now.wMinute)
+        return at;
+    FILETIME ft;
+    SystemTimeToFileTime(&at, &ft);
+    ULARGE_INTEGER value;
+    value.LowPart = ft.dwLowDateTime;
+    value.HighPart = ft.dwHighDateTime;
+    value.QuadPart += 24ull * 60 * 60 * 10000000;
+    ft.dwLowDateTime = value.LowPart;
+    ft.dwHighDateTime = value.HighPart;
+    FileTimeToSystemTime(&ft, &at);
+    return at;
+}
+
+// Sets the send-at picker as a user picking the time would: the control
+// takes the time (its check box ticked) and tells its dialog of the change.
+bool SetSendAt(HWND hDlg)
+{
+    HWND hPicker = GetDlgItem(hDlg, IDC_MAIN_SEND_AT);
+    if (!hPicker) {
+        FailScript("--send-at: the main dialog has no send-at date-time picker (control 1028)", hDlg);
+        return false;
+    }
+    SYSTEMTIME at = NextLocalTime(gpScript->nSendAtHour, gpScript->nSendAtMinute);
+    if (!SendMessageA(hPicker, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&at)) {
+        FailScript("--send-at: control 1028 of the main dialog did not take the time (no date-time picker?)", hDlg);
+        return false;
+    }
+    NMDATETIMECHANGE change = {};
+    change.nmhdr.hwndFrom = hPicker;
+    change.nmhdr.idFrom = IDC_MAIN_SEND_AT;
+    change.nmhdr.code = DTN_DATETIMECHANGE;
+    change.dwFlags = GDT_VALID;
+    change.st = at;
+    SendMessageA(hDlg, WM_NOTIFY, IDC_MAIN_SEND_AT, (LPARAM)&change);
+    return true;
+}
+
+// Send (or Preview), once everything asked for before it is done.
+void PressStartButton()
+{
+    if (gpScript->bSendAt && !SetSendAt(ghMainDialog))
+        return;
+    int nButton = gpScript->nPreview > 0 ? IDC_MAIN_PREVIEW : IDC_MAIN_SEND_PAUSE;
+    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), (LPARAM)GetDlgItem(ghMainDialog, nButton));
+    if (gpScript->nPreview > 0)
+        return;
+    if (gpScript->nStopAfter >= 0)
+        SetTimer(NULL, 0, 50, StopJobWhenDue);
+    if (gpScript->nCancelAfterMs >= 0)
+        SetTimer(NULL, 0, (UINT)gpScript->nCancelAfterMs, CancelJobWhenDue);
+}
+
 // Runs once the dialog has finished its own initialisation.
 void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
 {
@@ -101,10 +195,72 @@ void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
         return;
     // WM_SETTEXT makes the edit control notify its dialog as typing does.
     SetDlgItemTextA(ghMainDialog, IDC_MAIN_LIST_PATH, gpScript->listPath.c_str());
-    int nButton = gpScript->nPreview > 0 ? IDC_MAIN_PREVIEW : IDC_MAIN_SEND_PAUSE;
-    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), (LPARAM)GetDlgItem(ghMainDialog, nButton));
-    if (gpScript->nStopAfter >= 0 && gpScript->nPreview == 0)
-        SetTimer(NULL, 0, 50, StopJobWhenDue);
+    if (gpScript->presetName.empty()) {
+        PressStartButton();
+        return;
+    }
+    // The preset first: Send is pressed once the Options dialog has closed.
+    HWND hOptions = GetDlgItem(ghMainDialog, IDC_MAIN_OPTIONS);
+    if (!hOptions) {
+        FailScript("--preset: the main dialog has no Options button", ghMainDialog);
+        return;
+    }
+    gbAwaitingOptions = true;
+    PostMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(IDC_MAIN_OPTIONS, BN_CLICKED), (LPARAM)hOptions);
+}
+
+// The Options dialog is the one with the preset list; one without it (the
+// pause box alone) is recognised too, so that the script can say what is
+// missing rather than wait.
+bool IsOptionsDialog(HWND hWnd)
+{
+    char szClass[16];
+    return hWnd != ghMainDialog && GetClassNameA(hWnd, szClass, sizeof(szClass)) && strcmp(szClass, "#32770") == 0 &&
+           (GetDlgItem(hWnd, IDC_OPT_PRESET) != NULL || GetDlgItem(hWnd, IDC_OPT_PAUSE) != NULL);
+}
+
+// Chooses the preset as a user would: the name selected in the list and the
+// dialog told, as a user's choice tells it (a selection made by message
+// tells nobody); then OK.
+void CALLBACK ChoosePreset(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    if (!gpScript || !IsWindow(ghOptionsDialog))
+        return;
+    HWND hCombo = GetDlgItem(ghOptionsDialog, IDC_OPT_PRESET);
+    const char* pszWhy = NULL;
+    char szWhy[160];
+    // CB_SELECTSTRING takes the first name that begins with the text: the
+    // search starts at the item of exactly this name.
+    LRESULT nExact = hCombo ? SendMessageA(hCombo, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)gpScript->presetName.c_str())
+                            : CB_ERR;
+    if (!hCombo) {
+        pszWhy = "--preset: the Options dialog has no list of presets (control 1033)";
+    } else if (nExact == CB_ERR ||
+               SendMessageA(hCombo, CB_SELECTSTRING, (WPARAM)(nExact - 1), (LPARAM)gpScript->presetName.c_str()) == CB_ERR) {
+        snprintf(szWhy, sizeof(szWhy), "--preset: the Options dialog's list of presets has no \"%s\"",
+                 gpScript->presetName.c_str());
+        pszWhy = szWhy;
+    }
+    if (pszWhy) {
+        // The main dialog closes after it (ContinueAfterOptions).
+        FailScript(pszWhy, ghOptionsDialog);
+        return;
+    }
+    SendMessageA(ghOptionsDialog, WM_COMMAND, MAKEWPARAM(IDC_OPT_PRESET, CBN_SELCHANGE), (LPARAM)hCombo);
+    PostMessageA(ghOptionsDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(ghOptionsDialog, IDOK));
+}
+
+// Runs once the Options dialog has gone and its modal loop has returned.
+void CALLBACK ContinueAfterOptions(HWND, UINT, UINT_PTR idTimer, DWORD)
+{
+    KillTimer(NULL, idTimer);
+    if (!gpScript || !IsWindow(ghMainDialog))
+        return;
+    if (gpScript->bScriptFailed)
+        PressCancel(ghMainDialog);
+    else
+        PressStartButton();
 }
 
 bool IsPreviewDialog(HWND hWnd)
@@ -157,6 +313,9 @@ LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
                 gSeenBoxes.push_back(hWnd);
                 AnswerBox(hWnd);
             }
+        } else if (gbAwaitingOptions && ghOptionsDialog == NULL && IsOptionsDialog(hWnd)) {
+            ghOptionsDialog = hWnd;
+            SetTimer(NULL, 0, 200, ChoosePreset);
         } else if (gpScript->nPreview > 0 && ghPreviewDialog == NULL && IsPreviewDialog(hWnd)) {
             ghPreviewDialog = hWnd;
             SetTimer(NULL, 0, 200, ReadPreview);
@@ -165,6 +324,11 @@ LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
             ghMainDialog = hWnd;
             SetTimer(NULL, 0, 200, StartJobInDialog);
         }
+    }
+    if (nCode == HCBT_DESTROYWND && gpScript && ghOptionsDialog != NULL && (HWND)wParam == ghOptionsDialog) {
+        ghOptionsDialog = NULL;
+        gbAwaitingOptions = false;
+        SetTimer(NULL, 0, 100, ContinueAfterOptions);
     }
     if (nCode == HCBT_DESTROYWND) {
         // The handle of a closed box may come back for a later one.
@@ -194,5 +358,7 @@ void StopJobScript()
     gpScript = NULL;
     ghMainDialog = NULL;
     ghPreviewDialog = NULL;
+    gbAwaitingOptions = false;
+    ghOptionsDialog = NULL;
     gSeenBoxes.clear();
 }

@@ -1,5 +1,6 @@
 // Drives one job headless, as a user would: types the list path into the
-// add-in's main dialog, presses Send, and answers every message box,
+// add-in's main dialog, chooses a preset in Options and sets the send-at
+// time when asked to, presses Send, and answers every message box,
 // recording each one.
 #ifndef LETTERCAST_STANDIN_JOB_SCRIPT_H
 #define LETTERCAST_STANDIN_JOB_SCRIPT_H
@@ -27,6 +28,18 @@ struct JobScript {
     // in the main dialog, or its close box clicked.
     int nStopAfter;
     bool bStopWithClose;
+    // Cancel clicked in the main dialog this long after Send (-1: never), once.
+    int nCancelAfterMs;
+    // Before Send: the send-at picker set to the next nSendAtHour:nSendAtMinute
+    // of local time (bSendAt), and the preset of this name chosen in the
+    // Options dialog (empty: Options not opened).
+    bool bSendAt;
+    int nSendAtHour;
+    int nSendAtMinute;
+    std::string presetName;
+    // A control the script needed was not there: it said so on stderr and
+    // closed the main dialog without sending.
+    bool bScriptFailed;
 };
 
 // Watches the windows of this thread until StopJobScript.

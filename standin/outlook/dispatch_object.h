@@ -70,6 +70,7 @@ enum ObjectKind {
     KindApplication,
     KindNameSpace,
     KindFolder,
+    KindItems,
     KindMailItem,
     KindInspectors,
     KindInspector,

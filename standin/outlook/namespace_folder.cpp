@@ -1,4 +1,5 @@
-// The "MAPI" NameSpace with its default folders, and the folder objects.
+// The "MAPI" NameSpace with its default folders, the folder objects and the
+// Items collection of each folder.
 #include "standin/outlook/outlook_ids.h"
 #include "standin/outlook/outlook_objects.h"
 #include "standin/outlook/standin_text.h"
@@ -122,6 +123,7 @@ protected:
 
 const LONG kClassNameSpace = 1;
 const LONG kClassFolder = 2;
+const LONG kClassItems = 16;
 
 class NameSpaceObject : public DispatchObject {
 public:
@@ -167,13 +169,61 @@ protected:
 };
 
 enum {
+    kItemsCount = 1,
+    kItemsClass,
+    kItemsParent,
+};
+
+const DispMember kItemsMembers[] = {
+    { L"Count", kItemsCount, AccessGet },
+    { L"Class", kItemsClass, AccessGet },
+    { L"Parent", kItemsParent, AccessGet },
+};
+
+// A folder's items as Outlook's Items collection counts them: every read of
+// Count is the folder as it is now, so a collection held across a flush sees
+// what the flush took away or left behind.
+class ItemsObject : public DispatchObject {
+public:
+    ItemsObject(OutlookHost* pHost, int nFolder)
+        : DispatchObject(KindItems, "Items", IID_OlItems, kItemsMembers,
+                         sizeof(kItemsMembers) / sizeof(kItemsMembers[0]), pHost),
+          m_nFolder(nFolder)
+    {
+    }
+
+protected:
+    HRESULT InvokeMember(DISPID id, int, const DispArgs&, VARIANT* pResult, DispError*) override
+    {
+        switch (id) {
+        case kItemsCount:
+            ReturnLong(pResult, Host()->CountItems(m_nFolder));
+            return S_OK;
+        case kItemsClass:
+            ReturnLong(pResult, kClassItems);
+            return S_OK;
+        case kItemsParent:
+            ReturnObject(pResult, NewFolder(Host(), m_nFolder));
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+
+private:
+    int m_nFolder;
+};
+
+enum {
     kName = 1,
     kFolderClass,
+    kFolderItems,
 };
 
 const DispMember kFolderMembers[] = {
     { L"Name", kName, AccessGet },
     { L"Class", kFolderClass, AccessGet },
+    { L"Items", kFolderItems, AccessGet },
 };
 
 class FolderObject : public DispatchObject {
@@ -196,6 +246,9 @@ protected:
             return S_OK;
         case kFolderClass:
             ReturnLong(pResult, kClassFolder);
+            return S_OK;
+        case kFolderItems:
+            ReturnObject(pResult, new ItemsObject(Host(), m_nFolder));
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;

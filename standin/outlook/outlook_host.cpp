@@ -221,6 +221,8 @@ OutlookHost::OutlookHost()
       m_nFiledItems(0),
       m_nNextDelivery(1),
       m_nKillAfterDeliveries(0),
+      m_bOutboxHolds(false),
+      m_nOutboxHoldsAfter(0),
       m_nDeliveredHere(0),
       m_nDeliveryBlock(-1),
       m_nNextSubmitOrder(1),
@@ -265,6 +267,8 @@ HRESULT OutlookHost::OpenStore(const StandinOutlookOptions* pOptions)
     m_bNoExplorer = pOptions->bNoExplorer;
     m_bNoSpoolerRow = pOptions->bNoSpoolerRow;
     m_nKillAfterDeliveries = pOptions->nKillAfterDeliveries;
+    m_bOutboxHolds = pOptions->bOutboxHolds;
+    m_nOutboxHoldsAfter = pOptions->nOutboxHoldsAfter;
 
     if (!CreateFolderTree(m_szStoreDir))
         return LastErrorResult();

@@ -80,7 +80,9 @@ public:
     // puts its record back and calls RestoreItemFile.
     HRESULT SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy);
     // Delivers every submitted item of the store (the outgoing queue), in
-    // submission order, whichever folder it lies in.
+    // submission order, whichever folder it lies in; once the server holds
+    // mail back (bOutboxHolds), only as many as it still takes, the rest
+    // left queued.
     HRESULT FlushOutbox();
     int CountItems(int nFolder) const;
     int ItemFileWrites() const { return m_nItemFileWrites; }
@@ -149,7 +151,9 @@ private:
     int m_nFiledItems;                     // saved items in Sent Mail
     int m_nNextDelivery;
     int m_nKillAfterDeliveries;
-    int m_nDeliveredHere;        // by this process
+    bool m_bOutboxHolds;
+    int m_nOutboxHoldsAfter;
+    int m_nDeliveredHere;                  // by this process
     int m_nDeliveryBlock;                  // the block whose folder is known to exist; -1: none
     LONG m_nNextSubmitOrder;
 

@@ -11,6 +11,7 @@ extern const IID IID_OlInspector;          // _Inspector
 extern const IID IID_OlInspectors;         // _Inspectors
 extern const IID IID_OlNameSpace;          // _NameSpace
 extern const IID IID_OlFolder;             // MAPIFolder
+extern const IID IID_OlItems;              // _Items
 extern const IID IID_OlExplorer;           // _Explorer
 extern const IID IID_OlAttachments;        // Attachments
 extern const IID IID_OlAttachment;         // Attachment

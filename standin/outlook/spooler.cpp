@@ -89,9 +89,10 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     if (!bBlock || !WriteDeliveredMessage(szBlock, m_nNextDelivery, &message))
         return MAPI_E_CALL_FAILED;
     ++m_nNextDelivery;
+    ++m_nDeliveredHere;
     // The delivered file is whole; nothing else of this process gets a say,
     // the add-in's logs included.
-    if (m_nKillAfterDeliveries > 0 && ++m_nDeliveredHere >= m_nKillAfterDeliveries)
+    if (m_nKillAfterDeliveries > 0 && m_nDeliveredHere >= m_nKillAfterDeliveries)
         TerminateProcess(GetCurrentProcess(), 137);
 
     // Sent: the record changes, and its file is written where it goes.
@@ -123,7 +124,10 @@ HRESULT OutlookHost::FlushOutbox()
               [](const ItemRecord* pA, const ItemRecord* pB) { return pA->m_nSubmitOrder < pB->m_nSubmitOrder; });
     HRESULT hrResult = S_OK;
     for (ItemRecord* pRecord : vecQueue) {
-        HRESULT hr = DeliverItem(pRecord);
+        // A server that no longer accepts leaves the message queued in its
+        // folder, and the flush, which did all it could, succeeds.
+        bool bHeld = m_bOutboxHolds && m_nDeliveredHere >= m_nOutboxHoldsAfter;
+        HRESULT hr = bHeld ? S_OK : DeliverItem(pRecord);
         if (FAILED(hr) && SUCCEEDED(hrResult))
             hrResult = hr;
         pRecord->Release();

@@ -14,8 +14,8 @@
 // Every member and MAPI method the add-in calls asks CheckFault (see
 // standin/common/fault_plan.h) under "<Object>.<Member>" for methods,
 // "<Object>.<Member>.get" / ".put" / ".putref" for properties (Object being
-// Application, NameSpace, Folder, Inspectors, Inspector, MailItem, Explorer,
-// CommandBars, CommandBarControl) and "IMessage.<Method>",
+// Application, NameSpace, Folder, Items, Inspectors, Inspector, MailItem,
+// Explorer, CommandBars, CommandBarControl) and "IMessage.<Method>",
 // "IMAPISession.<Method>", "IMAPITable.<Method>", "IMAPIStatus.<Method>",
 // "IStream.<Method>" for the MAPI objects.
 #ifndef LETTERCAST_STANDIN_OUTLOOK_H
@@ -34,6 +34,11 @@ struct StandinOutlookOptions {
     bool bNoSpoolerRow;          // the session's status table lacks the spooler row
     bool bCallersInOtherModules; // the add-ins are DLLs of their own: raised faults return (fault_plan.h)
     int nKillAfterDeliveries;    // > 0: the process dies, as a crash would, right after that many deliveries
+    // A mail server that stops accepting: once the spooler has delivered
+    // nOutboxHoldsAfter messages, every flush leaves what is queued where it
+    // lies, undelivered, and still succeeds.
+    bool bOutboxHolds;
+    int nOutboxHoldsAfter;
 };
 
 // The message being composed, as the user left it in the compose window.

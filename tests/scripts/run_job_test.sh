@@ -7,7 +7,8 @@
 #                          control-character | sep-line | resume-after-failure | resume-after-stop |
 #                          completed-never-resumed | other-list-never-resumed | resume-shared-address |
 #                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question |
-#                          per-minute | per-day | pause-variation | send-at | server-pushback | usage
+#                          outbox-holds | cancel-after | sent-times | per-minute | per-day | pause-variation |
+#                          send-at | server-pushback | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -20,6 +21,28 @@ check() {   # check DESCRIPTION COMMAND...
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failed=1; fi
 }
 delivered_count() { find "$out/delivered" -name '*.eml' | wc -l; }
+# When each message of DIR/delivered was delivered, in delivery order: the
+# FILETIME in its Message-ID as milliseconds since 1970 (see scripts/run-job).
+delivery_times_ms() {   # delivery_times_ms DIR
+  local f hex
+  for f in "$1"/delivered/*.eml; do
+    [ -e "$f" ] || continue
+    hex=$(tr -d '\r' <"$f" | sed -n -e 's/^Message-ID: <[0-9]*\.\([0-9A-Fa-f]\{16\}\)@[^>]*>$/\1/p' | head -n 1)
+    [ -n "$hex" ] || { echo "no delivery time in $f" >&2; return 1; }
+    echo $(( 16#$hex / 10000 - 11644473600000 ))
+  done
+}
+# True when each delivered message's time falls in the second its Date header names.
+delivery_times_match_dates() {   # delivery_times_match_dates DIR
+  local f ms i=0
+  local -a times
+  mapfile -t times < <(delivery_times_ms "$1") || return 1
+  for f in "$1"/delivered/*.eml; do
+    ms=${times[$i]:-}
+    [ -n "$ms" ] && [ $(( ms / 1000 )) -eq "$(date -d "$(tr -d '\r' <"$f" | sed -n -e 's/^Date: //p')" +%s)" ] || return 1
+    i=$(( i + 1 ))
+  done
+}
 # The bytes of the attachment named NAME in a delivered file.
 attachment_bytes() {   # attachment_bytes EML NAME
   tr -d '\r' <"$1" | awk -v name="$2" '
@@ -104,13 +127,6 @@ sys.exit(0 if ok else 1)
 PY
 }
 
-# The delivery time of each delivered message of DIR, in ms, in delivery
-# order: the stand-in puts its FILETIME in the Message-ID.
-delivery_times() {   # delivery_times DIR
-  for f in $(ls "$1"/delivered/*.eml 2>/dev/null | sort); do
-    sed -n -e 's/^Message-ID: <[0-9]*\.\([0-9A-F]\{16\}\)@.*/\1/p' "$f" | head -n 1
-  done | while read -r ft; do echo $(( 16#$ft / 10000 )); done
-}
 # A list of N recipients r1@example.com on.
 numbered_list() {   # numbered_list N FILE
   { echo "Name,Email"; for i in $(seq 1 "$1"); do echo "R$i,r$i@example.com"; done; } >"$2"
@@ -141,6 +157,10 @@ case $case_name in
     check "nor a line for files in the log" bash -c "! grep -q 'Attachments:' '$out/logs/CurrentJob.txt'"
     check "without limits the log says nothing of them" \
       bash -c "! grep -qE 'At most|in the last 24 hours|varied|Waiting' '$out/logs/CurrentJob.txt'"
+    times=$(delivery_times_ms "$out")
+    check "a delivery time for each message" test "$(grep -c '^[0-9]\+$' <<<"$times")" -eq 4
+    check "the delivery times rise with the delivery numbers" sort -n -c <<<"$times"
+    check "each delivery time is in its message's Date" delivery_times_match_dates "$out"
     ;;
   attachments)
     # One, two and no files; the fourth recipient's file is refused by the host.
@@ -462,6 +482,39 @@ PY
     check "the log says stopped" grep -q "^Job Stopped" "$out/close/logs/CurrentJob.txt"
     check "the sent list holds the two" test "$(grep -cv '^$' "$out/close/logs/tosent.txt")" -eq 3
     ;;
+  outbox-holds)
+    # The server takes two messages and then holds every copy it is given in
+    # the Outbox; only what the stand-in delivers is checked here.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --pause 0 --outbox-holds-after 2
+    check "two delivered" test "$(delivered_count)" -eq 2
+    check "the first recipient's first" grep -qE "^To: anna.berg@example.com"$'\r?$' "$out/delivered/0001.eml"
+    check "the second recipient's second" grep -qE "^To: carlos.diaz@example.org"$'\r?$' "$out/delivered/0002.eml"
+    ;;
+  cancel-after)
+    # Cancel clicked during the long pause after the first message, and the
+    # question answered Yes: the job stops there.
+    { echo "Name,Email"; for i in 1 2 3; do echo "R$i,r$i@example.com"; done; } >"$out/list.csv"
+    printf 'Dear [[Name]],\nhello.\n' >"$out/body.txt"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out" --pause 60 --cancel-after 5 --answer yes \
+      --subject "Hello [[Name]]" --body "$out/body.txt"
+    check "the job did not complete: exit status 1" test $? -eq 1
+    check "one delivered" test "$(delivered_count)" -eq 1
+    check "Cancel asked first" grep -qF "Stop sending? 1 of 3 have been sent; the rest can be sent later" "$out/boxes.txt"
+    check "the log says stopped" grep -q "^Job Stopped" "$out/logs/CurrentJob.txt"
+    ;;
+  sent-times)
+    # The add-in's record of sent messages goes into the job's data folder and
+    # back, like the logs, but is no log.
+    mkdir -p "$out/data"
+    : >"$out/data/SentTimes.dat"
+    touch -d '2001-01-01 00:00:00' "$out/data/SentTimes.dat"
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --pause 0 --data "$out/data"
+    check "the job completed" test $? -eq 0
+    check "the record came back to the data folder" \
+      test -f "$out/data/SentTimes.dat" -a "$(stat -c %Y "$out/data/SentTimes.dat")" -gt "$(date -d 2001-01-02 +%s)"
+    check "it is not among the logs" test ! -e "$out/job/logs/SentTimes.dat"
+    check "the logs came back too" test -f "$out/data/CurrentJob.txt"
+    ;;
   old-outlook)
     # The add-in refuses the host in a box while it connects; the box is
     # answered and the host ends instead of waiting for ever.
@@ -667,7 +720,7 @@ PY
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out/job" --pause 0 --per-minute 2 >"$out/run.log" 2>&1
     check "the job completed" test $? -eq 0
     check "all seven delivered" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 7
-    mapfile -t times < <(delivery_times "$out/job")
+    mapfile -t times < <(delivery_times_ms "$out/job")
     check "seven delivery times" test ${#times[@]} -eq 7
     for i in 2 3 4 5 6; do
       check "messages $((i - 1)) and $((i + 1)) are a minute apart" test $(( times[i] - times[i - 2] )) -ge 60000
@@ -717,7 +770,7 @@ PY
     numbered_list 20 "$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out/job" --pause 2 --pause-variation 1 >"$out/run.log" 2>&1
     check "the job completed" test $? -eq 0
-    mapfile -t times < <(delivery_times "$out/job")
+    mapfile -t times < <(delivery_times_ms "$out/job")
     check "twenty delivered" test ${#times[@]} -eq 20
     total=0
     for i in $(seq 1 19); do
@@ -785,6 +838,17 @@ PY
     check "a kill after no delivery is a usage error" test $? -eq 2
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --escape-after 1 --close-after 1 >/dev/null 2>"$out/err"
     check "Esc and the close box together are a usage error" test $? -eq 2
+    for bad in "--per-minute 1.5" "--per-day -3" "--pause-variation x" "--outbox-holds-after two" "--cancel-after 2.5.5" \
+               "--cancel-after .5" "--cancel-after soon" "--send-at 24:00" "--send-at 7:30" "--send-at 12:60" "--send-at noon" \
+               "--preset yahoo" "--cancel-after 2 --preview 1" "--cancel-after 2 --test-send 1"; do
+      "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" $bad >/dev/null 2>"$out/err"
+      check "$bad is a usage error" test $? -eq 2
+    done
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --preset yahoo >/dev/null 2>"$out/err"
+    check "an unknown preset is told with the keys" grep -q -- "--preset takes one of none, exchange, outlook.com, gmail, workspace" "$out/err"
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --preset gmail --send-at 25:00 >/dev/null 2>"$out/err"
+    check "a known preset passes, and the bad time is what is told" \
+      bash -c "grep -q -- '--send-at takes' '$out/err' && ! grep -q -- '--preset takes' '$out/err'"
     ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac

@@ -109,6 +109,40 @@ TEST_F(ObjectModelTest, DefaultFoldersByNumberAndOthersRaise)
     }
 }
 
+// Folder.Items.Count is the folder as it is at each read: a collection held
+// across a submission and a flush sees the items arrive and go.
+TEST_F(ObjectModelTest, FolderItemsCountsTheItemsInThatFolderAtEachRead)
+{
+    Start();
+    Ref<IDispatch> outbox(DefaultFolder(4));
+    Ref<IDispatch> outboxItems(GetObjectProp(outbox.Get(), L"Items"));
+    ASSERT_TRUE(outboxItems);
+    Ref<IUnknown> asItems;
+    EXPECT_EQ(S_OK, outboxItems->QueryInterface(IID_OlItems, (void**)asItems.Receive()));
+    EXPECT_EQ(16, GetLong(outboxItems.Get(), L"Class"));
+    Ref<IDispatch> parent(GetObjectProp(outboxItems.Get(), L"Parent"));
+    EXPECT_EQ(L"Outbox", GetText(parent.Get(), L"Name"));
+    EXPECT_EQ(0, GetLong(outboxItems.Get(), L"Count"));
+
+    Ref<IDispatch> original(ComposeSimple("Plain [[Name]]"));
+    Ref<IDispatch> drafts(DefaultFolder(16));
+    Ref<IDispatch> draftItems(GetObjectProp(drafts.Get(), L"Items"));
+    EXPECT_EQ(1, GetLong(draftItems.Get(), L"Count"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Ann", "ann@example.org"));
+    EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Bob", "bob@example.org"));
+    EXPECT_EQ(2, GetLong(outboxItems.Get(), L"Count"));
+    EXPECT_EQ(1, GetLong(draftItems.Get(), L"Count"));
+
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    EXPECT_EQ(0, GetLong(outboxItems.Get(), L"Count"));
+    Ref<IDispatch> sentMail(DefaultFolder(5));
+    Ref<IDispatch> sentItems(GetObjectProp(sentMail.Get(), L"Items"));
+    EXPECT_EQ(2, GetLong(sentItems.Get(), L"Count"));
+    // A fresh collection counts the same.
+    Ref<IDispatch> again(GetObjectProp(outbox.Get(), L"Items"));
+    EXPECT_EQ(0, GetLong(again.Get(), L"Count"));
+}
+
 TEST_F(ObjectModelTest, NameSpaceMapiObjectIsTheSession)
 {
     Start();

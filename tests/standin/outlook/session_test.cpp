@@ -321,6 +321,64 @@ TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder
     EXPECT_FALSE(FileExists(unfiledPath));
 }
 
+// A server that stops accepting after two messages of the process: the flush
+// that reaches the limit delivers up to it, and it and every later one leave
+// the rest queued in the Outbox and succeed, Send/Receive as well.
+TEST_F(SessionTest, AHoldingServerDeliversTheFirstMessagesAndLeavesTheRestQueued)
+{
+    m_options.bOutboxHolds = true;
+    m_options.nOutboxHoldsAfter = 2;
+    Start();
+    {
+        Ref<IDispatch> original(ComposeSimple("Plain [[Name]]"));
+        Ref<IDispatch> outbox(DefaultFolder(4));
+        Ref<IDispatch> outboxItems(GetObjectProp(outbox.Get(), L"Items"));
+        EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Ann", "ann@example.org"));
+        EXPECT_EQ(S_OK, FlushOutgoingQueue());
+        EXPECT_TRUE(FileExists(Delivered(1)));
+        EXPECT_EQ(0, GetLong(outboxItems.Get(), L"Count"));
+
+        EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Bob", "bob@example.org"));
+        EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Cy", "cy@example.org"));
+        EXPECT_EQ(S_OK, FlushOutgoingQueue());
+        DeliveredView second;
+        ASSERT_TRUE(ReadDeliveredMessage(Delivered(2).c_str(), &second));
+        EXPECT_EQ("bob@example.org", second.to);
+        EXPECT_FALSE(FileExists(Delivered(3)));
+        EXPECT_EQ(1, GetLong(outboxItems.Get(), L"Count"));
+        EXPECT_EQ(2, StandinFolderItemCount(App(), "Sent Mail"));
+
+        EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Dee", "dee@example.org"));
+        EXPECT_EQ(S_OK, FlushOutgoingQueue());
+        EXPECT_EQ(S_OK, FlushOutgoingQueue());
+        Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));
+        Ref<IDispatch> bars(GetObjectProp(explorer.Get(), L"CommandBars"));
+        VARIANT args[4];
+        for (VARIANT& arg : args) {
+            VariantInit(&arg);
+            V_VT(&arg) = VT_ERROR;
+            V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
+        }
+        V_VT(&args[1]) = VT_INT;
+        V_INT(&args[1]) = 7095;
+        Ref<IDispatch> control(Call(bars.Get(), L"FindControl", args, 4));
+        ASSERT_TRUE(control);
+        Call(control.Get(), L"Execute");
+        EXPECT_FALSE(FileExists(Delivered(3)));
+        EXPECT_EQ(2, GetLong(outboxItems.Get(), L"Count"));
+        EXPECT_EQ(2, StandinFolderItemCount(App(), "Sent Mail"));
+    }
+
+    // Holding from the start, nothing goes at all.
+    m_options.nOutboxHoldsAfter = 0;
+    Start();
+    Ref<IDispatch> next(ComposeSimple("Plain [[Name]]"));
+    EXPECT_EQ(S_OK, SendCopy(next.Get(), L"For Eve", "eve@example.org"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    EXPECT_FALSE(FileExists(Delivered(3)));
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Outbox"));
+}
+
 TEST_F(SessionTest, SendReceiveAlsoSendsTheOutbox)
 {
     Start();
