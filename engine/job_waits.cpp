@@ -45,6 +45,29 @@ unsigned NextRandom(SendJobState* pState)
     return x;
 }
 
+// A pause from dwLow to dwHigh ms. Each ten pauses take each tenth of the
+// range once, in an order drawn anew, somewhere in it: every pause is as
+// random as another, and the pauses of any ten messages average the pause
+// set, so the job's pace is the one the user chose.
+DWORD DrawPause(SendJobState* pState, DWORD dwLow, DWORD dwHigh)
+{
+    if (pState->nPauseStratum >= LC_PAUSE_STRATA) {
+        for (int i = 0; i < LC_PAUSE_STRATA; ++i)
+            pState->anPauseStrata[i] = i;
+        for (int i = LC_PAUSE_STRATA - 1; i > 0; --i) {
+            int j = (int)(NextRandom(pState) % (unsigned)(i + 1));
+            int n = pState->anPauseStrata[i];
+            pState->anPauseStrata[i] = pState->anPauseStrata[j];
+            pState->anPauseStrata[j] = n;
+        }
+        pState->nPauseStratum = 0;
+    }
+    int nStratum = pState->anPauseStrata[pState->nPauseStratum++];
+    double dWidth = (double)(dwHigh - dwLow) / LC_PAUSE_STRATA;
+    double dWithin = (NextRandom(pState) % 100000) / 100000.0;
+    return dwLow + (DWORD)((nStratum + dWithin) * dWidth);
+}
+
 // Sleeps one step of a wait that ends at the tick dwUntil (or, for the
 // limits, at the next step) and dispatches the dialog's messages; false when
 // the user stopped the job.
@@ -78,7 +101,10 @@ bool VariedPause(SendJobState* pState)
     int nVariation = JobOptions.PauseVariation < JobOptions.Pause ? JobOptions.PauseVariation : JobOptions.Pause;
     DWORD dwLow = (DWORD)(JobOptions.Pause - nVariation) * 1000;
     DWORD dwHigh = (DWORD)(JobOptions.Pause + nVariation) * 1000;
-    DWORD dwGap = dwLow + NextRandom(pState) % (dwHigh - dwLow + 1);
+    // A margin inside the range: making a copy takes a little more or less
+    // each time, and the gap must stay within the range all the same.
+    DWORD dwMargin = (dwHigh - dwLow) / 20 < 100 ? (dwHigh - dwLow) / 20 : 100;
+    DWORD dwGap = DrawPause(pState, dwLow + dwMargin, dwHigh - dwMargin);
     DWORD dwLead = pState->dwLastCopyMs < dwGap ? pState->dwLastCopyMs : dwGap;
     DWORD dwUntil = pState->dwLastSubmitTick + dwGap - dwLead;
     for (;;) {

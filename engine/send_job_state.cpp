@@ -8,7 +8,7 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
       nListEncoding(ListEncodingAnsi), nAttachmentColumn(-1), nAttachmentFiles(0), nAttachedFiles(0), nCalls(0),
       nSinceSendReceive(0), nCopyRetries(0), nJobStep(StepStarting), dwLastTick(0), sentList(),
       bSuccess(false), bSubmitLogged(false), resume(), tSendAt(0), bCopySubmitted(false), dwLastSubmitTick(0),
-      dwCopyStartTick(0), dwLastCopyMs(0), uPauseRandom(0), dwEstimateTick(0), bEstimateMade(false),
+      dwCopyStartTick(0), dwLastCopyMs(0), uPauseRandom(0), nPauseStratum(LC_PAUSE_STRATA), dwEstimateTick(0), bEstimateMade(false),
       nOutboxBefore(LC_OUTBOX_UNCOUNTED), bUseTnefResolved(false)
 {
     szAddress[0] = '\0';
@@ -23,6 +23,7 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
     szAttachmentColumn[0] = '\0';
     szListFolder[0] = '\0';
     szPushBack[0] = '\0';
+    memset(anPauseStrata, 0, sizeof(anPauseStrata));
     memset(&useTnef, 0, sizeof(useTnef));
 }
 

@@ -23,6 +23,7 @@
 
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_OUTBOX_UNCOUNTED (-2)
+#define LC_PAUSE_STRATA 10   // the varied pause takes each tenth of its range once in ten messages
 #define LC_NOT_SENT_REASON_CAPACITY (LC_CAUGHT_TEXT_CAPACITY + 2 * MAX_PATH)   // a file's path and the host's error
 
 // Where the job is with the current recipient: an unexpected error names
@@ -147,6 +148,8 @@ struct SendJobState {
     DWORD dwCopyStartTick;
     DWORD dwLastCopyMs;
     unsigned uPauseRandom;
+    int anPauseStrata[LC_PAUSE_STRATA];   // the tenths of the pause's range, in the order drawn
+    int nPauseStratum;                    // the next of them; LC_PAUSE_STRATA: draw a new order
     DWORD dwEstimateTick;
     bool bEstimateMade;
     // The server's push back: the Outbox's items before the first copy went
