@@ -61,9 +61,9 @@ void SendJob::Announce(HWND hWndOwner)
 {
     m_hWndOwner = hWndOwner ? hWndOwner : GetDesktopWindow();
 
-    // The dialog's template holds a progress bar, whose class must exist
-    // before the dialog is made.
-    INITCOMMONCONTROLSEX init = { sizeof(init), ICC_WIN95_CLASSES };
+    // The dialog's template holds a progress bar and a date and time picker,
+    // whose classes must exist before the dialog is made.
+    INITCOMMONCONTROLSEX init = { sizeof(init), ICC_WIN95_CLASSES | ICC_DATE_CLASSES };
     InitCommonControlsEx(&init);
     INT_PTR nResult = DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), m_hWndOwner, MainDialog,
                                       (LPARAM)this);

@@ -41,6 +41,15 @@ const char kszNotStartedText[] = "Not Started";
 
 #define LC_TITLE_CAPACITY 128
 #define LC_JOB_RESULT_CAPACITY (LC_STATUS_CAPACITY + 128)
+#define LC_SEND_AT_TEXT_CAPACITY 64
+#define LC_FILETIME_UNITS_PER_MINUTE (60LL * 10000000LL)
+
+// The picker shows the day and the time to the minute, whatever the
+// locale's short date leaves out; the question names the time alike. The
+// month is written out: some pickers draw "MMM" wrongly (Wine's among them).
+const char kszSendAtFormat[] = "ddd d MMMM yyyy  HH:mm";
+const char kszSendAtDateFormat[] = "ddd d MMMM yyyy";
+const char kszSendAtTimeFormat[] = "HH:mm";
 
 struct ButtonTip {
     int nId;
@@ -104,12 +113,86 @@ void ShowSendPauseState(HWND hDlg, const char* pszText, const char* pszTip)
     SetButtonTip(hDlg, IDC_MAIN_SEND_PAUSE, pszTip, false);
 }
 
-// What can change the job's list: only while no job runs.
+// What can change the job's list and its start: only while no job runs.
 void EnableListInput(HWND hDlg, BOOL bEnable)
 {
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_BROWSE), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_PREVIEW), bEnable);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_SEND_AT), bEnable);
+}
+
+// Unticked, the picker means at once; its time stands at the present
+// minute, for the user to move on from when ticking it.
+void InitSendAt(HWND hDlg)
+{
+    HWND hPicker = GetDlgItem(hDlg, IDC_MAIN_SEND_AT);
+    SendMessageA(hPicker, DTM_SETFORMATA, 0, (LPARAM)kszSendAtFormat);
+    SYSTEMTIME stNow;
+    GetLocalTime(&stNow);
+    stNow.wSecond = 0;
+    stNow.wMilliseconds = 0;
+    SendMessageA(hPicker, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&stNow);
+    SendMessageA(hPicker, DTM_SETSYSTEMTIME, GDT_NONE, (LPARAM)&stNow);
+}
+
+LONGLONG FileTimeUnits(const FILETIME& ft)
+{
+    return (LONGLONG)(((ULONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime);
+}
+
+// The picker's time as the question names it.
+void FormatSendAt(const SYSTEMTIME* pLocal, char* pszText, int cchText)
+{
+    // The day of the week worked out from the date, not taken from the picker.
+    SYSTEMTIME st = *pLocal;
+    FILETIME ft;
+    if (SystemTimeToFileTime(&st, &ft))
+        FileTimeToSystemTime(&ft, &st);
+    char szDate[LC_SEND_AT_TEXT_CAPACITY] = "";
+    char szTime[LC_SEND_AT_TEXT_CAPACITY] = "";
+    GetDateFormatA(LOCALE_USER_DEFAULT, 0, &st, kszSendAtDateFormat, szDate, sizeof(szDate));
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, kszSendAtTimeFormat, szTime, sizeof(szTime));
+    snprintf(pszText, cchText, "%s %s", szDate, szTime);
+}
+
+// The start of a new job from the picker into the job: zero for at once.
+// A time before the present minute asks whether to send now; false when the
+// user would rather change it.
+bool TakeSendAt(HWND hDlg)
+{
+    FILETIME ftSendAt = { 0, 0 };
+    SYSTEMTIME stLocal;
+    if (SendDlgItemMessageA(hDlg, IDC_MAIN_SEND_AT, DTM_GETSYSTEMTIME, 0, (LPARAM)&stLocal) == GDT_VALID &&
+        SendAtToUtc(&stLocal, NULL, &ftSendAt)) {
+        FILETIME ftNow;
+        GetSystemTimeAsFileTime(&ftNow);
+        LONGLONG llMinuteNow = FileTimeUnits(ftNow) / LC_FILETIME_UNITS_PER_MINUTE;
+        LONGLONG llMinuteAt = FileTimeUnits(ftSendAt) / LC_FILETIME_UNITS_PER_MINUTE;
+        if (llMinuteAt < llMinuteNow) {
+            char szAt[LC_SEND_AT_TEXT_CAPACITY * 2];
+            FormatSendAt(&stLocal, szAt, sizeof(szAt));
+            // No is the default: a mailing sent at the wrong time cannot be
+            // called back.
+            if (ShowStringMessageWith(hDlg, IDS_SEND_AT_PASSED, szAt, LC_PRODUCT_NAME,
+                                      MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON2) != IDYES)
+                return false;
+        }
+        // The present minute is now.
+        if (llMinuteAt <= llMinuteNow)
+            ftSendAt.dwLowDateTime = ftSendAt.dwHighDateTime = 0;
+    }
+    if (gpMainDialogJob)
+        gpMainDialogJob->m_ftSendAt = ftSendAt;
+    return true;
+}
+
+// Back to how the dialog stood before Send, the focus on nFocusId.
+void ReturnToReady(HWND hDlg, int nFocusId)
+{
+    EnableListInput(hDlg, TRUE);
+    ShowWindow(GetDlgItem(hDlg, IDC_MAIN_PROGRESS), SW_HIDE);
+    SetFocus(GetDlgItem(hDlg, nFocusId));
 }
 
 // The edit box into the list path buffer, which is one character larger
@@ -158,6 +241,7 @@ BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
 
     SetDlgItemTextA(hDlg, IDC_MAIN_SEND_PAUSE, kszSendText);
     CreateTooltips(hDlg);
+    InitSendAt(hDlg);
 
     JobProgress.progressPos = 0;
     JobProgress.percentDone = 0.0;
@@ -192,9 +276,12 @@ void OnSendPause(HWND hDlg)
     ReadListPath(hDlg);
     if (JobOptions.ToList[0] == '\0') {
         ShowStringMessage(hDlg, IDS_FILL_IN_MAILING_LIST, LC_PRODUCT_NAME, 0);
-        EnableListInput(hDlg, TRUE);
-        ShowWindow(hProgress, SW_HIDE);
-        SetFocus(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH));
+        ReturnToReady(hDlg, IDC_MAIN_LIST_PATH);
+        return;
+    }
+    // Only a new job takes the start time; a paused one goes on at once.
+    if (JobProgress.jobState == JobIdle && !TakeSendAt(hDlg)) {
+        ReturnToReady(hDlg, IDC_MAIN_SEND_AT);
         return;
     }
 
@@ -336,9 +423,12 @@ void OnCommand(HWND hDlg, int nId, int nCode)
 void OnTimer(HWND hDlg)
 {
     SendDlgItemMessageA(hDlg, IDC_MAIN_PROGRESS, PBM_SETPOS, JobProgress.progressPos, 0);
+    DWORD dwNow = GetTickCount();
+    int nSeconds = JobRemainingSeconds(JobOwnPercentDone(), JobProgress.runTimeMs, JobProgress.limitedRemainingMs,
+                                       JobProgress.limitedEstimateTick, dwNow);
     char szLine[LC_STATUS_LINE_CAPACITY];
-    if (NextStatusLine(&gMainStatusDisplay, JobProgress.statusText, JobOwnPercentDone(), JobProgress.runTimeMs,
-                       JobProgress.jobState, GetTickCount(), szLine, sizeof(szLine)))
+    if (NextStatusLineWith(&gMainStatusDisplay, JobProgress.statusText, nSeconds, JobProgress.jobState, dwNow, szLine,
+                           sizeof(szLine)))
         SetDlgItemTextA(hDlg, IDC_MAIN_STATUS, szLine);
 }
 
@@ -412,6 +502,19 @@ void OnDestroy(HWND hDlg)
 }
 
 }  // namespace
+
+bool SendAtToUtc(const SYSTEMTIME* pLocal, const TIME_ZONE_INFORMATION* pZone, FILETIME* pftUtc)
+{
+    SYSTEMTIME stLocal = *pLocal;
+    stLocal.wSecond = 0;
+    stLocal.wMilliseconds = 0;
+    // The zone's rules for that date, not today's bias: a job set in winter
+    // for a summer day starts at the summer hour.
+    SYSTEMTIME stUtc;
+    if (!TzSpecificLocalTimeToSystemTime(pZone, &stLocal, &stUtc))
+        return false;
+    return SystemTimeToFileTime(&stUtc, pftUtc) != FALSE;
+}
 
 bool ChooseListFile(HWND hDlg)
 {

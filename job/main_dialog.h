@@ -1,5 +1,6 @@
-// The main dialog (resource 109): the mailing list, Send/Pause, Cancel, the
-// status line and the progress bar of the one job that it runs.
+// The main dialog (resource 109): the mailing list, the time to send at,
+// Send/Pause, Cancel, the status line and the progress bar of the one job
+// that it runs.
 #ifndef LETTERCAST_MAIN_DIALOG_H
 #define LETTERCAST_MAIN_DIALOG_H
 
@@ -27,6 +28,12 @@ extern StatusDisplayMemory gMainStatusDisplay;
 // SendJob as initial parameter. Ends with the completion flag of the job's
 // WM_JOBDONE, 0 when closed without a job or refused.
 INT_PTR CALLBACK MainDialog(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// The local time of the dialog's Send at picker as the UTC time that
+// SendJob::m_ftSendAt holds, its seconds dropped, by the rules of the time
+// zone pZone (NULL: the computer's own) for that date. False when the time
+// cannot be converted.
+bool SendAtToUtc(const SYSTEMTIME* pLocal, const TIME_ZONE_INFORMATION* pZone, FILETIME* pftUtc);
 
 // The file-open dialog for the mailing list; on a choice the list path and
 // LastToFolder follow it. True when a file was chosen.

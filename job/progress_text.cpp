@@ -27,6 +27,28 @@ int RemainingSeconds(double dPercentDone, DWORD dwRunTimeMs)
     return (int)dSeconds;
 }
 
+int LimitedRemainingSeconds(LONGLONG llRemainingMs, DWORD dwEstimateTick, DWORD dwNow)
+{
+    if (llRemainingMs < 0)
+        return LC_NO_ESTIMATE;
+    // Unsigned difference: right across the tick count's wrap.
+    LONGLONG llLeftMs = llRemainingMs - (LONGLONG)(DWORD)(dwNow - dwEstimateTick);
+    if (llLeftMs <= 0)
+        return 0;
+    LONGLONG llSeconds = llLeftMs / 1000;
+    return llSeconds >= (LONGLONG)INT_MAX ? INT_MAX : (int)llSeconds;
+}
+
+int JobRemainingSeconds(double dPercentDone, DWORD dwRunTimeMs, LONGLONG llLimitedRemainingMs,
+                        DWORD dwLimitedEstimateTick, DWORD dwNow)
+{
+    // A job held back by its limits or its start time has a running time
+    // that says nothing of the wait: the engine knows when it ends.
+    if (llLimitedRemainingMs >= 0)
+        return LimitedRemainingSeconds(llLimitedRemainingMs, dwLimitedEstimateTick, dwNow);
+    return RemainingSeconds(dPercentDone, dwRunTimeMs);
+}
+
 bool StatusLineNeedsRewrite(const StatusDisplayMemory* pMemory, const char* pszStatus, int nSeconds, DWORD dwNow)
 {
     if (strcmp(pszStatus, pMemory->szLastStatus) != 0)
@@ -60,7 +82,13 @@ void FormatStatusLine(const char* pszStatus, int nSeconds, int nJobState, char* 
 bool NextStatusLine(StatusDisplayMemory* pMemory, const char* pszStatus, double dPercentDone, DWORD dwRunTimeMs,
                     int nJobState, DWORD dwNow, char* pszLine, int cchLine)
 {
-    int nSeconds = RemainingSeconds(dPercentDone, dwRunTimeMs);
+    return NextStatusLineWith(pMemory, pszStatus, RemainingSeconds(dPercentDone, dwRunTimeMs), nJobState, dwNow,
+                              pszLine, cchLine);
+}
+
+bool NextStatusLineWith(StatusDisplayMemory* pMemory, const char* pszStatus, int nSeconds, int nJobState,
+                        DWORD dwNow, char* pszLine, int cchLine)
+{
     if (!StatusLineNeedsRewrite(pMemory, pszStatus, nSeconds, dwNow))
         return false;
     snprintf(pMemory->szLastStatus, sizeof(pMemory->szLastStatus), "%s", pszStatus);

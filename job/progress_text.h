@@ -25,6 +25,17 @@ void ResetStatusDisplay(StatusDisplayMemory* pMemory);
 // zero; LC_NO_ESTIMATE while less than 0.1 percent is done.
 int RemainingSeconds(double dPercentDone, DWORD dwRunTimeMs);
 
+// Seconds still to go as the engine worked them out when the sending limits
+// or a start time make the job wait: llRemainingMs taken at the tick count
+// dwEstimateTick, less the time since, truncated toward zero and never below
+// zero; LC_NO_ESTIMATE when the engine gives none (llRemainingMs below 0).
+int LimitedRemainingSeconds(LONGLONG llRemainingMs, DWORD dwEstimateTick, DWORD dwNow);
+
+// The seconds the status line shows: the engine's own estimate while it has
+// one, else the running time scaled (RemainingSeconds).
+int JobRemainingSeconds(double dPercentDone, DWORD dwRunTimeMs, LONGLONG llLimitedRemainingMs,
+                        DWORD dwLimitedEstimateTick, DWORD dwNow);
+
 // True when the line is to be rewritten: the status text changed, or a new
 // estimate moved far enough and the last rewrite is old enough.
 bool StatusLineNeedsRewrite(const StatusDisplayMemory* pMemory, const char* pszStatus, int nSeconds, DWORD dwNow);
@@ -37,5 +48,8 @@ void FormatStatusLine(const char* pszStatus, int nSeconds, int nJobState, char* 
 // new line and remembers it as shown at dwNow.
 bool NextStatusLine(StatusDisplayMemory* pMemory, const char* pszStatus, double dPercentDone, DWORD dwRunTimeMs,
                     int nJobState, DWORD dwNow, char* pszLine, int cchLine);
+// The same for an estimate already worked out (LC_NO_ESTIMATE for none).
+bool NextStatusLineWith(StatusDisplayMemory* pMemory, const char* pszStatus, int nSeconds, int nJobState,
+                        DWORD dwNow, char* pszLine, int cchLine);
 
 #endif

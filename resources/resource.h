@@ -25,6 +25,11 @@
 #define IDS_DELAY_OUT_OF_RANGE      40
 #define IDS_TOPIC_JOB_LOGS          45
 #define IDS_TOPIC_PREVIEW           46
+#define IDS_PER_MINUTE_OUT_OF_RANGE 47
+#define IDS_PER_DAY_OUT_OF_RANGE    48
+#define IDS_VARIATION_OUT_OF_RANGE  49
+#define IDS_OWN_LIMITS              50
+#define IDS_SEND_AT_PASSED          51
 
 /* Dialogs: one header of numbered ids per dialog. */
 #include "resources/ids_main_dialog.h"

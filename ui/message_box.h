@@ -10,4 +10,8 @@
 // Only the low 16 bits of uType reach the box. Returns the button pressed.
 int ShowStringMessage(HWND hWndOwner, UINT uStringId, const char* pszCaption, UINT uType);
 
+// As ShowStringMessage, for an entry that holds one "%s": pszInsert takes
+// its place (a number or a time the message names).
+int ShowStringMessageWith(HWND hWndOwner, UINT uStringId, const char* pszInsert, const char* pszCaption, UINT uType);
+
 #endif

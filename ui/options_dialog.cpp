@@ -7,6 +7,7 @@
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
+#include "settings/limit_presets.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_placement.h"
 #include "ui/help.h"
@@ -44,6 +45,43 @@ static void EnableSendRecvCount(HWND hDlg, BOOL bEnable)
     EnableWindow(GetDlgItem(hDlg, IDC_OPT_SENDRECV_COUNT_SPIN), bEnable);
 }
 
+// The limits' list holds the presets in table order and, last, the item for
+// limits of the user's own.
+static int OwnLimitsItem()
+{
+    return LimitPresetCount();
+}
+
+// The item that stands for what the two limit boxes say: the preset with
+// those limits, or the user's own.
+static void SelectPresetOfBoxes(HWND hDlg)
+{
+    JobOptionsRecord limits = JobOptions;
+    limits.PerMinute = ReadNumberBox(hDlg, IDC_OPT_PER_MINUTE);
+    limits.PerDay = ReadNumberBox(hDlg, IDC_OPT_PER_DAY);
+    int nPreset = PresetOfOptions(&limits);
+    SendDlgItemMessageA(hDlg, IDC_OPT_PRESET, CB_SETCURSEL, nPreset < 0 ? OwnLimitsItem() : nPreset, 0);
+}
+
+static void InitLimits(HWND hDlg)
+{
+    HWND hPresets = GetDlgItem(hDlg, IDC_OPT_PRESET);
+    for (int i = 0; i < LimitPresetCount(); ++i)
+        SendMessageA(hPresets, CB_ADDSTRING, 0, (LPARAM)LimitPresetAt(i)->pszName);
+    char szOwn[LC_STRING_MESSAGE_CAPACITY];
+    if (LoadStringA(ghInstance, IDS_OWN_LIMITS, szOwn, sizeof(szOwn)) <= 0)
+        szOwn[0] = '\0';
+    SendMessageA(hPresets, CB_ADDSTRING, 0, (LPARAM)szOwn);
+
+    // The day's range is beyond 16 bits: only the 32-bit message holds it.
+    SendDlgItemMessageA(hDlg, IDC_OPT_PER_MINUTE_SPIN, UDM_SETRANGE32, 0, LC_PER_MINUTE_MAX);
+    SendDlgItemMessageA(hDlg, IDC_OPT_PER_DAY_SPIN, UDM_SETRANGE32, 0, LC_PER_DAY_MAX);
+    // The list is filled first: each box's change selects what matches.
+    ShowNumberBox(hDlg, IDC_OPT_PER_MINUTE, JobOptions.PerMinute);
+    ShowNumberBox(hDlg, IDC_OPT_PER_DAY, JobOptions.PerDay);
+    SelectPresetOfBoxes(hDlg);
+}
+
 static INT_PTR InitOptionsDialog(HWND hDlg)
 {
     CenterOnScreen(hDlg);
@@ -59,6 +97,8 @@ static INT_PTR InitOptionsDialog(HWND hDlg)
 
     SendDlgItemMessageA(hDlg, IDC_OPT_PAUSE_SPIN, UDM_SETRANGE32, LC_PAUSE_MIN, LC_PAUSE_MAX);
     ShowNumberBox(hDlg, IDC_OPT_PAUSE, JobOptions.Pause);
+    SendDlgItemMessageA(hDlg, IDC_OPT_PAUSE_VARIATION_SPIN, UDM_SETRANGE32, 0, LC_PAUSE_VARIATION_MAX);
+    ShowNumberBox(hDlg, IDC_OPT_PAUSE_VARIATION, JobOptions.PauseVariation);
 
     CheckDlgButton(hDlg, IDC_OPT_DO_SENDRECV, JobOptions.DoSendRecv ? BST_CHECKED : BST_UNCHECKED);
     SendDlgItemMessageA(hDlg, IDC_OPT_SENDRECV_COUNT_SPIN, UDM_SETRANGE32, LC_SENDRECV_COUNT_MIN,
@@ -68,20 +108,67 @@ static INT_PTR InitOptionsDialog(HWND hDlg)
         EnableSendRecvCount(hDlg, FALSE);
 
     CheckDlgButton(hDlg, IDC_OPT_SAVE_ORIG, JobOptions.SaveOrig ? BST_CHECKED : BST_UNCHECKED);
+    InitLimits(hDlg);
     return TRUE;
 }
 
-// Nothing is stored unless the pause is valid; a count out of range is
-// passed over in silence and the rest is stored.
+// A preset fills both limit boxes; the user's own limits keep what the
+// boxes say.
+static void OnPresetChosen(HWND hDlg)
+{
+    int nItem = (int)SendDlgItemMessageA(hDlg, IDC_OPT_PRESET, CB_GETCURSEL, 0, 0);
+    const LimitPreset* pPreset = LimitPresetAt(nItem);
+    if (pPreset == NULL)
+        return;
+    ShowNumberBox(hDlg, IDC_OPT_PER_MINUTE, pPreset->nPerMinute);
+    ShowNumberBox(hDlg, IDC_OPT_PER_DAY, pPreset->nPerDay);
+    // Each box's change selected what matched the boxes half filled.
+    SendDlgItemMessageA(hDlg, IDC_OPT_PRESET, CB_SETCURSEL, nItem, 0);
+}
+
+// The message of a box that OK refuses, with the focus back on the box.
+static void RefuseNumber(HWND hDlg, int nId, UINT uStringId, const char* pszInsert)
+{
+    if (pszInsert)
+        ShowStringMessageWith(hDlg, uStringId, pszInsert, LC_PRODUCT_NAME, 0);
+    else
+        ShowStringMessage(hDlg, uStringId, LC_PRODUCT_NAME, 0);
+    SetFocus(GetDlgItem(hDlg, nId));
+}
+
+// Nothing is stored unless the pause, its variation and the limits are
+// valid; a count out of range is passed over in silence and the rest is
+// stored.
 static void StoreOptions(HWND hDlg)
 {
     int nPause = ReadNumberBox(hDlg, IDC_OPT_PAUSE);
     if ((unsigned)nPause > LC_PAUSE_MAX) {
-        ShowStringMessage(hDlg, IDS_DELAY_OUT_OF_RANGE, LC_PRODUCT_NAME, 0);
-        SetFocus(GetDlgItem(hDlg, IDC_OPT_PAUSE));
+        RefuseNumber(hDlg, IDC_OPT_PAUSE, IDS_DELAY_OUT_OF_RANGE, NULL);
+        return;
+    }
+    // A pause varied by more than its own length would at times be below
+    // zero, so the pause bounds the variation as well as its own maximum.
+    int nVariation = ReadNumberBox(hDlg, IDC_OPT_PAUSE_VARIATION);
+    if ((unsigned)nVariation > LC_PAUSE_VARIATION_MAX || nVariation > nPause) {
+        char szMost[LC_NUMBER_FORMAT_CAPACITY];
+        snprintf(szMost, sizeof(szMost), "%d", nPause < LC_PAUSE_VARIATION_MAX ? nPause : LC_PAUSE_VARIATION_MAX);
+        RefuseNumber(hDlg, IDC_OPT_PAUSE_VARIATION, IDS_VARIATION_OUT_OF_RANGE, szMost);
+        return;
+    }
+    int nPerMinute = ReadNumberBox(hDlg, IDC_OPT_PER_MINUTE);
+    if ((unsigned)nPerMinute > LC_PER_MINUTE_MAX) {
+        RefuseNumber(hDlg, IDC_OPT_PER_MINUTE, IDS_PER_MINUTE_OUT_OF_RANGE, NULL);
+        return;
+    }
+    int nPerDay = ReadNumberBox(hDlg, IDC_OPT_PER_DAY);
+    if ((unsigned)nPerDay > LC_PER_DAY_MAX) {
+        RefuseNumber(hDlg, IDC_OPT_PER_DAY, IDS_PER_DAY_OUT_OF_RANGE, NULL);
         return;
     }
     JobOptions.Pause = nPause;
+    JobOptions.PauseVariation = nVariation;
+    JobOptions.PerMinute = nPerMinute;
+    JobOptions.PerDay = nPerDay;
     JobOptions.DoSendRecv = IsDlgButtonChecked(hDlg, IDC_OPT_DO_SENDRECV) == BST_CHECKED ? 1 : 0;
 
     // 0 is taken although the up-down starts at 1: the engine and the
@@ -108,6 +195,15 @@ static void OnOptionsCommand(HWND hDlg, int nId, int nCode)
     case IDC_OPT_DO_SENDRECV:
         if (nCode == BN_CLICKED)
             EnableSendRecvCount(hDlg, IsDlgButtonChecked(hDlg, IDC_OPT_DO_SENDRECV) == BST_CHECKED);
+        break;
+    case IDC_OPT_PRESET:
+        if (nCode == CBN_SELCHANGE)
+            OnPresetChosen(hDlg);
+        break;
+    case IDC_OPT_PER_MINUTE:
+    case IDC_OPT_PER_DAY:
+        if (nCode == EN_CHANGE)
+            SelectPresetOfBoxes(hDlg);
         break;
     case IDC_OPT_HELP:
         if (nCode == BN_CLICKED)

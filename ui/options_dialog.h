@@ -1,5 +1,6 @@
-// The Options dialog (resource 110): pause, periodic Send/Receive and what
-// becomes of the announced message.
+// The Options dialog (resource 110): the pause and its variation, periodic
+// Send/Receive, what becomes of the announced message, and the sending
+// limits with the mail services' presets.
 #ifndef LETTERCAST_OPTIONS_DIALOG_H
 #define LETTERCAST_OPTIONS_DIALOG_H
 

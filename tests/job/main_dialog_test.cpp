@@ -113,6 +113,7 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 81, 50, 14 },
         { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 81, 50, 14 },
         { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 99, 50, 14 },
+        { IDC_MAIN_SEND_AT, "SysDateTimePick32", WS_TABSTOP | DTS_SHOWNONE, 98, 99, 140, 14 },
         { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 103, 100, 8 },
     };
     UiDriver driver;
@@ -154,6 +155,12 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         RECT rcGroupShown = ShownRect(hDlg, hGroup);
         RECT rcGroupDrawn = DialogRect(hDlg, 7, 7, 337, 32);
         EXPECT_TRUE(EqualRect(&rcGroupShown, &rcGroupDrawn));
+        HWND hSendAtLabel = FindWindowExA(hDlg, NULL, "Static", "Send &at:");
+        ASSERT_NE(hSendAtLabel, nullptr);
+        EXPECT_EQ(GetWindowLongA(hSendAtLabel, GWL_STYLE) & SS_TYPEMASK, SS_RIGHT);
+        RECT rcLabelShown = ShownRect(hDlg, hSendAtLabel);
+        RECT rcLabelDrawn = DialogRect(hDlg, 62, 102, 32, 8);
+        EXPECT_TRUE(EqualRect(&rcLabelShown, &rcLabelDrawn));
 
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_BROWSE), "&Browse...");
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_OPEN), "&Open...");
@@ -236,6 +243,8 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 81, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 81, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 99, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
+        { kChild | WS_GROUP | SS_RIGHT, 62, 102, 32, 8, -1, "#0x0082", "Send &at:" },
+        { kChild | WS_TABSTOP | DTS_SHOWNONE, 98, 99, 140, 14, IDC_MAIN_SEND_AT, "SysDateTimePick32", "" },
         { kChild | WS_GROUP | SS_RIGHT, 244, 103, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
     };
     ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));
@@ -282,6 +291,10 @@ TEST_F(MainDialogTest, OpensReadyWithTheRememberedListAndCancelClosesWithoutSavi
         EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_OPEN));
         EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
         EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_SEND_AT));
+        SYSTEMTIME stAt = {};
+        EXPECT_EQ(SendDlgItemMessageA(hDlg, IDC_MAIN_SEND_AT, DTM_GETSYSTEMTIME, 0, (LPARAM)&stAt), GDT_NONE)
+            << "unticked: at once";
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_STATUS), "");
         EXPECT_STREQ(JobProgress.statusText, "");
@@ -367,6 +380,199 @@ TEST_F(MainDialogTest, SendWithAnEmptyBoxAsksForTheListAndStaysReady)
     EXPECT_EQ(OpenMainDialog(NULL, NULL), 0);
     EXPECT_TRUE(driver.Done());
     EXPECT_NE(hShown, nullptr);
+}
+
+// A local time n days from now at the given hour, minute and second.
+SYSTEMTIME LocalDaysAhead(int nDays, WORD wHour, WORD wMinute, WORD wSecond)
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    ULARGE_INTEGER units = { { ft.dwLowDateTime, ft.dwHighDateTime } };
+    units.QuadPart += (ULONGLONG)nDays * 24 * 3600 * 10000000ULL;
+    ft.dwLowDateTime = units.LowPart;
+    ft.dwHighDateTime = units.HighPart;
+    FileTimeToSystemTime(&ft, &st);
+    st.wHour = wHour;
+    st.wMinute = wMinute;
+    st.wSecond = wSecond;
+    st.wMilliseconds = 0;
+    return st;
+}
+
+ULONGLONG Units(const FILETIME& ft)
+{
+    return ((ULONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}
+
+std::string Shown(const SYSTEMTIME& st)
+{
+    char sz[64];
+    snprintf(sz, sizeof(sz), "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+             st.wSecond);
+    return sz;
+}
+
+// The picker's local time to UTC by the zone's rules for that date: standard
+// time in January, daylight-saving time in July, none where the zone has none.
+TEST(SendAtTime, ConvertsByTheZonesRulesForThatDateAndDropsTheSeconds)
+{
+    TIME_ZONE_INFORMATION central = {};
+    central.Bias = -60;                  // UTC+1
+    central.StandardBias = 0;
+    central.DaylightBias = -60;          // UTC+2 in summer
+    central.StandardDate = { 0, 10, 0, 5, 3, 0, 0, 0 };   // last Sunday of October, 03:00
+    central.DaylightDate = { 0, 3, 0, 5, 2, 0, 0, 0 };    // last Sunday of March, 02:00
+    TIME_ZONE_INFORMATION eastern = {};
+    eastern.Bias = 300;                  // UTC-5, no daylight-saving time
+    struct Case {
+        const TIME_ZONE_INFORMATION* pZone;
+        SYSTEMTIME local;
+        const char* pszUtc;
+    };
+    const Case cases[] = {
+        { &central, { 2027, 1, 0, 15, 9, 30, 45, 500 }, "2027-01-15 08:30:00" },
+        { &central, { 2027, 7, 0, 15, 9, 30, 0, 0 }, "2027-07-15 07:30:00" },
+        { &central, { 2027, 1, 0, 1, 0, 15, 59, 999 }, "2026-12-31 23:15:00" },
+        { &eastern, { 2027, 1, 0, 15, 9, 30, 10, 0 }, "2027-01-15 14:30:00" },
+        { &eastern, { 2027, 7, 0, 15, 21, 5, 0, 0 }, "2027-07-16 02:05:00" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Shown(c.local) + " at bias " + std::to_string(c.pZone->Bias));
+        FILETIME ft = { 1, 1 };
+        ASSERT_TRUE(SendAtToUtc(&c.local, c.pZone, &ft));
+        SYSTEMTIME utc;
+        ASSERT_TRUE(FileTimeToSystemTime(&ft, &utc));
+        EXPECT_EQ(Shown(utc), c.pszUtc);
+        EXPECT_EQ(Units(ft) % (60 * 10000000ULL), 0u) << "whole minutes";
+    }
+}
+
+// A time in the picker reaches the job as UTC, to the minute; unticked, or
+// the present minute, is at once. The list has no address column, so each
+// job ends before its first copy, whenever that was to go.
+TEST_F(MainDialogTest, ATimeInThePickerReachesTheJobAsUtc)
+{
+    ComposeInWindow("Hello", "Body");
+    WriteList("Name,Phone\r\nAnn,123\r\n");
+    enum Pick { Unticked, Ahead, PresentMinute };
+    struct Case {
+        const char* pszName;
+        Pick pick;
+        int nDays;
+        WORD wHour, wMinute, wSecond;
+    };
+    const Case cases[] = {
+        { "unticked", Unticked, 0, 0, 0, 0 },
+        { "the day after tomorrow", Ahead, 2, 9, 5, 30 },
+        { "half a year ahead", Ahead, 183, 23, 59, 59 },
+        { "tomorrow at midnight", Ahead, 1, 0, 0, 0 },
+        { "the present minute", PresentMinute, 0, 0, 0, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        size_t nBoxesBefore = m_boxes->Boxes().size();
+        m_boxes->Answer(IDOK);
+        m_boxes->Answer(IDNO);
+        SendJob job(m_pMail);
+        job.m_ftSendAt.dwLowDateTime = job.m_ftSendAt.dwHighDateTime = 1;
+        SYSTEMTIME stPicked = LocalDaysAhead(c.nDays, c.wHour, c.wMinute, c.wSecond);
+        UiDriver driver;
+        std::function<void(HWND)> pickAndSend = [&](HWND hDlg) {
+            if (c.pick == PresentMinute) {
+                GetLocalTime(&stPicked);
+                // Not in the last seconds of a minute, which may be over
+                // before Send reads the picker.
+                if (stPicked.wSecond >= 55) {
+                    driver.After(6000, [&, hDlg]() { pickAndSend(hDlg); });
+                    return;
+                }
+            }
+            HWND hPicker = GetDlgItem(hDlg, IDC_MAIN_SEND_AT);
+            if (c.pick != Unticked) {
+                SendMessageA(hPicker, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&stPicked);
+                SYSTEMTIME stBack = {};
+                EXPECT_EQ(SendMessageA(hPicker, DTM_GETSYSTEMTIME, 0, (LPARAM)&stBack), GDT_VALID);
+            }
+            Click(hDlg, IDC_MAIN_SEND_PAUSE);
+        };
+        driver.When(kMainTitle, [&](HWND hDlg) { pickAndSend(hDlg); });
+        EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
+        EXPECT_TRUE(driver.Done());
+
+        // No question about the time: the refusal of the list, the offer of
+        // help and the closing box.
+        ASSERT_EQ(m_boxes->Boxes().size(), nBoxesBefore + 3);
+        EXPECT_EQ(m_boxes->Boxes()[nBoxesBefore + 2].text.find("Job Not Started"), 0u);
+        if (c.pick != Ahead) {
+            EXPECT_EQ(Units(job.m_ftSendAt), 0u) << "at once";
+            continue;
+        }
+        EXPECT_EQ(Units(job.m_ftSendAt) % (60 * 10000000ULL), 0u) << "whole minutes";
+        // Back to local time by the computer's own zone: the minute picked.
+        SYSTEMTIME stUtc, stLocal;
+        ASSERT_TRUE(FileTimeToSystemTime(&job.m_ftSendAt, &stUtc));
+        ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(NULL, &stUtc, &stLocal));
+        SYSTEMTIME stExpected = stPicked;
+        stExpected.wSecond = 0;
+        EXPECT_EQ(Shown(stLocal), Shown(stExpected));
+    }
+}
+
+TEST_F(MainDialogTest, APastTimeAsksAndNoLeavesTheDialogReady)
+{
+    PrepareJob(2);
+    JobOptions.Pause = 0;
+    m_boxes->Answer(IDNO);
+    m_boxes->Answer(IDYES);
+    SendJob job(m_pMail);
+    job.m_ftSendAt.dwLowDateTime = job.m_ftSendAt.dwHighDateTime = 1;
+    // A Thursday.
+    SYSTEMTIME stPast = { 2020, 1, 0, 2, 9, 5, 0, 0 };
+    const char kQuestion[] = "The time to send at, Thu 2 January 2020 09:05, has passed. Send now?";
+    UiDriver driver;
+    HWND hShown = NULL;
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        hShown = hDlg;
+        SendDlgItemMessageA(hDlg, IDC_MAIN_SEND_AT, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&stPast);
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    // Once the question has been answered No.
+    driver.When(kMainTitle, [&](HWND hDlg) {
+        ASSERT_EQ(m_boxes->Boxes().size(), 1u);
+        const RecordedBox& box = m_boxes->Boxes()[0];
+        EXPECT_EQ(box.text, kQuestion);
+        EXPECT_EQ(box.caption, "Lettercast");
+        EXPECT_EQ(box.uStyle, (UINT)(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+        EXPECT_EQ(box.hWndOwner, hDlg);
+        EXPECT_EQ(JobProgress.jobState, JobIdle);
+        EXPECT_EQ(ControlText(hDlg, IDC_MAIN_SEND_PAUSE), "&Send");
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_PREVIEW));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_SEND_AT));
+        EXPECT_TRUE(IsControlEnabled(hDlg, IDC_MAIN_SEND_PAUSE));
+        EXPECT_FALSE(IsShown(hDlg, IDC_MAIN_PROGRESS));
+        EXPECT_EQ(FocusedControl(), GetDlgItem(hDlg, IDC_MAIN_SEND_AT));
+        SYSTEMTIME stKept = {};
+        EXPECT_EQ(SendDlgItemMessageA(hDlg, IDC_MAIN_SEND_AT, DTM_GETSYSTEMTIME, 0, (LPARAM)&stKept), GDT_VALID);
+        EXPECT_EQ(stKept.wYear, 2020) << "the time stays for the user to change";
+        EXPECT_EQ(Units(job.m_ftSendAt), ((ULONGLONG)1 << 32) | 1) << "the job was not touched";
+        EXPECT_TRUE(Delivered().empty());
+        EXPECT_FALSE(LogExists());
+        // Again, and Yes: the job goes at once.
+        Click(hDlg, IDC_MAIN_SEND_PAUSE);
+    });
+    EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_TRUE(driver.Done());
+
+    ASSERT_EQ(m_boxes->Boxes().size(), 3u);
+    EXPECT_EQ(m_boxes->Boxes()[1].text, kQuestion);
+    EXPECT_EQ(m_boxes->Boxes()[1].nAnswer, IDYES);
+    EXPECT_EQ(m_boxes->Boxes()[2].text, "Job Completed Successfully\n\nSent: 2");
+    EXPECT_EQ(Units(job.m_ftSendAt), 0u) << "at once";
+    EXPECT_EQ(Delivered().size(), 2u);
 }
 
 TEST_F(MainDialogTest, AWholeJobEndsWithTheClosingBoxAndSavesTheOptions)
@@ -483,6 +689,7 @@ TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
                  EXPECT_EQ(TooltipText(hDlg, IDC_MAIN_SEND_PAUSE), "Pause Sending");
                  EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_LIST_PATH));
                  EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_BROWSE));
+                 EXPECT_FALSE(IsControlEnabled(hDlg, IDC_MAIN_SEND_AT));
                  EXPECT_TRUE(IsShown(hDlg, IDC_MAIN_PROGRESS));
                  EXPECT_EQ(ProgressPos(hDlg), 33);
                  std::string status = ControlText(hDlg, IDC_MAIN_STATUS);

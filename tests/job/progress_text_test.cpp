@@ -71,6 +71,61 @@ TEST(RemainingTime, HugeEstimatesStayPositive)
     EXPECT_EQ(RemainingSeconds(0.1, 0xFFFFFFFFu), INT_MAX);
 }
 
+// While the limits or a start time hold the job back, the engine's own
+// estimate, less the time since it was taken; without one, the scaled
+// running time as ever.
+TEST(RemainingTime, TheEnginesEstimateStandsWhileTheJobWaits)
+{
+    struct Case {
+        LONGLONG llRemainingMs;
+        DWORD dwEstimateTick;
+        DWORD dwNow;
+        int nSeconds;
+    };
+    const Case cases[] = {
+        { -1, 0, 50000, 140 },                     // none: 30 percent after 60 s
+        { -1, 1000, 1000, 140 },
+        { 90000, 1000, 1000, 90 },
+        { 90000, 1000, 31000, 60 },
+        { 90000, 1000, 31001, 59 },                // truncated toward zero
+        { 3723000, 500, 500, 3723 },               // 1:02:03
+        { 90000, 0xFFFFF000u, 0x00000FA0u, 81 },   // 8096 ms later, across the wrap
+        { 5000, 1000, 10000, 0 },                  // the estimate has run out
+        { 0, 1000, 1000, 0 },
+        { 0x7FFFFFFFFFFFLL, 0, 0, INT_MAX },       // beyond any int
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.llRemainingMs) + " ms at " + std::to_string(c.dwEstimateTick) + ", now " +
+                     std::to_string(c.dwNow));
+        EXPECT_EQ(JobRemainingSeconds(30.0, 60000, c.llRemainingMs, c.dwEstimateTick, c.dwNow), c.nSeconds);
+        if (c.llRemainingMs < 0)
+            EXPECT_EQ(LimitedRemainingSeconds(c.llRemainingMs, c.dwEstimateTick, c.dwNow), LC_NO_ESTIMATE);
+        else
+            EXPECT_EQ(LimitedRemainingSeconds(c.llRemainingMs, c.dwEstimateTick, c.dwNow), c.nSeconds);
+    }
+    // Without an estimate of its own, below a tenth of a percent there is none.
+    EXPECT_EQ(JobRemainingSeconds(0.05, 60000, -1, 0, 0), LC_NO_ESTIMATE);
+    // With one, the share done does not matter.
+    EXPECT_EQ(JobRemainingSeconds(0.0, 0, 120000, 0, 0), 120);
+
+    StatusDisplayMemory memory;
+    ResetStatusDisplay(&memory);
+    char szLine[LC_STATUS_LINE_CAPACITY];
+    int nSeconds = JobRemainingSeconds(0.0, 0, 3723000, 1000, 1000);
+    ASSERT_TRUE(NextStatusLineWith(&memory, "31 of 100: Waiting", nSeconds, JobRunning, 5000,
+                                   szLine, sizeof(szLine)));
+    EXPECT_STREQ(szLine, "31 of 100: Waiting  (Remaining Time: 1:02:03)");
+    EXPECT_EQ(memory.nLastSeconds, 3723);
+    // The same rule for rewriting: 3 s later the line stands, 5 s later it moves.
+    EXPECT_FALSE(NextStatusLineWith(&memory, "31 of 100: Waiting",
+                                    JobRemainingSeconds(0.0, 0, 3723000, 1000, 4000), JobRunning, 8000, szLine,
+                                    sizeof(szLine)));
+    ASSERT_TRUE(NextStatusLineWith(&memory, "31 of 100: Waiting",
+                                   JobRemainingSeconds(0.0, 0, 3723000, 1000, 6000), JobRunning, 10000, szLine,
+                                   sizeof(szLine)));
+    EXPECT_STREQ(szLine, "31 of 100: Waiting  (Remaining Time: 1:01:58)");
+}
+
 TEST(StatusLine, WithoutAJobTheTextStandsAlone)
 {
     EXPECT_EQ(Line("Cancelling Gracefully...", 140, JobIdle), "Cancelling Gracefully...");

@@ -135,7 +135,7 @@ TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
     DialogLayout layout = ReadDialog(IDD_OPTIONS);
     EXPECT_EQ(layout.dwStyle, kFrame);
     EXPECT_EQ(layout.cx, 297);
-    EXPECT_EQ(layout.cy, 103);
+    EXPECT_EQ(layout.cy, 207);
     EXPECT_EQ(layout.title, "Lettercast Options");
     EXPECT_EQ(layout.wPointSize, 8);
     EXPECT_EQ(layout.font, "MS Sans Serif");
@@ -144,16 +144,32 @@ TEST(DialogResourcesTest, OptionsDialogAsLaidDown)
         { 1029, "Edit", "", kNumberBox, 99, 7, 34, 14 },
         { 1030, "msctls_updown32", "Spin1", kUpDown, 127, 7, 11, 14 },
         { -1, "Static", "Second(s) Between E-Mails", SS_LEFT | WS_GROUP, 138, 10, 119, 8 },
-        { 1006, "Button", "Do &Send/Receive Every", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 29, 97, 10 },
-        { 1031, "Edit", "", kNumberBox, 171, 27, 34, 14 },
-        { 1032, "msctls_updown32", "Spin1", kUpDown, 199, 27, 11, 14 },
-        { -1, "Static", "E-Mails", SS_LEFT | WS_GROUP, 211, 30, 41, 8 },
-        { 1010, "Button", "Save &Original Message", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 47, 132, 10 },
-        { 1, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 8, 66, 50, 14 },
-        { 2, "Button", "Cancel", kPush, 66, 66, 50, 14 },
-        { 1009, "Button", "&Help", kPush, 124, 66, 50, 14 },
-        { 1011, "Button", "&Logs...", kPush, 182, 66, 50, 14 },
-        { 1019, "Static", kLink, SS_RIGHT | WS_GROUP, 190, 88, 100, 8 },
+        { -1, "Static", "&Varied by up to", SS_RIGHT | WS_GROUP, 25, 28, 68, 8 },
+        { 1038, "Edit", "", kNumberBox, 99, 25, 34, 14 },
+        { 1039, "msctls_updown32", "Spin1", kUpDown, 127, 25, 11, 14 },
+        { -1, "Static", "second(s) either way", SS_LEFT | WS_GROUP, 138, 28, 119, 8 },
+        { 1006, "Button", "Do &Send/Receive Every", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 47, 97, 10 },
+        { 1031, "Edit", "", kNumberBox, 171, 45, 34, 14 },
+        { 1032, "msctls_updown32", "Spin1", kUpDown, 199, 45, 11, 14 },
+        { -1, "Static", "E-Mails", SS_LEFT | WS_GROUP, 211, 48, 41, 8 },
+        { 1010, "Button", "Save &Original Message", BS_AUTOCHECKBOX | WS_TABSTOP, 70, 65, 132, 10 },
+        { -1, "Button", "Sending limits", BS_GROUPBOX, 7, 82, 283, 80 },
+        { -1, "Static", "Limits &for:", SS_RIGHT | WS_GROUP, 14, 97, 79, 8 },
+        { 1033, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 99, 95, 150, 90 },
+        { -1, "Static", "At &most", SS_RIGHT | WS_GROUP, 14, 116, 79, 8 },
+        { 1034, "Edit", "", kNumberBox, 99, 113, 46, 14 },
+        { 1035, "msctls_updown32", "Spin1", kUpDown | UDS_NOTHOUSANDS, 139, 113, 11, 14 },
+        { -1, "Static", "messages a minute", SS_LEFT | WS_GROUP, 150, 116, 133, 8 },
+        { -1, "Static", "At mos&t", SS_RIGHT | WS_GROUP, 14, 134, 79, 8 },
+        { 1036, "Edit", "", kNumberBox, 99, 131, 46, 14 },
+        { 1037, "msctls_updown32", "Spin1", kUpDown | UDS_NOTHOUSANDS, 139, 131, 11, 14 },
+        { -1, "Static", "recipients in any 24 hours", SS_LEFT | WS_GROUP, 150, 134, 133, 8 },
+        { -1, "Static", "0 means no limit.", SS_LEFT | WS_GROUP, 99, 149, 184, 8 },
+        { 1, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 8, 170, 50, 14 },
+        { 2, "Button", "Cancel", kPush, 66, 170, 50, 14 },
+        { 1009, "Button", "&Help", kPush, 124, 170, 50, 14 },
+        { 1011, "Button", "&Logs...", kPush, 182, 170, 50, 14 },
+        { 1019, "Static", kLink, SS_RIGHT | WS_GROUP, 190, 192, 100, 8 },
     });
 }
 

@@ -101,7 +101,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int n
     if (pszSeconds && atoi(pszSeconds) > 0)
         gnSeconds = atoi(pszSeconds);
 
-    INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_WIN95_CLASSES };
+    INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_WIN95_CLASSES | ICC_DATE_CLASSES };
     InitCommonControlsEx(&icc);
     InitDataPaths(hInstance);
     ghInstance = hInstance;

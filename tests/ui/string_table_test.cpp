@@ -43,6 +43,12 @@ const Entry kEntries[] = {
     { 40, "Please enter a delay value between 0 and 9999 seconds." },
     { 45, "job logs" },
     { 46, "preview" },
+    { 47, "Please enter a number of messages a minute between 0 and 9999 (0 means no limit)." },
+    { 48, "Please enter a number of recipients in 24 hours between 0 and 1000000 (0 means no limit)." },
+    { 49, "Please enter a variation between 0 and %s seconds: the pause cannot be varied by more than its own "
+          "length." },
+    { 50, "Limits of my own" },
+    { 51, "The time to send at, %s, has passed. Send now?" },
 };
 
 std::string LoadEntry(UINT uId)
@@ -112,6 +118,22 @@ TEST_F(StringTableTest, QuestionReturnsTheButtonPressed)
     ASSERT_EQ(boxes.Boxes().size(), 2u);
     EXPECT_EQ(boxes.Boxes()[0].uStyle, (UINT)(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(boxes.Boxes()[0].text, "Would you like to read about Mailing Lists in the online help?");
+}
+
+TEST_F(StringTableTest, AnInsertTakesThePlaceOfTheEntrysPercentS)
+{
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDNO);
+    EXPECT_EQ(ShowStringMessageWith(GetDesktopWindow(), IDS_SEND_AT_PASSED, "Thu 2 January 2020 09:05", "Lettercast",
+                                    MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(ShowStringMessageWith(GetDesktopWindow(), IDS_VARIATION_OUT_OF_RANGE, "12", "Lettercast", 0), IDOK);
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "The time to send at, Thu 2 January 2020 09:05, has passed. Send now?");
+    EXPECT_EQ(boxes.Boxes()[0].uStyle, (UINT)(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Lettercast");
+    EXPECT_EQ(boxes.Boxes()[1].text, "Please enter a variation between 0 and 12 seconds: the pause cannot be varied by "
+                                     "more than its own length.");
+    EXPECT_EQ(boxes.Boxes()[1].uStyle, (UINT)MB_OK);
 }
 
 TEST_F(StringTableTest, PlainBoxHasNoIcon)
