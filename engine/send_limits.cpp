@@ -294,17 +294,12 @@ std::string LocalTimeText(LimitTime tWhen, LimitTime tNow, bool bSeconds)
     std::string text(szText, cch > 0 ? (size_t)cch : 0);
     if (stWhen.wYear == stNow.wYear && stWhen.wMonth == stNow.wMonth && stWhen.wDay == stNow.wDay)
         return text;
-    // Tomorrow is the day after today's local date.
+    // Tomorrow is the local date a day after today's noon.
     SYSTEMTIME stTomorrow = stNow;
     stTomorrow.wHour = 12;
-    FILETIME ftTomorrow;
-    SystemTimeToFileTime(&stTomorrow, &ftTomorrow);
-    ULARGE_INTEGER value;
-    value.LowPart = ftTomorrow.dwLowDateTime;
-    value.HighPart = ftTomorrow.dwHighDateTime;
-    value.QuadPart += 24ULL * 60 * 60 * 10000000;
-    ftTomorrow.dwLowDateTime = value.LowPart;
-    ftTomorrow.dwHighDateTime = value.HighPart;
+    FILETIME ftNoon;
+    SystemTimeToFileTime(&stTomorrow, &ftNoon);
+    FILETIME ftTomorrow = FileTimeOfLimitTime(LimitTimeOfFileTime(ftNoon) + LC_LIMIT_DAY_MS);
     FileTimeToSystemTime(&ftTomorrow, &stTomorrow);
     if (stWhen.wYear == stTomorrow.wYear && stWhen.wMonth == stTomorrow.wMonth && stWhen.wDay == stTomorrow.wDay)
         return text + " tomorrow";

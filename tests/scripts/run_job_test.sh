@@ -729,10 +729,10 @@ PY
     ;;
   per-day)
     # Three recipients a day of five: the first job sends three and waits
-    # until it is cancelled.
+    # until the user closes it while it waits for the fourth.
     numbered_list 5 "$out/list.csv"
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out/first" --data "$out/data" --pause 0 --per-day 3 \
-      --cancel-after 8 --answer yes >"$out/run.log" 2>&1
+      --close-after 3 --answer yes >"$out/run.log" 2>&1
     check "the first job did not complete" test $? -eq 1
     check "it sent three" test "$(find "$out/first/delivered" -name '*.eml' | wc -l)" -eq 3
     log=$out/first/logs/CurrentJob.txt
@@ -745,7 +745,7 @@ PY
     check "the record holds its three copies" test "$(grep -cE '^[0-9]{4}-[0-9]{2}-[0-9]{2} ' "$out/data/SentTimes.dat")" -eq 3
     # The second job the same day counts them: it sends none and says when.
     "$top/scripts/run-job" --list "$out/list.csv" --out "$out/second" --data "$out/data" --pause 0 --per-day 3 \
-      --cancel-after 8 --answer yes >>"$out/run.log" 2>&1
+      --close-after 3 --answer yes >>"$out/run.log" 2>&1
     check "the second job did not complete" test $? -eq 1
     check "it sent none" test "$(find "$out/second/delivered" -name '*.eml' | wc -l)" -eq 0
     log=$out/second/logs/CurrentJob.txt
@@ -763,6 +763,10 @@ PY
       grep -qF "The record of copies sent in the last 24 hours is damaged (line 2): the limits count from zero" \
       "$out/third/logs/CurrentJob.txt"
     check "the record holds the two since" test "$(grep -cE '^[0-9]{4}-[0-9]{2}-[0-9]{2} ' "$out/data/SentTimes.dat")" -eq 2
+    # A test copy counts as well.
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/test" --data "$out/data" --test-send 1 >>"$out/run.log" 2>&1
+    check "the test copy went" test "$(find "$out/test/delivered" -name '*.eml' | wc -l)" -eq 1
+    check "and is in the record" test "$(grep -cE '^[0-9]{4}-[0-9]{2}-[0-9]{2} ' "$out/data/SentTimes.dat")" -eq 3
     ;;
   pause-variation)
     # A pause of 2 s varied by 1 over 20 messages: every gap from 1 to 3 s,
@@ -783,9 +787,10 @@ PY
     ;;
   send-at)
     # Set to start in two minutes: checked and asked at once, then it waits,
-    # and Cancel ends it with nothing sent.
+    # and Cancel ends it with nothing sent (pressed once the status counts the
+    # first recipient, which it does only while it waits to start).
     at=$(date -d '+2 minutes' +%H:%M)
-    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --send-at "$at" --cancel-after 5 \
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/job" --send-at "$at" --close-after 0 \
       --preset gmail --answer yes >"$out/run.log" 2>&1
     check "the job did not complete" test $? -eq 1
     check "nothing went" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 0

@@ -315,6 +315,21 @@ ResourceTypeRestriction::ResourceTypeRestriction(ULONG ulResourceType)
     restriction.res.resProperty.lpProp = &value;
 }
 
+Ref<IDispatch> OutlookTest::SendReceiveControl()
+{
+    Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));
+    Ref<IDispatch> bars(GetObjectProp(explorer.Get(), L"CommandBars"));
+    VARIANT args[4];
+    for (VARIANT& arg : args) {
+        VariantInit(&arg);
+        V_VT(&arg) = VT_ERROR;
+        V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
+    }
+    V_VT(&args[1]) = VT_INT;
+    V_INT(&args[1]) = 7095;
+    return Ref<IDispatch>(Call(bars.Get(), L"FindControl", args, 4));
+}
+
 HRESULT OutlookTest::FlushOutgoingQueue()
 {
     Ref<IMAPISession> session(Session());

@@ -88,6 +88,9 @@ protected:
     std::string LastErrorText(IMessage* pMessage, HRESULT hr);
     // GetStatusTable, HrQueryAllRows for the spooler, OpenEntry, FlushQueues.
     HRESULT FlushOutgoingQueue();
+    // The Send/Receive control (id 7095) of the active explorer's command
+    // bars, found as the add-in finds it; empty when there is none.
+    Ref<IDispatch> SendReceiveControl();
     // Copy, fill, address, save, move to the Outbox with Sent Mail for the
     // sent copy, submit: a message on its way, as one recipient of a job
     // makes it.

@@ -351,17 +351,7 @@ TEST_F(SessionTest, AHoldingServerDeliversTheFirstMessagesAndLeavesTheRestQueued
         EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Dee", "dee@example.org"));
         EXPECT_EQ(S_OK, FlushOutgoingQueue());
         EXPECT_EQ(S_OK, FlushOutgoingQueue());
-        Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));
-        Ref<IDispatch> bars(GetObjectProp(explorer.Get(), L"CommandBars"));
-        VARIANT args[4];
-        for (VARIANT& arg : args) {
-            VariantInit(&arg);
-            V_VT(&arg) = VT_ERROR;
-            V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
-        }
-        V_VT(&args[1]) = VT_INT;
-        V_INT(&args[1]) = 7095;
-        Ref<IDispatch> control(Call(bars.Get(), L"FindControl", args, 4));
+        Ref<IDispatch> control(SendReceiveControl());
         ASSERT_TRUE(control);
         Call(control.Get(), L"Execute");
         EXPECT_FALSE(FileExists(Delivered(3)));
@@ -384,17 +374,7 @@ TEST_F(SessionTest, SendReceiveAlsoSendsTheOutbox)
     Start();
     Ref<IDispatch> original(ComposeSimple("Plain"));
     EXPECT_EQ(S_OK, SendCopy(original.Get(), L"Queued", "dee@example.org"));
-    Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));
-    Ref<IDispatch> bars(GetObjectProp(explorer.Get(), L"CommandBars"));
-    VARIANT args[4];
-    for (VARIANT& arg : args) {
-        VariantInit(&arg);
-        V_VT(&arg) = VT_ERROR;
-        V_ERROR(&arg) = DISP_E_PARAMNOTFOUND;
-    }
-    V_VT(&args[1]) = VT_INT;
-    V_INT(&args[1]) = 7095;
-    Ref<IDispatch> control(Call(bars.Get(), L"FindControl", args, 4));
+    Ref<IDispatch> control(SendReceiveControl());
     ASSERT_TRUE(control);
     Call(control.Get(), L"Execute");
     EXPECT_EQ(1, StandinSendReceiveRuns(App()));
