@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/job_progress.h"
+#include "engine/message_send.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "settings/data_paths.h"
@@ -236,7 +237,8 @@ void UpdateLimitedEstimate(SendJobState* pState, bool bNow)
     DWORD dwWorkMs = nDone > 0 ? JobProgress.runTimeMs / nDone : 0;
     DWORD dwPauseMs = JobOptions.PauseVariation > 0 ? (DWORD)JobOptions.Pause * 1000 : 0;
     LimitTime tStart = bStartAhead ? pState->tSendAt : tNow;
-    LimitTime tEnd = pState->sentTimes.FinishTime(tStart, CopiesLeft(pState), 1, dwWorkMs, dwPauseMs, CurrentLimits());
+    LimitTime tEnd = pState->sentTimes.FinishTime(tStart, CopiesLeft(pState), CopyRecipientCount(pState), dwWorkMs,
+                                                  dwPauseMs, CurrentLimits());
     JobProgress.limitedRemainingMs = tEnd > tNow ? (LONGLONG)(tEnd - tNow) : 0;
     JobProgress.limitedEstimateTick = dwTick;
 }

@@ -91,7 +91,7 @@ private:
 // "09:12", "09:12 tomorrow" or "09:12 on 12/11/2026", in local time, as
 // the user reads the time of a wait ("the next message goes at ...").
 std::string LocalTimeText(LimitTime tWhen, LimitTime tNow, bool bSeconds);
-// The local time as a LimitTime, and back.
+// A FILETIME (UTC) as a LimitTime.
 LimitTime LimitTimeOfFileTime(const FILETIME& ft);
 
 #endif
