@@ -30,17 +30,23 @@ protected:
         return nResult;
     }
 
-    // Opens the dialog, types the pause, its variation and the two limits,
-    // and presses OK.
+    // Types the pause, its variation and the two limits into the dialog.
+    static void TypeLimits(HWND hDlg, const char* pszPause, const char* pszVariation, const char* pszPerMinute,
+                           const char* pszPerDay)
+    {
+        SetControlText(hDlg, IDC_OPT_PAUSE, pszPause);
+        SetControlText(hDlg, IDC_OPT_PAUSE_VARIATION, pszVariation);
+        SetControlText(hDlg, IDC_OPT_PER_MINUTE, pszPerMinute);
+        SetControlText(hDlg, IDC_OPT_PER_DAY, pszPerDay);
+    }
+
+    // Opens the dialog, types the limits and presses OK.
     INT_PTR EnterLimits(const char* pszPause, const char* pszVariation, const char* pszPerMinute,
                         const char* pszPerDay)
     {
         UiDriver driver;
         driver.When(kOptionsTitle, [=](HWND hDlg) {
-            SetControlText(hDlg, IDC_OPT_PAUSE, pszPause);
-            SetControlText(hDlg, IDC_OPT_PAUSE_VARIATION, pszVariation);
-            SetControlText(hDlg, IDC_OPT_PER_MINUTE, pszPerMinute);
-            SetControlText(hDlg, IDC_OPT_PER_DAY, pszPerDay);
+            TypeLimits(hDlg, pszPause, pszVariation, pszPerMinute, pszPerDay);
             Click(hDlg, IDOK);
         });
         INT_PTR nResult = OpenOptions();
@@ -413,10 +419,7 @@ TEST_F(OptionsDialogTest, ALimitOrVariationOutOfRangeIsRefusedWithTheFocusBackOn
         HWND hShown = NULL;
         driver.When(kOptionsTitle, [&](HWND hDlg) {
             hShown = hDlg;
-            SetControlText(hDlg, IDC_OPT_PAUSE, c.pszPause);
-            SetControlText(hDlg, IDC_OPT_PAUSE_VARIATION, c.pszVariation);
-            SetControlText(hDlg, IDC_OPT_PER_MINUTE, c.pszPerMinute);
-            SetControlText(hDlg, IDC_OPT_PER_DAY, c.pszPerDay);
+            TypeLimits(hDlg, c.pszPause, c.pszVariation, c.pszPerMinute, c.pszPerDay);
             Click(hDlg, IDC_OPT_SAVE_ORIG);
             Click(hDlg, IDOK);
         });
