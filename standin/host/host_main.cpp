@@ -318,6 +318,8 @@ int main(int argc, char** argv)
     outlook.nKillAfterDeliveries = options.killAfter.empty() ? 0 : atoi(options.killAfter.c_str());
     outlook.bOutboxHolds = !options.outboxHoldsAfter.empty();
     outlook.nOutboxHoldsAfter = outlook.bOutboxHolds ? atoi(options.outboxHoldsAfter.c_str()) : 0;
+    outlook.pszAccounts = options.bAccounts ? options.accounts.c_str() : NULL;
+    outlook.bCopyDropsAccount = options.bCopyDropsAccount;
     IDispatch* pApplication = NULL;
     if (FAILED(CreateStandinOutlook(&outlook, &pApplication))) {
         fprintf(stderr, "outlook-standin: cannot open the store %s\n", options.storeDir.c_str());
@@ -364,6 +366,11 @@ int main(int argc, char** argv)
     mail.pszTo = options.to.c_str();
     mail.pszCc = options.cc.c_str();
     mail.pszBcc = options.bcc.c_str();
+    // Without --from the message is composed with no account of its own
+    // (SendUsingAccount is Nothing), and goes from the default account.
+    mail.pszFromAccount = options.from.c_str();
+    std::wstring onBehalfOf = Widen(options.onBehalfOf);
+    mail.pszOnBehalfOf = onBehalfOf.c_str();
     IDispatch* pMail = NULL;
     IDispatch* pInspector = NULL;
     int nExit = 0;

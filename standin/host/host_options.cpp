@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "settings/limit_presets.h"
+#include "standin/outlook/delivery.h"
 
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
@@ -13,7 +14,66 @@ const char gszHostUsage[] =
     "                           [--preview K --preview-out FILE [--test-send]]\n"
     "                           [--boxes FILE] [--original FILE] [--no-html-store]\n"
     "                           [--to ADDR]... [--cc ADDR]... [--bcc ADDR]...\n"
-    "                           [--outbox-holds-after N] [--cancel-after S] [--send-at HH:MM] [--preset KEY]\n";
+    "                           [--outbox-holds-after N] [--cancel-after S] [--send-at HH:MM] [--preset KEY]\n"
+    "                           [--accounts \"ADDR;ADDR...\" | --accounts none] [--from ADDR]\n"
+    "                           [--on-behalf-of TEXT] [--copy-drops-account]\n";
+
+bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts)
+{
+    pAccounts->clear();
+    size_t nStart = 0;
+    while (nStart <= list.size()) {
+        size_t nEnd = list.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = list.size();
+        std::string address = list.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        size_t nFirst = address.find_first_not_of(" \t");
+        if (nFirst == std::string::npos)
+            continue;
+        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
+        if (!IsDeliverableAddress(address.c_str()))
+            return false;
+        for (const std::string& other : *pAccounts) {
+            if (lstrcmpiA(other.c_str(), address.c_str()) == 0)
+                return false;
+        }
+        pAccounts->push_back(address);
+    }
+    return true;
+}
+
+namespace {
+
+// --accounts names deliverable addresses, each once, or "none"; --from one
+// of them (any case), or of the one account there is without --accounts.
+bool CheckAccounts(HostOptions* pOptions, std::string* pError)
+{
+    if (pOptions->bAccounts && pOptions->accounts == "none")
+        pOptions->accounts.clear();
+    else if (pOptions->bAccounts && pOptions->accounts.find_first_not_of(" \t;") == std::string::npos) {
+        *pError = "--accounts takes SMTP addresses separated by ';', or none";
+        return false;
+    }
+    std::vector<std::string> accounts;
+    if (!SplitAccountList(pOptions->bAccounts ? pOptions->accounts : std::string("user@standin.example"), &accounts)) {
+        *pError = "--accounts takes SMTP addresses separated by ';', each once: " + pOptions->accounts;
+        return false;
+    }
+    if (pOptions->from.empty())
+        return true;
+    for (const std::string& account : accounts) {
+        if (lstrcmpiA(account.c_str(), pOptions->from.c_str()) == 0)
+            return true;
+    }
+    *pError = "--from takes the address of one of the accounts";
+    for (size_t i = 0; i < accounts.size(); ++i)
+        *pError += std::string(i == 0 ? " (" : ", ") + accounts[i] + (i + 1 == accounts.size() ? ")" : "");
+    *pError += ": " + pOptions->from;
+    return false;
+}
+
+}  // namespace
 
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError)
 {
@@ -31,6 +91,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--preview", &pOptions->preview },     { "--preview-out", &pOptions->previewFile },
         { "--outbox-holds-after", &pOptions->outboxHoldsAfter }, { "--cancel-after", &pOptions->cancelAfter },
         { "--send-at", &pOptions->sendAt },      { "--preset", &pOptions->preset },
+        { "--accounts", &pOptions->accounts },   { "--from", &pOptions->from },
+        { "--on-behalf-of", &pOptions->onBehalfOf },
     };
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
@@ -42,6 +104,12 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
             pOptions->bHtmlOk = false;
             continue;
         }
+        if (strcmp(pszArg, "--copy-drops-account") == 0) {
+            pOptions->bCopyDropsAccount = true;
+            continue;
+        }
+        if (strcmp(pszArg, "--accounts") == 0)
+            pOptions->bAccounts = true;
         if (i + 1 >= argc) {
             *pError = std::string("missing value after ") + pszArg;
             return false;
@@ -127,6 +195,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         *pError = "--send-at takes a time of day from 00:00 to 23:59";
         return false;
     }
+    if (!CheckAccounts(pOptions, pError))
+        return false;
     if (!pOptions->preset.empty() && FindLimitPreset(pOptions->preset.c_str()) < 0) {
         *pError = "--preset takes one of";
         for (int i = 0; i < LimitPresetCount(); ++i)

@@ -36,6 +36,13 @@ struct HostOptions {
     std::string cancelAfter;      // --cancel-after S: Cancel clicked S seconds (a fraction allowed) after Send
     std::string sendAt;           // --send-at HH:MM: the send-at picker set to the next such local time before Send
     std::string preset;           // --preset KEY: the sending limits' preset chosen in Options before Send
+    // --accounts "a;b": the profile's accounts in order, the first the
+    // default; "none": no accounts. Not given: one, user@standin.example.
+    bool bAccounts = false;
+    std::string accounts;         // as given, "" for none
+    std::string from;             // --from ADDR: the composed message's SendUsingAccount, one of the accounts
+    std::string onBehalfOf;       // --on-behalf-of TEXT: the composed message's SentOnBehalfOfName
+    bool bCopyDropsAccount = false;   // --copy-drops-account: MailItem.Copy leaves SendUsingAccount unset
 };
 
 // The answers of --answer in order; false when one is neither yes nor no.
@@ -46,6 +53,10 @@ bool ParseClockTime(const std::string& text, int* pnHour, int* pnMinute);
 // at most LC_HOST_LONGEST_WAIT_MS; false for anything else.
 bool ParseSeconds(const std::string& text, unsigned* puMilliseconds);
 #define LC_HOST_LONGEST_WAIT_MS 2000000000u
+
+// The addresses of a ';'-separated list, blanks around each dropped; false
+// when one is not deliverable or is there twice.
+bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts);
 
 // False with a message in *pError for a usage error.
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError);

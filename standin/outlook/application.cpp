@@ -199,6 +199,13 @@ HRESULT StandinComposeMail(IDispatch* pApplication, const StandinComposedMail* p
     AddComposedRecipients(record.Get(), pMail->pszTo, MAPI_TO);
     AddComposedRecipients(record.Get(), pMail->pszCc, MAPI_CC);
     AddComposedRecipients(record.Get(), pMail->pszBcc, MAPI_BCC);
+    if (pMail->pszFromAccount && pMail->pszFromAccount[0] != '\0') {
+        record->m_nAccount = host->FindAccount(pMail->pszFromAccount);
+        if (record->m_nAccount < 0)
+            return E_INVALIDARG;
+    }
+    if (pMail->pszOnBehalfOf)
+        record->PutOnBehalfOf(pMail->pszOnBehalfOf);
 
     HRESULT hr = host->AddItem(record.Get(), FolderDrafts);
     if (FAILED(hr))
@@ -275,12 +282,17 @@ bool StandinReadItemBodies(const char* pszPath, StandinItemBodies* pBodies)
 
 int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName)
 {
+    return StandinAccountFolderItemCount(pApplication, 0, pszFolderName);
+}
+
+int StandinAccountFolderItemCount(IDispatch* pApplication, int nAccount, const char* pszFolderName)
+{
     Ref<OutlookHost> host(HostOfApplication(pApplication));
-    if (!host || !pszFolderName)
+    if (!host || !pszFolderName || nAccount < 0 || nAccount >= host->StoreCount())
         return -1;
-    for (int nFolder = 0; nFolder < FolderCount; ++nFolder) {
-        if (strcmp(StandinFolderName(nFolder), pszFolderName) == 0)
-            return host->CountItems(nFolder);
+    for (int nKind = 0; nKind < FolderCount; ++nKind) {
+        if (strcmp(StandinFolderName(nKind), pszFolderName) == 0)
+            return host->CountItems(FolderOfStore(nAccount, nKind));
     }
     return -1;
 }

@@ -375,9 +375,9 @@ std::string MailboxValue(const std::string& nameUtf8, const std::string& address
 // The sender as given when it is plain text; otherwise its name and address
 // taken apart ("Name <address>" or an address alone), the name encoded and
 // any control in the address made a space.
-std::string SenderValue(const char* pszFrom)
+std::string MailboxText(const std::string& utf8)
 {
-    std::string from = TrimWsp(AnsiToUtf8(pszFrom));
+    std::string from = TrimWsp(utf8);
     if (IsPlainHeaderText(from))
         return from;
     std::string name, address = from;
@@ -394,6 +394,22 @@ std::string SenderValue(const char* pszFrom)
             c = ' ';
     }
     return MailboxValue(name, address);
+}
+
+std::string SenderValue(const char* pszFrom)
+{
+    return MailboxText(AnsiToUtf8(pszFrom));
+}
+
+// The address of a mailbox text: what lies between its last angle
+// brackets, else the text itself, trimmed.
+std::string AddressOfMailbox(const std::string& text)
+{
+    std::string mailbox = TrimWsp(text);
+    size_t nOpen = mailbox.rfind('<');
+    if (nOpen != std::string::npos && !mailbox.empty() && mailbox.back() == '>')
+        return mailbox.substr(nOpen + 1, mailbox.size() - nOpen - 2);
+    return mailbox;
 }
 
 const char* const kpszDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -558,6 +574,19 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
     std::string& out = *pText;
     if (pMessage->pszFrom && pMessage->pszFrom[0] != '\0')
         AppendHeader(out, "From", SenderValue(pMessage->pszFrom));
+    if (pMessage->pszSender && pMessage->pszSender[0] != '\0')
+        AppendHeader(out, "Sender", SenderValue(pMessage->pszSender));
+    std::string replyTo;
+    for (size_t i = 0; i < pMessage->cReplyTo; ++i) {
+        std::string mailbox = MailboxText(WideToUtf8(pMessage->ppszReplyTo[i] ? pMessage->ppszReplyTo[i] : L""));
+        if (mailbox.empty())
+            continue;
+        if (!replyTo.empty())
+            replyTo += ", ";
+        replyTo += mailbox;
+    }
+    if (!replyTo.empty())
+        AppendHeader(out, "Reply-To", replyTo);
 
     if (pMessage->pszTo) {
         std::string displayName = pMessage->pszDisplayName ? AnsiToUtf8(pMessage->pszDisplayName) : std::string();
@@ -566,7 +595,9 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
         static const struct {
             LONG nType;
             const char* pszHeader;
-        } kKinds[] = { { 1, "To" }, { 2, "Cc" }, { 3, "Bcc" } };
+        } kKinds[] = { { 1, "To" }, { 2, "Cc" } };
+        // Bcc recipients are named by no header: a transport delivers to
+        // them through the envelope alone (see BuildEnvelope).
         for (const auto& kind : kKinds) {
             std::string value;
             for (size_t i = 0; i < pMessage->cRecipients; ++i) {
@@ -653,6 +684,54 @@ bool BuildMessage(const OutgoingMessage* pMessage, int nNumber, std::string* pTe
     out += "\r\n";
     AppendQuotedPrintable(out, (const unsigned char*)body.data(), body.size());
     return true;
+}
+
+// The SMTP envelope: MAIL FROM the sender's address, then RCPT TO every
+// recipient, To first, then Cc, then Bcc, each kind in the order given.
+std::string BuildEnvelope(const OutgoingMessage* pMessage)
+{
+    // The one who sends: the account given, else the Sender, else From.
+    const char* pszSender = pMessage->pszSender && pMessage->pszSender[0] ? pMessage->pszSender : pMessage->pszFrom;
+    std::string from = pMessage->pszEnvelopeFrom ? std::string(pMessage->pszEnvelopeFrom)
+                       : pszSender              ? AddressOfMailbox(pszSender)
+                                                : std::string();
+    // A control in the address could start another line of the envelope.
+    for (char& c : from) {
+        if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = ' ';
+    }
+    std::string envelope = "MAIL FROM:<" + from + ">\r\n";
+    if (pMessage->pszTo)
+        return envelope + "RCPT TO:<" + pMessage->pszTo + ">\r\n";
+    // MAPI_TO 1, MAPI_CC 2, MAPI_BCC 3.
+    for (LONG nType = 1; nType <= 3; ++nType) {
+        for (size_t i = 0; i < pMessage->cRecipients; ++i) {
+            if (pMessage->pRecipients[i].nType == nType)
+                envelope += std::string("RCPT TO:<") + pMessage->pRecipients[i].pszAddress + ">\r\n";
+        }
+    }
+    return envelope;
+}
+
+// The whole text under a temporary name in the folder, made new (one left
+// behind by an earlier process of the same name is emptied); the temporary
+// name back in *pTemp. False, with nothing left, when a write fails.
+bool WriteTemporaryFile(const char* pszTemp, const std::string& text)
+{
+    // Made new, not emptied: a file system that sees a file emptied and then
+    // written (ext4) writes it to disk at once when it is closed.
+    HANDLE hFile = CreateFileA(pszTemp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        hFile = CreateFileA(pszTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD cbWritten = 0;
+    bool bWritten = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size();
+    if (!CloseHandle(hFile))
+        bWritten = false;
+    if (!bWritten)
+        DeleteFileA(pszTemp);
+    return bWritten;
 }
 
 }  // namespace
@@ -799,8 +878,13 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
 
     char szPath[MAX_PATH];
     char szTemp[MAX_PATH];
+    char szEnvelope[MAX_PATH];
+    char szEnvelopeTemp[MAX_PATH];
     snprintf(szPath, sizeof(szPath), "%s%s%04d.eml", pszFolder, pszSeparator, nNumber);
     snprintf(szTemp, sizeof(szTemp), "%s%s~%04d-%lu.tmp", pszFolder, pszSeparator, nNumber,
+             (unsigned long)GetCurrentProcessId());
+    snprintf(szEnvelope, sizeof(szEnvelope), "%s%s%04d.envelope", pszFolder, pszSeparator, nNumber);
+    snprintf(szEnvelopeTemp, sizeof(szEnvelopeTemp), "%s%s~%04d-%lu.env", pszFolder, pszSeparator, nNumber,
              (unsigned long)GetCurrentProcessId());
 
     std::string text;
@@ -809,26 +893,27 @@ bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMes
     if (pMessage->cAttachments > 0)
         CloseMixedBody(text, pMessage, nNumber);
 
-    // Written in full under a temporary name and only then given its own, so
-    // that no reader ever sees half a message and a failure leaves nothing.
-    bool bWritten = false;
-    bool bDone = false;
-    DWORD cbWritten = 0;
-    // Made new, not emptied: a file system that sees a file emptied and then
-    // written (ext4) writes it to disk at once when it is closed. Only one
-    // left behind by an earlier process of the same number is emptied.
-    HANDLE hFile = CreateFileA(szTemp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
-        hFile = CreateFileA(szTemp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
+    // Each file written in full under a temporary name and only then given
+    // its own, so that no reader ever sees half of one and a failure leaves
+    // nothing. The envelope takes its name first: a .eml is never without it.
+    if (!WriteTemporaryFile(szEnvelopeTemp, BuildEnvelope(pMessage)))
         return false;
-    bWritten = WriteFile(hFile, text.data(), (DWORD)text.size(), &cbWritten, NULL) && cbWritten == text.size();
-    if (!CloseHandle(hFile))
-        bWritten = false;
-    if (bWritten)
-        bDone = MoveFileExA(szTemp, szPath, MOVEFILE_WRITE_THROUGH) != FALSE;
-    if (!bDone)
+    bool bEnvelope = MoveFileExA(szEnvelopeTemp, szEnvelope, MOVEFILE_WRITE_THROUGH) != FALSE;
+    // An envelope without its message is one a process left when it died
+    // between the two; only then, rarely, is the message's name asked after.
+    DWORD dwMoveError = bEnvelope ? 0 : GetLastError();
+    if ((dwMoveError == ERROR_ALREADY_EXISTS || dwMoveError == ERROR_FILE_EXISTS) &&
+        GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        bEnvelope = MoveFileExA(szEnvelopeTemp, szEnvelope, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!bEnvelope) {
+        DeleteFileA(szEnvelopeTemp);
+        return false;
+    }
+    bool bDone = WriteTemporaryFile(szTemp, text) && MoveFileExA(szTemp, szPath, MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!bDone) {
         DeleteFileA(szTemp);
+        DeleteFileA(szEnvelope);
+    }
     return bDone;
 }
 
@@ -1158,6 +1243,43 @@ bool ReadMixedParts(std::string* pContentTypeValue, std::string* pEncoding, std:
     return true;
 }
 
+// The envelope beside a delivered file (NNNN.envelope for NNNN.eml), when
+// there is one: false only for one that is there and not as written.
+bool ReadEnvelope(const char* pszPath, DeliveredView* pView)
+{
+    std::string path(pszPath);
+    if (path.size() < 4 || LowerAscii(path.substr(path.size() - 4)) != ".eml")
+        return true;
+    path.replace(path.size() - 4, 4, ".envelope");
+    std::string text;
+    if (!ReadFileBytes(path.c_str(), &text))
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    const std::string kFrom = "MAIL FROM:<";
+    const std::string kTo = "RCPT TO:<";
+    size_t nPos = 0;
+    bool bFirst = true;
+    while (nPos < text.size()) {
+        size_t nEnd = text.find("\r\n", nPos);
+        if (nEnd == std::string::npos)
+            return false;
+        std::string line = text.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 2;
+        const std::string& command = bFirst ? kFrom : kTo;
+        if (line.compare(0, command.size(), command) != 0 || line.back() != '>')
+            return false;
+        std::string address = line.substr(command.size(), line.size() - command.size() - 1);
+        if (bFirst)
+            pView->envelopeFrom = address;
+        else
+            pView->envelopeTo.push_back(address);
+        bFirst = false;
+    }
+    if (bFirst || pView->envelopeTo.empty())
+        return false;
+    pView->bHasEnvelope = true;
+    return true;
+}
+
 }  // namespace
 
 bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
@@ -1195,6 +1317,10 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
             pView->cc = DecodeHeaderValue(value);
         else if (name == "bcc")
             pView->bcc = DecodeHeaderValue(value);
+        else if (name == "reply-to")
+            pView->replyTo = DecodeHeaderValue(value);
+        else if (name == "sender")
+            pView->sender = DecodeHeaderValue(value);
         else if (name == "subject")
             pView->subject = DecodeHeaderValue(value);
         else if (name == "date")
@@ -1208,6 +1334,9 @@ bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView)
         else if (name == "content-transfer-encoding")
             encoding = LowerAscii(value);
     }
+
+    if (!ReadEnvelope(pszPath, pView))
+        return false;
 
     std::vector<BodyPart> parts;
     std::string topType, topCharset;

@@ -27,9 +27,10 @@ struct OutgoingAttachment {
 };
 
 // One submitted message. Narrow texts are in the system ANSI code page.
-// Every recipient is named in the file: To and Cc as sent, and Bcc as the
-// sender's copy keeps them, so that a reader sees everyone the message went
-// to. With HTML and a plain body it goes as multipart/alternative: the plain
+// To and Cc recipients are named in the headers as sent; Bcc recipients are
+// in no header at all, as a transport delivers them: they are only in the
+// envelope, the file NNNN.envelope written beside NNNN.eml (see
+// WriteDeliveredMessage). With HTML and a plain body it goes as multipart/alternative: the plain
 // body as text/plain, then the HTML. With attachments, that body is the
 // first part of a multipart/mixed message and each file follows as a base64
 // part of its own, named by Content-Disposition's filename.
@@ -47,6 +48,16 @@ struct OutgoingMessage {
     FILETIME ftSent;             // for the Date header (UTC)
     const OutgoingAttachment* pAttachments = NULL;   // in this order
     size_t cAttachments = 0;
+    // The account that sends a message from someone else (From): the Sender
+    // header, e.g. "Stand-in User <work@example.com>"; NULL: none.
+    const char* pszSender = NULL;
+    // Where replies go: the Reply-To header, each entry an address as given
+    // ("a@b.c" or "Name <a@b.c>"), comma-separated; none: no Reply-To.
+    const wchar_t* const* ppszReplyTo = NULL;
+    size_t cReplyTo = 0;
+    // The envelope's sender (MAIL FROM); NULL: the address of pszSender,
+    // else of pszFrom.
+    const char* pszEnvelopeFrom = NULL;
 };
 
 // The domain of every Message-ID the stand-in writes.
@@ -58,10 +69,14 @@ struct OutgoingMessage {
 // literal in brackets; 254 characters in all, ASCII only.
 bool IsDeliverableAddress(const char* pszAddress);
 
-// Writes <pszFolder>\<nNumber as %04d>.eml. False, with nothing left behind
-// and nothing overwritten, when the folder is missing, the file exists
-// already, a recipient's address is not deliverable, there is no recipient
-// at all or any write fails.
+// Writes <pszFolder>\<nNumber as %04d>.eml and, beside it, its SMTP
+// envelope <nNumber as %04d>.envelope: the line "MAIL FROM:<address>", then
+// one line "RCPT TO:<address>" per recipient (To first, then Cc, then Bcc,
+// each in the order given), every line ending in CR LF. The envelope is put
+// in place first, so that a .eml that exists always has its whole envelope
+// beside it. False, with nothing left behind and nothing overwritten, when
+// the folder is missing, the file exists already, a recipient's address is
+// not deliverable, there is no recipient at all or any write fails.
 bool WriteDeliveredMessage(const char* pszFolder, int nNumber, const OutgoingMessage* pMessage);
 
 // The MIME charset name of a Windows code page: "windows-1252", "shift_jis",
@@ -90,8 +105,17 @@ struct DeliveredAttachment {
     std::string bytes;   // after base64 is undone
 };
 
+// replyTo and sender are the Reply-To and Sender headers, decoded; bcc is
+// the Bcc header, which the stand-in no longer writes (empty). The envelope
+// is read from the .envelope file beside the .eml when there is one
+// (bHasEnvelope): envelopeFrom the MAIL FROM address, envelopeTo every
+// RCPT TO address in order.
 struct DeliveredView {
     std::string to, cc, bcc, from, subject, date, contentType, charset, body;
+    std::string replyTo, sender;
+    bool bHasEnvelope = false;
+    std::string envelopeFrom;
+    std::vector<std::string> envelopeTo;
     bool bHtml;
     bool bAlternative;   // multipart/alternative
     bool bHasPlain;      // a text/plain body or part, in plainBody (UTF-8)
@@ -103,7 +127,9 @@ struct DeliveredView {
 };
 
 // False when the file cannot be read, its header section is malformed, its
-// transfer encoding is unknown or broken, or its charset cannot be converted.
+// transfer encoding is unknown or broken, its charset cannot be converted,
+// or an envelope beside it is not made of the lines WriteDeliveredMessage
+// writes.
 bool ReadDeliveredMessage(const char* pszPath, DeliveredView* pView);
 
 #endif

@@ -76,6 +76,12 @@ HRESULT DispArgs::GetText(int nIndex, std::wstring* pText) const
     return S_OK;
 }
 
+bool DispArgs::IsText(int nIndex) const
+{
+    const VARIANT* pArg = At(nIndex);
+    return pArg && (V_VT(pArg) == VT_BSTR || V_VT(pArg) == (VT_BSTR | VT_BYREF));
+}
+
 HRESULT DispArgs::GetObject(int nIndex, IDispatch** ppObject) const
 {
     *ppObject = NULL;
@@ -206,7 +212,7 @@ STDMETHODIMP DispatchObject::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UIN
         rgDispId[i] = DISPID_UNKNOWN;
         // Named arguments are not taken: every name after the first is unknown.
         for (int m = 0; i == 0 && rgszNames[0] && m < m_nMembers; ++m) {
-            if (lstrcmpiW(rgszNames[0], m_pMembers[m].pszName) == 0)
+            if (lstrcmpiW(rgszNames[0], m_pMembers[m].pszName) == 0 && HasMember(m_pMembers[m].id))
                 rgDispId[0] = m_pMembers[m].id;
         }
         if (rgDispId[i] == DISPID_UNKNOWN)
@@ -220,7 +226,7 @@ STDMETHODIMP DispatchObject::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
 {
     const DispMember* pMember = NULL;
     for (int m = 0; m < m_nMembers; ++m) {
-        if (m_pMembers[m].id == dispIdMember)
+        if (m_pMembers[m].id == dispIdMember && HasMember(dispIdMember))
             pMember = &m_pMembers[m];
     }
     if (!pMember)
@@ -232,8 +238,13 @@ STDMETHODIMP DispatchObject::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
     int nAccess = 0;
     const VARIANT* pPutValue = pDispParams->cArgs ? &pDispParams->rgvarg[0] : NULL;
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        // An object property that takes both (SendUsingAccount) is a put
+        // for DISPATCH_PROPERTYPUT and a putref for DISPATCH_PROPERTYPUTREF;
+        // one that takes a reference only takes it from a put of an object
+        // too, as VBA's assignment without Set makes it.
         bool bObjectValue = pPutValue && (V_VT(pPutValue) == VT_DISPATCH || V_VT(pPutValue) == VT_UNKNOWN);
-        if ((pMember->nAccess & AccessPutRef) && ((wFlags & DISPATCH_PROPERTYPUTREF) || bObjectValue))
+        bool bPutRef = (wFlags & DISPATCH_PROPERTYPUTREF) || (bObjectValue && !(pMember->nAccess & AccessPut));
+        if ((pMember->nAccess & AccessPutRef) && bPutRef)
             nAccess = AccessPutRef;
         else if ((pMember->nAccess & AccessPut) && (wFlags & DISPATCH_PROPERTYPUT))
             nAccess = AccessPut;

@@ -36,6 +36,8 @@ public:
     bool IsMissing(int nIndex) const;
     HRESULT GetLong(int nIndex, LONG* pnValue) const;
     HRESULT GetText(int nIndex, std::wstring* pText) const;
+    // Passed as a string (VT_BSTR), as a name rather than a number.
+    bool IsText(int nIndex) const;
     // A borrowed object, NULL when Nothing was passed.
     HRESULT GetObject(int nIndex, IDispatch** ppObject) const;
 
@@ -66,6 +68,11 @@ void ReturnText(VARIANT* pResult, const std::wstring& text);
 // Takes over the reference; NULL gives Nothing.
 void ReturnObject(VARIANT* pResult, IDispatch* pObject);
 
+// The first major versions of Outlook with a member: 12 is Outlook 2007, 14
+// Outlook 2010.
+const int kOutlook2007 = 12;
+const int kOutlook2010 = 14;
+
 enum ObjectKind {
     KindApplication,
     KindNameSpace,
@@ -81,6 +88,10 @@ enum ObjectKind {
     KindAttachment,
     KindRecipient,
     KindAddressEntry,
+    KindAccounts,
+    KindAccount,
+    KindStore,
+    KindRecipients,
 };
 
 class DispatchObject : public IDispatch {
@@ -113,6 +124,10 @@ protected:
                                  DispError* pError) = 0;
     // Further interfaces (IOleWindow, IConnectionPointContainer), AddRef'd.
     virtual void* OtherInterface(REFIID riid) { return NULL; }
+    // Whether the member is there at all in the host's version of Outlook:
+    // one that came with a later version is an unknown name, as it is to
+    // that version's type library.
+    virtual bool HasMember(DISPID id) const { return true; }
 
 private:
     LiveObject m_live;

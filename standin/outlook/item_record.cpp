@@ -14,6 +14,7 @@ ItemRecord::ItemRecord()
       m_bSaved(false),
       m_bDeleted(false),
       m_bFiled(false),
+      m_nFiledStore(0),
       m_bFileCurrent(false),
       m_bHasSubject(false),
       m_bHasBodyA(false),
@@ -30,6 +31,7 @@ ItemRecord::ItemRecord()
       m_nNextRowId(1),
       m_nSubmitOrder(0),
       m_nSentFolder(-1),
+      m_nAccount(-1),
       m_bSent(false),
       m_nRefs(1)
 {
@@ -79,6 +81,9 @@ void ItemRecord::AssignContent(const ItemRecord& source)
     m_nNextRowId = source.m_nNextRowId;
     m_vecAttachments = source.m_vecAttachments;
     m_nSentFolder = source.m_nSentFolder;
+    m_nAccount = source.m_nAccount;
+    m_wstrOnBehalfOf = source.m_wstrOnBehalfOf;
+    m_vecReplyTo = source.m_vecReplyTo;
 }
 
 void ItemRecord::SwapContent(ItemRecord& other)
@@ -105,6 +110,30 @@ void ItemRecord::SwapContent(ItemRecord& other)
     std::swap(m_nNextRowId, other.m_nNextRowId);
     m_vecAttachments.swap(other.m_vecAttachments);
     std::swap(m_nSentFolder, other.m_nSentFolder);
+    std::swap(m_nAccount, other.m_nAccount);
+    m_wstrOnBehalfOf.swap(other.m_wstrOnBehalfOf);
+    m_vecReplyTo.swap(other.m_vecReplyTo);
+}
+
+std::wstring ItemRecord::RecipientsText(LONG nType) const
+{
+    std::wstring text;
+    for (const PropList& recipient : m_vecRecipients) {
+        const PropValue* pType = FindProp(recipient, PROP_ID(PR_RECIPIENT_TYPE));
+        if (pType ? pType->m_nValue != nType : nType != MAPI_TO)
+            continue;
+        std::wstring name;
+        const PropValue* pName = FindProp(recipient, PROP_ID(PR_DISPLAY_NAME_A));
+        if (!pName || !PropWideText(*pName, &name) || name.empty()) {
+            const PropValue* pAddress = FindProp(recipient, PROP_ID(PR_EMAIL_ADDRESS_A));
+            if (pAddress)
+                PropWideText(*pAddress, &name);
+        }
+        if (!text.empty())
+            text += L"; ";
+        text += name;
+    }
+    return text;
 }
 
 std::wstring ItemRecord::SubjectText() const
@@ -283,13 +312,14 @@ void AddBytes(std::string* pText, const char* pszName, const void* pBytes, size_
 
 }  // namespace
 
-std::string ItemRecord::FileText(const char* pszSentFolderName) const
+std::string ItemRecord::FileText(const char* pszSentFolder, const char* pszAccount) const
 {
     char szLine[64];
     std::string text;
     text.reserve(1024 + m_strBodyA.size() + m_strHtml.size() +
                  (m_wstrBodyW.size() + m_wstrHtmlBody.size()) * sizeof(wchar_t));
     text += "Stand-in Outlook item\r\n";
+    AddLine(&text, "To", EscapeWide(RecipientsText(MAPI_TO)));
     AddLine(&text, "Class", "IPM.Note");
     snprintf(szLine, sizeof(szLine), "%d", m_nBodyFormat);
     AddLine(&text, "BodyFormat", szLine);
@@ -324,8 +354,14 @@ std::string ItemRecord::FileText(const char* pszSentFolderName) const
     }
     if (m_nHtmlSource != HtmlNone)
         AddLine(&text, "HTMLSource", m_nHtmlSource == HtmlFromBytes ? "HTML" : "HTMLBody");
-    if (pszSentFolderName)
-        AddLine(&text, "SaveSentMessageFolder", pszSentFolderName);
+    if (pszSentFolder)
+        AddLine(&text, "SaveSentMessageFolder", pszSentFolder);
+    if (pszAccount)
+        AddLine(&text, "SendUsingAccount", pszAccount);
+    if (!m_wstrOnBehalfOf.empty())
+        AddLine(&text, "SentOnBehalfOfName", EscapeWide(m_wstrOnBehalfOf));
+    for (const std::wstring& replyTo : m_vecReplyTo)
+        AddLine(&text, "ReplyRecipient", EscapeWide(replyTo));
     if (m_nSubmitOrder) {
         snprintf(szLine, sizeof(szLine), "%ld", (long)m_nSubmitOrder);
         AddLine(&text, "Submitted", szLine);

@@ -47,8 +47,9 @@ public:
     // submitted and not sent.
     ItemRecord* CopyContent() const;
     // Takes the content of another record (texts, properties, recipients,
-    // attachments, the folder for the sent copy); where the item lies and how far it went
-    // stay as they are.
+    // attachments, the folder for the sent copy, the account it goes from,
+    // whom it goes on behalf of, where replies go); where the item lies and
+    // how far it went stay as they are.
     void AssignContent(const ItemRecord& source);
     // Exchanges the content of the two records, as AssignContent names it,
     // without copying it.
@@ -58,6 +59,9 @@ public:
     std::wstring SubjectText() const;
     std::wstring BodyText() const;
     std::wstring HtmlBodyText() const;
+
+    std::wstring OnBehalfOfText() const { return m_wstrOnBehalfOf; }
+    void PutOnBehalfOf(const std::wstring& text) { m_wstrOnBehalfOf = text; }
 
     void PutSubject(const std::wstring& text);
     // Replaces the body; the HTML goes, so that what is sent is this text.
@@ -76,13 +80,22 @@ public:
     // The HTML that goes out, if any: bytes (pbHtml) or text.
     bool OutgoingHtml(const std::string** ppBytes, const std::wstring** ppText) const;
 
-    // The item file: a header line, then one "Name: value" line per field.
+    // The display names of one kind of recipient (MAPI_TO, MAPI_CC,
+    // MAPI_BCC), "; " between them, as the object model's To, CC and BCC
+    // read them; a row without a type counts as To.
+    std::wstring RecipientsText(LONG nType) const;
+
+    // The item file: a header line, then one "Name: value" line per field;
+    // the second line is always "To: " and the item's To, so that a reader
+    // of many files finds it without reading further.
     // Each body is kept once, as its own bytes ("Body.W: 24 bytes", a line
     // end, the bytes, a line end; UTF-16LE for the wide texts); a text made
     // from another is a note of how it is made ("Body.A: Body.W in the ANSI
     // code page"). The folder is the one the file lies in, the item number
     // the one of its name, so that a file moves with its item unchanged.
-    std::string FileText(const char* pszSentFolderName) const;
+    // pszSentFolder names the folder of SaveSentMessageFolder and
+    // pszAccount the address of SendUsingAccount (NULL: none).
+    std::string FileText(const char* pszSentFolder, const char* pszAccount) const;
     // The bodies of an item file back, exactly as FileText wrote them, made
     // texts made again: subject to nothing else of the record; false for a
     // text that is not such a file.
@@ -93,6 +106,7 @@ public:
     bool m_bSaved;          // the file exists
     bool m_bDeleted;
     bool m_bFiled;          // counted among the host's Sent Mail items
+    int m_nFiledStore;      // of the store whose Sent Mail counts it
     bool m_bFileCurrent;    // the file holds the record as it is now
 
     bool m_bHasSubject;
@@ -122,6 +136,9 @@ public:
 
     LONG m_nSubmitOrder;    // 0: not submitted
     int m_nSentFolder;      // SaveSentMessageFolder; -1: none
+    int m_nAccount;         // SendUsingAccount, an index of the host's accounts; -1: none
+    std::wstring m_wstrOnBehalfOf;          // SentOnBehalfOfName; empty: none
+    std::vector<std::wstring> m_vecReplyTo; // ReplyRecipients, each as given to Add
     bool m_bSent;
     FILETIME m_ftSent;
 

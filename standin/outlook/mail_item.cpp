@@ -26,6 +26,9 @@ enum {
     kCc,
     kBcc,
     kAttachments,
+    kSendUsingAccount,
+    kSentOnBehalfOfName,
+    kReplyRecipients,
 };
 
 const DispMember kMembers[] = {
@@ -47,6 +50,9 @@ const DispMember kMembers[] = {
     { L"CC", kCc, AccessGet },
     { L"BCC", kBcc, AccessGet },
     { L"Attachments", kAttachments, AccessGet },
+    { L"SendUsingAccount", kSendUsingAccount, AccessGet | AccessPut | AccessPutRef },
+    { L"SentOnBehalfOfName", kSentOnBehalfOfName, AccessGet | AccessPut },
+    { L"ReplyRecipients", kReplyRecipients, AccessGet },
 };
 
 const LONG kClassMail = 43;
@@ -100,6 +106,12 @@ protected:
     {
         m_message.Reset();
         m_pRecord->Release();
+    }
+
+    // MailItem.SendUsingAccount came with Outlook 2007.
+    bool HasMember(DISPID id) const override
+    {
+        return id != kSendUsingAccount || Host()->MajorVersion() >= kOutlook2007;
     }
 
     HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
@@ -168,6 +180,13 @@ protected:
         case kAttachments:
             ReturnObject(pResult, NewAttachments(Host(), this));
             return S_OK;
+        case kSendUsingAccount:
+            return SendUsingAccount(nAccess, args, pResult, pError);
+        case kSentOnBehalfOfName:
+            return Text(nAccess, args, pResult, &ItemRecord::OnBehalfOfText, &ItemRecord::PutOnBehalfOf);
+        case kReplyRecipients:
+            ReturnObject(pResult, NewReplyRecipients(Host(), this));
+            return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;
         }
@@ -208,10 +227,15 @@ private:
         return S_OK;
     }
 
-    // The copy is of the item as it shows, in the same folder, saved.
+    // The copy is of the item as it shows, in the same folder, saved; the
+    // account it goes from, whom it goes on behalf of and where replies go
+    // are the message's own and go with it, unless the host is made to drop
+    // the account (bCopyDropsAccount).
     HRESULT Copy(VARIANT* pResult, DispError* pError)
     {
         Ref<ItemRecord> copy(Shown()->CopyContent());
+        if (Host()->CopyDropsAccount())
+            copy->m_nAccount = -1;
         HRESULT hr = Host()->AddItem(copy.Get(), m_pRecord->m_nFolder);
         if (FAILED(hr))
             return RaiseError(pError, hr, L"The item could not be copied.");
@@ -254,33 +278,31 @@ private:
             return hr;
         int nFolder = pFolder ? FolderOfDispatch(pFolder, Host()) : -1;
         if (pFolder && nFolder < 0)
-            return RaiseError(pError, E_INVALIDARG, L"The sent copy can only go to a folder of this store.");
+            return RaiseError(pError, E_INVALIDARG, L"The sent copy can only go to a folder of the session's stores.");
         Changing()->m_nSentFolder = nFolder;
         return S_OK;
     }
 
-    // The display names of one kind of recipient, "; " between them, as
-    // Outlook's To, CC and BCC read; a row without a type counts as To.
-    std::wstring RecipientsText(LONG nType) const
+    // Nothing, or one of the session's accounts; a put of an object takes
+    // it by reference as a putref does.
+    HRESULT SendUsingAccount(int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError)
     {
-        std::wstring text;
-        for (const PropList& recipient : Shown()->m_vecRecipients) {
-            const PropValue* pType = FindProp(recipient, PROP_ID(PR_RECIPIENT_TYPE));
-            if (pType ? pType->m_nValue != nType : nType != MAPI_TO)
-                continue;
-            std::wstring name;
-            const PropValue* pName = FindProp(recipient, PROP_ID(PR_DISPLAY_NAME_A));
-            if (!pName || !PropWideText(*pName, &name) || name.empty()) {
-                const PropValue* pAddress = FindProp(recipient, PROP_ID(PR_EMAIL_ADDRESS_A));
-                if (pAddress)
-                    PropWideText(*pAddress, &name);
-            }
-            if (!text.empty())
-                text += L"; ";
-            text += name;
+        if (nAccess == AccessGet) {
+            ReturnObject(pResult, NewAccount(Host(), Shown()->m_nAccount));
+            return S_OK;
         }
-        return text;
+        IDispatch* pAccount = NULL;
+        HRESULT hr = args.GetObject(0, &pAccount);
+        if (FAILED(hr))
+            return hr;
+        int nAccount = pAccount ? AccountOfDispatch(pAccount, Host()) : -1;
+        if (pAccount && nAccount < 0)
+            return RaiseError(pError, E_INVALIDARG, L"The message can only be sent using one of the session's accounts.");
+        Changing()->m_nAccount = nAccount;
+        return S_OK;
     }
+
+    std::wstring RecipientsText(LONG nType) const { return Shown()->RecipientsText(nType); }
 
     ItemRecord* m_pRecord;   // as stored
     Ref<IMessage> m_message;

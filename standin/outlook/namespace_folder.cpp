@@ -12,18 +12,21 @@ enum {
     kType,
     kNameSpaceClass,
     kCurrentUser,
+    kAccounts,
 };
 
 const DispMember kNameSpaceMembers[] = {
     { L"CurrentUser", kCurrentUser, AccessGet },
+    { L"Accounts", kAccounts, AccessGet },
     { L"MAPIOBJECT", kMapiObject, AccessGet },
     { L"GetDefaultFolder", kGetDefaultFolder, AccessCall },
     { L"Type", kType, AccessGet },
     { L"Class", kNameSpaceClass, AccessGet },
 };
 
-// The profile's own user, as the spooler names the sender of every message.
-const wchar_t kUserName[] = L"Stand-in User";
+// The profile's own user, as the spooler names the sender of every message
+// without an account.
+const wchar_t* const kUserName = kStandinUserName;
 const wchar_t kUserAddress[] = L"user@standin.example";
 
 enum {
@@ -134,9 +137,15 @@ public:
     }
 
 protected:
+    // NameSpace.Accounts came with Outlook 2007.
+    bool HasMember(DISPID id) const override { return id != kAccounts || Host()->MajorVersion() >= kOutlook2007; }
+
     HRESULT InvokeMember(DISPID id, int nAccess, const DispArgs& args, VARIANT* pResult, DispError* pError) override
     {
         switch (id) {
+        case kAccounts:
+            ReturnObject(pResult, NewAccounts(Host()));
+            return S_OK;
         case kMapiObject:
             V_VT(pResult) = VT_UNKNOWN;
             V_UNKNOWN(pResult) = NewSession(Host());

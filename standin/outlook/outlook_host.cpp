@@ -16,6 +16,8 @@ namespace {
 
 const char* const kFolderNames[FolderCount] = { "Drafts", "Outbox", "Sent Mail" };
 const char kDeliveredFolder[] = "Delivered";
+// The stores of the accounts after the first, by number from 2.
+const char kAccountsFolder[] = "Accounts";
 
 // Named properties whose type the store knows, as Outlook's own do.
 struct KnownName {
@@ -172,7 +174,37 @@ bool RecipientText(const PropList& recipient, ULONG ulPropId, std::string* pText
     return pValue && PropNarrowText(*pValue, pText);
 }
 
+// The addresses of a ';'-separated list, blanks around each dropped; false
+// for one that is not deliverable or is there twice.
+bool SplitAccounts(const char* pszList, std::vector<std::string>* pAccounts)
+{
+    std::string list(pszList);
+    size_t nStart = 0;
+    while (nStart <= list.size()) {
+        size_t nEnd = list.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = list.size();
+        std::string address = list.substr(nStart, nEnd - nStart);
+        size_t nFirst = address.find_first_not_of(" \t");
+        nStart = nEnd + 1;
+        if (nFirst == std::string::npos)
+            continue;
+        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
+        if (!IsDeliverableAddress(address.c_str()))
+            return false;
+        for (const std::string& other : *pAccounts) {
+            if (lstrcmpiA(other.c_str(), address.c_str()) == 0)
+                return false;
+        }
+        pAccounts->push_back(address);
+    }
+    return true;
+}
+
 }  // namespace
+
+const wchar_t kStandinUserName[] = L"Stand-in User";
+const char kStandinUserAddress[] = "user@standin.example";
 
 bool StandinBlockFolder(const char* pszFolder, int nNumber, char* pszPath, int cchPath)
 {
@@ -193,7 +225,7 @@ bool StandinDeliveredPath(const char* pszStoreDir, int nNumber, char* pszPath, i
 
 const char* StandinFolderName(int nFolder)
 {
-    return nFolder >= 0 && nFolder < FolderCount ? kFolderNames[nFolder] : NULL;
+    return nFolder >= 0 ? kFolderNames[KindOfFolder(nFolder)] : NULL;
 }
 
 int FolderForDefaultNumber(LONG nDefaultFolder)
@@ -212,13 +244,14 @@ int FolderForDefaultNumber(LONG nDefaultFolder)
 
 OutlookHost::OutlookHost()
     : m_nRefs(1),
+      m_nMajorVersion(12),
+      m_bCopyDropsAccount(false),
       m_bHtmlOk(false),
       m_bNoExplorer(false),
       m_bNoSpoolerRow(false),
       m_bShutDown(false),
       m_nNextItemNumber(1),
       m_nItemFileWrites(0),
-      m_nFiledItems(0),
       m_nNextDelivery(1),
       m_nKillAfterDeliveries(0),
       m_bOutboxHolds(false),
@@ -263,6 +296,13 @@ HRESULT OutlookHost::OpenStore(const StandinOutlookOptions* pOptions)
     while (cch > 1 && (m_szStoreDir[cch - 1] == '\\' || m_szStoreDir[cch - 1] == '/'))
         m_szStoreDir[--cch] = '\0';
     m_wstrVersion = pOptions->pszVersion ? pOptions->pszVersion : L"12.0.0.6423";
+    m_nMajorVersion = _wtoi(m_wstrVersion.c_str());
+    if (!pOptions->pszAccounts)
+        m_vecAccounts.push_back(kStandinUserAddress);
+    else if (!SplitAccounts(pOptions->pszAccounts, &m_vecAccounts))
+        return E_INVALIDARG;
+    m_bCopyDropsAccount = pOptions->bCopyDropsAccount;
+    m_vecFiledItems.assign(StoreCount(), 0);
     m_bHtmlOk = pOptions->bHtmlOk;
     m_bNoExplorer = pOptions->bNoExplorer;
     m_bNoSpoolerRow = pOptions->bNoSpoolerRow;
@@ -273,8 +313,10 @@ HRESULT OutlookHost::OpenStore(const StandinOutlookOptions* pOptions)
     if (!CreateFolderTree(m_szStoreDir))
         return LastErrorResult();
     char szFolder[MAX_PATH];
-    for (int nFolder = 0; nFolder < FolderCount; ++nFolder) {
-        if (!JoinPath(szFolder, sizeof(szFolder), m_szStoreDir, kFolderNames[nFolder]))
+    char szRelative[MAX_PATH];
+    for (int nFolder = 0; nFolder < StoreCount() * FolderCount; ++nFolder) {
+        if (!FolderRelativePath(nFolder, szRelative, sizeof(szRelative)) ||
+            !JoinPath(szFolder, sizeof(szFolder), m_szStoreDir, szRelative))
             return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
         if (!CreateFolderTree(szFolder))
             return LastErrorResult();
@@ -322,12 +364,32 @@ bool OutlookHost::FolderPath(const char* pszFolderName, char* pszPath, int cchPa
     return JoinPath(pszPath, cchPath, m_szStoreDir, pszFolderName);
 }
 
+bool OutlookHost::FolderRelativePath(int nFolder, char* pszPath, int cchPath) const
+{
+    if (!IsFolder(nFolder))
+        return false;
+    int nStore = StoreOfFolder(nFolder);
+    int cch = nStore == 0 ? snprintf(pszPath, cchPath, "%s", StandinFolderName(nFolder))
+                          : snprintf(pszPath, cchPath, "%s\\%d\\%s", kAccountsFolder, nStore + 1,
+                                     StandinFolderName(nFolder));
+    return cch > 0 && cch < cchPath;
+}
+
+int OutlookHost::FindAccount(const std::string& address) const
+{
+    for (size_t i = 0; i < m_vecAccounts.size(); ++i) {
+        if (lstrcmpiA(m_vecAccounts[i].c_str(), address.c_str()) == 0)
+            return (int)i;
+    }
+    return -1;
+}
+
 bool OutlookHost::ItemPathIn(int nFolder, int nNumber, char* pszPath, int cchPath) const
 {
-    const char* pszFolder = StandinFolderName(nFolder);
-    if (!pszFolder || nNumber <= 0)
+    char szFolder[MAX_PATH];
+    if (nNumber <= 0 || !FolderRelativePath(nFolder, szFolder, sizeof(szFolder)))
         return false;
-    int cch = snprintf(pszPath, cchPath, "%s\\%s\\%04d\\item-%05d.txt", m_szStoreDir, pszFolder,
+    int cch = snprintf(pszPath, cchPath, "%s\\%s\\%04d\\item-%05d.txt", m_szStoreDir, szFolder,
                        nNumber / STANDIN_BLOCK_SIZE, nNumber);
     return cch > 0 && cch < cchPath;
 }
@@ -351,7 +413,11 @@ HRESULT OutlookHost::WriteItemFile(ItemRecord* pRecord, int nFolder)
     // the file back as it was when a write fails (RestoreItemFile).
     pRecord->m_bFileCurrent = false;
     ++m_nItemFileWrites;
-    if (!WriteFileInBlock(szPath, pRecord->FileText(StandinFolderName(pRecord->m_nSentFolder))))
+    char szSentFolder[MAX_PATH];
+    bool bSentFolder = FolderRelativePath(pRecord->m_nSentFolder, szSentFolder, sizeof(szSentFolder));
+    int nAccount = pRecord->m_nAccount;
+    const char* pszAccount = nAccount >= 0 && nAccount < AccountCount() ? m_vecAccounts[nAccount].c_str() : NULL;
+    if (!WriteFileInBlock(szPath, pRecord->FileText(bSentFolder ? szSentFolder : NULL, pszAccount)))
         return LastErrorResult();
     pRecord->m_bFileCurrent = true;
     return S_OK;
@@ -365,7 +431,7 @@ void OutlookHost::RestoreItemFile(ItemRecord* pRecord)
 
 HRESULT OutlookHost::AddItem(ItemRecord* pRecord, int nFolder)
 {
-    if (!StandinFolderName(nFolder))
+    if (!IsFolder(nFolder))
         return E_INVALIDARG;
     HRESULT hr = WriteItemFile(pRecord, nFolder);
     if (FAILED(hr))
@@ -390,7 +456,7 @@ HRESULT OutlookHost::MoveItem(ItemRecord* pRecord, int nFolder)
 {
     if (pRecord->m_bDeleted)
         return MAPI_E_OBJECT_DELETED;
-    if (!StandinFolderName(nFolder))
+    if (!IsFolder(nFolder))
         return E_INVALIDARG;
     if (nFolder == pRecord->m_nFolder)
         return SaveItem(pRecord);
@@ -429,7 +495,7 @@ HRESULT OutlookHost::MoveToNewItem(ItemRecord* pRecord, ItemRecord* pMoved, int 
 {
     if (pRecord->m_bDeleted)
         return MAPI_E_OBJECT_DELETED;
-    if (!StandinFolderName(nFolder) || pMoved->m_nNumber != 0)
+    if (!IsFolder(nFolder) || pMoved->m_nNumber != 0)
         return E_INVALIDARG;
     char szOldPath[MAX_PATH];
     // The file moves with the item when it holds what the new item holds:
@@ -463,11 +529,20 @@ HRESULT OutlookHost::MoveToNewItem(ItemRecord* pRecord, ItemRecord* pMoved, int 
 void OutlookHost::Track(ItemRecord* pRecord)
 {
     bool bStored = pRecord->m_bSaved && !pRecord->m_bDeleted;
-    bool bFiled = bStored && pRecord->m_nFolder == FolderSentMail;
+    bool bFiled = bStored && KindOfFolder(pRecord->m_nFolder) == FolderSentMail;
     bool bHeld = bStored && !bFiled;
+    // A filed record counts in the Sent Mail of the store it lies in; the
+    // record remembers which (m_nFiledStore), so that leaving takes it off
+    // that store's count, and moving to another store's Sent Mail moves it.
     if (bFiled != pRecord->m_bFiled) {
-        m_nFiledItems += bFiled ? 1 : -1;
+        int nStore = bFiled ? StoreOfFolder(pRecord->m_nFolder) : pRecord->m_nFiledStore;
+        m_vecFiledItems[nStore] += bFiled ? 1 : -1;
         pRecord->m_bFiled = bFiled;
+        pRecord->m_nFiledStore = nStore;
+    } else if (bFiled && StoreOfFolder(pRecord->m_nFolder) != pRecord->m_nFiledStore) {
+        --m_vecFiledItems[pRecord->m_nFiledStore];
+        pRecord->m_nFiledStore = StoreOfFolder(pRecord->m_nFolder);
+        ++m_vecFiledItems[pRecord->m_nFiledStore];
     }
     std::vector<ItemRecord*>::iterator it = std::find(m_vecItems.begin(), m_vecItems.end(), pRecord);
     if (bHeld && it == m_vecItems.end()) {
@@ -539,7 +614,7 @@ HRESULT OutlookHost::SubmitItem(ItemRecord* pRecord, char* pszWhy, int cchWhy)
 
 int OutlookHost::CountItems(int nFolder) const
 {
-    int nCount = nFolder == FolderSentMail ? m_nFiledItems : 0;
+    int nCount = IsFolder(nFolder) && KindOfFolder(nFolder) == FolderSentMail ? m_vecFiledItems[StoreOfFolder(nFolder)] : 0;
     for (const ItemRecord* pRecord : m_vecItems) {
         if (pRecord->m_nFolder == nFolder && pRecord->m_bSaved)
             ++nCount;

@@ -17,6 +17,9 @@
 #include "standin/outlook/standin_mapi.h"
 #include "standin/outlook/standin_outlook.h"
 
+// A folder of the session is a kind of folder in one of its stores: store
+// s's folder of kind k is s * FolderCount + k, so that the default store's
+// (store 0) are the kinds themselves.
 enum StandinFolder {
     FolderDrafts = 0,
     FolderOutbox = 1,
@@ -24,10 +27,20 @@ enum StandinFolder {
     FolderCount = 3,
 };
 
-// "Drafts", "Outbox", "Sent Mail"; NULL for anything else.
+inline int FolderOfStore(int nStore, int nKind) { return nStore * FolderCount + nKind; }
+inline int StoreOfFolder(int nFolder) { return nFolder / FolderCount; }
+inline int KindOfFolder(int nFolder) { return nFolder % FolderCount; }
+
+// The name of a folder's kind, "Drafts", "Outbox", "Sent Mail", whichever
+// store it is in; NULL for a negative number.
 const char* StandinFolderName(int nFolder);
-// The folder of an olDefaultFolders number (16, 4, 5); -1 for the others.
+// The folder kind of an olDefaultFolders number (16, 4, 5); -1 for the others.
 int FolderForDefaultNumber(LONG nDefaultFolder);
+
+// The profile's own user, as the spooler names the sender of every message,
+// and the address of its one account when no accounts are given.
+extern const wchar_t kStandinUserName[];
+extern const char kStandinUserAddress[];
 
 // What the host needs of an open inspector.
 class OpenInspector {
@@ -53,6 +66,20 @@ public:
     void Release();
 
     const std::wstring& Version() const { return m_wstrVersion; }
+    // The major number of Version (12 for Outlook 2007, 14 for 2010).
+    int MajorVersion() const { return m_nMajorVersion; }
+
+    // The profile's accounts, in order; the first is the default account.
+    // Account i delivers to store i, store 0 being the default store (the
+    // store folder itself); a profile without accounts has store 0 alone.
+    int AccountCount() const { return (int)m_vecAccounts.size(); }
+    const std::string& AccountAddress(int nAccount) const { return m_vecAccounts[nAccount]; }
+    // The account with that SMTP address (any case); -1 when none has it.
+    int FindAccount(const std::string& address) const;
+    int StoreCount() const { return m_vecAccounts.empty() ? 1 : (int)m_vecAccounts.size(); }
+    bool IsFolder(int nFolder) const { return nFolder >= 0 && nFolder < StoreCount() * FolderCount; }
+    // Copy leaves the copy's SendUsingAccount unset (bCopyDropsAccount).
+    bool CopyDropsAccount() const { return m_bCopyDropsAccount; }
     bool HtmlOk() const { return m_bHtmlOk; }
     bool HasExplorer() const { return !m_bNoExplorer; }
     bool HasSpoolerRow() const { return !m_bNoSpoolerRow; }
@@ -88,6 +115,9 @@ public:
     int ItemFileWrites() const { return m_nItemFileWrites; }
     bool ItemPath(const ItemRecord* pRecord, char* pszPath, int cchPath) const;
     bool FolderPath(const char* pszFolderName, char* pszPath, int cchPath) const;
+    // A store's folder, from the store's top: "Sent Mail" in the default
+    // store, "Accounts\2\Sent Mail" in the second account's.
+    bool FolderRelativePath(int nFolder, char* pszPath, int cchPath) const;
 
     // The tag of a named property, PT_UNSPECIFIED unless its type is known;
     // MAPI_E_NOT_FOUND when not mapped and bCreate is false.
@@ -140,6 +170,9 @@ private:
     LONG m_nRefs;
     char m_szStoreDir[MAX_PATH];
     std::wstring m_wstrVersion;
+    int m_nMajorVersion;
+    std::vector<std::string> m_vecAccounts;
+    bool m_bCopyDropsAccount;
     bool m_bHtmlOk;
     bool m_bNoExplorer;
     bool m_bNoSpoolerRow;
@@ -148,7 +181,7 @@ private:
     std::vector<ItemRecord*> m_vecItems;   // one reference each; none in Sent Mail
     int m_nNextItemNumber;
     int m_nItemFileWrites;
-    int m_nFiledItems;                     // saved items in Sent Mail
+    std::vector<int> m_vecFiledItems;      // saved items in each store's Sent Mail
     int m_nNextDelivery;
     int m_nKillAfterDeliveries;
     bool m_bOutboxHolds;

@@ -19,6 +19,13 @@ IDispatch* NewNameSpace(OutlookHost* pHost);
 IDispatch* NewFolder(OutlookHost* pHost, int nFolder);
 // The StandinFolder of a folder object of this host; -1 for anything else.
 int FolderOfDispatch(IDispatch* pObject, OutlookHost* pHost);
+// The profile's accounts (accounts.cpp): NameSpace.Accounts, one account,
+// and the account an Account object of this host stands for (-1 for
+// anything else); a store by its number (the account's delivery store).
+IDispatch* NewAccounts(OutlookHost* pHost);
+IDispatch* NewAccount(OutlookHost* pHost, int nAccount);
+int AccountOfDispatch(IDispatch* pObject, OutlookHost* pHost);
+IDispatch* NewStore(OutlookHost* pHost, int nStore);
 IDispatch* NewMailItem(OutlookHost* pHost, ItemRecord* pRecord);
 // The record of a mail item of this stand-in, with a reference; NULL otherwise.
 ItemRecord* RecordOfMailItem(IDispatch* pObject);
@@ -33,6 +40,9 @@ const ItemRecord* ShownRecordOfItem(IDispatch* pMailItem);
 ItemRecord* ChangingRecordOfItem(IDispatch* pMailItem);
 // The Attachments collection of a mail item; it keeps the item alive.
 IDispatch* NewAttachments(OutlookHost* pHost, IDispatch* pMailItem);
+// The ReplyRecipients collection of a mail item (recipients.cpp); it keeps
+// the item alive.
+IDispatch* NewReplyRecipients(OutlookHost* pHost, IDispatch* pMailItem);
 IDispatch* NewInspectors(OutlookHost* pHost);
 // Opens the inspector's window and registers it with the host; NULL when the
 // window cannot be made.

@@ -7,10 +7,9 @@
 #include <algorithm>
 
 #include "standin/outlook/delivery.h"
+#include "standin/outlook/standin_text.h"
 
 namespace {
-
-const char kSender[] = "Stand-in User <user@standin.example>";
 
 bool RecipientText(const PropList& recipient, ULONG ulPropId, std::string* pText)
 {
@@ -67,7 +66,27 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     message.pbHtml = pHtmlBytes ? (const unsigned char*)pHtmlBytes->data() : NULL;
     message.cbHtml = cbHtml;
     message.pszHtml = pHtmlText ? pHtmlText->c_str() : NULL;
-    message.pszFrom = kSender;
+    // From the item's account, else the default account, else (a profile
+    // without accounts) the profile's user; on behalf of someone, From is
+    // that someone and Sender the account.
+    int nAccount = pRecord->m_nAccount >= 0 && pRecord->m_nAccount < AccountCount() ? pRecord->m_nAccount
+                   : AccountCount() > 0                                            ? 0
+                                                                                   : -1;
+    std::string accountAddress = nAccount >= 0 ? AccountAddress(nAccount) : std::string(kStandinUserAddress);
+    std::string sender = WideToAnsiText(kStandinUserName) + " <" + accountAddress + ">";
+    std::string onBehalfOf = WideToAnsiText(pRecord->m_wstrOnBehalfOf);
+    if (onBehalfOf.empty()) {
+        message.pszFrom = sender.c_str();
+    } else {
+        message.pszFrom = onBehalfOf.c_str();
+        message.pszSender = sender.c_str();
+    }
+    message.pszEnvelopeFrom = accountAddress.c_str();
+    std::vector<const wchar_t*> replyTo;
+    for (const std::wstring& name : pRecord->m_vecReplyTo)
+        replyTo.push_back(name.c_str());
+    message.ppszReplyTo = replyTo.data();
+    message.cReplyTo = replyTo.size();
     message.ftSent = ftNow;
     std::vector<OutgoingAttachment> attachments;
     for (const ItemAttachment& attachment : pRecord->m_vecAttachments) {
@@ -100,11 +119,14 @@ HRESULT OutlookHost::DeliverItem(ItemRecord* pRecord)
     pRecord->m_bSent = true;
     pRecord->m_ftSent = ftNow;
     pRecord->m_nSubmitOrder = 0;
-    if (pRecord->m_nSentFolder >= 0 && SUCCEEDED(MoveItem(pRecord, pRecord->m_nSentFolder)))
+    // Filed in its SaveSentMessageFolder (a folder of any of the session's
+    // stores), else in the Sent Mail of the delivery store of the account it
+    // went from, which is the default store's without accounts.
+    int nSentFolder = pRecord->m_nSentFolder;
+    if (!IsFolder(nSentFolder))
+        nSentFolder = FolderOfStore(nAccount >= 0 ? nAccount : 0, FolderSentMail);
+    if (SUCCEEDED(MoveItem(pRecord, nSentFolder)))
         return S_OK;
-    // Without a folder for the sent copy, the sent item is not kept.
-    if (pRecord->m_nSentFolder < 0)
-        return DeleteItem(pRecord);
     return SaveItem(pRecord);
 }
 

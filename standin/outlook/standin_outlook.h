@@ -17,7 +17,16 @@
 // Application, NameSpace, Folder, Items, Inspectors, Inspector, MailItem,
 // Explorer, CommandBars, CommandBarControl) and "IMessage.<Method>",
 // "IMAPISession.<Method>", "IMAPITable.<Method>", "IMAPIStatus.<Method>",
-// "IStream.<Method>" for the MAPI objects.
+// "IStream.<Method>" for the MAPI objects. The accounts' objects are
+// Accounts, Account and Store, a mail item's ReplyRecipients collection is
+// Recipients and its members Recipient: "MailItem.SendUsingAccount.get",
+// ".put" (a DISPATCH_PROPERTYPUT) and ".putref", "MailItem.ReplyRecipients.get",
+// "Recipients.Add", "Accounts.Item", "Account.DeliveryStore.get".
+//
+// Outlook 2007 (Version 12.x) lacks what came with Outlook 2010:
+// Account.DeliveryStore and Store.GetDefaultFolder are unknown names there.
+// Before 2007 (Version 11 and older) NameSpace.Accounts and
+// MailItem.SendUsingAccount are unknown too.
 #ifndef LETTERCAST_STANDIN_OUTLOOK_H
 #define LETTERCAST_STANDIN_OUTLOOK_H
 
@@ -39,6 +48,17 @@ struct StandinOutlookOptions {
     // lies, undelivered, and still succeeds.
     bool bOutboxHolds;
     int nOutboxHoldsAfter;
+    // The profile's accounts: SMTP addresses separated by ';' (blanks
+    // around them ignored), the first the default account, whose delivery
+    // store is the store folder itself; every other account's store is
+    // <szStoreDir>\Accounts\<its number from 2> with its own Drafts,
+    // Outbox and Sent Mail. NULL: one account, user@standin.example; an
+    // empty list: no accounts. An address that is not deliverable, or one
+    // given twice, fails CreateStandinOutlook with E_INVALIDARG.
+    const char* pszAccounts;
+    // MailItem.Copy leaves the copy's SendUsingAccount unset (Nothing)
+    // rather than carrying it over.
+    bool bCopyDropsAccount;
 };
 
 // The message being composed, as the user left it in the compose window.
@@ -55,6 +75,10 @@ struct StandinComposedMail {
     const char* pszTo;
     const char* pszCc;
     const char* pszBcc;
+    // SendUsingAccount: the SMTP address of one of the profile's accounts
+    // (any case); NULL or empty: none (Nothing). Not an account's: E_INVALIDARG.
+    const char* pszFromAccount;
+    const wchar_t* pszOnBehalfOf;  // SentOnBehalfOfName; NULL: empty
 };
 
 // A fresh _Application over the store. The MAPI stand-in DLL (olmapi32.dll)
@@ -77,8 +101,11 @@ LONG StandinLiveObjects();
 // The file of a saved mail item; false when it has none (deleted) or the
 // object is no mail item of the stand-in.
 bool StandinItemPath(IDispatch* pMailItem, char* pszPath, int cchPath);
-// Saved items in "Drafts", "Outbox" or "Sent Mail"; -1 for another name.
+// Saved items in "Drafts", "Outbox" or "Sent Mail" of the default store; -1
+// for another name.
 int StandinFolderItemCount(IDispatch* pApplication, const char* pszFolderName);
+// The same in the delivery store of account nAccount (0 the default).
+int StandinAccountFolderItemCount(IDispatch* pApplication, int nAccount, const char* pszFolderName);
 // Item files the store has written (made or written over) since it opened:
 // one per Save, SaveChanges or SubmitMessage that had something to keep, one
 // per Copy, and one when a sent item is filed; a file that moves with its

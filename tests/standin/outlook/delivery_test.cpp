@@ -117,6 +117,13 @@ std::vector<std::string> FilesIn(const std::string& folder)
     return names;
 }
 
+std::vector<std::string> SortedFilesIn(const std::string& folder)
+{
+    std::vector<std::string> names = FilesIn(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Writes one message as number 1 and reads it back; the raw file as well.
 class DeliveryTest : public testing::Test {
 protected:
@@ -235,7 +242,10 @@ TEST_F(DeliveryTest, FilesAreNumberedInDeliveryOrder)
         ASSERT_TRUE(WriteDeliveredMessage(m_folder.Path().c_str(), nNumber, &message));
     std::vector<std::string> names = FilesIn(m_folder.Path());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"0001.eml", "0002.eml", "0012.eml"}), names);
+    // Each message with its envelope beside it.
+    EXPECT_EQ((std::vector<std::string>{"0001.eml", "0001.envelope", "0002.eml", "0002.envelope", "0012.eml",
+                                        "0012.envelope"}),
+              names);
 }
 
 TEST_F(DeliveryTest, SubjectsRoundTrip)
@@ -461,7 +471,71 @@ TEST_F(DeliveryTest, HostileTextsNeverStartAHeaderLine)
     message = PlainMessage();
     message.pszTo = "a@b.c\r\nBcc: d@e.f";
     EXPECT_FALSE(WriteDeliveredMessage(m_folder.Path().c_str(), 2, &message));
-    EXPECT_TRUE(FilesIn(m_folder.Path()) == std::vector<std::string>{"0001.eml"});
+    EXPECT_TRUE(SortedFilesIn(m_folder.Path()) == std::vector<std::string>({"0001.eml", "0001.envelope"}));
+}
+
+// Bcc recipients are in no header of the file, and only in its envelope,
+// which names To, then Cc, then Bcc, each kind in its order.
+TEST_F(DeliveryTest, BccIsInTheEnvelopeOnlyAfterToAndCc)
+{
+    const OutgoingRecipient recipients[] = {
+        {"hidden1@example.com", "hidden1@example.com", 3}, {"cc@example.com", "Cy", 2},
+        {"jane@example.com", "Jane", 1},                    {"hidden2@example.com", "", 3},
+        {"joe@example.com", "joe@example.com", 1},
+    };
+    OutgoingMessage message = PlainMessage();
+    message.pszTo = NULL;
+    message.pRecipients = recipients;
+    message.cRecipients = sizeof(recipients) / sizeof(recipients[0]);
+    ASSERT_TRUE(Deliver(message));
+    EXPECT_TRUE(IsWellFormed(m_raw));
+    EXPECT_EQ(std::string::npos, m_raw.find("hidden"));
+    for (const std::string& name : m_view.headerNames)
+        EXPECT_NE("Bcc", name);
+    EXPECT_EQ("", m_view.bcc);
+    EXPECT_EQ("\"Jane\" <jane@example.com>, joe@example.com", m_view.to);
+    EXPECT_EQ("\"Cy\" <cc@example.com>", m_view.cc);
+    ASSERT_TRUE(m_view.bHasEnvelope);
+    EXPECT_EQ("user@standin.example", m_view.envelopeFrom);
+    EXPECT_EQ((std::vector<std::string>{"jane@example.com", "joe@example.com", "cc@example.com", "hidden1@example.com",
+                                        "hidden2@example.com"}),
+              m_view.envelopeTo);
+    EXPECT_EQ("MAIL FROM:<user@standin.example>\r\nRCPT TO:<jane@example.com>\r\nRCPT TO:<joe@example.com>\r\n"
+              "RCPT TO:<cc@example.com>\r\nRCPT TO:<hidden1@example.com>\r\nRCPT TO:<hidden2@example.com>\r\n",
+              ReadWholeFile(m_folder.File("0001.envelope")));
+
+    // The envelope's sender is the sending account's when it is given.
+    message.pszEnvelopeFrom = "work@example.com";
+    ASSERT_TRUE(Deliver(message, 2));
+    EXPECT_EQ("work@example.com", m_view.envelopeFrom);
+    EXPECT_EQ(5u, m_view.envelopeTo.size());
+}
+
+TEST_F(DeliveryTest, SenderAndReplyToNameWhoSentAndWhereRepliesGo)
+{
+    const wchar_t* const replyTo[] = {L"replies@example.com", L"", L"Desk <desk@example.com>",
+                                      L"B\u00FCro <buero@example.com>"};
+    OutgoingMessage message = PlainMessage();
+    message.pszFrom = "boss@example.com";
+    message.pszSender = "Stand-in User <work@example.com>";
+    message.ppszReplyTo = replyTo;
+    message.cReplyTo = sizeof(replyTo) / sizeof(replyTo[0]);
+    ASSERT_TRUE(Deliver(message));
+    EXPECT_TRUE(IsWellFormed(m_raw));
+    EXPECT_EQ((std::vector<std::string>{"From", "Sender", "Reply-To", "To", "Subject", "Date", "Message-ID",
+                                        "MIME-Version", "Content-Type", "Content-Transfer-Encoding"}),
+              m_view.headerNames);
+    EXPECT_EQ("boss@example.com", m_view.from);
+    EXPECT_EQ("Stand-in User <work@example.com>", m_view.sender);
+    EXPECT_EQ("replies@example.com, Desk <desk@example.com>, " + Utf8(L"B\u00FCro") + " <buero@example.com>",
+              m_view.replyTo);
+    EXPECT_EQ("work@example.com", m_view.envelopeFrom);   // MAIL FROM is the sender's, not From's
+
+    // Without reply recipients there is no Reply-To, without a Sender none.
+    ASSERT_TRUE(Deliver(PlainMessage(), 2));
+    EXPECT_EQ(kFullHeaderNames, m_view.headerNames);
+    EXPECT_EQ("", m_view.replyTo);
+    EXPECT_EQ("", m_view.sender);
 }
 
 TEST_F(DeliveryTest, FailedWritesLeaveNothingAndOverwriteNothing)
@@ -475,14 +549,18 @@ TEST_F(DeliveryTest, FailedWritesLeaveNothingAndOverwriteNothing)
     ASSERT_TRUE(WriteDeliveredMessage(m_folder.Path().c_str(), 1, &message));
     std::string first = ReadWholeFile(m_folder.File("0001.eml"));
     message.pszSubject = L"Second";
+    std::string firstEnvelope = ReadWholeFile(m_folder.File("0001.envelope"));
+    message.pszTo = "other@example.com";
     EXPECT_FALSE(WriteDeliveredMessage(m_folder.Path().c_str(), 1, &message));
     EXPECT_EQ(first, ReadWholeFile(m_folder.File("0001.eml")));
+    EXPECT_EQ(firstEnvelope, ReadWholeFile(m_folder.File("0001.envelope")));
+    message.pszTo = kszAddress;
 
     EXPECT_FALSE(WriteDeliveredMessage(m_folder.Path().c_str(), 0, &message));
     message.pszTo = "no-at-sign";
     EXPECT_FALSE(WriteDeliveredMessage(m_folder.Path().c_str(), 2, &message));
     EXPECT_FALSE(WriteDeliveredMessage(m_folder.Path().c_str(), 3, NULL));
-    EXPECT_TRUE(FilesIn(m_folder.Path()) == std::vector<std::string>{"0001.eml"});
+    EXPECT_TRUE(SortedFilesIn(m_folder.Path()) == std::vector<std::string>({"0001.eml", "0001.envelope"}));
 }
 
 TEST(DeliveryCharsets, CodePagesHaveTheirMimeNames)
@@ -545,6 +623,22 @@ TEST_F(DeliveryTest, ReaderRefusesBrokenFiles)
         fputs(psz, pFile);
         fclose(pFile);
         EXPECT_FALSE(ReadDeliveredMessage(path.c_str(), &view)) << psz;
+    }
+
+    // A whole message whose envelope beside it is not as written.
+    const char* const kpszBrokenEnvelopes[] = {
+        "", "RCPT TO:<a@b.c>\r\n", "MAIL FROM:<a@b.c>\r\n", "MAIL FROM:<a@b.c>\r\nRCPT TO:<d@e.f>",
+        "MAIL FROM:<a@b.c>\r\nRCPT TO: d@e.f\r\n",
+    };
+    for (const char* psz : kpszBrokenEnvelopes) {
+        ASSERT_TRUE(Deliver(PlainMessage(), 7));
+        FILE* pFile = fopen(m_folder.File("0007.envelope").c_str(), "wb");
+        ASSERT_TRUE(pFile);
+        fputs(psz, pFile);
+        fclose(pFile);
+        EXPECT_FALSE(ReadDeliveredMessage(m_path.c_str(), &view)) << psz;
+        DeleteFileA(m_path.c_str());
+        DeleteFileA(m_folder.File("0007.envelope").c_str());
     }
 }
 

@@ -108,3 +108,41 @@ TEST_F(FaultTest, InspectorWindowAndAdviseAskTheirFaults)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FaultTest, AccountMembersAskByTheirNames)
+{
+    m_options.pszAccounts = "work@example.com;home@example.org";
+    m_options.pszVersion = L"14.0.7268.5000";
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+    Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    Ref<IDispatch> home(CallLong(accounts.Get(), L"Item", 2));
+    ASSERT_TRUE(SetFaultPlan("MailItem.SendUsingAccount.get=fail:0x80004005@1;"
+                             "MailItem.SendUsingAccount.put=fail:0x80070005@1;"
+                             "MailItem.SendUsingAccount.putref=raise:0x8007000E@1;"
+                             "MailItem.ReplyRecipients.get=fail:0x80004005@1;Accounts.Item=fail:0x80040111@1;"
+                             "Account.DeliveryStore.get=fail@1"));
+    EXPECT_COM_ERROR(GetObjectProp(item.Get(), L"SendUsingAccount"), E_FAIL);
+    { Ref<IDispatch> none(GetObjectProp(item.Get(), L"SendUsingAccount")); EXPECT_FALSE(none); }
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_DISPATCH;
+    V_DISPATCH(&value) = home.Get();
+    EXPECT_EQ(E_ACCESSDENIED, DispTryPutProperty(item.Get(), L"SendUsingAccount", value));
+    EXPECT_EQ(E_OUTOFMEMORY, DispTryPutRefProperty(item.Get(), L"SendUsingAccount", home.Get()));
+    // Neither failed put set anything.
+    { Ref<IDispatch> none(GetObjectProp(item.Get(), L"SendUsingAccount")); EXPECT_FALSE(none); }
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(item.Get(), L"SendUsingAccount", home.Get()));
+    EXPECT_COM_ERROR(GetObjectProp(item.Get(), L"ReplyRecipients"), E_FAIL);
+    { Ref<IDispatch> recipients(GetObjectProp(item.Get(), L"ReplyRecipients")); EXPECT_TRUE(recipients); }
+    EXPECT_COM_ERROR(CallLong(accounts.Get(), L"Item", 1), (HRESULT)0x80040111);
+    EXPECT_COM_ERROR(GetObjectProp(home.Get(), L"DeliveryStore"), E_FAIL);
+    EXPECT_EQ(3, FaultCallCount("MailItem.SendUsingAccount.get"));
+    EXPECT_EQ(1, FaultCallCount("MailItem.SendUsingAccount.put"));
+    EXPECT_EQ(2, FaultCallCount("MailItem.SendUsingAccount.putref"));
+}
+
+}  // namespace

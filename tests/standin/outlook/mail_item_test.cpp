@@ -231,3 +231,205 @@ TEST_F(MailItemTest, NewItemsNeverOverwriteTheFilesOfAnEarlierRun)
 }
 
 }  // namespace
+
+namespace {
+
+// An item of a profile with two accounts, in Outlook 2010.
+class AccountMailItemTest : public MailItemTest {
+protected:
+    void SetUp() override
+    {
+        MailItemTest::SetUp();
+        m_options.pszAccounts = "work@example.com;home@example.org";
+        m_options.pszVersion = L"14.0.7268.5000";
+    }
+
+    IDispatch* Account(LONG nIndex)
+    {
+        Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+        Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+        return CallLong(accounts.Get(), L"Item", nIndex);
+    }
+
+    // The SMTP address of the item's SendUsingAccount; "Nothing" for none.
+    std::wstring AccountOf(IDispatch* pItem)
+    {
+        Ref<IDispatch> account(GetObjectProp(pItem, L"SendUsingAccount"));
+        return account ? GetText(account.Get(), L"SmtpAddress") : std::wstring(L"Nothing");
+    }
+
+    void AddReplyRecipient(IDispatch* pItem, const wchar_t* pszName)
+    {
+        Ref<IDispatch> recipients(GetObjectProp(pItem, L"ReplyRecipients"));
+        ScopedVariant name;
+        V_VT(&name.Get()) = VT_BSTR;
+        V_BSTR(&name.Get()) = SysAllocString(pszName);
+        Ref<IDispatch> recipient(Call(recipients.Get(), L"Add", &name.Get(), 1));
+        EXPECT_EQ(pszName, GetText(recipient.Get(), L"Name"));
+    }
+
+    std::vector<std::wstring> ReplyNames(IDispatch* pItem)
+    {
+        Ref<IDispatch> recipients(GetObjectProp(pItem, L"ReplyRecipients"));
+        std::vector<std::wstring> names;
+        LONG nCount = GetLong(recipients.Get(), L"Count");
+        for (LONG i = 1; i <= nCount; ++i) {
+            Ref<IDispatch> recipient(CallLong(recipients.Get(), L"Item", i));
+            names.push_back(GetText(recipient.Get(), L"Address"));
+        }
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST_F(AccountMailItemTest, SendUsingAccountIsNothingUntilSetAndTakesOnlyTheSessionsAccounts)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    EXPECT_EQ(L"Nothing", AccountOf(item.Get()));
+
+    // Set as VBA's Set does it, and as a plain assignment of the object.
+    Ref<IDispatch> home(Account(2));
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(item.Get(), L"SendUsingAccount", home.Get()));
+    EXPECT_EQ(L"home@example.org", AccountOf(item.Get()));
+    Ref<IDispatch> work(Account(1));
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_DISPATCH;
+    V_DISPATCH(&value) = work.Get();
+    EXPECT_EQ(S_OK, DispTryPutProperty(item.Get(), L"SendUsingAccount", value));
+    EXPECT_EQ(L"work@example.com", AccountOf(item.Get()));
+
+    // Anything but one of the session's accounts is refused, with a reason.
+    Ref<IDispatch> drafts(DefaultFolder(16));
+    EXPECT_EQ(E_INVALIDARG, DispTryPutRefProperty(item.Get(), L"SendUsingAccount", drafts.Get()));
+    LPOLESTR pszName = const_cast<LPOLESTR>(L"SendUsingAccount");
+    DISPID id = DISPID_UNKNOWN;
+    ASSERT_EQ(S_OK, item->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &id));
+    VARIANT wrong;
+    VariantInit(&wrong);
+    V_VT(&wrong) = VT_DISPATCH;
+    V_DISPATCH(&wrong) = item.Get();
+    DISPID idPut = DISPID_PROPERTYPUT;
+    DISPPARAMS params = { &wrong, &idPut, 1, 1 };
+    EXCEPINFO info = {};
+    EXPECT_EQ(DISP_E_EXCEPTION,
+              item->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUTREF, &params, NULL, &info, NULL));
+    EXPECT_EQ(E_INVALIDARG, info.scode);
+    EXPECT_TRUE(info.bstrDescription && SysStringLen(info.bstrDescription) > 0);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    EXPECT_EQ(L"work@example.com", AccountOf(item.Get()));
+
+    // Kept by Save in the item's file; Nothing unsets it.
+    Call(item.Get(), L"Save");
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("\r\nSendUsingAccount: work@example.com\r\n"));
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(item.Get(), L"SendUsingAccount", NULL));
+    EXPECT_EQ(L"Nothing", AccountOf(item.Get()));
+}
+
+TEST_F(AccountMailItemTest, ComposedFromAnAccountOnBehalfOfSomeone)
+{
+    Start();
+    StandinComposedMail mail = {};
+    mail.pszSubject = "Hello";
+    mail.pszBody = "Body";
+    mail.nBodyFormat = 1;
+    mail.pszFromAccount = "HOME@example.org";
+    mail.pszOnBehalfOf = L"Office <office@example.com>";
+    Ref<IDispatch> item(Compose(mail));
+    EXPECT_EQ(L"home@example.org", AccountOf(item.Get()));
+    EXPECT_EQ(L"Office <office@example.com>", GetText(item.Get(), L"SentOnBehalfOfName"));
+
+    mail.pszFromAccount = "nobody@example.com";
+    IDispatch* pItem = NULL;
+    EXPECT_EQ(E_INVALIDARG, StandinComposeMail(App(), &mail, &pItem, NULL));
+    EXPECT_EQ(NULL, pItem);
+}
+
+TEST_F(AccountMailItemTest, SentOnBehalfOfNameIsEmptyUntilPutAndKeptBySave)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    EXPECT_EQ(L"", GetText(item.Get(), L"SentOnBehalfOfName"));
+    PutText(item.Get(), L"SentOnBehalfOfName", L"boss@example.com");
+    EXPECT_EQ(L"boss@example.com", GetText(item.Get(), L"SentOnBehalfOfName"));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("SentOnBehalfOfName"));
+    Call(item.Get(), L"Save");
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(item.Get())).find("\r\nSentOnBehalfOfName: boss@example.com\r\n"));
+}
+
+TEST_F(AccountMailItemTest, ReplyRecipientsAreAddedRemovedAndKeptBySave)
+{
+    Start();
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IDispatch> recipients(GetObjectProp(item.Get(), L"ReplyRecipients"));
+    EXPECT_EQ(0, GetLong(recipients.Get(), L"Count"));
+    AddReplyRecipient(item.Get(), L"first@example.com");
+    AddReplyRecipient(item.Get(), L"replies@example.com");
+    AddReplyRecipient(item.Get(), L"Desk <desk@example.com>");
+    EXPECT_EQ(3, GetLong(recipients.Get(), L"Count"));
+    Ref<IDispatch> first(CallLong(recipients.Get(), L"Item", 1));
+    EXPECT_EQ(1, GetLong(first.Get(), L"Type"));
+    Ref<IDispatch> removed(CallLong(recipients.Get(), L"Remove", 1));
+    EXPECT_FALSE(removed);
+    EXPECT_COM_ERROR(CallLong(recipients.Get(), L"Item", 3), DISP_E_BADINDEX);
+    EXPECT_EQ((std::vector<std::wstring>{ L"replies@example.com", L"Desk <desk@example.com>" }), ReplyNames(item.Get()));
+
+    // Pending until saved, then in the item's file.
+    std::string before = ReadWholeFile(ItemPath(item.Get()));
+    EXPECT_EQ(std::string::npos, before.find("ReplyRecipient"));
+    Call(item.Get(), L"Save");
+    std::string after = ReadWholeFile(ItemPath(item.Get()));
+    EXPECT_NE(std::string::npos, after.find("\r\nReplyRecipient: replies@example.com\r\n"));
+    EXPECT_NE(std::string::npos, after.find("\r\nReplyRecipient: Desk <desk@example.com>\r\n"));
+    EXPECT_EQ(std::string::npos, after.find("first@example.com"));
+}
+
+TEST_F(AccountMailItemTest, CopyAndMoveKeepTheAccountWhomItGoesForAndWhereRepliesGo)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple());
+    Ref<IDispatch> home(Account(2));
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(original.Get(), L"SendUsingAccount", home.Get()));
+    PutText(original.Get(), L"SentOnBehalfOfName", L"boss@example.com");
+    AddReplyRecipient(original.Get(), L"replies@example.com");
+
+    // Copy takes the item as it shows, before any Save.
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    EXPECT_EQ(L"home@example.org", AccountOf(copy.Get()));
+    EXPECT_EQ(L"boss@example.com", GetText(copy.Get(), L"SentOnBehalfOfName"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"replies@example.com" }, ReplyNames(copy.Get()));
+    // The copy's are its own.
+    AddReplyRecipient(copy.Get(), L"more@example.com");
+    EXPECT_EQ(1u, ReplyNames(original.Get()).size());
+
+    // Move takes the stored item: saved first, it keeps all three.
+    Call(copy.Get(), L"Save");
+    Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
+    EXPECT_EQ(L"home@example.org", AccountOf(moved.Get()));
+    EXPECT_EQ(L"boss@example.com", GetText(moved.Get(), L"SentOnBehalfOfName"));
+    EXPECT_EQ((std::vector<std::wstring>{ L"replies@example.com", L"more@example.com" }), ReplyNames(moved.Get()));
+}
+
+TEST_F(AccountMailItemTest, WithCopyDroppingTheAccountTheCopyHasNoneAndKeepsTheRest)
+{
+    m_options.bCopyDropsAccount = true;
+    Start();
+    Ref<IDispatch> original(ComposeSimple());
+    Ref<IDispatch> home(Account(2));
+    EXPECT_EQ(S_OK, DispTryPutRefProperty(original.Get(), L"SendUsingAccount", home.Get()));
+    PutText(original.Get(), L"SentOnBehalfOfName", L"boss@example.com");
+    AddReplyRecipient(original.Get(), L"replies@example.com");
+    Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
+    EXPECT_EQ(L"Nothing", AccountOf(copy.Get()));
+    EXPECT_EQ(L"home@example.org", AccountOf(original.Get()));
+    EXPECT_EQ(L"boss@example.com", GetText(copy.Get(), L"SentOnBehalfOfName"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"replies@example.com" }, ReplyNames(copy.Get()));
+    // Move is no copy: the account stays.
+    Call(original.Get(), L"Save");
+    Ref<IDispatch> moved(MoveToOutbox(original.Get()));
+    EXPECT_EQ(L"home@example.org", AccountOf(moved.Get()));
+}

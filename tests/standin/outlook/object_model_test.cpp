@@ -284,3 +284,133 @@ TEST_F(ObjectModelTest, SendReceiveControlIsFoundByIdAndCountsRuns)
 }
 
 }  // namespace
+
+namespace {
+
+HRESULT IdOfName(IDispatch* pObject, const wchar_t* pszName)
+{
+    LPOLESTR pszNames = const_cast<LPOLESTR>(pszName);
+    DISPID id = DISPID_UNKNOWN;
+    return pObject->GetIDsOfNames(IID_NULL, &pszNames, 1, LOCALE_USER_DEFAULT, &id);
+}
+
+}  // namespace
+
+TEST_F(ObjectModelTest, AccountsAreTheProfilesInOrderByNumberOrName)
+{
+    m_options.pszAccounts = " work@example.com ; home@example.org";
+    m_options.pszVersion = L"14.0.7268.5000";
+    Start();
+    Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+    Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    EXPECT_EQ(2, GetLong(accounts.Get(), L"Count"));
+    EXPECT_EQ(106, GetLong(accounts.Get(), L"Class"));
+    Ref<IDispatch> work(CallLong(accounts.Get(), L"Item", 1));
+    EXPECT_EQ(L"work@example.com", GetText(work.Get(), L"SmtpAddress"));
+    EXPECT_EQ(L"work@example.com", GetText(work.Get(), L"DisplayName"));
+    EXPECT_EQ(L"Stand-in User", GetText(work.Get(), L"UserName"));
+    EXPECT_EQ(2, GetLong(work.Get(), L"AccountType"));   // olPop3
+    EXPECT_EQ(105, GetLong(work.Get(), L"Class"));
+
+    VARIANT index;
+    VariantInit(&index);
+    V_VT(&index) = VT_I2;
+    V_I2(&index) = 2;
+    Ref<IDispatch> home(Call(accounts.Get(), L"Item", &index, 1));
+    EXPECT_EQ(L"home@example.org", GetText(home.Get(), L"SmtpAddress"));
+    ScopedVariant name;
+    V_VT(&name.Get()) = VT_BSTR;
+    V_BSTR(&name.Get()) = SysAllocString(L"HOME@example.org");
+    Ref<IDispatch> byName(Call(accounts.Get(), L"Item", &name.Get(), 1));
+    EXPECT_EQ(L"home@example.org", GetText(byName.Get(), L"SmtpAddress"));
+    EXPECT_COM_ERROR(CallLong(accounts.Get(), L"Item", 3), MAPI_E_NOT_FOUND);
+    EXPECT_COM_ERROR(CallLong(accounts.Get(), L"Item", 0), MAPI_E_NOT_FOUND);
+
+    // The first account's delivery store is the default store; the second
+    // has folders of its own.
+    Ref<IDispatch> workStore(GetObjectProp(work.Get(), L"DeliveryStore"));
+    Ref<IDispatch> homeStore(GetObjectProp(home.Get(), L"DeliveryStore"));
+    EXPECT_EQ(L"work@example.com", GetText(workStore.Get(), L"DisplayName"));
+    EXPECT_EQ(L"home@example.org", GetText(homeStore.Get(), L"DisplayName"));
+    Ref<IDispatch> homeSent(CallLong(homeStore.Get(), L"GetDefaultFolder", 5));
+    Ref<IDispatch> homeOutbox(CallLong(homeStore.Get(), L"GetDefaultFolder", 4));
+    EXPECT_EQ(L"Sent Mail", GetText(homeSent.Get(), L"Name"));
+    EXPECT_EQ(L"Outbox", GetText(homeOutbox.Get(), L"Name"));
+    Ref<IDispatch> homeItems(GetObjectProp(homeSent.Get(), L"Items"));
+    EXPECT_EQ(0, GetLong(homeItems.Get(), L"Count"));
+    EXPECT_COM_ERROR(CallLong(homeStore.Get(), L"GetDefaultFolder", 6), MAPI_E_NOT_FOUND);
+    EXPECT_TRUE(FolderExists(StorePath("Accounts\\2\\Sent Mail")));
+    EXPECT_TRUE(FolderExists(StorePath("Accounts\\2\\Outbox")));
+    EXPECT_FALSE(FolderExists(StorePath("Accounts\\1")));
+
+    // The store's Drafts is its own: an item composed into the default
+    // store's counts there, not in the second account's.
+    Ref<IDispatch> item(ComposeSimple());
+    Ref<IDispatch> homeDrafts(CallLong(homeStore.Get(), L"GetDefaultFolder", 16));
+    Ref<IDispatch> homeDraftItems(GetObjectProp(homeDrafts.Get(), L"Items"));
+    EXPECT_EQ(0, GetLong(homeDraftItems.Get(), L"Count"));
+    Ref<IDispatch> workDrafts(CallLong(workStore.Get(), L"GetDefaultFolder", 16));
+    Ref<IDispatch> workDraftItems(GetObjectProp(workDrafts.Get(), L"Items"));
+    EXPECT_EQ(1, GetLong(workDraftItems.Get(), L"Count"));
+}
+
+TEST_F(ObjectModelTest, WithoutAccountsGivenTheProfileHasTheUsersAndEmptyGivesNone)
+{
+    Start();
+    Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+    Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    ASSERT_EQ(1, GetLong(accounts.Get(), L"Count"));
+    Ref<IDispatch> only(CallLong(accounts.Get(), L"Item", 1));
+    EXPECT_EQ(L"user@standin.example", GetText(only.Get(), L"SmtpAddress"));
+
+    m_options.pszAccounts = "";
+    Start();
+    nameSpace.Reset(GetObjectProp(App(), L"Session"));
+    accounts.Reset(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    EXPECT_EQ(0, GetLong(accounts.Get(), L"Count"));
+    EXPECT_COM_ERROR(CallLong(accounts.Get(), L"Item", 1), MAPI_E_NOT_FOUND);
+}
+
+TEST_F(ObjectModelTest, AccountsThatCannotBeAreRefused)
+{
+    for (const char* pszAccounts : { "not-an-address", "a@example.com;A@example.com" }) {
+        m_options.pszAccounts = pszAccounts;
+        IDispatch* pApplication = NULL;
+        EXPECT_EQ(E_INVALIDARG, CreateStandinOutlook(&m_options, &pApplication)) << pszAccounts;
+        EXPECT_EQ(NULL, pApplication);
+    }
+}
+
+// Outlook 2007 has the accounts and SendUsingAccount, but Account.DeliveryStore
+// and Store.GetDefaultFolder came with Outlook 2010; before 2007 there are no
+// accounts at all.
+TEST_F(ObjectModelTest, EachVersionHasTheAccountMembersItCameWith)
+{
+    Start();   // 12.0.0.6423
+    Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+    EXPECT_EQ(S_OK, IdOfName(nameSpace.Get(), L"Accounts"));
+    Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    Ref<IDispatch> account(CallLong(accounts.Get(), L"Item", 1));
+    EXPECT_EQ(S_OK, IdOfName(account.Get(), L"SmtpAddress"));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, IdOfName(account.Get(), L"DeliveryStore"));
+    EXPECT_COM_ERROR(GetObjectProp(account.Get(), L"DeliveryStore"), DISP_E_UNKNOWNNAME);
+    Ref<IDispatch> item(ComposeSimple());
+    EXPECT_EQ(S_OK, IdOfName(item.Get(), L"SendUsingAccount"));
+
+    m_options.pszVersion = L"14.0.7268.5000";
+    Start();
+    nameSpace.Reset(GetObjectProp(App(), L"Session"));
+    accounts.Reset(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    account.Reset(CallLong(accounts.Get(), L"Item", 1));
+    EXPECT_EQ(S_OK, IdOfName(account.Get(), L"DeliveryStore"));
+    Ref<IDispatch> store(GetObjectProp(account.Get(), L"DeliveryStore"));
+    EXPECT_EQ(S_OK, IdOfName(store.Get(), L"GetDefaultFolder"));
+
+    m_options.pszVersion = L"11.0.8217";
+    Start();
+    nameSpace.Reset(GetObjectProp(App(), L"Session"));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, IdOfName(nameSpace.Get(), L"Accounts"));
+    item.Reset(ComposeSimple());
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, IdOfName(item.Get(), L"SendUsingAccount"));
+    EXPECT_EQ(S_OK, IdOfName(item.Get(), L"SentOnBehalfOfName"));
+}

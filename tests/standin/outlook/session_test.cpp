@@ -220,7 +220,16 @@ TEST_F(SessionTest, ACopyKeepsTheOriginalsRecipientsAndItsFileNamesThemAll)
     ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
     EXPECT_EQ("boss@example.com, bob@example.org", view.to);
     EXPECT_EQ("cc1@example.com, cc2@example.com", view.cc);
-    EXPECT_EQ("hidden@example.com", view.bcc);
+    // Bcc as a transport delivers it: in no header, in the envelope only,
+    // after To and Cc.
+    EXPECT_EQ("", view.bcc);
+    for (const std::string& name : view.headerNames)
+        EXPECT_NE("Bcc", name);
+    ASSERT_TRUE(view.bHasEnvelope);
+    EXPECT_EQ("user@standin.example", view.envelopeFrom);
+    EXPECT_EQ((std::vector<std::string>{ "boss@example.com", "bob@example.org", "cc1@example.com", "cc2@example.com",
+                                         "hidden@example.com" }),
+              view.envelopeTo);
     EXPECT_FALSE(FileExists(Delivered(2)));
 }
 
@@ -290,14 +299,16 @@ TEST_F(SessionTest, AttachmentsAreKeptByCopyAndMoveAndDeliveredByteForByte)
     }
 }
 
-TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder)
+TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndFilesItemsWithoutSentFolderInSentMail)
 {
     Start();
     Ref<IDispatch> original(ComposeSimple("Plain [[Name]]"));
     EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Bob", "bob@example.org"));
     EXPECT_EQ(S_OK, SendCopy(original.Get(), L"For Ann", "ann@example.org"));
 
-    // A third one, submitted from the Outbox without a folder for its sent copy.
+    // A third one, submitted from the Outbox without a folder for its sent
+    // copy: it is filed in the Sent Mail of its account's delivery store,
+    // here the default store's.
     Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
     Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
     Ref<IMessage> message(MessageOf(moved.Get()));
@@ -317,8 +328,10 @@ TEST_F(SessionTest, FlushDeliversInSubmissionOrderAndDropsItemsWithoutSentFolder
     EXPECT_EQ("ann@example.org", second.to);
     EXPECT_EQ("cy@example.org", third.to);
     EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
-    EXPECT_EQ(2, StandinFolderItemCount(App(), "Sent Mail"));
+    EXPECT_EQ(3, StandinFolderItemCount(App(), "Sent Mail"));
     EXPECT_FALSE(FileExists(unfiledPath));
+    std::string filedPath = ItemPath(moved.Get());
+    EXPECT_NE(std::string::npos, filedPath.find("\\Sent Mail\\")) << filedPath;
 }
 
 // A server that stops accepting after two messages of the process: the flush
@@ -467,3 +480,159 @@ TEST_F(SessionTest, DeliveryNumbersContinueAfterAnEarlierRun)
 }
 
 }  // namespace
+
+namespace {
+
+// A profile with two accounts, in Outlook 2010: each copy is made as a job
+// makes one, from an account, and submitted from the default Outbox.
+class AccountSessionTest : public SessionTest {
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        m_options.pszAccounts = "work@example.com;home@example.org";
+        m_options.pszVersion = L"14.0.7268.5000";
+    }
+
+    IDispatch* Account(LONG nIndex)
+    {
+        Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+        Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+        return CallLong(accounts.Get(), L"Item", nIndex);
+    }
+
+    // The account's delivery store's folder of that number.
+    IDispatch* StoreFolder(LONG nAccount, LONG nFolder)
+    {
+        Ref<IDispatch> account(Account(nAccount));
+        Ref<IDispatch> store(GetObjectProp(account.Get(), L"DeliveryStore"));
+        return CallLong(store.Get(), L"GetDefaultFolder", nFolder);
+    }
+
+    // A copy to pszAddress from the account (NULL: none set), its sent copy
+    // for pSentFolder (NULL: none set), submitted; the moved item back.
+    IDispatch* Submit(IDispatch* pOriginal, const char* pszAddress, IDispatch* pAccount, IDispatch* pSentFolder)
+    {
+        Ref<IDispatch> copy(Call(pOriginal, L"Copy"));
+        if (pAccount) {
+            EXPECT_EQ(S_OK, DispTryPutRefProperty(copy.Get(), L"SendUsingAccount", pAccount));
+        }
+        Call(copy.Get(), L"Save");
+        Ref<IDispatch> moved(MoveToOutbox(copy.Get()));
+        if (pSentFolder) {
+            EXPECT_EQ(S_OK, DispTryPutRefProperty(moved.Get(), L"SaveSentMessageFolder", pSentFolder));
+        }
+        Call(moved.Get(), L"Save");
+        Ref<IMessage> message(MessageOf(moved.Get()));
+        EXPECT_EQ(S_OK, AddRecipient(message.Get(), pszAddress));
+        EXPECT_EQ(S_OK, message->SubmitMessage(FORCE_SUBMIT));
+        return moved.Detach();
+    }
+};
+
+}  // namespace
+
+TEST_F(AccountSessionTest, EachMessageGoesFromItsAccountAndIsFiledInItsDeliveryStore)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("News"));
+    Ref<IDispatch> home(Account(2));
+    Ref<IDispatch> fromHome(Submit(original.Get(), "ann@example.org", home.Get(), NULL));
+    Ref<IDispatch> fromDefault(Submit(original.Get(), "bob@example.org", NULL, NULL));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+
+    DeliveredView first, second;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &first));
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(2).c_str(), &second));
+    EXPECT_EQ("Stand-in User <home@example.org>", first.from);
+    EXPECT_EQ("home@example.org", first.envelopeFrom);
+    EXPECT_EQ(std::vector<std::string>{ "ann@example.org" }, first.envelopeTo);
+    EXPECT_EQ("", first.sender);
+    EXPECT_EQ("Stand-in User <work@example.com>", second.from);
+    EXPECT_EQ("work@example.com", second.envelopeFrom);
+    for (const DeliveredView* pView : { &first, &second }) {
+        for (const std::string& name : pView->headerNames) {
+            EXPECT_NE("Reply-To", name);
+            EXPECT_NE("Sender", name);
+        }
+    }
+
+    // Without a SaveSentMessageFolder, each sent item lies in its account's Sent Mail.
+    EXPECT_EQ(1, StandinAccountFolderItemCount(App(), 1, "Sent Mail"));
+    EXPECT_EQ(1, StandinAccountFolderItemCount(App(), 0, "Sent Mail"));
+    EXPECT_NE(std::string::npos, ItemPath(fromHome.Get()).find("\\Accounts\\2\\Sent Mail\\"));
+    EXPECT_EQ(std::string::npos, ItemPath(fromDefault.Get()).find("\\Accounts\\"));
+    Ref<IDispatch> homeSent(StoreFolder(2, 5));
+    Ref<IDispatch> homeItems(GetObjectProp(homeSent.Get(), L"Items"));
+    EXPECT_EQ(1, GetLong(homeItems.Get(), L"Count"));
+    Ref<IDispatch> parent(GetObjectProp(fromHome.Get(), L"Parent"));
+    EXPECT_EQ(L"Sent Mail", GetText(parent.Get(), L"Name"));
+    Ref<IDispatch> account(GetObjectProp(fromHome.Get(), L"SendUsingAccount"));
+    EXPECT_EQ(L"home@example.org", GetText(account.Get(), L"SmtpAddress"));
+}
+
+TEST_F(AccountSessionTest, OnBehalfOfSomeoneFromIsThemSenderTheAccountAndRepliesGoWhereAsked)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("News"));
+    PutText(original.Get(), L"SentOnBehalfOfName", L"boss@example.com");
+    Ref<IDispatch> recipients(GetObjectProp(original.Get(), L"ReplyRecipients"));
+    for (const wchar_t* pszName : { L"replies@example.com", L"Help Desk <desk@example.com>" }) {
+        ScopedVariant name;
+        V_VT(&name.Get()) = VT_BSTR;
+        V_BSTR(&name.Get()) = SysAllocString(pszName);
+        Ref<IDispatch> recipient(Call(recipients.Get(), L"Add", &name.Get(), 1));
+    }
+    Ref<IDispatch> home(Account(2));
+    Ref<IDispatch> sent(Submit(original.Get(), "ann@example.org", home.Get(), NULL));
+    // Not an address: From is the name as it stands.
+    PutText(original.Get(), L"SentOnBehalfOfName", L"The Board");
+    Ref<IDispatch> second(Submit(original.Get(), "bob@example.org", NULL, NULL));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+
+    DeliveredView view, board;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(2).c_str(), &board));
+    EXPECT_EQ("boss@example.com", view.from);
+    EXPECT_EQ("Stand-in User <home@example.org>", view.sender);
+    EXPECT_EQ("home@example.org", view.envelopeFrom);
+    EXPECT_EQ("replies@example.com, Help Desk <desk@example.com>", view.replyTo);
+    EXPECT_EQ("The Board", board.from);
+    EXPECT_EQ("Stand-in User <work@example.com>", board.sender);
+    EXPECT_EQ("work@example.com", board.envelopeFrom);
+}
+
+TEST_F(AccountSessionTest, TheSentCopyMayGoToAFolderOfAnotherStore)
+{
+    Start();
+    Ref<IDispatch> original(ComposeSimple("News"));
+    Ref<IDispatch> homeSent(StoreFolder(2, 5));
+    Ref<IDispatch> sent(Submit(original.Get(), "ann@example.org", NULL, homeSent.Get()));
+    Ref<IDispatch> folder(GetObjectProp(sent.Get(), L"SaveSentMessageFolder"));
+    EXPECT_EQ(L"Sent Mail", GetText(folder.Get(), L"Name"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(ItemPath(sent.Get())).find("\r\nSaveSentMessageFolder: Accounts\\2\\Sent Mail\r\n"));
+    // The Outbox stays the default store's: the spooler sends from there.
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Outbox"));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView view;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
+    EXPECT_EQ("Stand-in User <work@example.com>", view.from);
+    EXPECT_EQ(1, StandinAccountFolderItemCount(App(), 1, "Sent Mail"));
+    EXPECT_EQ(0, StandinFolderItemCount(App(), "Sent Mail"));
+    EXPECT_EQ(0, StandinFolderItemCount(App(), "Outbox"));
+    EXPECT_NE(std::string::npos, ItemPath(sent.Get()).find("\\Accounts\\2\\Sent Mail\\"));
+}
+
+TEST_F(AccountSessionTest, WithoutAccountsTheMessageGoesFromTheProfilesUser)
+{
+    m_options.pszAccounts = "";
+    Start();
+    Ref<IDispatch> original(ComposeSimple("News"));
+    Ref<IDispatch> sent(Submit(original.Get(), "ann@example.org", NULL, NULL));
+    EXPECT_EQ(S_OK, FlushOutgoingQueue());
+    DeliveredView view;
+    ASSERT_TRUE(ReadDeliveredMessage(Delivered(1).c_str(), &view));
+    EXPECT_EQ("Stand-in User <user@standin.example>", view.from);
+    EXPECT_EQ("user@standin.example", view.envelopeFrom);
+    EXPECT_EQ(1, StandinFolderItemCount(App(), "Sent Mail"));
+}
