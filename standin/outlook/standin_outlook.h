@@ -5,7 +5,10 @@
 // The store is a folder with one subfolder per Outlook folder ("Drafts",
 // "Outbox", "Sent Mail") holding one file per saved item, and "Delivered",
 // where the session's spooler puts one RFC 5322 file per flushed message,
-// numbered in delivery order (0001.eml, 0002.eml, ...). Files go into blocks
+// numbered in delivery order (0001.eml, 0002.eml, ...), each with its SMTP
+// envelope beside it (0001.envelope). The store folder is the default
+// store, the first account's; every other account's store is
+// "Accounts\<N>" in it (N from 2) with folders of its own. Files go into blocks
 // of STANDIN_BLOCK_SIZE by number, as in Delivered\0000\0001.eml and
 // Sent Mail\0001\item-00100.txt: Wine resolves every name that does not
 // exist yet by reading its whole folder, so no folder may grow with the
