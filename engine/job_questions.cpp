@@ -83,6 +83,17 @@ void TellOfOwnRecipients(SendJobState* pState)
     MessageBoxA(pState->hWndOwner, szText, LC_PRODUCT_NAME, MB_ICONINFORMATION | MB_OK);
 }
 
+// Before anything goes: the user hears once when the copies cannot go
+// from the message's own account, or their sent copies not where its sent
+// mail goes.
+void TellOfSender(SendJobState* pState)
+{
+    std::wstring notice = SenderNotice(pState->sender);
+    if (notice.empty())
+        return;
+    MessageBoxW(pState->hWndOwner, notice.c_str(), L"" LC_PRODUCT_NAME, MB_ICONINFORMATION | MB_OK);
+}
+
 // More than one column could hold the address: the user confirms the one
 // chosen before anything goes.
 bool ConfirmAddressColumn(SendJobState* pState)

@@ -18,6 +18,9 @@ void NoteStopBeforeLogs(const char* pszReason);
 // Tells the user that the composed message's own To, Cc and Bcc get no copy;
 // reads them into szOwnRecipients for the logs.
 void TellOfOwnRecipients(SendJobState* pState);
+// Why the copies go from Outlook's default account, or where their sent
+// copies are kept, when the message's own account cannot serve; once.
+void TellOfSender(SendJobState* pState);
 // More than one column could hold the address: the user confirms the one chosen.
 bool ConfirmAddressColumn(SendJobState* pState);
 // Placeholders the merge would leave as they stand: one question for all of them.

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "addin/host_state.h"
 #include "engine/com_holder.h"
@@ -220,41 +221,49 @@ bool AllocateString(LPVOID pParent, const char* pszText, LPSTR* ppszOut)
     return true;
 }
 
-// StepRecipientAllocated and StepModifyRecipients: the one SMTP recipient.
-bool AddRecipient(SendJobState* pState)
-{
-    pState->nJobStep = StepRecipientAllocated;
-    MapiHeld<ADRLIST, FreeAddressList> list;
-    HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(1), (LPVOID*)list.Receive());
-    LPADRLIST pList = list.Get();
-    if (FAILED(hr) || pList == NULL) {
-        char szText[LC_RECIPIENT_TEXT_CAPACITY];
-        snprintf(szText, sizeof(szText), "Failed to allocate ADRLIST: %s, %X, %d", pState->szRecipientAddress,
-                 (unsigned)hr, (int)CbNewADRLIST(1));
-        LogJobText(pState->pCurrentLog, szText);
-        ShowJobText(pState->hWndOwner, szText);
-        return false;
-    }
-    pList->cEntries = 1;
-    pList->aEntries[0].ulReserved1 = 0;
-    pList->aEntries[0].cValues = 5;
-    pList->aEntries[0].rgPropVals = NULL;
+// One entry of the copy's recipient list.
+struct CopyRecipient {
+    const char* pszAddress;
+    const char* pszDisplayName;
+    LONG nType;
+};
 
+// Every recipient of the copy: its list recipient, then the record's Cc and
+// Bcc, nobody else.
+std::vector<CopyRecipient> CopyRecipients(const SendJobState* pState)
+{
+    std::vector<CopyRecipient> recipients;
+    recipients.push_back({ pState->szRecipientAddress, pState->szDisplayName, MAPI_TO });
+    static const struct {
+        int nKind;
+        LONG nType;
+    } kKinds[] = { { CopyCc, MAPI_CC }, { CopyBcc, MAPI_BCC } };
+    for (const auto& kind : kKinds) {
+        for (const std::string& address : pState->list.CopyAddresses().Addresses(kind.nKind))
+            recipients.push_back({ address.c_str(), address.c_str(), kind.nType });
+    }
+    return recipients;
+}
+
+// StepRecipientAllocated: one entry's five SMTP values, in a block of their own.
+bool FillRecipientEntry(SendJobState* pState, LPADRLIST pList, ADRENTRY* pEntry, const CopyRecipient& recipient)
+{
     LPSPropValue pValues = NULL;
-    hr = MapiBinding.MAPIAllocateBuffer(5 * sizeof(SPropValue), (LPVOID*)&pValues);
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(5 * sizeof(SPropValue), (LPVOID*)&pValues);
     if (FAILED(hr) || pValues == NULL) {
         LogAndShowRecipientText(pState, "Failed to allocate SPropValue: %s", pState->szRecipientAddress);
         return false;
     }
     memset(pValues, 0, 5 * sizeof(SPropValue));
-    pList->aEntries[0].rgPropVals = pValues;
+    pEntry->rgPropVals = pValues;
+    pEntry->cValues = 5;
 
     static const char* const kStringFailures[] = {
         "Failed to allocate more MAPI memory",
         "Failed (2) to allocate more MAPI memory",
         "Failed (3) to allocate more MAPI memory",
     };
-    const char* pszStrings[] = { pState->szRecipientAddress, pState->szDisplayName, "SMTP" };
+    const char* pszStrings[] = { recipient.pszAddress, recipient.pszDisplayName, "SMTP" };
     LPSTR pszCopies[3] = { NULL, NULL, NULL };
     for (int i = 0; i < 3; ++i) {
         if (!AllocateString(pList, pszStrings[i], &pszCopies[i])) {
@@ -267,20 +276,117 @@ bool AddRecipient(SendJobState* pState)
     pValues[1].ulPropTag = PR_DISPLAY_NAME_A;
     pValues[1].Value.lpszA = pszCopies[1];
     pValues[2].ulPropTag = PR_RECIPIENT_TYPE;
-    pValues[2].Value.l = MAPI_TO;
+    pValues[2].Value.l = recipient.nType;
     pValues[3].ulPropTag = PR_ADDRTYPE_A;
     pValues[3].Value.lpszA = pszCopies[2];
     pValues[4].ulPropTag = PR_SEND_RICH_INFO;
     pValues[4].Value.b = FALSE;
+    return true;
+}
+
+// StepRecipientAllocated and StepModifyRecipients: the copy's SMTP
+// recipients, its list recipient first.
+bool AddRecipient(SendJobState* pState)
+{
+    pState->nJobStep = StepRecipientAllocated;
+    std::vector<CopyRecipient> recipients = CopyRecipients(pState);
+    ULONG cEntries = (ULONG)recipients.size();
+    MapiHeld<ADRLIST, FreeAddressList> list;
+    HRESULT hr = MapiBinding.MAPIAllocateBuffer(CbNewADRLIST(cEntries), (LPVOID*)list.Receive());
+    LPADRLIST pList = list.Get();
+    if (FAILED(hr) || pList == NULL) {
+        char szText[LC_RECIPIENT_TEXT_CAPACITY];
+        snprintf(szText, sizeof(szText), "Failed to allocate ADRLIST: %s, %X, %d", pState->szRecipientAddress,
+                 (unsigned)hr, (int)CbNewADRLIST(cEntries));
+        LogJobText(pState->pCurrentLog, szText);
+        ShowJobText(pState->hWndOwner, szText);
+        return false;
+    }
+    // Entries not yet filled hold nothing for the list's release to free.
+    pList->cEntries = cEntries;
+    for (ULONG i = 0; i < cEntries; ++i) {
+        pList->aEntries[i].ulReserved1 = 0;
+        pList->aEntries[i].cValues = 0;
+        pList->aEntries[i].rgPropVals = NULL;
+    }
+    for (ULONG i = 0; i < cEntries; ++i) {
+        if (!FillRecipientEntry(pState, pList, &pList->aEntries[i], recipients[i]))
+            return false;
+    }
 
     pState->nJobStep = StepModifyRecipients;
     // The copy comes with the composed message's own To, Cc and Bcc; without
-    // MODRECIP_ADD the list replaces them all, so the copy goes to this
-    // recipient alone.
+    // MODRECIP_ADD the list replaces them all, so the copy goes to these
+    // recipients alone.
     hr = pState->pCurrentMessage->ModifyRecipients(0, pList);
     list.Reset();
     if (FAILED(hr)) {
         LogAndShowRecipientText(pState, "Failed to add recipient: %s", pState->szRecipientAddress);
+        return false;
+    }
+    return true;
+}
+
+// Still StepSubjectAndBody: the copy goes from the composed message's
+// account, or the job stops before any copy goes from another.
+bool PutSender(SendJobState* pState)
+{
+    std::string reason;
+    if (PutSenderOnCopy(pState->sender, pState->pCopy, &reason))
+        return true;
+    char szText[LC_NOT_SENT_REASON_CAPACITY + 256];
+    snprintf(szText, sizeof(szText), "The copy for %s could not be sent from the message's account: %s.",
+             pState->szRecipientAddress, reason.c_str());
+    LogJobText(pState->pCurrentLog, szText);
+    snprintf(szText + strlen(szText), sizeof(szText) - strlen(szText),
+             "\n\nThe job stops here, so that no copy goes from another account.");
+    ShowJobText(pState->hWndOwner, szText);
+    return false;
+}
+
+// Still StepSubjectAndBody: the record's Reply-To takes the place of the
+// reply addresses the copy brought from the composed message. False, with
+// the reason, when they cannot all be put.
+bool PutReplyAddresses(SendJobState* pState)
+{
+    const std::vector<std::string>& addresses = pState->list.CopyAddresses().Addresses(CopyReplyTo);
+    if (addresses.empty())
+        return true;
+    ScopedVariant result;
+    HRESULT hr = DispTryGetProperty(pState->pCopy, L"ReplyRecipients", &result);
+    ComHolder<IDispatch> replies(SUCCEEDED(hr) ? VariantDispatch(result.Get()) : NULL);
+    if (replies.Get() == NULL) {
+        snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+                 "the reply address could not be set (0x%08lX)", (unsigned long)(FAILED(hr) ? hr : E_POINTER));
+        return false;
+    }
+    for (;;) {
+        ScopedVariant count;
+        hr = DispTryGetProperty(replies, L"Count", &count);
+        if (FAILED(hr) || FAILED(hr = VariantChangeType(&count.Get(), &count.Get(), 0, VT_I4)) ||
+            V_I4(&count.Get()) <= 0)
+            break;
+        VARIANT index;
+        VariantInit(&index);
+        V_VT(&index) = VT_I4;
+        V_I4(&index) = V_I4(&count.Get());
+        if (FAILED(hr = DispTryCallMethod(replies, L"Remove", &index, 1, NULL)))
+            break;
+    }
+    for (const std::string& address : addresses) {
+        if (FAILED(hr))
+            break;
+        VARIANT name;
+        VariantInit(&name);
+        V_VT(&name) = VT_BSTR;
+        V_BSTR(&name) = CodePageToBstr(address.c_str(), CP_UTF8);
+        ScopedVariant added;
+        hr = V_BSTR(&name) ? DispTryCallMethod(replies, L"Add", &name, 1, &added) : E_OUTOFMEMORY;
+        VariantClear(&name);
+    }
+    if (FAILED(hr)) {
+        snprintf(pState->szNotSentReason, sizeof(pState->szNotSentReason),
+                 "the reply address could not be set (0x%08lX)", (unsigned long)hr);
         return false;
     }
     return true;
@@ -388,6 +494,17 @@ IDispatch* DefaultFolder(IDispatch* pNameSpace, int nFolder, HRESULT* phr)
     return SUCCEEDED(*phr) ? VariantDispatch(folder.Get()) : NULL;
 }
 
+// The sent copy goes where the sending account's sent mail goes, else to
+// the profile's Sent Mail; with its own reference.
+IDispatch* SentFolderFor(SendJobState* pState, IDispatch* pNameSpace, HRESULT* phr)
+{
+    IDispatch* pFolder = pState->sender.pSentFolder.Get();
+    if (pFolder == NULL)
+        return DefaultFolder(pNameSpace, olFolderSentMail, phr);
+    pFolder->AddRef();
+    return pFolder;
+}
+
 enum OutboxResult {
     OutboxDone,         // moved, or left where it was; submit the current message
     OutboxEndsJob,
@@ -444,7 +561,7 @@ OutboxResult MoveToOutbox(SendJobState* pState, const char* pszCaught)
         return OutboxEndsJob;
 
     HRESULT hr = S_OK;
-    ComHolder<IDispatch> sentMail(DefaultFolder(nameSpace, olFolderSentMail, &hr));
+    ComHolder<IDispatch> sentMail(SentFolderFor(pState, nameSpace, &hr));
     if (sentMail.Get() == NULL) {
         ShowJobText(pState->hWndOwner, "Failed to find default Sent Mail folder");
         return OutboxEndsJob;
@@ -620,6 +737,10 @@ RecipientOutcome SendRecipientCopy(SendJobState* pState)
 
     pState->nJobStep = StepSubjectAndBody;
     PutText(pState->pCopy, L"Subject", pState->pszSubjectCopy);
+    if (!PutSender(pState))
+        return RecipientEndsJob;
+    if (!PutReplyAddresses(pState))
+        return RecipientNotSent;
     FillBody(pState);
     // The recipient's own files join the copy before its second Save; a
     // copy never goes without one of them.
@@ -662,10 +783,10 @@ RecipientOutcome SendRecipientCopy(SendJobState* pState)
     return RecipientNotSent;
 }
 
-int CopyRecipientCount(const SendJobState*)
+int CopyRecipientCount(const SendJobState* pState)
 {
-    // Each copy goes to its list recipient alone.
-    return 1;
+    const CopyAddressCheck& copyAddresses = pState->list.CopyAddresses();
+    return 1 + (int)copyAddresses.Addresses(CopyCc).size() + (int)copyAddresses.Addresses(CopyBcc).size();
 }
 
 int RecipientNumber()

@@ -13,11 +13,43 @@
 #include "engine/recipient_files.h"
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
+#include "mailing/bounded_copy.h"
+#include "mailing/copy_addresses.h"
 #include "mailing/list_reader.h"
 #include "mailing/text_conversion.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
+
+namespace {
+
+// The start block's lines of the list's Cc, Bcc and Reply-To columns and of
+// the account the copies go from, in the ANSI code page of the logs.
+void LogCopyAddressesAndSender(FILE* pLog, const SendJobState* pState)
+{
+    CopyAddressColumns columns;
+    FindCopyAddressColumns(&pState->header, &columns);
+    for (int nKind = 0; nKind < CopyAddressKinds; ++nKind) {
+        int nColumn = columns.anColumn[nKind];
+        if (nColumn < 0)
+            continue;
+        char szColumn[LC_FIELD_NAME_CAPACITY];
+        CopyBounded(szColumn, sizeof(szColumn), pState->header.ppszFields[nColumn]);
+        Utf8ToAnsiInPlace(szColumn);
+        LogCopyAddressColumn(pLog, CopyAddressKindName(nKind), szColumn);
+    }
+    char szSender[LC_ADDRESS_CAPACITY * 2];
+    WideToAnsi(SenderText(pState->sender).c_str(), szSender, sizeof(szSender));
+    LogSender(pLog, szSender);
+    std::wstring notice = SenderNotice(pState->sender);
+    if (!notice.empty()) {
+        char szNotice[1024];
+        WideToAnsi(notice.c_str(), szNotice, sizeof(szNotice));
+        LogJobText(pLog, (std::string("\t") + szNotice).c_str());
+    }
+}
+
+}  // namespace
 
 bool OpenLogs(SendJobState* pState)
 {
@@ -44,6 +76,7 @@ bool OpenLogs(SendJobState* pState)
     const char* pszSubjectForLogs = pszLogSubject ? pszLogSubject : pState->pszOriginalSubject;
     WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     LogRecipientFilesStart(pState->pCurrentLog, pState);
+    LogCopyAddressesAndSender(pState->pCurrentLog, pState);
     if (pState->bListCutShort)
         LogJobText(pState->pCurrentLog, "\tMailing list read up to a record longer than 32,767 characters");
     if (pState->szOwnRecipients[0]) {
@@ -68,6 +101,7 @@ bool OpenLogs(SendJobState* pState)
     }
     WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
     LogRecipientFilesStart(pState->pHistory, pState);
+    LogCopyAddressesAndSender(pState->pHistory, pState);
     free(pszLogSubject);
     if (szResumed[0])
         LogJobText(pState->pHistory, szResumed);

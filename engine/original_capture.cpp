@@ -324,5 +324,9 @@ bool CaptureOriginal(SendJobState* pState)
         ShowJobText(hWndOwner, "Failed getting HTML body (3)");
         return false;
     }
+
+    // Before anything is copied: the account every copy goes from.
+    SetJobPhase("Getting Original Sender");
+    ReadSenderAccount(pState->pParent, &pState->sender);
     return true;
 }

@@ -53,6 +53,12 @@ const char* SkippedRecordReason(int nReason, const char* pszAddress)
         return "the address is longer than 255 characters";
     case ListSkipNotOneAddress:
         return "the address is not one e-mail address";
+    case ListSkipBadCc:
+        return "the Cc column holds something that is not an e-mail address";
+    case ListSkipBadBcc:
+        return "the Bcc column holds something that is not an e-mail address";
+    case ListSkipBadReplyTo:
+        return "the Reply-To column holds something that is not an e-mail address";
     default:
         return pszAddress[0] ? "the address holds no @" : "the address is empty";
     }
@@ -149,6 +155,7 @@ bool CountRecipients(SendJobState* pState)
     if (!ConfirmUnknownPlaceholders(pState))
         return false;
     TellOfOwnRecipients(pState);
+    TellOfSender(pState);
     OfferResume(pState, &resume);
     return true;
 }
@@ -248,7 +255,9 @@ bool SendToEveryRecipient(SendJobState* pState)
             NoteCopySubmitted(pState, CopyRecipientCount(pState));
             ++pState->nSinceSendReceive;
             pState->nJobStep = StepSentLogged;
-            LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles);
+            const CopyAddressCheck& copyAddresses = pState->list.CopyAddresses();
+            LogMessageSent(pState->pCurrentLog, RecipientNumber(), pState->szAddress, pState->nAttachedFiles,
+                           (int)copyAddresses.Addresses(CopyCc).size(), (int)copyAddresses.Addresses(CopyBcc).size());
             ++JobProgress.sentCount;
             WriteSentListRecord(&pState->sentList, pState->szRecordRaw);
             ReleaseRecipientObjects(pState);

@@ -15,6 +15,7 @@
 #include "engine/job_resume.h"
 #include "engine/mapi_defs.h"
 #include "engine/send_limits.h"
+#include "engine/sender_account.h"
 #include "logs/job_log.h"
 #include "mailing/attachment_column.h"
 #include "mailing/list_reader.h"
@@ -74,6 +75,8 @@ struct SendJobState {
     HeapText pszOriginalSubject;
     HeapText pszOriginalBody;
     HeapText pszOriginalHTMLBody;
+    // The account every copy goes from, read with the texts.
+    SenderAccount sender;
     // Working copies, merged for each recipient.
     HeapText pszSubjectCopy;
     HeapText pszBodyCopy;
@@ -130,7 +133,10 @@ struct SendJobState {
     FileHolder pCurrentLog;
     FileHolder pHistory;
     SentListFile sentList;
-    ListReader list;          // the sending pass's reading of the list's copy
+    // The sending pass's reading of the list's copy; its CopyAddresses()
+    // are the current recipient's Cc, Bcc and Reply-To (none for a test
+    // copy, whose reading is its own).
+    ListReader list;
 
     bool bSuccess;
     bool bSubmitLogged;       // the current recipient's "Sending" line is written, its result not yet

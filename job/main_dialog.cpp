@@ -8,6 +8,7 @@
 
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
+#include "engine/sender_account.h"
 #include "job/preview_dialog.h"
 #include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
@@ -212,6 +213,16 @@ void CloseMainDialog(HWND hDlg, INT_PTR nResult)
     }
 }
 
+// Which account the copies go from, before the first of them arrives.
+void ShowSender(HWND hDlg)
+{
+    if (gpMainDialogJob == NULL)
+        return;
+    SenderAccount sender;
+    ReadSenderAccount(gpMainDialogJob->m_pParent, &sender);
+    SetDlgItemTextW(hDlg, IDC_MAIN_FROM, (L"From: " + SenderText(sender)).c_str());
+}
+
 BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
 {
     if (ghOpenMainDialog != NULL) {
@@ -240,6 +251,7 @@ BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_OPEN), JobOptions.ToList[0] != '\0');
 
     SetDlgItemTextA(hDlg, IDC_MAIN_SEND_PAUSE, kszSendText);
+    ShowSender(hDlg);
     CreateTooltips(hDlg);
     InitSendAt(hDlg);
 

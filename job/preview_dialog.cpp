@@ -9,6 +9,7 @@
 
 #include "engine/host_dispatch.h"
 #include "engine/send_job.h"
+#include "engine/sender_account.h"
 #include "job/preview_reading.h"
 #include "mailing/html_text.h"
 #include "mailing/text_conversion.h"
@@ -247,6 +248,7 @@ void ReadPreviewMessage(IDispatch* pItem, PreviewMessage* pMessage)
         return;
     pMessage->subject = FromBstrMember(pItem, L"Subject");
     pMessage->body = FromBstrMember(pItem, L"Body");
+    pMessage->sender = SenderTextOfItem(pItem);
     try {
         ScopedVariant format;
         // olFormatHTML

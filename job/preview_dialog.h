@@ -8,11 +8,13 @@
 
 #include <string>
 
-// The composed message's texts; html is empty for a plain message.
+// The composed message's texts; html is empty for a plain message. sender
+// names the account the copies go from.
 struct PreviewMessage {
     std::string subject;
     std::string body;
     std::string html;
+    std::string sender;
 };
 
 // What the preview shows of the list and of its recipient nIndex (1 on):

@@ -85,8 +85,25 @@ std::string ColumnName(const ListRecord& header, int nColumn)
 
 // Recipient nIndex's address, subject and body, read from the list's start
 // and no further; false when the list holds fewer.
+// The lines of the copy's Cc, Bcc and Reply-To, as the reading found them
+// for its last recipient; none for a kind without addresses.
+std::string CopyAddressLines(const CopyAddressCheck& copyAddresses)
+{
+    std::string lines;
+    for (int nKind = 0; nKind < CopyAddressKinds; ++nKind) {
+        const std::vector<std::string>& addresses = copyAddresses.Addresses(nKind);
+        if (addresses.empty())
+            continue;
+        lines += CopyAddressKindName(nKind) + std::string(": ");
+        for (size_t i = 0; i < addresses.size(); ++i)
+            lines += (i ? "; " : "") + addresses[i];
+        lines += "\n";
+    }
+    return lines;
+}
+
 bool ReadRecipientMessage(const char* pszListPath, const PreviewMessage& message, int nIndex, std::string* pAddress,
-                          std::string* pSubject, std::string* pBody)
+                          std::string* pOthers, std::string* pSubject, std::string* pBody)
 {
     ListReader list;
     if (!list.Open(pszListPath, ListDelimiter))
@@ -104,6 +121,7 @@ bool ReadRecipientMessage(const char* pszListPath, const PreviewMessage& message
             break;
     }
     *pAddress = szAddress;
+    *pOthers = CopyAddressLines(list.CopyAddresses());
     // One line, as the job makes the subject.
     *pSubject = Merged(message.subject, false, &header, &record);
     MakeOneLine(&(*pSubject)[0]);
@@ -204,8 +222,16 @@ std::string PreviewReading::ListFacts() const
 {
     std::string text = "Mailing list: " + m_listPath + "\n";
     text += "Delimiter: " + std::string(DelimiterName(m_list.Delimiter())) + "\n";
-    if (m_nColumn >= 0 && m_nColumn < m_header.nCount)
+    if (m_nColumn >= 0 && m_nColumn < m_header.nCount) {
         text += "Address column: " + ColumnName(m_header, m_nColumn) + "\n";
+        CopyAddressColumns columns;
+        FindCopyAddressColumns(&m_header, &columns);
+        for (int nKind = 0; nKind < CopyAddressKinds; ++nKind) {
+            if (columns.anColumn[nKind] >= 0)
+                text += CopyAddressKindName(nKind) + std::string(" column: ") +
+                        ColumnName(m_header, columns.anColumn[nKind]) + "\n";
+        }
+    }
     else if (m_bDone)
         text += "Address column: none (no column is named for the e-mail address)\n";
     if (!m_bDone) {
@@ -248,17 +274,19 @@ void PreviewReading::Show(int nIndex, std::string* pPosition, std::string* pText
     }
     *pText = ListFacts();
     std::string& address = *pAddress;
-    std::string subject, body;
+    std::string others, subject, body;
     // No recipient of a list that Send refuses: none would get the message.
     if (m_bRefused || Counted() < nIndex ||
-        !ReadRecipientMessage(m_listPath.c_str(), m_message, nIndex, &address, &subject, &body)) {
+        !ReadRecipientMessage(m_listPath.c_str(), m_message, nIndex, &address, &others, &subject, &body)) {
         address.clear();
         *pPosition = Position(nIndex, address);
         return;
     }
     *pPosition = Position(nIndex, address);
     *pText += "\n" + Place(nIndex) + "\n";
+    *pText += "From: " + m_message.sender + "\n";
     *pText += "To: " + address + "\n";
+    *pText += others;
     if (m_resume.bFound && m_resume.nInFlight == nIndex)
         *pText += "In flight when the last job stopped: Send asks whether to send to this recipient as well.\n";
     else if (AlreadySentByLastJob(m_resume, nIndex))

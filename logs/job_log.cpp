@@ -94,23 +94,45 @@ void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent)
     WriteJobEndAt(pLog, bCompleted, nSent, &time);
 }
 
-void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments)
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments,
+                      int nCc, int nBcc)
 {
     char szAddress[LC_LOG_VALUE_CAPACITY];
     CopyBounded(szAddress, sizeof(szAddress), pszAddress);
     SpaceEveryLineBreak(szAddress);
+    char szOthers[48] = "";
+    if (nCc > 0 || nBcc > 0)
+        snprintf(szOthers, sizeof(szOthers), " (Cc: %d, Bcc: %d)", nCc, nBcc);
     char szFiles[40] = "";
     if (nAttachments > 0)
         snprintf(szFiles, sizeof(szFiles), " (%d attachment%s)", nAttachments, nAttachments == 1 ? "" : "s");
-    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully%s\n", pTime->wHour, pTime->wMinute,
-            pTime->wSecond, nSent, szAddress, szFiles);
+    fprintf(pLog, "(%d:%02d.%02d) # %d, To: %s. Sent Successfully%s%s\n", pTime->wHour, pTime->wMinute,
+            pTime->wSecond, nSent, szAddress, szOthers, szFiles);
     fflush(pLog);
 }
 
-void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments)
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments, int nCc, int nBcc)
 {
     SYSTEMTIME time = Now();
-    LogMessageSentAt(pLog, nSent, pszAddress, &time, nAttachments);
+    LogMessageSentAt(pLog, nSent, pszAddress, &time, nAttachments, nCc, nBcc);
+}
+
+void LogCopyAddressColumn(FILE* pLog, const char* pszKind, const char* pszColumn)
+{
+    char szColumn[LC_LOG_VALUE_CAPACITY];
+    CopyBounded(szColumn, sizeof(szColumn), pszColumn);
+    SpaceEveryLineBreak(szColumn);
+    fprintf(pLog, "\t%s: column %s\n", pszKind, szColumn);
+    fflush(pLog);
+}
+
+void LogSender(FILE* pLog, const char* pszSender)
+{
+    char szSender[LC_LOG_VALUE_CAPACITY];
+    CopyBounded(szSender, sizeof(szSender), pszSender);
+    SpaceEveryLineBreak(szSender);
+    fprintf(pLog, "\tFrom: %s\n", szSender);
+    fflush(pLog);
 }
 
 void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress)

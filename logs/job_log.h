@@ -12,6 +12,12 @@ void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const 
 void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime,
                      const char* pszAddressColumn = NULL);
 
+// Start block lines after WriteJobStart: the list's column of one kind of
+// the copies' other addresses ("Cc", "Bcc", "Reply-To"), and the account
+// the copies go from.
+void LogCopyAddressColumn(FILE* pLog, const char* pszKind, const char* pszColumn);
+void LogSender(FILE* pLog, const char* pszSender);
+
 // End block: result, messages sent, date.
 void WriteJobEnd(FILE* pLog, bool bCompleted, int nSent);
 void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTime);
@@ -20,9 +26,12 @@ void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTi
 // written, so that a job cut short leaves a log that agrees with what went out.
 // Every recipient the job works on has its own number, 1 for the first, on
 // its "Sending" line and on its result line, whether it was sent or not.
-// With nAttachments > 0 the line ends "(2 attachments)": the recipient's own files.
-void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments = 0);
-void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments = 0);
+// A copy that also went to the record's Cc or Bcc says how many:
+// "(Cc: 1, Bcc: 2)"; with nAttachments > 0 the line then ends
+// "(2 attachments)": the recipient's own files.
+void LogMessageSent(FILE* pLog, int nSent, const char* pszAddress, int nAttachments = 0, int nCc = 0, int nBcc = 0);
+void LogMessageSentAt(FILE* pLog, int nSent, const char* pszAddress, const SYSTEMTIME* pTime, int nAttachments = 0,
+                      int nCc = 0, int nBcc = 0);
 // Written and flushed just before a copy is submitted: a job that dies before
 // its result line leaves the recipient named as in flight.
 void LogMessageSending(FILE* pLog, int nNumber, const char* pszAddress);

@@ -548,6 +548,39 @@ static bool NamesSeveralAddresses(const char* pszField)
     return false;
 }
 
+int ReadOneAddress(char* pszField, char* pszAddress, int cchAddress)
+{
+    pszAddress[0] = '\0';
+    if (NamesSeveralAddresses(pszField)) {
+        // Jane's copy must not go to the one of them whose brackets
+        // come last.
+        const char* pszFrom = pszField;
+        while (IsAddressBlank(*pszFrom))
+            ++pszFrom;
+        CopyBounded(pszAddress, cchAddress, pszFrom, LC_ADDRESS_MAX_CHARS);
+        TrimBlanks(pszAddress);
+        return ListSkipNotOneAddress;
+    }
+    ExtractBracketedAddress(pszField);
+    // Cut to its buffer, a longer address would go to someone else.
+    const char* pszFrom = pszField;
+    while (IsAddressBlank(*pszFrom))
+        ++pszFrom;
+    size_t cchField = strlen(pszFrom);
+    while (cchField > 0 && IsAddressBlank(pszFrom[cchField - 1]))
+        --cchField;
+    CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
+    if (cchField > LC_ADDRESS_MAX_CHARS || cchField >= (size_t)cchAddress)
+        return ListSkipAddressTooLong;
+    if (!strchr(pszAddress, '@'))
+        return ListSkipNoAt;
+    // Two addresses in one field, or one with its name around it: a
+    // personal copy must not go to a list of people.
+    if (strpbrk(pszAddress, " \t\r\n,;<>"))
+        return ListSkipNotOneAddress;
+    return 0;
+}
+
 void ListReader::ReportSkipped(int nReason, const char* pszAddress)
 {
     if (m_skipWatch.pfnSkipped)
@@ -570,6 +603,7 @@ bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* p
             if (nColumn >= 0)
                 *pnEmailColumn = nColumn;
             CopyBounded(pszHeaderRaw, cchHeaderRaw, pHeader->pszRaw, (size_t)-1);
+            m_copyAddresses.Begin(pHeader);
         } else {
             ListRecord header;
             bool bRead = ReadRecord(&header);
@@ -577,6 +611,7 @@ bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* p
                 CopyBounded(pszHeaderRaw, cchHeaderRaw, header.pszRaw, (size_t)-1);
             if (!bRead)
                 return false;
+            m_copyAddresses.Begin(&header);
         }
     }
 
@@ -594,42 +629,16 @@ bool ListReader::ReadNextRecipient(int* pnEmailColumn, bool bHeaderDone, char* p
         }
         CopyBounded(pszRecordRaw, cchRecordRaw, pRecord->pszRaw, (size_t)-1);
 
-        char* pszField = pRecord->ppszFields[nColumn];
-        if (NamesSeveralAddresses(pszField)) {
-            // Jane's copy must not go to the one of them whose brackets
-            // come last.
-            const char* pszFrom = pszField;
-            while (IsAddressBlank(*pszFrom))
-                ++pszFrom;
-            CopyBounded(pszAddress, cchAddress, pszFrom, LC_ADDRESS_MAX_CHARS);
-            TrimBlanks(pszAddress);
-            ReportSkipped(ListSkipNotOneAddress, pszAddress);
-            pszAddress[0] = '\0';
-            continue;
-        }
-        ExtractBracketedAddress(pszField);
-        // Cut to its buffer, a longer address would go to someone else.
-        const char* pszFrom = pszField;
-        while (IsAddressBlank(*pszFrom))
-            ++pszFrom;
-        size_t cchField = strlen(pszFrom);
-        while (cchField > 0 && IsAddressBlank(pszFrom[cchField - 1]))
-            --cchField;
-        if (cchField > LC_ADDRESS_MAX_CHARS || cchField >= (size_t)cchAddress) {
-            CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
-            ReportSkipped(ListSkipAddressTooLong, pszAddress);
-            pszAddress[0] = '\0';
-            continue;
-        }
-        CopyBounded(pszAddress, cchAddress, pszFrom, cchField);
-        if (!strchr(pszAddress, '@')) {
-            ReportSkipped(ListSkipNoAt, pszAddress);
-        } else if (strpbrk(pszAddress, " \t\r\n,;<>")) {
-            // Two addresses in one field, or one with its name around it: a
-            // personal copy must not go to a list of people.
-            ReportSkipped(ListSkipNotOneAddress, pszAddress);
+        int nReason = ReadOneAddress(pRecord->ppszFields[nColumn], pszAddress, cchAddress);
+        if (nReason == 0) {
+            // The copy's other addresses are checked as its own is.
+            std::string bad;
+            nReason = m_copyAddresses.Read(pRecord, &bad);
+            if (nReason == 0)
+                return true;
+            ReportSkipped(nReason, bad.c_str());
         } else {
-            return true;
+            ReportSkipped(nReason, pszAddress);
         }
         pszAddress[0] = '\0';
     }

@@ -8,6 +8,7 @@
 
 #include <stdio.h>
 
+#include "mailing/copy_addresses.h"
 #include "mailing/list_record.h"
 
 enum {
@@ -41,6 +42,11 @@ enum {
     ListSkipNoAt = 2,            // the address holds no '@'
     ListSkipAddressTooLong = 3,  // longer than an address buffer holds
     ListSkipNotOneAddress = 4,   // names more than one address, or holds a blank, ',', ';', '<' or '>' besides its '@'
+    // A cell of the Cc, Bcc or Reply-To column (mailing/copy_addresses.h)
+    // holds something that is not an e-mail address: ListSkipBadCc + its kind.
+    ListSkipBadCc = 5,
+    ListSkipBadBcc = 6,
+    ListSkipBadReplyTo = 7,
 };
 
 // Told of every record that ReadNextRecipient passes over, with the record's
@@ -133,7 +139,9 @@ public:
     // '@', two angle brackets, an address beside or after the brackets),
     // whose address holds no '@', holds a blank, ',', ';', '<' or '>' (not one
     // address), or is longer than LC_ADDRESS_CAPACITY - 1 characters are
-    // skipped, and the skip watch is told. On true pRecord holds the
+    // skipped, and so are records whose Cc, Bcc or Reply-To cell holds
+    // anything but addresses (CopyAddresses); the skip watch is told of
+    // each. On true pRecord holds the
     // recipient (its address field reduced to the bare address when it was
     // given in angle brackets), pszAddress the trimmed address and
     // pszRecordRaw, when given, the record's raw text. Every copy is cut to
@@ -170,6 +178,9 @@ public:
     // (or out of memory) rather than at the end of the file: the records
     // after it are never reached, and the engine must say so.
     bool CutShort() const { return m_bCutShort; }
+    // The Cc, Bcc and Reply-To columns of the header read last, and the
+    // addresses of the recipient handed out last.
+    const CopyAddressCheck& CopyAddresses() const { return m_copyAddresses; }
 
 private:
     int ReadRecordLines(ListRecord* pRecord, char chDelimiter);
@@ -197,6 +208,7 @@ private:
     int m_nUnclosedQuoteLine;
     bool m_bCutShort;
     ListSkipWatch m_skipWatch;
+    CopyAddressCheck m_copyAddresses;
     // The line when the block cannot hand it out as it lies, one piece of
     // field text when it must be rewritten.
     GrowBuffer m_line, m_piece;
@@ -220,6 +232,12 @@ void DetectDelimiter();
 // "E-mail Address" or "Email Address", else the first whose name contains
 // "e-mail" or "email" in any case.
 int FindAddressColumn(const ListRecord* pHeader);
+// Reads the one e-mail address pszField names, bare or in angle brackets
+// after a display name (pszField is then reduced to the bare address): 0
+// with the trimmed address in pszAddress, else the ListSkip reason, with
+// pszAddress holding the text as far as read. The rule for every address a
+// record gives, its recipient's and its Cc, Bcc and Reply-To alike.
+int ReadOneAddress(char* pszField, char* pszAddress, int cchAddress);
 // How many columns of the header could hold the address: 1 for a single
 // column, else those whose name contains "e-mail" or "email".
 int CountAddressColumns(const ListRecord* pHeader);

@@ -14,5 +14,6 @@
 #define IDC_MAIN_OPEN               1026
 #define IDC_MAIN_PREVIEW            1027
 #define IDC_MAIN_SEND_AT            1028
+#define IDC_MAIN_FROM               1029
 
 #endif

@@ -3,5 +3,6 @@
 # targets and the bench build natively. Source it with $top set.
 lc_native_mailing_sources=("$top/fuzz/native_shim.cpp" "$top/mailing/list_record.cpp"
                            "$top/mailing/bounded_copy.cpp" "$top/mailing/list_lines.cpp"
-                           "$top/mailing/list_reader.cpp" "$top/mailing/mail_merge.cpp"
+                           "$top/mailing/list_reader.cpp" "$top/mailing/copy_addresses.cpp"
+                           "$top/mailing/mail_merge.cpp"
                            "$top/mailing/html_text.cpp" "$top/mailing/html_reference.cpp")

@@ -777,7 +777,8 @@ TEST_F(EngineEdgeTest, AFailedJobIsResumedFromItsSentListAndACompletedOneIsNot)
     RunJob();
     ExpectJobEnded({ { Question(ResumeQuestion("S [[Name]]", started, 2, 4)) },
                      1, 2, EveryLog, {}, 0, { "r1@example.com", "r2@example.com" } });
-    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tResumed: 2 recipients already sent on (" + started + ")"),
+    EXPECT_NE(CurrentLog().find("\t\tSave Original: 1\r\n\tFrom: user@standin.example\r\n\tResumed: 2 recipients "
+                                "already sent on (" + started + ")"),
               std::string::npos)
         << CurrentLog();
     EXPECT_NE(History().find("\tResumed: 2 recipients already sent on ("), std::string::npos);

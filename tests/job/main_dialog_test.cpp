@@ -106,22 +106,23 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         { IDC_MAIN_LIST_PATH, "Edit", WS_BORDER | ES_AUTOHSCROLL, 14, 17, 210, 14 },
         { IDC_MAIN_BROWSE, "Button", BS_PUSHBUTTON, 229, 17, 50, 14 },
         { IDC_MAIN_OPEN, "Button", BS_PUSHBUTTON, 286, 17, 50, 14 },
-        { IDC_MAIN_STATUS, "Static", SS_CENTER, 7, 47, 337, 8 },
-        { IDC_MAIN_PROGRESS, "msctls_progress32", WS_BORDER, 7, 57, 337, 14 },
-        { IDC_MAIN_SEND_PAUSE, "Button", BS_DEFPUSHBUTTON, 51, 81, 50, 14 },
-        { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 81, 50, 14 },
-        { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 81, 50, 14 },
-        { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 81, 50, 14 },
-        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 99, 50, 14 },
-        { IDC_MAIN_SEND_AT, "SysDateTimePick32", WS_TABSTOP | DTS_SHOWNONE, 98, 99, 140, 14 },
-        { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 103, 100, 8 },
+        { IDC_MAIN_FROM, "Static", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 44, 330, 8 },
+        { IDC_MAIN_STATUS, "Static", SS_CENTER, 7, 59, 337, 8 },
+        { IDC_MAIN_PROGRESS, "msctls_progress32", WS_BORDER, 7, 69, 337, 14 },
+        { IDC_MAIN_SEND_PAUSE, "Button", BS_DEFPUSHBUTTON, 51, 93, 50, 14 },
+        { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 93, 50, 14 },
+        { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 93, 50, 14 },
+        { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 93, 50, 14 },
+        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 111, 50, 14 },
+        { IDC_MAIN_SEND_AT, "SysDateTimePick32", WS_TABSTOP | DTS_SHOWNONE, 98, 111, 140, 14 },
+        { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 115, 100, 8 },
     };
     UiDriver driver;
     driver.When(kMainTitle, [&](HWND hDlg) {
         DWORD dwStyle = (DWORD)GetWindowLongA(hDlg, GWL_STYLE);
         EXPECT_EQ(dwStyle & (DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU),
                   (DWORD)(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU));
-        RECT rcSize = { 0, 0, 351, 118 };
+        RECT rcSize = { 0, 0, 351, 130 };
         MapDialogRect(hDlg, &rcSize);
         RECT rcClient;
         GetClientRect(hDlg, &rcClient);
@@ -159,7 +160,7 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         ASSERT_NE(hSendAtLabel, nullptr);
         EXPECT_EQ(GetWindowLongA(hSendAtLabel, GWL_STYLE) & SS_TYPEMASK, SS_RIGHT);
         RECT rcLabelShown = ShownRect(hDlg, hSendAtLabel);
-        RECT rcLabelDrawn = DialogRect(hDlg, 62, 102, 32, 8);
+        RECT rcLabelDrawn = DialogRect(hDlg, 62, 114, 32, 8);
         EXPECT_TRUE(EqualRect(&rcLabelShown, &rcLabelDrawn));
 
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_BROWSE), "&Browse...");
@@ -219,7 +220,7 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
     int nItems = p[0];
     const short* pRect = (const short*)(p + 1);
     EXPECT_EQ(pRect[2], 351);
-    EXPECT_EQ(pRect[3], 118);
+    EXPECT_EQ(pRect[3], 130);
     p += 5;
     std::string menu, windowClass, title, face;
     p = ReadSzOrOrd(p, &menu);
@@ -236,16 +237,17 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
         { kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 14, 17, 210, 14, IDC_MAIN_LIST_PATH, "#0x0081", "" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 229, 17, 50, 14, IDC_MAIN_BROWSE, "#0x0080", "&Browse..." },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 286, 17, 50, 14, IDC_MAIN_OPEN, "#0x0080", "&Open..." },
-        { kChild | WS_GROUP | SS_CENTER, 7, 47, 337, 8, IDC_MAIN_STATUS, "#0x0082", "Status..." },
-        { kChild | WS_BORDER, 7, 57, 337, 14, IDC_MAIN_PROGRESS, "msctls_progress32", "" },
-        { kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 51, 81, 50, 14, IDC_MAIN_SEND_PAUSE, "#0x0080", "Send/Pause" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 81, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 81, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 81, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 99, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
-        { kChild | WS_GROUP | SS_RIGHT, 62, 102, 32, 8, -1, "#0x0082", "Send &at:" },
-        { kChild | WS_TABSTOP | DTS_SHOWNONE, 98, 99, 140, 14, IDC_MAIN_SEND_AT, "SysDateTimePick32", "" },
-        { kChild | WS_GROUP | SS_RIGHT, 244, 103, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
+        { kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 44, 330, 8, IDC_MAIN_FROM, "#0x0082", "From:" },
+        { kChild | WS_GROUP | SS_CENTER, 7, 59, 337, 8, IDC_MAIN_STATUS, "#0x0082", "Status..." },
+        { kChild | WS_BORDER, 7, 69, 337, 14, IDC_MAIN_PROGRESS, "msctls_progress32", "" },
+        { kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 51, 93, 50, 14, IDC_MAIN_SEND_PAUSE, "#0x0080", "Send/Pause" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 93, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 93, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 93, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 111, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
+        { kChild | WS_GROUP | SS_RIGHT, 62, 114, 32, 8, -1, "#0x0082", "Send &at:" },
+        { kChild | WS_TABSTOP | DTS_SHOWNONE, 98, 111, 140, 14, IDC_MAIN_SEND_AT, "SysDateTimePick32", "" },
+        { kChild | WS_GROUP | SS_RIGHT, 244, 115, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
     };
     ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));
     for (const TemplateItem& expected : kExpected) {
@@ -592,13 +594,16 @@ TEST_F(MainDialogTest, AWholeJobEndsWithTheClosingBoxAndSavesTheOptions)
         }
     });
     UiDriver driver;
+    std::string from;
     driver.When(kMainTitle, [&](HWND hDlg) {
         hShown = hDlg;
+        from = ControlText(hDlg, IDC_MAIN_FROM);
         SetControlText(hDlg, IDC_MAIN_LIST_PATH, list.c_str());
         Click(hDlg, IDC_MAIN_SEND_PAUSE);
     });
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
+    EXPECT_EQ(from, "From: user@standin.example") << "the account of a profile of one";
     EXPECT_TRUE(driver.Done());
 
     ASSERT_EQ(m_boxes->Boxes().size(), 1u);

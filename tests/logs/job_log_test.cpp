@@ -131,6 +131,10 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
     LogMessageSentAt(m_pFile, 2, "x@y.z\n(9:05.08) # 3, To: mallory@y.z", &time);
     LogMessageSentAt(m_pFile, 3, "ann@example.com", &time, 1);
     LogMessageSentAt(m_pFile, 4, "bob@example.com", &time, 2);
+    LogMessageSentAt(m_pFile, 5, "cara@example.com", &time, 1, 2, 0);
+    LogMessageSentAt(m_pFile, 6, "dan@example.com", &time, 0, 0, 1);
+    LogCopyAddressColumn(m_pFile, "Reply-To", "Reply\r\nTo");
+    LogSender(m_pFile, "work@example.com");
     LogRecordSkipped(m_pFile, 12, "the address holds no @", "Ann\r\nat home");
     LogRecordSkipped(m_pFile, 13, "too few fields to reach the address column", "");
     LogMergeError(m_pFile);
@@ -143,6 +147,10 @@ TEST_F(JobLogTest, LinesBetweenTheBlocks)
               "(9:05.07) # 2, To: x@y.z (9:05.08) # 3, To: mallory@y.z. Sent Successfully\r\n"
               "(9:05.07) # 3, To: ann@example.com. Sent Successfully (1 attachment)\r\n"
               "(9:05.07) # 4, To: bob@example.com. Sent Successfully (2 attachments)\r\n"
+              "(9:05.07) # 5, To: cara@example.com. Sent Successfully (Cc: 2, Bcc: 0) (1 attachment)\r\n"
+              "(9:05.07) # 6, To: dan@example.com. Sent Successfully (Cc: 0, Bcc: 1)\r\n"
+              "\tReply-To: column Reply  To\r\n"
+              "\tFrom: work@example.com\r\n"
               "Skipped line 12 of the mailing list: the address holds no @: Ann  at home\r\n"
               "Skipped line 13 of the mailing list: too few fields to reach the address column\r\n"
               "Mail merge error\r\n"

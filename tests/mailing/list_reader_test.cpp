@@ -1205,6 +1205,86 @@ TEST_F(ReadNextRecipientTest, EveryFieldNamingMoreThanOneAddressIsSkipped)
     EXPECT_EQ(skips[0].address, "Jane <jane@x.example>, Bob <bob@y.example>") << "the whole field is told";
 }
 
+// The Cc, Bcc and Reply-To columns: each cell merged with its record's
+// values, split at ";" and ",", each piece checked as the address is; a
+// record with anything else there is skipped with its line, by every
+// reading alike, the one that discards the header included.
+TEST_F(ReadNextRecipientTest, CcBccAndReplyToCellsAreMergedSplitAndChecked)
+{
+    const struct {
+        const char* pszCc;
+        const char* pszBcc;
+        const char* pszReplyTo;
+        const char* pszExpected;   // "cc|bcc|reply-to", each "a;b"; NULL: skipped
+        int nReason;
+    } cases[] = {
+        { "", "", "", "||", 0 },
+        { "boss@x.example", "crm@y.example", "team@x.example", "boss@x.example|crm@y.example|team@x.example", 0 },
+        { " a@x.example ; b@x.example,c@x.example ", "", "", "a@x.example;b@x.example;c@x.example||", 0 },
+        { "[[Manager]]@x.example", "", "", "ann.boss@x.example||", 0 },
+        { "\"Doe, Jane\" <jane@x.example>", "", "", "jane@x.example||", 0 },
+        { "Boss <boss@x.example>;; ", "", "", "boss@x.example||", 0 },
+        { "boss", "", "", NULL, ListSkipBadCc },
+        { "a@x.example; not an address", "", "", NULL, ListSkipBadCc },
+        { "", "crm at y.example", "", NULL, ListSkipBadBcc },
+        { "", "", "a@x.example b@x.example", NULL, ListSkipBadReplyTo },
+        { "[[Nobody]]", "", "", NULL, ListSkipBadCc },
+    };
+    // Each cell quoted, as a spreadsheet writes a cell holding commas.
+    auto quoted = [](const char* pszCell) {
+        std::string cell = "\"";
+        for (const char* p = pszCell; *p; ++p)
+            cell += *p == '"' ? std::string("\"\"") : std::string(1, *p);
+        return cell + "\"";
+    };
+    std::string list = "Name,Email, cc ,BCC,Reply To,Manager\n";
+    for (const auto& c : cases)
+        list += "Ann,ann@x.example," + quoted(c.pszCc) + "," + quoted(c.pszBcc) + "," + quoted(c.pszReplyTo) +
+                ",ann.boss\n";
+    for (bool bHeaderKept : { true, false }) {
+        SCOPED_TRACE(bHeaderKept ? "header read into a record" : "header discarded");
+        const std::vector<Skip>& skips = RecordSkips();
+        OpenList(list);
+        m_nEmailColumn = 1;
+        std::vector<std::string> got;
+        for (bool bHeaderDone = false; m_reader.ReadNextRecipient(&m_nEmailColumn, bHeaderDone, m_szAddress,
+                                                                   sizeof(m_szAddress), NULL, 0, NULL, 0,
+                                                                   bHeaderKept ? &m_header : NULL, &m_record);
+             bHeaderDone = true) {
+            std::string kinds;
+            for (int nKind = 0; nKind < CopyAddressKinds; ++nKind) {
+                std::string joined;
+                for (const std::string& address : m_reader.CopyAddresses().Addresses(nKind))
+                    joined += (joined.empty() ? "" : ";") + address;
+                kinds += (nKind ? "|" : "") + joined;
+            }
+            got.push_back(kinds);
+        }
+        m_reader.WatchSkipped(NULL, NULL);
+        std::vector<std::string> expected;
+        std::vector<Skip> expectedSkips;
+        for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+            if (cases[i].pszExpected)
+                expected.push_back(cases[i].pszExpected);
+            else
+                expectedSkips.push_back({ (int)i + 2, cases[i].nReason, "" });
+        }
+        EXPECT_EQ(got, expected);
+        ASSERT_EQ(skips.size(), expectedSkips.size());
+        for (size_t i = 0; i < skips.size(); ++i) {
+            EXPECT_EQ(skips[i].nLine, expectedSkips[i].nLine);
+            EXPECT_EQ(skips[i].nReason, expectedSkips[i].nReason);
+        }
+        EXPECT_EQ(skips[0].address, "boss") << "the piece that is no address is told";
+        EXPECT_EQ(skips[1].address, "not an address");
+    }
+    CopyAddressColumns columns;
+    FindCopyAddressColumns(&m_header, &columns);
+    EXPECT_EQ(columns.anColumn[CopyCc], 2);
+    EXPECT_EQ(columns.anColumn[CopyBcc], 3);
+    EXPECT_EQ(columns.anColumn[CopyReplyTo], 4);
+}
+
 TEST_F(ReadNextRecipientTest, CopiesKeepToSmallBuffers)
 {
     OpenList("Name,Email\nAnn,a@x.org\n");

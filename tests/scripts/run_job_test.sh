@@ -8,7 +8,7 @@
 #                          completed-never-resumed | other-list-never-resumed | resume-shared-address |
 #                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question |
 #                          outbox-holds | cancel-after | sent-times | per-minute | per-day | pause-variation |
-#                          send-at | server-pushback | usage
+#                          send-at | server-pushback | copy-addresses | accounts | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -514,6 +514,148 @@ PY
       test -f "$out/data/SentTimes.dat" -a "$(stat -c %Y "$out/data/SentTimes.dat")" -gt "$(date -d 2001-01-02 +%s)"
     check "it is not among the logs" test ! -e "$out/job/logs/SentTimes.dat"
     check "the logs came back too" test -f "$out/data/CurrentJob.txt"
+    ;;
+  copy-addresses)
+    # Cc, Bcc and Reply-To columns: every copy goes to its recipient and that
+    # row's Cc and Bcc, nobody else, with replies to the row's Reply-To; Bcc
+    # only on the envelope. A Cc cell that is no address skips its row.
+    {
+      printf 'Name,Email,Manager,Cc,Bcc,Reply-To\n'
+      printf 'Ann,ann@example.com,ann.boss,[[Manager]]@example.com,crm@example.org,team@example.com\n'
+      printf 'Ben,ben@example.com,,,crm@example.org,\n'
+      printf 'Cara,cara@example.com,,"x@example.com; y@example.com",,"help@example.com, sales@example.com"\n'
+      printf 'Dan,dan@example.com,,boss,,\n'
+      printf 'Eve,eve@example.com,,,,\n'
+    } >"$out/list.csv"
+    mkdir -p "$out/data"
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/job" --pause 0 --data "$out/data" \
+      --cc own@example.com --bcc ownhidden@example.com
+    check "exit status 0: a skipped row leaves the job complete" test $? -eq 0
+    check "four delivered" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 4
+    check "every row's headers and envelope exactly" python3 - "$out/job/delivered" <<'PY'
+import email, glob, sys
+expected = {
+    "ann@example.com": ("ann.boss@example.com", "team@example.com",
+                        ["ann@example.com", "ann.boss@example.com", "crm@example.org"]),
+    "ben@example.com": (None, None, ["ben@example.com", "crm@example.org"]),
+    "cara@example.com": ("x@example.com, y@example.com", "help@example.com, sales@example.com",
+                         ["cara@example.com", "x@example.com", "y@example.com"]),
+    "eve@example.com": (None, None, ["eve@example.com"]),
+}
+seen, ok = set(), True
+for path in sorted(glob.glob(sys.argv[1] + "/*.eml")):
+    m = email.message_from_binary_file(open(path, "rb"))
+    to = m["To"]
+    envelope = [line[len("RCPT TO:<"):-1] for line in open(path[:-4] + ".envelope").read().splitlines()
+                if line.startswith("RCPT TO:<")]
+    got = (m["Cc"], m["Reply-To"], envelope)
+    if to not in expected or got != expected[to] or m["Bcc"] is not None or to in seen:
+        print(path, to, got, m["Bcc"])
+        ok = False
+    seen.add(to)
+sys.exit(0 if ok and seen == set(expected) else 1)
+PY
+    log=$out/job/logs/CurrentJob.txt
+    check "the start block names the columns" test "$(grep -cE $'^\t(Cc: column Cc|Bcc: column Bcc|Reply-To: column Reply-To)\r?$' "$log")" -eq 3
+    check "and the account the copies go from" grep -qE $'^\tFrom: user@standin.example\r?$' "$log"
+    check "each sent line counts its Cc and Bcc" \
+      test "$(grep -cE 'To: (ann@example.com. Sent Successfully \(Cc: 1, Bcc: 1\)|ben@example.com. Sent Successfully \(Cc: 0, Bcc: 1\)|cara@example.com. Sent Successfully \(Cc: 2, Bcc: 0\)|eve@example.com. Sent Successfully)'$'\r?$' "$log")" -eq 4
+    check "the bad Cc cell's row is skipped with its line" \
+      grep -q "Skipped line 5 of the mailing list: the Cc column holds something that is not an e-mail address: boss" "$log"
+    check "nobody else got anything" bash -c "! grep -qE 'own@|ownhidden@|dan@' '$out'/job/delivered/*"
+    check "the sent list holds the list's own records" \
+      test "$(sed -e 's/\r$//' "$out/job/logs/tosent.txt")" = "$(sed -e 5d "$out/list.csv")"
+    check "the sending limits count every recipient of a copy" \
+      test "$(sed -n -e 's/^[0-9-]* [0-9:.]* \([0-9]*\)\r\?$/\1/p' "$out/data/SentTimes.dat" | tr '\n' ' ')" = "3 2 3 1 "
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/preview" --preview 1
+    shown=$(sed -e 's/\r$//' "$out/preview/preview.txt")
+    check "the preview shows the copy's From, Cc, Bcc and Reply-To" \
+      test "$(grep -cxE 'From: user@standin.example|To: ann@example.com|Cc: ann.boss@example.com|Bcc: crm@example.org|Reply-To: team@example.com' <<<"$shown")" -eq 5
+    check "and the skipped row with its line" \
+      grep -qx "  Line 5: the Cc column holds something that is not an e-mail address: boss" <<<"$shown"
+    check "and the columns" grep -qx "Cc column: Cc" <<<"$shown"
+    # Outlook refuses Ann's reply address: her copy does not go without it.
+    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/noreply" --pause 0 --fault 'Recipients.Add=fail:0x80004005@1'
+    check "a refused reply address: exit status 1" test $? -eq 1
+    check "Ann is not sent to, with why" \
+      grep -q "To: ann@example.com. Not Sent: the reply address could not be set (0x80004005)" "$out/noreply/logs/CurrentJob.txt"
+    check "the others are" test "$(find "$out/noreply/delivered" -name '*.eml' | wc -l)" -eq 3
+    check "nothing went to Ann's Cc either" bash -c "! grep -q ann '$out'/noreply/delivered/*.envelope"
+    ;;
+  accounts)
+    # A profile of a work and a home account, the message written in the
+    # second: every copy goes from it, its sent copies in its own Sent folder.
+    # Outlook 2016: an account's Sent folder is found through its store.
+    accounts="work@example.com;home@example.org" modern=16.0.4266.1001
+    senders_are() {   # senders_are DIR FROM [SENDER]: every copy's From, Sender and envelope sender
+      python3 - "$@" <<'PY'
+import email, glob, sys
+folder, sender = sys.argv[1], sys.argv[2]
+account = sys.argv[3] if len(sys.argv) > 3 else sender
+files_, ok = sorted(glob.glob(folder + "/delivered/*.eml")), True
+for path in files_:
+    m = email.message_from_binary_file(open(path, "rb"))
+    envelope = open(path[:-4] + ".envelope").read().splitlines()
+    got = (email.utils.parseaddr(m["From"])[1], email.utils.parseaddr(m["Sender"] or "")[1], envelope[0])
+    want = (sender, "" if account == sender else account, "MAIL FROM:<%s>" % account)
+    if got != want:
+        print(path, got, want)
+        ok = False
+sys.exit(0 if ok and files_ else 1)
+PY
+    }
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/home" --pause 0 \
+      --accounts "$accounts" --from home@example.org --outlook-version $modern
+    check "exit status 0" test $? -eq 0
+    check "four delivered" test "$(find "$out/home/delivered" -name '*.eml' | wc -l)" -eq 4
+    check "every copy from the home account" senders_are "$out/home" home@example.org
+    check "every sent copy in the home account's Sent folder" \
+      test "$(cut -f1 "$out/home/sent.txt" | sort | uniq -c | sed -e 's/^ *//')" = "4 home@example.org"
+    check "the log names the account" grep -qE $'^\tFrom: home@example.org\r?$' "$out/home/logs/CurrentJob.txt"
+    check "nothing was asked about the account" bash -c "! grep -qE 'account|Sent Items' '$out/home/boxes.txt'"
+    # A host whose Copy leaves the account behind, sending on behalf of a
+    # team: the add-in puts both on every copy itself.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/dropped" --pause 0 \
+      --accounts "$accounts" --from home@example.org --on-behalf-of team@example.com --copy-drops-account \
+      --outlook-version $modern
+    check "with Copy dropping the account: exit status 0" test $? -eq 0
+    check "every copy on behalf of the team, from the home account" \
+      senders_are "$out/dropped" team@example.com home@example.org
+    check "and filed in the home account's Sent folder" \
+      test "$(cut -f1 "$out/dropped/sent.txt" | sort -u)" = home@example.org
+    # The preview names the account; the test copy goes from it, to me alone.
+    printf 'Name,Email,Cc,Bcc\nAnn,ann@example.com,boss@example.com,crm@example.org\n' >"$out/cc.csv"
+    "$top/scripts/run-job" --list "$out/cc.csv" --out "$out/test" --test-send 1 --accounts "$accounts" \
+      --from home@example.org --outlook-version $modern
+    check "the test send ran" test $? -eq 0
+    check "the preview names the account" grep -qx "From: home@example.org" <(sed -e 's/\r$//' "$out/test/preview.txt")
+    check "the test copy went from it" senders_are "$out/test" home@example.org
+    check "to me alone, not to the row's Cc or Bcc" \
+      test "$(grep -c '^RCPT TO:' "$out"/test/delivered/*.envelope)" -eq 1
+    # Outlook 2007 cannot say where an account's sent mail goes: the user is
+    # told once, the copies still go from the account, the sent copies to
+    # the default Sent Items.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/2007" --pause 0 \
+      --accounts "$accounts" --from home@example.org --outlook-version 12.0.6607.1000
+    check "Outlook 2007: exit status 0" test $? -eq 0
+    check "the user was told once before sending" \
+      test "$(grep -c 'does not say where that account keeps its sent mail' "$out/2007/boxes.txt")" -eq 1
+    check "the copies went from the account" senders_are "$out/2007" home@example.org
+    check "their sent copies to the default Sent Items" test "$(cut -f1 "$out/2007/sent.txt" | sort -u)" = work@example.com
+    # A profile without accounts: told once, sent from Outlook's default.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/none" --pause 0 --accounts none
+    check "no accounts: exit status 0" test $? -eq 0
+    check "all four delivered" test "$(find "$out/none/delivered" -name '*.eml' | wc -l)" -eq 4
+    check "the user was told once" test "$(grep -c 'names no e-mail account' "$out/none/boxes.txt")" -eq 1
+    check "the log says so" grep -qE $'^\tFrom: Outlook\'s default account\r?$' "$out/none/logs/CurrentJob.txt"
+    # Outlook refuses the account on the copies: nothing goes from another.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/refused" --pause 0 \
+      --accounts "$accounts" --from home@example.org --outlook-version $modern \
+      --fault 'MailItem.SendUsingAccount.putref=fail:0x80004005@*'
+    check "a refused account: exit status 1" test $? -eq 1
+    check "nothing delivered" test "$(find "$out/refused/delivered" -name '*.eml' | wc -l)" -eq 0
+    check "the job stopped with a box naming the account" \
+      grep -q "could not be sent from the message's account: the copy could not be set to go from home@example.org" "$out/refused/boxes.txt"
     ;;
   old-outlook)
     # The add-in refuses the host in a box while it connects; the box is
