@@ -141,3 +141,14 @@ IDispatch* VariantDispatch(const VARIANT& value)
     V_DISPATCH(&value)->AddRef();
     return V_DISPATCH(&value);
 }
+
+IDispatch* DefaultFolder(IDispatch* pFolders, int nFolder, HRESULT* phr)
+{
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_I4;
+    V_I4(&arg) = nFolder;
+    ScopedVariant folder;
+    *phr = DispTryCallMethod(pFolders, L"GetDefaultFolder", &arg, 1, &folder);
+    return SUCCEEDED(*phr) ? VariantDispatch(folder.Get()) : NULL;
+}

@@ -56,6 +56,11 @@ enum {
     olFolderSentMail = 5,
 };
 
+// GetDefaultFolder(nFolder) of a NameSpace, or of a Store for its own
+// folders: the folder with its own reference, NULL with the call's result in
+// *phr when it fails. Raises nothing.
+IDispatch* DefaultFolder(IDispatch* pFolders, int nFolder, HRESULT* phr);
+
 // The interface that a VT_UNKNOWN or VT_DISPATCH result answers for riid,
 // with its own reference; NULL for an empty result or a refusal.
 void* QueryVariantInterface(const VARIANT& value, REFIID riid);

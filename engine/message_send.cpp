@@ -483,17 +483,6 @@ bool SaveCopyChanges(SendJobState* pState)
     return false;
 }
 
-IDispatch* DefaultFolder(IDispatch* pNameSpace, int nFolder, HRESULT* phr)
-{
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_I4;
-    V_I4(&arg) = nFolder;
-    ScopedVariant folder;
-    *phr = DispTryCallMethod(pNameSpace, L"GetDefaultFolder", &arg, 1, &folder);
-    return SUCCEEDED(*phr) ? VariantDispatch(folder.Get()) : NULL;
-}
-
 // The sent copy goes where the sending account's sent mail goes, else to
 // the profile's Sent Mail; with its own reference.
 IDispatch* SentFolderFor(SendJobState* pState, IDispatch* pNameSpace, HRESULT* phr)

@@ -57,19 +57,12 @@ IDispatch* FirstAccount(IDispatch* pAccounts)
 // no such thing to give (Outlook 2007 knows neither member).
 IDispatch* AccountSentFolder(IDispatch* pAccount)
 {
-    ScopedVariant store, folder;
+    ScopedVariant store;
     if (FAILED(DispTryGetProperty(pAccount, L"DeliveryStore", &store)))
         return NULL;
     ComHolder<IDispatch> pStore(VariantDispatch(store.Get()));
-    if (pStore.Get() == NULL)
-        return NULL;
-    VARIANT kind;
-    VariantInit(&kind);
-    V_VT(&kind) = VT_I4;
-    V_I4(&kind) = olFolderSentMail;
-    if (FAILED(DispTryCallMethod(pStore, L"GetDefaultFolder", &kind, 1, &folder)))
-        return NULL;
-    return VariantDispatch(folder.Get());
+    HRESULT hr = S_OK;
+    return pStore.Get() ? DefaultFolder(pStore, olFolderSentMail, &hr) : NULL;
 }
 
 void ReadSender(IDispatch* pMailItem, SenderAccount* pSender)

@@ -5,6 +5,7 @@
 
 #include "settings/limit_presets.h"
 #include "standin/outlook/delivery.h"
+#include "standin/outlook/standin_outlook.h"
 
 const char gszHostUsage[] =
     "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
@@ -17,31 +18,6 @@ const char gszHostUsage[] =
     "                           [--outbox-holds-after N] [--cancel-after S] [--send-at HH:MM] [--preset KEY]\n"
     "                           [--accounts \"ADDR;ADDR...\" | --accounts none] [--from ADDR]\n"
     "                           [--on-behalf-of TEXT] [--copy-drops-account]\n";
-
-bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts)
-{
-    pAccounts->clear();
-    size_t nStart = 0;
-    while (nStart <= list.size()) {
-        size_t nEnd = list.find(';', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = list.size();
-        std::string address = list.substr(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
-        size_t nFirst = address.find_first_not_of(" \t");
-        if (nFirst == std::string::npos)
-            continue;
-        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
-        if (!IsDeliverableAddress(address.c_str()))
-            return false;
-        for (const std::string& other : *pAccounts) {
-            if (lstrcmpiA(other.c_str(), address.c_str()) == 0)
-                return false;
-        }
-        pAccounts->push_back(address);
-    }
-    return true;
-}
 
 namespace {
 

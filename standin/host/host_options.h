@@ -54,10 +54,6 @@ bool ParseClockTime(const std::string& text, int* pnHour, int* pnMinute);
 bool ParseSeconds(const std::string& text, unsigned* puMilliseconds);
 #define LC_HOST_LONGEST_WAIT_MS 2000000000u
 
-// The addresses of a ';'-separated list, blanks around each dropped; false
-// when one is not deliverable or is there twice.
-bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts);
-
 // False with a message in *pError for a usage error.
 bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string* pError);
 

@@ -132,11 +132,9 @@ protected:
             return S_OK;
         case kItem: {
             LONG nIndex = 0;
-            HRESULT hr = args.GetLong(0, &nIndex);
-            if (FAILED(hr))
+            HRESULT hr = CollectionIndex(args, 0, pShown->m_vecAttachments.size(), &nIndex, pError);
+            if (hr != S_OK)
                 return hr;
-            if (nIndex < 1 || (size_t)nIndex > pShown->m_vecAttachments.size())
-                return RaiseError(pError, DISP_E_BADINDEX, L"Array index out of bounds.");
             ReturnObject(pResult, new AttachmentObject(Host(), m_pMailItem, nIndex));
             return S_OK;
         }

@@ -116,6 +116,16 @@ HRESULT RaiseItemGone(DispError* pError)
     return RaiseError(pError, MAPI_E_OBJECT_DELETED, L"The item has been moved or deleted.");
 }
 
+HRESULT CollectionIndex(const DispArgs& args, int nArg, size_t cItems, LONG* pnIndex, DispError* pError)
+{
+    HRESULT hr = args.GetLong(nArg, pnIndex);
+    if (FAILED(hr))
+        return hr;
+    if (*pnIndex < 1 || (size_t)*pnIndex > cItems)
+        return RaiseError(pError, DISP_E_BADINDEX, L"Array index out of bounds.");
+    return S_OK;
+}
+
 void ReturnLong(VARIANT* pResult, LONG nValue)
 {
     V_VT(pResult) = VT_I4;

@@ -62,6 +62,10 @@ HRESULT RaiseError(DispError* pError, HRESULT hr, const wchar_t* pszDescription)
 // The errors Outlook raises for a deleted item and a closed inspector.
 HRESULT RaiseItemGone(DispError* pError);
 
+// The index argument nArg of a collection's Item or Remove, from 1, of one
+// of its cItems; Outlook's "Array index out of bounds." beyond them.
+HRESULT CollectionIndex(const DispArgs& args, int nArg, size_t cItems, LONG* pnIndex, DispError* pError);
+
 void ReturnLong(VARIANT* pResult, LONG nValue);
 void ReturnBool(VARIANT* pResult, bool bValue);
 void ReturnText(VARIANT* pResult, const std::wstring& text);

@@ -174,33 +174,6 @@ bool RecipientText(const PropList& recipient, ULONG ulPropId, std::string* pText
     return pValue && PropNarrowText(*pValue, pText);
 }
 
-// The addresses of a ';'-separated list, blanks around each dropped; false
-// for one that is not deliverable or is there twice.
-bool SplitAccounts(const char* pszList, std::vector<std::string>* pAccounts)
-{
-    std::string list(pszList);
-    size_t nStart = 0;
-    while (nStart <= list.size()) {
-        size_t nEnd = list.find(';', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = list.size();
-        std::string address = list.substr(nStart, nEnd - nStart);
-        size_t nFirst = address.find_first_not_of(" \t");
-        nStart = nEnd + 1;
-        if (nFirst == std::string::npos)
-            continue;
-        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
-        if (!IsDeliverableAddress(address.c_str()))
-            return false;
-        for (const std::string& other : *pAccounts) {
-            if (lstrcmpiA(other.c_str(), address.c_str()) == 0)
-                return false;
-        }
-        pAccounts->push_back(address);
-    }
-    return true;
-}
-
 }  // namespace
 
 const wchar_t kStandinUserName[] = L"Stand-in User";
@@ -299,7 +272,7 @@ HRESULT OutlookHost::OpenStore(const StandinOutlookOptions* pOptions)
     m_nMajorVersion = _wtoi(m_wstrVersion.c_str());
     if (!pOptions->pszAccounts)
         m_vecAccounts.push_back(kStandinUserAddress);
-    else if (!SplitAccounts(pOptions->pszAccounts, &m_vecAccounts))
+    else if (!SplitAccountList(pOptions->pszAccounts, &m_vecAccounts))
         return E_INVALIDARG;
     m_bCopyDropsAccount = pOptions->bCopyDropsAccount;
     m_vecFiledItems.assign(StoreCount(), 0);
@@ -771,3 +744,29 @@ HWND OutlookHost::ExplorerWindow()
         m_hWndExplorer = CreateHostWindow(L"Inbox - Stand-in Outlook", NULL, NULL);
     return m_hWndExplorer;
 }
+
+bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts)
+{
+    pAccounts->clear();
+    size_t nStart = 0;
+    while (nStart <= list.size()) {
+        size_t nEnd = list.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = list.size();
+        std::string address = list.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        size_t nFirst = address.find_first_not_of(" \t");
+        if (nFirst == std::string::npos)
+            continue;
+        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
+        if (!IsDeliverableAddress(address.c_str()))
+            return false;
+        for (const std::string& other : *pAccounts) {
+            if (lstrcmpiA(other.c_str(), address.c_str()) == 0)
+                return false;
+        }
+        pAccounts->push_back(address);
+    }
+    return true;
+}
+

@@ -121,7 +121,7 @@ protected:
             return S_OK;
         case kItem: {
             LONG nIndex = 0;
-            HRESULT hr = ExistingIndex(args, pShown, &nIndex, pError);
+            HRESULT hr = CollectionIndex(args, 0, pShown->m_vecReplyTo.size(), &nIndex, pError);
             if (hr != S_OK)
                 return hr;
             ReturnObject(pResult, new ReplyRecipientObject(Host(), m_pMailItem, nIndex));
@@ -131,7 +131,7 @@ protected:
             return Add(args, pResult, pError);
         case kRemove: {
             LONG nIndex = 0;
-            HRESULT hr = ExistingIndex(args, pShown, &nIndex, pError);
+            HRESULT hr = CollectionIndex(args, 0, pShown->m_vecReplyTo.size(), &nIndex, pError);
             if (hr != S_OK)
                 return hr;
             ItemRecord* pChanging = ChangingRecordOfItem(m_pMailItem);
@@ -153,17 +153,6 @@ protected:
     }
 
 private:
-    // The index argument, from 1, of a recipient the item has.
-    HRESULT ExistingIndex(const DispArgs& args, const ItemRecord* pShown, LONG* pnIndex, DispError* pError)
-    {
-        HRESULT hr = args.GetLong(0, pnIndex);
-        if (FAILED(hr))
-            return hr;
-        if (*pnIndex < 1 || (size_t)*pnIndex > pShown->m_vecReplyTo.size())
-            return RaiseError(pError, DISP_E_BADINDEX, L"Array index out of bounds.");
-        return S_OK;
-    }
-
     // Add(Name): a name or an address, taken as given; an empty one is refused.
     HRESULT Add(const DispArgs& args, VARIANT* pResult, DispError* pError)
     {

@@ -37,6 +37,12 @@
 #include <oaidl.h>
 
 #include <string>
+#include <vector>
+
+// The addresses of a ';'-separated list of accounts, blanks around each
+// dropped, into *pAccounts; false when one is not deliverable or is there
+// twice (in any case).
+bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts);
 
 struct StandinOutlookOptions {
     char szStoreDir[MAX_PATH];   // created when missing

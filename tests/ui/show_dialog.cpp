@@ -136,6 +136,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR pszCmdLine, int n
         std::string subject = FileText(folder + "SampleSubject.txt");
         request.message.subject = subject.substr(0, subject.find_first_of("\r\n"));
         request.message.body = FileText(folder + "SampleMessage.txt");
+        // As the Lettercast window names the account of a profile of one.
+        request.message.sender = "user@standin.example";
         snprintf(JobOptions.ToList, LC_PATH_CAPACITY, "%s", listPath.c_str());
         DetectDelimiter();
         pfnDialog = PreviewDialog;
