@@ -360,18 +360,17 @@ bool PutReplyAddresses(SendJobState* pState)
                  "the reply address could not be set (0x%08lX)", (unsigned long)(FAILED(hr) ? hr : E_POINTER));
         return false;
     }
-    for (;;) {
-        ScopedVariant count;
-        hr = DispTryGetProperty(replies, L"Count", &count);
-        if (FAILED(hr) || FAILED(hr = VariantChangeType(&count.Get(), &count.Get(), 0, VT_I4)) ||
-            V_I4(&count.Get()) <= 0)
-            break;
+    // Removed from the last, so that each index still names an entry.
+    ScopedVariant count;
+    hr = DispTryGetProperty(replies, L"Count", &count);
+    if (SUCCEEDED(hr))
+        hr = VariantChangeType(&count.Get(), &count.Get(), 0, VT_I4);
+    for (LONG nIndex = SUCCEEDED(hr) ? V_I4(&count.Get()) : 0; nIndex >= 1 && SUCCEEDED(hr); --nIndex) {
         VARIANT index;
         VariantInit(&index);
         V_VT(&index) = VT_I4;
-        V_I4(&index) = V_I4(&count.Get());
-        if (FAILED(hr = DispTryCallMethod(replies, L"Remove", &index, 1, NULL)))
-            break;
+        V_I4(&index) = nIndex;
+        hr = DispTryCallMethod(replies, L"Remove", &index, 1, NULL);
     }
     for (const std::string& address : addresses) {
         if (FAILED(hr))
@@ -728,8 +727,11 @@ RecipientOutcome SendRecipientCopy(SendJobState* pState)
     PutText(pState->pCopy, L"Subject", pState->pszSubjectCopy);
     if (!PutSender(pState))
         return RecipientEndsJob;
-    if (!PutReplyAddresses(pState))
+    // A copy that cannot reply where its row says is not left behind.
+    if (!PutReplyAddresses(pState)) {
+        WithdrawCopy(pState);
         return RecipientNotSent;
+    }
     FillBody(pState);
     // The recipient's own files join the copy before its second Save; a
     // copy never goes without one of them.
