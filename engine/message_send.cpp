@@ -17,6 +17,7 @@
 #include "engine/send_job_state.h"
 #include "engine/server_pushback.h"
 #include "mailing/text_conversion.h"
+#include "resources/product.h"
 
 namespace {
 
@@ -328,13 +329,29 @@ bool AddRecipient(SendJobState* pState)
 }
 
 // Still StepSubjectAndBody: the copy goes from the composed message's
-// account, or the job stops before any copy goes from another.
+// account. When Outlook will not take it on the job's first copy, the user
+// is told once and every copy goes from Outlook's default account; once
+// copies have gone from the account, the job stops rather than send the
+// rest from another.
 bool PutSender(SendJobState* pState)
 {
     std::string reason;
     if (PutSenderOnCopy(pState->sender, pState->pCopy, &reason))
         return true;
     char szText[LC_NOT_SENT_REASON_CAPACITY + 256];
+    if (!pState->bCopySubmitted) {
+        char szAccount[LC_ADDRESS_CAPACITY];
+        WideToAnsi(pState->sender.address.c_str(), szAccount, sizeof(szAccount));
+        snprintf(szText, sizeof(szText), "\tFrom: Outlook's default account: Outlook would not send the copies from %s (%s)",
+                 szAccount, reason.c_str());
+        LogJobText(pState->pCurrentLog, szText);
+        snprintf(szText, sizeof(szText),
+                 "Outlook would not send the copies from %s: %s.\n\nEvery copy goes from Outlook's default account.",
+                 szAccount, reason.c_str());
+        MessageBoxA(pState->hWndOwner, szText, LC_PRODUCT_NAME, MB_ICONINFORMATION | MB_OK);
+        FallBackToDefaultAccount(&pState->sender);
+        return true;
+    }
     snprintf(szText, sizeof(szText), "The copy for %s could not be sent from the message's account: %s.",
              pState->szRecipientAddress, reason.c_str());
     LogJobText(pState->pCurrentLog, szText);

@@ -163,32 +163,46 @@ bool PutSenderOnCopy(const SenderAccount& sender, IDispatch* pCopy, std::string*
 {
     if (sender.pAccount.Get() == NULL)
         return true;
-    char szCode[32];
-    HRESULT hr = DispTryPutRefProperty(pCopy, L"SendUsingAccount", sender.pAccount);
-    if (SUCCEEDED(hr) && !sender.onBehalfOf.empty()) {
+    HRESULT hrAccount = DispTryPutRefProperty(pCopy, L"SendUsingAccount", sender.pAccount);
+    HRESULT hrBehalf = S_OK;
+    if (!sender.onBehalfOf.empty()) {
         VARIANT value;
         VariantInit(&value);
         V_VT(&value) = VT_BSTR;
         V_BSTR(&value) = SysAllocStringLen(sender.onBehalfOf.data(), (UINT)sender.onBehalfOf.size());
-        hr = V_BSTR(&value) ? DispTryPutProperty(pCopy, L"SentOnBehalfOfName", value) : E_OUTOFMEMORY;
+        hrBehalf = V_BSTR(&value) ? DispTryPutProperty(pCopy, L"SentOnBehalfOfName", value) : E_OUTOFMEMORY;
         VariantClear(&value);
     }
-    if (FAILED(hr)) {
-        snprintf(szCode, sizeof(szCode), "0x%08lX", (unsigned long)hr);
-        *pReason = "the copy could not be set to go from " + Narrow(sender.address) + " (" + szCode + ")";
-        return false;
-    }
-    // A host that takes the account and keeps another would send from it.
+    // What the copy goes from is what it holds now: a refused put leaves the
+    // account Copy brought, and a host may take the account and keep another.
     ScopedVariant account;
     std::wstring address;
     if (SUCCEEDED(DispTryGetProperty(pCopy, L"SendUsingAccount", &account))) {
         ComHolder<IDispatch> pAccount(VariantDispatch(account.Get()));
         address = AccountAddress(pAccount);
     }
-    if (address != sender.address) {
-        *pReason = "the copy would go from " + (address.empty() ? std::string("Outlook's default account") : Narrow(address)) +
-                   ", not from " + Narrow(sender.address);
-        return false;
+    if (address == sender.address && SUCCEEDED(hrBehalf))
+        return true;
+    char szCode[32];
+    if (FAILED(hrBehalf)) {
+        snprintf(szCode, sizeof(szCode), "0x%08lX", (unsigned long)hrBehalf);
+        *pReason = "the name it is sent on behalf of could not be set (" + std::string(szCode) + ")";
+    } else if (FAILED(hrAccount)) {
+        snprintf(szCode, sizeof(szCode), "0x%08lX", (unsigned long)hrAccount);
+        *pReason = "the copy could not be set to go from " + Narrow(sender.address) + " (" + szCode + ")";
+    } else {
+        *pReason = "the copy would go from " +
+                   (address.empty() ? std::string("Outlook's default account") : Narrow(address)) + ", not from " +
+                   Narrow(sender.address);
     }
-    return true;
+    return false;
+}
+
+void FallBackToDefaultAccount(SenderAccount* pSender)
+{
+    pSender->pAccount.Reset();
+    pSender->pSentFolder.Reset();
+    pSender->address.clear();
+    pSender->onBehalfOf.clear();
+    pSender->bNoSentFolder = false;
 }

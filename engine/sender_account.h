@@ -53,4 +53,8 @@ std::wstring SenderNotice(const SenderAccount& sender);
 // that account. Nothing is put when the message names no account.
 bool PutSenderOnCopy(const SenderAccount& sender, IDispatch* pCopy, std::string* pReason);
 
+// Outlook would not take the account on the job's first copy: every copy
+// goes from Outlook's default account, as a message that names none.
+void FallBackToDefaultAccount(SenderAccount* pSender);
+
 #endif

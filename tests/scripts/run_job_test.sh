@@ -648,14 +648,25 @@ PY
     check "all four delivered" test "$(find "$out/none/delivered" -name '*.eml' | wc -l)" -eq 4
     check "the user was told once" test "$(grep -c 'names no e-mail account' "$out/none/boxes.txt")" -eq 1
     check "the log says so" grep -qE $'^\tFrom: Outlook\'s default account\r?$' "$out/none/logs/CurrentJob.txt"
-    # Outlook refuses the account on the copies: nothing goes from another.
+    # Outlook refuses the account on the first copy, which Copy left without
+    # one: the user is told once, and every copy goes from the default.
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/refused" --pause 0 \
-      --accounts "$accounts" --from home@example.org --outlook-version $modern \
+      --accounts "$accounts" --from home@example.org --outlook-version $modern --copy-drops-account \
       --fault 'MailItem.SendUsingAccount.putref=fail:0x80004005@*'
-    check "a refused account: exit status 1" test $? -eq 1
-    check "nothing delivered" test "$(find "$out/refused/delivered" -name '*.eml' | wc -l)" -eq 0
+    check "an account refused at once: exit status 0" test $? -eq 0
+    check "the user was told once" test "$(grep -c 'Outlook would not send the copies from home@example.org' "$out/refused/boxes.txt")" -eq 1
+    check "every copy went from the default account" senders_are "$out/refused" work@example.com
+    check "the log says so" grep -q "From: Outlook's default account: Outlook would not send the copies from home@example.org" \
+      "$out/refused/logs/CurrentJob.txt"
+    # Refused once copies have gone from the account: the job stops there.
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/later" --pause 0 \
+      --accounts "$accounts" --from home@example.org --outlook-version $modern --copy-drops-account \
+      --fault 'MailItem.SendUsingAccount.putref=fail:0x80004005@2'
+    check "an account refused later: exit status 1" test $? -eq 1
+    check "only the first copy went, from the account" senders_are "$out/later" home@example.org
+    check "one delivered" test "$(find "$out/later/delivered" -name '*.eml' | wc -l)" -eq 1
     check "the job stopped with a box naming the account" \
-      grep -q "could not be sent from the message's account: the copy could not be set to go from home@example.org" "$out/refused/boxes.txt"
+      grep -q "could not be sent from the message's account: the copy could not be set to go from home@example.org" "$out/later/boxes.txt"
     ;;
   old-outlook)
     # The add-in refuses the host in a box while it connects; the box is
