@@ -131,26 +131,14 @@ static void AddComposedRecipients(ItemRecord* pRecord, const char* pszList, LONG
 {
     if (!pszList)
         return;
-    std::string list(pszList);
-    size_t nStart = 0;
-    while (nStart <= list.size()) {
-        size_t nEnd = list.find(';', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = list.size();
-        std::string address = list.substr(nStart, nEnd - nStart);
-        size_t nFirst = address.find_first_not_of(" \t");
-        size_t nLast = address.find_last_not_of(" \t");
-        if (nFirst != std::string::npos) {
-            address = address.substr(nFirst, nLast - nFirst + 1);
-            PropList row;
-            StoreProp(&row, NarrowProp(PR_EMAIL_ADDRESS_A, address));
-            StoreProp(&row, NarrowProp(PR_DISPLAY_NAME_A, address));
-            StoreProp(&row, NarrowProp(PR_ADDRTYPE_A, "SMTP"));
-            StoreProp(&row, LongProp(PR_RECIPIENT_TYPE, nType));
-            row.push_back(LongProp(PR_ROWID, pRecord->m_nNextRowId++));
-            pRecord->m_vecRecipients.push_back(row);
-        }
-        nStart = nEnd + 1;
+    for (const std::string& address : SplitAddressList(pszList)) {
+        PropList row;
+        StoreProp(&row, NarrowProp(PR_EMAIL_ADDRESS_A, address));
+        StoreProp(&row, NarrowProp(PR_DISPLAY_NAME_A, address));
+        StoreProp(&row, NarrowProp(PR_ADDRTYPE_A, "SMTP"));
+        StoreProp(&row, LongProp(PR_RECIPIENT_TYPE, nType));
+        row.push_back(LongProp(PR_ROWID, pRecord->m_nNextRowId++));
+        pRecord->m_vecRecipients.push_back(row);
     }
 }
 

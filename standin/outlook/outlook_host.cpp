@@ -745,20 +745,27 @@ HWND OutlookHost::ExplorerWindow()
     return m_hWndExplorer;
 }
 
-bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts)
+std::vector<std::string> SplitAddressList(const std::string& list)
 {
-    pAccounts->clear();
+    std::vector<std::string> pieces;
     size_t nStart = 0;
     while (nStart <= list.size()) {
         size_t nEnd = list.find(';', nStart);
         if (nEnd == std::string::npos)
             nEnd = list.size();
-        std::string address = list.substr(nStart, nEnd - nStart);
+        std::string piece = list.substr(nStart, nEnd - nStart);
         nStart = nEnd + 1;
-        size_t nFirst = address.find_first_not_of(" \t");
-        if (nFirst == std::string::npos)
-            continue;
-        address = address.substr(nFirst, address.find_last_not_of(" \t") - nFirst + 1);
+        size_t nFirst = piece.find_first_not_of(" \t");
+        if (nFirst != std::string::npos)
+            pieces.push_back(piece.substr(nFirst, piece.find_last_not_of(" \t") - nFirst + 1));
+    }
+    return pieces;
+}
+
+bool SplitAccountList(const std::string& list, std::vector<std::string>* pAccounts)
+{
+    pAccounts->clear();
+    for (const std::string& address : SplitAddressList(list)) {
         if (!IsDeliverableAddress(address.c_str()))
             return false;
         for (const std::string& other : *pAccounts) {

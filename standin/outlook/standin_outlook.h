@@ -39,6 +39,9 @@
 #include <string>
 #include <vector>
 
+// The pieces of a ';'-separated list of addresses, blanks around each
+// dropped and empty ones left out.
+std::vector<std::string> SplitAddressList(const std::string& list);
 // The addresses of a ';'-separated list of accounts, blanks around each
 // dropped, into *pAccounts; false when one is not deliverable or is there
 // twice (in any case).
