@@ -110,12 +110,8 @@ SenderAccount::SenderAccount() : nAccounts(-1), bUnreadable(false), bNoSentFolde
 
 void ReadSenderAccount(IDispatch* pMailItem, SenderAccount* pSender)
 {
-    pSender->pAccount.Reset();
-    pSender->pSentFolder.Reset();
-    pSender->address.clear();
-    pSender->onBehalfOf.clear();
+    FallBackToDefaultAccount(pSender);
     pSender->bUnreadable = false;
-    pSender->bNoSentFolder = false;
     try {
         ReadSender(pMailItem, pSender);
     } catch (...) {

@@ -38,7 +38,8 @@ struct SenderAccount {
 void ReadSenderAccount(IDispatch* pMailItem, SenderAccount* pSender);
 
 // How the dialogs and the logs name the sender: "work@example.com",
-// "Team <team@example.com>" on behalf, or "Outlook's default account".
+// "team@example.com (sent by work@example.com)" on behalf of someone, or
+// "Outlook's default account".
 std::wstring SenderText(const SenderAccount& sender);
 
 // SenderText of pMailItem's account, read now, as UTF-8.
