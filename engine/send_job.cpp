@@ -59,6 +59,14 @@ const char* SkippedRecordReason(int nReason, const char* pszAddress)
         return "the Bcc column holds something that is not an e-mail address";
     case ListSkipBadReplyTo:
         return "the Reply-To column holds something that is not an e-mail address";
+    case ListSkipNothingAroundAt:
+        return "the address has nothing before or after its @";
+    case ListSkipDomainWithoutDot:
+        return "the address has no dot in its domain";
+    case ListSkipMisplacedDot:
+        return "the address has a dot at the start or end of a part, or two dots together";
+    case ListSkipBadCharacter:
+        return "the address holds a character no e-mail address may hold";
     default:
         return pszAddress[0] ? "the address holds no @" : "the address is empty";
     }

@@ -548,6 +548,65 @@ static bool NamesSeveralAddresses(const char* pszField)
     return false;
 }
 
+// The characters of an address's local part besides letters and digits,
+// as RFC 5322's dot-atom has them.
+static bool IsLocalPartCharacter(unsigned char ch)
+{
+    return isalnum(ch) || strchr("!#$%&'*+-/=?^_`{|}~", ch) != NULL || ch >= 0x80;
+}
+
+static bool IsDomainCharacter(unsigned char ch)
+{
+    return isalnum(ch) || ch == '-' || ch >= 0x80;
+}
+
+// Dots only between characters: none at either end, never two together.
+static bool DotsInPlace(const char* pch, size_t cch)
+{
+    if (cch == 0 || pch[0] == '.' || pch[cch - 1] == '.')
+        return false;
+    for (size_t i = 1; i < cch; ++i) {
+        if (pch[i] == '.' && pch[i - 1] == '.')
+            return false;
+    }
+    return true;
+}
+
+// The form of one address with one '@' and no blanks: a local part of the
+// characters an address may hold, and a domain of at least two labels of
+// letters, digits and inner hyphens, or an address literal in brackets.
+// Characters beyond ASCII stand as they are: internationalised addresses
+// hold them, and the server is the judge of those.
+static int AddressFormReason(const char* pszAddress)
+{
+    const char* pAt = strchr(pszAddress, '@');
+    size_t cchLocal = (size_t)(pAt - pszAddress);
+    const char* pDomain = pAt + 1;
+    size_t cchDomain = strlen(pDomain);
+    if (cchLocal == 0 || cchDomain == 0)
+        return ListSkipNothingAroundAt;
+    for (size_t i = 0; i < cchLocal; ++i) {
+        if (pszAddress[i] != '.' && !IsLocalPartCharacter((unsigned char)pszAddress[i]))
+            return ListSkipBadCharacter;
+    }
+    if (pDomain[0] == '[' && pDomain[cchDomain - 1] == ']') {
+        for (size_t i = 1; i + 1 < cchDomain; ++i) {
+            if (!isalnum((unsigned char)pDomain[i]) && !strchr(".:", pDomain[i]))
+                return ListSkipBadCharacter;
+        }
+        return DotsInPlace(pszAddress, cchLocal) ? 0 : ListSkipMisplacedDot;
+    }
+    for (size_t i = 0; i < cchDomain; ++i) {
+        if (pDomain[i] != '.' && !IsDomainCharacter((unsigned char)pDomain[i]))
+            return ListSkipBadCharacter;
+    }
+    if (!DotsInPlace(pszAddress, cchLocal) || !DotsInPlace(pDomain, cchDomain))
+        return ListSkipMisplacedDot;
+    if (!strchr(pDomain, '.'))
+        return ListSkipDomainWithoutDot;
+    return 0;
+}
+
 int ReadOneAddress(char* pszField, char* pszAddress, int cchAddress)
 {
     pszAddress[0] = '\0';
@@ -578,7 +637,7 @@ int ReadOneAddress(char* pszField, char* pszAddress, int cchAddress)
     // personal copy must not go to a list of people.
     if (strpbrk(pszAddress, " \t\r\n,;<>"))
         return ListSkipNotOneAddress;
-    return 0;
+    return AddressFormReason(pszAddress);
 }
 
 void ListReader::ReportSkipped(int nReason, const char* pszAddress)

@@ -47,6 +47,11 @@ enum {
     ListSkipBadCc = 5,
     ListSkipBadBcc = 6,
     ListSkipBadReplyTo = 7,
+    // One address, but not in a form a mail server takes (ReadOneAddress).
+    ListSkipNothingAroundAt = 8,   // nothing before or after its '@'
+    ListSkipDomainWithoutDot = 9,  // "anna@example"
+    ListSkipMisplacedDot = 10,     // a dot at the start or end of either part, or two dots together
+    ListSkipBadCharacter = 11,     // a character no address may hold
 };
 
 // Told of every record that ReadNextRecipient passes over, with the record's

@@ -997,12 +997,12 @@ TEST_F(ReadNextRecipientTest, SingleColumnIsTheAddressWhateverItsName)
 
 TEST_F(ReadNextRecipientTest, FirstColumnNamingEmailIsTheAddress)
 {
-    EXPECT_EQ(CountingPass("Name,E-Mail Address,Email\nAnn,ann@x,other@x\n"), std::vector<std::string>({ "ann@x" }));
+    EXPECT_EQ(CountingPass("Name,E-Mail Address,Email\nAnn,ann@x.org,other@x.org\n"), std::vector<std::string>({ "ann@x.org" }));
     EXPECT_EQ(m_nEmailColumn, 1);
     EXPECT_EQ(FieldsOf(m_header), Fields({ "Name", "E-Mail Address", "Email" }));
     EXPECT_STREQ(m_szHeaderRaw, "Name,E-Mail Address,Email\n");
 
-    CountingPass("Name,Phone,Work EMAIL\nAnn,1,ann@x\n");
+    CountingPass("Name,Phone,Work EMAIL\nAnn,1,ann@x.org\n");
     EXPECT_EQ(m_nEmailColumn, 2);
 }
 
@@ -1118,13 +1118,13 @@ TEST_F(ReadNextRecipientTest, DisplayNameWithAddressInAngleBrackets)
 TEST_F(ReadNextRecipientTest, RecordsWithoutUsableAddressAreSkipped)
 {
     EXPECT_EQ(CountingPass("Name,Email,City\nShort\nNoAt,nobody,X\nBracket,<nobody>,X\n"
-                           "Blank,  ,X\nOk, ok@x \t,X\n"),
-              std::vector<std::string>({ "ok@x" }));
+                           "Blank,  ,X\nOk, ok@x.org \t,X\n"),
+              std::vector<std::string>({ "ok@x.org" }));
 
-    OpenList("Short\nOk, ok@x \t,X\n");
+    OpenList("Short\nOk, ok@x.org \t,X\n");
     m_nEmailColumn = 1;
     ASSERT_TRUE(Next());
-    EXPECT_EQ(FieldsOf(m_record), Fields({ "Ok", " ok@x \t", "X" })) << "only the copy is trimmed";
+    EXPECT_EQ(FieldsOf(m_record), Fields({ "Ok", " ok@x.org \t", "X" })) << "only the copy is trimmed";
 }
 
 TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
@@ -1132,8 +1132,8 @@ TEST_F(ReadNextRecipientTest, AddressCopiesStopAt255Characters)
     // An address cut to its buffer would go to someone else: it is skipped
     // and the reader says so, with the line.
     const std::vector<Skip>& skips = RecordSkips();
-    std::string fits = "a@" + std::string(253, 'b');
-    std::string tooLong = "a@" + std::string(254, 'b');
+    std::string fits = "a@" + std::string(249, 'b') + ".org";
+    std::string tooLong = "a@" + std::string(250, 'b') + ".org";
     std::vector<std::string> addresses =
         CountingPass("Name,Email\nA," + tooLong + "\nB, " + fits + " \nC,no-at\nD\nE,a@x.org;b@y.org\n");
     m_reader.WatchSkipped(NULL, NULL);
@@ -1204,6 +1204,53 @@ TEST_F(ReadNextRecipientTest, EveryFieldNamingMoreThanOneAddressIsSkipped)
     }
     EXPECT_EQ(skips[0].address, "Jane <jane@x.example>, Bob <bob@y.example>") << "the whole field is told";
 }
+// An address a mail server would refuse is skipped with why: each shape of
+// the mistakes real lists hold, beside shapes a server takes.
+TEST_F(ReadNextRecipientTest, EveryAddressShapeAServerRefusesIsSkippedWithItsReason)
+{
+    const struct {
+        const char* pszAddress;
+        int nReason;   // 0: sent
+    } cases[] = {
+        { "anna@example", ListSkipDomainWithoutDot },
+        { "ben @example.com", ListSkipNotOneAddress },
+        { "cara@@example.com", ListSkipNotOneAddress },
+        { ".dan@example.com", ListSkipMisplacedDot },
+        { "eve.@example.com", ListSkipMisplacedDot },
+        { "fay..lee@example.com", ListSkipMisplacedDot },
+        { "gus@example.com.", ListSkipMisplacedDot },
+        { "hal@.example.com", ListSkipMisplacedDot },
+        { "ida@exa_mple.com", ListSkipBadCharacter },
+        { "jo(e)@example.com", ListSkipBadCharacter },
+        { "kim\"@example.com", ListSkipBadCharacter },
+        { "@example.com", ListSkipNothingAroundAt },
+        { "lea@", ListSkipNothingAroundAt },
+        { "mia+news@example.com", 0 },
+        { "o'neil@sub.example.co.uk", 0 },
+        { "J\xc3\xb6rg@m\xc3\xbcller.example", 0 },
+        { "root@[192.0.2.1]", 0 },
+    };
+    const std::vector<Skip>& skips = RecordSkips();
+    std::string list = "Name,Email\n";
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        list += std::string("Someone,") + c.pszAddress + "\n";
+        if (c.nReason == 0)
+            expected.push_back(c.pszAddress);
+    }
+    std::vector<std::string> addresses = CountingPass(list);
+    m_reader.WatchSkipped(NULL, NULL);
+    EXPECT_EQ(addresses, expected);
+    std::vector<std::pair<int, int>> got, want;
+    for (const Skip& skip : skips)
+        got.push_back({ skip.nLine, skip.nReason });
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        if (cases[i].nReason)
+            want.push_back({ (int)i + 2, cases[i].nReason });
+    }
+    EXPECT_EQ(got, want);
+}
+
 
 // The Cc, Bcc and Reply-To columns: each cell merged with its record's
 // values, split at ";" and ",", each piece checked as the address is; a
@@ -1347,16 +1394,16 @@ TEST_F(ReadNextRecipientTest, BothPassesInTheEnginesOrder)
 TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
 {
     // The header would name column 1; the column already known wins.
-    OpenList("Name,Email,Other\nA,a@x,o@x\n");
+    OpenList("Name,Email,Other\nA,a@x.org,o@x.org\n");
     m_nEmailColumn = 2;
     char szHeaderRaw[LC_RECORD_MAX_CHARS + 1] = "stale";
     ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress),
                                   szHeaderRaw, sizeof(szHeaderRaw), NULL, 0, NULL, &m_record));
-    EXPECT_STREQ(m_szAddress, "o@x");
+    EXPECT_STREQ(m_szAddress, "o@x.org");
     EXPECT_STREQ(szHeaderRaw, "Name,Email,Other\n");
     EXPECT_EQ(m_nEmailColumn, 2);
 
-    OpenList("Name,Email\nA,a@x\n");
+    OpenList("Name,Email\nA,a@x.org\n");
     m_nEmailColumn = -1;
     EXPECT_FALSE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress),
                                    NULL, 0, NULL, 0, NULL, &m_record))
@@ -1365,8 +1412,8 @@ TEST_F(ReadNextRecipientTest, SendingPassUsesTheKnownColumnAndCanCopyTheHeader)
 
 TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
 {
-    const std::string list = "Name,Email\nA,a@x\nB,b@x\n" + std::string(32800, 'c') + ",c@x\nD,d@x\n";
-    std::vector<std::string> expected = { "a@x", "b@x" };
+    const std::string list = "Name,Email\nA,a@x.org\nB,b@x.org\n" + std::string(32800, 'c') + ",c@x.org\nD,d@x.org\n";
+    std::vector<std::string> expected = { "a@x.org", "b@x.org" };
     EXPECT_EQ(CountingPass(list), expected);
 
     CloseList();
@@ -1383,10 +1430,10 @@ TEST_F(ReadNextRecipientTest, LongRecordEndsBothPasses)
 TEST_F(ReadNextRecipientTest, TabListWithQuotedMultiLineField)
 {
     m_nDelimiter = ListDelimiterTab;
-    OpenList("Note\tEmail\n\"two\nlines\"\tt@x\n");
+    OpenList("Note\tEmail\n\"two\nlines\"\tt@x.org\n");
     ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress), NULL, 0,
                                   NULL, 0, &m_header, &m_record));
-    EXPECT_STREQ(m_szAddress, "t@x");
+    EXPECT_STREQ(m_szAddress, "t@x.org");
     EXPECT_EQ(m_nEmailColumn, 1);
     EXPECT_STREQ(m_record.ppszFields[0], "two\r\nlines");
     EXPECT_FALSE(Next());
@@ -1402,18 +1449,18 @@ TEST_F(ReadNextRecipientTest, TwoReadersOpenAtOnceKeepTheirOwnState)
     ListDelimiter = ListDelimiterTab;
     std::vector<Skip> firstSkips, secondSkips;
     m_nDelimiter = ListDelimiterComma;
-    OpenList(Utf16Bytes("sep=;\nName;Email\nAnn;ann@x\nBob;nobody\nCy;cy@x\nDi;d\x07i@x\nEd;ed@x\n", false),
+    OpenList(Utf16Bytes("sep=;\nName;Email\nAnn;ann@x.org\nBob;nobody\nCy;cy@x.org\nDi;d\x07i@x.org\nEd;ed@x.org\n", false),
              BinaryMode);
     m_reader.WatchSkipped(CollectSkip, &firstSkips);
     ASSERT_TRUE(m_reader.ReadNextRecipient(&m_nEmailColumn, false, m_szAddress, sizeof(m_szAddress), NULL, 0, NULL, 0,
                                            &m_header, &m_record));
-    EXPECT_STREQ(m_szAddress, "ann@x");
+    EXPECT_STREQ(m_szAddress, "ann@x.org");
     EXPECT_EQ(m_reader.RecordLine(), 3);
 
     std::string firstPath = m_folder.File("list.txt");
     EXPECT_EQ(DetectListDelimiter(firstPath.c_str()), ListDelimiterSemicolon);
     std::string secondPath = m_folder.File("second.csv");
-    WriteListFile(secondPath, "Name,Email\n// note\nEve,eve@x\nFay\nGus\x7F,gus@x\nHal,hal@x\n");
+    WriteListFile(secondPath, "Name,Email\n// note\nEve,eve@x.org\nFay\nGus\x7F,gus@x.org\nHal,hal@x.org\n");
     ListReader second;
     ASSERT_TRUE(second.Open(secondPath.c_str(), ListDelimiterComma));
     second.WatchSkipped(CollectSkip, &secondSkips);
@@ -1430,7 +1477,7 @@ TEST_F(ReadNextRecipientTest, TwoReadersOpenAtOnceKeepTheirOwnState)
         secondAddresses.push_back(szSecondAddress);
     FreeListRecord(&secondHeader);
     FreeListRecord(&secondRecord);
-    EXPECT_EQ(secondAddresses, std::vector<std::string>({ "eve@x" }));
+    EXPECT_EQ(secondAddresses, std::vector<std::string>({ "eve@x.org" }));
     EXPECT_EQ(second.Encoding(), ListEncodingAnsi);
     EXPECT_EQ(second.Delimiter(), ListDelimiterComma);
     EXPECT_EQ(second.BadTextLine(), 5);
@@ -1446,7 +1493,7 @@ TEST_F(ReadNextRecipientTest, TwoReadersOpenAtOnceKeepTheirOwnState)
     EXPECT_EQ(m_reader.BadTextLine(), 0);
     EXPECT_TRUE(firstSkips.empty());
     ASSERT_TRUE(Next());
-    EXPECT_STREQ(m_szAddress, "cy@x");
+    EXPECT_STREQ(m_szAddress, "cy@x.org");
     EXPECT_EQ(m_reader.RecordLine(), 5);
     EXPECT_FALSE(Next());
     EXPECT_EQ(m_reader.BadTextLine(), 6);
