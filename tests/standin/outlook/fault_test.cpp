@@ -113,8 +113,7 @@ namespace {
 
 TEST_F(FaultTest, AccountMembersAskByTheirNames)
 {
-    m_options.pszAccounts = "work@example.com;home@example.org";
-    m_options.pszVersion = L"14.0.7268.5000";
+    UseTwoAccounts();
     Start();
     Ref<IDispatch> item(ComposeSimple());
     Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));

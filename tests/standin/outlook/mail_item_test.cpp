@@ -240,15 +240,19 @@ protected:
     void SetUp() override
     {
         MailItemTest::SetUp();
-        m_options.pszAccounts = "work@example.com;home@example.org";
-        m_options.pszVersion = L"14.0.7268.5000";
+        UseTwoAccounts();
     }
 
-    IDispatch* Account(LONG nIndex)
+    // A message from the home account, on behalf of boss@example.com,
+    // replies to replies@example.com.
+    IDispatch* ComposeFromHome()
     {
-        Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
-        Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
-        return CallLong(accounts.Get(), L"Item", nIndex);
+        IDispatch* pOriginal = ComposeSimple();
+        Ref<IDispatch> home(Account(2));
+        EXPECT_EQ(S_OK, DispTryPutRefProperty(pOriginal, L"SendUsingAccount", home.Get()));
+        PutText(pOriginal, L"SentOnBehalfOfName", L"boss@example.com");
+        AddReplyRecipient(pOriginal, L"replies@example.com");
+        return pOriginal;
     }
 
     // The SMTP address of the item's SendUsingAccount; "Nothing" for none.
@@ -391,11 +395,7 @@ TEST_F(AccountMailItemTest, ReplyRecipientsAreAddedRemovedAndKeptBySave)
 TEST_F(AccountMailItemTest, CopyAndMoveKeepTheAccountWhomItGoesForAndWhereRepliesGo)
 {
     Start();
-    Ref<IDispatch> original(ComposeSimple());
-    Ref<IDispatch> home(Account(2));
-    EXPECT_EQ(S_OK, DispTryPutRefProperty(original.Get(), L"SendUsingAccount", home.Get()));
-    PutText(original.Get(), L"SentOnBehalfOfName", L"boss@example.com");
-    AddReplyRecipient(original.Get(), L"replies@example.com");
+    Ref<IDispatch> original(ComposeFromHome());
 
     // Copy takes the item as it shows, before any Save.
     Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
@@ -418,11 +418,7 @@ TEST_F(AccountMailItemTest, WithCopyDroppingTheAccountTheCopyHasNoneAndKeepsTheR
 {
     m_options.bCopyDropsAccount = true;
     Start();
-    Ref<IDispatch> original(ComposeSimple());
-    Ref<IDispatch> home(Account(2));
-    EXPECT_EQ(S_OK, DispTryPutRefProperty(original.Get(), L"SendUsingAccount", home.Get()));
-    PutText(original.Get(), L"SentOnBehalfOfName", L"boss@example.com");
-    AddReplyRecipient(original.Get(), L"replies@example.com");
+    Ref<IDispatch> original(ComposeFromHome());
     Ref<IDispatch> copy(Call(original.Get(), L"Copy"));
     EXPECT_EQ(L"Nothing", AccountOf(copy.Get()));
     EXPECT_EQ(L"home@example.org", AccountOf(original.Get()));

@@ -315,6 +315,19 @@ ResourceTypeRestriction::ResourceTypeRestriction(ULONG ulResourceType)
     restriction.res.resProperty.lpProp = &value;
 }
 
+void OutlookTest::UseTwoAccounts()
+{
+    m_options.pszAccounts = "work@example.com;home@example.org";
+    m_options.pszVersion = L"14.0.7268.5000";
+}
+
+IDispatch* OutlookTest::Account(LONG nIndex)
+{
+    Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
+    Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
+    return CallLong(accounts.Get(), L"Item", nIndex);
+}
+
 Ref<IDispatch> OutlookTest::SendReceiveControl()
 {
     Ref<IDispatch> explorer(Call(App(), L"ActiveExplorer"));

@@ -91,6 +91,11 @@ protected:
     // The Send/Receive control (id 7095) of the active explorer's command
     // bars, found as the add-in finds it; empty when there is none.
     Ref<IDispatch> SendReceiveControl();
+    // A profile of two accounts, work@example.com (the default) and
+    // home@example.org, in Outlook 2010; before Start.
+    void UseTwoAccounts();
+    // The profile's account nIndex, from 1, with its own reference.
+    IDispatch* Account(LONG nIndex);
     // Copy, fill, address, save, move to the Outbox with Sent Mail for the
     // sent copy, submit: a message on its way, as one recipient of a job
     // makes it.

@@ -490,15 +490,7 @@ protected:
     void SetUp() override
     {
         SessionTest::SetUp();
-        m_options.pszAccounts = "work@example.com;home@example.org";
-        m_options.pszVersion = L"14.0.7268.5000";
-    }
-
-    IDispatch* Account(LONG nIndex)
-    {
-        Ref<IDispatch> nameSpace(GetObjectProp(App(), L"Session"));
-        Ref<IDispatch> accounts(GetObjectProp(nameSpace.Get(), L"Accounts"));
-        return CallLong(accounts.Get(), L"Item", nIndex);
+        UseTwoAccounts();
     }
 
     // The account's delivery store's folder of that number.
