@@ -141,7 +141,7 @@ bool MergeOneRecipient(const ListRecord& header, const ListRecord& record, const
     *pdFields += dMade - dStart;
     for (size_t i = 0; i < texts.size(); ++i) {
         bool bHtmlText = i == 2;
-        if (MergeValuesIntoCopy(texts[i].c_str(), bHtmlText ? &pState->htmlHeader : &pState->plainHeader,
+        if (MergeValuesIntoCopy(texts[i].c_str(), bHtmlText, bHtmlText ? &pState->htmlHeader : &pState->plainHeader,
                                 bHtmlText ? htmlValues : plainValues, &pState->ppszCopies[i],
                                 bHtmlText ? &pState->htmlNames : &pState->plainNames) != MergeDone)
             return false;

@@ -112,23 +112,60 @@ bool ConfirmAddressColumn(SendJobState* pState)
     return false;
 }
 
-// Placeholders the merge would leave as they stand: one question for all of
-// them, before anything goes.
+// Placeholders and markers the merge would leave as they stand: one question
+// for all of them, before anything goes.
 bool ConfirmUnknownPlaceholders(SendJobState* pState)
 {
-    std::vector<std::string> names;
+    std::vector<std::string> names, blocks;
     // Each text is checked against the names it is merged with: "[[HTML:Name]]"
     // is known in the plain texts too (Outlook's plain body of HTML holds it).
     if (MakeMergeHeaders(pState)) {
-        FindUnknownPlaceholders(pState->pszOriginalSubject, false, &pState->plainHeader, &names);
-        FindUnknownPlaceholders(pState->pszOriginalBody, false, &pState->plainHeader, &names);
-        if (pState->pszOriginalHTMLBody)
-            FindUnknownPlaceholders(pState->pszOriginalHTMLBody, true, &pState->htmlHeader, &names);
+        const struct {
+            const char* pszText;
+            bool bHtml;
+            const ListRecord* pHeader;
+        } texts[] = { { pState->pszOriginalSubject, false, &pState->plainHeader },
+                      { pState->pszOriginalBody, false, &pState->plainHeader },
+                      { pState->pszOriginalHTMLBody, true, &pState->htmlHeader } };
+        for (const auto& text : texts) {
+            FindUnknownPlaceholders(text.pszText, text.bHtml, text.pHeader, &names);
+            FindBrokenBlocks(text.pszText, text.bHtml, text.pHeader, &blocks);
+        }
     }
-    std::string question = UnknownPlaceholderQuestion(names);
+    std::string question = PlaceholderQuestion(names, blocks);
     if (question.empty() || AskJobQuestion(pState->hWndOwner, question.c_str()) == IDYES)
         return true;
-    NoteStopBeforeLogs("placeholders name no field of the mailing list");
+    NoteStopBeforeLogs(blocks.empty() ? "placeholders name no field of the mailing list"
+                                      : "markers of conditional text make no block");
+    return false;
+}
+
+// What the counting pass found that would go wrong, in one question before
+// anything goes; with repeated addresses the user also chooses who of them
+// gets a copy.
+bool ConfirmListCheck(SendJobState* pState)
+{
+    std::string question = pState->listCheck.Question();
+    if (question.empty())
+        return true;
+    // Shown in the ANSI code page, as every box of the job.
+    std::vector<char> text(question.begin(), question.end());
+    text.push_back('\0');
+    Utf8ToAnsiInPlace(text.data());
+    UINT uButtons = pState->listCheck.RepeatedAddresses() > 0 ? MB_YESNOCANCEL : MB_YESNO;
+    int nAnswer = MessageBoxA(pState->hWndOwner, text.data(), LC_PRODUCT_NAME, MB_ICONQUESTION | uButtons);
+    if (nAnswer == IDYES)
+        return true;
+    if (nAnswer == IDNO && uButtons == MB_YESNOCANCEL) {
+        int nRepeats = pState->listCheck.Repeats();
+        pState->bFirstOfEachAddress = true;
+        pState->nTotal -= nRepeats;
+        pState->nSkipped += nRepeats;
+        JobProgress.totalCount = pState->nTotal;
+        JobProgress.skippedCount = pState->nSkipped;
+        return true;
+    }
+    NoteStopBeforeLogs("the mailing list's check was not confirmed");
     return false;
 }
 

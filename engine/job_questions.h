@@ -25,6 +25,10 @@ void TellOfSender(SendJobState* pState);
 bool ConfirmAddressColumn(SendJobState* pState);
 // Placeholders the merge would leave as they stand: one question for all of them.
 bool ConfirmUnknownPlaceholders(SendJobState* pState);
+// What the list holds that would go wrong (skipped records, repeated
+// addresses, empty fields): one question; No with repeated addresses sends
+// to the first record of each.
+bool ConfirmListCheck(SendJobState* pState);
 // The list ends early at a record too long to read, after nBefore
 // recipients: none, and nothing goes; some, and the user decides.
 bool ConfirmListCutShort(const SendJobState* pState, int nBefore);

@@ -12,6 +12,7 @@
 #include "engine/send_job_state.h"
 #include "logs/job_log.h"
 #include "mailing/bounded_copy.h"
+#include "mailing/list_check.h"
 #include "mailing/text_conversion.h"
 #include "settings/data_paths.h"
 #include "settings/settings_store.h"
@@ -199,18 +200,7 @@ std::string RecordForBox(const std::string& raw)
 
 std::string ResumeKey(const char* pszAddress)
 {
-    const char* pszStart = pszAddress;
-    while (*pszStart == ' ' || *pszStart == '\t')
-        ++pszStart;
-    size_t cch = strlen(pszStart);
-    while (cch > 0 && (pszStart[cch - 1] == ' ' || pszStart[cch - 1] == '\t'))
-        --cch;
-    std::string key(pszStart, cch);
-    for (char& ch : key) {
-        if (ch >= 'A' && ch <= 'Z')
-            ch = (char)(ch - 'A' + 'a');
-    }
-    return key;
+    return AddressKey(pszAddress);
 }
 
 std::string SubjectAsLogged(const char* pszSubjectUtf8)

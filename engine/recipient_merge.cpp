@@ -92,19 +92,20 @@ bool MergeTexts(SendJobState* pState, const MergeValues& plainValues, const Merg
         const ListRecord* pHeader;
         const MergeValues& values;
         const MergeNames* pNames;
+        bool bHtml;
     } texts[] = {
         { pState->pszOriginalSubject, pState->pszSubjectCopy.Slot(), &pState->plainHeader, plainValues,
-          &pState->plainNames },
+          &pState->plainNames, false },
         { pState->pszOriginalBody, pState->pszBodyCopy.Slot(), &pState->plainHeader, plainValues,
-          &pState->plainNames },
+          &pState->plainNames, false },
         { pState->pszOriginalHTMLBody, pState->pszHTMLCopy.Slot(), &pState->htmlHeader, htmlValues,
-          &pState->htmlNames },
+          &pState->htmlNames, true },
     };
     for (const Text& text : texts) {
         if (text.pszOriginal == NULL)
             continue;
-        MergeResult result = MergeValuesIntoCopy(text.pszOriginal, text.pHeader, text.values, text.ppszCopy,
-                                                 text.pNames);
+        MergeResult result = MergeValuesIntoCopy(text.pszOriginal, text.bHtml, text.pHeader, text.values,
+                                                 text.ppszCopy, text.pNames);
         if (result == MergeNoMemory)
             return false;
         if (result == MergeFailed)

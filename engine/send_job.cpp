@@ -44,39 +44,25 @@ SendJob::SendJob(IDispatch* pMailItem) : m_pParent(pMailItem), m_hWndOwner(NULL)
     }
 }
 
-const char* SkippedRecordReason(int nReason, const char* pszAddress)
-{
-    switch (nReason) {
-    case ListSkipTooFewFields:
-        return "too few fields to reach the address column";
-    case ListSkipAddressTooLong:
-        return "the address is longer than 255 characters";
-    case ListSkipNotOneAddress:
-        return "the address is not one e-mail address";
-    case ListSkipBadCc:
-        return "the Cc column holds something that is not an e-mail address";
-    case ListSkipBadBcc:
-        return "the Bcc column holds something that is not an e-mail address";
-    case ListSkipBadReplyTo:
-        return "the Reply-To column holds something that is not an e-mail address";
-    case ListSkipNothingAroundAt:
-        return "the address has nothing before or after its @";
-    case ListSkipDomainWithoutDot:
-        return "the address has no dot in its domain";
-    case ListSkipMisplacedDot:
-        return "the address has a dot at the start or end of a part, or two dots together";
-    case ListSkipBadCharacter:
-        return "the address holds a character no e-mail address may hold";
-    default:
-        return pszAddress[0] ? "the address holds no @" : "the address is empty";
-    }
-}
-
 namespace {
 
-void CountSkipped(void* pContext, int, int, const char*)
+void CountSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
-    ++((SendJobState*)pContext)->nSkipped;
+    SendJobState* pState = (SendJobState*)pContext;
+    ++pState->nSkipped;
+    pState->listCheck.AddSkipped(nLine, nReason, pszAddress);
+}
+
+// Once the header is read: the check merges each text as the job will.
+void BeginListCheck(SendJobState* pState)
+{
+    pState->listCheck.Begin(&pState->header);
+    if (!MakeMergeHeaders(pState))
+        return;
+    pState->listCheck.AddText(pState->pszOriginalSubject, false, &pState->plainHeader);
+    pState->listCheck.AddText(pState->pszOriginalBody, false, &pState->plainHeader);
+    if (pState->pszOriginalHTMLBody)
+        pState->listCheck.AddText(pState->pszOriginalHTMLBody, true, &pState->htmlHeader);
 }
 
 void LogSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
@@ -121,13 +107,17 @@ bool CountRecipients(SendJobState* pState)
     while (list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
                                   bHeaderDone ? NULL : pState->szHeaderRaw, LC_RAW_RECORD_CAPACITY, pszRaw,
                                   pszRaw ? LC_RAW_RECORD_CAPACITY : 0, &pState->header, &pState->record)) {
-        if (!bHeaderDone)
+        if (!bHeaderDone) {
             BeginRecipientFiles(pState, &files);
+            BeginListCheck(pState);
+        }
         resume.Add(&pState->header, &pState->record, pState->szAddress, pszRaw);
         CheckRecipientFiles(pState, &files, list.RecordLine());
         ++pState->nTotal;
+        pState->listCheck.AddRecipient(pState->nTotal, list.RecordLine(), pState->szAddress, &pState->record);
         bHeaderDone = true;
     }
+    pState->nPlaces = pState->nTotal;
     list.Close();
     pState->bListCutShort = list.CutShort();
     JobProgress.skippedCount = pState->nSkipped;
@@ -161,6 +151,8 @@ bool CountRecipients(SendJobState* pState)
     if (!ConfirmRecipientFiles(pState, &files))
         return false;
     if (!ConfirmUnknownPlaceholders(pState))
+        return false;
+    if (!ConfirmListCheck(pState))
         return false;
     TellOfOwnRecipients(pState);
     TellOfSender(pState);
@@ -207,8 +199,14 @@ bool SendToEveryRecipient(SendJobState* pState)
                                             LC_ADDRESS_CAPACITY, NULL, 0, pState->szRecordRaw,
                                             LC_RAW_RECORD_CAPACITY, NULL, &pState->record))
             return true;
-        if (++pState->nCalls > pState->nTotal)
+        if (++pState->nCalls > pState->nPlaces)
             return true;
+        // Its address went to an earlier record, and the user chose the
+        // first record of each.
+        if (pState->bFirstOfEachAddress && pState->listCheck.IsRepeat(pState->nCalls)) {
+            LogSkipped(pState, pState->list.RecordLine(), ListSkipRepeatedAddress, pState->szAddress);
+            continue;
+        }
         // Its record is in the sent list already.
         if (AlreadySent(&pState->resume, pState->nCalls)) {
             ++pState->resume.nPassedOver;

@@ -10,9 +10,6 @@
 #include "engine/com_holder.h"
 #include "engine/mapi_defs.h"
 
-// Why the list reader passed over a record, as the logs and the preview say it.
-const char* SkippedRecordReason(int nReason, const char* pszAddress);
-
 class SendJob {
 public:
     // Takes the item's MAPI object; a job whose item gives none still exists

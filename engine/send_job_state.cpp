@@ -4,7 +4,8 @@
 
 SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWND hWndBoxOwner)
     : pParent(pParentItem), pMAPIMessage(pParentMessage), hWndOwner(hWndBoxOwner), bNonAsciiHtml(false),
-      uHtmlCodePage(0), bMergeHeadersMade(false), nEmailColumn(-1), nTotal(0), bListCutShort(false), nSkipped(0),
+      uHtmlCodePage(0), bMergeHeadersMade(false), nEmailColumn(-1), nTotal(0), nPlaces(0),
+      bFirstOfEachAddress(false), bListCutShort(false), nSkipped(0),
       nListEncoding(ListEncodingAnsi), nAttachmentColumn(-1), nAttachmentFiles(0), nAttachedFiles(0), nCalls(0),
       nSinceSendReceive(0), nCopyRetries(0), nJobStep(StepStarting), dwLastTick(0), sentList(),
       bSuccess(false), bSubmitLogged(false), resume(), tSendAt(0), bCopySubmitted(false), dwLastSubmitTick(0),

@@ -18,6 +18,7 @@
 #include "engine/sender_account.h"
 #include "logs/job_log.h"
 #include "mailing/attachment_column.h"
+#include "mailing/list_check.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 #include "mailing/mail_merge.h"
@@ -111,7 +112,11 @@ struct SendJobState {
     char szDisplayName[LC_ADDRESS_CAPACITY];
     char szRecipientAddress[LC_ADDRESS_CAPACITY];
 
-    int nTotal;               // recipients found by the counting pass
+    int nTotal;               // recipients the job sends to: those the counting pass found, less
+                              // the repeats of an address when only the first record of each goes
+    int nPlaces;              // recipients the counting pass found, the sending pass's places
+    ListCheck listCheck;      // what the counting pass found that would go wrong
+    bool bFirstOfEachAddress; // a record whose address an earlier one holds gets no copy
     bool bListCutShort;       // the counting pass ended at a record too long to read
     int nSkipped;             // records the counting pass passed over
     int nListEncoding;        // the list's encoding, for the sent list

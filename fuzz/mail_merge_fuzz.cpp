@@ -37,17 +37,6 @@ const size_t knNameLimit = LC_MERGE_NAME_LIMIT;       // a name this long cannot
 const size_t knValueLimit = LC_MERGE_FIELD_CAPACITY;  // a value holds fewer characters than this
 const long long knMinimumSize = 10;
 
-REFERENCE_CODE std::string PlaceholderOf(const std::string& name)
-{
-    return "[[" + name + "]]";
-}
-
-// A column the record lacks reads as the empty value.
-REFERENCE_CODE std::string ValueOf(const Strings& values, size_t nColumn)
-{
-    return nColumn < values.size() ? values[nColumn] : std::string();
-}
-
 // Every name and every value counts, whether the text refers to it or not.
 REFERENCE_CODE bool WithinLimits(const Strings& names, const Strings& values)
 {
@@ -65,46 +54,12 @@ struct ReferenceMerge {
     std::string text;
 };
 
-struct ReferencePass {
-    std::string text;     // the merged text
-    long long nSize;      // what the sizing call must report
-    long long nPeak;      // the longest the text becomes, replacing left to right
-};
-
-// One pass from the left over the original text: at every place the leftmost
-// column whose placeholder fits there is replaced, and the search goes on
-// behind it, so no value is searched again. The size is the text's own size
-// plus the growth of every longer value, never less than the minimum.
+// One pass from the left over the original text (merge_reference.h): the
+// size is the text's own size plus the growth of every longer value, never
+// less than the minimum.
 REFERENCE_CODE ReferencePass ReferenceOnePass(const std::string& original, const Strings& names, const Strings& values)
 {
-    ReferencePass pass = {std::string(), (long long)original.size() + 1, (long long)original.size()};
-    size_t nAt = 0;
-    while (nAt < original.size()) {
-        size_t nColumn = 0;
-        size_t nPlaceholder = 0;
-        for (; nColumn < names.size(); ++nColumn) {
-            nPlaceholder = MatchesAt(original, nAt, PlaceholderOf(names[nColumn]))
-                               ? names[nColumn].size() + 4
-                               : SplitPlaceholderLength(original, nAt, names[nColumn]);
-            if (nPlaceholder > 0)
-                break;
-        }
-        if (nColumn == names.size()) {
-            pass.text += original[nAt++];
-            continue;
-        }
-        std::string value = ValueOf(values, nColumn);
-        pass.text += value;
-        nAt += nPlaceholder;
-        long long nLength = (long long)(pass.text.size() + original.size() - nAt);
-        if (nLength > pass.nPeak)
-            pass.nPeak = nLength;
-        if (value.size() > nPlaceholder)
-            pass.nSize += (long long)(value.size() - nPlaceholder);
-    }
-    if (pass.nSize < knMinimumSize)
-        pass.nSize = knMinimumSize;
-    return pass;
+    return ReferenceMergePass(original, names, values, false);
 }
 
 REFERENCE_CODE bool ReferenceSize(const std::string& text, const Strings& names, const Strings& values, long long* pnSize)
@@ -372,13 +327,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData)
     }
 
     // The same text as HTML: values as HTML text, "[[HTML:Name]]" as markup,
-    // the limits judged on the list's own fields.
+    // blocks keeping the tags that elements around them need, the limits
+    // judged on the list's own fields.
     Strings htmlNames, htmlValues;
     ReferenceHtmlFields(names, values, &htmlNames, &htmlValues);
     char* pszHtml = MergeHtmlText(text.c_str(), header.Get(), record.Get());
     FUZZ_CHECK((pszHtml != NULL) == WithinLimits(names, values));
     if (pszHtml)
-        FUZZ_CHECK(ReferenceOnePass(text, htmlNames, htmlValues).text == pszHtml);
+        FUZZ_CHECK(ReferenceMergePass(text, htmlNames, htmlValues, true).text == pszHtml);
     free(pszHtml);
 
     // Each value of the record, and the text itself, in the HTML's code page;

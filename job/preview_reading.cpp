@@ -9,6 +9,7 @@
 #include "logs/job_log.h"
 #include "mailing/bounded_copy.h"
 #include "mailing/html_text.h"
+#include "mailing/list_check.h"
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
 #include "mailing/text_conversion.h"
@@ -18,16 +19,22 @@ namespace {
 // Records read between two looks at the clock.
 const int kRecordsPerLook = 256;
 
-void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
+}  // namespace
+
+void PreviewReading::CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddress)
 {
+    PreviewReading* pReading = (PreviewReading*)pContext;
+    pReading->m_check.AddSkipped(nLine, nReason, pszAddress);
     char szLine[LC_ADDRESS_CAPACITY + 128];
     char szAddress[LC_ADDRESS_CAPACITY];
     CopyBounded(szAddress, sizeof(szAddress), pszAddress);
     SpaceEveryLineBreak(szAddress);
     snprintf(szLine, sizeof(szLine), "  Line %d: %s%s%s", nLine, SkippedRecordReason(nReason, pszAddress),
              szAddress[0] ? ": " : "", szAddress);
-    ((std::vector<std::string>*)pContext)->push_back(szLine);
+    pReading->m_skipped.push_back(szLine);
 }
+
+namespace {
 
 // The merged text, merged as the job merges it (HTML with its values as
 // HTML text), or what the job would say of a merge that fails.
@@ -139,7 +146,7 @@ PreviewReading::PreviewReading(const char* pszListPath, const PreviewMessage& me
 {
     m_bOpened = m_list.Open(m_listPath.c_str(), ListDelimiter);
     m_bDone = !m_bOpened;
-    m_list.WatchSkipped(CollectSkipped, &m_skipped);
+    m_list.WatchSkipped(CollectSkipped, this);
     if (m_bOpened)
         m_finder.Begin(m_listPath.c_str(), SubjectAsLogged(m_message.subject.c_str()).c_str());
     if (m_finder.Active())
@@ -159,20 +166,33 @@ bool PreviewReading::ReadOn(int nBudgetMs)
             Finish();
             return true;
         }
-        if (!m_bHeaderDone) {
-            ListRecord plainHeader, htmlHeader;
-            if (MakePlainHeader(&m_header, &plainHeader)) {
-                FindUnknownPlaceholders(m_message.subject.c_str(), false, &plainHeader, &m_unknown);
-                FindUnknownPlaceholders(m_message.body.c_str(), false, &plainHeader, &m_unknown);
-            }
-            if (MakeHtmlHeader(&m_header, &htmlHeader))
-                FindUnknownPlaceholders(m_message.html.c_str(), true, &htmlHeader, &m_unknown);
-        }
+        if (!m_bHeaderDone)
+            BeginChecks();
         m_bHeaderDone = true;
         m_finder.Add(&m_header, &m_record, szAddress, pszRaw);
         ++m_nCounted;
+        m_check.AddRecipient(m_nCounted, m_list.RecordLine(), szAddress, &m_record);
         if (nBudgetMs >= 0 && nRead % kRecordsPerLook == 0 && GetTickCount() - dwStart >= (DWORD)nBudgetMs)
             return false;
+    }
+}
+
+// Once the header is read: the texts checked against its names, and the
+// list check merging them as the job will.
+void PreviewReading::BeginChecks()
+{
+    m_check.Begin(&m_header);
+    if (MakePlainHeader(&m_header, &m_plainHeader)) {
+        for (const std::string* pText : { &m_message.subject, &m_message.body }) {
+            FindUnknownPlaceholders(pText->c_str(), false, &m_plainHeader, &m_unknown);
+            FindBrokenBlocks(pText->c_str(), false, &m_plainHeader, &m_blocks);
+            m_check.AddText(pText->c_str(), false, &m_plainHeader);
+        }
+    }
+    if (!m_message.html.empty() && MakeHtmlHeader(&m_header, &m_htmlHeader)) {
+        FindUnknownPlaceholders(m_message.html.c_str(), true, &m_htmlHeader, &m_unknown);
+        FindBrokenBlocks(m_message.html.c_str(), true, &m_htmlHeader, &m_blocks);
+        m_check.AddText(m_message.html.c_str(), true, &m_htmlHeader);
     }
 }
 
@@ -244,9 +264,12 @@ std::string PreviewReading::ListFacts() const
             text += line + "\n";
         text += m_refusal;
     }
-    if (!m_unknown.empty()) {
-        std::string question = UnknownPlaceholderQuestion(m_unknown);
-        text += "Warning: " + question.substr(0, question.find(" Send anyway?")) + "\n";
+    for (const std::string& warning : PlaceholderWarnings(m_unknown, m_blocks))
+        text += "Warning: " + warning + "\n";
+    // The skipped records are listed above; the rest of what Send asks about.
+    if (m_bDone && !m_bRefused) {
+        for (const std::string& finding : m_check.Findings(false))
+            text += "Send asks first: " + finding + "\n";
     }
     text += ResumeLines(m_resume);
     return text;

@@ -9,6 +9,7 @@
 
 #include "engine/job_resume.h"
 #include "job/preview_dialog.h"
+#include "mailing/list_check.h"
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 
@@ -34,6 +35,8 @@ public:
     std::string Position(int nIndex, const std::string& address) const;
 
 private:
+    static void CollectSkipped(void* pContext, int nLine, int nReason, const char* pszAddress);
+    void BeginChecks();
     void Finish();
     std::string Place(int nIndex) const;
     std::string ListFacts() const;
@@ -44,6 +47,9 @@ private:
     ListRecord m_header, m_record;
     std::vector<std::string> m_skipped;
     std::vector<std::string> m_unknown;
+    std::vector<std::string> m_blocks;   // markers that make no block
+    ListRecord m_plainHeader, m_htmlHeader;   // the names each text is merged with
+    ListCheck m_check;
     int m_nColumn;
     int m_nCounted;
     bool m_bHeaderDone;

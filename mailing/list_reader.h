@@ -52,6 +52,9 @@ enum {
     ListSkipDomainWithoutDot = 9,  // "anna@example"
     ListSkipMisplacedDot = 10,     // a dot at the start or end of either part, or two dots together
     ListSkipBadCharacter = 11,     // a character no address may hold
+    // Not the reader's: the sending pass passes over a record whose address
+    // an earlier one holds, when the user chose the first record of each.
+    ListSkipRepeatedAddress = 12,
 };
 
 // Told of every record that ReadNextRecipient passes over, with the record's

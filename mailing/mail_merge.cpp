@@ -90,11 +90,39 @@ const char* SkipTag(const char* psz)
     return psz + 1;
 }
 
-// The length of the placeholder of pszField at pszAt, which holds "[[", or 0.
-// An editor's formatting can split a placeholder with tags
-// ("[[<span>First</span> Name]]"): where the name does not follow as it
-// stands, the tags between its characters are passed over, and go with it.
-int PlaceholderLength(const char* pszAt, const char* pszField)
+// The tags at psz passed over; NULL when one is not closed before "]]".
+const char* PastTags(const char* psz)
+{
+    while (psz != NULL && *psz == '<')
+        psz = SkipTag(psz);
+    return psz;
+}
+
+// The end of a placeholder whose name ends just before psz: "]]", or a
+// fallback "|text" that reaches to the first "]]" after it. Its length from
+// pszAt, and in *pnFallback where the fallback's text begins (0 for none);
+// 0 when neither follows.
+int PlaceholderEnd(const char* pszAt, const char* psz, int* pnFallback)
+{
+    *pnFallback = 0;
+    if (psz[0] == ']' && psz[1] == ']')
+        return (int)(psz + 2 - pszAt);
+    if (psz[0] != '|')
+        return 0;
+    const char* pszClose = strstr(psz + 1, "]]");
+    if (pszClose == NULL)
+        return 0;
+    *pnFallback = (int)(psz + 1 - pszAt);
+    return (int)(pszClose + 2 - pszAt);
+}
+
+// The length of the placeholder of pszField whose name begins two characters
+// after pszAt (the "[[" of a placeholder, the "IF" of a condition), or 0;
+// *pnFallback as PlaceholderEnd gives it. An editor's formatting can split a
+// placeholder with tags ("[[<span>First</span> Name]]"): where the name does
+// not follow as it stands, the tags between its characters are passed over,
+// and go with it.
+int PlaceholderLength(const char* pszAt, const char* pszField, int* pnFallback)
 {
     const char* pszName = pszAt + 2;
     int j = 0;
@@ -102,12 +130,14 @@ int PlaceholderLength(const char* pszAt, const char* pszField)
     // comparison stops there too.
     while (pszField[j] != '\0' && FoldCase(pszName[j]) == FoldCase(pszField[j]))
         ++j;
-    if (pszField[j] == '\0' && pszName[j] == ']' && pszName[j + 1] == ']')
-        return j + 4;
+    if (pszField[j] == '\0') {
+        int nLength = PlaceholderEnd(pszAt, pszName + j, pnFallback);
+        if (nLength > 0)
+            return nLength;
+    }
     const char* psz = pszName;
     for (j = 0;; ++j) {
-        while (psz != NULL && *psz == '<')
-            psz = SkipTag(psz);
+        psz = PastTags(psz);
         if (psz == NULL)
             return 0;
         if (pszField[j] == '\0')
@@ -117,20 +147,18 @@ int PlaceholderLength(const char* pszAt, const char* pszField)
             return 0;
         ++psz;
     }
-    if (psz[0] != ']' || psz[1] != ']')
-        return 0;
-    return (int)(psz + 2 - pszAt);
+    return PlaceholderEnd(pszAt, psz, pnFallback);
 }
 
 // The column whose placeholder begins at pszAt, which holds "[[", and the
 // placeholder's length; -1 when no header field's name follows. When several
 // names would fit, the leftmost column wins. Every name in turn: what the
 // lookup below stands in for, and what it falls back on.
-int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder)
+int MatchColumn(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder, int* pnFallback)
 {
     int nColumns = FieldCount(pHeader);
     for (int i = 0; i < nColumns; ++i) {
-        int nLength = PlaceholderLength(pszAt, FieldText(pHeader, i));
+        int nLength = PlaceholderLength(pszAt, FieldText(pHeader, i), pnFallback);
         if (nLength > 0) {
             *pnPlaceholder = nLength;
             return i;
@@ -146,11 +174,12 @@ inline unsigned HashStep(unsigned uHash, char ch)
 }
 const unsigned kHashStart = 2166136261u;
 
-// Whether a name holds "]]": such a name can only be found by trying it.
-bool HoldsClosing(const char* pszName)
+// Whether a name holds "]]" or '|': such a name can only be found by trying
+// it, since the lookup reads a name as ending at either.
+bool HoldsClosingOrBar(const char* pszName)
 {
     for (; *pszName; ++pszName) {
-        if (pszName[0] == ']' && pszName[1] == ']')
+        if ((pszName[0] == ']' && pszName[1] == ']') || pszName[0] == '|')
             return true;
     }
     return false;
@@ -160,13 +189,13 @@ bool HoldsClosing(const char* pszName)
 
 // The columns of one header by their folded names, so that a placeholder is
 // found by what follows its "[[" rather than by trying every name. What can
-// follow is narrow: a name without "]]" placed as it stands ends at the first
-// "]]" after the "[[", or one character later when that is "]]]" (the name
-// then ends in ']'); split by tags, its characters are those outside the tags
-// up to the first "]]". Those two or three texts are looked up, and the
-// leftmost column among what they find, confirmed by PlaceholderLength, is
-// the one that trying every name in turn would take. The few names that hold
-// "]]" are tried in turn.
+// follow is narrow: a name without "]]" or '|' placed as it stands ends at
+// the first "]]" or '|' (its fallback) after the "[[", or one character later
+// when that is "]]]" (the name then ends in ']'); split by tags, its
+// characters are those outside the tags up to the first "]]" or '|'. Those
+// two or three texts are looked up, and the leftmost column among what they
+// find, confirmed by PlaceholderLength, is the one that trying every name in
+// turn would take. The few names that hold "]]" or '|' are tried in turn.
 class NameLookup {
 public:
     // False when memory ran out: the lookup is then empty and unusable.
@@ -185,7 +214,7 @@ public:
                 size_t cchName = strlen(pszName);
                 m_offsets.push_back(m_names.size());
                 m_names.insert(m_names.end(), pszName, pszName + cchName + 1);
-                if (HoldsClosing(pszName)) {
+                if (HoldsClosingOrBar(pszName)) {
                     m_tried.push_back(i);
                     continue;
                 }
@@ -205,37 +234,39 @@ public:
     }
 
     // MatchColumn's answer for pHeader, the header this was made from.
-    int Find(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder) const
+    int Find(const char* pszAt, const ListRecord* pHeader, int* pnPlaceholder, int* pnFallback) const
     {
         const char* pszName = pszAt + 2;
         int nBest = INT_MAX;
-        // As it stands: up to the first "]]" (and one character on), hashed
-        // on the way; a '<' on the way means a split reading may differ.
+        // As it stands: up to the first "]]" or '|' (and one character on
+        // for "]]]"), hashed on the way; a '<' on the way means a split
+        // reading may differ.
         unsigned uHash = kHashStart;
         bool bTag = false;
         size_t i = 0;
         for (; i <= m_cchLongest && pszName[i] != '\0'; ++i) {
-            if (pszName[i] == ']' && pszName[i + 1] == ']')
+            if ((pszName[i] == ']' && pszName[i + 1] == ']') || pszName[i] == '|')
                 break;
             bTag = bTag || pszName[i] == '<';
             uHash = HashStep(uHash, pszName[i]);
         }
-        if (i <= m_cchLongest && pszName[i] == ']') {
+        if (i <= m_cchLongest && (pszName[i] == ']' || pszName[i] == '|')) {
             Consider(pszAt, pHeader, uHash, i, &nBest);
-            if (pszName[i + 2] == ']' && i + 1 <= m_cchLongest)
+            if (pszName[i] == ']' && pszName[i + 2] == ']' && i + 1 <= m_cchLongest)
                 Consider(pszAt, pHeader, HashStep(uHash, ']'), i + 1, &nBest);
         }
         if (bTag)
             ConsiderSplit(pszAt, pHeader, &nBest);
+        int nFallback = 0;
         for (int nColumn : m_tried) {
             if (nColumn >= nBest)
                 break;
-            if (PlaceholderLength(pszAt, FieldText(pHeader, nColumn)) > 0)
+            if (PlaceholderLength(pszAt, FieldText(pHeader, nColumn), &nFallback) > 0)
                 nBest = nColumn;
         }
         if (nBest == INT_MAX)
             return -1;
-        *pnPlaceholder = PlaceholderLength(pszAt, FieldText(pHeader, nBest));
+        *pnPlaceholder = PlaceholderLength(pszAt, FieldText(pHeader, nBest), pnFallback);
         return nBest;
     }
 
@@ -290,8 +321,9 @@ private:
         size_t nMask = m_slots.size() - 1;
         for (size_t n = uHash & nMask; m_slots[n].nColumn >= 0; n = (n + 1) & nMask) {
             const Slot& slot = m_slots[n];
+            int nFallback = 0;
             if (slot.uHash == uHash && slot.cchName == cchName && slot.nColumn < *pnBest &&
-                PlaceholderLength(pszAt, FieldText(pHeader, slot.nColumn)) > 0)
+                PlaceholderLength(pszAt, FieldText(pHeader, slot.nColumn), &nFallback) > 0)
                 *pnBest = slot.nColumn;
         }
     }
@@ -303,11 +335,10 @@ private:
         const char* psz = pszAt + 2;
         unsigned uHash = kHashStart;
         for (size_t n = 0;; ++n) {
-            while (psz != NULL && *psz == '<')
-                psz = SkipTag(psz);
+            psz = PastTags(psz);
             if (psz == NULL)
                 return;
-            if (psz[0] == ']' && psz[1] == ']') {
+            if ((psz[0] == ']' && psz[1] == ']') || psz[0] == '|') {
                 Consider(pszAt, pHeader, uHash, n, pnBest);
                 return;
             }
@@ -342,10 +373,10 @@ public:
     HeldLookup(const HeldLookup&) = delete;
     HeldLookup& operator=(const HeldLookup&) = delete;
 
-    int Find(const char* pszAt, int* pnPlaceholder) const
+    int Find(const char* pszAt, int* pnPlaceholder, int* pnFallback) const
     {
-        return m_pLookup ? m_pLookup->Find(pszAt, m_pHeader, pnPlaceholder)
-                         : MatchColumn(pszAt, m_pHeader, pnPlaceholder);
+        return m_pLookup ? m_pLookup->Find(pszAt, m_pHeader, pnPlaceholder, pnFallback)
+                         : MatchColumn(pszAt, m_pHeader, pnPlaceholder, pnFallback);
     }
 
 private:
@@ -419,75 +450,510 @@ inline const char* NextBracketOrEnd(const char* psz)
 #endif
 }
 
-// One placeholder of a text: where it begins, its length, and the value that
-// replaces it.
+// A list whose first few items are kept without a heap block: most texts
+// hold few placeholders and no conditions.
+template <class T>
+class ShortList {
+public:
+    static const size_t knInline = 32;
+    void Add(const T& item)
+    {
+        if (m_nCount < knInline)
+            m_inline[m_nCount] = item;
+        else
+            m_more.push_back(item);
+        ++m_nCount;
+    }
+    T& operator[](size_t n) { return n < knInline ? m_inline[n] : m_more[n - knInline]; }
+    const T& operator[](size_t n) const { return n < knInline ? m_inline[n] : m_more[n - knInline]; }
+    size_t Size() const { return m_nCount; }
+
+private:
+    T m_inline[knInline];
+    std::vector<T> m_more;
+    size_t m_nCount = 0;
+};
+
+// ---- Conditions ------------------------------------------------------------
+
+inline bool IsBlank(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+}
+
+// A value that is empty or only blanks takes its placeholder's fallback and
+// makes its condition false.
+bool IsBlankValue(const char* psz)
+{
+    for (; *psz; ++psz) {
+        if (!IsBlank(*psz))
+            return false;
+    }
+    return true;
+}
+
+// The text after pszKeyword (capitals) at psz, its letters in either case and
+// tags before each of them passed over, and the tags after it; NULL when the
+// keyword does not stand there.
+const char* AfterKeyword(const char* psz, const char* pszKeyword)
+{
+    for (; psz != NULL && *pszKeyword; ++pszKeyword) {
+        psz = PastTags(psz);
+        if (psz == NULL || FoldCase(*psz) != *pszKeyword)
+            return NULL;
+        ++psz;
+    }
+    return PastTags(psz);
+}
+
+// The text after one blank at psz, a space or the "&nbsp;" an editor writes
+// for one, and the tags after it; NULL when none stands there.
+const char* AfterBlank(const char* psz)
+{
+    if (psz == NULL)
+        return NULL;
+    if (*psz == ' ')
+        return PastTags(psz + 1);
+    if (strncmp(psz, "&nbsp;", 6) == 0)
+        return PastTags(psz + 6);
+    return NULL;
+}
+
+inline bool AtClose(const char* psz)
+{
+    return psz != NULL && psz[0] == ']' && psz[1] == ']';
+}
+
+// The marker at pszAt, which holds "[[": "[[IF Name]]", "[[IF NOT Name]]",
+// "[[ELSE]]", "[[END IF]]" (keywords in either case), its length in
+// *pnLength and, for an IF, the column it names (-1 when it names none);
+// MergeMarkerNone when none begins there. find(pszBefore, &nLength,
+// &nFallback) finds the column whose name begins two characters after
+// pszBefore, as a placeholder's does.
+template <class Find>
+int ReadMarker(const char* pszAt, const Find& find, int* pnColumn, int* pnLength)
+{
+    const char* psz = pszAt + 2;
+    *pnColumn = -1;
+    const char* pszEnd = AfterKeyword(psz, "ELSE");
+    if (AtClose(pszEnd)) {
+        *pnLength = (int)(pszEnd + 2 - pszAt);
+        return MergeMarkerElse;
+    }
+    pszEnd = AfterKeyword(AfterBlank(AfterKeyword(psz, "END")), "IF");
+    if (AtClose(pszEnd)) {
+        *pnLength = (int)(pszEnd + 2 - pszAt);
+        return MergeMarkerEndIf;
+    }
+    const char* pszIf = AfterKeyword(psz, "IF");
+    if (AtClose(pszIf)) {
+        *pnLength = (int)(pszIf + 2 - pszAt);
+        return MergeMarkerIf;
+    }
+    const char* pszName = AfterBlank(pszIf);
+    if (pszName == NULL)
+        return MergeMarkerNone;
+    // A field named like "NOT Company" is that field; a fallback has no place
+    // in a condition.
+    int nLength = 0, nFallback = 0;
+    int nColumn = find(pszName - 2, &nLength, &nFallback);
+    if (nColumn >= 0 && nFallback == 0) {
+        *pnColumn = nColumn;
+        *pnLength = (int)(pszName - 2 + nLength - pszAt);
+        return MergeMarkerIf;
+    }
+    const char* pszNot = AfterBlank(AfterKeyword(pszName, "NOT"));
+    if (pszNot != NULL) {
+        nColumn = find(pszNot - 2, &nLength, &nFallback);
+        if (nColumn >= 0 && nFallback == 0) {
+            *pnColumn = nColumn;
+            *pnLength = (int)(pszNot - 2 + nLength - pszAt);
+            return MergeMarkerIfNot;
+        }
+    }
+    // An IF naming no field reaches to the first "]]".
+    const char* pszClose = strstr(pszName, "]]");
+    if (pszClose == NULL)
+        return MergeMarkerNone;
+    *pnLength = (int)(pszClose + 2 - pszAt);
+    return pszNot != NULL ? MergeMarkerIfNot : MergeMarkerIf;
+}
+
+inline bool IsHtmlSpace(char ch)
+{
+    return IsBlank(ch) || ch == '\f';
+}
+
+inline bool IsNameChar(char ch)
+{
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == ':' ||
+           ch == '-' || ch == '_' || ch == '.';
+}
+
+// The tag that begins at nAt of pszText, which holds '<', no further than
+// nLimit: its end (after its '>'), its name and whether it closes; false
+// when no tag begins there, or it holds a '[' (what it holds may be merged)
+// or another '<'.
+struct HtmlTag {
+    size_t nAt, nEnd;
+    const char* pszName;
+    size_t cchName;
+    bool bClosing;
+    bool bSelfContained;   // "<br>", "<img ...>", "<x/>", "<!-- -->": opens nothing
+};
+
+bool ReadTag(const char* pszText, size_t nAt, size_t nLimit, HtmlTag* pTag)
+{
+    static const char* const kVoid[] = { "area", "base", "br", "col", "embed", "hr", "img", "input",
+                                         "link", "meta", "param", "source", "track", "wbr" };
+    size_t n = nAt + 1;
+    pTag->nAt = nAt;
+    pTag->bClosing = n < nLimit && pszText[n] == '/';
+    if (pTag->bClosing)
+        ++n;
+    bool bName = n < nLimit && ((pszText[n] >= 'a' && pszText[n] <= 'z') || (pszText[n] >= 'A' && pszText[n] <= 'Z'));
+    bool bOther = n < nLimit && !pTag->bClosing && (pszText[n] == '!' || pszText[n] == '?');
+    if (!bName && !bOther)
+        return false;
+    pTag->pszName = pszText + n;
+    while (n < nLimit && IsNameChar(pszText[n]))
+        ++n;
+    pTag->cchName = (size_t)(pszText + n - pTag->pszName);
+    for (; n < nLimit && pszText[n] != '>'; ++n) {
+        if (pszText[n] == '[' || pszText[n] == '<' || pszText[n] == '\0')
+            return false;
+    }
+    if (n >= nLimit)
+        return false;
+    pTag->nEnd = n + 1;
+    pTag->bSelfContained = bOther || (!pTag->bClosing && pszText[n - 1] == '/');
+    for (const char* pszVoid : kVoid) {
+        if (pTag->cchName == strlen(pszVoid)) {
+            bool bSame = true;
+            for (size_t i = 0; i < pTag->cchName && bSame; ++i)
+                bSame = (char)(pTag->pszName[i] | 0x20) == pszVoid[i];
+            pTag->bSelfContained = pTag->bSelfContained || bSame;
+        }
+    }
+    return true;
+}
+
+bool SameTagName(const HtmlTag& a, const HtmlTag& b)
+{
+    if (a.cchName != b.cchName)
+        return false;
+    for (size_t i = 0; i < a.cchName; ++i) {
+        if ((a.pszName[i] | 0x20) != (b.pszName[i] | 0x20))
+            return false;
+    }
+    return true;
+}
+
+// The position after the blanks and the empty elements ("<o:p></o:p>", as
+// Outlook's editor ends each paragraph with one) from n on.
+size_t PastBlanksAndEmptyElements(const char* pszText, size_t n)
+{
+    for (;;) {
+        while (IsHtmlSpace(pszText[n]))
+            ++n;
+        HtmlTag open, close;
+        const size_t nLimit = (size_t)-1;   // ReadTag stops at the terminator
+        if (pszText[n] != '<' || !ReadTag(pszText, n, nLimit, &open) || open.bClosing || open.bSelfContained ||
+            pszText[open.nEnd] != '<' || !ReadTag(pszText, open.nEnd, nLimit, &close) || !close.bClosing ||
+            !SameTagName(open, close))
+            return n;
+        n = close.nEnd;
+    }
+}
+
+// What a marker standing alone takes with it, so that no empty line or
+// empty paragraph is left where it was: in plain text the blanks before it
+// and the line break after it when nothing else is on its line; in HTML each
+// element around it that holds nothing else. Never before nFloor, where the
+// text before is another's.
+void TakeAlong(const char* pszText, bool bHtml, size_t nFloor, size_t* pnAt, size_t* pnEnd)
+{
+    if (!bHtml) {
+        size_t nAt = *pnAt, nEnd = *pnEnd;
+        while (nAt > nFloor && (pszText[nAt - 1] == ' ' || pszText[nAt - 1] == '\t'))
+            --nAt;
+        if (nAt > 0 && pszText[nAt - 1] != '\n' && pszText[nAt - 1] != '\r')
+            return;
+        while (pszText[nEnd] == ' ' || pszText[nEnd] == '\t')
+            ++nEnd;
+        if (pszText[nEnd] == '\r' && pszText[nEnd + 1] == '\n')
+            nEnd += 2;
+        else if (pszText[nEnd] == '\r' || pszText[nEnd] == '\n')
+            ++nEnd;
+        else if (pszText[nEnd] != '\0')
+            return;
+        *pnAt = nAt;
+        *pnEnd = nEnd;
+        return;
+    }
+    for (;;) {
+        size_t nAt = *pnAt;
+        while (nAt > nFloor && IsHtmlSpace(pszText[nAt - 1]))
+            --nAt;
+        if (nAt == nFloor || pszText[nAt - 1] != '>')
+            return;
+        size_t nOpen = nAt - 1;
+        while (nOpen > nFloor && pszText[nOpen] != '<')
+            --nOpen;
+        HtmlTag open, close;
+        if (pszText[nOpen] != '<' || !ReadTag(pszText, nOpen, nAt, &open) || open.nEnd != nAt || open.bClosing ||
+            open.bSelfContained)
+            return;
+        size_t nClose = PastBlanksAndEmptyElements(pszText, *pnEnd);
+        if (pszText[nClose] != '<' || !ReadTag(pszText, nClose, (size_t)-1, &close) ||
+            !close.bClosing || !SameTagName(open, close))
+            return;
+        *pnAt = nOpen;
+        *pnEnd = close.nEnd;
+    }
+}
+
+// ---- The plan of a text's merge ---------------------------------------------
+
+// One piece of a text the merge replaces: where it begins, its length, and
+// what replaces it: pszValue, or with pszValue NULL the text's own cchValue
+// characters from nValueAt (a fallback).
 struct FoundPlaceholder {
     size_t nAt;
-    int nPlaceholder;
+    size_t nLength;
     const char* pszValue;
+    size_t nValueAt;
     size_t cchValue;
 };
 
-// A text's placeholders, found in its one pass from left to right (the
-// search goes on behind each one, so no value is ever searched), with the
-// text's length, which the same pass finds, and what the sizing and the
-// in-place merge judge. The first few are kept without a heap block.
+// A placeholder or a marker of a text, as its pass finds it.
+struct MergeToken {
+    size_t nAt, nEnd;    // what it covers, what a marker takes along included
+    int nKind;           // MergeMarkerNone for a placeholder
+    int nColumn;         // the placeholder's, the IF's; -1 for an IF naming no field
+    size_t nFallbackAt;  // where a placeholder's fallback begins, 0 for none
+    int nIf;             // ELSE, END IF: the index of its IF; -1 when it has none
+    int nElse, nEndIf;   // IF: the indices of its ELSE and END IF; -1 for none
+};
+
+// What the merge does to a text: its placeholders' replacements and the
+// pieces its conditions drop, found in one pass from left to right (the
+// search goes on behind each placeholder, so no value is ever searched),
+// with the text's length, which the same pass finds, and what the sizing
+// and the in-place merge judge.
 struct MergePlan {
-    static const size_t knInline = 32;
-    FoundPlaceholder inlineFound[knInline];
-    size_t nFound = 0;
-    std::vector<FoundPlaceholder> moreFound;
+    ShortList<FoundPlaceholder> found;
     size_t cchText = 0;
     long long nGrowth = 0;   // what the longer values add, the shorter ones not taken off
     long long nRise = 0;     // the most the text is ever longer than it was, replacing left to right
+    long long nDelta = 0;
+    ShortList<int>* pEmpty = NULL;   // when given: the columns of kept placeholders without fallback whose value is blank
 
-    void Add(const FoundPlaceholder& found)
+    void Add(const FoundPlaceholder& piece)
     {
-        if (nFound < knInline)
-            inlineFound[nFound] = found;
-        else
-            moreFound.push_back(found);
-        ++nFound;
+        found.Add(piece);
+        long long nStep = (long long)piece.cchValue - (long long)piece.nLength;
+        if (nStep > 0)
+            nGrowth += nStep;
+        nDelta += nStep;
+        if (nDelta > nRise)
+            nRise = nDelta;
     }
-    const FoundPlaceholder& At(size_t n) const { return n < knInline ? inlineFound[n] : moreFound[n - knInline]; }
+    void Drop(size_t nAt, size_t nEnd)
+    {
+        if (nEnd > nAt)
+            Add({ nAt, nEnd - nAt, "", 0, 0 });
+    }
     long long Peak() const { return (long long)cchText + nRise; }
 };
 
-// The one pass over a text: its placeholders and its length. False when
-// memory runs out.
-bool PlanMerge(const char* pszText, const ListRecord* pHeader, const MergeValues& values, const MergeNames* pNames,
-               MergePlan* pPlan)
+// Drops the text from nAt to nEnd. In HTML the tags there that close an
+// element begun before it, or begin one that ends after it, stay, so that
+// what is kept is as well-formed as the text was.
+void DropPiece(const char* pszText, bool bHtml, size_t nAt, size_t nEnd, MergePlan* pPlan)
+{
+    if (!bHtml) {
+        pPlan->Drop(nAt, nEnd);
+        return;
+    }
+    std::vector<HtmlTag> tags;
+    std::vector<size_t> open;   // indices into tags of the elements begun in the piece and not yet ended
+    std::vector<char> kept;
+    for (size_t n = nAt; n < nEnd; ++n) {
+        HtmlTag tag;
+        if (pszText[n] != '<' || !ReadTag(pszText, n, nEnd, &tag))
+            continue;
+        n = tag.nEnd - 1;
+        if (tag.bSelfContained)
+            continue;
+        tags.push_back(tag);
+        kept.push_back(0);
+        if (!tag.bClosing) {
+            open.push_back(tags.size() - 1);
+            continue;
+        }
+        size_t nDepth = open.size();
+        while (nDepth > 0 && !SameTagName(tags[open[nDepth - 1]], tag))
+            --nDepth;
+        if (nDepth == 0)
+            kept.back() = 1;   // ends an element begun before the piece
+        else
+            open.resize(nDepth - 1);   // with whatever the piece left open inside it
+    }
+    for (size_t nOpen : open)
+        kept[nOpen] = 1;       // begins an element that ends after the piece
+    size_t nFrom = nAt;
+    for (size_t i = 0; i < tags.size(); ++i) {
+        if (!kept[i])
+            continue;
+        pPlan->Drop(nFrom, tags[i].nAt);
+        nFrom = tags[i].nEnd;
+    }
+    pPlan->Drop(nFrom, nEnd);
+}
+
+// Pairs each END IF with the nearest IF before it that is still open, and
+// each ELSE with that IF (one ELSE to an IF); an IF never closed pairs with
+// nothing, nor does its ELSE.
+void PairMarkers(ShortList<MergeToken>* pTokens)
+{
+    std::vector<int> open;
+    ShortList<MergeToken>& tokens = *pTokens;
+    for (size_t i = 0; i < tokens.Size(); ++i) {
+        MergeToken& token = tokens[i];
+        if (token.nKind == MergeMarkerIf || token.nKind == MergeMarkerIfNot) {
+            open.push_back((int)i);
+        } else if (token.nKind == MergeMarkerElse) {
+            if (!open.empty() && tokens[open.back()].nElse < 0) {
+                token.nIf = open.back();
+                tokens[open.back()].nElse = (int)i;
+            }
+        } else if (token.nKind == MergeMarkerEndIf && !open.empty()) {
+            token.nIf = open.back();
+            tokens[open.back()].nEndIf = (int)i;
+            open.pop_back();
+        }
+    }
+    for (int nIf : open) {
+        if (tokens[nIf].nElse >= 0)
+            tokens[tokens[nIf].nElse].nIf = -1;
+        tokens[nIf].nElse = -1;
+    }
+}
+
+// A block the merge works: an IF that names a field and has its END IF.
+// Any other marker stays as it stands.
+bool WorksBlock(const ShortList<MergeToken>& tokens, int nIf)
+{
+    return nIf >= 0 && tokens[nIf].nColumn >= 0 && tokens[nIf].nEndIf >= 0;
+}
+
+// The text's placeholders and markers, in one pass, and its length in
+// *pcchText. False when memory runs out.
+bool FindTokens(const char* pszText, bool bHtml, const HeldLookup& lookup, ShortList<MergeToken>* pTokens,
+                bool* pbMarkers, size_t* pcchText)
+{
+    auto find = [&lookup](const char* pszBefore, int* pnLength, int* pnFallback) {
+        return lookup.Find(pszBefore, pnLength, pnFallback);
+    };
+    const char* psz = pszText;
+    size_t nFloor = 0;
+    for (;;) {
+        psz = NextBracketOrEnd(psz);
+        if (*psz == '\0')
+            break;
+        if (psz[1] != '[') {
+            ++psz;
+            continue;
+        }
+        size_t nAt = (size_t)(psz - pszText);
+        int nLength = 0, nFallback = 0;
+        int nColumn = lookup.Find(psz, &nLength, &nFallback);
+        if (nColumn >= 0) {
+            pTokens->Add({ nAt, nAt + (size_t)nLength, MergeMarkerNone, nColumn,
+                           nFallback > 0 ? nAt + (size_t)nFallback : 0, -1, -1, -1 });
+            psz += nLength;
+            nFloor = nAt + (size_t)nLength;
+            continue;
+        }
+        int nKind = ReadMarker(psz, find, &nColumn, &nLength);
+        if (nKind == MergeMarkerNone) {
+            // "[[[Name]]" holds its placeholder one character further on.
+            ++psz;
+            continue;
+        }
+        size_t nEnd = nAt + (size_t)nLength;
+        TakeAlong(pszText, bHtml, nFloor, &nAt, &nEnd);
+        pTokens->Add({ nAt, nEnd, nKind, nColumn, 0, -1, -1, -1 });
+        *pbMarkers = true;
+        psz = pszText + nEnd;
+        nFloor = nEnd;
+    }
+    *pcchText = (size_t)(psz - pszText);
+    return true;
+}
+
+// The replacement of one placeholder: its value, or its fallback when the
+// value is blank.
+void AddPlaceholder(const MergeToken& token, const MergeValues& values, MergePlan* pPlan)
+{
+    const char* pszValue = ValueText(values, token.nColumn);
+    bool bBlank = IsBlankValue(pszValue);
+    if (token.nFallbackAt > 0 && bBlank) {
+        pPlan->Add({ token.nAt, token.nEnd - token.nAt, NULL, token.nFallbackAt, token.nEnd - 2 - token.nFallbackAt });
+        return;
+    }
+    if (bBlank && token.nFallbackAt == 0 && pPlan->pEmpty != NULL)
+        pPlan->pEmpty->Add(token.nColumn);
+    pPlan->Add({ token.nAt, token.nEnd - token.nAt, pszValue, 0, strlen(pszValue) });
+}
+
+// The one pass over a text and what its conditions keep. False when memory
+// runs out.
+bool PlanMerge(const char* pszText, bool bHtml, const ListRecord* pHeader, const MergeValues& values,
+               const MergeNames* pNames, MergePlan* pPlan)
 {
     HeldLookup lookup(pHeader, pNames);
-    long long nDelta = 0;
-    const char* psz = pszText;
     try {
-        for (;;) {
-            psz = NextBracketOrEnd(psz);
-            if (*psz == '\0')
-                break;
-            int nPlaceholder = 0;
-            int nColumn = psz[1] == '[' ? lookup.Find(psz, &nPlaceholder) : -1;
-            if (nColumn < 0) {
-                // "[[[Name]]" holds its placeholder one character further on.
-                ++psz;
+        ShortList<MergeToken> tokens;
+        bool bMarkers = false;
+        if (!FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &pPlan->cchText))
+            return false;
+        if (bMarkers)
+            PairMarkers(&tokens);
+        for (size_t i = 0; i < tokens.Size();) {
+            const MergeToken& token = tokens[i];
+            if (token.nKind == MergeMarkerNone) {
+                AddPlaceholder(token, values, pPlan);
+                ++i;
                 continue;
             }
-            const char* pszValue = ValueText(values, nColumn);
-            size_t cchValue = strlen(pszValue);
-            pPlan->Add({ (size_t)(psz - pszText), nPlaceholder, pszValue, cchValue });
-            long long nStep = (long long)cchValue - nPlaceholder;
-            if (nStep > 0)
-                pPlan->nGrowth += nStep;
-            nDelta += nStep;
-            if (nDelta > pPlan->nRise)
-                pPlan->nRise = nDelta;
-            psz += nPlaceholder;
+            bool bIf = token.nKind == MergeMarkerIf || token.nKind == MergeMarkerIfNot;
+            int nIf = bIf ? (int)i : token.nIf;
+            if (!WorksBlock(tokens, nIf)) {
+                ++i;
+                continue;
+            }
+            const MergeToken& block = tokens[nIf];
+            if (bIf) {
+                bool bTrue = !IsBlankValue(ValueText(values, block.nColumn)) != (block.nKind == MergeMarkerIfNot);
+                // True: the IF goes and what follows it is kept; false: all
+                // up to its ELSE (kept after it) or its END IF goes.
+                int nTo = bTrue ? (int)i : (block.nElse >= 0 ? block.nElse : block.nEndIf);
+                DropPiece(pszText, bHtml, token.nAt, tokens[nTo].nEnd, pPlan);
+                i = (size_t)nTo + 1;
+            } else if (token.nKind == MergeMarkerElse) {
+                // Reached from a true IF: what it holds goes with its END IF.
+                DropPiece(pszText, bHtml, token.nAt, tokens[block.nEndIf].nEnd, pPlan);
+                i = (size_t)block.nEndIf + 1;
+            } else {
+                DropPiece(pszText, bHtml, token.nAt, token.nEnd, pPlan);
+                ++i;
+            }
         }
     } catch (const std::bad_alloc&) {
         return false;
     }
-    pPlan->cchText = (size_t)(psz - pszText);
     return true;
 }
 
@@ -505,20 +971,24 @@ bool NeededSize(const MergePlan& plan, int* pnNeeded)
 }
 
 // The merged text of pszRead (the planned text and its terminator) written
-// from pszWrite on, the values in place of the planned placeholders. pszWrite
+// from pszWrite on, the replacements in place of the planned pieces. pszWrite
 // may lie before pszRead in the same block: it never overtakes what is still
-// to be read, as long as pszRead lies as far on as the text ever grows.
+// to be read, as long as pszRead lies as far on as the text ever grows; a
+// fallback, read from within its own placeholder, lies ahead of it too.
 void WriteMerged(const char* pszRead, const MergePlan& plan, char* pszWrite)
 {
     size_t nRead = 0;
-    for (size_t n = 0; n < plan.nFound; ++n) {
-        const FoundPlaceholder& found = plan.At(n);
+    for (size_t n = 0; n < plan.found.Size(); ++n) {
+        const FoundPlaceholder& found = plan.found[n];
         size_t cchBefore = found.nAt - nRead;
         memmove(pszWrite, pszRead + nRead, cchBefore);
         pszWrite += cchBefore;
-        memcpy(pszWrite, found.pszValue, found.cchValue);
+        if (found.pszValue != NULL)
+            memcpy(pszWrite, found.pszValue, found.cchValue);
+        else
+            memmove(pszWrite, pszRead + found.nValueAt, found.cchValue);
         pszWrite += found.cchValue;
-        nRead = found.nAt + (size_t)found.nPlaceholder;
+        nRead = found.nAt + found.nLength;
     }
     memmove(pszWrite, pszRead + nRead, plan.cchText - nRead + 1);
 }
@@ -527,8 +997,8 @@ bool SizeMerge(const char* pszText, const ListRecord* pHeader, const ListRecord*
                int* pnNeeded)
 {
     MergePlan plan;
-    return PlanMerge(pszText, pHeader, AllFrom(pRecord), NULL, &plan) && (long long)plan.cchText + 1 <= knMaxNeeded &&
-           NeededSize(plan, pnNeeded);
+    return PlanMerge(pszText, false, pHeader, AllFrom(pRecord), NULL, &plan) &&
+           (long long)plan.cchText + 1 <= knMaxNeeded && NeededSize(plan, pnNeeded);
 }
 
 bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -544,7 +1014,7 @@ bool MergeInPlace(char* pszText, int cchCapacity, const ListRecord* pHeader,
     // The text after every replacement, terminator included, must fit the
     // capacity; judged before anything moves, so a failure leaves it as it was.
     MergePlan plan;
-    if (!PlanMerge(pszText, pHeader, AllFrom(pRecord), NULL, &plan) || plan.Peak() >= cchCapacity)
+    if (!PlanMerge(pszText, false, pHeader, AllFrom(pRecord), NULL, &plan) || plan.Peak() >= cchCapacity)
         return false;
 
     // The text moves right once by as much as it ever grows; the merged text
@@ -578,7 +1048,77 @@ int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLen
     if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
         return -1;
     // One place: the names in turn find what a lookup would.
-    return MatchColumn(pszAt, pHeader, pnLength);
+    int nFallback = 0;
+    return MatchColumn(pszAt, pHeader, pnLength, &nFallback);
+}
+
+int MergeMarkerAt(const char* pszAt, const ListRecord* pHeader, int* pnColumn, int* pnLength)
+{
+    if (pszAt == NULL || pHeader == NULL || pszAt[0] != '[' || pszAt[1] != '[')
+        return MergeMarkerNone;
+    auto find = [pHeader](const char* pszBefore, int* pnFound, int* pnFallback) {
+        return MatchColumn(pszBefore, pHeader, pnFound, pnFallback);
+    };
+    return ReadMarker(pszAt, find, pnColumn, pnLength);
+}
+
+bool FindBlockProblems(const char* pszText, bool bHtml, const ListRecord* pHeader,
+                       std::vector<MergeBlockProblem>* pProblems)
+{
+    if (pszText == NULL || pHeader == NULL)
+        return true;
+    try {
+        HeldLookup lookup(pHeader, NULL);
+        ShortList<MergeToken> tokens;
+        bool bMarkers = false;
+        size_t cchText = 0;
+        if (!FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &cchText))
+            return false;
+        if (!bMarkers)
+            return true;
+        PairMarkers(&tokens);
+        for (size_t i = 0; i < tokens.Size(); ++i) {
+            const MergeToken& token = tokens[i];
+            int nProblem = MergeBlockFine;
+            if ((token.nKind == MergeMarkerIf || token.nKind == MergeMarkerIfNot) && token.nEndIf < 0)
+                nProblem = MergeBlockIfWithoutEnd;
+            else if (token.nKind == MergeMarkerElse && token.nIf < 0)
+                nProblem = MergeBlockElseOutside;
+            else if (token.nKind == MergeMarkerEndIf && token.nIf < 0)
+                nProblem = MergeBlockEndWithoutIf;
+            if (nProblem == MergeBlockFine)
+                continue;
+            // The marker itself, without what it takes along.
+            const char* pszAt = strstr(pszText + token.nAt, "[[");
+            int nColumn = -1, nLength = 0;
+            ReadMarker(pszAt, [&lookup](const char* pszBefore, int* pnFound, int* pnFallback) {
+                return lookup.Find(pszBefore, pnFound, pnFallback);
+            }, &nColumn, &nLength);
+            pProblems->push_back({ nProblem, (size_t)(pszAt - pszText), (size_t)nLength });
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool FindEmptyPlaceholders(const char* pszText, bool bHtml, const ListRecord* pTextHeader,
+                           const MergeValues& values, const MergeNames* pNames, std::vector<int>* pColumns)
+{
+    if (pszText == NULL || pTextHeader == NULL || values.pFirst == NULL)
+        return true;
+    try {
+        ShortList<int> empty;
+        MergePlan plan;
+        plan.pEmpty = &empty;
+        if (!PlanMerge(pszText, bHtml, pTextHeader, values, pNames, &plan))
+            return false;
+        for (size_t i = 0; i < empty.Size(); ++i)
+            pColumns->push_back(empty[i]);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
@@ -596,8 +1136,9 @@ bool MergeFields(char* pszText, int cchCapacity, const ListRecord* pHeader,
 namespace {
 
 // The protocol over one text whose fields' limits the caller has judged: the
-// placeholders replaced from pHeader's names and the values.
-MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pHeader, const MergeValues& values,
+// placeholders replaced from pHeader's names and the values, the conditions
+// kept or dropped, read as HTML when bHtml.
+MergeResult MergeCopyOf(const char* pszOriginal, bool bHtml, const ListRecord* pHeader, const MergeValues& values,
                         const MergeNames* pNames, char** ppszCopy)
 {
     if (pszOriginal == NULL || ppszCopy == NULL || pHeader == NULL || values.pFirst == NULL)
@@ -605,7 +1146,7 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pHeader, cons
     // One pass over the original finds its placeholders and its length; the
     // copy is then written from them.
     MergePlan plan;
-    if (!PlanMerge(pszOriginal, pHeader, values, pNames, &plan))
+    if (!PlanMerge(pszOriginal, bHtml, pHeader, values, pNames, &plan))
         return MergeNoMemory;
     int nNeeded = 0;
     if ((long long)plan.cchText + 1 > knMaxNeeded || !NeededSize(plan, &nNeeded))
@@ -620,26 +1161,35 @@ MergeResult MergeCopyOf(const char* pszOriginal, const ListRecord* pHeader, cons
     return MergeDone;
 }
 
+// The list's limits judged on pHeader and pRecord, the text merged with the
+// names and values of pTextHeader and pTextRecord.
+MergeResult MergeJudgedCopy(const char* pszOriginal, bool bHtml, const ListRecord* pHeader,
+                            const ListRecord* pRecord, const ListRecord* pTextHeader,
+                            const ListRecord* pTextRecord, char** ppszCopy)
+{
+    if (pHeader == NULL || pRecord == NULL || !MergeFieldsWithinLimits(pHeader, pRecord))
+        return MergeFailed;
+    return MergeCopyOf(pszOriginal, bHtml, pTextHeader, AllFrom(pTextRecord), NULL, ppszCopy);
+}
+
 }  // namespace
 
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy)
 {
-    return MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, pHeader, pRecord, ppszCopy);
+    return MergeJudgedCopy(pszOriginal, false, pHeader, pRecord, pHeader, pRecord, ppszCopy);
 }
 
 MergeResult MergeHtmlIntoCopy(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
                               const ListRecord* pHtmlHeader, const ListRecord* pHtmlRecord, char** ppszCopy)
 {
-    if (pHeader == NULL || pRecord == NULL || !MergeFieldsWithinLimits(pHeader, pRecord))
-        return MergeFailed;
-    return MergeCopyOf(pszOriginal, pHtmlHeader, AllFrom(pHtmlRecord), NULL, ppszCopy);
+    return MergeJudgedCopy(pszOriginal, true, pHeader, pRecord, pHtmlHeader, pHtmlRecord, ppszCopy);
 }
 
-MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pTextHeader, const MergeValues& values,
-                                char** ppszCopy, const MergeNames* pNames)
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, bool bHtml, const ListRecord* pTextHeader,
+                                const MergeValues& values, char** ppszCopy, const MergeNames* pNames)
 {
-    return MergeCopyOf(pszOriginal, pTextHeader, values, pNames, ppszCopy);
+    return MergeCopyOf(pszOriginal, bHtml, pTextHeader, values, pNames, ppszCopy);
 }
 
 MergeNames::MergeNames() : m_pHeader(NULL), m_pLookup(NULL)
@@ -667,15 +1217,16 @@ bool MergeNames::Build(const ListRecord* pHeader)
 
 // The text merged with the fields that pfnMakeHeader and pfnMakeRecord make of the
 // list's header and the recipient's record; NULL when that fails.
-static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord,
-                             bool (*pfnMakeHeader)(const ListRecord*, ListRecord*),
+static char* MergeWithFields(const char* pszOriginal, bool bHtml, const ListRecord* pHeader,
+                             const ListRecord* pRecord, bool (*pfnMakeHeader)(const ListRecord*, ListRecord*),
                              bool (*pfnMakeRecord)(const ListRecord*, int, ListRecord*))
 {
     ListRecord fieldHeader, fieldRecord;
     char* pszCopy = NULL;
     bool bMerged = pHeader != NULL && pfnMakeHeader(pHeader, &fieldHeader) &&
                    pfnMakeRecord(pRecord, FieldCount(pHeader), &fieldRecord) &&
-                   MergeHtmlIntoCopy(pszOriginal, pHeader, pRecord, &fieldHeader, &fieldRecord, &pszCopy) == MergeDone;
+                   MergeJudgedCopy(pszOriginal, bHtml, pHeader, pRecord, &fieldHeader, &fieldRecord, &pszCopy) ==
+                       MergeDone;
     if (!bMerged) {
         free(pszCopy);
         pszCopy = NULL;
@@ -685,12 +1236,12 @@ static char* MergeWithFields(const char* pszOriginal, const ListRecord* pHeader,
 
 char* MergePlainText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    return MergeWithFields(pszOriginal, pHeader, pRecord, MakePlainHeader, MakePlainRecord);
+    return MergeWithFields(pszOriginal, false, pHeader, pRecord, MakePlainHeader, MakePlainRecord);
 }
 
 char* MergeHtmlText(const char* pszOriginal, const ListRecord* pHeader, const ListRecord* pRecord)
 {
-    return MergeWithFields(pszOriginal, pHeader, pRecord, MakeHtmlHeader, MakeHtmlRecord);
+    return MergeWithFields(pszOriginal, true, pHeader, pRecord, MakeHtmlHeader, MakeHtmlRecord);
 }
 
 void MakeOneLine(char* pszText)

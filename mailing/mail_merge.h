@@ -1,13 +1,20 @@
 // Mail merge: replaces every placeholder "[[name]]" of a text by the value of
-// that header field in one recipient's record, in one pass from left to right:
-// an inserted value is never searched again, so the result does not depend on
-// the order of the columns. A text's merge is one pass that finds its
+// that header field in one recipient's record ("[[name|text]]": by text when
+// the value is empty or only blanks), and keeps or drops what stands between
+// "[[IF name]]" (or "[[IF NOT name]]"), an optional "[[ELSE]]" and "[[END IF]]"
+// as the value is blank or not, in one pass from left to right: an inserted
+// value is never searched again, so the result does not depend on the order
+// of the columns. A text's merge is one pass that finds its
 // placeholders and its length, then the write of the result; a placeholder's
 // name is looked up by what follows its "[[" in a table of the header's
 // names (MergeNames), so that it costs the same with 8 columns or 90. Plain
 // C++ over the C runtime, so it also builds natively.
 #ifndef LETTERCAST_MAIL_MERGE_H
 #define LETTERCAST_MAIL_MERGE_H
+
+#include <stddef.h>
+
+#include <vector>
 
 #include "mailing/list_record.h"
 
@@ -19,9 +26,44 @@
 #define LC_MERGE_SLACK 10             // the working copy gets this much beyond the needed size
 
 // The column of the placeholder that begins at pszAt, which holds "[[", as
-// the merge finds it (a placeholder split by tags included), and its length;
-// -1 when the merge would leave it as it stands.
+// the merge finds it (a placeholder split by tags, one with a fallback
+// included), and its length; -1 when no field's placeholder begins there.
 int PlaceholderColumnAt(const char* pszAt, const ListRecord* pHeader, int* pnLength);
+
+// The markers of conditional text. A block is an IF, at most one ELSE and an
+// END IF; blocks nest. A marker alone on its line (plain text) or alone in
+// its elements (HTML) takes the line's end or those elements with it.
+enum MergeMarker {
+    MergeMarkerNone = 0,
+    MergeMarkerIf,      // "[[IF Name]]": what follows is kept when Name's value is not blank
+    MergeMarkerIfNot,   // "[[IF NOT Name]]": kept when it is blank
+    MergeMarkerElse,    // "[[ELSE]]": what follows is kept when the IF's is not
+    MergeMarkerEndIf,   // "[[END IF]]"
+};
+
+// The marker that begins at pszAt, which holds "[[" (keywords in any case),
+// with its length and, for an IF, the column it names (-1 when it names no
+// field); MergeMarkerNone when none begins there.
+int MergeMarkerAt(const char* pszAt, const ListRecord* pHeader, int* pnColumn, int* pnLength);
+
+// A marker the merge leaves as it stands, since it makes no block: an IF
+// without END IF, an ELSE outside a block (or a block's second), an END IF
+// without IF. An IF naming no field also stands as it is, with its block.
+enum MergeBlockProblemKind {
+    MergeBlockFine = 0,
+    MergeBlockIfWithoutEnd,
+    MergeBlockElseOutside,
+    MergeBlockEndWithoutIf,
+};
+struct MergeBlockProblem {
+    int nKind;
+    size_t nAt;       // the marker's "[[" in the text
+    size_t nLength;   // to its "]]"
+};
+// Adds each such marker of pszText, in order, read as HTML when bHtml, with
+// the names of pHeader. False when memory ran out.
+bool FindBlockProblems(const char* pszText, bool bHtml, const ListRecord* pHeader,
+                       std::vector<MergeBlockProblem>* pProblems);
 
 // With pnNeeded: leaves the text alone, ignores cchCapacity and stores the
 // size (terminator included, at least 10) that the in-place call needs.
@@ -72,7 +114,8 @@ enum MergeResult {
 MergeResult MergeIntoCopy(const char* pszOriginal, const ListRecord* pHeader,
                           const ListRecord* pRecord, char** ppszCopy);
 
-// MergeIntoCopy for a text of HTML: the limits judged on the list's own
+// MergeIntoCopy for a text of HTML (its blocks keep the tags that other
+// elements need): the limits judged on the list's own
 // pHeader and pRecord, the placeholders replaced from pHtmlHeader and
 // pHtmlRecord (MakeHtmlHeader and MakeHtmlRecord of mailing/html_text.h, or
 // those in the code page of the HTML), so that "[[Name]]" inserts the value
@@ -96,11 +139,18 @@ struct MergeValues {
 // so that one recipient fails for all of its texts alike.
 bool MergeFieldsWithinLimits(const ListRecord* pHeader, const ListRecord* pRecord);
 
-// MergeHtmlIntoCopy with the values handed out as above, for a caller that
-// has judged the list's fields with MergeFieldsWithinLimits for all the
-// recipient's texts; pNames, when given and made for pTextHeader, finds the names.
-MergeResult MergeValuesIntoCopy(const char* pszOriginal, const ListRecord* pTextHeader, const MergeValues& values,
-                                char** ppszCopy, const MergeNames* pNames);
+// MergeIntoCopy (or, with bHtml, MergeHtmlIntoCopy) with the values handed
+// out as above, for a caller that has judged the list's fields with
+// MergeFieldsWithinLimits for all the recipient's texts; pNames, when given
+// and made for pTextHeader, finds the names.
+MergeResult MergeValuesIntoCopy(const char* pszOriginal, bool bHtml, const ListRecord* pTextHeader,
+                                const MergeValues& values, char** ppszCopy, const MergeNames* pNames);
+
+// Adds to *pColumns the column of every placeholder without fallback that
+// the merge of pszText with these values keeps (outside dropped blocks) and
+// fills with a blank value, once per placeholder. False when memory ran out.
+bool FindEmptyPlaceholders(const char* pszText, bool bHtml, const ListRecord* pTextHeader,
+                           const MergeValues& values, const MergeNames* pNames, std::vector<int>* pColumns);
 
 // MergeIntoCopy into a fresh block for a subject or a plain body,
 // "[[HTML:Name]]" as the value too: the merged text for free(), or NULL when

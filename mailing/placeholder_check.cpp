@@ -76,10 +76,17 @@ void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* 
         return;
     const char* psz = pszText;
     while ((psz = strstr(psz, "[[")) != NULL) {
-        int nLength = 0;
+        int nLength = 0, nColumn = -1;
         // "[[[Name]]" holds its placeholder one character further on.
         if (psz[2] == '[' || PlaceholderColumnAt(psz, pHeader, &nLength) >= 0) {
             psz += psz[2] == '[' ? 1 : nLength;
+            continue;
+        }
+        // A marker is known; an IF is known when it names a field.
+        int nMarker = MergeMarkerAt(psz, pHeader, &nColumn, &nLength);
+        if (nMarker == MergeMarkerElse || nMarker == MergeMarkerEndIf ||
+            (nMarker != MergeMarkerNone && nColumn >= 0)) {
+            psz += nLength;
             continue;
         }
         const char* pszClose = strstr(psz + 2, "]]");
@@ -100,19 +107,60 @@ void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* 
     }
 }
 
-std::string UnknownPlaceholderQuestion(const std::vector<std::string>& names)
+void FindBrokenBlocks(const char* pszText, bool bHtml, const ListRecord* pHeader, std::vector<std::string>* pBlocks)
 {
-    if (names.empty())
-        return std::string();
-    std::string text;
-    for (size_t i = 0; i < names.size() && i < LC_LISTED_PLACEHOLDERS; ++i) {
-        if (i > 0)
-            text += i + 1 == names.size() ? " and " : ", ";
-        text += names[i];
+    std::vector<MergeBlockProblem> problems;
+    if (pszText == NULL || !FindBlockProblems(pszText, bHtml, pHeader, &problems))
+        return;
+    for (const MergeBlockProblem& problem : problems) {
+        std::string marker = "[[" + ShownName(pszText + problem.nAt + 2, problem.nLength - 4, bHtml) + "]]";
+        const char* pszWhy = problem.nKind == MergeBlockIfWithoutEnd   ? " has no [[END IF]]"
+                             : problem.nKind == MergeBlockEndWithoutIf ? " has no [[IF]] before it"
+                                                                      : " belongs to no [[IF]] block";
+        std::string sentence = marker + pszWhy + " and will be sent as it stands.";
+        bool bListed = false;
+        for (const std::string& listed : *pBlocks)
+            bListed = bListed || SameNoCase(listed, sentence);
+        if (!bListed)
+            pBlocks->push_back(sentence);
     }
-    if (names.size() > LC_LISTED_PLACEHOLDERS)
-        text += " and " + std::to_string(names.size() - LC_LISTED_PLACEHOLDERS) + " more";
-    if (names.size() == 1)
-        return text + " names no field of the mailing list and will be sent as it stands. Send anyway?";
-    return text + " name no field of the mailing list and will be sent as they stand. Send anyway?";
+}
+
+std::vector<std::string> PlaceholderWarnings(const std::vector<std::string>& names,
+                                             const std::vector<std::string>& blocks)
+{
+    std::vector<std::string> warnings;
+    if (!names.empty()) {
+        std::string text;
+        for (size_t i = 0; i < names.size() && i < LC_LISTED_PLACEHOLDERS; ++i) {
+            if (i > 0)
+                text += i + 1 == names.size() ? " and " : ", ";
+            text += names[i];
+        }
+        if (names.size() > LC_LISTED_PLACEHOLDERS)
+            text += " and " + std::to_string(names.size() - LC_LISTED_PLACEHOLDERS) + " more";
+        if (names.size() == 1)
+            warnings.push_back(text + " names no field of the mailing list and will be sent as it stands.");
+        else
+            warnings.push_back(text + " name no field of the mailing list and will be sent as they stand.");
+    }
+    for (size_t i = 0; i < blocks.size() && i < LC_LISTED_PLACEHOLDERS; ++i)
+        warnings.push_back(blocks[i]);
+    if (blocks.size() > LC_LISTED_PLACEHOLDERS)
+        warnings.push_back("And " + std::to_string(blocks.size() - LC_LISTED_PLACEHOLDERS) +
+                           " more markers make no block.");
+    return warnings;
+}
+
+std::string PlaceholderQuestion(const std::vector<std::string>& names, const std::vector<std::string>& blocks)
+{
+    std::vector<std::string> warnings = PlaceholderWarnings(names, blocks);
+    if (warnings.empty())
+        return std::string();
+    if (warnings.size() == 1)
+        return warnings[0] + " Send anyway?";
+    std::string text;
+    for (const std::string& warning : warnings)
+        text += warning + "\n";
+    return text + "\nSend anyway?";
 }

@@ -1,6 +1,6 @@
-// The placeholders of a message that name no field of the mailing list: the
-// merge leaves them as they stand, so the user hears of them before anything
-// is sent. Plain C++ over the C runtime, so it also builds natively.
+// The placeholders of a message that name no field of the mailing list, and
+// its markers that make no block: the merge leaves them as they stand, so the
+// user hears of them before anything is sent. Plain C++ over the C runtime, so it also builds natively.
 #ifndef LETTERCAST_PLACEHOLDER_CHECK_H
 #define LETTERCAST_PLACEHOLDER_CHECK_H
 
@@ -17,8 +17,18 @@
 void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* pHeader,
                              std::vector<std::string>* pNames);
 
-// "[[A]] names no field of the mailing list and will be sent as it stands.
-// Send anyway?", or the plural for several; empty for none.
-std::string UnknownPlaceholderQuestion(const std::vector<std::string>& names);
+// Adds to *pBlocks, once each, a sentence for every marker of pszText that
+// makes no block ("[[IF Company]] has no [[END IF]] and will be sent as it
+// stands."), the marker as the reader sees it; pHeader as above.
+void FindBrokenBlocks(const char* pszText, bool bHtml, const ListRecord* pHeader, std::vector<std::string>* pBlocks);
+
+// What the user is told of them, one sentence each: "[[A]] names no field of
+// the mailing list and will be sent as it stands." (or the plural for several
+// names), then the blocks' sentences; none when there is nothing to tell.
+std::vector<std::string> PlaceholderWarnings(const std::vector<std::string>& names,
+                                             const std::vector<std::string>& blocks);
+// Those sentences as the question before sending ("... Send anyway?"); empty
+// when there is nothing to ask.
+std::string PlaceholderQuestion(const std::vector<std::string>& names, const std::vector<std::string>& blocks);
 
 #endif

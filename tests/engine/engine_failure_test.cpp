@@ -798,15 +798,18 @@ TEST_F(EngineEdgeTest, TwoRecipientsWhoShareAnAddressAreTwoRecipientsOfTheResume
     ComposePlain("Report for [[Name]]", "B");
     WriteList("Name,E-Mail Address\r\nAnn,parent@example.com\r\nBob,parent@example.com\r\nCid,c@example.com\r\n");
     SetFaultPlan("IMessage.ModifyRecipients=fail@2");
+    // Asked about the shared address first, the user sends to both records.
+    ExpectedBox shared = ListCheckQuestion("1 address appears more than once: parent@example.com on lines 2 and 3.",
+                                           true);
+    m_boxes->Answer(IDYES);
     RunJob();
-    ExpectJobEnded({ { "Failed to add recipient: parent@example.com" }, 0, 1, EveryLog });
+    ExpectJobEnded({ { shared, "Failed to add recipient: parent@example.com" }, 0, 1, EveryLog });
 
     SetFaultPlan("");
-    m_boxes->Answer(IDYES);
     std::string started = StartedOf(CurrentLog());
     size_t nBefore = DeliveredFiles().size();
     RunJob();
-    ExpectJobEnded({ { Question(ResumeQuestion("Report for [[Name]]", started, 1, 3)) },
+    ExpectJobEnded({ { shared, Question(ResumeQuestion("Report for [[Name]]", started, 1, 3)) },
                      1, 2, EveryLog, {}, 0, { "parent@example.com" } });
     std::vector<DeliveredView> delivered = Delivered();
     ASSERT_EQ(delivered.size(), nBefore + 2);

@@ -96,6 +96,16 @@ ExpectedBox Question(const std::string& text)
     return box;
 }
 
+ExpectedBox ListCheckQuestion(const std::string& findings, bool bRepeatedAddresses)
+{
+    ExpectedBox box("The mailing list was checked before sending:\n\n" + findings + "\n\n" +
+                    (bRepeatedAddresses ? "Send one copy to every record (Yes), only to the first record of each "
+                                          "address (No), or nothing (Cancel)?"
+                                        : "Send anyway?"));
+    box.uStyle = MB_ICONQUESTION | (bRepeatedAddresses ? MB_YESNOCANCEL : MB_YESNO);
+    return box;
+}
+
 ExpectedBox Notice(const std::string& text)
 {
     ExpectedBox box(text);

@@ -29,6 +29,8 @@ struct ExpectedBox {
     bool bDesktopOwner = false;
 };
 ExpectedBox Question(const std::string& text);
+// The list check's question before the first copy, its findings one a line.
+ExpectedBox ListCheckQuestion(const std::string& findings, bool bRepeatedAddresses = false);
 ExpectedBox Notice(const std::string& text);   // information icon, OK
 ExpectedBox FromDesktop(const std::string& text);
 

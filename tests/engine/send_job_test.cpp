@@ -45,7 +45,9 @@ TEST_F(SendJobTest, EveryRecipientGetsOneMergedMessageAndTheLogsTellIt)
     EXPECT_EQ(m_nJobDone, 1);
     EXPECT_EQ(m_wJobDone, 1u);
     EXPECT_EQ(JobProgress.sentCount, 3);
-    EXPECT_TRUE(BoxTexts().empty());
+    // The record without an address is told of before anything goes.
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>({ "The mailing list was checked before sending:\n\n1 record will "
+                                                     "be skipped: line 5 (the address is empty).\n\nSend anyway?" }));
 
     std::vector<DeliveredView> delivered = Delivered();
     ASSERT_EQ(delivered.size(), 3u);
@@ -146,6 +148,80 @@ TEST_F(SendJobTest, PlaceholdersOfNoFieldAreAskedAboutOnceAndSplitOnesMerge)
     EXPECT_EQ(delivered[1].bodyBytes.find("<p>Person 2 [[T<b>own</b>]] [[Ci&nbsp;ty]]</p>"), 0u);
     // The plain alternative comes from the merged HTML.
     EXPECT_EQ(delivered[1].plainBody.find("Person 2 [[Town]] [[Ci"), 0u);
+}
+
+TEST_F(SendJobTest, FallbacksAndConditionsMergeInEveryTextAndBrokenBlocksAreAskedAbout)
+{
+    m_options.bHtmlOk = true;
+    ComposeHtml("News[[IF Town]] for [[Town]][[END IF]], [[Name|friend]]",
+                "Dear [[Name|friend]],\r\n[[IF NOT Town]]\r\nWhere are you?\r\n[[ELSE]]\r\nHello [[Town]].\r\n"
+                "[[END IF]]\r\nBye",
+                "<p>Dear [[Name|friend &amp; co]],</p>\r\n<p class=MsoNormal>[[IF Town]]<o:p></o:p></p>\r\n"
+                "<p>In [[Town]] [[IF <b>Name</b>]]and yours[[END IF]]</p>\r\n<p>[[END IF]]</p>\r\n<p>Bye</p>");
+    WriteList("Name,Email,Town\r\nAnn,ann@example.com,Oslo\r\n,bob@example.com,\r\n");
+    RunJob();
+    ExpectJobEnded({ {}, 1, 2, EveryLog });
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[0].subject, "News for Oslo, Ann");
+    EXPECT_EQ(delivered[1].subject, "News, friend");
+    EXPECT_EQ(delivered[0].body, "<p>Dear Ann,</p>\r\n\r\n<p>In Oslo and yours</p>\r\n\r\n<p>Bye</p>");
+    EXPECT_EQ(delivered[1].body, "<p>Dear friend &amp; co,</p>\r\n\r\n<p>Bye</p>");
+
+    // A block left open, and a stray END IF, are named before anything goes.
+    ComposePlain("Hi [[IF Town]][[Town]]", "Dear [[Name|friend]],\r\n[[END IF]]\r\n");
+    const std::string question = "[[IF Town]] has no [[END IF]] and will be sent as it stands.\n[[END IF]] has no "
+                                 "[[IF]] before it and will be sent as it stands.\n\nSend anyway?";
+    m_boxes->Answer(IDNO);
+    RunJob();
+    ExpectJobEnded({ { Question(question) }, 0, 0, NoLog });
+    EXPECT_EQ(Delivered().size(), 2u);
+    // Then the list check: outside any block that works, Bob's [[Town]] is empty.
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { Question(question), ListCheckQuestion("[[Town]] is empty on 1 record: line 3.") }, 1, 2,
+                     EveryLog });
+    ASSERT_EQ(Delivered().size(), 4u);
+    EXPECT_EQ(Delivered()[3].subject, "Hi [[IF Town]]");
+    EXPECT_EQ(Delivered()[3].body, "Dear friend,\r\n[[END IF]]\r\n");
+}
+
+TEST_F(SendJobTest, TheListCheckAsksOnceAndEachAnswerToARepeatedAddressDeliversWhatItSays)
+{
+    ComposePlain("Hello", "Dear [[Name]], [[Town|]]");
+    WriteList("Name,Email,Town\r\nAnn,anna@example.com,Oslo\r\nBen,ben@example\r\n,cara@example.com,Rome\r\n"
+              "Anne,Anna@Example.com,Bergen\r\nDan,dan@example.com,Paris\r\nBen,ben @example.com,x\r\n"
+              "Annie,anna@example.com,Oslo\r\n");
+    ExpectedBox box = ListCheckQuestion("2 records will be skipped: line 3 (ben@example: the address has no dot in "
+                                        "its domain), line 7 (ben @example.com: the address is not one e-mail "
+                                        "address).\n1 address appears more than once: anna@example.com on lines 2, "
+                                        "5 and 8.\n[[Name]] is empty on 1 record: line 4.",
+                                        true);
+
+    m_boxes->Answer(IDYES);
+    RunJob();
+    ExpectJobEnded({ { box }, 1, 5, EveryLog });
+    std::vector<DeliveredView> delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 5u);
+    EXPECT_EQ(delivered[2].to, "Anna@Example.com");
+    EXPECT_EQ(delivered[4].body, "Dear Annie, Oslo");
+    EXPECT_EQ(JobProgress.skippedCount, 2);
+
+    m_boxes->Answer(IDNO);
+    RunJob();
+    ExpectJobEnded({ { box }, 1, 3, EveryLog });
+    delivered = Delivered();
+    ASSERT_EQ(delivered.size(), 5u + 3u);
+    EXPECT_EQ(delivered[5].body, "Dear Ann, Oslo");
+    EXPECT_EQ(delivered[6].to, "cara@example.com");
+    EXPECT_EQ(delivered[7].to, "dan@example.com");
+    // The repeats are skipped records, in the box's count and in the log.
+    EXPECT_EQ(JobProgress.skippedCount, 4);
+    EXPECT_EQ(JobProgress.totalCount, 3);
+    std::string log = CurrentLog();
+    EXPECT_NE(log.find("\t\tEmails In File: 3\r\n"), std::string::npos) << log;
+    EXPECT_EQ(CountOf(log, "an earlier record has the same address"), 2u) << log;
+    EXPECT_NE(log.find("line 8"), std::string::npos) << log;
 }
 
 TEST_F(SendJobTest, NonAsciiHtmlGoesThroughHtmlBodyWithoutStoreSupport)

@@ -667,8 +667,11 @@ TEST_F(MainDialogTest, TheClosingBoxCountsTheSkippedRecords)
     driver.When(kMainTitle, [&](HWND hDlg) { Click(hDlg, IDC_MAIN_SEND_PAUSE); });
     SendJob job(m_pMail);
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 1);
-    ASSERT_EQ(BoxTexts().size(), 1u);
-    EXPECT_EQ(BoxTexts()[0], "Job Completed Successfully\n\nSent: 1\nSkipped: 2 (see the Current Job Log)");
+    ASSERT_EQ(BoxTexts().size(), 2u);
+    EXPECT_EQ(BoxTexts()[0], "The mailing list was checked before sending:\n\n2 records will be skipped: line 3 (no "
+                             "address: the address holds no @), line 4 (too few fields to reach the address column)."
+                             "\n\nSend anyway?");
+    EXPECT_EQ(BoxTexts()[1], "Job Completed Successfully\n\nSent: 1\nSkipped: 2 (see the Current Job Log)");
     EXPECT_EQ(ReadWholeFile(m_data.File("tosent.txt")), "Name,Email\r\nAnn,ann@example.com\r\n");
     EXPECT_EQ(ReadWholeFile(m_data.File("CurrentJob.txt")).find("from the last job"), std::string::npos);
 }
@@ -727,8 +730,10 @@ TEST_F(MainDialogTest, PauseThenSendResumesTheSameJob)
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(nSentWhenPaused, 1);
 
-    EXPECT_EQ(BoxTexts(),
-              std::vector<std::string>{ "Job Completed Successfully\n\nSent: 3\nSkipped: 1 (see the Current Job Log)" });
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>({ "The mailing list was checked before sending:\n\n1 record will "
+                                                     "be skipped: line 5 (the address is empty).\n\nSend anyway?",
+                                                     "Job Completed Successfully\n\nSent: 3\nSkipped: 1 (see the "
+                                                     "Current Job Log)" }));
     std::vector<DeliveredView> delivered = Delivered();
     ASSERT_EQ(delivered.size(), 3u);
     EXPECT_EQ(delivered[0].to, "r1@example.com");
@@ -882,10 +887,12 @@ TEST_F(MainDialogTest, TheClosingBoxCountsTheRefusedCopyAndWarns)
     EXPECT_EQ(OpenMainDialog(&job, m_hCompose), 0);
     EXPECT_TRUE(driver.Done());
 
-    ASSERT_EQ(m_boxes->Boxes().size(), 1u);
-    EXPECT_EQ(m_boxes->Boxes()[0].text, "Job Not Complete (See Current Job Log)\n\nSent: 2\nNot sent: 1 (see the Current "
+    ASSERT_EQ(m_boxes->Boxes().size(), 2u);
+    EXPECT_EQ(m_boxes->Boxes()[0].text, "The mailing list was checked before sending:\n\n1 record will be skipped: "
+                                        "line 3 (no address: the address holds no @).\n\nSend anyway?");
+    EXPECT_EQ(m_boxes->Boxes()[1].text, "Job Not Complete (See Current Job Log)\n\nSent: 2\nNot sent: 1 (see the Current "
                                         "Job Log)\nSkipped: 1 (see the Current Job Log)");
-    EXPECT_EQ(m_boxes->Boxes()[0].uStyle, kWarningBox);
+    EXPECT_EQ(m_boxes->Boxes()[1].uStyle, kWarningBox);
     std::string log = CurrentLog();
     EXPECT_NE(log.find("# 1, To: ann@example.com. Sent Successfully"), std::string::npos) << log;
     EXPECT_NE(log.find("# 2, To: cid@example.com. Not Sent: "), std::string::npos) << log;

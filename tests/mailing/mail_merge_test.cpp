@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -109,36 +110,12 @@ struct ReferenceMerge {
     size_t nNeeded;       // what the sizing call must ask for
 };
 
-// At every place the leftmost column whose placeholder fits there is
-// replaced, and the search goes on behind it in the original text.
+// The reference's one pass from the left (fuzz/merge_reference.h).
 ReferenceMerge MergeByReference(const std::string& original, const std::vector<std::string>& names,
-                                const std::vector<std::string>& values)
+                                const std::vector<std::string>& values, bool bHtml = false)
 {
-    ReferenceMerge result = {std::string(), original.size(), original.size() + 1};
-    size_t nAt = 0;
-    while (nAt < original.size()) {
-        size_t nColumn = 0;
-        size_t nPlaceholder = 0;
-        for (; nColumn < names.size(); ++nColumn) {
-            nPlaceholder = MatchesAt(original, nAt, "[[" + names[nColumn] + "]]")
-                               ? names[nColumn].size() + 4
-                               : SplitPlaceholderLength(original, nAt, names[nColumn]);
-            if (nPlaceholder > 0)
-                break;
-        }
-        if (nColumn == names.size()) {
-            result.text += original[nAt++];
-            continue;
-        }
-        std::string value = nColumn < values.size() ? values[nColumn] : std::string();
-        result.text += value;
-        nAt += nPlaceholder;
-        result.nPeakLength = std::max(result.nPeakLength, result.text.size() + original.size() - nAt);
-        if (value.size() > nPlaceholder)
-            result.nNeeded += value.size() - nPlaceholder;
-    }
-    result.nNeeded = std::max<size_t>(result.nNeeded, 10);
-    return result;
+    ReferencePass pass = ReferenceMergePass(original, names, values, bHtml);
+    return ReferenceMerge{ pass.text, (size_t)pass.nPeak, (size_t)pass.nSize };
 }
 
 int SizeByReference(const std::string& original, const std::vector<std::string>& names,
@@ -452,7 +429,7 @@ TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
         EXPECT_STREQ(c.pszMerged, pszMerged) << c.pszText;
         std::vector<std::string> names, values;
         ReferenceHtmlFields(c.names, c.values, &names, &values);
-        EXPECT_EQ(MergeByReference(c.pszText, names, values).text, pszMerged) << c.pszText;
+        EXPECT_EQ(MergeByReference(c.pszText, names, values, true).text, pszMerged) << c.pszText;
         free(pszMerged);
         // The plain texts keep the value as it is, "[[HTML:Name]]" too.
         EXPECT_EQ(MergeByReference(c.pszText, c.names, c.values).text, MergedOrFailure(c.pszText, header, record));
@@ -467,6 +444,111 @@ TEST(MergeHtml, ValuesLandAsTextThatShowsThemAndHtmlFieldsAsMarkup)
         EXPECT_EQ(MergeByReference(c.pszText, plainNames, plainValues).text, pszPlain) << c.pszText;
         free(pszPlain);
     }
+}
+
+// ---- Fallbacks and conditions
+
+TEST(MergeConditions, FallbacksAndBlocksKeepWhatTheValuesSay)
+{
+    const std::vector<std::string> names = { "First Name", "Company", "Town" };
+    const std::vector<std::string> full = { "Ann", "R&D Ltd", "Oslo" };
+    const std::vector<std::string> holes = { " \t", "", "Oslo" };
+    struct Case {
+        const char* pszText;
+        bool bHtml;
+        const std::vector<std::string>& values;
+        const char* pszMerged;
+    } cases[] = {
+        // A fallback stands in for an empty or blank value, in any case of the name.
+        { "Dear [[First Name|there]],", false, full, "Dear Ann," },
+        { "Dear [[first name|there]],", false, holes, "Dear there," },
+        { "[[Company|]]x", false, holes, "x" },
+        { "<p>Dear [[First Name|friend &amp; <b>colleague</b>]]</p>", true, holes,
+          "<p>Dear friend &amp; <b>colleague</b></p>" },
+        { "<p>[[Company|none]]</p>", true, full, "<p>R&amp;D Ltd</p>" },
+        { "[[<span>First</span> Name|there]]!", true, holes, "there!" },
+        // A block, IF NOT and ELSE, nested, with placeholders inside.
+        { "[[IF Company]]at [[Company]][[END IF]].", false, full, "at R&D Ltd." },
+        { "[[IF Company]]at [[Company]][[END IF]].", false, holes, "." },
+        { "[[if not Company]]no company[[else]]at [[Company]][[end if]]", false, holes, "no company" },
+        { "[[IF NOT Company]]no company[[ELSE]]at [[Company]][[END IF]]", false, full, "at R&D Ltd" },
+        { "[[IF Town]]T[[IF Company]]C[[ELSE]]c[[IF First Name]]F[[END IF]][[END IF]]t[[END IF]]", false, holes,
+          "Tct" },
+        { "[[IF Town]]T[[IF Company]]C[[ELSE]]c[[IF First Name]]F[[END IF]][[END IF]]t[[END IF]]", false, full,
+          "TCt" },
+        // Alone on its line, a marker takes the line's end with it.
+        { "Dear [[First Name|there]],\r\n  [[IF Company]]\r\nWe value [[Company]].\r\n[[END IF]]\r\nRegards", false,
+          full, "Dear Ann,\r\nWe value R&D Ltd.\r\nRegards" },
+        { "Dear [[First Name|there]],\n[[IF Company]]\nWe value [[Company]].\n[[END IF]]\nRegards", false, holes,
+          "Dear there,\nRegards" },
+        // In HTML a block around paragraphs goes with them, and a paragraph
+        // holding only a marker goes with the marker.
+        { "<p>Hi</p>\n<p class=MsoNormal>[[IF Company]]<o:p></o:p></p>\n<p>We value [[Company]].</p>\n"
+          "<p class=MsoNormal><span>[[END IF]]</span><o:p></o:p></p>\n<p>Bye</p>",
+          true, full, "<p>Hi</p>\n\n<p>We value R&amp;D Ltd.</p>\n\n<p>Bye</p>" },
+        { "<p>Hi</p>\n<p class=MsoNormal>[[IF Company]]<o:p></o:p></p>\n<p>We value [[Company]].</p>\n"
+          "<p class=MsoNormal><span>[[END IF]]</span><o:p></o:p></p>\n<p>Bye</p>",
+          true, holes, "<p>Hi</p>\n\n<p>Bye</p>" },
+        // A block that begins in one element and ends in another keeps the
+        // tags the elements around it need.
+        { "<p>A [[IF Company]]B <b>b</b></p><div>C[[END IF]] D</div>", true, holes, "<p>A </p><div> D</div>" },
+        { "<p>A [[IF Company]]B <b>b</b></p><div>C[[END IF]] D</div>", true, full,
+          "<p>A B <b>b</b></p><div>C D</div>" },
+        { "<ul><li>[[IF NOT Company]]x</li><li>y[[ELSE]]z[[END IF]]</li></ul>", true, full, "<ul><li></li><li>z</li></ul>" },
+        // Markers that make no block stay as they stand; so does a block
+        // whose IF names no field.
+        { "[[END IF]]a[[IF Compny]]b[[END IF]]c[[IF Company]]d[[ELSE]]e", false, full,
+          "[[END IF]]a[[IF Compny]]b[[END IF]]c[[IF Company]]d[[ELSE]]e" },
+        { "[[IF]]x[[END IF]] [[IF Company|y]]z[[END IF]]", false, full, "[[IF]]x[[END IF]] [[IF Company|y]]z[[END IF]]" },
+        { "[[IF Company]]a[[ELSE]]b[[ELSE]]c[[END IF]]", false, holes, "b[[ELSE]]c" },
+    };
+    TestRecord header(names);
+    for (const Case& c : cases) {
+        TestRecord record(c.values);
+        char* pszMerged = c.bHtml ? MergeHtmlText(c.pszText, header.Get(), record.Get())
+                                  : MergePlainText(c.pszText, header.Get(), record.Get());
+        ASSERT_TRUE(pszMerged != NULL) << c.pszText;
+        EXPECT_STREQ(c.pszMerged, pszMerged) << c.pszText;
+        free(pszMerged);
+        std::vector<std::string> textNames = names, textValues = c.values;
+        if (c.bHtml)
+            ReferenceHtmlFields(names, c.values, &textNames, &textValues);
+        EXPECT_EQ(c.pszMerged, MergeByReference(c.pszText, textNames, textValues, c.bHtml).text) << c.pszText;
+    }
+}
+
+TEST(MergeConditions, MarkersWithoutABlockAndEmptyPlaceholdersAreFound)
+{
+    TestRecord header({ "First Name", "Company" });
+    struct Case {
+        const char* pszText;
+        std::vector<int> problems;   // kinds, in order
+        std::vector<std::string> marked;
+    } cases[] = {
+        { "[[IF Company]]a[[ELSE]]b[[END IF]]", {}, {} },
+        { "[[END IF]] [[IF Company]]x [[IF NOT <b>First Name</b>]]", { MergeBlockEndWithoutIf, MergeBlockIfWithoutEnd,
+          MergeBlockIfWithoutEnd }, { "[[END IF]]", "[[IF Company]]", "[[IF NOT <b>First Name</b>]]" } },
+        { "[[ELSE]][[IF Company]][[ELSE]][[ELSE]][[END IF]]", { MergeBlockElseOutside, MergeBlockElseOutside },
+          { "[[ELSE]]", "[[ELSE]]" } },
+        { "x\n[[IF Company]]\n", { MergeBlockIfWithoutEnd }, { "[[IF Company]]" } },
+    };
+    for (const Case& c : cases) {
+        std::vector<MergeBlockProblem> problems;
+        ASSERT_TRUE(FindBlockProblems(c.pszText, false, header.Get(), &problems));
+        ASSERT_EQ(c.problems.size(), problems.size()) << c.pszText;
+        for (size_t i = 0; i < problems.size(); ++i) {
+            EXPECT_EQ(c.problems[i], problems[i].nKind) << c.pszText;
+            EXPECT_EQ(c.marked[i], std::string(c.pszText + problems[i].nAt, problems[i].nLength)) << c.pszText;
+        }
+    }
+    // Kept placeholders without a fallback whose value is blank, once each.
+    TestRecord record({ " ", "" });
+    std::vector<int> columns;
+    MergeValues values = { record.Get(), INT_MAX, NULL };
+    ASSERT_TRUE(FindEmptyPlaceholders("[[First Name]] [[First Name|x]] [[IF Company]][[Company]][[END IF]] "
+                                      "[[IF NOT Company]][[Company]] [[First Name]][[END IF]]",
+                                      false, header.Get(), values, NULL, &columns));
+    EXPECT_EQ(std::vector<int>({ 0, 1, 0 }), columns);
 }
 
 TEST(MergeHtml, ASubjectIsOneLine)

@@ -465,8 +465,9 @@ PY
     check "and not helga" bash -c "! grep -q helga '$out/logs/tosent.txt'"
     ;;
   stop-question)
-    # Esc during the job asks; No keeps it going to the end.
-    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/esc" --pause 1 --escape-after 1 --answer no
+    # Esc during the job asks; No keeps it going to the end (the list check
+    # before it, of the sample's record without an address, answered Yes).
+    "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out/esc" --pause 1 --escape-after 1 --answer yes,no
     check "answered No, the job completed" test $? -eq 0
     check "Esc asked first" grep -qF "Stop sending? 1 of 4 have been sent; the rest can be sent later" "$out/esc/boxes.txt"
     check "as a question" grep -qE "^Lettercast"$'\t'"0x00000(0|1)24"$'\t'"Stop sending" "$out/esc/boxes.txt"
@@ -572,8 +573,26 @@ PY
       test "$(sed -e 's/\r$//' "$out/job/logs/tosent.txt")" = "$(sed -e 5d -e '7,$d' "$out/list.csv")"
     check "the sending limits count every recipient of a copy" \
       test "$(sed -n -e 's/^[0-9-]* [0-9:.]* \([0-9]*\)\r\?$/\1/p' "$out/data/SentTimes.dat" | tr '\n' ' ')" = "3 2 3 1 "
-    "$top/scripts/run-job" --list "$out/list.csv" --out "$out/preview" --preview 1
+    # Ann's address again on a later row: the check before sending asks (after
+    # the sample message's placeholders, answered Yes), and each answer
+    # delivers what it says.
+    { cat "$out/list.csv"; printf 'Ivy,Ann@Example.com,,,,\n'; } >"$out/again.csv"
+    for answer in yes no; do
+      "$top/scripts/run-job" --list "$out/again.csv" --out "$out/again-$answer" --pause 0 --answer "yes,$answer"
+    done
+    check "the repeated address is asked about with its lines" \
+      grep -qF "1 address appears more than once: ann@example.com on lines 2 and 10.\n\nSend one copy to every record (Yes), only to the first record of each address (No)" "$out/again-yes/boxes.txt"
+    check "with the records it skips" \
+      grep -qF "4 records will be skipped: line 5 (boss: the Cc column holds something that is not an e-mail address), line 7 (fay@example: the address has no dot in its domain)" "$out/again-yes/boxes.txt"
+    check "Yes: a copy to every record" test "$(grep -l '^To: Ann@Example.com' "$out"/again-yes/delivered/*.eml | wc -l)" -eq 1
+    check "No: none to the repeat, which is skipped with why" \
+      test "$(find "$out/again-no/delivered" -name '*.eml' | wc -l)" -eq 4 -a \
+      "$(grep -c "Skipped line 10 of the mailing list: an earlier record has the same address" "$out/again-no/logs/CurrentJob.txt")" -eq 1
+    check "and counted so in the end box" grep -qF 'Sent: 4\nSkipped: 5 (see the Current Job Log)' "$out/again-no/boxes.txt"
+    "$top/scripts/run-job" --list "$out/again.csv" --out "$out/preview" --preview 1
     shown=$(sed -e 's/\r$//' "$out/preview/preview.txt")
+    check "the preview tells of the repeated address" \
+      grep -qx "Send asks first: 1 address appears more than once: ann@example.com on lines 2 and 10." <<<"$shown"
     check "the preview shows the copy's From, Cc, Bcc and Reply-To" \
       test "$(grep -cxE 'From: user@standin.example|To: ann@example.com|Cc: ann.boss@example.com|Bcc: crm@example.org|Reply-To: team@example.com' <<<"$shown")" -eq 5
     check "and the skipped row with its line" \
@@ -767,7 +786,10 @@ PY
     dear() { grep -l "Dear $2," "$out/$1"/delivered/*.eml 2>/dev/null | wc -l; }
     resume_run one --kill-after 1
     check "the first report went, the job died" test "$(dear one Ann)" -eq 1 -a "$(tos one | wc -l)" -eq 1
-    resume_run two --answer yes,no
+    # The list check first: one copy to each of the two records.
+    resume_run two --answer yes,yes,no
+    check "the shared address was asked about first" \
+      grep -q "1 address appears more than once: parent@example.com on lines 2 and 3" "$out/two/boxes.txt"
     check "the recipient in flight is named with its record" \
       grep -q 'may or may not have received it: parent@example.com, in the record "Ann,parent@example.com"' "$out/two/boxes.txt"
     check "the other child's report went" test "$(dear two Bob)" -eq 1
@@ -776,7 +798,7 @@ PY
     # The first report sent, the host dies while the second is in flight.
     rm -rf "$out/data"
     resume_run three --kill-after 2
-    resume_run four --answer yes,no
+    resume_run four --answer yes,yes,no
     check "one of the two counts as sent" grep -q "sent to 1 of its 8 recipients" "$out/four/boxes.txt"
     check "the second is the one in flight" \
       grep -q 'may or may not have received it: parent@example.com, in the record "Bob,parent@example.com"' "$out/four/boxes.txt"
