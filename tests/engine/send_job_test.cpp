@@ -168,9 +168,11 @@ TEST_F(SendJobTest, FallbacksAndConditionsMergeInEveryTextAndBrokenBlocksAreAske
     EXPECT_EQ(delivered[0].body, "<p>Dear Ann,</p>\r\n\r\n<p>In Oslo and yours</p>\r\n\r\n<p>Bye</p>");
     EXPECT_EQ(delivered[1].body, "<p>Dear friend &amp; co,</p>\r\n\r\n<p>Bye</p>");
 
-    // A block left open, and a stray END IF, are named before anything goes.
-    ComposePlain("Hi [[IF Town]][[Town]]", "Dear [[Name|friend]],\r\n[[END IF]]\r\n");
-    const std::string question = "[[IF Town]] has no [[END IF]] and will be sent as it stands.\n[[END IF]] has no "
+    // A condition naming no field, a block left open and a stray END IF are
+    // named before anything goes.
+    ComposePlain("Hi [[IF Town]][[Town]] [[IF Twn]]x[[END IF]]", "Dear [[Name|friend]],\r\n[[END IF]]\r\n");
+    const std::string question = "[[IF Twn]] names no field of the mailing list and will be sent as it stands.\n"
+                                 "[[IF Town]] has no [[END IF]] and will be sent as it stands.\n[[END IF]] has no "
                                  "[[IF]] before it and will be sent as it stands.\n\nSend anyway?";
     m_boxes->Answer(IDNO);
     RunJob();
@@ -182,7 +184,7 @@ TEST_F(SendJobTest, FallbacksAndConditionsMergeInEveryTextAndBrokenBlocksAreAske
     ExpectJobEnded({ { Question(question), ListCheckQuestion("[[Town]] is empty on 1 record: line 3.") }, 1, 2,
                      EveryLog });
     ASSERT_EQ(Delivered().size(), 4u);
-    EXPECT_EQ(Delivered()[3].subject, "Hi [[IF Town]]");
+    EXPECT_EQ(Delivered()[3].subject, "Hi [[IF Town]] [[IF Twn]]x[[END IF]]");
     EXPECT_EQ(Delivered()[3].body, "Dear friend,\r\n[[END IF]]\r\n");
 }
 
