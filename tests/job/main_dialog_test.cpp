@@ -1074,7 +1074,7 @@ TEST_F(MainDialogTest, ThePreviewSaysWhatSendWouldRefuseOrAskAbout)
 TEST_F(MainDialogHelpTest, PreviewStepsThroughTheRecipientsAndOpensItsOwnTopic)
 {
     WriteList("Name,Email\nAnn,ann@example.com\nNo address,\nBob,bob@example.com\n");
-    ComposeInWindow("Hello [[Name]] [[Nmae]]", "Dear [[Name]],");
+    ComposeInWindow("Hello [[Name]] [[Nmae]]", "Dear [[Name|friend]],[[IF Name]] you");
     SendJob job(m_pMail);
     UiDriver driver;
     HWND hPreview = NULL;
@@ -1120,6 +1120,10 @@ TEST_F(MainDialogHelpTest, PreviewStepsThroughTheRecipientsAndOpensItsOwnTopic)
               std::string::npos)
         << texts[0];
     EXPECT_NE(texts[0].find("Warning: [[Nmae]] names no field of the mailing list"), std::string::npos);
+    EXPECT_NE(texts[0].find("Warning: [[IF Name]] has no [[END IF]] and will be sent as it stands.\r\n"),
+              std::string::npos)
+        << texts[0];
+    EXPECT_NE(texts[1].find("Dear Bob,[[IF Name]] you"), std::string::npos) << texts[1];
     EXPECT_EQ(texts[2], texts[0]);
 
     SpyCalls calls;
