@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
 
 namespace {
@@ -30,10 +31,7 @@ std::string LinesText(const std::vector<int>& lines, int nCount)
 std::string OneLine(const char* psz)
 {
     std::string text(psz);
-    for (char& ch : text) {
-        if (ch == '\r' || ch == '\n')
-            ch = ' ';
-    }
+    SpaceEveryLineBreak(&text[0]);
     return text;
 }
 
