@@ -143,7 +143,7 @@ void SharedColumns(const std::vector<std::string>& now, const std::vector<std::s
 std::string RecipientKey(const std::string& address, const std::vector<std::string>& fields,
                          const std::vector<int>& columns)
 {
-    std::string key = ResumeKey(address.c_str());
+    std::string key = AddressKey(address.c_str());
     for (int nColumn : columns) {
         key += '\x1f';
         if (nColumn < (int)fields.size())
@@ -198,10 +198,6 @@ std::string RecordForBox(const std::string& raw)
 
 }  // namespace
 
-std::string ResumeKey(const char* pszAddress)
-{
-    return AddressKey(pszAddress);
-}
 
 std::string SubjectAsLogged(const char* pszSubjectUtf8)
 {
@@ -293,9 +289,9 @@ void ResumeFinder::Begin(const char* pszJobList, const char* pszSubjectAnsi)
         return;
     // The recipient in flight: the record the job kept, when it is of that
     // address; else the first recipient of the address not yet sent.
-    m_flightAddress = m_last.szInFlight[0] ? ResumeKey(m_last.szInFlight) : std::string();
+    m_flightAddress = m_last.szInFlight[0] ? AddressKey(m_last.szInFlight) : std::string();
     if (m_flightAddress.empty() || !bRecord || !ReadResumeList(szFlight, &m_flight) || m_flight.records.size() != 1 ||
-        ResumeKey(m_flight.addresses[0].c_str()) != m_flightAddress)
+        AddressKey(m_flight.addresses[0].c_str()) != m_flightAddress)
         m_flight = ResumeList();
     m_bActive = true;
 }
@@ -340,7 +336,7 @@ void ResumeFinder::Add(const ListRecord* pHeader, const ListRecord* pRecord, con
         return;
     }
     m_plan.passOver.push_back(0);
-    if (m_flightAddress.empty() || ResumeKey(address.c_str()) != m_flightAddress)
+    if (m_flightAddress.empty() || AddressKey(address.c_str()) != m_flightAddress)
         return;
     if (m_nAny == 0) {
         m_nAny = nPlace;

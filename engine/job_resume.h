@@ -56,9 +56,6 @@ struct LastJobRecord {
 // Reads the current job log at pszLogPath; pszListPath may be NULL.
 void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobRecord* pRecord);
 
-// The address as compared: blanks around it dropped, A-Z made a-z.
-std::string ResumeKey(const char* pszAddress);
-
 // A UTF-8 subject as the start block writes it, in the ANSI code page.
 std::string SubjectAsLogged(const char* pszSubjectUtf8);
 

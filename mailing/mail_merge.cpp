@@ -590,10 +590,7 @@ inline bool IsNameChar(char ch)
            ch == '-' || ch == '_' || ch == '.';
 }
 
-// The tag that begins at nAt of pszText, which holds '<', no further than
-// nLimit: its end (after its '>'), its name and whether it closes; false
-// when no tag begins there, or it holds a '[' (what it holds may be merged)
-// or another '<'.
+// An HTML tag as the merge reads one around and inside a block.
 struct HtmlTag {
     size_t nAt, nEnd;
     const char* pszName;
@@ -602,6 +599,10 @@ struct HtmlTag {
     bool bSelfContained;   // "<br>", "<img ...>", "<x/>", "<!-- -->": opens nothing
 };
 
+// The tag that begins at nAt of pszText, which holds '<', no further than
+// nLimit: its end (after its '>'), its name and whether it closes; false
+// when no tag begins there, or it holds a '[' (what it holds may be merged)
+// or another '<'.
 bool ReadTag(const char* pszText, size_t nAt, size_t nLimit, HtmlTag* pTag)
 {
     static const char* const kVoid[] = { "area", "base", "br", "col", "embed", "hr", "img", "input",
@@ -729,6 +730,7 @@ struct FoundPlaceholder {
 // A placeholder or a marker of a text, as its pass finds it.
 struct MergeToken {
     size_t nAt, nEnd;    // what it covers, what a marker takes along included
+    size_t nMarkAt, nMarkEnd;   // the placeholder or marker itself, "[[" to "]]"
     int nKind;           // MergeMarkerNone for a placeholder
     int nColumn;         // the placeholder's, the IF's; -1 for an IF naming no field
     size_t nFallbackAt;  // where a placeholder's fallback begins, 0 for none
@@ -849,8 +851,8 @@ bool WorksBlock(const ShortList<MergeToken>& tokens, int nIf)
 }
 
 // The text's placeholders and markers, in one pass, and its length in
-// *pcchText. False when memory runs out.
-bool FindTokens(const char* pszText, bool bHtml, const HeldLookup& lookup, ShortList<MergeToken>* pTokens,
+// *pcchText; throws std::bad_alloc when memory runs out.
+void FindTokens(const char* pszText, bool bHtml, const HeldLookup& lookup, ShortList<MergeToken>* pTokens,
                 bool* pbMarkers, size_t* pcchText)
 {
     auto find = [&lookup](const char* pszBefore, int* pnLength, int* pnFallback) {
@@ -870,7 +872,7 @@ bool FindTokens(const char* pszText, bool bHtml, const HeldLookup& lookup, Short
         int nLength = 0, nFallback = 0;
         int nColumn = lookup.Find(psz, &nLength, &nFallback);
         if (nColumn >= 0) {
-            pTokens->Add({ nAt, nAt + (size_t)nLength, MergeMarkerNone, nColumn,
+            pTokens->Add({ nAt, nAt + (size_t)nLength, nAt, nAt + (size_t)nLength, MergeMarkerNone, nColumn,
                            nFallback > 0 ? nAt + (size_t)nFallback : 0, -1, -1, -1 });
             psz += nLength;
             nFloor = nAt + (size_t)nLength;
@@ -882,15 +884,14 @@ bool FindTokens(const char* pszText, bool bHtml, const HeldLookup& lookup, Short
             ++psz;
             continue;
         }
-        size_t nEnd = nAt + (size_t)nLength;
+        size_t nMarkAt = nAt, nEnd = nAt + (size_t)nLength;
         TakeAlong(pszText, bHtml, nFloor, &nAt, &nEnd);
-        pTokens->Add({ nAt, nEnd, nKind, nColumn, 0, -1, -1, -1 });
+        pTokens->Add({ nAt, nEnd, nMarkAt, nMarkAt + (size_t)nLength, nKind, nColumn, 0, -1, -1, -1 });
         *pbMarkers = true;
         psz = pszText + nEnd;
         nFloor = nEnd;
     }
     *pcchText = (size_t)(psz - pszText);
-    return true;
 }
 
 // The replacement of one placeholder: its value, or its fallback when the
@@ -917,8 +918,7 @@ bool PlanMerge(const char* pszText, bool bHtml, const ListRecord* pHeader, const
     try {
         ShortList<MergeToken> tokens;
         bool bMarkers = false;
-        if (!FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &pPlan->cchText))
-            return false;
+        FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &pPlan->cchText);
         if (bMarkers)
             PairMarkers(&tokens);
         for (size_t i = 0; i < tokens.Size();) {
@@ -1072,8 +1072,7 @@ bool FindBlockProblems(const char* pszText, bool bHtml, const ListRecord* pHeade
         ShortList<MergeToken> tokens;
         bool bMarkers = false;
         size_t cchText = 0;
-        if (!FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &cchText))
-            return false;
+        FindTokens(pszText, bHtml, lookup, &tokens, &bMarkers, &cchText);
         if (!bMarkers)
             return true;
         PairMarkers(&tokens);
@@ -1086,15 +1085,8 @@ bool FindBlockProblems(const char* pszText, bool bHtml, const ListRecord* pHeade
                 nProblem = MergeBlockElseOutside;
             else if (token.nKind == MergeMarkerEndIf && token.nIf < 0)
                 nProblem = MergeBlockEndWithoutIf;
-            if (nProblem == MergeBlockFine)
-                continue;
-            // The marker itself, without what it takes along.
-            const char* pszAt = strstr(pszText + token.nAt, "[[");
-            int nColumn = -1, nLength = 0;
-            ReadMarker(pszAt, [&lookup](const char* pszBefore, int* pnFound, int* pnFallback) {
-                return lookup.Find(pszBefore, pnFound, pnFallback);
-            }, &nColumn, &nLength);
-            pProblems->push_back({ nProblem, (size_t)(pszAt - pszText), (size_t)nLength });
+            if (nProblem != MergeBlockFine)
+                pProblems->push_back({ nProblem, token.nMarkAt, token.nMarkEnd - token.nMarkAt });
         }
     } catch (const std::bad_alloc&) {
         return false;

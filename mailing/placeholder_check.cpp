@@ -67,6 +67,16 @@ std::string ShownName(const char* psz, size_t cch, bool bHtml)
     return shown;
 }
 
+// Adds text to *pTexts unless it holds it already, letter case aside.
+void AddOnce(std::vector<std::string>* pTexts, const std::string& text)
+{
+    for (const std::string& listed : *pTexts) {
+        if (SameNoCase(listed, text))
+            return;
+    }
+    pTexts->push_back(text);
+}
+
 }  // namespace
 
 void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* pHeader,
@@ -97,12 +107,7 @@ void FindUnknownPlaceholders(const char* pszText, bool bHtml, const ListRecord* 
             psz = pszOpen;
             continue;
         }
-        std::string name = "[[" + ShownName(psz + 2, (size_t)(pszClose - psz - 2), bHtml) + "]]";
-        bool bListed = false;
-        for (const std::string& listed : *pNames)
-            bListed = bListed || SameNoCase(listed, name);
-        if (!bListed)
-            pNames->push_back(name);
+        AddOnce(pNames, "[[" + ShownName(psz + 2, (size_t)(pszClose - psz - 2), bHtml) + "]]");
         psz = pszClose + 2;
     }
 }
@@ -117,12 +122,7 @@ void FindBrokenBlocks(const char* pszText, bool bHtml, const ListRecord* pHeader
         const char* pszWhy = problem.nKind == MergeBlockIfWithoutEnd   ? " has no [[END IF]]"
                              : problem.nKind == MergeBlockEndWithoutIf ? " has no [[IF]] before it"
                                                                       : " belongs to no [[IF]] block";
-        std::string sentence = marker + pszWhy + " and will be sent as it stands.";
-        bool bListed = false;
-        for (const std::string& listed : *pBlocks)
-            bListed = bListed || SameNoCase(listed, sentence);
-        if (!bListed)
-            pBlocks->push_back(sentence);
+        AddOnce(pBlocks, marker + pszWhy + " and will be sent as it stands.");
     }
 }
 
