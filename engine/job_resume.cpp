@@ -154,7 +154,7 @@ std::string RecipientKey(const std::string& address, const std::vector<std::stri
 
 // A name for the list's record, made from its full path: the same file by
 // any spelling of its path gets the same name.
-void RecordName(const char* pszJobList, char* pszName, size_t cchName)
+void RecordName(const char* pszJobList, const char* pszSheet, char* pszName, size_t cchName)
 {
     char szFull[MAX_PATH];
     DWORD cch = GetFullPathNameA(pszJobList, sizeof(szFull), szFull, NULL);
@@ -166,6 +166,13 @@ void RecordName(const char* pszJobList, char* pszName, size_t cchName)
         if (ch >= 'A' && ch <= 'Z')
             ch = (char)(ch - 'A' + 'a');
         ullHash = (ullHash ^ (unsigned char)ch) * 1099511628211ULL;
+    }
+    // Each sheet of a workbook is a list of its own; a text list's name is
+    // as it always was.
+    if (pszSheet && pszSheet[0]) {
+        ullHash = (ullHash ^ (unsigned char)'|') * 1099511628211ULL;
+        for (const char* p = pszSheet; *p; ++p)
+            ullHash = (ullHash ^ (unsigned char)*p) * 1099511628211ULL;
     }
     snprintf(pszName, cchName, "%016llx", ullHash);
 }
@@ -199,19 +206,19 @@ std::string RecordForBox(const std::string& raw)
 }  // namespace
 
 
-std::string SubjectAsLogged(const char* pszSubjectUtf8)
+std::string TextAsLogged(const char* pszTextUtf8)
 {
-    if (pszSubjectUtf8 == NULL)
+    if (pszTextUtf8 == NULL)
         return std::string();
-    BSTR bstrSubject = CodePageToBstr(pszSubjectUtf8, CP_UTF8);
-    char* pszAnsi = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
-    SysFreeString(bstrSubject);
-    std::string subject = pszAnsi ? pszAnsi : pszSubjectUtf8;
+    BSTR bstrText = CodePageToBstr(pszTextUtf8, CP_UTF8);
+    char* pszAnsi = bstrText ? WideToAnsiHeap(bstrText) : NULL;
+    SysFreeString(bstrText);
+    std::string text = pszAnsi ? pszAnsi : pszTextUtf8;
     free(pszAnsi);
-    return subject;
+    return text;
 }
 
-void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobRecord* pRecord)
+void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, const char* pszSheet, LastJobRecord* pRecord)
 {
     *pRecord = LastJobRecord();
     FILE* pLog = pszLogPath && pszLogPath[0] ? fopen(pszLogPath, "r") : NULL;
@@ -230,6 +237,8 @@ void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobReco
         } else if (StartsWith(szLine, "\tMailing List: ")) {
             pRecord->list = szLine + 15;
             pRecord->bNamesList = pszListPath != NULL && _stricmp(szLine + 15, pszListPath) == 0;
+        } else if (StartsWith(szLine, LC_LOG_SHEET_LINE) && pRecord->sheet.empty()) {
+            pRecord->sheet = szLine + strlen(LC_LOG_SHEET_LINE);
         } else if (StartsWith(szLine, "\tResult: ")) {
             pRecord->bCompleted = strcmp(szLine + 9, "Completed Successfully") == 0;
         } else if (SendingAddress(szLine, szAddress, sizeof(szAddress))) {
@@ -239,14 +248,17 @@ void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobReco
         }
     }
     fclose(pLog);
+    // The same workbook names the same list only with the same sheet.
+    if (pRecord->bNamesList && pRecord->sheet != (pszSheet ? pszSheet : ""))
+        pRecord->bNamesList = false;
 }
 
-bool ResumeRecordPaths(const char* pszJobList, char* pszLog, char* pszSent, char* pszFlight)
+bool ResumeRecordPaths(const char* pszJobList, const char* pszSheet, char* pszLog, char* pszSent, char* pszFlight)
 {
     char szFolder[MAX_PATH], szName[32];
     if (pszJobList == NULL || pszJobList[0] == '\0' || !ResumeFolder(szFolder))
         return false;
-    RecordName(pszJobList, szName, sizeof(szName));
+    RecordName(pszJobList, pszSheet, szName, sizeof(szName));
     if (strlen(szFolder) + strlen(szName) + 16 >= MAX_PATH)
         return false;
     snprintf(pszLog, MAX_PATH, "%s%s-log.txt", szFolder, szName);
@@ -260,7 +272,7 @@ ResumeFinder::ResumeFinder()
 {
 }
 
-void ResumeFinder::Begin(const char* pszJobList, const char* pszSubjectAnsi)
+void ResumeFinder::Begin(const char* pszJobList, const char* pszSheet, const char* pszSubjectAnsi)
 {
     m_bActive = false;
     m_bHeaderSeen = false;
@@ -270,15 +282,16 @@ void ResumeFinder::Begin(const char* pszJobList, const char* pszSubjectAnsi)
     m_sent.clear();
     m_nExact = m_nAny = 0;
     char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
-    bool bRecord = ResumeRecordPaths(pszJobList, szLog, szSent, szFlight);
+    bool bRecord = ResumeRecordPaths(pszJobList, pszSheet, szLog, szSent, szFlight);
     // The last job of all, when it went to this list; else the last one to
     // it that did not complete, as the record keeps it.
-    const char* pszSentPath = gszSentListPath;
-    ReadLastJobLog(gszCurrentJobPath, pszJobList, &m_last);
-    if (!m_last.bNamesList) {
+    char szLastSent[MAX_PATH];
+    const char* pszSentPath = szLastSent;
+    ReadLastJobLog(gszCurrentJobPath, pszJobList, pszSheet, &m_last);
+    if (!m_last.bNamesList || !FormSentListPath(m_last.sheet.c_str(), szLastSent, sizeof(szLastSent))) {
         if (!bRecord)
             return;
-        ReadLastJobLog(szLog, pszJobList, &m_last);
+        ReadLastJobLog(szLog, pszJobList, pszSheet, &m_last);
         if (!m_last.bNamesList)
             return;
         pszSentPath = szSent;
@@ -424,7 +437,7 @@ bool AlreadySent(const ResumePlan* pPlan, int nPlace)
     return pPlan->passOver[nPlace - 1] != 0;
 }
 
-void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan)
+void KeepIncompleteJob(const char* pszJobList, const char* pszSheet, ResumePlan* pPlan)
 {
     pPlan->szFlightPath[0] = '\0';
     char szFolder[MAX_PATH];
@@ -433,13 +446,16 @@ void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan)
     CreateDirectoryA(szFolder, NULL);
     char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
     LastJobRecord last;
-    ReadLastJobLog(gszCurrentJobPath, NULL, &last);
-    if (!last.list.empty() && !last.bCompleted && ResumeRecordPaths(last.list.c_str(), szLog, szSent, szFlight)) {
+    ReadLastJobLog(gszCurrentJobPath, NULL, NULL, &last);
+    char szLastSent[MAX_PATH];
+    if (!last.list.empty() && !last.bCompleted &&
+        ResumeRecordPaths(last.list.c_str(), last.sheet.c_str(), szLog, szSent, szFlight)) {
         CopyFileA(gszCurrentJobPath, szLog, FALSE);
-        if (!CopyFileA(gszSentListPath, szSent, FALSE))
+        if (!FormSentListPath(last.sheet.c_str(), szLastSent, sizeof(szLastSent)) ||
+            !CopyFileA(szLastSent, szSent, FALSE))
             DeleteFileA(szSent);
     }
-    if (ResumeRecordPaths(pszJobList, szLog, szSent, szFlight))
+    if (ResumeRecordPaths(pszJobList, pszSheet, szLog, szSent, szFlight))
         memcpy(pPlan->szFlightPath, szFlight, sizeof(pPlan->szFlightPath));
 }
 
@@ -449,10 +465,10 @@ void NoteRecordInFlight(const ResumePlan* pPlan, const char* pszHeaderRaw, const
     RewriteSentList(pPlan->szFlightPath, ListEncodingUtf8Mark, ppszRecords, 2);
 }
 
-void ForgetIncompleteJob(const char* pszJobList)
+void ForgetIncompleteJob(const char* pszJobList, const char* pszSheet)
 {
     char szLog[MAX_PATH], szSent[MAX_PATH], szFlight[MAX_PATH];
-    if (!ResumeRecordPaths(pszJobList, szLog, szSent, szFlight))
+    if (!ResumeRecordPaths(pszJobList, pszSheet, szLog, szSent, szFlight))
         return;
     DeleteFileA(szLog);
     DeleteFileA(szSent);

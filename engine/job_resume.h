@@ -45,19 +45,22 @@ struct ResumePlan {
 
 // What a current job log tells of its job.
 struct LastJobRecord {
-    bool bNamesList;      // its "Mailing List:" is the path asked about (any case)
+    bool bNamesList;      // its "Mailing List:" is the path asked about (any case), and its sheet the sheet
     bool bCompleted;      // "Result: Completed Successfully"
     std::string list;     // the path it names
+    std::string sheet;    // the workbook's sheet it names ("Sheet:"), "" for a text list
     std::string subject;  // its "Subject:" line
     char szStarted[LC_RESUME_DATE_CAPACITY];
     char szInFlight[LC_ADDRESS_CAPACITY];   // the last "Sending" line without a result after it
 };
 
-// Reads the current job log at pszLogPath; pszListPath may be NULL.
-void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, LastJobRecord* pRecord);
+// Reads the current job log at pszLogPath; pszListPath may be NULL. A
+// sheet is named as the logs write it (TextAsLogged), "" for a text list.
+void ReadLastJobLog(const char* pszLogPath, const char* pszListPath, const char* pszSheet, LastJobRecord* pRecord);
 
-// A UTF-8 subject as the start block writes it, in the ANSI code page.
-std::string SubjectAsLogged(const char* pszSubjectUtf8);
+// A UTF-8 text (a subject, a sheet's name) as the start block writes it, in
+// the ANSI code page.
+std::string TextAsLogged(const char* pszTextUtf8);
 
 // What a resume of a list would do, found alongside a reading of the list
 // that is made anyway (the counting pass, the Preview's): Begin reads the
@@ -80,7 +83,7 @@ public:
 
     // For the list pszJobList (the path the logs name) and a job with the
     // subject pszSubjectAnsi. The list's delimiter must be detected.
-    void Begin(const char* pszJobList, const char* pszSubjectAnsi);
+    void Begin(const char* pszJobList, const char* pszSheet, const char* pszSubjectAnsi);
     bool Active() const { return m_bActive; }
     // A recipient as ReadNextRecipient hands it out: the header, its record,
     // its address and its record's raw text.
@@ -125,15 +128,16 @@ bool AlreadySent(const ResumePlan* pPlan, int nPlace);
 // As a job opens its logs, before they are replaced: keeps the last job's
 // current log and sent list as the record of its list when it did not
 // complete, and sets where this job keeps its recipient in flight.
-void KeepIncompleteJob(const char* pszJobList, ResumePlan* pPlan);
+void KeepIncompleteJob(const char* pszJobList, const char* pszSheet, ResumePlan* pPlan);
 // Before a recipient's copy is made: its header and record, kept as the
 // recipient in flight of this job's list.
 void NoteRecordInFlight(const ResumePlan* pPlan, const char* pszHeaderRaw, const char* pszRecordRaw);
 // A job to the list completed: its record of an incomplete job goes.
-void ForgetIncompleteJob(const char* pszJobList);
+void ForgetIncompleteJob(const char* pszJobList, const char* pszSheet);
 
 // The record's files for a list: its kept current log, sent list and
-// recipient in flight; false when the data folder is unknown.
-bool ResumeRecordPaths(const char* pszJobList, char* pszLog, char* pszSent, char* pszFlight);
+// recipient in flight; false when the data folder is unknown. Each sheet of
+// a workbook is a list of its own.
+bool ResumeRecordPaths(const char* pszJobList, const char* pszSheet, char* pszLog, char* pszSent, char* pszFlight);
 
 #endif

@@ -59,7 +59,7 @@ bool OpenLogs(SendJobState* pState)
     // The last job's log and sent list, when it did not complete, are kept
     // as the record of its list before they are replaced: another job in
     // between must not make it lose its resume.
-    KeepIncompleteJob(JobOptions.ToList, &pState->resume);
+    KeepIncompleteJob(JobOptions.ToList, pState->szSheet, &pState->resume);
     pState->pCurrentLog.Reset(gszCurrentJobPath[0] ? fopen(gszCurrentJobPath, "w") : NULL);
     if (pState->pCurrentLog == NULL) {
         ShowListMessage(pState->hWndOwner, IDS_CURRENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
@@ -69,12 +69,20 @@ bool OpenLogs(SendJobState* pState)
     JobProgress.logsOpened = true;
     if (gszSentListPath[0])
         DeleteFileA(gszSentListPath);
+    if (strcmp(pState->szSentListPath, gszSentListPath) != 0)
+        DeleteFileA(pState->szSentListPath);
     // The logs are in the ANSI code page; what it cannot hold shows as '?'.
     BSTR bstrSubject = CodePageToBstr(pState->pszOriginalSubject, CP_UTF8);
     char* pszLogSubject = bstrSubject ? WideToAnsiHeap(bstrSubject) : NULL;
     SysFreeString(bstrSubject);
     const char* pszSubjectForLogs = pszLogSubject ? pszLogSubject : pState->pszOriginalSubject;
-    WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
+    WriteJobStart(pState->pCurrentLog, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn, pState->szSheet);
+    // Named once, in the current job's log: which of the sheet's formats
+    // showed their numbers as General.
+    for (const std::string& code : pState->source.Sheet().UnrenderedFormats()) {
+        std::string line = "\tNumber format shown as General: " + TextAsLogged(code.c_str());
+        LogJobText(pState->pCurrentLog, line.c_str());
+    }
     LogRecipientFilesStart(pState->pCurrentLog, pState);
     LogCopyAddressesAndSender(pState->pCurrentLog, pState);
     if (pState->bListCutShort)
@@ -99,14 +107,14 @@ bool OpenLogs(SendJobState* pState)
         ShowListMessage(pState->hWndOwner, IDS_HISTORY_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
-    WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn);
+    WriteJobStart(pState->pHistory, pszSubjectForLogs, pState->nTotal, pState->szAddressColumn, pState->szSheet);
     LogRecipientFilesStart(pState->pHistory, pState);
     LogCopyAddressesAndSender(pState->pHistory, pState);
     free(pszLogSubject);
     if (szResumed[0])
         LogJobText(pState->pHistory, szResumed);
 
-    if (!OpenSentList(gszSentListPath, pState->nListEncoding, &pState->sentList)) {
+    if (!OpenSentList(pState->szSentListPath, pState->nListEncoding, &pState->sentList)) {
         ShowListMessage(pState->hWndOwner, IDS_SENT_LOG_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
@@ -119,7 +127,7 @@ bool OpenLogs(SendJobState* pState)
             WriteSentListRecord(&pState->sentList, record.c_str());
     }
 
-    if (!pState->list.Open(pState->szListCopy, ListDelimiter)) {
+    if (!pState->source.Open(&pState->list)) {
         ShowListMessage(pState->hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }

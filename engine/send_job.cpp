@@ -88,7 +88,7 @@ bool CountRecipients(SendJobState* pState)
     if (!TakeListSnapshot(pState))
         return false;
     ListReader list;
-    if (!list.Open(pState->szListCopy, ListDelimiter)) {
+    if (!pState->source.Open(&list)) {
         ShowListMessage(pState->hWndOwner, IDS_LIST_OPEN_FAILED, MB_ICONWARNING | MB_OK);
         return false;
     }
@@ -101,7 +101,7 @@ bool CountRecipients(SendJobState* pState)
     RecipientFilesCheck files = {};
     // A resume is found in this pass too, so that the list is not read again.
     ResumeFinder resume;
-    resume.Begin(JobOptions.ToList, SubjectAsLogged(pState->pszOriginalSubject).c_str());
+    resume.Begin(JobOptions.ToList, pState->szSheet, TextAsLogged(pState->pszOriginalSubject).c_str());
     char* pszRaw = resume.Active() ? pState->szRecordRaw : NULL;
     list.WatchSkipped(CountSkipped, pState);
     while (list.ReadNextRecipient(&pState->nEmailColumn, bHeaderDone, pState->szAddress, LC_ADDRESS_CAPACITY,
@@ -339,7 +339,7 @@ void FinishJob(SendJobState* pState, bool bMapiTried)
     CloseSentList(&pState->sentList);
     // The list is done with: no resume is offered for it any more.
     if (pState->bSuccess)
-        ForgetIncompleteJob(JobOptions.ToList);
+        ForgetIncompleteJob(JobOptions.ToList, pState->szSheet);
     if (pState->pHistory) {
         WriteJobEnd(pState->pHistory, pState->bSuccess, JobProgress.sentCount);
         pState->pHistory.Reset();

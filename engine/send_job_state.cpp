@@ -18,6 +18,9 @@ SendJobState::SendJobState(IDispatch* pParentItem, IMessage* pParentMessage, HWN
     szDisplayName[0] = '\0';
     szRecipientAddress[0] = '\0';
     szListCopy[0] = '\0';
+    bWorkbook = false;
+    szSheet[0] = '\0';
+    szSentListPath[0] = '\0';
     szAddressColumn[0] = '\0';
     szOwnRecipients[0] = '\0';
     szNotSentReason[0] = '\0';

@@ -13,6 +13,7 @@
 #include "engine/com_holder.h"
 #include "engine/engine_report.h"
 #include "engine/job_resume.h"
+#include "engine/list_snapshot.h"
 #include "engine/mapi_defs.h"
 #include "engine/send_limits.h"
 #include "engine/sender_account.h"
@@ -22,6 +23,7 @@
 #include "mailing/list_reader.h"
 #include "mailing/list_record.h"
 #include "mailing/mail_merge.h"
+#include "settings/settings_store.h"
 
 #define LC_OWN_RECIPIENTS_CAPACITY 1024
 #define LC_OUTBOX_UNCOUNTED (-2)
@@ -121,6 +123,10 @@ struct SendJobState {
     int nSkipped;             // records the counting pass passed over
     int nListEncoding;        // the list's encoding, for the sent list
     char szListCopy[MAX_PATH];   // the list as it was at Send, read by both passes; deleted at the end
+    bool bWorkbook;           // the list is a workbook, its sheet written out by source
+    ListSource source;        // what both passes read: szListCopy, or the sheet written out
+    char szSheet[LC_SHEET_CAPACITY];      // that sheet's name as the logs write it (ANSI); "" for a text list
+    char szSentListPath[MAX_PATH];        // this job's sent list (FormSentListPath)
     char szAddressColumn[LC_FIELD_NAME_CAPACITY];
     char szOwnRecipients[LC_OWN_RECIPIENTS_CAPACITY];   // the composed message's To/Cc/Bcc, or empty
     char szNotSentReason[LC_NOT_SENT_REASON_CAPACITY];  // why the current recipient's copy did not go

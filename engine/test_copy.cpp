@@ -18,6 +18,7 @@
 #include "engine/recipient_files.h"
 #include "engine/recipient_merge.h"
 #include "engine/send_job_state.h"
+#include "settings/settings_store.h"
 #include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
 #include "mailing/text_conversion.h"
@@ -72,11 +73,12 @@ bool ReadOwnAddress(char* pszAddress, int cchAddress)
     return strchr(pszAddress, '@') != NULL;
 }
 
-// The list read up to its recipient nIndex, into the state's header and record.
-bool ReadTestRecipient(SendJobState* pState, const char* pszListPath, int nIndex)
+// The list (a workbook's sheet written out by the state's source) read up to
+// its recipient nIndex, into the state's header and record.
+bool ReadTestRecipient(SendJobState* pState, int nIndex)
 {
     ListReader list;
-    if (!list.Open(pszListPath, ListDelimiter))
+    if (!pState->source.Open(&list))
         return false;
     pState->nEmailColumn = -1;
     bool bHeaderDone = false, bFound = false;
@@ -121,7 +123,9 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
         snprintf(pszResult, cchResult, "Outlook gives no e-mail address of your own.");
     } else if (state.pCurrentLog == NULL) {
         snprintf(pszResult, cchResult, "Could not make a scratch file in the temporary folder.");
-    } else if (!ReadTestRecipient(&state, pszListPath, nIndex)) {
+    } else if (!state.source.Prepare(pszListPath, JobOptions.ToSheet, IsWorkbookFile(pszListPath))) {
+        snprintf(pszResult, cchResult, "%s", state.source.Message().c_str());
+    } else if (!ReadTestRecipient(&state, nIndex)) {
         snprintf(pszResult, cchResult, "The mailing list has no recipient %d.", nIndex);
     } else if (BindMapi()) {
         // The recipient's copy, files included.
@@ -152,7 +156,10 @@ bool SendJob::SendTestCopy(HWND hWndOwner, const char* pszListPath, int nIndex, 
         }
         UnbindMapi();
     }
-    if (bSent)
+    if (bSent && state.source.IsWorkbook())
+        snprintf(pszResult, cchResult, "A test copy for recipient %d of the sheet \"%s\" was sent to %s.", nIndex,
+                 state.source.SheetAsLogged().c_str(), szOwn);
+    else if (bSent)
         snprintf(pszResult, cchResult, "A test copy for recipient %d was sent to %s.", nIndex, szOwn);
     ReleaseRecipientObjects(&state);
     // The scratch file is closed before it is deleted.

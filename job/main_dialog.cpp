@@ -4,7 +4,11 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "engine/job_progress.h"
 #include "engine/send_job.h"
@@ -12,6 +16,8 @@
 #include "job/preview_dialog.h"
 #include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
+#include "mailing/text_conversion.h"
+#include "mailing/workbook_list.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -119,6 +125,7 @@ void EnableListInput(HWND hDlg, BOOL bEnable)
 {
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_LIST_PATH), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_BROWSE), bEnable);
+    EnableWindow(GetDlgItem(hDlg, IDC_MAIN_SHEET), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_PREVIEW), bEnable);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_SEND_AT), bEnable);
 }
@@ -265,10 +272,58 @@ BOOL OnInitDialog(HWND hDlg, LPARAM lParam)
     return TRUE;
 }
 
+// The sheet chosen in the Sheet box into JobOptions.ToSheet.
+void OnSheetChange(HWND hDlg)
+{
+    HWND hSheet = GetDlgItem(hDlg, IDC_MAIN_SHEET);
+    LRESULT nItem = SendMessageW(hSheet, CB_GETCURSEL, 0, 0);
+    LRESULT cchItem = nItem == CB_ERR ? CB_ERR : SendMessageW(hSheet, CB_GETLBTEXTLEN, (WPARAM)nItem, 0);
+    JobOptions.ToSheet[0] = '\0';
+    if (cchItem == CB_ERR)
+        return;
+    std::wstring name((size_t)cchItem + 1, L'\0');
+    SendMessageW(hSheet, CB_GETLBTEXT, (WPARAM)nItem, (LPARAM)&name[0]);
+    char* pszName = WideToCodePageHeap(name.c_str(), CP_UTF8);
+    if (pszName && strlen(pszName) < LC_SHEET_CAPACITY)
+        strcpy(JobOptions.ToSheet, pszName);
+    free(pszName);
+}
+
+// A workbook of several sheets shows them in the Sheet box, the one chosen
+// last selected, else its first; a workbook of one sheet reads that one.
+// A path that is no workbook it can read hides the box and leaves the
+// sheet chosen last alone, so that a path typed a letter at a time does not
+// lose it.
+void ShowSheets(HWND hDlg)
+{
+    std::vector<std::string> names;
+    bool bSheets = IsWorkbookFile(JobOptions.ToList) && ReadSheetNames(JobOptions.ToList, &names);
+    if (bSheets && names.size() < 2)
+        JobOptions.ToSheet[0] = '\0';
+    bool bShow = bSheets && names.size() >= 2;
+    HWND hSheet = GetDlgItem(hDlg, IDC_MAIN_SHEET);
+    ShowWindow(GetDlgItem(hDlg, IDC_MAIN_SHEET_LABEL), bShow ? SW_SHOW : SW_HIDE);
+    ShowWindow(hSheet, bShow ? SW_SHOW : SW_HIDE);
+    if (!bShow)
+        return;
+    SendMessageW(hSheet, CB_RESETCONTENT, 0, 0);
+    int nChosen = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        BSTR bstrName = CodePageToBstr(names[i].c_str(), CP_UTF8);
+        SendMessageW(hSheet, CB_ADDSTRING, 0, (LPARAM)(bstrName ? bstrName : L""));
+        SysFreeString(bstrName);
+        if (names[i] == JobOptions.ToSheet)
+            nChosen = (int)i;
+    }
+    SendMessageW(hSheet, CB_SETCURSEL, (WPARAM)nChosen, 0);
+    OnSheetChange(hDlg);
+}
+
 void OnListPathChange(HWND hDlg)
 {
     ReadListPath(hDlg);
     EnableWindow(GetDlgItem(hDlg, IDC_MAIN_OPEN), JobOptions.ToList[0] != '\0');
+    ShowSheets(hDlg);
 }
 
 void OnSendPause(HWND hDlg)
@@ -406,6 +461,10 @@ void OnCommand(HWND hDlg, int nId, int nCode)
     case IDC_MAIN_BROWSE:
         ChooseListFile(hDlg);
         break;
+    case IDC_MAIN_SHEET:
+        if (nCode == CBN_SELCHANGE)
+            OnSheetChange(hDlg);
+        break;
     case IDC_MAIN_OPEN:
         OnOpen(hDlg);
         break;
@@ -531,6 +590,8 @@ bool SendAtToUtc(const SYSTEMTIME* pLocal, const TIME_ZONE_INFORMATION* pZone, F
 bool ChooseListFile(HWND hDlg)
 {
     static const char kszFilters[] =
+        "Excel Workbooks and Text Lists (*.xlsx, *.xlsm, *.csv, *.txt)\0*.xlsx;*.xlsm;*.csv;*.txt\0"
+        "Excel Workbooks (*.xlsx, *.xlsm)\0*.xlsx;*.xlsm\0"
         "Tab Delimited or Comma Separated (*.txt, *.csv)\0*.txt;*.csv\0"
         "Tab Delimited Text (*.txt)\0*.txt\0"
         "Comma Separated Values (*.csv)\0*.csv\0"

@@ -13,6 +13,7 @@
 #include "mailing/mail_merge.h"
 #include "mailing/placeholder_check.h"
 #include "mailing/text_conversion.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -109,11 +110,11 @@ std::string CopyAddressLines(const CopyAddressCheck& copyAddresses)
     return lines;
 }
 
-bool ReadRecipientMessage(const char* pszListPath, const PreviewMessage& message, int nIndex, std::string* pAddress,
+bool ReadRecipientMessage(const ListSource& source, const PreviewMessage& message, int nIndex, std::string* pAddress,
                           std::string* pOthers, std::string* pSubject, std::string* pBody)
 {
     ListReader list;
-    if (!list.Open(pszListPath, ListDelimiter))
+    if (!source.Open(&list))
         return false;
     ListRecord header, record;
     int nColumn = -1;
@@ -144,11 +145,13 @@ PreviewReading::PreviewReading(const char* pszListPath, const PreviewMessage& me
     : m_listPath(pszListPath ? pszListPath : ""), m_message(message), m_nColumn(-1), m_nCounted(0),
       m_bHeaderDone(false), m_bOpened(false), m_bDone(false), m_bRefused(false), m_resume()
 {
-    m_bOpened = m_list.Open(m_listPath.c_str(), ListDelimiter);
+    // A workbook's sheet is written out whole first, as the job reads it.
+    m_bOpened = m_source.Prepare(m_listPath.c_str(), JobOptions.ToSheet, IsWorkbookFile(m_listPath.c_str())) && m_source.Open(&m_list);
     m_bDone = !m_bOpened;
     m_list.WatchSkipped(CollectSkipped, this);
     if (m_bOpened)
-        m_finder.Begin(m_listPath.c_str(), SubjectAsLogged(m_message.subject.c_str()).c_str());
+        m_finder.Begin(m_listPath.c_str(), m_source.SheetAsLogged().c_str(),
+                       TextAsLogged(m_message.subject.c_str()).c_str());
     if (m_finder.Active())
         m_raw.resize(LC_RAW_RECORD_CAPACITY);
 }
@@ -241,7 +244,10 @@ void PreviewReading::Finish()
 std::string PreviewReading::ListFacts() const
 {
     std::string text = "Mailing list: " + m_listPath + "\n";
-    text += "Delimiter: " + std::string(DelimiterName(m_list.Delimiter())) + "\n";
+    if (m_source.IsWorkbook())
+        text += "Sheet: " + m_source.Sheet().SheetName() + "\n";
+    else
+        text += "Delimiter: " + std::string(DelimiterName(m_list.Delimiter())) + "\n";
     if (m_nColumn >= 0 && m_nColumn < m_header.nCount) {
         text += "Address column: " + ColumnName(m_header, m_nColumn) + "\n";
         CopyAddressColumns columns;
@@ -292,7 +298,7 @@ void PreviewReading::Show(int nIndex, std::string* pPosition, std::string* pText
     pAddress->clear();
     if (!m_bOpened) {
         *pPosition = "No recipient";
-        *pText = "Could not open the mailing list file for reading.";
+        *pText = m_source.IsWorkbook() ? m_source.MessageUtf8() : "Could not open the mailing list file for reading.";
         return;
     }
     *pText = ListFacts();
@@ -300,7 +306,7 @@ void PreviewReading::Show(int nIndex, std::string* pPosition, std::string* pText
     std::string others, subject, body;
     // No recipient of a list that Send refuses: none would get the message.
     if (m_bRefused || Counted() < nIndex ||
-        !ReadRecipientMessage(m_listPath.c_str(), m_message, nIndex, &address, &others, &subject, &body)) {
+        !ReadRecipientMessage(m_source, m_message, nIndex, &address, &others, &subject, &body)) {
         address.clear();
         *pPosition = Position(nIndex, address);
         return;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/job_resume.h"
+#include "engine/list_snapshot.h"
 #include "job/preview_dialog.h"
 #include "mailing/list_check.h"
 #include "mailing/list_reader.h"
@@ -43,6 +44,7 @@ private:
 
     std::string m_listPath;
     const PreviewMessage& m_message;
+    ListSource m_source;   // before m_list: the reading's file goes after the reading
     ListReader m_list;
     ListRecord m_header, m_record;
     std::vector<std::string> m_skipped;

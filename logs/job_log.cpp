@@ -3,9 +3,12 @@
 #include <io.h>
 #include <stdlib.h>
 
+#include <string.h>
+
 #include "mailing/bounded_copy.h"
 #include "mailing/list_reader.h"
 #include "resources/product.h"
+#include "settings/data_paths.h"
 #include "settings/settings_store.h"
 #include "ui/version_info.h"
 
@@ -34,11 +37,32 @@ static void WriteStamp(FILE* pLog, const char* pszLabel, const SYSTEMTIME* pTime
             pTime->wHour, pTime->wMinute, pTime->wSecond);
 }
 
+static const char kszSheetLine[] = LC_LOG_SHEET_LINE;
+
+bool LastJobSentListPath(char* pszOut, size_t cchOut)
+{
+    FILE* pLog = gszCurrentJobPath[0] ? fopen(gszCurrentJobPath, "r") : NULL;
+    if (pLog == NULL)
+        return false;
+    char szLine[LC_PATH_CAPACITY + 16];
+    bool bFound = false;
+    // Only the start block names it: it ends at the first line of the job.
+    for (int nLine = 0; !bFound && nLine < 64 && fgets(szLine, sizeof(szLine), pLog); ++nLine) {
+        size_t cch = strlen(szLine);
+        while (cch > 0 && (szLine[cch - 1] == '\n' || szLine[cch - 1] == '\r'))
+            szLine[--cch] = '\0';
+        if (strncmp(szLine, kszSheetLine, sizeof(kszSheetLine) - 1) == 0)
+            bFound = FormSentListPath(szLine + sizeof(kszSheetLine) - 1, pszOut, cchOut);
+    }
+    fclose(pLog);
+    return bFound;
+}
+
 // List data in a log line, with its line breaks made spaces.
 #define LC_LOG_VALUE_CAPACITY 1024
 
 void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime,
-                     const char* pszAddressColumn)
+                     const char* pszAddressColumn, const char* pszSheet)
 {
     int nMajor = 0, nMinor = 0;
     GetModuleVersion(&nMajor, &nMinor);
@@ -47,6 +71,8 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fprintf(pLog, "\t%s version: %d.%d\n", LC_PRODUCT_NAME, nMajor, nMinor);
     fprintf(pLog, "\tSubject: %s\n", pszSubject);
     fprintf(pLog, "\tMailing List: %s\n", JobOptions.ToList);
+    if (pszSheet && pszSheet[0])
+        fprintf(pLog, "%s%s\n", kszSheetLine, pszSheet);
     fprintf(pLog, "\t\tDelimiter: %s\n", DelimiterName(ListDelimiter));
     fprintf(pLog, "\t\tEmails In File: %d\n", nEmailsInFile);
     if (pszAddressColumn) {
@@ -74,10 +100,11 @@ void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, cons
     fflush(pLog);
 }
 
-void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn)
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn,
+                   const char* pszSheet)
 {
     SYSTEMTIME time = Now();
-    WriteJobStartAt(pLog, pszSubject, nEmailsInFile, &time, pszAddressColumn);
+    WriteJobStartAt(pLog, pszSubject, nEmailsInFile, &time, pszAddressColumn, pszSheet);
 }
 
 void WriteJobEndAt(FILE* pLog, bool bCompleted, int nSent, const SYSTEMTIME* pTime)

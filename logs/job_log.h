@@ -6,11 +6,16 @@
 #include <windows.h>
 #include <stdio.h>
 
-// Start block: date, version, subject, list, delimiter, count, the address
-// column when one is given, options; flushed.
-void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn = NULL);
+// The start block's line that names a workbook's sheet, before the name.
+#define LC_LOG_SHEET_LINE "\t\tSheet: "
+
+// Start block: date, version, subject, list, the workbook's sheet when one
+// is given (ANSI), delimiter, count, the address column when one is given,
+// options; flushed.
+void WriteJobStart(FILE* pLog, const char* pszSubject, int nEmailsInFile, const char* pszAddressColumn = NULL,
+                   const char* pszSheet = NULL);
 void WriteJobStartAt(FILE* pLog, const char* pszSubject, int nEmailsInFile, const SYSTEMTIME* pTime,
-                     const char* pszAddressColumn = NULL);
+                     const char* pszAddressColumn = NULL, const char* pszSheet = NULL);
 
 // Start block lines after WriteJobStart: the list's column of one kind of
 // the copies' other addresses ("Cc", "Bcc", "Reply-To"), and the account
@@ -79,6 +84,11 @@ void CloseSentList(SentListFile* pSentList);
 // The whole sent list at pszPath made anew of nRecords raw texts, for a list
 // that is written again for every recipient; false when it cannot be written.
 bool RewriteSentList(const char* pszPath, int nEncoding, const char* const* ppszRecords, int nRecords);
+
+// The sent list of the job the current job log tells of, named after the
+// sheet its start block names (FormSentListPath); false when the log names
+// none (the sent list is gszSentListPath then).
+bool LastJobSentListPath(char* pszOut, size_t cchOut);
 
 // "Comma", "Tab" or "Unknown" for a delimiter mode.
 const char* DelimiterName(int nDelimiter);

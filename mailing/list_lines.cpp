@@ -125,7 +125,7 @@ static void CheckUtf8Byte(Utf8Check* pCheck, unsigned char ch)
 ListReader::ListReader()
     : m_pFile(NULL), m_nEncoding(ListEncodingAnsi), m_bEncodingOpen(false), m_nDelimiter(ListDelimiterUnknown),
       m_nLinesRead(0), m_nLastControlChar(0), m_cchLine(0), m_nRecordLine(0), m_nBadTextLine(0), m_nBadTextChar(0),
-      m_nUnclosedQuoteLine(0), m_bCutShort(false), m_skipWatch{ NULL, NULL }, m_line{ NULL, 0, 0 },
+      m_nUnclosedQuoteLine(0), m_bCutShort(false), m_skipWatch{ NULL, NULL }, m_pRowOfLine(NULL), m_line{ NULL, 0, 0 },
       m_piece{ NULL, 0, 0 }, m_pBlock(NULL), m_cbBlock(0), m_nBlockPos(0)
 {
 }

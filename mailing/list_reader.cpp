@@ -103,10 +103,55 @@ static bool NamesCsv(const char* pszPath)
     return false;
 }
 
+namespace {
+
+bool EndsWithNoCase(const char* pszText, const char* pszEnd)
+{
+    size_t cchText = strlen(pszText), cchEnd = strlen(pszEnd);
+    if (cchText < cchEnd)
+        return false;
+    for (size_t i = 0; i < cchEnd; ++i) {
+        char ch = pszText[cchText - cchEnd + i];
+        if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+        if (ch != pszEnd[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsWorkbookName(const char* pszPath)
+{
+    return pszPath != NULL &&
+           (EndsWithNoCase(pszPath, ".xlsx") || EndsWithNoCase(pszPath, ".xlsm") || EndsWithNoCase(pszPath, ".xls"));
+}
+
+bool IsWorkbookFile(const char* pszPath)
+{
+    if (pszPath == NULL || pszPath[0] == '\0')
+        return false;
+    if (IsWorkbookName(pszPath))
+        return true;
+    FILE* pFile = fopen(pszPath, "rb");
+    if (pFile == NULL)
+        return false;
+    unsigned char ab[4] = { 0, 0, 0, 0 };
+    size_t cb = fread(ab, 1, sizeof(ab), pFile);
+    fclose(pFile);
+    static const unsigned char kZip[4] = { 'P', 'K', 3, 4 };
+    static const unsigned char kCompound[4] = { 0xD0, 0xCF, 0x11, 0xE0 };
+    return cb == 4 && (memcmp(ab, kZip, 4) == 0 || memcmp(ab, kCompound, 4) == 0);
+}
+
 int DetectListDelimiter(const char* pszPath)
 {
     if (!pszPath)
         pszPath = "";
+    // A workbook's sheet is written out comma-separated for its readings.
+    if (IsWorkbookFile(pszPath))
+        return ListDelimiterComma;
     // Only the lines up to the header are read: the header names the columns
     // every record follows, and a list of a million records must not hold
     // the window while it is read to its end.
@@ -342,6 +387,13 @@ static void TokeniseLine(ListRecord* pRecord, RecordScan* pScan, const char* psz
 enum LineOutcome { RecordComplete, RecordNone, RecordTooLong, RecordQuoteOpenAtEnd, RecordBadText, RecordNoMemory };
 
 // Reads physical lines into the cleared record until it is complete.
+int ListReader::SourceLine(int nLine) const
+{
+    if (m_pRowOfLine && nLine >= 1 && (size_t)nLine <= m_pRowOfLine->size())
+        return (*m_pRowOfLine)[nLine - 1];
+    return nLine;
+}
+
 // Returns a LineOutcome.
 int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
 {
@@ -355,7 +407,7 @@ int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
         int nLine = m_nLinesRead + 1;
         if (nRead == -1) {
             if (m_nBadTextLine == 0) {
-                m_nBadTextLine = nLine;
+                m_nBadTextLine = SourceLine(nLine);
                 m_nBadTextChar = m_nLastControlChar;
             }
             return RecordBadText;
@@ -390,7 +442,7 @@ int ListReader::ReadRecordLines(ListRecord* pRecord, char chDelimiter)
             }
         }
         if (!bAnyLine)
-            m_nRecordLine = nLine;
+            m_nRecordLine = SourceLine(nLine);
         bAnyLine = true;
 
         scan.bLineEnd = pszLine[cbLine - 1] == '\n';

@@ -8,6 +8,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "mailing/copy_addresses.h"
 #include "mailing/list_record.h"
 
@@ -158,6 +160,11 @@ public:
                            char* pszHeaderRaw, int cchHeaderRaw, char* pszRecordRaw, int cchRecordRaw,
                            ListRecord* pHeader, ListRecord* pRecord);
 
+    // The lines of a list written from a workbook's sheet are told as the
+    // sheet's rows: pRowOfLine[n - 1] is the row of line n (mailing/
+    // workbook_list.h). Kept, not owned, across Open; NULL for the lines.
+    void NumberLinesBy(const std::vector<int>* pRowOfLine) { m_pRowOfLine = pRowOfLine; }
+
     // Who is told of the records ReadNextRecipient passes over; NULL to stop.
     void WatchSkipped(void (*pfnSkipped)(void* pContext, int nLine, int nReason, const char* pszAddress),
                       void* pContext);
@@ -193,6 +200,7 @@ public:
 private:
     int ReadRecordLines(ListRecord* pRecord, char chDelimiter);
     void ReportSkipped(int nReason, const char* pszAddress);
+    int SourceLine(int nLine) const;
     // The file's bytes come through a block the reader fills itself: a call
     // into the C runtime per byte was a third of a pass.
     size_t TopUpBlock(size_t cbWanted);
@@ -216,6 +224,7 @@ private:
     int m_nUnclosedQuoteLine;
     bool m_bCutShort;
     ListSkipWatch m_skipWatch;
+    const std::vector<int>* m_pRowOfLine;
     CopyAddressCheck m_copyAddresses;
     // The line when the block cannot hand it out as it lies, one piece of
     // field text when it must be rewritten.
@@ -231,6 +240,14 @@ private:
 // that the header line holds alone, else comma exactly when the lower-cased
 // path contains ".csv". Reads no further than the header line.
 int DetectListDelimiter(const char* pszPath);
+// Whether pszPath names a workbook rather than delimited text: it ends in
+// .xlsx, .xlsm or .xls (any case), or its first bytes are those of a zip or
+// of a compound file (an Excel 97-2003 workbook, an encrypted one), which no
+// text list begins with.
+// Whether the name alone says so.
+bool IsWorkbookName(const char* pszPath);
+bool IsWorkbookFile(const char* pszPath);
+
 // Sets ListDelimiter for the list named by JobOptions.ToList (its first 259
 // characters), through DetectListDelimiter.
 void DetectDelimiter();

@@ -21,7 +21,7 @@ enum {
     WorkbookCannotOpen = 1,    // the file cannot be read
     WorkbookNotZip = 2,        // neither a zip nor a compound file: not a workbook
     WorkbookOldFormat = 3,     // an Excel 97-2003 workbook (.xls), a compound file
-    WorkbookEncrypted = 4,     // a compound file holding an encrypted package: a password
+    WorkbookEncrypted = 4,     // a compound file holding an encrypted package (or encrypted zip entries): a password
     WorkbookDamaged = 5,       // a zip or XML part that cannot be read, or a part missing
     WorkbookPartTooLarge = 6,  // a part inflates past LC_WORKBOOK_PART_MAX_BYTES
     WorkbookNoXmlReader = 7,   // XmlLite cannot be loaded
@@ -77,14 +77,15 @@ public:
     // in locale: shared and inline strings as their plain text, numbers and
     // dates through their cell's number format, booleans as TRUE and FALSE,
     // a formula by its cached value, an error by its text (#N/A). A
-    // WorkbookXxx result.
+    // WorkbookXxx result; rows told before a fault was met stay told.
     int ReadSheet(int nSheet, const NumberLocale& locale, WorkbookRowSink* pSink);
 
-    // The format codes ReadSheet could not render (their numbers shown as
-    // General), each once, in the order met.
+    // The format codes the last ReadSheet could not render (their numbers
+    // shown as General), each once, in the order met.
     const std::vector<std::string>& UnrenderedFormats() const;
-    // For WorkbookDamaged: the part and what is wrong with it, for the
-    // message ("xl/worksheets/sheet1.xml: not well-formed XML"), else "".
+    // For WorkbookDamaged from the last Open or ReadSheet: the part and what
+    // is wrong with it, for the message ("xl/worksheets/sheet1.xml: not
+    // well-formed XML"; what is not UTF-8 in a part's name as '?'), else "".
     const std::string& Problem() const;
 
 private:

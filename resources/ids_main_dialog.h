@@ -15,5 +15,7 @@
 #define IDC_MAIN_PREVIEW            1027
 #define IDC_MAIN_SEND_AT            1028
 #define IDC_MAIN_FROM               1029
+#define IDC_MAIN_SHEET_LABEL        1030
+#define IDC_MAIN_SHEET              1031
 
 #endif

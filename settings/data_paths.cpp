@@ -65,6 +65,29 @@ static void EnsureDataFolder(const char* pszBase)
     CreateDirectoryA(szFolder, NULL);
 }
 
+bool FormSentListPath(const char* pszSheet, char* pszOut, size_t cchOut)
+{
+    const char* pszName = pszSheet && pszSheet[0] ? NULL : gszSentListPath;
+    if (pszName) {
+        if (strlen(pszName) >= cchOut)
+            return false;
+        strcpy(pszOut, pszName);
+        return true;
+    }
+    const char* pszSlash = strrchr(gszSentListPath, '\\');
+    size_t cchFolder = pszSlash ? (size_t)(pszSlash - gszSentListPath + 1) : 0;
+    size_t cchSheet = strlen(pszSheet);
+    if (cchFolder + cchSheet + 5 > cchOut)
+        return false;
+    memcpy(pszOut, gszSentListPath, cchFolder);
+    for (size_t i = 0; i < cchSheet; ++i) {
+        unsigned char ch = (unsigned char)pszSheet[i];
+        pszOut[cchFolder + i] = ch < 32 || strchr("\\/:*?\"<>|", ch) ? '_' : (char)ch;
+    }
+    strcpy(pszOut + cchFolder + cchSheet, ".csv");
+    return true;
+}
+
 int InitDataPaths(HINSTANCE hModule)
 {
     ghInstance = hModule;

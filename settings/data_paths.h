@@ -13,6 +13,11 @@ extern char gszJobHistoryPath[LC_PATH_CAPACITY];  // <data folder>\JobHistory.tx
 extern char gszCurrentJobPath[LC_PATH_CAPACITY];  // <data folder>\CurrentJob.txt
 extern char gszSentTimesPath[LC_PATH_CAPACITY];   // <data folder>\SentTimes.dat: what went in the last 24 hours
 
+// The sent list of a job: gszSentListPath for a text list; for a sheet of a
+// workbook (its name as the logs write it, ANSI) "<data folder>\<sheet>.csv",
+// every character a file name cannot hold made '_'. False when it does not fit.
+bool FormSentListPath(const char* pszSheet, char* pszOut, size_t cchOut);
+
 // Finds the folders, forms the log paths and loads the options. Returns 1 when
 // the DLL may stay loaded, 0 when its own folder cannot be found.
 int InitDataPaths(HINSTANCE hModule);

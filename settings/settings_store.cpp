@@ -88,19 +88,71 @@ int ReadString(const char* pszSection, const char* pszName, char* pszOut,
     return 1;
 }
 
+// The section's key, made when it is not there yet: NULL when it cannot be.
+static HKEY CreateSectionKey(const char* pszKeyPath)
+{
+    HKEY hKey = NULL;
+    DWORD dwDisposition = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, pszKeyPath, 0, (LPSTR)kszKeyClass, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, NULL, &hKey, &dwDisposition) != ERROR_SUCCESS)
+        return NULL;
+    return hKey;
+}
+
 int WriteString(const char* pszSection, const char* pszName, const char* pszText)
 {
     char szKeyPath[LC_KEY_PATH_CAPACITY];
     if (!BuildKeyPath(pszSection, szKeyPath))
         return 0;
 
-    HKEY hKey = NULL;
-    DWORD dwDisposition = 0;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, szKeyPath, 0, (LPSTR)kszKeyClass, REG_OPTION_NON_VOLATILE,
-                        KEY_WRITE, NULL, &hKey, &dwDisposition) != ERROR_SUCCESS)
+    HKEY hKey = CreateSectionKey(szKeyPath);
+    if (hKey == NULL)
         return 0;
 
     LONG lResult = RegSetValueExA(hKey, pszName, 0, REG_SZ, (const BYTE*)pszText, (DWORD)strlen(pszText) + 1);
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS ? 1 : 0;
+}
+
+int ReadStringUtf8(const char* pszSection, const char* pszName, char* pszOut, unsigned cbCapacity)
+{
+    char szKeyPath[LC_KEY_PATH_CAPACITY];
+    wchar_t wszName[64];
+    if (!BuildKeyPath(pszSection, szKeyPath) ||
+        MultiByteToWideChar(CP_ACP, 0, pszName, -1, wszName, sizeof(wszName) / sizeof(wszName[0])) == 0)
+        return 0;
+    HKEY hKey = NULL;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, szKeyPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return 0;
+    wchar_t wszValue[LC_VALUE_SCRATCH];
+    DWORD cbData = sizeof(wszValue) - sizeof(wchar_t);
+    DWORD dwType = 0;
+    LONG lResult = RegQueryValueExW(hKey, wszName, NULL, &dwType, (BYTE*)wszValue, &cbData);
+    RegCloseKey(hKey);
+    if (lResult != ERROR_SUCCESS || dwType != REG_SZ)
+        return 0;
+    wszValue[cbData / sizeof(wchar_t)] = L'\0';
+    char szValue[LC_VALUE_SCRATCH * 3];
+    if (WideCharToMultiByte(CP_UTF8, 0, wszValue, -1, szValue, sizeof(szValue), NULL, NULL) == 0 ||
+        strlen(szValue) >= cbCapacity)
+        return 0;
+    memcpy(pszOut, szValue, strlen(szValue) + 1);
+    return 1;
+}
+
+int WriteStringUtf8(const char* pszSection, const char* pszName, const char* pszText)
+{
+    char szKeyPath[LC_KEY_PATH_CAPACITY];
+    wchar_t wszName[64], wszValue[LC_VALUE_SCRATCH];
+    if (!BuildKeyPath(pszSection, szKeyPath) ||
+        MultiByteToWideChar(CP_ACP, 0, pszName, -1, wszName, sizeof(wszName) / sizeof(wszName[0])) == 0 ||
+        MultiByteToWideChar(CP_UTF8, 0, pszText, -1, wszValue, sizeof(wszValue) / sizeof(wszValue[0])) == 0)
+        return 0;
+    HKEY hKey = CreateSectionKey(szKeyPath);
+    if (hKey == NULL)
+        return 0;
+    LONG lResult = RegSetValueExW(hKey, wszName, 0, REG_SZ, (const BYTE*)wszValue,
+                                  (DWORD)((wcslen(wszValue) + 1) * sizeof(wchar_t)));
     RegCloseKey(hKey);
     return lResult == ERROR_SUCCESS ? 1 : 0;
 }
@@ -150,6 +202,8 @@ void LoadOptions()
     snprintf(szDefaultToList, sizeof(szDefaultToList), "%sSampleTo.txt", gszDllDir);
     ReadString(gszOptionsSection, "ToList", JobOptions.ToList, szDefaultToList, LC_PATH_CAPACITY - 1);
 
+    if (!ReadStringUtf8(gszOptionsSection, "ToSheet", JobOptions.ToSheet, LC_SHEET_CAPACITY))
+        JobOptions.ToSheet[0] = '\0';
     ReadString(gszOptionsSection, "LastToFolder", JobOptions.LastToFolder, gszDllDir, LC_PATH_CAPACITY - 1);
 
     JobOptions.Pause = ClampInt(ReadNumber(gszOptionsSection, "Pause", JobOptions.Pause),
@@ -168,6 +222,7 @@ void LoadOptions()
 int SaveOptions()
 {
     WriteString(gszOptionsSection, "ToList", JobOptions.ToList);
+    WriteStringUtf8(gszOptionsSection, "ToSheet", JobOptions.ToSheet);
     WriteString(gszOptionsSection, "LastToFolder", JobOptions.LastToFolder);
     WriteNumber(gszOptionsSection, "Pause", JobOptions.Pause);
     WriteNumber(gszOptionsSection, "SaveOrig", JobOptions.SaveOrig);

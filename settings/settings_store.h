@@ -4,6 +4,7 @@
 #define LETTERCAST_SETTINGS_STORE_H
 
 #define LC_PATH_CAPACITY 260          // bytes of every path buffer, terminator included
+#define LC_SHEET_CAPACITY 256         // bytes of a workbook sheet's name in UTF-8, terminator included
 
 #define LC_PAUSE_MIN 0
 #define LC_PAUSE_MAX 9999
@@ -16,6 +17,7 @@
 // Field names are those of the registry values in section "options".
 struct JobOptionsRecord {
     char ToList[LC_PATH_CAPACITY];        // mailing-list path of the main dialog
+    char ToSheet[LC_SHEET_CAPACITY];      // the sheet of a workbook list, UTF-8; "" for its first
     char LastToFolder[LC_PATH_CAPACITY];  // folder the Browse dialog opens in, with a trailing backslash
     int Pause;                            // seconds between two e-mails
     int SaveOrig;                         // non-zero keeps the composed message after a job, 0 deletes it
@@ -35,6 +37,10 @@ extern const char gszOptionsSection[];    // "options"
 int ReadString(const char* pszSection, const char* pszName, char* pszOut,
                const char* pszDefault, unsigned cbCapacity);
 int WriteString(const char* pszSection, const char* pszName, const char* pszText);
+// The same for text kept in UTF-8 (a sheet's name in any script): stored as
+// Unicode, so no code page stands between.
+int ReadStringUtf8(const char* pszSection, const char* pszName, char* pszOut, unsigned cbCapacity);
+int WriteStringUtf8(const char* pszSection, const char* pszName, const char* pszText);
 int ReadNumber(const char* pszSection, const char* pszName, int nDefault);
 int WriteNumber(const char* pszSection, const char* pszName, int nValue);
 

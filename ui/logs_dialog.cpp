@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <stdio.h>
 
+#include "logs/job_log.h"
 #include "resources/product.h"
 #include "resources/resource.h"
 #include "settings/data_paths.h"
@@ -100,9 +101,14 @@ static void OnLogsCommand(HWND hDlg, int nId, int nCode)
     }
     if (nCode != BN_CLICKED)
         return;
-    for (const LogButton& button : kLogButtons)
-        if (button.nId == nId)
-            OpenForViewing(hWndOwner, button.pszPath);
+    for (const LogButton& button : kLogButtons) {
+        if (button.nId != nId)
+            continue;
+        // The last job's sent list is named after its sheet when it read a workbook.
+        char szSent[LC_PATH_CAPACITY];
+        bool bSent = nId == IDC_LOGS_SENT_LIST && LastJobSentListPath(szSent, sizeof(szSent));
+        OpenForViewing(hWndOwner, bSent ? szSent : button.pszPath);
+    }
 }
 
 INT_PTR CALLBACK LogsDialog(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)

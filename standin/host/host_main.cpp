@@ -344,6 +344,7 @@ int main(int argc, char** argv)
         script.bSendAt = ParseClockTime(options.sendAt, &script.nSendAtHour, &script.nSendAtMinute);
         int nPreset = options.preset.empty() ? -1 : FindLimitPreset(options.preset.c_str());
         script.presetName = nPreset >= 0 ? LimitPresetAt(nPreset)->pszName : "";
+        script.sheet = options.sheet;
         script.pBoxes = options.boxesFile.empty() ? NULL : fopen(options.boxesFile.c_str(), "w");
         StartJobScript(&script);
     }

@@ -8,7 +8,7 @@
 #include "standin/outlook/standin_outlook.h"
 
 const char gszHostUsage[] =
-    "usage: outlook-standin.exe --store DIR [--list FILE] [--subject TEXT] [--subject-file FILE]\n"
+    "usage: outlook-standin.exe --store DIR [--list FILE [--sheet NAME]] [--subject TEXT] [--subject-file FILE]\n"
     "                           [--body FILE] [--html FILE]\n"
     "                           [--outlook-version TEXT] [--answer yes|no[,yes|no]...] [--fault SPEC]...\n"
     "                           [--kill-after N] [--escape-after N | --close-after N]\n"
@@ -60,6 +60,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* pOptions, std::string*
         { "--store", &pOptions->storeDir },      { "--outlook-version", &pOptions->version },
         { "--subject", &pOptions->subject },     { "--body", &pOptions->bodyFile },
         { "--html", &pOptions->htmlFile },       { "--list", &pOptions->listPath },
+        { "--sheet", &pOptions->sheet },
         { "--answer", &pOptions->answer },       { "--boxes", &pOptions->boxesFile },
         { "--original", &pOptions->originalFile }, { "--subject-file", &pOptions->subjectFile },
         { "--kill-after", &pOptions->killAfter },

@@ -13,6 +13,7 @@ struct HostOptions {
     std::string bodyFile;         // --body FILE: plain text
     std::string htmlFile;         // --html FILE: an HTML message
     std::string listPath;         // --list FILE: run one job on it, headless; without it a person drives
+    std::string sheet;            // --sheet NAME: chosen in the main dialog's Sheet box once the list is typed
     // --answer yes|no[,yes|no]...: the question boxes in turn, the last answer
     // for every one after it
     std::string answer = "yes";

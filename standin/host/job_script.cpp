@@ -187,6 +187,27 @@ void PressStartButton()
         SetTimer(NULL, 0, (UINT)gpScript->nCancelAfterMs, CancelJobWhenDue);
 }
 
+// The sheet chosen in the Sheet box as a user chooses it: selected, and the
+// dialog told as a user's choice tells it. False, the script failed, when
+// the box is not shown or has no sheet of that name.
+bool ChooseSheet()
+{
+    HWND hSheet = GetDlgItem(ghMainDialog, IDC_MAIN_SHEET);
+    wchar_t wszSheet[256];
+    LRESULT nItem = CB_ERR;
+    if (hSheet && IsWindowVisible(hSheet) &&
+        MultiByteToWideChar(CP_ACP, 0, gpScript->sheet.c_str(), -1, wszSheet, 256) > 0)
+        nItem = SendMessageW(hSheet, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)wszSheet);
+    if (nItem == CB_ERR) {
+        std::string why = "--sheet: the main dialog's Sheet box has no sheet \"" + gpScript->sheet + "\"";
+        FailScript(why.c_str(), ghMainDialog);
+        return false;
+    }
+    SendMessageW(hSheet, CB_SETCURSEL, (WPARAM)nItem, 0);
+    SendMessageA(ghMainDialog, WM_COMMAND, MAKEWPARAM(IDC_MAIN_SHEET, CBN_SELCHANGE), (LPARAM)hSheet);
+    return true;
+}
+
 // Runs once the dialog has finished its own initialisation.
 void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
 {
@@ -195,6 +216,8 @@ void CALLBACK StartJobInDialog(HWND, UINT, UINT_PTR idTimer, DWORD)
         return;
     // WM_SETTEXT makes the edit control notify its dialog as typing does.
     SetDlgItemTextA(ghMainDialog, IDC_MAIN_LIST_PATH, gpScript->listPath.c_str());
+    if (!gpScript->sheet.empty() && !ChooseSheet())
+        return;
     if (gpScript->presetName.empty()) {
         PressStartButton();
         return;

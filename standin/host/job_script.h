@@ -37,6 +37,9 @@ struct JobScript {
     int nSendAtHour;
     int nSendAtMinute;
     std::string presetName;
+    // The sheet chosen in the main dialog's Sheet box once the list is typed
+    // (empty: the sheet the dialog shows).
+    std::string sheet;
     // A control the script needed was not there: it said so on stderr and
     // closed the main dialog without sending.
     bool bScriptFailed;

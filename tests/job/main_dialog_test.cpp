@@ -19,6 +19,7 @@
 #include "standin/common/fault_plan.h"
 #include "tests/job/job_dialog_fixture.h"
 #include "tests/support/hhspy.h"
+#include "tests/support/workbook_writer.h"
 #include "ui/help.h"
 
 namespace {
@@ -106,23 +107,23 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         { IDC_MAIN_LIST_PATH, "Edit", WS_BORDER | ES_AUTOHSCROLL, 14, 17, 210, 14 },
         { IDC_MAIN_BROWSE, "Button", BS_PUSHBUTTON, 229, 17, 50, 14 },
         { IDC_MAIN_OPEN, "Button", BS_PUSHBUTTON, 286, 17, 50, 14 },
-        { IDC_MAIN_FROM, "Static", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 44, 330, 8 },
-        { IDC_MAIN_STATUS, "Static", SS_CENTER, 7, 59, 337, 8 },
-        { IDC_MAIN_PROGRESS, "msctls_progress32", WS_BORDER, 7, 69, 337, 14 },
-        { IDC_MAIN_SEND_PAUSE, "Button", BS_DEFPUSHBUTTON, 51, 93, 50, 14 },
-        { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 93, 50, 14 },
-        { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 93, 50, 14 },
-        { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 93, 50, 14 },
-        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 111, 50, 14 },
-        { IDC_MAIN_SEND_AT, "SysDateTimePick32", WS_TABSTOP | DTS_SHOWNONE, 98, 111, 140, 14 },
-        { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 115, 100, 8 },
+        { IDC_MAIN_FROM, "Static", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 60, 330, 8 },
+        { IDC_MAIN_STATUS, "Static", SS_CENTER, 7, 75, 337, 8 },
+        { IDC_MAIN_PROGRESS, "msctls_progress32", WS_BORDER, 7, 85, 337, 14 },
+        { IDC_MAIN_SEND_PAUSE, "Button", BS_DEFPUSHBUTTON, 51, 109, 50, 14 },
+        { IDCANCEL, "Button", BS_PUSHBUTTON, 117, 109, 50, 14 },
+        { IDC_MAIN_HELP, "Button", BS_PUSHBUTTON, 183, 109, 50, 14 },
+        { IDC_MAIN_OPTIONS, "Button", BS_PUSHBUTTON, 249, 109, 50, 14 },
+        { IDC_MAIN_PREVIEW, "Button", BS_PUSHBUTTON, 7, 127, 50, 14 },
+        { IDC_MAIN_SEND_AT, "SysDateTimePick32", WS_TABSTOP | DTS_SHOWNONE, 98, 127, 140, 14 },
+        { IDC_MAIN_WEB_ADDRESS, "Static", SS_RIGHT, 244, 131, 100, 8 },
     };
     UiDriver driver;
     driver.When(kMainTitle, [&](HWND hDlg) {
         DWORD dwStyle = (DWORD)GetWindowLongA(hDlg, GWL_STYLE);
         EXPECT_EQ(dwStyle & (DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU),
                   (DWORD)(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU));
-        RECT rcSize = { 0, 0, 351, 130 };
+        RECT rcSize = { 0, 0, 351, 146 };
         MapDialogRect(hDlg, &rcSize);
         RECT rcClient;
         GetClientRect(hDlg, &rcClient);
@@ -154,13 +155,13 @@ TEST_F(MainDialogTest, TheDialogIsLaidOutAsDrawn)
         ASSERT_NE(hGroup, nullptr);
         EXPECT_EQ(GetWindowLongA(hGroup, GWL_STYLE) & BS_TYPEMASK, BS_GROUPBOX);
         RECT rcGroupShown = ShownRect(hDlg, hGroup);
-        RECT rcGroupDrawn = DialogRect(hDlg, 7, 7, 337, 32);
+        RECT rcGroupDrawn = DialogRect(hDlg, 7, 7, 337, 48);
         EXPECT_TRUE(EqualRect(&rcGroupShown, &rcGroupDrawn));
         HWND hSendAtLabel = FindWindowExA(hDlg, NULL, "Static", "Send &at:");
         ASSERT_NE(hSendAtLabel, nullptr);
         EXPECT_EQ(GetWindowLongA(hSendAtLabel, GWL_STYLE) & SS_TYPEMASK, SS_RIGHT);
         RECT rcLabelShown = ShownRect(hDlg, hSendAtLabel);
-        RECT rcLabelDrawn = DialogRect(hDlg, 62, 114, 32, 8);
+        RECT rcLabelDrawn = DialogRect(hDlg, 62, 130, 32, 8);
         EXPECT_TRUE(EqualRect(&rcLabelShown, &rcLabelDrawn));
 
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_BROWSE), "&Browse...");
@@ -220,7 +221,7 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
     int nItems = p[0];
     const short* pRect = (const short*)(p + 1);
     EXPECT_EQ(pRect[2], 351);
-    EXPECT_EQ(pRect[3], 130);
+    EXPECT_EQ(pRect[3], 146);
     p += 5;
     std::string menu, windowClass, title, face;
     p = ReadSzOrOrd(p, &menu);
@@ -233,21 +234,23 @@ TEST(MainDialogTemplate, HoldsEveryControlWithItsClassTextStylesAndPlace)
 
     const DWORD kChild = WS_CHILD | WS_VISIBLE;
     const TemplateItem kExpected[] = {
-        { kChild | BS_GROUPBOX, 7, 7, 337, 32, -1, "#0x0080", "&Mailing List:" },
+        { kChild | BS_GROUPBOX, 7, 7, 337, 48, -1, "#0x0080", "&Mailing List:" },
         { kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 14, 17, 210, 14, IDC_MAIN_LIST_PATH, "#0x0081", "" },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 229, 17, 50, 14, IDC_MAIN_BROWSE, "#0x0080", "&Browse..." },
         { kChild | WS_TABSTOP | BS_PUSHBUTTON, 286, 17, 50, 14, IDC_MAIN_OPEN, "#0x0080", "&Open..." },
-        { kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 44, 330, 8, IDC_MAIN_FROM, "#0x0082", "From:" },
-        { kChild | WS_GROUP | SS_CENTER, 7, 59, 337, 8, IDC_MAIN_STATUS, "#0x0082", "Status..." },
-        { kChild | WS_BORDER, 7, 69, 337, 14, IDC_MAIN_PROGRESS, "msctls_progress32", "" },
-        { kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 51, 93, 50, 14, IDC_MAIN_SEND_PAUSE, "#0x0080", "Send/Pause" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 93, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 93, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 93, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
-        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 111, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
-        { kChild | WS_GROUP | SS_RIGHT, 62, 114, 32, 8, -1, "#0x0082", "Send &at:" },
-        { kChild | WS_TABSTOP | DTS_SHOWNONE, 98, 111, 140, 14, IDC_MAIN_SEND_AT, "SysDateTimePick32", "" },
-        { kChild | WS_GROUP | SS_RIGHT, 244, 115, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
+        { WS_CHILD | WS_GROUP | SS_LEFT, 14, 37, 24, 8, IDC_MAIN_SHEET_LABEL, "#0x0082", "Shee&t:" },
+        { WS_CHILD | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 40, 35, 184, 120, IDC_MAIN_SHEET, "#0x0085", "" },
+        { kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 14, 60, 330, 8, IDC_MAIN_FROM, "#0x0082", "From:" },
+        { kChild | WS_GROUP | SS_CENTER, 7, 75, 337, 8, IDC_MAIN_STATUS, "#0x0082", "Status..." },
+        { kChild | WS_BORDER, 7, 85, 337, 14, IDC_MAIN_PROGRESS, "msctls_progress32", "" },
+        { kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 51, 109, 50, 14, IDC_MAIN_SEND_PAUSE, "#0x0080", "Send/Pause" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 117, 109, 50, 14, IDCANCEL, "#0x0080", "Cancel" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 183, 109, 50, 14, IDC_MAIN_HELP, "#0x0080", "&Help" },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 249, 109, 50, 14, IDC_MAIN_OPTIONS, "#0x0080", "Optio&ns..." },
+        { kChild | WS_TABSTOP | BS_PUSHBUTTON, 7, 127, 50, 14, IDC_MAIN_PREVIEW, "#0x0080", "Pre&view..." },
+        { kChild | WS_GROUP | SS_RIGHT, 62, 130, 32, 8, -1, "#0x0082", "Send &at:" },
+        { kChild | WS_TABSTOP | DTS_SHOWNONE, 98, 127, 140, 14, IDC_MAIN_SEND_AT, "SysDateTimePick32", "" },
+        { kChild | WS_GROUP | SS_RIGHT, 244, 131, 100, 8, IDC_MAIN_WEB_ADDRESS, "#0x0082", LC_WEB_ADDRESS_TEXT },
     };
     ASSERT_EQ(nItems, (int)(sizeof(kExpected) / sizeof(kExpected[0])));
     for (const TemplateItem& expected : kExpected) {
@@ -1189,6 +1192,13 @@ TEST_F(MainDialogTest, APreviewOfALongListCountsOnWhileItShows)
 TEST_F(MainDialogTest, BrowseChoosesAListFromTheRememberedFolder)
 {
     WriteList(NumberedList(1), "chosen.csv");
+    // "Pelates", in Greek.
+    const char kszGreekSheet[] = "\xce\xa0\xce\xb5\xce\xbb\xce\xac\xcf\x84\xce\xb5\xcf\x82";
+    XlsxWriter workbook;
+    workbook.AddSheet("Customers", { { "Name", "Email" }, { "Ann", "ann@example.com" } });
+    workbook.AddSheet(kszGreekSheet, { { "Name", "Email" }, { "Eleni", "eleni@example.com" } });
+    std::string book = m_lists.File("book.xlsx");
+    ASSERT_TRUE(workbook.WriteFile(book));
     JobOptions.ToList[0] = '\0';
     std::string folder = m_lists.Path() + "\\";
     strcpy(JobOptions.LastToFolder, folder.c_str());
@@ -1204,10 +1214,12 @@ TEST_F(MainDialogTest, BrowseChoosesAListFromTheRememberedFolder)
         EXPECT_EQ(GetWindow(hFiles, GW_OWNER), hCompose);
         HWND hTypes = GetDlgItem(hFiles, cmb1);
         ASSERT_NE(hTypes, nullptr);
-        const char* kTypes[] = { "Tab Delimited or Comma Separated (*.txt, *.csv)", "Tab Delimited Text (*.txt)",
+        const char* kTypes[] = { "Excel Workbooks and Text Lists (*.xlsx, *.xlsm, *.csv, *.txt)",
+                                 "Excel Workbooks (*.xlsx, *.xlsm)",
+                                 "Tab Delimited or Comma Separated (*.txt, *.csv)", "Tab Delimited Text (*.txt)",
                                  "Comma Separated Values (*.csv)", "All (*.*)" };
-        ASSERT_EQ(SendMessageA(hTypes, CB_GETCOUNT, 0, 0), 4);
-        for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(SendMessageA(hTypes, CB_GETCOUNT, 0, 0), 6);
+        for (int i = 0; i < 6; ++i) {
             char szType[128] = "";
             SendMessageA(hTypes, CB_GETLBTEXT, i, (LPARAM)szType);
             EXPECT_STREQ(szType, kTypes[i]);
@@ -1233,6 +1245,28 @@ TEST_F(MainDialogTest, BrowseChoosesAListFromTheRememberedFolder)
     driver.When(kMainTitle, [&](HWND) {
         EXPECT_EQ(ControlText(hDlg, IDC_MAIN_LIST_PATH), m_lists.File("chosen.csv"));
         EXPECT_STREQ(JobOptions.LastToFolder, "C:\\");
+        EXPECT_FALSE(IsShown(hDlg, IDC_MAIN_SHEET)) << "a text list has no sheets";
+        // A workbook of two sheets shows them, the first chosen; a choice is
+        // the job's sheet, in any script.
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, book.c_str());
+        EXPECT_TRUE(IsShown(hDlg, IDC_MAIN_SHEET));
+        EXPECT_TRUE(IsShown(hDlg, IDC_MAIN_SHEET_LABEL));
+        HWND hSheet = GetDlgItem(hDlg, IDC_MAIN_SHEET);
+        EXPECT_EQ(SendMessageW(hSheet, CB_GETCOUNT, 0, 0), 2);
+        EXPECT_EQ(SendMessageW(hSheet, CB_GETCURSEL, 0, 0), 0);
+        EXPECT_STREQ(JobOptions.ToSheet, "Customers");
+        wchar_t wszSecond[32] = L"";
+        SendMessageW(hSheet, CB_GETLBTEXT, 1, (LPARAM)wszSecond);
+        EXPECT_STREQ(wszSecond, L"\u03a0\u03b5\u03bb\u03ac\u03c4\u03b5\u03c2");
+        SendMessageW(hSheet, CB_SETCURSEL, 1, 0);
+        SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_MAIN_SHEET, CBN_SELCHANGE), (LPARAM)hSheet);
+        EXPECT_STREQ(JobOptions.ToSheet, kszGreekSheet);
+        // Another list hides the box and keeps the choice for the workbook.
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, m_lists.File("chosen.csv").c_str());
+        EXPECT_FALSE(IsShown(hDlg, IDC_MAIN_SHEET));
+        EXPECT_STREQ(JobOptions.ToSheet, kszGreekSheet);
+        SetControlText(hDlg, IDC_MAIN_LIST_PATH, book.c_str());
+        EXPECT_EQ(SendMessageW(hSheet, CB_GETCURSEL, 0, 0), 1);
         Click(hDlg, IDCANCEL);
     });
     EXPECT_EQ(OpenMainDialog(NULL, hCompose), 0);

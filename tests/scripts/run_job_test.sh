@@ -8,7 +8,7 @@
 #                          completed-never-resumed | other-list-never-resumed | resume-shared-address |
 #                          resume-other-message | resume-edited-list | preview | outbox-and-flush | stop-question |
 #                          outbox-holds | cancel-after | sent-times | per-minute | per-day | pause-variation |
-#                          send-at | server-pushback | copy-addresses | accounts | usage
+#                          send-at | server-pushback | copy-addresses | accounts | workbook | usage
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 case_name=$1
@@ -67,6 +67,82 @@ resume_run() {   # resume_run DIR ARGS...
 }
 tos() { for d in "$@"; do grep -h '^To: ' "$out/$d"/delivered/*.eml 2>/dev/null; done | sed -e 's/^To: //' -e 's/\r$//' | sort; }
 everyone_once() { test "$1" = "$(for i in $(seq 1 8); do echo "r$i@example.com"; done | sort)"; }
+
+# An Excel workbook written here, part by part, as Excel writes one: two
+# sheets, the second the list; numbers and dates with their formats.
+write_workbook() {   # write_workbook FILE
+  python3 - "$1" <<'PY'
+import sys, zipfile
+from xml.sax.saxutils import escape
+strings = []
+def s(text):
+    if text not in strings:
+        strings.append(text)
+    return strings.index(text)
+def cell(ref, value, style=0, kind=None, formula=None):
+    f = "<f>%s</f>" % formula if formula else ""
+    if kind == "s":
+        return '<c r="%s" t="s" s="%d"><v>%d</v></c>' % (ref, style, s(value))
+    if kind == "e":
+        return '<c r="%s" t="e"><f>NA()</f><v>%s</v></c>' % (ref, value)
+    return '<c r="%s" s="%d">%s<v>%r</v></c>' % (ref, style, f, value)
+def row(n, cells):
+    return '<row r="%d">%s</row>' % (n, "".join(cells))
+header = ["Name", "Email", "Joined", "Amount", "Zip", "Stamp", "Count", "Ratio", "Note", "Address"]
+cols = "ABCDEFGHIJ"
+rows = [row(1, [cell(c + "1", h, kind="s") for c, h in zip(cols, header)])]
+people = [
+    (2, "Jos\u00e9", "jose@example.com", "Line one\nLine two"),
+    (4, "\u0395\u03bb\u03ad\u03bd\u03b7", "elena@example.com", "Athens"),
+    (5, "Nobody", "nobody", "-"),
+    (6, "\u65e5\u672c \U0001F600", "nihon@example.com", "Tokyo"),
+]
+for n, name, email, address in people:
+    rows.append(row(n, [cell("A%d" % n, name, kind="s"), cell("B%d" % n, email, kind="s"),
+                        cell("C%d" % n, 45000, 1), cell("D%d" % n, 1234.5, 2), cell("E%d" % n, 1234, 3),
+                        cell("F%d" % n, 45000.75, 4), cell("G%d" % n, 5, 0, formula="2+3"),
+                        cell("H%d" % n, 0.256, 5), cell("I%d" % n, "#N/A", kind="e"),
+                        cell("J%d" % n, address, kind="s")]))
+sheet = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+         '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>%s</sheetData>'
+         '</worksheet>' % "".join(rows))
+other = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+         '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>%s</sheetData></worksheet>'
+         % row(1, [cell("A1", "Not", kind="s"), cell("B1", "this one", kind="s")]))
+shared = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+          '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">%s</sst>'
+          % "".join('<si><t xml:space="preserve">%s</t></si>' % escape(t) for t in strings))
+styles = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+          '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+          '<numFmts count="4"><numFmt numFmtId="164" formatCode="d mmmm yyyy"/>'
+          '<numFmt numFmtId="165" formatCode="&quot;\u20ac&quot;#,##0.00"/><numFmt numFmtId="166" formatCode="00000"/>'
+          '<numFmt numFmtId="167" formatCode="dd.mm.yyyy hh:mm"/></numFmts>'
+          '<cellXfs count="6"><xf numFmtId="0"/><xf numFmtId="164" applyNumberFormat="1"/>'
+          '<xf numFmtId="165" applyNumberFormat="1"/><xf numFmtId="166" applyNumberFormat="1"/>'
+          '<xf numFmtId="167" applyNumberFormat="1"/><xf numFmtId="10" applyNumberFormat="1"/></cellXfs></styleSheet>')
+ns = 'xmlns="http://schemas.openxmlformats.org/package/2006/relationships"'
+rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+parts = {
+    "[Content_Types].xml": '<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/></Types>',
+    "_rels/.rels": '<?xml version="1.0" encoding="UTF-8"?><Relationships %s><Relationship Id="rId1" Type="%sofficeDocument" Target="xl/workbook.xml"/></Relationships>' % (ns, rel),
+    "xl/workbook.xml": '<?xml version="1.0" encoding="UTF-8"?><workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+        'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>'
+        '<sheet name="Other" sheetId="1" r:id="rId1"/><sheet name="Spring List" sheetId="2" r:id="rId2"/></sheets></workbook>',
+    "xl/_rels/workbook.xml.rels": '<?xml version="1.0" encoding="UTF-8"?><Relationships %s>'
+        '<Relationship Id="rId1" Type="%sworksheet" Target="worksheets/sheet1.xml"/>'
+        '<Relationship Id="rId2" Type="%sworksheet" Target="worksheets/sheet2.xml"/>'
+        '<Relationship Id="rId3" Type="%ssharedStrings" Target="sharedStrings.xml"/>'
+        '<Relationship Id="rId4" Type="%sstyles" Target="styles.xml"/></Relationships>' % (ns, rel, rel, rel, rel),
+    "xl/worksheets/sheet1.xml": other, "xl/worksheets/sheet2.xml": sheet,
+    "xl/sharedStrings.xml": shared, "xl/styles.xml": styles,
+}
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    for name, text in parts.items():
+        z.writestr(name, text.encode("utf-8"))
+PY
+}
 
 # The seven names of the unicode-texts list, each in its delivered message:
 # the subject and the HTML part (html), or the text/plain part (plain).
@@ -1005,6 +1081,97 @@ PY
       grep -qF "6 copies stay in the Outbox after a flush; they go when the server takes them" "$out/held/boxes.txt"
     check "the eight submitted are logged as sent" \
       test "$(grep -c 'Sent Successfully' "$out/held/logs/CurrentJob.txt")" -eq 8
+    ;;
+  workbook)
+    # An Excel workbook picked as it is: the second sheet chosen, every value
+    # merged as Excel shows it, rows told by their row, the sent list a CSV
+    # named after the sheet that reads back as the same list, and a resume
+    # of the same workbook and sheet.
+    write_workbook "$out/book.xlsx"
+    printf 'Dear [[Name]]: [[Joined]] | [[Amount]] | [[Zip]] | [[Stamp]] | [[Count]] | [[Ratio]] | [[Note]] | [[Address]]\n' \
+      >"$out/body.txt"
+    mkdir -p "$out/data"
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Spring List" --out "$out/job" --pause 0 --data "$out/data" \
+      --subject "Hello [[Name]]" --body "$out/body.txt" >>"$out/run.log" 2>&1
+    check "exit status 0" test $? -eq 0
+    check "three delivered, the row without an address skipped" test "$(find "$out/job/delivered" -name '*.eml' | wc -l)" -eq 3
+    check "every value as Excel shows it" python3 - "$out/job/delivered" <<'PY'
+import email, glob, sys
+from email.header import decode_header, make_header
+values = "15 March 2023 | \u20ac1,234.50 | 01234 | 15.03.2023 18:00 | 5 | 25.60% | #N/A | "
+expected = {
+    "jose@example.com": ("Jos\u00e9", "Line one\nLine two"),
+    "elena@example.com": ("\u0395\u03bb\u03ad\u03bd\u03b7", "Athens"),
+    "nihon@example.com": ("\u65e5\u672c \U0001F600", "Tokyo"),
+}
+ok, seen = True, set()
+for path in glob.glob(sys.argv[1] + "/*.eml"):
+    m = email.message_from_binary_file(open(path, "rb"))
+    to = m["To"]
+    name, address = expected.get(to, ("?", "?"))
+    body = m.get_payload(decode=True).decode("utf-8").replace("\r\n", "\n")
+    subject = str(make_header(decode_header(m["Subject"])))
+    if body.strip("\n") != "Dear %s: %s%s" % (name, values, address) or subject != "Hello " + name:
+        print(to, repr(subject), repr(body))
+        ok = False
+    seen.add(to)
+sys.exit(0 if ok and seen == set(expected) else 1)
+PY
+    log=$out/job/logs/CurrentJob.txt
+    check "the log names the sheet" grep -qx $'\t\tSheet: Spring List' <(tr -d '\r' <"$log")
+    check "the skipped row is told by its row" grep -q "Skipped line 5 of the mailing list" "$log"
+    sent="$out/job/logs/Spring List.csv"
+    check "the sent list is named after the sheet" test -f "$sent"
+    check "it is CSV UTF-8 with its mark, header and the rows sent to" python3 - "$sent" <<'PY'
+import csv, sys
+data = open(sys.argv[1], "rb").read()
+rows = list(csv.reader(data[3:].decode("utf-8").splitlines(keepends=True)))
+ok = data.startswith(b"\xef\xbb\xbf") and rows[0][:3] == ["Name", "Email", "Joined"] and \
+     [r[1] for r in rows[1:]] == ["jose@example.com", "elena@example.com", "nihon@example.com"] and \
+     rows[1][9] == "Line one\r\nLine two" and rows[2][3] == "\u20ac1,234.50"
+sys.exit(0 if ok else 1)
+PY
+    # The sent list read as a list gives every copy the same values.
+    cp "$sent" "$out/again.csv"
+    "$top/scripts/run-job" --list "$out/again.csv" --out "$out/again" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" >>"$out/run.log" 2>&1
+    check "the sent list sends again" test "$(find "$out/again/delivered" -name '*.eml' | wc -l)" -eq 3
+    check "with the same texts" bash -c "diff <(cd '$out/job/delivered' && grep -h -a -v -e '^Date:' -e '^Message-ID:' *.eml | sort) \
+      <(cd '$out/again/delivered' && grep -h -a -v -e '^Date:' -e '^Message-ID:' *.eml | sort)"
+    # Killed after the first copy, then the same workbook and sheet resumed.
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Spring List" --out "$out/killed" --pause 0 --data "$out/data" \
+      --subject "Again [[Name]]" --body "$out/body.txt" --kill-after 1 >>"$out/run.log" 2>&1
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Spring List" --out "$out/resumed" --pause 0 --data "$out/data" \
+      --subject "Again [[Name]]" --body "$out/body.txt" --answer yes,yes,no >>"$out/run.log" 2>&1
+    check "the resume was offered" grep -q "The last job to this mailing list" "$out/resumed/boxes.txt"
+    check "the resume sends the rest, once each" test "$(tos killed resumed | tr '\n' ' ')" = \
+      "elena@example.com jose@example.com nihon@example.com "
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Other" --out "$out/other" --pause 0 --data "$out/data" \
+      --subject "Again [[Name]]" --body "$out/body.txt" >>"$out/run.log" 2>&1
+    check "another sheet of it is a list of its own: no address column, no resume" \
+      bash -c "grep -q 'field could not be found' '$out/other/boxes.txt' && ! grep -q 'The last job' '$out/other/boxes.txt'"
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Spring List" --out "$out/preview" --pause 0 \
+      --subject "Hello [[Name]]" --body "$out/body.txt" --test-send 1 >>"$out/run.log" 2>&1
+    # The host reads the Preview's text in the ANSI code page.
+    check "the Preview names the sheet and shows row 2 as Excel does" python3 - "$out/preview/preview.txt" <<'PY'
+import sys
+text = open(sys.argv[1], "rb").read().decode("cp1252")
+sys.exit(0 if "Sheet: Spring List" in text and "Dear Jos\u00e9: 15 March 2023 | \u20ac1,234.50" in text else 1)
+PY
+    check "the test send names the sheet" grep -q 'recipient 1 of the sheet "Spring List" was sent' "$out/preview/boxes.txt"
+    # What cannot be read is told before anything goes.
+    printf '\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1old workbook' >"$out/old.xls"
+    printf '\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0' >"$out/locked.xlsx"
+    printf 'Name,Email\r\nAnn,ann@example.com\r\n' >"$out/renamed.xlsx"
+    head -c 1500 "$out/book.xlsx" >"$out/damaged.xlsx"
+    for bad in "old.xls:Excel 97-2003" "locked.xlsx:password" "renamed.xlsx:is not one" "damaged.xlsx:damaged"; do
+      "$top/scripts/run-job" --list "$out/${bad%%:*}" --out "$out/bad-${bad%%:*}" --pause 0 >>"$out/run.log" 2>&1
+      check "${bad%%:*}: refused" test $? -eq 1
+      check "${bad%%:*}: told why" grep -q "${bad#*:}" "$out/bad-${bad%%:*}/boxes.txt"
+      check "${bad%%:*}: nothing delivered" test -z "$(find "$out/bad-${bad%%:*}/delivered" -name '*.eml')"
+    done
+    "$top/scripts/run-job" --list "$out/book.xlsx" --sheet "Autumn" --out "$out/nosheet" --pause 0 >>"$out/run.log" 2>&1
+    check "a sheet the workbook lacks is a script failure" test $? -ne 0
     ;;
   usage)
     "$top/scripts/run-job" --list "$top/samples/SampleTo.txt" --out "$out" --fault 'MailItem.Copy=throw@1' >/dev/null 2>"$out/err"

@@ -69,6 +69,9 @@ TEST_F(SettingsStoreTest, SaveWritesEveryValueAsTextWithItsTerminator)
 {
     strcpy(JobOptions.ToList, "D:\\Lists\\club.csv");
     strcpy(JobOptions.LastToFolder, "D:\\Lists\\");
+    // A workbook's sheet in Greek, which no ANSI code page here holds.
+    const char kszSheet[] = "\xce\xa0\xce\xb5\xce\xbb\xce\xac\xcf\x84\xce\xb5\xcf\x82 2026";
+    strcpy(JobOptions.ToSheet, kszSheet);
     JobOptions.Pause = 15;
     JobOptions.SaveOrig = 0;
     JobOptions.DoSendRecv = 1;
@@ -79,7 +82,7 @@ TEST_F(SettingsStoreTest, SaveWritesEveryValueAsTextWithItsTerminator)
     EXPECT_EQ(SaveOptions(), 1);
 
     std::vector<StoredValue> values = OptionValues();
-    ASSERT_EQ(values.size(), 9u);
+    ASSERT_EQ(values.size(), 10u);
     const std::vector<std::pair<std::string, std::string>> expected = {
         { "ToList", "D:\\Lists\\club.csv" }, { "LastToFolder", "D:\\Lists\\" }, { "Pause", "15" },
         { "SaveOrig", "0" }, { "DoSendRecv", "1" }, { "SendRecvCount", "-3" },
@@ -96,6 +99,10 @@ TEST_F(SettingsStoreTest, SaveWritesEveryValueAsTextWithItsTerminator)
         }
         EXPECT_TRUE(bFound) << want.first;
     }
+    // The sheet is kept as Unicode and read back letter for letter.
+    JobOptions.ToSheet[0] = '\0';
+    LoadOptions();
+    EXPECT_STREQ(JobOptions.ToSheet, kszSheet);
 }
 
 TEST_F(SettingsStoreTest, CreatedKeysCarryTheirClass)
