@@ -76,6 +76,60 @@ def write_list(path, count, columns, seed_text="x"):
             f.write(",".join(row) + "\n")
 
 
+def write_workbook(path, rows):
+    """An Excel workbook of one sheet as Excel writes one: a header of eight
+    names, then rows of texts (shared strings, as Excel keeps them), a date,
+    an amount in euros, a number with leading zeros and a percentage, each
+    through its number format."""
+    import zipfile
+    ns = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+    rel_ns = 'xmlns="http://schemas.openxmlformats.org/package/2006/relationships"'
+    rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+    header = ["Email", "First", "Last", "City", "Joined", "Amount", "Member", "Share"]
+    cities = ["Berlin", "Z\u00fcrich", "\u0391\u03b8\u03ae\u03bd\u03b1", "Lisboa", "\u6771\u4eac"]
+    strings = header + cities
+    parts = {
+        "[Content_Types].xml": '<?xml version="1.0" encoding="UTF-8"?><Types '
+            'xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+            '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+            '<Default Extension="xml" ContentType="application/xml"/></Types>',
+        "_rels/.rels": '<?xml version="1.0" encoding="UTF-8"?><Relationships %s><Relationship Id="rId1" '
+            'Type="%sofficeDocument" Target="xl/workbook.xml"/></Relationships>' % (rel_ns, rel),
+        "xl/workbook.xml": '<?xml version="1.0" encoding="UTF-8"?><workbook %s xmlns:r="%s"><sheets>'
+            '<sheet name="Members" sheetId="1" r:id="rId1"/></sheets></workbook>' % (ns, rel[:-1]),
+        "xl/_rels/workbook.xml.rels": '<?xml version="1.0" encoding="UTF-8"?><Relationships %s>'
+            '<Relationship Id="rId1" Type="%sworksheet" Target="worksheets/sheet1.xml"/>'
+            '<Relationship Id="rId2" Type="%ssharedStrings" Target="sharedStrings.xml"/>'
+            '<Relationship Id="rId3" Type="%sstyles" Target="styles.xml"/></Relationships>' % (rel_ns, rel, rel, rel),
+        "xl/styles.xml": '<?xml version="1.0" encoding="UTF-8"?><styleSheet %s><numFmts count="3">'
+            '<numFmt numFmtId="164" formatCode="d mmmm yyyy"/>'
+            '<numFmt numFmtId="165" formatCode="&quot;\u20ac&quot;#,##0.00;\\-&quot;\u20ac&quot;#,##0.00"/>'
+            '<numFmt numFmtId="166" formatCode="00000"/></numFmts><cellXfs count="5"><xf numFmtId="0"/>'
+            '<xf numFmtId="164"/><xf numFmtId="165"/><xf numFmtId="166"/><xf numFmtId="10"/></cellXfs>'
+            '</styleSheet>' % ns,
+        "xl/sharedStrings.xml": '<?xml version="1.0" encoding="UTF-8"?><sst %s>%s</sst>' % (
+            ns, "".join("<si><t>%s</t></si>" % t for t in strings)),
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+        with z.open("xl/worksheets/sheet1.xml", "w", force_zip64=True) as sheet:
+            sheet.write(('<?xml version="1.0" encoding="UTF-8"?><worksheet %s><sheetData><row r="1">%s</row>'
+                         % (ns, "".join('<c t="s"><v>%d</v></c>' % i for i in range(len(header))))).encode())
+            piece = []
+            for n in range(2, rows + 2):
+                piece.append('<row r="%d"><c t="inlineStr"><is><t>person%d@example.com</t></is></c>'
+                             '<c t="inlineStr"><is><t>First%d</t></is></c><c t="inlineStr"><is><t>Last%d</t></is></c>'
+                             '<c t="s"><v>%d</v></c><c s="1"><v>%d</v></c><c s="2"><v>%d.%02d</v></c>'
+                             '<c s="3"><v>%d</v></c><c s="4"><v>0.%03d</v></c></row>'
+                             % (n, n, n, n, len(header) + n % len(cities), 36526 + n % 9000, n % 5000, n % 100,
+                                n % 100000, n % 1000))
+                if len(piece) == 10000:
+                    sheet.write("".join(piece).encode())
+                    piece = []
+            sheet.write(("".join(piece) + "</sheetData></worksheet>").encode())
+
+
 def write_bodies(work, columns):
     """A 20 KB HTML body, its plain text, and a plain letter; each with ten
     placeholders of the list's columns."""
@@ -225,6 +279,25 @@ def measure_first(program, work, size):
             return None
         if best is None or float(figures["send_seconds"]) < float(best["send_seconds"]):
             best = dict(figures, load=load_now())
+    return best
+
+
+def measure_sheet(program, work, size):
+    """A workbook's sheet of the reader's size written out as the job's
+    list, as Send does before its counting pass; best of 3."""
+    path = os.path.join(work, "reader.xlsx")
+    if not os.path.exists(path):
+        write_workbook(path, READER_RECORDS[size])
+    listing = os.path.join(work, "sheet.csv")
+    best = None
+    for _ in range(3):
+        figures = run_native(program_args(program, ["sheet", path, listing]))
+        if figures is None:
+            return None
+        if best is None or float(figures["seconds"]) < float(best["seconds"]):
+            best = dict(figures, load=load_now())
+    best["rows"] = READER_RECORDS[size] + 1
+    best["mb"] = os.path.getsize(path) / 1e6
     return best
 
 
@@ -436,11 +509,13 @@ def main():
     merges = {}
     readers = {}
     firsts = {}
+    sheets = {}
     for build, program in builds:
         if program is not None:
             merges[build] = measure_merge(program, options.work, options.size)
             readers[build] = measure_reader(program, options.work, options.size)
             firsts[build] = measure_first(program, options.work, options.size)
+            sheets[build] = measure_sheet(program, options.work, options.size)
 
     say("The add-in's own cost per recipient: both reading passes, the HTML's names and values made and put into")
     say("its code page (EncodeFieldsForHtml), the merge of subject, plain body and HTML; best of 3, us")
@@ -477,9 +552,15 @@ def main():
             failed = True
             say("DISAGREE: %s read %d records of %d fields, %s %d of %d" % (
                 build, mine["records"], mine["fields"], built[0], native["records"], native["fields"]))
+        mine, native = sheets[build], sheets[built[0]]
+        if mine and native and (mine["lines"], mine["list_bytes"]) != (native["lines"], native["list_bytes"]):
+            failed = True
+            say("DISAGREE: %s wrote the sheet as %s lines of %s bytes, %s as %s of %s" % (
+                build, mine["lines"], mine["list_bytes"], built[0], native["lines"], native["list_bytes"]))
 
     if len(built) > 1 and not failed:
-        say("Every build merged the same bytes for the same recipients and read the same records.")
+        say("Every build merged the same bytes for the same recipients, read the same records and wrote the")
+        say("same list of the same sheet.")
         say("")
 
     first = next((r for r in readers.values() if r), None)
@@ -503,6 +584,18 @@ def main():
     failed = not say_builds(say, builds, firsts, lambda build, first: "  %-13s %10.1f %6s %10.2f %6s %5.2f" % (
         build, 1000 * float(first["dialog_seconds"]), fmt(known(first["dialog_reads"]), "%.2f"),
         float(first["send_seconds"]), fmt(known(first["send_reads"]), "%.2f"), first["load"])) or failed
+    say("")
+
+    first = next((r for r in sheets.values() if r), None)
+    if first:
+        say("A workbook of %d rows of 8 cells (%.1f MB; texts, a date, an amount in euros, leading zeros and a"
+            % (first["rows"], first["mb"]))
+        say("percentage through their formats) written out as the job's list at Send; best of 3")
+    else:
+        say("A workbook written out as the job's list")
+    say("  %-13s %10s %10s %5s" % ("build", "seconds", "rows/s", "load"))
+    failed = not say_builds(say, builds, sheets, lambda build, sheet: "  %-13s %10.2f %10.0f %5.2f" % (
+        build, float(sheet["seconds"]), sheet["rows"] / float(sheet["seconds"]), sheet["load"])) or failed
     say("")
 
     if options.no_jobs:

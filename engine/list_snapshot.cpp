@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/engine_report.h"
+#include "engine/job_progress.h"
 #include "engine/job_questions.h"
 #include "engine/job_resume.h"
 #include "engine/send_job_state.h"
@@ -32,6 +33,13 @@ bool MakeTempFile(char* pszPath)
     return false;
 }
 
+// A sheet of a million rows takes a while to write out: meanwhile the job's
+// window is kept live, and Pause and Cancel are heard as in the passes.
+class JobSheetWatcher : public SheetListWatcher {
+public:
+    bool GoOn(int) override { return PumpAndCheckJob(NULL); }
+};
+
 }  // namespace
 
 ListSource::~ListSource()
@@ -40,7 +48,7 @@ ListSource::~ListSource()
         DeleteFileA(m_path.c_str());
 }
 
-bool ListSource::Prepare(const char* pszListPath, const char* pszSheet, bool bWorkbook)
+bool ListSource::Prepare(const char* pszListPath, const char* pszSheet, bool bWorkbook, SheetListWatcher* pWatcher)
 {
     if (m_bWorkbook && !m_path.empty())
         DeleteFileA(m_path.c_str());
@@ -57,7 +65,7 @@ bool ListSource::Prepare(const char* pszListPath, const char* pszSheet, bool bWo
         return false;
     m_path = szPath;
     // Every value as Excel shows it to this user.
-    m_bPrepared = m_sheet.Write(pszListPath, pszSheet, szPath, ReadUserNumberLocale()) == WorkbookOk;
+    m_bPrepared = m_sheet.Write(pszListPath, pszSheet, szPath, ReadUserNumberLocale(), pWatcher) == WorkbookOk;
     return m_bPrepared;
 }
 
@@ -126,8 +134,13 @@ bool TakeListSnapshot(SendJobState* pState)
     }
     // A workbook is read from the copy too: the user's file once in a job.
     pState->bWorkbook = IsWorkbookName(JobOptions.ToList) || IsWorkbookFile(pState->szListCopy);
-    if (!pState->source.Prepare(pState->szListCopy, JobOptions.ToSheet, pState->bWorkbook)) {
-        ShowJobText(pState->hWndOwner, pState->source.Message().c_str());
+    JobSheetWatcher watcher;
+    if (!pState->source.Prepare(pState->szListCopy, JobOptions.ToSheet, pState->bWorkbook, &watcher)) {
+        // Cancelled: nothing to tell but why the job did not start.
+        if (pState->source.Stopped())
+            NoteJobEndReason("cancelled while the sheet was read");
+        else
+            ShowJobText(pState->hWndOwner, pState->source.Message().c_str());
         return false;
     }
     CopyBounded(pState->szSheet, sizeof(pState->szSheet), pState->source.SheetAsLogged().c_str());

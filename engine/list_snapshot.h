@@ -24,13 +24,15 @@ public:
     ListSource& operator=(const ListSource&) = delete;
 
     // For a workbook, writes its sheet pszSheet (UTF-8, the first when
-    // empty) out; a text list is read where it lies. False when the sheet
-    // cannot be written: Message() says why.
-    bool Prepare(const char* pszListPath, const char* pszSheet, bool bWorkbook);
+    // empty) out, pWatcher told of its rows; a text list is read where it
+    // lies. False when the sheet cannot be written (Message() says why) or
+    // the watcher stopped it (Stopped()).
+    bool Prepare(const char* pszListPath, const char* pszSheet, bool bWorkbook, SheetListWatcher* pWatcher = NULL);
     // Opens a reading of it, its lines told as the sheet's rows.
     bool Open(ListReader* pReader) const;
 
     bool IsWorkbook() const { return m_bWorkbook; }
+    bool Stopped() const { return m_bWorkbook && m_sheet.Result() == SheetListStopped; }
     // The file the readings open.
     const char* Path() const { return m_path.c_str(); }
     const SheetList& Sheet() const { return m_sheet; }

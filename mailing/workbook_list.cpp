@@ -15,8 +15,9 @@ struct FileCloser {
 // without a value before it.
 class ListWriter : public WorkbookRowSink {
 public:
-    ListWriter(FILE* pFile, std::vector<int>* pRowOfLine)
-        : m_pFile(pFile), m_pRowOfLine(pRowOfLine), m_nWidth(0), m_bRows(false), m_bFailed(false) {}
+    ListWriter(FILE* pFile, std::vector<int>* pRowOfLine, SheetListWatcher* pWatcher)
+        : m_pFile(pFile), m_pRowOfLine(pRowOfLine), m_pWatcher(pWatcher), m_nUntilWatch(kSheetListRowsPerWatch),
+          m_nWidth(0), m_bRows(false), m_bFailed(false), m_bStopped(false) {}
 
     bool Row(int nRow, const std::vector<std::string>& cells) override
     {
@@ -49,9 +50,13 @@ public:
             m_text += '"';
         }
         m_text += "\r\n";
-        if (m_text.size() >= (1u << 16))
-            return Flush();
-        return true;
+        if (m_text.size() >= (1u << 16) && !Flush())
+            return false;
+        if (m_pWatcher && --m_nUntilWatch == 0) {
+            m_nUntilWatch = kSheetListRowsPerWatch;
+            m_bStopped = !m_pWatcher->GoOn(nRow);
+        }
+        return !m_bStopped;
     }
 
     bool Flush()
@@ -64,13 +69,17 @@ public:
 
     bool AnyRow() const { return m_bRows; }
     bool Failed() const { return m_bFailed; }
+    bool Stopped() const { return m_bStopped; }
 
 private:
     FILE* m_pFile;
     std::vector<int>* m_pRowOfLine;
+    SheetListWatcher* m_pWatcher;
+    int m_nUntilWatch;   // rows until the watcher is told
     size_t m_nWidth;     // the header's
     bool m_bRows;
     bool m_bFailed;
+    bool m_bStopped;
     std::string m_text;  // written a block at a time
 };
 
@@ -88,7 +97,7 @@ bool ReadSheetNames(const char* pszPath, std::vector<std::string>* pNames)
 }
 
 int SheetList::Write(const char* pszWorkbook, const char* pszSheet, const char* pszListPath,
-                     const NumberLocale& locale)
+                     const NumberLocale& locale, SheetListWatcher* pWatcher)
 {
     m_sheet.clear();
     m_problem.clear();
@@ -112,9 +121,11 @@ int SheetList::Write(const char* pszWorkbook, const char* pszSheet, const char* 
     // sheet's first rows hold.
     if (fwrite("\xEF\xBB\xBF", 1, 3, pFile.get()) != 3)
         return m_nResult = SheetListCannotWrite;
-    ListWriter writer(pFile.get(), &m_rowOfLine);
+    ListWriter writer(pFile.get(), &m_rowOfLine, pWatcher);
     m_nResult = book.ReadSheet(nSheet, locale, &writer);
     m_unrendered = book.UnrenderedFormats();
+    if (writer.Stopped())
+        return m_nResult = SheetListStopped;
     if (m_nResult == WorkbookStopped || (m_nResult == WorkbookOk && !writer.Flush()) ||
         fclose(pFile.release()) != 0 || writer.Failed())
         return m_nResult = SheetListCannotWrite;
@@ -146,7 +157,8 @@ std::string SheetList::Message(const char* pszSheet) const
         return "The workbook is damaged and cannot be read" + (m_problem.empty() ? std::string() : " (" + m_problem + ")") +
                ".\n\nOpen it in Excel and save it again.";
     case WorkbookPartTooLarge:
-        return "A part of the workbook unpacks to more than 256 MB, more than a mailing list holds, so it is not read."
+        return "A part of the workbook unpacks to far more than a mailing list holds (a sheet to more than 1 GB, "
+               "another part to more than 256 MB), so it is not read."
                "\n\nCheck that it is the workbook you meant.";
     case WorkbookTooLarge:
         return "The workbook is larger than 512 MB, more than a mailing list holds, so it is not read.";
@@ -165,6 +177,8 @@ std::string SheetList::Message(const char* pszSheet) const
                "is one recipient.";
     case SheetListCannotWrite:
         return "Could not make a working copy of the mailing list in the temporary folder.";
+    case SheetListStopped:
+        return "The sheet \"" + sheet + "\" was not read to its end.";
     default:
         return std::string();
     }

@@ -17,7 +17,18 @@ enum {
     SheetListNoSuchSheet = 100,   // the workbook names no sheet so
     SheetListEmpty = 101,         // the sheet holds no value: no row names the fields
     SheetListCannotWrite = 102,   // the list cannot be written where asked
+    SheetListStopped = 103,       // the watcher stopped the writing
 };
+
+// Told how far the writing has come every kSheetListRowsPerWatch rows, so
+// that a caller can keep its window live through a large sheet and stop it.
+class SheetListWatcher {
+public:
+    virtual ~SheetListWatcher() {}
+    // nRow: the sheet's row just written. False stops the writing.
+    virtual bool GoOn(int nRow) = 0;
+};
+const int kSheetListRowsPerWatch = 1024;
 
 // The names of the workbook's worksheets in its order (UTF-8); false, with
 // none, when it cannot be read.
@@ -32,9 +43,11 @@ public:
     // value one record, its first the header, every field quoted, each
     // record as wide as the header at least; a row without values a blank
     // line, so that a record's line is its row until a cell holds a line
-    // break (RowOfLine tells it then). A WorkbookXxx or SheetListXxx result,
-    // also kept for Message.
-    int Write(const char* pszWorkbook, const char* pszSheet, const char* pszListPath, const NumberLocale& locale);
+    // break (RowOfLine tells it then). pWatcher, when there is one, is told
+    // of the rows as they go. A WorkbookXxx or SheetListXxx result, also
+    // kept for Message.
+    int Write(const char* pszWorkbook, const char* pszSheet, const char* pszListPath, const NumberLocale& locale,
+              SheetListWatcher* pWatcher = NULL);
 
     // The sheet written, as the workbook names it (UTF-8).
     const std::string& SheetName() const { return m_sheet; }

@@ -413,11 +413,11 @@ public:
     PartReading(const PartReading&) = delete;
     PartReading& operator=(const PartReading&) = delete;
 
-    int Start(const WorkbookZip& zip, const WorkbookZipEntry& entry, WorkbookXmlLibrary* pLibrary,
+    int Start(const WorkbookZip& zip, const WorkbookZipEntry& entry, uint64_t cbLimit, WorkbookXmlLibrary* pLibrary,
               std::string* pProblem)
     {
         m_strPart = entry.strName;
-        int nResult = m_source.Open(zip, entry);
+        int nResult = m_source.Open(zip, entry, cbLimit);
         if (nResult != WorkbookOk) {
             *pProblem = m_source.Problem();
             return nResult;
@@ -456,7 +456,8 @@ struct Workbook::Impl {
     void Clear();
     int Opened(int nResult);
     int OpenFileBytes(std::vector<unsigned char>&& bytes);
-    int StartPart(const std::string& strPart, PartReading* pReading);
+    int StartPart(const std::string& strPart, PartReading* pReading,
+                  uint64_t cbLimit = LC_WORKBOOK_PART_MAX_BYTES);
     int ReadRelationships(const std::string& strSource, bool* pbFound, std::vector<Relationship>* pRelationships);
     int ReadWorkbookPart(const std::string& strPart, std::vector<std::pair<std::string, std::string>>* pSheetIds);
     int ReadStyles(const std::string& strPart);
@@ -513,12 +514,12 @@ int Workbook::Impl::MissingPart(const std::string& strPart)
     return WorkbookDamaged;
 }
 
-int Workbook::Impl::StartPart(const std::string& strPart, PartReading* pReading)
+int Workbook::Impl::StartPart(const std::string& strPart, PartReading* pReading, uint64_t cbLimit)
 {
     const WorkbookZipEntry* pEntry = zip.Find(strPart);
     if (!pEntry)
         return MissingPart(strPart);
-    return pReading->Start(zip, *pEntry, pXml.get(), &strProblem);
+    return pReading->Start(zip, *pEntry, cbLimit, pXml.get(), &strProblem);
 }
 
 // The relationships of part strSource ("" for the package's own), their
@@ -810,7 +811,7 @@ int Workbook::Impl::ReadSheetRows(int nSheet, const NumberLocale& locale, Workbo
         chDecimal = '.';
 
     PartReading reading;
-    int nResult = StartPart(sheet.strPart, &reading);
+    int nResult = StartPart(sheet.strPart, &reading, LC_WORKBOOK_SHEET_MAX_BYTES);
     if (nResult != WorkbookOk)
         return nResult;
     WorkbookXmlReader* pReader = reading.Reader();

@@ -23,7 +23,7 @@ enum {
     WorkbookOldFormat = 3,     // an Excel 97-2003 workbook (.xls), a compound file
     WorkbookEncrypted = 4,     // a compound file holding an encrypted package (or encrypted zip entries): a password
     WorkbookDamaged = 5,       // a zip or XML part that cannot be read, or a part missing
-    WorkbookPartTooLarge = 6,  // a part inflates past LC_WORKBOOK_PART_MAX_BYTES
+    WorkbookPartTooLarge = 6,  // a part inflates past its limit (below)
     WorkbookNoXmlReader = 7,   // XmlLite cannot be loaded
     WorkbookNoSheet = 8,       // no worksheet at all
     WorkbookNoMemory = 9,
@@ -31,8 +31,12 @@ enum {
     WorkbookStopped = 11,      // the row sink asked to stop
 };
 
-// A part that inflates past this is refused (a zip bomb), however the zip
-// says it is sized.
+// A part that inflates past its limit is refused (a zip bomb), however the
+// zip says it is sized. A worksheet is streamed through, never held: a full
+// sheet of Excel's 1,048,576 rows and twenty columns comes to some 650 MB of
+// XML. The other parts (shared strings, styles, relationships) are kept or
+// held in memory while the workbook is read.
+#define LC_WORKBOOK_SHEET_MAX_BYTES (1024u << 20)
 #define LC_WORKBOOK_PART_MAX_BYTES (256u << 20)
 // A workbook file is read whole into memory; past this it is refused.
 #define LC_WORKBOOK_FILE_MAX_BYTES (512u << 20)

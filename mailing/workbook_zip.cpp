@@ -237,7 +237,7 @@ struct WorkbookPartSource::Inflater {
 };
 
 WorkbookPartSource::WorkbookPartSource()
-    : m_pEntry(NULL), m_pData(NULL), m_cbDataLeft(0), m_cbOut(0), m_nCrc(0), m_bEnded(true),
+    : m_pEntry(NULL), m_pData(NULL), m_cbDataLeft(0), m_cbOut(0), m_cbLimit(0), m_nCrc(0), m_bEnded(true),
       m_nResult(WorkbookDamaged)
 {
 }
@@ -253,9 +253,10 @@ bool WorkbookPartSource::Fail(int nResult, const char* pszFault)
     return false;
 }
 
-int WorkbookPartSource::Open(const WorkbookZip& zip, const WorkbookZipEntry& entry)
+int WorkbookPartSource::Open(const WorkbookZip& zip, const WorkbookZipEntry& entry, uint64_t cbLimit)
 {
     m_pEntry = &entry;
+    m_cbLimit = cbLimit;
     m_pData = NULL;
     m_cbDataLeft = 0;
     m_pInflater.reset();
@@ -269,7 +270,7 @@ int WorkbookPartSource::Open(const WorkbookZip& zip, const WorkbookZipEntry& ent
         Fail(WorkbookEncrypted, "it is encrypted");
         return m_nResult;
     }
-    if (entry.cbUncompressed > LC_WORKBOOK_PART_MAX_BYTES) {
+    if (entry.cbUncompressed > m_cbLimit) {
         Fail(WorkbookPartTooLarge, "it is too large to read");
         return m_nResult;
     }
@@ -370,7 +371,7 @@ bool WorkbookPartSource::Read(void* pBuffer, size_t cbMax, size_t* pcbRead)
     // Counted whatever the directory says: a zip that claims a small size
     // for a part that inflates to gigabytes is stopped here.
     m_cbOut += cbOut;
-    if (m_cbOut > LC_WORKBOOK_PART_MAX_BYTES)
+    if (m_cbOut > m_cbLimit)
         return Fail(WorkbookPartTooLarge, "it inflates past the largest part read");
     m_nCrc = (uint32_t)crc32(m_nCrc, (const Bytef*)pBuffer, (uInt)cbOut);
     *pcbRead = cbOut;

@@ -2,8 +2,8 @@
 // as a stream of bytes that zlib inflates as they are asked for (or that are
 // copied, for a stored entry). Every offset and size the zip gives is checked
 // against the file before it is used; an entry's size and CRC-32 are checked
-// when its end is read; an entry that inflates past
-// LC_WORKBOOK_PART_MAX_BYTES is refused whatever the directory says of it.
+// when its end is read; an entry that inflates past the limit it is opened
+// with is refused whatever the directory says of it.
 #ifndef LETTERCAST_WORKBOOK_ZIP_H
 #define LETTERCAST_WORKBOOK_ZIP_H
 
@@ -66,16 +66,17 @@ public:
     WorkbookPartSource(const WorkbookPartSource&) = delete;
     WorkbookPartSource& operator=(const WorkbookPartSource&) = delete;
 
-    // Starts reading entry of zip, which must outlive the source. WorkbookOk;
-    // WorkbookEncrypted for an encrypted entry; WorkbookPartTooLarge when the
-    // directory already says it is past the limit; WorkbookDamaged when its
-    // data lies outside the file or its method is neither stored nor
-    // deflated; WorkbookNoMemory. Problem() says which and why.
-    int Open(const WorkbookZip& zip, const WorkbookZipEntry& entry);
+    // Starts reading entry of zip, which must outlive the source, up to
+    // cbLimit bytes inflated. WorkbookOk; WorkbookEncrypted for an encrypted
+    // entry; WorkbookPartTooLarge when the directory already says it is past
+    // the limit; WorkbookDamaged when its data lies outside the file or its
+    // method is neither stored nor deflated; WorkbookNoMemory. Problem() says
+    // which and why.
+    int Open(const WorkbookZip& zip, const WorkbookZipEntry& entry, uint64_t cbLimit);
 
     // Fails with Result() WorkbookDamaged for data that does not inflate,
     // ends early, or does not come to the directory's size and CRC-32;
-    // WorkbookPartTooLarge past LC_WORKBOOK_PART_MAX_BYTES.
+    // WorkbookPartTooLarge past the limit.
     bool Read(void* pBuffer, size_t cbMax, size_t* pcbRead) override;
     // Reads whatever is left, so that the size and CRC-32 are checked even
     // where the XML ended before the bytes did: Result().
@@ -97,6 +98,7 @@ private:
     size_t m_cbDataLeft;            // of it, not yet handed to zlib or copied
     std::unique_ptr<Inflater> m_pInflater;   // NULL for a stored entry
     uint64_t m_cbOut;
+    uint64_t m_cbLimit;
     uint32_t m_nCrc;
     bool m_bEnded;
     int m_nResult;

@@ -6,7 +6,8 @@ lc_native_mailing_sources=("$top/fuzz/native_shim.cpp" "$top/mailing/list_record
                            "$top/mailing/list_reader.cpp" "$top/mailing/copy_addresses.cpp"
                            "$top/mailing/mail_merge.cpp"
                            "$top/mailing/html_text.cpp" "$top/mailing/html_reference.cpp")
-# The workbook reader, with libxml2's reader in XmlLite's place and the
-# number renderer; it needs -I/usr/include/libxml2 and -lz -lxml2.
+# The workbook reader, with libxml2's reader in XmlLite's place, the number
+# renderer and the sheet list; it needs -I/usr/include/libxml2 and -lz -lxml2.
 lc_native_workbook_sources=("$top/mailing/workbook_zip.cpp" "$top/mailing/workbook_reader.cpp"
-                            "$top/fuzz/workbook_xml_native.cpp" "$top/mailing/number_format.cpp")
+                            "$top/fuzz/workbook_xml_native.cpp" "$top/mailing/number_format.cpp"
+                            "$top/mailing/workbook_list.cpp")

@@ -12,6 +12,7 @@
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/hhspy.h"
 #include "tests/support/registry_fixtures.h"
+#include "tests/support/workbook_writer.h"
 #include "ui/help.h"
 
 namespace {
@@ -512,6 +513,22 @@ TEST_F(SendJobTest, CancelDuringAPauseStopsAtTheNextStep)
     EXPECT_NE(log.find("Sent Successfully\r\nJob Stopped\r\n\tResult: Incomplete (See Current Job Log)\r\n"
                        "\tE-Mails Sent: 1\r\n"),
               std::string::npos);
+}
+
+// The sheet is written out with the job's window live: a Cancel then ends the
+// job before its first pass, with no message and no log.
+TEST_F(SendJobTest, CancelWhileAWorkbookIsWrittenOutEndsTheJobBeforeItsLogs)
+{
+    ComposePlain("S", "B");
+    XlsxWriter writer;
+    writer.AddGeneratedSheet("Members", 5000, [](int i) {
+        return XlsxRow({ XlsxCell(i == 0 ? std::string("Email") : "p" + std::to_string(i) + "@example.com") });
+    });
+    WriteList(writer.Bytes(), "list.xlsx");
+    PostMessageA(m_hDialog, WM_TIMER, JobIdle + 1, 0);
+    RunJob();
+    ExpectJobEnded({ {}, 0, 0, NoLog });
+    EXPECT_TRUE(DeliveredFiles().empty());
 }
 
 }  // namespace
