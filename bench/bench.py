@@ -263,6 +263,19 @@ def measure_reader(program, work, size):
             "plain": mb / best_plain, "load": load_now()}
 
 
+def best_of_three(program, args, key):
+    """Of three runs, the one whose figure key is least, with the load as it
+    was taken; None when a run failed."""
+    best = None
+    for _ in range(3):
+        figures = run_native(program_args(program, args))
+        if figures is None:
+            return None
+        if best is None or float(figures[key]) < float(best[key]):
+            best = dict(figures, load=load_now())
+    return best
+
+
 def measure_first(program, work, size):
     """What the dialog reads of the reader's list when it is chosen, and what
     Send reads of it before its first recipient: the best of three, with the
@@ -272,14 +285,7 @@ def measure_first(program, work, size):
     if not os.path.exists(path):
         write_list(path, READER_RECORDS[size], 8)
     copy = os.path.join(work, "reader-copy.csv")
-    best = None
-    for _ in range(3):
-        figures = run_native(program_args(program, ["first", path, copy]))
-        if figures is None:
-            return None
-        if best is None or float(figures["send_seconds"]) < float(best["send_seconds"]):
-            best = dict(figures, load=load_now())
-    return best
+    return best_of_three(program, ["first", path, copy], "send_seconds")
 
 
 def measure_sheet(program, work, size):
@@ -288,14 +294,9 @@ def measure_sheet(program, work, size):
     path = os.path.join(work, "reader.xlsx")
     if not os.path.exists(path):
         write_workbook(path, READER_RECORDS[size])
-    listing = os.path.join(work, "sheet.csv")
-    best = None
-    for _ in range(3):
-        figures = run_native(program_args(program, ["sheet", path, listing]))
-        if figures is None:
-            return None
-        if best is None or float(figures["seconds"]) < float(best["seconds"]):
-            best = dict(figures, load=load_now())
+    best = best_of_three(program, ["sheet", path, os.path.join(work, "sheet.csv")], "seconds")
+    if best is None:
+        return None
     best["rows"] = READER_RECORDS[size] + 1
     best["mb"] = os.path.getsize(path) / 1e6
     return best
